@@ -1,0 +1,83 @@
+/*
+ * Vexil transport library: the C interface that the download program uses to talk to a
+ * network print server. Every call takes the one target record and, where the print server
+ * answers, a reply buffer owned by the caller that is never written past its given size.
+ */
+#ifndef TAVDL_TAVDL_H
+#define TAVDL_TAVDL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define TAVDL_API __declspec(dllexport)
+#else
+#define TAVDL_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Values of TAVDL_ADDR.mode. */
+#define TAVDL_MODE_TCP_CONNECTION 0 /* TCP/IP download connection: open, connect, erase, data */
+#define TAVDL_MODE_TCP_QUERY 1      /* TCP/IP version query and download-mode switch */
+#define TAVDL_MODE_IPX 2            /* every call over IPX */
+
+/*
+ * The 176-byte target record, little-endian. inetAddr holds a sockaddr_in (family 2, port in
+ * network byte order, IPv4 address, 8 zero bytes) and ipxAddr a sockaddr_ipx (family 6,
+ * network number, node number, socket number in network byte order). The address fields are
+ * kept as bytes so that their layout does not depend on any platform's socket headers.
+ */
+typedef struct TAVDL_ADDR {
+    int32_t mode;              /* 0 */
+    int32_t waitSeconds;       /* 4: how long a call may wait for the reply */
+    int32_t reserved;          /* 8: always 0 */
+    uint8_t inetAddr[16];      /* 12 */
+    uint8_t ipxAddr[14];       /* 28 */
+    uint8_t unused1[66];       /* 42 */
+    int32_t modelIndex;        /* 108: model 1 to 6 */
+    char modelCode[5];         /* 112: expected model code, four characters and a NUL */
+    uint8_t unused2[59];       /* 117 */
+} TAVDL_ADDR;
+
+typedef void (*TAVDL_WAIT_HOOK)(void* window);
+
+/* Version queries: 0 = a reply is in the buffer. With no answer, reply byte 0 is 0xFF. */
+TAVDL_API int TavDL_Vantrel_GetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                                       void* reply);
+TAVDL_API int TavDL_Bramble_GetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                                       void* reply);
+/* Switch to download mode: 0 = the print server took it. With no answer, reply byte 0 = 0xFF. */
+TAVDL_API int TavDL_Bramble_JampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                                      void* reply);
+/* Opens the download socket: 0 = no socket was opened, any other value = opened. */
+TAVDL_API int TavDL_OpenSocket(TAVDL_ADDR* addr, unsigned int* socket);
+/* 0 = connected for download. */
+TAVDL_API int TavDL_Download_Connection(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                                        void* reply, unsigned int* socket);
+/* 0 = flash erased. */
+TAVDL_API int TavDL_Download_EraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                                        void* reply, unsigned int* socket);
+/* 0 = sent and a reply is in the buffer. */
+TAVDL_API int TavDL_Download_SendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
+                                      void* data, unsigned long replySize, void* reply,
+                                      unsigned int* socket);
+TAVDL_API int TavDL_Download_Finish(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
+                                    void* data, unsigned long replySize, void* reply,
+                                    unsigned int* socket);
+/* Closes the download socket. A handle that is closed or was never opened is accepted. */
+TAVDL_API void TavDL_CloseSocket(unsigned int* socket);
+
+/*
+ * Registers the function that every waiting call runs with its window argument every few
+ * milliseconds, so that the caller's window stays alive. TavDL_CloseSocket may be called from
+ * inside the hook; the waiting call then fails at once. NULL removes the hook.
+ */
+TAVDL_API void TavDL_SetWaitHook(TAVDL_WAIT_HOOK hook);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAVDL_TAVDL_H */

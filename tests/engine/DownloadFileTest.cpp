@@ -1,0 +1,357 @@
+#include "engine/DownloadFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "engine/TargetRecord.h"
+#include "tests/support/TestFiles.h"
+
+namespace vexil {
+namespace {
+
+using test::Bytes;
+using test::DataRecord;
+using test::EndRecord;
+using test::HeaderRecord;
+using test::Join;
+using test::RecordedMessage;
+
+const Bytes kWorkedExample = {0x53, 0x32, 0x0C, 0x00, 0x88, 0x00, 0xAA, 0x01,
+                              0x01, 0x10, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x0A};
+
+// Reads `contents` block by block with the real reader and records every result and length.
+class ReaderTest : public ::testing::Test {
+protected:
+    struct Step {
+        int result;
+        std::uint32_t length;
+        bool operator==(const Step&) const = default;
+    };
+
+    std::vector<Step> ReadAll(const Bytes& contents, std::size_t capacity = kBlockBufferSize) {
+        const int before = test::OpenDescriptorCount();
+        std::FILE* file = std::fopen(dir_.File("image.bin", contents).c_str(), "rb");
+        EXPECT_NE(file, nullptr);
+        std::vector<Step> steps;
+        for (int guard = 0; guard < 1000; ++guard) {
+            std::fill(std::begin(buffer_), std::end(buffer_), 0xCC);
+            std::uint32_t length = 12345;
+            const int result = ReadRecordBlock(file, buffer_, length, sink_, capacity);
+            steps.push_back({result, length});
+            // Nothing may land past the room the caller gave the reader.
+            for (std::size_t i = capacity; i < sizeof buffer_; ++i) {
+                EXPECT_EQ(buffer_[i], 0xCC) << "written past the block buffer at " << i;
+            }
+            if (result != 0) {
+                if (result == 1) {
+                    std::fclose(file);
+                }
+                break;
+            }
+        }
+        // Every path leaves the file closed exactly once: by the reader on failure, by us at
+        // the end record.
+        EXPECT_EQ(test::OpenDescriptorCount(), before);
+        return steps;
+    }
+
+    test::ScratchDir dir_;
+    test::RecordingSink sink_;
+    std::uint8_t buffer_[kBlockBufferSize + 64];
+};
+
+TEST_F(ReaderTest, WorkedExampleTakesFifteenBytesInABlock) {
+    EXPECT_EQ(ReadAll(Join({kWorkedExample, EndRecord()})), (std::vector<Step>{{1, 18}}));
+    EXPECT_EQ(Bytes(buffer_, buffer_ + 15), Bytes(kWorkedExample.begin(), kWorkedExample.end() - 1));
+    EXPECT_TRUE(sink_.messages.empty());
+}
+
+TEST_F(ReaderTest, BlockShapes) {
+    // Only an end record.
+    EXPECT_EQ(ReadAll(EndRecord()), (std::vector<Step>{{1, 3}}));
+    // Six data records of count 36 (39 bytes each in the block), then the end record alone.
+    std::vector<Bytes> six;
+    for (int i = 0; i < 6; ++i) {
+        six.push_back(DataRecord(0x1000 + 32 * i, 32));
+    }
+    EXPECT_EQ(ReadAll(Join({Join(six), EndRecord()})), (std::vector<Step>{{0, 234}, {1, 3}}));
+    // A header record in the middle counts as one of the six and adds 3 bytes.
+    EXPECT_EQ(ReadAll(Join({six[0], six[1], HeaderRecord(), six[2], six[3], six[4], six[5],
+                            EndRecord()})),
+              (std::vector<Step>{{0, 5 * 39 + 3}, {1, 42}}));
+    // An end record among the first six returns at once; nothing after it is read.
+    EXPECT_EQ(ReadAll(Join({six[0], EndRecord(), Bytes{'x', 'y', 'z'}})),
+              (std::vector<Step>{{1, 42}}));
+    EXPECT_TRUE(sink_.messages.empty());
+}
+
+TEST_F(ReaderTest, FailuresShowTheirMessageAndCloseTheFile) {
+    struct Case {
+        const char* name;
+        Bytes contents;
+        int result;
+        int message;
+    };
+    Bytes badChecksum = DataRecord(0x100, 4);
+    badChecksum[badChecksum.size() - 2] ^= 0x01;
+    Bytes noLineFeed = DataRecord(0x100, 4);
+    noLineFeed.back() = 0x0D;
+    Bytes bothFaults = badChecksum;
+    bothFaults.back() = 0x0D;
+    const Bytes countZero = {'S', '2', 0x00, 0x0A};
+    const Bytes negativeCount = {'S', '2', 0x80, 0x00, 0x00};
+    const std::vector<Case> cases = {
+        {"empty file", {}, -1, msg::kReadFailed},
+        {"no end record", DataRecord(0x100, 4), -1, msg::kReadFailed},
+        {"body missing", {'S', '2', 0x08}, -1, msg::kReadFailed},
+        {"checksum", badChecksum, -2, msg::kChecksumError},
+        {"count zero", countZero, -2, msg::kChecksumError},
+        {"line feed", noLineFeed, -3, msg::kDataLengthError},
+        {"checksum before line feed", bothFaults, -2, msg::kChecksumError},
+        {"unknown type", {'S', '5', 0x03}, -4, msg::kFormatError},
+        {"head cut to one byte", {'S'}, -4, msg::kFormatError},
+        {"head cut to two bytes", Join({DataRecord(0x100, 4), Bytes{'S', '8'}}), -4,
+         msg::kFormatError},
+        {"count 0x80", negativeCount, -4, msg::kFormatError},
+        {"count 0xFF", {'S', '2', 0xFF}, -4, msg::kFormatError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sink_.messages.clear();
+        const auto steps = ReadAll(c.contents);
+        ASSERT_FALSE(steps.empty());
+        EXPECT_EQ(steps.back().result, c.result);
+        EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{c.message, Icon::Error}}));
+    }
+}
+
+TEST_F(ReaderTest, ChecksumErrorInThirdBlockAfterTwoGoodOnes) {
+    std::vector<Bytes> records;
+    for (int i = 0; i < 14; ++i) {
+        records.push_back(DataRecord(0x2000 + 32 * i, 32));
+    }
+    records[13][20] ^= 0xFF;
+    const auto steps = ReadAll(Join({Join(records), EndRecord()}));
+    EXPECT_EQ(steps, (std::vector<Step>{{0, 234}, {0, 234}, {-2, 78}}));
+}
+
+TEST_F(ReaderTest, BlockThatWouldOverrunTheBufferIsAFormatError) {
+    // Six records of 78 data bytes: 6 * 85 = 510 bytes plus the last line feed fits 512 but not
+    // the 504 bytes that IPX leaves.
+    std::vector<Bytes> records;
+    for (int i = 0; i < 6; ++i) {
+        records.push_back(DataRecord(0x3000 + 78 * i, 78));
+    }
+    const Bytes file = Join({Join(records), EndRecord()});
+    EXPECT_EQ(ReadAll(file), (std::vector<Step>{{0, 510}, {1, 3}}));
+    EXPECT_TRUE(sink_.messages.empty());
+
+    const auto ipx = ReadAll(file, kIpxBlockLimit);
+    EXPECT_EQ(ipx.back().result, -4);
+    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kFormatError, Icon::Error}}));
+
+    // Six records of the largest count would take 6 * 130 bytes.
+    sink_.messages.clear();
+    records.clear();
+    for (int i = 0; i < 6; ++i) {
+        records.push_back(DataRecord(0x4000 + 123 * i, 123));
+    }
+    EXPECT_EQ(ReadAll(Join({Join(records), EndRecord()})).back().result, -4);
+    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kFormatError, Icon::Error}}));
+}
+
+TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
+    test::ScratchDir dir;
+    auto find = [&](const Bytes& contents, Bytes& out) {
+        std::FILE* file = std::fopen(dir.File("f.bin", contents).c_str(), "rb");
+        std::uint8_t ident[8];
+        std::fill(std::begin(ident), std::end(ident), 0xEE);
+        const int found = FindIdentRecord(file, ident);
+        std::fclose(file);
+        out.assign(ident, ident + 8);
+        return found;
+    };
+    Bytes out;
+    EXPECT_EQ(find(kWorkedExample, out), 1);
+    EXPECT_EQ(out, (Bytes{0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}));
+
+    // Other addresses are skipped and headers passed over; 0x010000 counts too.
+    EXPECT_EQ(find(Join({HeaderRecord(), DataRecord(0x008801, 8, 0x11),
+                         DataRecord(0x010000, {1, 2, 3, 4, 5, 6, 7, 8, 9}),
+                         DataRecord(0x008800, 8, 0x22)}),
+                   out),
+              1);
+    EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+
+    // Fewer than four data bytes: no identification record. Four to seven: the rest is zero,
+    // never read from past the record.
+    EXPECT_EQ(find(DataRecord(0x008800, {0xAA, 0x01, 0x01}), out), 0);
+    EXPECT_EQ(find(Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0x77}), EndRecord()}), out),
+              1);
+    EXPECT_EQ(out, (Bytes{0xAA, 0x01, 0x01, 0x10, 0x77, 0, 0, 0}));
+
+    // The end record, an unknown type, a short record or the end of the file come first.
+    EXPECT_EQ(find(Join({EndRecord(), kWorkedExample}), out), 0);
+    EXPECT_EQ(find(Join({Bytes{'S', '7', 0x03}, kWorkedExample}), out), 0);
+    EXPECT_EQ(find(Join({Bytes{'S', '2', 0x02, 0x00, 0x00, 0x0A}, kWorkedExample}), out), 0);
+    EXPECT_EQ(find(Bytes(kWorkedExample.begin(), kWorkedExample.begin() + 10), out), 0);
+    EXPECT_EQ(find({}, out), 0);
+}
+
+// Identification in the working directory, with the time zone pinned so that the companion
+// file's local time does not depend on the machine.
+class IdentifyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tz = std::getenv("TZ");
+        savedTz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
+        setenv("TZ", "Asia/Tokyo", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (savedTz_) {
+            setenv("TZ", savedTz_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+    int Identify(int model) {
+        test::WorkingDir cwd(dir_.path());
+        const int before = test::OpenDescriptorCount();
+        const int result = IdentifyDownloadFile(model, *target_, fileModelCode_, fileVersion_, sink_);
+        EXPECT_EQ(test::OpenDescriptorCount(), before) << "identification left a file open";
+        return result;
+    }
+
+    Bytes Image(std::uint8_t code0, std::uint8_t code1, std::uint8_t major, std::uint8_t minor) {
+        return Join({HeaderRecord(), DataRecord(0x100, 16),
+                     DataRecord(0x008800, {code0, code1, major, minor, 0, 0, 0, 0}),
+                     DataRecord(0x200, 16), EndRecord()});
+    }
+
+    // The companion file, last modified at hh:mm:ss Japan time (UTC+9) on 2026-03-04.
+    void Companion(int hour, int minute, int second) {
+        const std::string path = dir_.File("PS2B.BIN", Join({DataRecord(0x300, 8), EndRecord()}));
+        std::tm local{};
+        local.tm_year = 2026 - 1900;
+        local.tm_mon = 2;
+        local.tm_mday = 4;
+        local.tm_hour = hour;
+        local.tm_min = minute;
+        local.tm_sec = second;
+        local.tm_isdst = -1;
+        const timeval times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
+        ASSERT_EQ(utimes(path.c_str(), times), 0);
+    }
+
+    test::ScratchDir dir_;
+    test::RecordingSink sink_;
+    TargetRecordPtr target_ = CreateTargetRecord();
+    std::string fileModelCode_ = "old";
+    std::string fileVersion_ = "old";
+    std::optional<std::string> savedTz_;
+};
+
+TEST_F(IdentifyTest, EachModelFindsItsFileAndCode) {
+    dir_.File("RS.BIN", Image(0xAA, 0x01, 0x01, 0x10));
+    EXPECT_EQ(Identify(6), 0);
+    EXPECT_EQ(fileModelCode_, "aa01");
+    EXPECT_EQ(fileVersion_, "01.10");
+    EXPECT_STREQ(target_->modelCode, "aa01");
+
+    // The same file for model 1: result 0, but the codes differ and the version stays empty.
+    EXPECT_EQ(Identify(1), 0);
+    EXPECT_EQ(fileModelCode_, "aa01");
+    EXPECT_STREQ(target_->modelCode, "1601");
+    EXPECT_EQ(fileVersion_, "");
+
+    dir_.File("RS.BIN", Image(0x21, 0x01, 0x02, 0x00));
+    EXPECT_EQ(Identify(5), 0);
+    EXPECT_EQ(fileModelCode_, "2101");
+    EXPECT_EQ(fileVersion_, "02.00");
+
+    dir_.File("RS.BIN", Image(0x0A, 0x01, 0x01, 0x10));
+    EXPECT_EQ(Identify(6), 0);
+    EXPECT_EQ(fileModelCode_, "0a01");
+
+    for (int model : {2, 3, 4}) {
+        SCOPED_TRACE(model);
+        const std::uint8_t codes[][2] = {{0x51, 0x01}, {0x51, 0x00}, {0x06, 0x01}};
+        const char* expected[] = {"5101", "5100", "0601"};
+        dir_.File("PS1B.BIN", Image(codes[model - 2][0], codes[model - 2][1], 0x01, 0x10));
+        Companion(1, 10, 59);
+        EXPECT_EQ(Identify(model), 0);
+        EXPECT_EQ(fileModelCode_, expected[model - 2]);
+    }
+    EXPECT_TRUE(sink_.messages.empty());
+}
+
+TEST_F(IdentifyTest, CompanionFileTimeMustMatchTheVersion) {
+    dir_.File("PS1B.BIN", Image(0x51, 0x01, 0x01, 0x10));
+    EXPECT_EQ(Identify(2), -1) << "companion file missing";
+    Companion(13, 10, 0);
+    EXPECT_EQ(Identify(2), -7);
+    Companion(1, 11, 0);
+    EXPECT_EQ(Identify(2), -7);
+    Companion(1, 10, 0);
+    EXPECT_EQ(Identify(2), 0);
+
+    // A version with a hex letter never matches a time.
+    dir_.File("PS1B.BIN", Image(0x51, 0x01, 0x0A, 0x10));
+    EXPECT_EQ(Identify(2), -7);
+    EXPECT_TRUE(sink_.messages.empty());
+}
+
+TEST_F(IdentifyTest, FailuresAndTheirMessages) {
+    EXPECT_EQ(Identify(0), -7);
+    EXPECT_EQ(Identify(7), -7);
+    EXPECT_EQ(Identify(6), -1) << "main file missing";
+    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_EQ(fileModelCode_, "old") << "strings keep their values when the file does not open";
+
+    dir_.File("RS.BIN", Join({DataRecord(0x100, 8), EndRecord(), kWorkedExample}));
+    EXPECT_EQ(Identify(6), -1);
+    EXPECT_EQ(fileModelCode_, "");
+    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kNoIdentRecord, Icon::Error}}));
+
+    sink_.messages.clear();
+    dir_.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01}), EndRecord()}));
+    EXPECT_EQ(Identify(6), -1);
+    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kNoIdentRecord, Icon::Error}}));
+}
+
+TEST(TargetRecordTest, CreatedZeroWithBothFamilies) {
+    auto record = CreateTargetRecord();
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(record.get());
+    for (std::size_t i = 0; i < sizeof(TAVDL_ADDR); ++i) {
+        if (i == 12) {
+            EXPECT_EQ(bytes[i], 2);
+        } else if (i == 28) {
+            EXPECT_EQ(bytes[i], 6);
+        } else {
+            EXPECT_EQ(bytes[i], 0) << "byte " << i;
+        }
+    }
+    SetInetPort(*record, 5031);
+    SetIpxSocket(*record, 0x4100);
+    SetInetAddress(*record, {192, 0, 2, 10});
+    SetIpxNode(*record, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
+    EXPECT_EQ(bytes[14], 0x13);
+    EXPECT_EQ(bytes[15], 0xA7);
+    EXPECT_EQ(bytes[40], 0x41);
+    EXPECT_EQ(bytes[41], 0x00);
+    EXPECT_EQ(bytes[16], 192);
+    EXPECT_EQ(bytes[19], 10);
+    EXPECT_EQ(bytes[34], 0x00);
+    EXPECT_EQ(bytes[39], 0x56);
+    EXPECT_EQ(InetPort(*record), 5031);
+    EXPECT_EQ(IpxSocket(*record), 0x4100);
+}
+
+}  // namespace
+}  // namespace vexil

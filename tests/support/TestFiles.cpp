@@ -1,0 +1,77 @@
+#include "tests/support/TestFiles.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <random>
+
+namespace vexil::test {
+
+Bytes DataRecord(std::uint32_t address, const Bytes& data) {
+    Bytes record = {'S', '2', static_cast<std::uint8_t>(data.size() + 4),
+                    static_cast<std::uint8_t>(address >> 16),
+                    static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+    record.insert(record.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (std::size_t i = 2; i < record.size(); ++i) {
+        sum += record[i];
+    }
+    record.push_back(static_cast<std::uint8_t>(~sum & 0xFF));
+    record.push_back(0x0A);
+    return record;
+}
+
+Bytes DataRecord(std::uint32_t address, std::size_t dataCount, std::uint8_t fill) {
+    return DataRecord(address, Bytes(dataCount, fill));
+}
+
+Bytes HeaderRecord() { return {'S', '0', 0x03}; }
+Bytes EndRecord() { return {'S', '8', 0x04}; }
+
+Bytes Join(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+ScratchDir::ScratchDir() {
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("vexil-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::File(const std::string& name, const Bytes& contents) const {
+    const auto file = path_ / name;
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(contents.data()),
+              static_cast<std::streamsize>(contents.size()));
+    return file.string();
+}
+
+WorkingDir::WorkingDir(const std::filesystem::path& to)
+    : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(to);
+}
+
+WorkingDir::~WorkingDir() { std::filesystem::current_path(previous_); }
+
+int OpenDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace vexil::test

@@ -1,0 +1,367 @@
+// vexil-file: builds and inspects download files with the same reader that the program uses.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/DownloadFile.h"
+#include "engine/TargetRecord.h"
+#include "resources/StringTable.h"
+#include "tools/DownloadFileWriter.h"
+#include "tools/FlashImage.h"
+
+namespace {
+
+using namespace vexil;
+
+constexpr int kExitBadFile = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage:\n"
+    "  vexil-file build INPUT OUTPUT [--ident CODE:VERSION] [--record-bytes N] [--base ADDRESS]\n"
+    "      make a download file from S-record text, or from a raw binary loaded at --base\n"
+    "  vexil-file info FILE [--model N] [--ipx]\n"
+    "      identify FILE for model N (default 6) and read it block by block\n"
+    "  vexil-file blocks FILE [--ipx]\n"
+    "      one line per block read: RESULT LENGTH\n"
+    "  vexil-file extract FILE OUTPUT\n"
+    "      write the image back as S-record text (.srec) or a raw binary (.bin)\n";
+
+// Messages of the reader go to stderr as their number and text, on one line.
+class StderrSink : public MessageSink {
+public:
+    void ShowMessage(int stringId, Icon) override {
+        if (first == 0) {
+            first = stringId;
+        }
+        std::string text(LoadString(stringId));
+        for (char& c : text) {
+            if (c == '\r' || c == '\n') {
+                c = ' ';
+            }
+        }
+        std::fprintf(stderr, "%d %s\n", stringId, text.c_str());
+    }
+    int first = 0;
+};
+
+int Usage(const std::string& why) {
+    std::fprintf(stderr, "vexil-file: %s\n%s", why.c_str(), kUsage);
+    return kExitUsage;
+}
+
+int Fail(int status, const std::string& why) {
+    std::fprintf(stderr, "vexil-file: %s\n", why.c_str());
+    return status;
+}
+
+struct Options {
+    std::vector<std::string> positional;
+    std::optional<std::string> ident;
+    std::optional<std::string> recordBytes;
+    std::optional<std::string> base;
+    std::optional<std::string> model;
+    bool ipx = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::optional<std::string>& into) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            into = argv[++i];
+            return true;
+        };
+        if (arg == "--ident") {
+            if (!value(options.ident)) return false;
+        } else if (arg == "--record-bytes") {
+            if (!value(options.recordBytes)) return false;
+        } else if (arg == "--base") {
+            if (!value(options.base)) return false;
+        } else if (arg == "--model") {
+            if (!value(options.model)) return false;
+        } else if (arg == "--ipx") {
+            options.ipx = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            options.positional.push_back(arg);
+        }
+    }
+    return true;
+}
+
+bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long& out) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtoull(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && text[0] != '-' && out <= limit;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    contents = buffer.str();
+    return !in.bad();
+}
+
+int Build(const Options& options) {
+    if (options.positional.size() != 2) {
+        return Usage("build takes INPUT and OUTPUT");
+    }
+    unsigned long long recordBytes = 32;
+    if (options.recordBytes && !ParseNumber(*options.recordBytes, kMaxRecordBytes, recordBytes)) {
+        return Usage("--record-bytes must be a number from 1 to " +
+                     std::to_string(kMaxRecordBytes));
+    }
+    std::optional<IdentInfo> ident;
+    if (options.ident) {
+        ident = ParseIdent(*options.ident);
+        if (!ident) {
+            return Usage("--ident takes CODE:VERSION such as aa01:01.10");
+        }
+    }
+    std::string contents;
+    if (!ReadWholeFile(options.positional[0], contents)) {
+        return Fail(kExitUsage, "cannot read " + options.positional[0]);
+    }
+    FlashImage image;
+    std::string error;
+    if (options.base) {
+        unsigned long long base = 0;
+        if (!ParseNumber(*options.base, 0xFFFFFF, base)) {
+            return Usage("--base must be an address from 0 to 0xFFFFFF");
+        }
+        if (base + contents.size() > 0x1000000) {
+            return Fail(kExitBadFile, "the binary does not fit below 0x1000000 at that base");
+        }
+        image.Write(static_cast<std::uint32_t>(base),
+                    reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size());
+    } else if (!LoadSRecords(contents, image, error)) {
+        return Fail(kExitBadFile, options.positional[0] + ": " + error);
+    }
+    if (!WriteDownloadFile(image, ident, recordBytes, options.positional[1], error)) {
+        return Fail(kExitBadFile, error);
+    }
+    return 0;
+}
+
+// Reads FILE block by block as the transfer does, handing each sound block to `onBlock`.
+// Returns the reader's last result (1 at a sound end).
+template <typename OnBlock>
+int ReadAllBlocks(std::FILE* file, bool ipx, MessageSink& sink, OnBlock onBlock) {
+    std::uint8_t buffer[kBlockBufferSize];
+    for (;;) {
+        std::uint32_t length = 0;
+        const int result =
+            ReadRecordBlock(file, buffer, length, sink, ipx ? kIpxBlockLimit : kBlockBufferSize);
+        if (result < 0) {
+            return result;  // the reader has closed the file
+        }
+        if (!onBlock(result, buffer, length)) {
+            std::fclose(file);
+            return -4;
+        }
+        if (result == 1) {
+            std::fclose(file);
+            return 1;
+        }
+    }
+}
+
+int Info(const Options& options) {
+    if (options.positional.size() != 1) {
+        return Usage("info takes one FILE");
+    }
+    unsigned long long model = 6;
+    if (options.model && (!ParseNumber(*options.model, 6, model) || model < 1)) {
+        return Usage("--model must be 1 to 6");
+    }
+    const std::string& path = options.positional[0];
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(errno));
+    }
+    const std::string companion =
+        (std::filesystem::path(path).parent_path() / "PS2B.BIN").string();
+    auto target = CreateTargetRecord();
+    std::string fileModelCode;
+    std::string fileVersion;
+    StderrSink sink;
+    const int identified = IdentifyDownloadFiles(static_cast<int>(model), path, companion,
+                                                 *target, fileModelCode, fileVersion, sink);
+    if (identified != 0) {
+        return Fail(kExitBadFile,
+                    "identification for model " + std::to_string(model) + " failed (result " +
+                        std::to_string(identified) + ")");
+    }
+    if (fileModelCode != target->modelCode) {
+        sink.ShowMessage(57604, Icon::Warning);
+        return Fail(kExitBadFile, "model code " + fileModelCode + " is not model " +
+                                      std::to_string(model) + "'s " + target->modelCode);
+    }
+
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return Fail(kExitUsage, "cannot open " + path);
+    }
+    std::size_t blocks = 0, dataRecords = 0, otherRecords = 0, dataBytes = 0;
+    std::uint32_t lowest = 0xFFFFFFFF, highest = 0;
+    std::vector<BlockRecord> records;
+    const int result = ReadAllBlocks(
+        file, options.ipx, sink, [&](int, const std::uint8_t* block, std::uint32_t length) {
+            bool end = false;
+            if (ParseBlock(block, length, records, end) != 0) {
+                return false;
+            }
+            ++blocks;
+            for (const BlockRecord& record : records) {
+                if (record.type != '2') {
+                    ++otherRecords;
+                    continue;
+                }
+                ++dataRecords;
+                dataBytes += record.dataLength;
+                if (record.dataLength > 0) {
+                    lowest = std::min(lowest, record.address);
+                    highest = std::max(highest, record.address +
+                                                    static_cast<std::uint32_t>(record.dataLength) -
+                                                    1);
+                }
+            }
+            return true;
+        });
+    if (result != 1) {
+        return Fail(kExitBadFile, "the file is not sound (reader result " +
+                                      std::to_string(result) + ")");
+    }
+    std::printf("model code:    %s\n", fileModelCode.c_str());
+    std::printf("version:       %s\n", fileVersion.c_str());
+    std::printf("records:       %zu (%zu data, %zu header and end)\n", dataRecords + otherRecords,
+                dataRecords, otherRecords);
+    std::printf("blocks:        %zu\n", blocks);
+    if (dataBytes > 0) {
+        std::printf("address range: 0x%06X-0x%06X\n", lowest, highest);
+    } else {
+        std::printf("address range: none\n");
+    }
+    std::printf("data bytes:    %zu\n", dataBytes);
+    return 0;
+}
+
+int Blocks(const Options& options) {
+    if (options.positional.size() != 1) {
+        return Usage("blocks takes one FILE");
+    }
+    std::FILE* file = std::fopen(options.positional[0].c_str(), "rb");
+    if (file == nullptr) {
+        return Fail(kExitUsage, "cannot open " + options.positional[0] + ": " +
+                                    std::strerror(errno));
+    }
+    StderrSink sink;
+    std::uint8_t buffer[kBlockBufferSize];
+    for (;;) {
+        std::uint32_t length = 0;
+        const int result = ReadRecordBlock(file, buffer, length, sink,
+                                           options.ipx ? kIpxBlockLimit : kBlockBufferSize);
+        std::printf("%d %u\n", result, length);
+        if (result == 0) {
+            continue;
+        }
+        if (result == 1) {
+            std::fclose(file);
+            return 0;
+        }
+        return kExitBadFile;  // the reader has closed the file
+    }
+}
+
+int Extract(const Options& options) {
+    if (options.positional.size() != 2) {
+        return Usage("extract takes FILE and OUTPUT");
+    }
+    const std::string& output = options.positional[1];
+    const std::string extension = std::filesystem::path(output).extension().string();
+    if (extension != ".srec" && extension != ".bin") {
+        return Usage("OUTPUT must end in .srec or .bin");
+    }
+    std::FILE* file = std::fopen(options.positional[0].c_str(), "rb");
+    if (file == nullptr) {
+        return Fail(kExitUsage, "cannot open " + options.positional[0] + ": " +
+                                    std::strerror(errno));
+    }
+    StderrSink sink;
+    FlashImage image;
+    std::vector<BlockRecord> records;
+    const int result =
+        ReadAllBlocks(file, false, sink, [&](int, const std::uint8_t* block, std::uint32_t length) {
+            bool end = false;
+            if (ParseBlock(block, length, records, end) != 0) {
+                return false;
+            }
+            for (const BlockRecord& record : records) {
+                if (record.type == '2') {
+                    image.Write(record.address, record.data, record.dataLength);
+                }
+            }
+            return true;
+        });
+    if (result != 1) {
+        return Fail(kExitBadFile, "the file is not sound (reader result " +
+                                      std::to_string(result) + ")");
+    }
+    std::string error;
+    const bool saved = extension == ".bin" ? image.SaveBinary(output, error)
+                                           : image.SaveSRecords(output, error);
+    return saved ? 0 : Fail(kExitBadFile, error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return Usage("no command");
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        return Usage(error);
+    }
+    if (command == "build") {
+        return Build(options);
+    }
+    if (command == "info") {
+        return Info(options);
+    }
+    if (command == "blocks") {
+        return Blocks(options);
+    }
+    if (command == "extract") {
+        return Extract(options);
+    }
+    return Usage("unknown command " + command);
+}
