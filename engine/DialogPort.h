@@ -12,7 +12,7 @@ enum class Icon : int { None = 0, Error = 16, Warning = 48, Information = 64 };
 
 // Where a message by number goes. The download-file reader needs nothing more than this.
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // Shows string `stringId` in a modal box with an OK button; returns when it is closed.
     virtual void ShowMessage(int stringId, Icon icon) = 0;
@@ -44,7 +44,7 @@ inline constexpr int kStatusLine = 1054;
 }  // namespace control
 
 class DialogPort : public MessageSink {
-public:
+  public:
     // The status line (static text 1054): its text by string number, and whether it shows.
     virtual void SetStatusText(int stringId) = 0;
     virtual void ShowStatus(bool visible) = 0;

@@ -100,8 +100,8 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
     }
 }
 
-int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length,
-                    MessageSink& sink, std::size_t capacity) {
+int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length, MessageSink& sink,
+                    std::size_t capacity) {
     length = 0;
     std::size_t position = 0;
     for (int records = 0; records < kRecordsPerBlock;) {
@@ -168,8 +168,7 @@ int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileMo
 
 int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                           const std::string& companionPath, TAVDL_ADDR& target,
-                          std::string& fileModelCode, std::string& fileVersion,
-                          MessageSink& sink) {
+                          std::string& fileModelCode, std::string& fileVersion, MessageSink& sink) {
     const ModelEntry* model = FindModel(modelIndex);
     if (model == nullptr) {
         return -7;

@@ -47,8 +47,8 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]);
 // kIpxBlockLimit for IPX; `buffer` must hold at least that many bytes. Returns 0 (six records,
 // more follow), 1 (end record read) or, after showing its message and closing the file, -1 (read
 // failed, 102), -2 (checksum, 103), -3 (no line feed, 104) or -4 (format, 105).
-int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length,
-                    MessageSink& sink, std::size_t capacity = kBlockBufferSize);
+int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length, MessageSink& sink,
+                    std::size_t capacity = kBlockBufferSize);
 
 // Identifies the download file of `modelIndex` in the working directory: fills fileModelCode and
 // fileVersion and the target's modelCode. Returns 0, -1 (a file does not open, or no
@@ -60,14 +60,13 @@ int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileMo
 // The same with the files named by the caller; `companionPath` is used for models 2 to 4.
 int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                           const std::string& companionPath, TAVDL_ADDR& target,
-                          std::string& fileModelCode, std::string& fileVersion,
-                          MessageSink& sink);
+                          std::string& fileModelCode, std::string& fileVersion, MessageSink& sink);
 
 // One record of a block as ReadRecordBlock leaves it (records end to end, no line feeds).
 struct BlockRecord {
-    char type = 0;                      // '0', '2' or '8'
-    std::uint32_t address = 0;          // data records only
-    const std::uint8_t* data = nullptr; // data records only
+    char type = 0;                       // '0', '2' or '8'
+    std::uint32_t address = 0;           // data records only
+    const std::uint8_t* data = nullptr;  // data records only
     std::size_t dataLength = 0;
 };
 

@@ -6,7 +6,9 @@ namespace vexil {
 
 namespace {
 
-std::uint8_t* Bytes(TAVDL_ADDR& record) { return reinterpret_cast<std::uint8_t*>(&record); }
+std::uint8_t* Bytes(TAVDL_ADDR& record) {
+    return reinterpret_cast<std::uint8_t*>(&record);
+}
 const std::uint8_t* Bytes(const TAVDL_ADDR& record) {
     return reinterpret_cast<const std::uint8_t*>(&record);
 }
@@ -55,7 +57,9 @@ TargetRecordPtr CreateTargetRecord() {
 void SetInetPort(TAVDL_ADDR& record, std::uint16_t port) {
     PutBigEndian16(record, kInetPortOffset, port);
 }
-std::uint16_t InetPort(const TAVDL_ADDR& record) { return GetBigEndian16(record, kInetPortOffset); }
+std::uint16_t InetPort(const TAVDL_ADDR& record) {
+    return GetBigEndian16(record, kInetPortOffset);
+}
 void SetInetAddress(TAVDL_ADDR& record, const std::array<std::uint8_t, 4>& octets) {
     PutBytes(record, kInetAddressOffset, octets);
 }

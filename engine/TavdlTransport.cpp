@@ -35,6 +35,8 @@ int TavdlTransport::DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long
                                    unsigned int* socket) {
     return TavDL_Download_Finish(addr, window, dataLength, data, replySize, reply, socket);
 }
-void TavdlTransport::CloseSocket(unsigned int* socket) { TavDL_CloseSocket(socket); }
+void TavdlTransport::CloseSocket(unsigned int* socket) {
+    TavDL_CloseSocket(socket);
+}
 
 }  // namespace vexil

@@ -7,7 +7,7 @@
 namespace vexil {
 
 class Transport {
-public:
+  public:
     virtual ~Transport() = default;
     virtual int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
                                   void* reply) = 0;
@@ -23,15 +23,14 @@ public:
     virtual int DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
                                  void* data, unsigned long replySize, void* reply,
                                  unsigned int* socket) = 0;
-    virtual int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
-                               void* data, unsigned long replySize, void* reply,
-                               unsigned int* socket) = 0;
+    virtual int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
+                               unsigned long replySize, void* reply, unsigned int* socket) = 0;
     virtual void CloseSocket(unsigned int* socket) = 0;
 };
 
 // The implementation that calls the tavdl library's C functions (link vexil_tavdl_transport).
 class TavdlTransport final : public Transport {
-public:
+  public:
     int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
                           void* reply) override;
     int BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,

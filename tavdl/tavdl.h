@@ -30,15 +30,15 @@ extern "C" {
  * kept as bytes so that their layout does not depend on any platform's socket headers.
  */
 typedef struct TAVDL_ADDR {
-    int32_t mode;              /* 0 */
-    int32_t waitSeconds;       /* 4: how long a call may wait for the reply */
-    int32_t reserved;          /* 8: always 0 */
-    uint8_t inetAddr[16];      /* 12 */
-    uint8_t ipxAddr[14];       /* 28 */
-    uint8_t unused1[66];       /* 42 */
-    int32_t modelIndex;        /* 108: model 1 to 6 */
-    char modelCode[5];         /* 112: expected model code, four characters and a NUL */
-    uint8_t unused2[59];       /* 117 */
+    int32_t mode;         /* 0 */
+    int32_t waitSeconds;  /* 4: how long a call may wait for the reply */
+    int32_t reserved;     /* 8: always 0 */
+    uint8_t inetAddr[16]; /* 12 */
+    uint8_t ipxAddr[14];  /* 28 */
+    uint8_t unused1[66];  /* 42 */
+    int32_t modelIndex;   /* 108: model 1 to 6 */
+    char modelCode[5];    /* 112: expected model code, four characters and a NUL */
+    uint8_t unused2[59];  /* 117 */
 } TAVDL_ADDR;
 
 typedef void (*TAVDL_WAIT_HOOK)(void* window);

@@ -90,8 +90,8 @@ bool WriteDownloadFile(const FlashImage& image, const std::optional<IdentInfo>& 
     }
     std::vector<std::uint8_t> out = {'S', '0', 0x00};
     if (ident) {
-        const std::uint8_t data[8] = {ident->bytes[0], ident->bytes[1], ident->bytes[2],
-                                      ident->bytes[3], 0, 0, 0, 0};
+        const std::uint8_t data[8] = {
+            ident->bytes[0], ident->bytes[1], ident->bytes[2], ident->bytes[3], 0, 0, 0, 0};
         AppendDataRecord(out, kIdentAddress, data, sizeof data);
     }
     for (const FlashImage::Range& range : image.Ranges()) {

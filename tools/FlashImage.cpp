@@ -198,8 +198,8 @@ bool LoadSRecords(const std::string& text, FlashImage& image, std::string& error
             end = text.size();
         }
         std::size_t stop = end;
-        while (stop > start && (text[stop - 1] == '\r' || text[stop - 1] == ' ' ||
-                                text[stop - 1] == '\t')) {
+        while (stop > start &&
+               (text[stop - 1] == '\r' || text[stop - 1] == ' ' || text[stop - 1] == '\t')) {
             --stop;
         }
         ++lineNumber;

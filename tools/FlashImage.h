@@ -13,7 +13,7 @@
 namespace vexil {
 
 class FlashImage {
-public:
+  public:
     void Write(std::uint32_t address, const std::uint8_t* data, std::size_t length);
     void Clear() { pages_.clear(); }
     bool Empty() const { return pages_.empty(); }
@@ -37,7 +37,7 @@ public:
     bool SaveSRecords(const std::string& path, std::string& error,
                       std::size_t bytesPerRecord = 32) const;
 
-private:
+  private:
     static constexpr std::uint32_t kPageSize = 4096;
     struct Page {
         std::uint8_t bytes[kPageSize];

@@ -36,7 +36,7 @@ const char kUsage[] =
 
 // Messages of the reader go to stderr as their number and text, on one line.
 class StderrSink : public MessageSink {
-public:
+  public:
     void ShowMessage(int stringId, Icon) override {
         if (first == 0) {
             first = stringId;
@@ -83,13 +83,17 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
             return true;
         };
         if (arg == "--ident") {
-            if (!value(options.ident)) return false;
+            if (!value(options.ident))
+                return false;
         } else if (arg == "--record-bytes") {
-            if (!value(options.recordBytes)) return false;
+            if (!value(options.recordBytes))
+                return false;
         } else if (arg == "--base") {
-            if (!value(options.base)) return false;
+            if (!value(options.base))
+                return false;
         } else if (arg == "--model") {
-            if (!value(options.model)) return false;
+            if (!value(options.model))
+                return false;
         } else if (arg == "--ipx") {
             options.ipx = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -201,18 +205,16 @@ int Info(const Options& options) {
     } else {
         return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(errno));
     }
-    const std::string companion =
-        (std::filesystem::path(path).parent_path() / "PS2B.BIN").string();
+    const std::string companion = (std::filesystem::path(path).parent_path() / "PS2B.BIN").string();
     auto target = CreateTargetRecord();
     std::string fileModelCode;
     std::string fileVersion;
     StderrSink sink;
-    const int identified = IdentifyDownloadFiles(static_cast<int>(model), path, companion,
-                                                 *target, fileModelCode, fileVersion, sink);
+    const int identified = IdentifyDownloadFiles(static_cast<int>(model), path, companion, *target,
+                                                 fileModelCode, fileVersion, sink);
     if (identified != 0) {
-        return Fail(kExitBadFile,
-                    "identification for model " + std::to_string(model) + " failed (result " +
-                        std::to_string(identified) + ")");
+        return Fail(kExitBadFile, "identification for model " + std::to_string(model) +
+                                      " failed (result " + std::to_string(identified) + ")");
     }
     if (fileModelCode != target->modelCode) {
         sink.ShowMessage(57604, Icon::Warning);
@@ -243,16 +245,16 @@ int Info(const Options& options) {
                 dataBytes += record.dataLength;
                 if (record.dataLength > 0) {
                     lowest = std::min(lowest, record.address);
-                    highest = std::max(highest, record.address +
-                                                    static_cast<std::uint32_t>(record.dataLength) -
-                                                    1);
+                    highest =
+                        std::max(highest, record.address +
+                                              static_cast<std::uint32_t>(record.dataLength) - 1);
                 }
             }
             return true;
         });
     if (result != 1) {
-        return Fail(kExitBadFile, "the file is not sound (reader result " +
-                                      std::to_string(result) + ")");
+        return Fail(kExitBadFile,
+                    "the file is not sound (reader result " + std::to_string(result) + ")");
     }
     std::printf("model code:    %s\n", fileModelCode.c_str());
     std::printf("version:       %s\n", fileVersion.c_str());
@@ -274,8 +276,8 @@ int Blocks(const Options& options) {
     }
     std::FILE* file = std::fopen(options.positional[0].c_str(), "rb");
     if (file == nullptr) {
-        return Fail(kExitUsage, "cannot open " + options.positional[0] + ": " +
-                                    std::strerror(errno));
+        return Fail(kExitUsage,
+                    "cannot open " + options.positional[0] + ": " + std::strerror(errno));
     }
     StderrSink sink;
     std::uint8_t buffer[kBlockBufferSize];
@@ -306,8 +308,8 @@ int Extract(const Options& options) {
     }
     std::FILE* file = std::fopen(options.positional[0].c_str(), "rb");
     if (file == nullptr) {
-        return Fail(kExitUsage, "cannot open " + options.positional[0] + ": " +
-                                    std::strerror(errno));
+        return Fail(kExitUsage,
+                    "cannot open " + options.positional[0] + ": " + std::strerror(errno));
     }
     StderrSink sink;
     FlashImage image;
@@ -326,12 +328,12 @@ int Extract(const Options& options) {
             return true;
         });
     if (result != 1) {
-        return Fail(kExitBadFile, "the file is not sound (reader result " +
-                                      std::to_string(result) + ")");
+        return Fail(kExitBadFile,
+                    "the file is not sound (reader result " + std::to_string(result) + ")");
     }
     std::string error;
-    const bool saved = extension == ".bin" ? image.SaveBinary(output, error)
-                                           : image.SaveSRecords(output, error);
+    const bool saved =
+        extension == ".bin" ? image.SaveBinary(output, error) : image.SaveSRecords(output, error);
     return saved ? 0 : Fail(kExitBadFile, error);
 }
 

@@ -11,7 +11,7 @@
 namespace vexil::bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     explicit RatioReporter(std::string baseline) : baseline_(std::move(baseline)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -37,7 +37,7 @@ public:
         }
     }
 
-private:
+  private:
     std::string baseline_;
     std::map<std::string, double> times_;
 };

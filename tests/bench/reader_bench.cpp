@@ -14,7 +14,7 @@ namespace {
 using namespace vexil;
 
 class NullSink : public MessageSink {
-public:
+  public:
     void ShowMessage(int, Icon) override {}
 };
 
@@ -25,8 +25,8 @@ const std::string& BenchFile() {
         std::size_t written = 0;
         std::uint32_t address = 0;
         while (written < (64u << 20)) {
-            const auto record = test::DataRecord(address & 0xFFFFFF, 32,
-                                                 static_cast<std::uint8_t>(address >> 5));
+            const auto record =
+                test::DataRecord(address & 0xFFFFFF, 32, static_cast<std::uint8_t>(address >> 5));
             out.write(reinterpret_cast<const char*>(record.data()),
                       static_cast<std::streamsize>(record.size()));
             written += record.size();
@@ -86,4 +86,6 @@ BENCHMARK(Reader)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 
-int main(int argc, char** argv) { return vexil::bench::RunWithRatio(argc, argv, "Baseline"); }
+int main(int argc, char** argv) {
+    return vexil::bench::RunWithRatio(argc, argv, "Baseline");
+}

@@ -24,7 +24,7 @@ const Bytes kWorkedExample = {0x53, 0x32, 0x0C, 0x00, 0x88, 0x00, 0xAA, 0x01,
 
 // Reads `contents` block by block with the real reader and records every result and length.
 class ReaderTest : public ::testing::Test {
-protected:
+  protected:
     struct Step {
         int result;
         std::uint32_t length;
@@ -65,7 +65,8 @@ protected:
 
 TEST_F(ReaderTest, WorkedExampleTakesFifteenBytesInABlock) {
     EXPECT_EQ(ReadAll(Join({kWorkedExample, EndRecord()})), (std::vector<Step>{{1, 18}}));
-    EXPECT_EQ(Bytes(buffer_, buffer_ + 15), Bytes(kWorkedExample.begin(), kWorkedExample.end() - 1));
+    EXPECT_EQ(Bytes(buffer_, buffer_ + 15),
+              Bytes(kWorkedExample.begin(), kWorkedExample.end() - 1));
     EXPECT_TRUE(sink_.messages.empty());
 }
 
@@ -79,8 +80,8 @@ TEST_F(ReaderTest, BlockShapes) {
     }
     EXPECT_EQ(ReadAll(Join({Join(six), EndRecord()})), (std::vector<Step>{{0, 234}, {1, 3}}));
     // A header record in the middle counts as one of the six and adds 3 bytes.
-    EXPECT_EQ(ReadAll(Join({six[0], six[1], HeaderRecord(), six[2], six[3], six[4], six[5],
-                            EndRecord()})),
+    EXPECT_EQ(ReadAll(Join(
+                  {six[0], six[1], HeaderRecord(), six[2], six[3], six[4], six[5], EndRecord()})),
               (std::vector<Step>{{0, 5 * 39 + 3}, {1, 42}}));
     // An end record among the first six returns at once; nothing after it is read.
     EXPECT_EQ(ReadAll(Join({six[0], EndRecord(), Bytes{'x', 'y', 'z'}})),
@@ -204,7 +205,7 @@ TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
 // Identification in the working directory, with the time zone pinned so that the companion
 // file's local time does not depend on the machine.
 class IdentifyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* tz = std::getenv("TZ");
         savedTz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
@@ -223,7 +224,8 @@ protected:
     int Identify(int model) {
         test::WorkingDir cwd(dir_.path());
         const int before = test::OpenDescriptorCount();
-        const int result = IdentifyDownloadFile(model, *target_, fileModelCode_, fileVersion_, sink_);
+        const int result =
+            IdentifyDownloadFile(model, *target_, fileModelCode_, fileVersion_, sink_);
         EXPECT_EQ(test::OpenDescriptorCount(), before) << "identification left a file open";
         return result;
     }

@@ -9,7 +9,7 @@
 namespace {
 
 class NullSink : public vexil::MessageSink {
-public:
+  public:
     void ShowMessage(int, vexil::Icon) override {}
 };
 

@@ -9,9 +9,12 @@
 namespace vexil::test {
 
 Bytes DataRecord(std::uint32_t address, const Bytes& data) {
-    Bytes record = {'S', '2', static_cast<std::uint8_t>(data.size() + 4),
+    Bytes record = {'S',
+                    '2',
+                    static_cast<std::uint8_t>(data.size() + 4),
                     static_cast<std::uint8_t>(address >> 16),
-                    static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+                    static_cast<std::uint8_t>(address >> 8),
+                    static_cast<std::uint8_t>(address)};
     record.insert(record.end(), data.begin(), data.end());
     unsigned sum = 0;
     for (std::size_t i = 2; i < record.size(); ++i) {
@@ -26,8 +29,12 @@ Bytes DataRecord(std::uint32_t address, std::size_t dataCount, std::uint8_t fill
     return DataRecord(address, Bytes(dataCount, fill));
 }
 
-Bytes HeaderRecord() { return {'S', '0', 0x03}; }
-Bytes EndRecord() { return {'S', '8', 0x04}; }
+Bytes HeaderRecord() {
+    return {'S', '0', 0x03};
+}
+Bytes EndRecord() {
+    return {'S', '8', 0x04};
+}
 
 Bytes Join(const std::vector<Bytes>& parts) {
     Bytes all;
@@ -63,7 +70,9 @@ WorkingDir::WorkingDir(const std::filesystem::path& to)
     std::filesystem::current_path(to);
 }
 
-WorkingDir::~WorkingDir() { std::filesystem::current_path(previous_); }
+WorkingDir::~WorkingDir() {
+    std::filesystem::current_path(previous_);
+}
 
 int OpenDescriptorCount() {
     int count = 0;

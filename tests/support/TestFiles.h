@@ -23,7 +23,7 @@ Bytes Join(const std::vector<Bytes>& parts);
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -31,17 +31,17 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string File(const std::string& name, const Bytes& contents) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 // Changes the working directory for the life of the object.
 class WorkingDir {
-public:
+  public:
     explicit WorkingDir(const std::filesystem::path& to);
     ~WorkingDir();
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 
@@ -55,7 +55,7 @@ struct RecordedMessage {
 };
 
 class RecordingSink : public MessageSink {
-public:
+  public:
     void ShowMessage(int stringId, Icon icon) override { messages.push_back({stringId, icon}); }
     std::vector<RecordedMessage> messages;
 };
