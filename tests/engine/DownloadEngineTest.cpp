@@ -1,0 +1,649 @@
+#include "engine/DownloadEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/DownloadFile.h"
+#include "engine/TargetRecord.h"
+#include "tests/support/EngineFakes.h"
+
+namespace vexil {
+namespace {
+
+using test::Bytes;
+using test::DataRecord;
+using test::EndRecord;
+using test::Join;
+using test::Op;
+using test::RecordedMessage;
+using test::Reply;
+
+constexpr std::initializer_list<int> kLocked = {1026, 1040, 1044, 1030, 1016, 1017, 1003, 1007,
+                                                1008, 1009, 1013, 1004, 1005, 1011, 1012};
+
+Bytes IdentRecord(std::uint8_t code0, std::uint8_t code1) {
+    return DataRecord(0x008800, {code0, code1, 0x01, 0x10, 0, 0, 0, 0});
+}
+
+// An image of `records` data records of 32 data bytes after the identification record.
+Bytes Image(std::uint8_t code0, std::uint8_t code1, int records) {
+    std::vector<Bytes> parts = {test::HeaderRecord(), IdentRecord(code0, code1)};
+    for (int i = 0; i < records; ++i) {
+        parts.push_back(DataRecord(0x20000 + 32 * i, 32, static_cast<std::uint8_t>(i)));
+    }
+    parts.push_back(EndRecord());
+    return Join(parts);
+}
+
+class EngineTest : public ::testing::Test {
+  protected:
+    EngineTest() : cwd_(dir_.path()) {
+        engine_.target = target_.get();
+        target_->modelIndex = 6;
+        dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
+        fdsBefore_ = test::OpenDescriptorCount();
+    }
+    ~EngineTest() override {
+        EXPECT_EQ(test::OpenDescriptorCount(), fdsBefore_) << "a download file was left open";
+    }
+
+    int RunTcp() {
+        target_->mode = TAVDL_MODE_TCP_QUERY;
+        engine_.cancelRequested = 0;
+        return engine_.RunTcpDownload();
+    }
+    int RunIpx() {
+        target_->mode = TAVDL_MODE_IPX;
+        engine_.cancelRequested = 0;
+        return engine_.RunIpxDownload();
+    }
+    std::vector<int> MessageIds() const {
+        std::vector<int> ids;
+        for (const auto& m : port_.messages) {
+            ids.push_back(m.id);
+        }
+        return ids;
+    }
+    // The blocks as the engine sent them, without IPX prefixes, for comparison with the file.
+    Bytes SentImage(std::size_t prefix) const {
+        Bytes all;
+        for (const auto& call : transport_.CallsOf(Op::SendData)) {
+            all.insert(all.end(), call.data.begin() + static_cast<long>(prefix), call.data.end());
+        }
+        return all;
+    }
+    int BlockCount(const std::string& name) {
+        std::FILE* file = std::fopen(name.c_str(), "rb");
+        test::RecordingSink sink;
+        std::uint8_t buffer[kBlockBufferSize];
+        std::uint32_t length = 0;
+        int count = 1;
+        while (ReadRecordBlock(file, buffer, length, sink) == 0) {
+            ++count;
+        }
+        std::fclose(file);
+        return count;
+    }
+    // What the reader yields for a file: the blocks laid end to end.
+    Bytes ExpectedBlocks(const std::string& name, std::size_t capacity) {
+        std::FILE* file = std::fopen(name.c_str(), "rb");
+        test::RecordingSink sink;
+        Bytes all;
+        std::uint8_t buffer[kBlockBufferSize];
+        for (;;) {
+            std::uint32_t length = 0;
+            const int r = ReadRecordBlock(file, buffer, length, sink, capacity);
+            all.insert(all.end(), buffer, buffer + length);
+            if (r != 0) {
+                if (r == 1) {
+                    std::fclose(file);
+                }
+                return all;
+            }
+        }
+    }
+
+    test::ScratchDir dir_;
+    test::WorkingDir cwd_;
+    test::ScriptedTransport transport_;
+    test::RecordingPort port_;
+    TargetRecordPtr target_ = CreateTargetRecord();
+    DownloadEngine engine_{transport_, port_};
+    int fdsBefore_ = 0;
+};
+
+TEST_F(EngineTest, TcpDownloadRunsEveryStepInOrder) {
+    const std::int64_t start = port_.now;
+    EXPECT_EQ(RunTcp(), 0);
+    EXPECT_EQ(port_.messages,
+              (std::vector<RecordedMessage>{{121, Icon::Information}, {122, Icon::Warning}}));
+    EXPECT_EQ(port_.statusLog,
+              (std::vector<std::string>{"text 57626", "show", "text 57627", "text 57628", "hide"}));
+    for (int id : kLocked) {
+        EXPECT_FALSE(port_.enabled.at(id)) << id;
+    }
+    EXPECT_EQ(engine_.deviceVersion, "1.10");
+    EXPECT_EQ(engine_.deviceModelCode, "aa01");
+    EXPECT_EQ(engine_.mainWindowHandle, &port_);
+
+    const auto& calls = transport_.calls;
+    ASSERT_GE(calls.size(), 8u);
+    auto expect = [](const test::Call& call, Op op, int mode, int wait, int port) {
+        EXPECT_EQ(call.op, op);
+        EXPECT_EQ(call.mode, mode);
+        EXPECT_EQ(call.waitSeconds, wait);
+        EXPECT_EQ(call.port, port);
+    };
+    expect(calls[0], Op::VantrelVersion, 1, 2, 5031);
+    expect(calls[1], Op::JampEprom, 1, 5, 5021);
+    expect(calls[2], Op::OpenSocket, 0, 10, 5001);
+    expect(calls[3], Op::Connection, 0, 2, 5001);
+    expect(calls[4], Op::Erase, 0, 60, 5001);
+    expect(calls[5], Op::SendData, 0, 30, 5001);
+    const auto finish = transport_.CallsOf(Op::Finish);
+    ASSERT_EQ(finish.size(), 1u);
+    EXPECT_EQ(finish[0].data, (Bytes{0x71, 0x03}));
+    EXPECT_EQ(finish[0].waitSeconds, 2);
+    EXPECT_EQ(calls.back().op, Op::CloseSocket);
+    EXPECT_EQ(transport_.closeCount, 1);
+
+    // The image went out block by block, exactly as the reader gives it.
+    EXPECT_EQ(SentImage(0), ExpectedBlocks("RS.BIN", kBlockBufferSize));
+    EXPECT_EQ(port_.progressPositions, (std::vector<int>{kProgressMax}));
+    // The prescribed waits of 10, 10 and 5 seconds ran on the fake clock.
+    EXPECT_GE(port_.now - start, 25'000);
+    EXPECT_LT(port_.now - start, 29'000);
+}
+
+TEST_F(EngineTest, IpxDownloadUsesItsOwnAttemptsWaitsAndPrefix) {
+    EXPECT_EQ(RunIpx(), 0);
+    const auto& calls = transport_.calls;
+    EXPECT_EQ(calls[0].op, Op::VantrelVersion);
+    EXPECT_EQ(calls[0].waitSeconds, 5);
+    EXPECT_EQ(calls[0].ipxSocket, 0) << "the query does not set the socket number";
+    EXPECT_EQ(calls[1].op, Op::JampEprom);
+    EXPECT_EQ(calls[1].ipxSocket, 0x4100);
+    EXPECT_EQ(calls[2].op, Op::OpenSocket);
+    EXPECT_EQ(calls[2].waitSeconds, 10);
+    EXPECT_EQ(calls[3].waitSeconds, 10);
+    EXPECT_EQ(calls[4].op, Op::Erase);
+    EXPECT_EQ(calls[4].waitSeconds, 40);
+    for (const auto& call : calls) {
+        if (call.op != Op::CloseSocket) {
+            EXPECT_EQ(call.mode, 2);
+        }
+    }
+    // Every block carries the prefix with the next sequence number, from 0x0004 on.
+    const auto sends = transport_.CallsOf(Op::SendData);
+    for (std::size_t i = 0; i < sends.size(); ++i) {
+        const Bytes prefix(sends[i].data.begin(), sends[i].data.begin() + 8);
+        EXPECT_EQ(prefix, (Bytes{1, 0, 0, 0, 0, static_cast<std::uint8_t>(4 + i), 0, 0}));
+    }
+    EXPECT_EQ(SentImage(8), ExpectedBlocks("RS.BIN", kIpxBlockLimit));
+    const auto finish = transport_.CallsOf(Op::Finish);
+    ASSERT_EQ(finish.size(), 1u);
+    EXPECT_EQ(finish[0].data,
+              (Bytes{0x01, 0x00, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(4 + sends.size()),
+                     0x00, 0x03, 0x71, 0x0A, 0x00}));
+    for (int id : {1004, 1005, 1026, 1040, 1044, 1017, 1011, 1012, 1016, 1030}) {
+        EXPECT_TRUE(port_.enabled.at(id)) << id;
+    }
+    for (int id : {1003, 1007, 1008, 1009, 1013}) {
+        EXPECT_FALSE(port_.enabled.at(id)) << id << " stays disabled until the command ends";
+    }
+    EXPECT_EQ(transport_.closeCount, 1);
+}
+
+TEST_F(EngineTest, FileCheckRefusesAMissingOrForeignFile) {
+    std::filesystem::remove("RS.BIN");
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{57604, Icon::Warning}}));
+
+    port_.messages.clear();
+    dir_.File("RS.BIN", Image(0x16, 0x01, 2));
+    EXPECT_EQ(RunIpx(), result::kNotStarted);
+    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{57604, Icon::Warning}}));
+
+    port_.messages.clear();
+    dir_.File("RS.BIN", Join({DataRecord(0x100, 4), EndRecord()}));
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.messages,
+              (std::vector<RecordedMessage>{{117, Icon::Error}, {57604, Icon::Warning}}));
+    EXPECT_TRUE(transport_.calls.empty()) << "no traffic before the file is sound";
+}
+
+TEST_F(EngineTest, VersionQueryRetriesAndItsMessages) {
+    // No answer: one call, message 112; the 0xFF stays in the buffer and the model check fails.
+    transport_.Queue(Op::VantrelVersion, {0, {0xFF}});
+    EXPECT_EQ(RunTcp(), result::kWrongModel);
+    EXPECT_EQ(transport_.calls.size(), 1u);
+    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{112, Icon::Error}}));
+
+    // The same with aa01 kept from an earlier download goes on to the confirmation.
+    engine_.deviceModelCode = "aa01";
+    port_.confirmation = 2;
+    transport_.Queue(Op::VantrelVersion, {0, {0xFF}});
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.confirmations, 1);
+
+    // Three replies that are not valid: 113 three times, no 112, buffer cleared after each, so
+    // the model check passes.
+    port_.messages.clear();
+    engine_.deviceModelCode = "";
+    transport_.Queue(Op::VantrelVersion, {0, {5, 1, 1, 1, 1, 1, 0x0B, 0x01, 1, 1}}, 3);
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{
+                                  {113, Icon::Error}, {113, Icon::Error}, {113, Icon::Error}}));
+    EXPECT_EQ(engine_.deviceVersion, "");
+
+    // Over IPX five attempts and the buffer is kept: -14 with the first list entry selected.
+    port_.messages.clear();
+    transport_.calls.clear();
+    transport_.Queue(Op::VantrelVersion, {0, {5, 1, 1, 1, 1, 1, 0x0B, 0x01, 1, 1}}, 5);
+    EXPECT_EQ(RunIpx(), result::kWrongModel);
+    EXPECT_EQ(port_.messages.size(), 5u);
+    EXPECT_EQ(transport_.calls.size(), 5u);
+
+    // Library failures: 112 after the third.
+    port_.messages.clear();
+    transport_.Queue(Op::VantrelVersion, {-1, {}}, 3);
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{112, Icon::Error}}));
+
+    // A valid reply of another model: deviceModelCode 0b01 and -14; with another list entry
+    // selected the check does not apply.
+    transport_.Queue(Op::VantrelVersion, {0, {7, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}});
+    EXPECT_EQ(RunTcp(), result::kWrongModel);
+    EXPECT_EQ(engine_.deviceModelCode, "0b01");
+    EXPECT_EQ(engine_.deviceVersion, "a.05");
+    port_.selection = 1;
+    transport_.Queue(Op::VantrelVersion, {0, {7, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}});
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+}
+
+TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
+    target_->modelIndex = 3;
+    dir_.File("PS1B.BIN", Image(0x51, 0x00, 3));
+    dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()}));
+    std::filesystem::last_write_time("PS2B.BIN", std::filesystem::file_time_type::clock::now());
+    // The companion's time will not match 01.10 on most clocks; the file check alone is not
+    // what this test is about, so give the main file the companion's hh.mm.
+    const auto time = std::filesystem::last_write_time("PS2B.BIN");
+    const auto sys = std::chrono::file_clock::to_sys(time);
+    const std::time_t t = std::chrono::system_clock::to_time_t(sys);
+    std::tm local{};
+    localtime_r(&t, &local);
+    auto bcd = [](int v) { return static_cast<std::uint8_t>((v / 10) * 16 + v % 10); };
+    dir_.File(
+        "PS1B.BIN",
+        Join({DataRecord(0x008800, {0x51, 0x00, bcd(local.tm_hour), bcd(local.tm_min), 0, 0, 0, 0}),
+              DataRecord(0x20000, 32), EndRecord()}));
+
+    // Byte 7 of 1 is not a valid Bramble reply; the buffer is left as it was between attempts.
+    transport_.Queue(Op::BrambleVersion, {0, {7, 0, 0, 0, 0, 0, 0x51, 0x01, 1, 1}}, 2);
+    transport_.Queue(Op::BrambleVersion, {0, {0, 0, 0, 0, 0, 0, 0x51, 0x00, 0x02, 0x30}});
+    port_.selection = 1;
+    EXPECT_EQ(RunTcp(), 0);
+    EXPECT_EQ(transport_.calls[0].port, 5021);
+    EXPECT_EQ(engine_.deviceVersion, "2.30");
+    EXPECT_EQ(engine_.deviceModelCode, "5100");
+    // Both files were sent, the companion after the main file.
+    EXPECT_EQ(SentImage(0),
+              Join({ExpectedBlocks("PS1B.BIN", 512), ExpectedBlocks("PS2B.BIN", 512)}));
+    EXPECT_EQ(port_.progress, kProgressMax);
+}
+
+TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
+    transport_.Queue(Op::VantrelVersion, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{57624, Icon::None}}));
+
+    port_.messages.clear();
+    port_.confirmation = 2;
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_TRUE(port_.messages.empty());
+    EXPECT_TRUE(port_.enabled.empty()) << "declining leaves every control as it was";
+    EXPECT_TRUE(port_.statusLog.empty());
+}
+
+TEST_F(EngineTest, DownloadModeSwitch) {
+    transport_.Queue(Op::JampEprom, {0, {0xFF}});
+    EXPECT_EQ(RunTcp(), result::kNoAnswerToModeSwitch);
+    EXPECT_EQ(transport_.CallsOf(Op::JampEprom).size(), 1u);
+
+    transport_.calls.clear();
+    transport_.Queue(Op::JampEprom, {-1, {0x33}}, 3);
+    EXPECT_EQ(RunTcp(), result::kModeSwitchFailed);
+    EXPECT_EQ(transport_.CallsOf(Op::JampEprom).size(), 3u);
+
+    transport_.calls.clear();
+    transport_.Queue(Op::JampEprom, {-1, {}}, 5);
+    EXPECT_EQ(RunIpx(), result::kModeSwitchFailed);
+    EXPECT_EQ(transport_.CallsOf(Op::JampEprom).size(), 5u);
+
+    // Model 1 goes on without a confirmed switch.
+    target_->modelIndex = 1;
+    port_.selection = 1;
+    dir_.File("RS.BIN", Image(0x16, 0x01, 2));
+    transport_.calls.clear();
+    transport_.Queue(Op::JampEprom, {-1, {}}, 3);
+    EXPECT_EQ(RunTcp(), 0);
+    EXPECT_EQ(transport_.CallsOf(Op::OpenSocket).size(), 1u);
+
+    // Model 5 stops over TCP/IP but goes on over IPX (where it then has no file to send).
+    target_->modelIndex = 5;
+    dir_.File("RS.BIN", Image(0x21, 0x01, 2));
+    transport_.Queue(Op::JampEprom, {-1, {}}, 3);
+    EXPECT_EQ(RunTcp(), result::kModeSwitchFailed);
+}
+
+TEST_F(EngineTest, SocketConnectionAndErase) {
+    transport_.Queue(Op::OpenSocket, {0, {}});
+    transport_.Queue(Op::Connection, {-1, {}}, 5);
+    EXPECT_EQ(RunTcp(), result::kConnectionFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 57616, 115}));
+    EXPECT_EQ(port_.messages[2].icon, Icon::Error);
+
+    port_.messages.clear();
+    transport_.calls.clear();
+    transport_.Queue(Op::OpenSocket, {0, {}});
+    transport_.Queue(Op::Connection, {-1, {}}, 6);
+    EXPECT_EQ(RunIpx(), result::kConnectionFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 57616, 115}));
+    EXPECT_EQ(port_.messages[2].icon, Icon::Warning);
+    EXPECT_EQ(transport_.CallsOf(Op::Connection).size(), 6u);
+
+    // Four failures then a connection: the download goes on.
+    transport_.Queue(Op::Connection, {-1, {}}, 4);
+    EXPECT_EQ(RunTcp(), 0);
+
+    port_.messages.clear();
+    transport_.calls.clear();
+    transport_.Queue(Op::Erase, {-1, {}}, 3);
+    EXPECT_EQ(RunTcp(), result::kEraseFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 116}));
+    EXPECT_EQ(transport_.CallsOf(Op::Erase).size(), 3u);
+    EXPECT_EQ(port_.statusLog.back(), "text 57627") << "the status line keeps its text";
+}
+
+TEST_F(EngineTest, CancelAtEachTest) {
+    // In the pump after the mode switch: the socket is not opened, the connection step ends it.
+    port_.onDispatch = [this] {
+        if (port_.dispatches == 10) {
+            engine_.OnCancelCommand();
+        }
+    };
+    EXPECT_EQ(RunTcp(), result::kCancelled);
+    EXPECT_TRUE(transport_.CallsOf(Op::OpenSocket).empty());
+    EXPECT_TRUE(transport_.CallsOf(Op::Connection).empty());
+
+    // During the erase.
+    port_.onDispatch = nullptr;
+    transport_.calls.clear();
+    transport_.Queue(Op::Erase, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+    EXPECT_EQ(RunTcp(), result::kCancelled);
+    EXPECT_EQ(transport_.CallsOf(Op::Erase).size(), 1u);
+
+    // Right after a successful erase (the settle pump returns at once).
+    transport_.calls.clear();
+    transport_.Queue(Op::Erase, {0, {}, [this] { engine_.OnCancelCommand(); }});
+    EXPECT_EQ(RunTcp(), result::kCancelled);
+    EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
+
+    // In the middle of the transfer: the status line is hidden and -5 comes back.
+    port_.statusLog.clear();
+    transport_.calls.clear();
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}});
+    transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+    EXPECT_EQ(RunTcp(), result::kCancelled);
+    EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 2u);
+    EXPECT_EQ(port_.statusLog.back(), "hide");
+
+    // After the last block: the finish step is skipped and the download is not finished.
+    transport_.calls.clear();
+    const int blocks = BlockCount("RS.BIN");
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}}, blocks - 1);
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}, [this] { engine_.OnCancelCommand(); }});
+    EXPECT_EQ(RunTcp(), result::kFinishFailed);
+    EXPECT_EQ(static_cast<int>(transport_.CallsOf(Op::SendData).size()), blocks);
+    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+}
+
+TEST_F(EngineTest, MainFileFailures) {
+    // A checksum error in the middle of the transfer: the reader's 103, then 57612, the status
+    // line hidden, -13, the file closed once (the fixture checks the descriptors).
+    Bytes image = Image(0xAA, 0x01, 20);
+    image[image.size() - 30] ^= 0x01;
+    dir_.File("RS.BIN", image);
+    EXPECT_EQ(RunTcp(), result::kConnectionFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 103, 57612}));
+    EXPECT_EQ(port_.statusLog.back(), "hide");
+    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+
+    // Blocks refused five times: -2; never acknowledged: -3.
+    dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
+    transport_.Queue(Op::SendData, {-1, {}}, 5);
+    EXPECT_EQ(RunTcp(), result::kBlockRefused);
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x04}}, 5);
+    EXPECT_EQ(RunTcp(), result::kBlockNotAcknowledged);
+}
+
+TEST_F(EngineTest, MainFileThatNoLongerOpensIsNotReportedAsSuccess) {
+    // The file disappears between the identification and the transfer.
+    transport_.Queue(Op::Erase, {0, {}, [] { std::filesystem::remove("RS.BIN"); }});
+    EXPECT_EQ(RunTcp(), result::kConnectionFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
+    EXPECT_EQ(port_.statusLog.back(), "hide");
+    EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
+    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+
+    // Model 5 over IPX has no main file to send: the same ending.
+    target_->modelIndex = 5;
+    port_.selection = 1;
+    dir_.File("RS.BIN", Image(0x21, 0x01, 2));
+    port_.messages.clear();
+    transport_.calls.clear();
+    EXPECT_EQ(RunIpx(), result::kConnectionFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
+    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+}
+
+TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
+    target_->modelIndex = 4;
+    port_.selection = 1;
+    // 01.10 needs a companion file last modified at 01:10 local time.
+    dir_.File("PS1B.BIN", Image(0x06, 0x01, 2));
+    dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()}));
+    std::tm local{};
+    local.tm_year = 126;
+    local.tm_mday = 1;
+    local.tm_hour = 1;
+    local.tm_min = 10;
+    local.tm_isdst = -1;
+    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    auto stamp = [&] {
+        std::filesystem::last_write_time("PS2B.BIN", std::chrono::file_clock::from_sys(when));
+    };
+    stamp();
+
+    // A companion transfer that fails.
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}});  // the main file's one block
+    transport_.Queue(Op::SendData, {-1, {}}, 5);
+    EXPECT_EQ(RunTcp(), result::kFinishFailed);
+    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+
+    // A companion that no longer opens.
+    port_.messages.clear();
+    transport_.calls.clear();
+    transport_.Queue(Op::Erase, {0, {}, [] { std::filesystem::remove("PS2B.BIN"); }});
+    dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()}));
+    stamp();
+    EXPECT_EQ(RunIpx(), result::kFinishFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
+    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+}
+
+TEST_F(EngineTest, FinishStep) {
+    transport_.Queue(Op::Finish, {0, {0x70, 0x30, 0x03, 0x01}});
+    EXPECT_EQ(RunTcp(), result::kFinishFailed);
+    EXPECT_EQ(transport_.CallsOf(Op::Finish).size(), 1u);
+
+    transport_.calls.clear();
+    transport_.Queue(Op::Finish, {-1, {}}, 3);
+    EXPECT_EQ(RunTcp(), result::kFinishFailed);
+    EXPECT_EQ(transport_.CallsOf(Op::Finish).size(), 3u);
+
+    transport_.calls.clear();
+    transport_.Queue(Op::Finish, {0, {0x01, 0x01}}, 6);
+    EXPECT_EQ(RunIpx(), result::kFinishFailed);
+    const auto finishes = transport_.CallsOf(Op::Finish);
+    ASSERT_EQ(finishes.size(), 6u);
+    // Every attempt carries a new sequence number following the last block's.
+    const auto sends = transport_.CallsOf(Op::SendData);
+    const int last = sends.back().data[4] * 256 + sends.back().data[5];
+    for (std::size_t i = 0; i < finishes.size(); ++i) {
+        EXPECT_EQ(finishes[i].data[4] * 256 + finishes[i].data[5], last + 1 + static_cast<int>(i));
+        EXPECT_EQ(finishes[i].waitSeconds, 10);
+    }
+
+    transport_.Queue(Op::Finish, {0, {0x01, 0x00, 0x07}});
+    EXPECT_EQ(RunIpx(), 0);
+}
+
+TEST_F(EngineTest, SuccessOfModelFiveOverTcpGivesBackTheTcpControls) {
+    target_->modelIndex = 5;
+    port_.selection = 1;
+    dir_.File("RS.BIN", Image(0x21, 0x01, 2));
+    EXPECT_EQ(RunTcp(), 0);
+    for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1016, 1013, 1030}) {
+        EXPECT_TRUE(port_.enabled.at(id)) << id;
+    }
+    for (int id : {1017, 1011, 1012, 1004, 1005}) {
+        EXPECT_FALSE(port_.enabled.at(id)) << id;
+    }
+}
+
+// The block transfer on its own.
+class TransferTest : public EngineTest {
+  protected:
+    int Send(const Bytes& contents, std::uint32_t totalSize, int mode) {
+        target_->mode = mode;
+        std::FILE* file = std::fopen(dir_.File("img.bin", contents).c_str(), "rb");
+        const int result = engine_.SendImageFile(file, totalSize);
+        if (result != -1) {
+            std::fclose(file);
+        }
+        return result;
+    }
+    static Bytes SixRecordsOf36() {
+        std::vector<Bytes> records;
+        for (int i = 0; i < 6; ++i) {
+            records.push_back(DataRecord(0x1000 + 32 * i, 32));
+        }
+        return Join(records);
+    }
+};
+
+TEST_F(TransferTest, BlockSizesProgressAndTheLastBlock) {
+    EXPECT_EQ(Send(EndRecord(), 3, 0), 0);
+    EXPECT_EQ(transport_.calls.size(), 1u);
+    EXPECT_EQ(port_.progressPositions, (std::vector<int>{kProgressMax}));
+
+    transport_.calls.clear();
+    port_.progressDeltas.clear();
+    EXPECT_EQ(Send(Join({SixRecordsOf36(), EndRecord()}), 4000, 0), 0);
+    EXPECT_EQ(transport_.calls[0].data.size(), 234u);
+    EXPECT_EQ(port_.progressDeltas.front(), 1916);
+    EXPECT_EQ(transport_.calls[0].waitSeconds, 30);
+
+    transport_.calls.clear();
+    EXPECT_EQ(Send(Join({SixRecordsOf36(), EndRecord()}), 0, 2), 0);
+    EXPECT_EQ(transport_.calls[0].data.size(), 242u);
+}
+
+TEST_F(TransferTest, RetriesShareOneCountAndKeepTheBlock) {
+    transport_.Queue(Op::SendData, {-1, {}}, 2);
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x04}}, 3);
+    const Bytes file = Join({SixRecordsOf36(), EndRecord()});
+    EXPECT_EQ(Send(file, 300, 0), result::kBlockNotAcknowledged);
+    ASSERT_EQ(transport_.calls.size(), 5u);
+    for (const auto& call : transport_.calls) {
+        EXPECT_EQ(call.data, transport_.calls[0].data) << "a resend carries the same block";
+    }
+    EXPECT_EQ(port_.progressDeltas.size(), 1u) << "the bar moves once per block";
+
+    transport_.calls.clear();
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x04}}, 4);
+    transport_.Queue(Op::SendData, {-1, {}});
+    EXPECT_EQ(Send(file, 300, 0), result::kBlockRefused);
+
+    // A refusal with cancel requested stops at once.
+    transport_.calls.clear();
+    transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.cancelRequested = 1; }});
+    EXPECT_EQ(Send(file, 300, 0), result::kCancelled);
+    EXPECT_EQ(transport_.calls.size(), 1u);
+    engine_.cancelRequested = 0;
+
+    // Over IPX byte 1 = 0 acknowledges whatever bytes 8 to 10 hold; a resend keeps its number.
+    transport_.calls.clear();
+    engine_.ipxSequence = {0, 3};
+    transport_.Queue(Op::SendData, {0, {0x01, 0x05, 0, 0, 0, 0, 0, 0, 0x70, 0x30, 0x04}});
+    transport_.Queue(Op::SendData, {0, {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0x11, 0x22, 0x33}});
+    transport_.Queue(Op::SendData, {0, {0x01, 0x05, 0, 0, 0, 0, 0, 0, 0x70, 0x30, 0x03}});
+    EXPECT_EQ(Send(Join({SixRecordsOf36(), DataRecord(0x2000, 8), EndRecord()}), 300, 2), 0);
+    ASSERT_EQ(transport_.calls.size(), 3u);
+    EXPECT_EQ(transport_.calls[0].data[5], 4);
+    EXPECT_EQ(transport_.calls[1].data[5], 4);
+    EXPECT_EQ(transport_.calls[2].data[5], 5);
+}
+
+TEST_F(TransferTest, SequenceNumbersWrap) {
+    std::uint8_t message[6] = {};
+    engine_.ipxSequence = {0x00, 0xFE};
+    engine_.NextIpxSequence(message);
+    EXPECT_EQ((message[4] << 8) | message[5], 0x00FF);
+    engine_.NextIpxSequence(message);
+    EXPECT_EQ((message[4] << 8) | message[5], 0x0100);
+    engine_.ipxSequence = {0xFF, 0xFF};
+    engine_.NextIpxSequence(message);
+    EXPECT_EQ((message[4] << 8) | message[5], 0x0000);
+}
+
+TEST_F(TransferTest, PumpWaitsWholeSecondsWithoutSpinningAndStopsOnCancel) {
+    const std::int64_t start = port_.now = 7'400;  // 0.4 s into second 7
+    engine_.PumpMessages(10);
+    EXPECT_GE(port_.now - start, 10'000 - 400);
+    EXPECT_LE(port_.now - start, 11'000);
+    // Each pass waits for events for a few milliseconds rather than polling flat out.
+    EXPECT_LE(port_.dispatches, 11'000 / kPumpWaitMs + 1);
+
+    port_.dispatches = 0;
+    port_.onDispatch = [this] {
+        if (port_.dispatches == 3) {
+            engine_.OnCancelCommand();
+        }
+    };
+    engine_.PumpMessages(10);
+    EXPECT_EQ(port_.dispatches, 3);
+    port_.dispatches = 0;
+    engine_.PumpMessages(10);
+    EXPECT_EQ(port_.dispatches, 0) << "a pump after a cancel does not wait";
+}
+
+TEST_F(TransferTest, CancelClosesTheSocketEvenWhenNoneIsOpen) {
+    engine_.OnCancelCommand();
+    engine_.OnCancelCommand();
+    EXPECT_EQ(transport_.closeCount, 2);
+    EXPECT_EQ(engine_.cancelRequested, 1);
+}
+
+TEST(FormatVersionBytesTest, Examples) {
+    EXPECT_EQ(DownloadEngine::FormatVersionBytes(0x01, 0x10, true), "1.10");
+    EXPECT_EQ(DownloadEngine::FormatVersionBytes(0x0A, 0x05, true), "a.05");
+    EXPECT_EQ(DownloadEngine::FormatVersionBytes(0xAA, 0x01, false), "aa01");
+    EXPECT_EQ(DownloadEngine::FormatVersionBytes(0x06, 0x01, false), "601");
+}
+
+}  // namespace
+}  // namespace vexil

@@ -1,0 +1,116 @@
+// A scripted transport that records every call with the target record's fields at that moment,
+// and a dialog port that records what the engine shows and runs on a fake clock.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/DialogPort.h"
+#include "engine/Transport.h"
+#include "tests/support/TestFiles.h"
+
+namespace vexil::test {
+
+enum class Op {
+    VantrelVersion,
+    BrambleVersion,
+    JampEprom,
+    OpenSocket,
+    Connection,
+    Erase,
+    SendData,
+    Finish,
+    CloseSocket
+};
+
+struct Call {
+    Op op;
+    int mode;
+    int waitSeconds;
+    std::uint16_t port;
+    std::uint16_t ipxSocket;
+    Bytes data;  // what SendData and Finish carried
+};
+
+struct Reply {
+    Reply(int r = 0, Bytes b = {}, std::function<void()> d = {})
+        : result(r), bytes(std::move(b)), during(std::move(d)) {}
+    int result = 0;
+    Bytes bytes;                   // copied to the start of the reply buffer
+    std::function<void()> during;  // runs inside the call, as the wait hook would
+};
+
+class ScriptedTransport : public Transport {
+  public:
+    // Replies queued per operation; when a queue is empty the call succeeds as a print server
+    // that takes the download would answer.
+    std::map<Op, std::deque<Reply>> script;
+    std::vector<Call> calls;
+    int closeCount = 0;
+
+    void Queue(Op op, Reply reply, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            script[op].push_back(reply);
+        }
+    }
+    std::vector<Call> CallsOf(Op op) const;
+    std::vector<Op> Ops() const;
+
+    int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                          void* reply) override;
+    int BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                          void* reply) override;
+    int BrambleJampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
+                         void* reply) override;
+    int OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) override;
+    int DownloadConnection(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
+                           unsigned int* socket) override;
+    int DownloadEraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
+                           unsigned int* socket) override;
+    int DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
+                         unsigned long replySize, void* reply, unsigned int* socket) override;
+    int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
+                       unsigned long replySize, void* reply, unsigned int* socket) override;
+    void CloseSocket(unsigned int* socket) override;
+
+  private:
+    int Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, void* reply, const void* data,
+               unsigned long dataLength);
+};
+
+class RecordingPort : public DialogPort {
+  public:
+    void ShowMessage(int stringId, Icon icon) override;
+    void SetStatusText(int stringId) override;
+    void ShowStatus(bool visible) override;
+    void EnableControl(int id, bool enabled) override;
+    int ModelListSelection() override { return selection; }
+    void SetProgressRange(int low, int high) override;
+    void AdvanceProgress(int delta) override;
+    void SetProgressPosition(int position) override;
+    int RunConfirmation() override;
+    void DispatchEvents(int maxWaitMs) override;
+    std::int64_t NowMilliseconds() override { return now; }
+    void* WindowHandle() override { return this; }
+
+    std::vector<RecordedMessage> messages;
+    std::vector<std::string> statusLog;  // "text 57626", "show", "hide"
+    std::map<int, bool> enabled;         // last state set per control id
+    std::vector<int> progressDeltas;
+    std::vector<int> progressPositions;
+    int progress = 0;
+    int progressHigh = 0;
+    int selection = 0;
+    int confirmation = 1;
+    int confirmations = 0;
+    std::int64_t now = 5'000'000;
+    int dispatches = 0;
+    std::function<void()> onDispatch;
+    std::function<void(int)> onMessage;
+};
+
+}  // namespace vexil::test
