@@ -9,15 +9,21 @@
 namespace vexil {
 
 void FlashImage::Write(std::uint32_t address, const std::uint8_t* data, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        const std::uint32_t at = address + static_cast<std::uint32_t>(i);
-        auto& page = pages_[at / kPageSize];
+    while (length > 0) {
+        const std::uint32_t offset = address % kPageSize;
+        const std::size_t run = std::min<std::size_t>(length, kPageSize - offset);
+        auto& page = pages_[address / kPageSize];
         if (!page) {
             page = std::make_unique<Page>();
             std::memset(page->bytes, 0xFF, kPageSize);
         }
-        page->bytes[at % kPageSize] = data[i];
-        page->written.set(at % kPageSize);
+        std::memcpy(page->bytes + offset, data, run);
+        for (std::size_t i = 0; i < run; ++i) {
+            page->written.set(offset + i);
+        }
+        address += static_cast<std::uint32_t>(run);
+        data += run;
+        length -= run;
     }
 }
 

@@ -1,0 +1,181 @@
+// Every block of a 1 MiB image (32 data bytes per record) sent through the transport library to
+// the simulated print server on loopback, beside a minimal TCP ping-pong of the same frame
+// sizes between two processes.
+// Run: build/tests/bench/transport_bench   (the ratio line at the end is library / ping-pong)
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "engine/DownloadFile.h"
+#include "engine/TargetRecord.h"
+#include "tavdl/tavdl.h"
+#include "tests/bench/BenchSupport.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+using namespace vexil;
+using test::Bytes;
+
+constexpr int kPort = 27001;
+constexpr int kPingPongPort = 27002;
+constexpr std::size_t kHeader = 2 + 6;  // length prefix and message header, as on the wire
+constexpr std::size_t kAckData = 3;
+
+class NullSink : public MessageSink {
+  public:
+    void ShowMessage(int, Icon) override {}
+};
+
+// The blocks of a 1 MiB image as the reader gives them.
+const std::vector<Bytes>& Blocks() {
+    static const std::vector<Bytes> blocks = [] {
+        test::ScratchDir dir;
+        std::vector<Bytes> records;
+        for (std::uint32_t address = 0; address < (1u << 20); address += 32) {
+            records.push_back(
+                test::DataRecord(0x100000 + address, 32, static_cast<std::uint8_t>(address >> 5)));
+        }
+        records.push_back(test::EndRecord());
+        const std::string path = dir.File("image.bin", test::Join(records));
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        NullSink sink;
+        std::vector<Bytes> all;
+        std::uint8_t buffer[kBlockBufferSize];
+        for (;;) {
+            std::uint32_t length = 0;
+            const int r = ReadRecordBlock(file, buffer, length, sink);
+            all.emplace_back(buffer, buffer + length);
+            if (r != 0) {
+                std::fclose(file);
+                return all;
+            }
+        }
+    }();
+    return blocks;
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = ::recv(fd, data, size, 0);
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Baseline: a second process answers each length-prefixed frame with an acknowledgement frame.
+void PingPong(benchmark::State& state) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kPingPongPort);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    ::listen(listener, 1);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::uint8_t frame[2048];
+        std::uint8_t ack[kHeader + kAckData] = {0, 9, 0x92, 0, 0, 0, 1, 0, 0x70, 0x30, 0x03};
+        while (ReadAll(fd, frame, 2)) {
+            const std::size_t length = (std::size_t{frame[0]} << 8) | frame[1];
+            if (!ReadAll(fd, frame + 2, length) || !WriteAll(fd, ack, sizeof ack)) {
+                break;
+            }
+        }
+        ::_exit(0);
+    }
+    ::close(listener);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    const auto& blocks = Blocks();
+    std::size_t next = 0;
+    std::uint8_t frame[2048];
+    std::uint8_t reply[kHeader + kAckData];
+    for (auto _ : state) {
+        const Bytes& block = blocks[next++ % blocks.size()];
+        const std::size_t length = 6 + block.size();
+        frame[0] = static_cast<std::uint8_t>(length >> 8);
+        frame[1] = static_cast<std::uint8_t>(length);
+        std::memset(frame + 2, 0, 6);
+        std::memcpy(frame + kHeader, block.data(), block.size());
+        if (!WriteAll(fd, frame, kHeader + block.size()) || !ReadAll(fd, reply, sizeof reply)) {
+            state.SkipWithError("ping-pong peer failed");
+            break;
+        }
+    }
+    ::close(fd);
+    ::waitpid(child, nullptr, 0);
+    state.counters["blocks"] = static_cast<double>(blocks.size());
+}
+
+void Library(benchmark::State& state) {
+    test::SimProcess sim({"--quiet", "--download-port", std::to_string(kPort), "--vantrel-port",
+                          "27031", "--bramble-port", "27021", "--ipx-tunnel-port", "0"});
+    auto target = CreateTargetRecord();
+    target->mode = TAVDL_MODE_TCP_CONNECTION;
+    target->waitSeconds = 30;
+    SetInetAddress(*target, {127, 0, 0, 1});
+    SetInetPort(*target, kPort);
+    unsigned int socket = 0;
+    std::uint8_t reply[512];
+    if (TavDL_OpenSocket(target.get(), &socket) == 0 ||
+        TavDL_Download_Connection(target.get(), nullptr, 512, reply, &socket) != 0 ||
+        TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply, &socket) != 0) {
+        state.SkipWithError("the simulator did not take the connection");
+        return;
+    }
+    const auto& blocks = Blocks();
+    std::size_t next = 0;
+    std::uint8_t send[512];
+    for (auto _ : state) {
+        const Bytes& block = blocks[next++ % blocks.size()];
+        std::memcpy(send, block.data(), block.size());
+        if (TavDL_Download_SendData(target.get(), nullptr, block.size(), send, 512, reply,
+                                    &socket) != 0 ||
+            reply[2] != 0x03) {
+            state.SkipWithError("a block was not acknowledged");
+            break;
+        }
+    }
+    TavDL_CloseSocket(&socket);
+    state.counters["blocks"] = static_cast<double>(blocks.size());
+}
+
+BENCHMARK(PingPong)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(Library)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return vexil::bench::RunWithRatio(argc, argv, "PingPong");
+}
