@@ -53,7 +53,7 @@ int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, 
                 break;
         }
     }
-    if (reply != nullptr) {
+    if (reply != nullptr && !answer.bytes.empty()) {
         std::memcpy(reply, answer.bytes.data(),
                     std::min<std::size_t>(answer.bytes.size(), replySize));
     }
