@@ -43,10 +43,20 @@ std::array<std::uint8_t, N> GetBytes(const TAVDL_ADDR& record, std::size_t offse
     return bytes;
 }
 
+int g_liveRecords = 0;
+
 }  // namespace
+
+void TargetRecordDeleter::operator()(TAVDL_ADDR* record) const {
+    --g_liveRecords;
+    delete record;
+}
+
+int LiveTargetRecords() { return g_liveRecords; }
 
 TargetRecordPtr CreateTargetRecord() {
     TargetRecordPtr record(new TAVDL_ADDR);
+    ++g_liveRecords;
     std::memset(record.get(), 0, sizeof(TAVDL_ADDR));
     PutLittleEndian16(*record, kInetFamilyOffset, kFamilyInet);
     PutLittleEndian16(*record, kIpxFamilyOffset, kFamilyIpx);

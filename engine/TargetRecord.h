@@ -42,8 +42,10 @@ inline constexpr std::uint16_t kFamilyInet = 2;
 inline constexpr std::uint16_t kFamilyIpx = 6;
 
 struct TargetRecordDeleter {
-    void operator()(TAVDL_ADDR* record) const { delete record; }
+    void operator()(TAVDL_ADDR* record) const;
 };
+// How many target records exist right now; the main dialog owns exactly one while it lives.
+int LiveTargetRecords();
 using TargetRecordPtr = std::unique_ptr<TAVDL_ADDR, TargetRecordDeleter>;
 
 // A new record as the main dialog makes it: all zero, then the two address families written.

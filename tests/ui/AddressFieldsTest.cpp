@@ -1,0 +1,167 @@
+#include <QApplication>
+
+#include "tests/ui/UiFixture.h"
+
+namespace vexil::test {
+namespace {
+
+class AddressFieldsTest : public UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        PickModel();
+    }
+    void Focus(QWidget* widget) {
+        widget->setFocus();
+        QApplication::processEvents();
+        ASSERT_EQ(QApplication::focusWidget(), widget);
+    }
+    QWidget* Focused() const { return QApplication::focusWidget(); }
+};
+
+TEST_F(AddressFieldsTest, FullFieldOrDotMovesOnAndSelects) {
+    Focus(Octet(0));
+    QTest::keyClicks(Octet(0), "192");
+    EXPECT_EQ(Focused(), Octet(1));
+    Octet(1)->setText("55");
+    Focus(Octet(0));
+    QTest::keyClicks(Octet(0), "");
+    Octet(0)->clear();
+    QTest::keyClicks(Octet(0), "10.");
+    EXPECT_EQ(Focused(), Octet(1));
+    EXPECT_EQ(Octet(1)->selectedText(), "55");
+    QApplication::processEvents();
+    EXPECT_EQ(Octet(0)->text(), "10") << "the dot goes when the field is left";
+    EXPECT_EQ(services_.beeps, 0);
+}
+
+TEST_F(AddressFieldsTest, RefusedCharactersBeepAndChangeNothing) {
+    Focus(Octet(1));
+    QTest::keyClicks(Octet(1), "1");
+    QTest::keyClick(Octet(1), Qt::Key_A);
+    QTest::keyClicks(Octet(1), "-");
+    EXPECT_EQ(Octet(1)->text(), "1");
+    EXPECT_EQ(services_.beeps, 2);
+    // The space bar moves on from fields 1 to 3 and never becomes part of the text.
+    QTest::keyClick(Octet(1), Qt::Key_Space);
+    EXPECT_EQ(Focused(), Octet(2));
+    EXPECT_EQ(Octet(1)->text(), "1");
+    Focus(Octet(3));
+    QTest::keyClick(Octet(3), Qt::Key_Space);
+    EXPECT_EQ(Focused(), Octet(3)) << "no move from field 4";
+}
+
+TEST_F(AddressFieldsTest, BackspaceInAFullFieldAndTheMoveOutOfFieldFour) {
+    Octet(1)->setText("123");
+    Focus(Octet(1));
+    Octet(1)->setCursorPosition(0);
+    QTest::keyClick(Octet(1), Qt::Key_Backspace);
+    EXPECT_EQ(Octet(1)->text(), "123");
+    EXPECT_EQ(Focused(), Octet(2));
+
+    Focus(Octet(3));
+    QTest::keyClicks(Octet(3), "25");
+    EXPECT_EQ(Focused(), Octet(3));
+    Octet(3)->setText("25");
+    QTest::keyClicks(Octet(3), "4");
+    // The label after field 4 is disabled while TCP/IP is in force and cannot hold the focus:
+    // the field gives it up all the same, and its range check runs.
+    EXPECT_NE(Focused(), Octet(3));
+    Octet(3)->setText("");
+    Focus(Octet(3));
+    QTest::keyClicks(Octet(3), "0.");
+    EXPECT_NE(Focused(), Octet(3));
+    EXPECT_EQ(Octet(3)->text(), "1");
+}
+
+TEST_F(AddressFieldsTest, ArrowKeys) {
+    Octet(1)->setText("12");
+    Octet(2)->setText("345");
+    Focus(Octet(2));
+    Octet(2)->setCursorPosition(1);
+    QTest::keyClick(Octet(2), Qt::Key_Left);
+    EXPECT_EQ(Focused(), Octet(1));
+    QApplication::processEvents();  // the End key posted to field 2
+    EXPECT_EQ(Octet(1)->cursorPosition(), 2);
+
+    Focus(Octet(0));
+    QTest::keyClick(Octet(0), Qt::Key_Left);
+    EXPECT_EQ(Focused(), Octet(0));
+
+    Focus(Octet(1));
+    Octet(1)->setCursorPosition(1);
+    QTest::keyClick(Octet(1), Qt::Key_Right);
+    EXPECT_EQ(Focused(), Octet(1)) << "the caret was not behind the last character";
+    QTest::keyClick(Octet(1), Qt::Key_Right);
+    EXPECT_EQ(Focused(), Octet(2));
+
+    Focus(Octet(3));
+    QTest::keyClick(Octet(3), Qt::Key_Right);
+    EXPECT_EQ(Focused(), Octet(3));
+}
+
+TEST_F(AddressFieldsTest, LeavingAFieldHoldsItToItsRange) {
+    struct Case {
+        int field;
+        const char* typed;
+        const char* after;
+        std::vector<RecordedMessage> messages;
+    };
+    const std::vector<Case> cases = {
+        {0, "0", "1", {{119, Icon::Error}}},
+        {0, "224", "223", {{118, Icon::Error}}},
+        {1, "256", "255", {{118, Icon::Error}}},
+        {3, "0", "1", {{119, Icon::Error}}},
+        {2, "007", "7", {}},
+        {1, ".", "0", {}},
+        {0, ".", "1", {{119, Icon::Error}}},
+        {3, "255", "255", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " in field " + std::to_string(c.field + 1));
+        services_.messages.clear();
+        Octet(c.field)->setText(c.typed);
+        Focus(Octet(c.field));
+        Focus(ModelList());
+        EXPECT_EQ(Octet(c.field)->text(), c.after);
+        EXPECT_EQ(services_.messages, c.messages);
+    }
+    // An empty field beeps once and says nothing.
+    services_.messages.clear();
+    Octet(2)->clear();
+    Focus(Octet(2));
+    const int beeps = services_.beeps;
+    Focus(ModelList());
+    EXPECT_EQ(services_.beeps, beeps + 1);
+    EXPECT_TRUE(services_.messages.empty());
+}
+
+TEST_F(AddressFieldsTest, HexadecimalFields) {
+    dialog_->ApplyTransport(2);
+    Focus(Mac());
+    Mac()->clear();
+    QTest::keyClicks(Mac(), "a");
+    EXPECT_EQ(Mac()->text(), "A");
+    QTest::keyClicks(Mac(), "g");
+    EXPECT_EQ(Mac()->text(), "A");
+    EXPECT_EQ(services_.beeps, 1);
+    QTest::keyClicks(Mac(), " 0");
+    EXPECT_EQ(Mac()->text(), "A 0");
+    // A paste holding one excluded character is refused as a whole.
+    Mac()->insert("12-34");
+    EXPECT_EQ(Mac()->text(), "A 0");
+    EXPECT_EQ(services_.beeps, 2);
+    Mac()->setText("00D1F0123456");
+    QTest::keyClicks(Mac(), "7");
+    EXPECT_EQ(Mac()->text(), "00D1F0123456") << "a thirteenth character does not fit";
+    Network()->setText("12345678");
+    Focus(Network());
+    QTest::keyClicks(Network(), "9");
+    EXPECT_EQ(Network()->text(), "12345678");
+    // Both fields keep the input method off.
+    EXPECT_FALSE(Mac()->testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_FALSE(Octet(0)->testAttribute(Qt::WA_InputMethodEnabled));
+}
+
+}  // namespace
+}  // namespace vexil::test

@@ -1,0 +1,387 @@
+#include <QDir>
+#include <QPushButton>
+
+#include "engine/DownloadEngine.h"
+#include "resources/StringTable.h"
+#include "tests/support/TestFiles.h"
+#include "tests/ui/UiFixture.h"
+
+namespace vexil::test {
+namespace {
+
+constexpr std::initializer_list<int> kAddressControls = {1003, 1007, 1008, 1009, 1004,
+                                                         1005, 1011, 1012, 1013};
+
+TEST_F(UiTest, StartUpState) {
+    for (int id : {1026, 1040, 1010, 1054, 2}) {
+        EXPECT_TRUE(W(id)->isEnabled()) << id;
+    }
+    for (int id : {3, 1044, 1016, 1017, 1014, 1015, 1030}) {
+        EXPECT_FALSE(W(id)->isEnabled()) << id;
+    }
+    for (int id : kAddressControls) {
+        EXPECT_FALSE(W(id)->isEnabled()) << id;
+    }
+    EXPECT_FALSE(Check(1016)->isChecked());
+    EXPECT_FALSE(Check(1017)->isChecked());
+    EXPECT_EQ(Mac()->text(), "00D1F0");
+    EXPECT_EQ(Mac()->lastValidText, "00D1F0");
+    EXPECT_EQ(ModelList()->count(), 1);
+    EXPECT_EQ(ModelList()->currentIndex(), -1);
+    EXPECT_EQ(dialog_->target()->modelIndex, 0);
+    EXPECT_FALSE(W(1030)->isVisible());
+    EXPECT_EQ(dialog_->windowTitle(), "Vexilware");
+    EXPECT_TRUE(services_.messages.empty());
+    EXPECT_EQ(services_.waitHook, &MainDialog::WaitHook);
+    EXPECT_EQ(LiveTargetRecords(), 1);
+    // Fixed size: no maximise, no resizing.
+    EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());
+    EXPECT_FALSE(dialog_->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(UiTest, SocketStartUpFailureIsReportedOnce) {
+    services_.socketsWork = false;
+    Open();
+    EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{109, Icon::Error}}));
+    EXPECT_TRUE(dialog_->isVisible());
+}
+
+TEST_F(UiTest, SelectionStates) {
+    PickModel();
+    EXPECT_EQ(dialog_->target()->modelIndex, 6);
+    EXPECT_TRUE(Check(1016)->isChecked());
+    EXPECT_FALSE(Check(1017)->isChecked());
+    for (int id : {3, 1044, 1030, 1016, 1017, 1003, 1007, 1008, 1009, 1013}) {
+        EXPECT_TRUE(W(id)->isEnabled()) << id;
+    }
+    for (int id : {1004, 1005, 1011, 1012, 1014, 1015}) {
+        EXPECT_FALSE(W(id)->isEnabled()) << id;
+    }
+    TypeAddress({"192", "0", "2", "1"});
+
+    auto expectIpx = [this](bool ipx) {
+        EXPECT_EQ(Check(1017)->isChecked(), ipx);
+        EXPECT_EQ(Check(1016)->isChecked(), !ipx);
+        for (int id : {1003, 1007, 1008, 1009, 1013}) {
+            EXPECT_EQ(W(id)->isEnabled(), !ipx) << id;
+        }
+        for (int id : {1004, 1005, 1011, 1012}) {
+            EXPECT_EQ(W(id)->isEnabled(), ipx) << id;
+        }
+    };
+    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    expectIpx(true);
+    QTest::mouseClick(Check(1017), Qt::LeftButton);  // the checked IPX box switches back
+    expectIpx(false);
+    QTest::mouseClick(Check(1016), Qt::LeftButton);  // so does the checked TCP/IP box
+    expectIpx(true);
+    PickModel();
+    expectIpx(true);
+    QTest::mouseClick(Check(1016), Qt::LeftButton);
+    expectIpx(false);
+    EXPECT_EQ(Octet(0)->text(), "192") << "switching keeps what was typed";
+    EXPECT_EQ(Mac()->text(), "00D1F0");
+}
+
+class DownloadCommandTest : public UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        PickModel();
+        dialog_->runTcpDownload = [this] {
+            ++runs;
+            return result;
+        };
+        dialog_->runIpxDownload = dialog_->runTcpDownload;
+    }
+    void Download() { QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton); }
+
+    int runs = 0;
+    int result = 0;
+};
+
+TEST_F(DownloadCommandTest, RefusedEntries) {
+    TypeAddress({"127", "0", "0", "1"});
+    QTest::mouseClick(Check(1017), Qt::LeftButton);  // IPX: the first octet still counts
+    Download();
+    EXPECT_EQ(MessageIds(), (std::vector<int>{57620}));
+    EXPECT_TRUE(W(3)->isEnabled());
+    QTest::mouseClick(Check(1017), Qt::LeftButton);
+
+    services_.messages.clear();
+    TypeAddress({"0", "1", "2", "3"});
+    Download();
+    EXPECT_EQ(MessageIds(), (std::vector<int>{57611}));
+
+    // Two zeros pass the test of the first octet; all four zero end the command silently.
+    services_.messages.clear();
+    TypeAddress({"00", "0", "0", "0"});
+    Download();
+    EXPECT_TRUE(services_.messages.empty());
+
+    TypeAddress({"192", "", "2", "3"});
+    dialog_->target()->mode = 0;
+    Download();
+    EXPECT_EQ(MessageIds(), (std::vector<int>{57605}));
+    EXPECT_EQ(dialog_->target()->mode, 1);
+    EXPECT_EQ(runs, 0);
+    EXPECT_TRUE(W(3)->isEnabled());
+}
+
+TEST_F(DownloadCommandTest, OctetOutOfRangeWhenEnterStartsTheDownload) {
+    // Typed with the focus still in the field: its own check on leaving has not run.
+    TypeAddress({"192", "0", "2", "1"});
+    Octet(2)->setFocus();
+    Octet(2)->setText("999");
+    QTest::keyClick(Octet(2), Qt::Key_Return);
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{118, Icon::Error}}));
+    EXPECT_EQ(Octet(2)->text(), "255");
+    EXPECT_GE(services_.beeps, 1);
+    EXPECT_TRUE(W(3)->isEnabled());
+
+    // Within range, Enter in an octet field starts the download.
+    services_.messages.clear();
+    Octet(2)->setText("2");
+    Octet(2)->setFocus();
+    QTest::keyClick(Octet(2), Qt::Key_Return);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(InetAddress(*dialog_->target()), (std::array<std::uint8_t, 4>{192, 0, 2, 1}));
+}
+
+TEST_F(DownloadCommandTest, IpxAddressAndTheMacLength) {
+    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    Network()->setText("ABC");
+    Mac()->setText("00D1F012345");
+    Progress()->setValue(5);
+    Download();
+    EXPECT_EQ(MessageIds(), (std::vector<int>{57606}));
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(IpxNetwork(*dialog_->target()), (std::array<std::uint8_t, 4>{0xAB, 0, 0, 0}));
+    EXPECT_EQ(IpxNode(*dialog_->target()),
+              (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0x12, 0x34, 0x00}));
+    EXPECT_EQ(Progress()->value(), 5);
+    EXPECT_TRUE(W(3)->isEnabled());
+
+    Network()->setText("12345678");
+    Mac()->setText("00d1f0abcdef");
+    Download();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(dialog_->target()->mode, 2);
+    EXPECT_EQ(IpxNetwork(*dialog_->target()),
+              (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0x78}));
+    EXPECT_EQ(IpxNode(*dialog_->target()),
+              (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0xAB, 0xCD, 0xEF}));
+}
+
+TEST(HexTextToBytesTest, Examples) {
+    std::array<std::uint8_t, 6> bytes{9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(MainDialog::HexTextToBytes("", bytes), 0);
+    EXPECT_EQ(bytes[0], 9) << "an empty text leaves the output alone";
+    EXPECT_EQ(MainDialog::HexTextToBytes("ABC", bytes), 1);
+    EXPECT_EQ(bytes, (std::array<std::uint8_t, 6>{0xAB, 0, 0, 0, 0, 0}));
+    std::array<std::uint8_t, 6> lower{};
+    MainDialog::HexTextToBytes("00d1f0abcdef99", lower);
+    std::array<std::uint8_t, 6> upper{};
+    MainDialog::HexTextToBytes("00D1F0ABCDEF", upper);
+    EXPECT_EQ(lower, upper);
+    MainDialog::HexTextToBytes("1G2 ", bytes);
+    EXPECT_EQ(bytes, (std::array<std::uint8_t, 6>{0x10, 0x20, 0, 0, 0, 0}));
+}
+
+TEST_F(DownloadCommandTest, EveryResultCode) {
+    struct Row {
+        int code;
+        std::vector<RecordedMessage> messages;
+        const char* status;  // the status line afterwards: "keep", "hidden"
+        bool statusText57613;
+    };
+    const Icon e = Icon::Error;
+    const std::vector<Row> rows = {
+        {0, {{110, Icon::Information}}, "keep", false},
+        {-1, {{109, e}, {57621, e}}, "keep", false},
+        {-2, {{57613, e}, {57621, e}}, "keep", false},
+        {-3, {{57614, e}, {57621, e}}, "keep", false},
+        {-4, {{57614, e}, {57621, e}}, "keep", false},
+        {-5, {{111, e}}, "keep", false},
+        {-6, {}, "keep", false},
+        {-7, {{57623, e}}, "hidden", false},
+        {-8, {{57610, e}}, "hidden", false},
+        {-9, {{57622, e}}, "hidden", true},
+        {-10, {{57625, e}}, "hidden", true},
+        {-11, {{57623, e}}, "hidden", true},
+        {-12, {{57615, e}}, "hidden", true},
+        {-13, {{57621, e}}, "hidden", true},
+        {-14, {{57631, e}}, "hidden", true},
+        {-99, {{57623, e}}, "hidden", false},
+    };
+    TypeAddress({"192", "0", "2", "1"});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code);
+        services_.messages.clear();
+        Status()->setText("before");
+        Status()->setVisible(true);
+        Progress()->setRange(0, 0x7FFF);
+        Progress()->setValue(0x7FFF);
+        result = row.code;
+        QString statusDuringBox;
+        services_.onMessage = [&](int) { statusDuringBox = Status()->text(); };
+        const int closes = transport_.closeCount;
+        Download();
+        EXPECT_EQ(services_.messages, row.messages);
+        EXPECT_EQ(Status()->isVisible(), std::string(row.status) == "keep");
+        if (row.statusText57613) {
+            EXPECT_EQ(statusDuringBox.toStdString(), std::string(LoadString(57613)));
+        }
+        EXPECT_EQ(Progress()->value(), 0);
+        EXPECT_TRUE(W(3)->isEnabled());
+        EXPECT_EQ(transport_.closeCount, closes + 1) << "the socket is closed after every run";
+        for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1017, 1013, 1016, 1030}) {
+            EXPECT_TRUE(W(id)->isEnabled()) << id;
+        }
+    }
+}
+
+TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
+    TypeAddress({"192", "0", "2", "1"});
+    // The download disables everything, as a sequence does.
+    dialog_->runTcpDownload = [this] {
+        for (int id : {1026, 1040, 1044, 1030, 1016, 1017, 1003, 1007, 1008, 1009, 1013, 1004, 1005,
+                       1011, 1012}) {
+            dialog_->EnableControl(id, false);
+        }
+        return -6;
+    };
+    dialog_->runIpxDownload = dialog_->runTcpDownload;
+    dialog_->target()->modelIndex = 5;
+    Download();
+    for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1016, 1030, 1013}) {
+        EXPECT_TRUE(W(id)->isEnabled()) << id;
+    }
+    for (int id : {1017, 1011, 1012, 1004, 1005}) {
+        EXPECT_FALSE(W(id)->isEnabled()) << id;
+    }
+    dialog_->target()->modelIndex = 6;
+    dialog_->ApplyTransport(2);
+    Download();
+    for (int id : {1004, 1005, 1026, 1040, 1044, 1017, 1011, 1012, 1016, 1030}) {
+        EXPECT_TRUE(W(id)->isEnabled()) << id;
+    }
+    for (int id : {1003, 1007, 1008, 1009, 1013}) {
+        EXPECT_FALSE(W(id)->isEnabled()) << id;
+    }
+}
+
+TEST_F(UiTest, ConfirmationShowsTargetAndVersions) {
+    PickModel();
+    TypeAddress({"192", "168", "0", "10"});
+    TargetConfirmDialog confirm(nullptr);
+    confirm.mainDialog = dialog_.get();
+    dialog_->engine.fileVersion = "01.10";
+    confirm.Fill();
+    EXPECT_EQ(confirm.Lines(), (QStringList{"192.168.0.10", "?", "1.10"}));
+
+    dialog_->ApplyTransport(2);
+    Network()->setText("00000001");
+    Mac()->setText("00D1F0AB");
+    dialog_->engine.deviceVersion = "1.10";
+    dialog_->engine.fileVersion = "12.34";
+    TargetConfirmDialog ipx(nullptr);
+    ipx.mainDialog = dialog_.get();
+    ipx.Fill();
+    EXPECT_EQ(ipx.Lines(), (QStringList{"00D1F0AB", "1.10", "2.34"}));
+
+    // Escape has the effect of "do not download".
+    ipx.show();
+    QTest::keyClick(&ipx, Qt::Key_Escape);
+    EXPECT_EQ(ipx.result(), 2);
+}
+
+TEST_F(UiTest, BrowseChangesTheWorkingDirectory) {
+    PickModel();
+    ScratchDir dir;
+    const QString before = QDir::currentPath();
+    services_.chosenFile = QString::fromStdString(dir.File("PS2B.BIN", {}));
+    QTest::mouseClick(static_cast<QPushButton*>(W(1044)), Qt::LeftButton);
+    EXPECT_EQ(QDir::currentPath(), QString::fromStdString(dir.path().string()));
+    EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{57601, Icon::Information}}));
+    EXPECT_EQ(services_.lastFilter.toStdString(), std::string(LoadString(57603)));
+    EXPECT_EQ(QtFileFilter(services_.lastFilter), QString::fromUtf8("ファイル形式(*.bin) (*.bin)"));
+    QDir::setCurrent(before);
+
+    services_.messages.clear();
+    services_.chosenFile.clear();
+    QTest::mouseClick(static_cast<QPushButton*>(W(1044)), Qt::LeftButton);
+    EXPECT_TRUE(services_.messages.empty());
+    EXPECT_EQ(QDir::currentPath(), before);
+}
+
+TEST_F(UiTest, WebPageFailureShowsItsMessage) {
+    services_.browserWorks = false;
+    dialog_->OnWebPage();
+    EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{120, Icon::Error}}));
+    EXPECT_EQ(services_.openedUrl.scheme(), "https");
+}
+
+TEST_F(UiTest, CancelEndsTheDialogAndFreesTheRecordOnce) {
+    for (auto how : {0, 1, 2}) {
+        SCOPED_TRACE(how);
+        Open();
+        const int closes = transport_.closeCount;
+        if (how == 0) {
+            QTest::mouseClick(static_cast<QPushButton*>(W(2)), Qt::LeftButton);
+        } else if (how == 1) {
+            QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+        } else {
+            dialog_->close();
+        }
+        EXPECT_EQ(transport_.closeCount, closes + 1);
+        EXPECT_EQ(dialog_->engine.cancelRequested, 1);
+        EXPECT_FALSE(dialog_->isVisible());
+        EXPECT_EQ(dialog_->result(), 2);
+        EXPECT_EQ(LiveTargetRecords(), 1);
+        dialog_.reset();
+        EXPECT_EQ(LiveTargetRecords(), 0);
+    }
+    Open();
+}
+
+TEST_F(DownloadCommandTest, CancelDuringADownloadReportsBeforeTheWindowCloses) {
+    TypeAddress({"192", "0", "2", "1"});
+    dialog_->runTcpDownload = [this] {
+        dialog_->reject();
+        EXPECT_TRUE(dialog_->isVisible()) << "the window stays until the result is reported";
+        return dialog_->engine.cancelRequested ? -5 : 0;
+    };
+    Download();
+    EXPECT_EQ(MessageIds(), (std::vector<int>{111}));
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(dialog_->result(), 2);
+}
+
+// The real engine behind the window, with the scripted transport: the window is the engine's
+// dialog port.
+TEST_F(UiTest, WholeDownloadThroughTheWindow) {
+    ScratchDir dir;
+    WorkingDir cwd(dir.path());
+    dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                             DataRecord(0x20000, 32), DataRecord(0x20020, 32), EndRecord()}));
+    PickModel();
+    TypeAddress({"192", "0", "2", "1"});
+    int progressAtEnd = -1;
+    services_.onMessage = [&](int id) {
+        if (id == 110) {
+            progressAtEnd = Progress()->value();
+        }
+    };
+    QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 110}));
+    EXPECT_EQ(progressAtEnd, 0x7FFF);
+    EXPECT_EQ(Progress()->value(), 0);
+    EXPECT_EQ(services_.confirmLines, (QStringList{"192.0.2.1", "1.10", "1.10"}));
+    EXPECT_FALSE(Status()->isVisible());
+    EXPECT_TRUE(W(1003)->isEnabled());
+}
+
+}  // namespace
+}  // namespace vexil::test

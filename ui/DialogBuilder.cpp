@@ -1,0 +1,142 @@
+#include "ui/DialogBuilder.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "ui/AppIcon.h"
+
+namespace vexil {
+
+QFont DialogFont(const DialogTemplate& dialogTemplate) {
+    QFont font(QString::fromUtf8(dialogTemplate.fontFamily));
+    font.setFamilies({QString::fromUtf8(dialogTemplate.fontFamily), "IPAPGothic", "IPAGothic",
+                      "IPAexGothic", "Noto Sans CJK JP"});
+    font.setPointSize(dialogTemplate.pointSize);
+    return font;
+}
+
+QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height) {
+    // The average character width as the original platform measures it: the 52 letters'
+    // width, halved and rounded; the height is the font's line height.
+    const QFontMetrics metrics(font);
+    const int letters =
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int cx = (letters / 26 + 1) / 2;
+    const int cy = metrics.height();
+    return QRect(x * cx / 4, y * cy / 8, width * cx / 4, height * cy / 8);
+}
+
+BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
+                        EditFactory makeEdit) {
+    const QFont font = DialogFont(dialogTemplate);
+    dialog.setFont(font);
+    dialog.setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+    const QRect size = DialogUnitsToPixels(font, 0, 0, dialogTemplate.width, dialogTemplate.height);
+    dialog.setFixedSize(size.width(), size.height());
+
+    BuiltDialog built;
+    QWidget* previousFocusable = nullptr;
+    for (const ControlSpec& spec : dialogTemplate.controls) {
+        const QString text = QString::fromUtf8(spec.text);
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+            case ControlKind::GroupBox:
+                widget = new QGroupBox(text, &dialog);
+                break;
+            case ControlKind::CheckBox: {
+                auto* box = new QCheckBox(text, &dialog);
+                box->setAutoFillBackground(true);  // hides the frame line it sits on
+                widget = box;
+                break;
+            }
+            case ControlKind::Static: {
+                auto* label = new QLabel(text, &dialog);
+                Qt::Alignment alignment = Qt::AlignLeft;
+                if (spec.styles & style::kAlignCenter) {
+                    alignment = Qt::AlignHCenter;
+                } else if (spec.styles & style::kAlignRight) {
+                    alignment = Qt::AlignRight;
+                }
+                alignment |= (spec.styles & style::kVCenter) ? Qt::AlignVCenter : Qt::AlignTop;
+                label->setAlignment(alignment);
+                widget = label;
+                break;
+            }
+            case ControlKind::ComboBox: {
+                auto* combo = new QComboBox(&dialog);
+                combo->setEditable(false);
+                widget = combo;
+                break;
+            }
+            case ControlKind::Edit: {
+                widget = makeEdit ? makeEdit(spec.id, &dialog) : nullptr;
+                if (widget == nullptr) {
+                    widget = new QLineEdit(&dialog);
+                }
+                auto* edit = static_cast<QLineEdit*>(widget);
+                edit->setAlignment((spec.styles & style::kAlignRight) ? Qt::AlignRight
+                                                                      : Qt::AlignLeft);
+                edit->setFrame((spec.styles & style::kBorder) != 0);
+                break;
+            }
+            case ControlKind::ProgressBar: {
+                auto* bar = new QProgressBar(&dialog);
+                bar->setTextVisible(false);
+                widget = bar;
+                break;
+            }
+            case ControlKind::PushButton: {
+                auto* button = new QPushButton(text, &dialog);
+                button->setAutoDefault(false);
+                widget = button;
+                break;
+            }
+            case ControlKind::ListBox: {
+                auto* list = new QListWidget(&dialog);
+                list->setSelectionMode(QAbstractItemView::NoSelection);
+                list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                widget = list;
+                break;
+            }
+            case ControlKind::Icon: {
+                auto* label = new QLabel(&dialog);
+                const QRect r = DialogUnitsToPixels(font, 0, 0, spec.width, spec.height);
+                label->setPixmap(AppIcon().pixmap(r.width(), r.height()));
+                widget = label;
+                break;
+            }
+        }
+        QRect geometry = DialogUnitsToPixels(font, spec.x, spec.y, spec.width, spec.height);
+        if (spec.kind == ControlKind::ComboBox) {
+            // The template's height is that of the open list; the closed box is one line.
+            geometry.setHeight(DialogUnitsToPixels(font, 0, 0, 0, 12).height());
+        }
+        widget->setGeometry(geometry);
+        widget->setEnabled((spec.styles & style::kDisabled) == 0);
+        widget->setVisible((spec.styles & style::kHidden) == 0);
+        widget->setFocusPolicy((spec.styles & style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
+        if (spec.id != kNoId) {
+            widget->setObjectName(QString::number(spec.id));
+            built.byId.insert(spec.id, widget);
+        }
+        if (spec.styles & style::kTabStop) {
+            if (previousFocusable != nullptr) {
+                QWidget::setTabOrder(previousFocusable, widget);
+            }
+            previousFocusable = widget;
+        }
+        built.inOrder.append(widget);
+    }
+    return built;
+}
+
+}  // namespace vexil

@@ -1,0 +1,525 @@
+#include "ui/MainDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdlib>
+
+#include "resources/DialogTemplates.h"
+#include "resources/StringTable.h"
+#include "ui/AboutDialog.h"
+#include "ui/AppIcon.h"
+#include "ui/DialogBuilder.h"
+#include "ui/DialogServices.h"
+#include "ui/FilterEdit.h"
+#include "ui/NumericEdit.h"
+
+namespace vexil {
+
+namespace {
+
+using namespace control;
+
+constexpr int kTransportTcp = 0;
+constexpr int kTransportIpx = 2;
+constexpr int kTransportNone = -1;
+constexpr int kAboutCommand = 16;
+constexpr int kLanCardModel = 6;
+const char kWebPageAddress[] = "https://vexilware.example/lan-products/";
+
+QString Text(int stringId) {
+    const std::string_view text = LoadString(stringId);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The value of a decimal text as the C library reads it: leading blanks, a sign, digits.
+long DecimalValue(const QString& text) {
+    return std::strtol(text.toLatin1().constData(), nullptr, 10);
+}
+
+QWidget* MakeEdit(int id, QWidget* parent) {
+    switch (id) {
+        case kOctet1:
+        case kOctet2:
+        case kOctet3:
+        case kOctet4:
+            return new NumericEdit(parent);
+        case kNetworkAddress:
+        case kMacAddress:
+            return new FilterEdit(parent);
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      engine(transport, *this),
+      transport_(transport),
+      services_(services) {
+    setWindowIcon(AppIcon());
+    runTcpDownload = [this] { return engine.RunTcpDownload(); };
+    runIpxDownload = [this] { return engine.RunIpxDownload(); };
+    Initialise();
+}
+
+MainDialog::~MainDialog() {
+    // The window goes: its target record goes with it, once.
+    engine.target = nullptr;
+    target_.reset();
+}
+
+void MainDialog::Initialise() {
+    const BuiltDialog built = BuildDialog(*this, MainDialogTemplate(), &MakeEdit);
+    controls_ = built.byId;
+    modelList_ = static_cast<QComboBox*>(Control(kModelList));
+    tcpCheck_ = static_cast<QCheckBox*>(Control(kTcpCheck));
+    ipxCheck_ = static_cast<QCheckBox*>(Control(kIpxCheck));
+    progress_ = static_cast<QProgressBar*>(Control(kProgress));
+    status_ = static_cast<QLabel*>(Control(kStatusLine));
+    networkEdit_ = static_cast<FilterEdit*>(Control(kNetworkAddress));
+    macEdit_ = static_cast<FilterEdit*>(Control(kMacAddress));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+
+    // The octet fields: position, characters, length, range and format, in field order. Their
+    // neighbours for the focus moves are the controls around them in the template.
+    const int octetIds[4] = {kOctet1, kOctet2, kOctet3, kOctet4};
+    const double minimums[4] = {1, 0, 0, 1};
+    const double maximums[4] = {223, 255, 255, 255};
+    for (std::size_t i = 0; i < 4; ++i) {
+        NumericEdit* edit = static_cast<NumericEdit*>(Control(octetIds[i]));
+        octets_[i] = edit;
+        edit->position = static_cast<int>(i) + 1;
+        edit->SetServices(&services_);
+        const qsizetype at = built.inOrder.indexOf(edit);
+        edit->SetNeighbours(at > 0 ? built.inOrder[at - 1] : nullptr,
+                            at + 1 < built.inOrder.size() ? built.inOrder[at + 1] : nullptr);
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        octets_[i]->SetAllowedChars("0123456789.");
+        octets_[i]->SetMaxLength(3);
+        octets_[i]->SetRange(minimums[i], maximums[i]);
+        octets_[i]->SetFormat("%d");
+    }
+    for (FilterEdit* edit : {macEdit_, networkEdit_}) {
+        edit->SetServices(&services_);
+        edit->setMaxLength(edit == macEdit_ ? 12 : 8);
+        edit->SetExcludedChars(HexFieldExclusions());
+    }
+
+    if (!services_.StartSockets()) {
+        ShowMessage(109, Icon::Error);
+    }
+    target_ = CreateTargetRecord();
+    engine.target = target_.get();
+
+    modelList_->clear();
+    for (const char* const* name = kModelNames; **name != '\0'; ++name) {
+        modelList_->addItem(QString::fromUtf8(*name));
+    }
+    modelList_->setCurrentIndex(-1);
+
+    EnableAll({kIpxGroup, kIpGroup}, false);
+    ApplyTransport(kTransportTcp);
+    macEdit_->setText("00D1F0");
+    ApplyTransport(ipxCheck_->isChecked() ? kTransportIpx : kTransportTcp);
+
+    // The command table. Enter presses the download button, the first default button.
+    auto* download = static_cast<QPushButton*>(Control(kDownload));
+    download->setDefault(true);
+    connect(download, &QPushButton::clicked, this, &MainDialog::OnDownload);
+    connect(ipxCheck_, &QCheckBox::clicked, this, &MainDialog::OnIpxClicked);
+    connect(tcpCheck_, &QCheckBox::clicked, this, &MainDialog::OnTcpClicked);
+    connect(modelList_, &QComboBox::activated, this, &MainDialog::OnModelSelected);
+    connect(static_cast<QPushButton*>(Control(kWebPage)), &QPushButton::clicked, this,
+            &MainDialog::OnWebPage);
+    connect(static_cast<QPushButton*>(Control(kBrowse)), &QPushButton::clicked, this,
+            &MainDialog::OnBrowseFile);
+    connect(static_cast<QPushButton*>(Control(kCancel)), &QPushButton::clicked, this,
+            &MainDialog::reject);
+    services_.RegisterWaitHook(&MainDialog::WaitHook);
+    modelList_->setFocus();
+}
+
+void MainDialog::EnableAll(std::initializer_list<int> ids, bool enabled) {
+    for (int id : ids) {
+        EnableControl(id, enabled);
+    }
+}
+
+void MainDialog::ApplyTransport(int choice) {
+    if (modelList_->currentIndex() < 0) {
+        EnableAll({kDownload, kBrowse, kWebPage, kIpxGroup, kIpGroup}, false);
+        choice = kTransportNone;
+    }
+    if (choice != kTransportTcp && choice != kTransportIpx) {
+        choice = kTransportNone;
+    }
+    const bool tcp = choice == kTransportTcp;
+    const bool ipx = choice == kTransportIpx;
+    EnableAll({kIpxGroup, kIpGroup}, false);
+    EnableControl(kTcpCheck, tcp || ipx);
+    EnableControl(kIpxCheck, tcp || ipx);
+    ipxCheck_->setChecked(ipx);
+    tcpCheck_->setChecked(tcp);
+    EnableAll({kOctet1, kOctet2, kOctet3, kOctet4}, tcp);
+    EnableAll({kMacAddress, kNetworkAddress}, ipx);
+    EnableControl(kIpLabel, tcp);
+    EnableControl(kMacLabel, ipx);
+    EnableControl(kNetworkLabel, ipx);
+}
+
+namespace {
+
+// Whether the model list shows entry i of the model names at selection 0: the only way a model
+// index is set.
+bool LanCardChosen(QComboBox* list) {
+    const QString text = list->currentText();
+    for (int i = 0; i < list->count() && *kModelNames[i] != '\0'; ++i) {
+        if (text == QString::fromUtf8(kModelNames[i]) && list->currentIndex() == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void MainDialog::OnModelSelected() {
+    if (downloadRunning_) {
+        return;
+    }
+    ApplyTransport(ipxCheck_->isChecked() ? kTransportIpx : kTransportTcp);
+    if (LanCardChosen(modelList_)) {
+        target_->modelIndex = kLanCardModel;
+    }
+    EnableAll({kDownload, kBrowse, kWebPage}, true);
+}
+
+void MainDialog::OnIpxClicked() {
+    if (downloadRunning_ || !LanCardChosen(modelList_)) {
+        return;
+    }
+    target_->modelIndex = kLanCardModel;
+    // The TCP/IP box still shows the transport in force before the click: switch it over.
+    ApplyTransport(tcpCheck_->isChecked() ? kTransportIpx : kTransportTcp);
+}
+
+void MainDialog::OnTcpClicked() {
+    if (downloadRunning_ || !LanCardChosen(modelList_)) {
+        return;
+    }
+    target_->modelIndex = kLanCardModel;
+    ApplyTransport(tcpCheck_->isChecked() ? kTransportTcp : kTransportIpx);
+}
+
+std::uint32_t MainDialog::ReadIpAddress() {
+    const QString first = octets_[0]->text();
+    const long firstValue = DecimalValue(first);
+    if (first.isEmpty()) {
+        ShowMessage(57605, Icon::Error);
+        return 0;
+    }
+    if (first == "0") {
+        ShowMessage(57611, Icon::Error);
+        return 0;
+    }
+    std::uint32_t address = static_cast<std::uint32_t>(firstValue) & 0xFF;
+    for (std::size_t i = 1; i < 4; ++i) {
+        const QString text = octets_[i]->text();
+        if (text.isEmpty()) {
+            ShowMessage(57605, Icon::Error);
+            return 0;
+        }
+        address |= (static_cast<std::uint32_t>(DecimalValue(text)) & 0xFF) << (8 * i);
+    }
+    return address;
+}
+
+int MainDialog::HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes) {
+    if (text.isEmpty()) {
+        return 0;
+    }
+    const QString upper = text.toUpper();
+    const qsizetype pairs = std::min<qsizetype>(upper.size() / 2, 6);
+    bytes.fill(0);
+    auto digit = [](QChar c) -> int {
+        if (c >= '0' && c <= '9')
+            return c.unicode() - '0';
+        if (c >= 'A' && c <= 'F')
+            return c.unicode() - 'A' + 10;
+        return 0;
+    };
+    for (qsizetype i = 0; i < pairs; ++i) {
+        bytes[static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(digit(upper[2 * i]) * 16 + digit(upper[2 * i + 1]));
+    }
+    return 1;
+}
+
+void MainDialog::OnDownload() {
+    if (downloadRunning_) {
+        return;
+    }
+    if (octets_[0]->text() == "127") {
+        ShowMessage(57620, Icon::Error);
+        return;
+    }
+    engine.cancelRequested = 0;
+    EnableControl(kDownload, false);
+    int result = 0;
+    if (tcpCheck_->isChecked()) {
+        target_->mode = TAVDL_MODE_TCP_QUERY;
+        const std::uint32_t address = ReadIpAddress();
+        // Enter can start a download while an octet field still has the focus, before its own
+        // range check has run: hold every octet to its range here too, as leaving it would.
+        bool inRange = address != 0;
+        for (NumericEdit* octet : octets_) {
+            if (inRange && !octet->HoldToRange(false)) {
+                inRange = false;
+            }
+        }
+        if (!inRange) {
+            EnableControl(kDownload, true);
+            return;
+        }
+        SetInetAddress(
+            *target_,
+            {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+             static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 24)});
+        downloadRunning_ = true;
+        result = runTcpDownload();
+    } else {
+        target_->mode = TAVDL_MODE_IPX;
+        const QString network = networkEdit_->text();
+        const QString mac = macEdit_->text();
+        const bool macComplete = mac.size() == 12;
+        if (!macComplete) {
+            ShowMessage(57606, Icon::Error);
+        }
+        std::array<std::uint8_t, 6> bytes{};
+        HexTextToBytes(network, bytes);
+        SetIpxNetwork(*target_, {bytes[0], bytes[1], bytes[2], bytes[3]});
+        bytes.fill(0);
+        HexTextToBytes(mac, bytes);
+        SetIpxNode(*target_, bytes);
+        if (!macComplete) {
+            EnableControl(kDownload, true);
+            return;
+        }
+        downloadRunning_ = true;
+        result = runIpxDownload();
+    }
+    ReportResult(result);
+    progress_->setValue(0);
+    EnableControl(kDownload, true);
+    const int model = target_->modelIndex;
+    if (model >= 1 && model <= 6) {
+        transport_.CloseSocket(&engine.downloadSocket);
+        if (model == 5) {
+            EnableAll({kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
+                       kTcpCheck, kWebPage, kIpLabel},
+                      true);
+            EnableAll({kIpxCheck, kNetworkLabel, kMacLabel}, false);
+        } else if (tcpCheck_->isChecked()) {
+            EnableAll({kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
+                       kIpxCheck, kIpLabel, kTcpCheck, kWebPage},
+                      true);
+        } else {
+            EnableAll({kNetworkAddress, kMacAddress, kModelList, kModelLabel, kBrowse, kIpxCheck,
+                       kNetworkLabel, kMacLabel, kTcpCheck, kWebPage},
+                      true);
+        }
+    }
+    downloadRunning_ = false;
+    if (closeAfterDownload_) {
+        closeAfterDownload_ = false;
+        QDialog::done(2);
+    }
+}
+
+void MainDialog::ReportResult(int result) {
+    // Codes -9 to -14 show "sending failed" in the status line while their box is open.
+    auto withStatus = [this](int message) {
+        SetStatusText(57613);
+        ShowMessage(message, Icon::Error);
+        ShowStatus(false);
+    };
+    switch (result) {
+        case 0:
+            ShowMessage(110, Icon::Information);
+            break;
+        case -1:
+            ShowMessage(109, Icon::Error);
+            ShowMessage(57621, Icon::Error);
+            break;
+        case -2:
+            ShowMessage(57613, Icon::Error);
+            ShowMessage(57621, Icon::Error);
+            break;
+        case -3:
+        case -4:
+            ShowMessage(57614, Icon::Error);
+            ShowMessage(57621, Icon::Error);
+            break;
+        case -5:
+            ShowMessage(111, Icon::Error);
+            break;
+        case -6:
+            break;
+        case -8:
+            ShowMessage(57610, Icon::Error);
+            ShowStatus(false);
+            break;
+        case -9:
+            withStatus(57622);
+            break;
+        case -10:
+            withStatus(57625);
+            break;
+        case -11:
+            withStatus(57623);
+            break;
+        case -12:
+            withStatus(57615);
+            break;
+        case -13:
+            withStatus(57621);
+            break;
+        case -14:
+            withStatus(57631);
+            break;
+        default:  // -7 and every code outside the table
+            ShowStatus(false);
+            ShowMessage(57623, Icon::Error);
+            break;
+    }
+}
+
+void MainDialog::OnBrowseFile() {
+    if (downloadRunning_) {
+        return;
+    }
+    const QString chosen = services_.GetOpenFileName(this, Text(57603));
+    if (chosen.isEmpty()) {
+        return;
+    }
+    // Only the folder counts: the download files are opened by their fixed names from there.
+    QDir::setCurrent(QFileInfo(chosen).absolutePath());
+    ShowMessage(57601, Icon::Information);
+}
+
+void MainDialog::OnWebPage() {
+    if (downloadRunning_) {
+        return;
+    }
+    if (!services_.OpenUrl(QUrl(QString::fromLatin1(kWebPageAddress)))) {
+        ShowMessage(120, Icon::Error);
+    }
+}
+
+void MainDialog::OnCancelCommand() {
+    reject();
+}
+
+void MainDialog::reject() {
+    engine.OnCancelCommand();
+    if (downloadRunning_) {
+        // The download ends at its next test of the flag and reports its result first.
+        closeAfterDownload_ = true;
+        return;
+    }
+    QDialog::done(2);
+}
+
+void MainDialog::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == kAboutCommand) {
+        AboutDialog about(nullptr);
+        about.exec();
+    }
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+    const QString text = Text(101);
+    if (text.isEmpty()) {
+        return;
+    }
+    QMenu menu(this);
+    QAction* about = menu.addAction(text);
+    if (menu.exec(event->globalPos()) == about) {
+        OnSysCommand(kAboutCommand);
+    }
+}
+
+void MainDialog::ShowMessage(int stringId, Icon icon) {
+    services_.ShowMessageBox(this, stringId, icon);
+}
+
+void MainDialog::SetStatusText(int stringId) {
+    status_->setText(Text(stringId));
+}
+
+void MainDialog::ShowStatus(bool visible) {
+    status_->setVisible(visible);
+}
+
+void MainDialog::EnableControl(int id, bool enabled) {
+    if (QWidget* widget = Control(id)) {
+        widget->setEnabled(enabled);
+    }
+}
+
+int MainDialog::ModelListSelection() {
+    return modelList_->currentIndex();
+}
+
+void MainDialog::SetProgressRange(int low, int high) {
+    progress_->setRange(low, high);
+}
+
+void MainDialog::AdvanceProgress(int delta) {
+    const int now = std::max(progress_->value(), progress_->minimum());
+    progress_->setValue(std::min(now + delta, progress_->maximum()));
+}
+
+void MainDialog::SetProgressPosition(int position) {
+    progress_->setValue(position);
+}
+
+int MainDialog::RunConfirmation() {
+    return services_.RunConfirmation(*this);
+}
+
+void MainDialog::DispatchEvents(int maxWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (maxWaitMs > 0 && engine.cancelRequested == 0) {
+        // Sleep in the event loop until the next event or the end of the slice.
+        QEventLoop wait;
+        QTimer::singleShot(maxWaitMs, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+}
+
+std::int64_t MainDialog::NowMilliseconds() {
+    return services_.NowMilliseconds();
+}
+
+void MainDialog::WaitHook(void*) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+}  // namespace vexil

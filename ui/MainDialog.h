@@ -1,0 +1,102 @@
+// The main window: template 102 with its controls, the target record, the download command
+// and its result messages, the transport and model selection, the file selection and the
+// cancel command. It is the download engine's dialog port.
+#pragma once
+
+#include <QDialog>
+#include <QMap>
+#include <array>
+#include <functional>
+
+#include "engine/DialogPort.h"
+#include "engine/DownloadEngine.h"
+#include "engine/TargetRecord.h"
+#include "engine/Transport.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace vexil {
+
+class DialogServices;
+class FilterEdit;
+class NumericEdit;
+
+class MainDialog : public QDialog, public DialogPort {
+    Q_OBJECT
+  public:
+    MainDialog(Transport& transport, DialogServices& services, QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // Handlers, as the command table connects them.
+    void OnDownload();
+    void OnBrowseFile();
+    void OnModelSelected();
+    void OnIpxClicked();
+    void OnTcpClicked();
+    void OnWebPage();
+    void OnCancelCommand();
+    void OnSysCommand(int id);
+
+    void ApplyTransport(int choice);
+    std::uint32_t ReadIpAddress();
+    static int HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes);
+    void ReportResult(int result);
+
+    // The download itself; the engine runs it, tests may put their own in its place.
+    std::function<int()> runTcpDownload;
+    std::function<int()> runIpxDownload;
+
+    DownloadEngine engine;
+    TAVDL_ADDR* target() const { return target_.get(); }
+    QWidget* Control(int id) const { return controls_.value(id); }
+    NumericEdit* Octet(int index) const { return octets_[static_cast<std::size_t>(index)]; }
+    bool DownloadRunning() const { return downloadRunning_; }
+
+    // The dialog port.
+    void ShowMessage(int stringId, Icon icon) override;
+    void SetStatusText(int stringId) override;
+    void ShowStatus(bool visible) override;
+    void EnableControl(int id, bool enabled) override;
+    int ModelListSelection() override;
+    void SetProgressRange(int low, int high) override;
+    void AdvanceProgress(int delta) override;
+    void SetProgressPosition(int position) override;
+    int RunConfirmation() override;
+    void DispatchEvents(int maxWaitMs) override;
+    std::int64_t NowMilliseconds() override;
+    void* WindowHandle() override { return this; }
+
+    // The transport library's wait hook: keeps the window alive while a call waits.
+    static void WaitHook(void* window);
+
+  public slots:
+    void reject() override;
+
+  protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void Initialise();
+    void EnableAll(std::initializer_list<int> ids, bool enabled);
+
+    Transport& transport_;
+    DialogServices& services_;
+    TargetRecordPtr target_;
+    QMap<int, QWidget*> controls_;
+    std::array<NumericEdit*, 4> octets_{};
+    FilterEdit* networkEdit_ = nullptr;
+    FilterEdit* macEdit_ = nullptr;
+    QComboBox* modelList_ = nullptr;
+    QCheckBox* tcpCheck_ = nullptr;
+    QCheckBox* ipxCheck_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* status_ = nullptr;
+    bool downloadRunning_ = false;
+    bool closeAfterDownload_ = false;
+};
+
+}  // namespace vexil
