@@ -48,7 +48,12 @@ class RecordingServices : public DialogServices {
     void Beep() override { ++beeps; }
     bool StartSockets() override { return socketsWork; }
     std::int64_t NowMilliseconds() override { return clock += 250; }  // waits run fast
-    void RegisterWaitHook(void (*hook)(void*)) override { waitHook = hook; }
+    void RegisterWaitHook(void (*hook)(void*)) override {
+        waitHook = hook;
+        if (realWaitHook) {
+            DialogServices::RegisterWaitHook(hook);
+        }
+    }
 
     std::vector<RecordedMessage> messages;
     std::function<void(int)> onMessage;
@@ -63,6 +68,7 @@ class RecordingServices : public DialogServices {
     bool socketsWork = true;
     std::int64_t clock = 0;
     void (*waitHook)(void*) = nullptr;
+    bool realWaitHook = false;  // hand the hook to the real transport library too
 };
 
 class UiTest : public ::testing::Test {
@@ -71,11 +77,14 @@ class UiTest : public ::testing::Test {
 
     void Open() {
         dialog_.reset();
-        dialog_ = std::make_unique<MainDialog>(transport_, services_);
+        dialog_ = std::make_unique<MainDialog>(DialogTransport(), services_);
         dialog_->show();
         QApplication::setActiveWindow(dialog_.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
     }
+
+    // The transport behind the dialog: the scripted one unless a test brings the real one.
+    virtual Transport& DialogTransport() { return transport_; }
 
     QWidget* W(int id) const { return dialog_->Control(id); }
     QCheckBox* Check(int id) const { return static_cast<QCheckBox*>(W(id)); }

@@ -1,0 +1,328 @@
+// The whole download as a user meets it: the main dialog on the offscreen platform, the real
+// transport library, and vexil-printserver-sim on the other end, inside a private network
+// namespace where the simulator answers at 192.0.2.1 and on the loopback's IPX tunnel.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <fstream>
+
+#include "engine/DownloadFile.h"
+#include "resources/StringTable.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TestFiles.h"
+#include "tests/ui/UiFixture.h"
+#include "tools/FlashImage.h"
+
+namespace vexil::test {
+namespace {
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The image that downloading these files must leave in the flash.
+Bytes ExpectedFlash(const std::vector<std::string>& files) {
+    FlashImage image;
+    RecordingSink sink;
+    std::vector<BlockRecord> records;
+    for (const std::string& path : files) {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        std::uint8_t buffer[kBlockBufferSize];
+        for (;;) {
+            std::uint32_t length = 0;
+            const int r = ReadRecordBlock(file, buffer, length, sink);
+            bool end = false;
+            EXPECT_EQ(ParseBlock(buffer, length, records, end), 0);
+            for (const BlockRecord& record : records) {
+                if (record.type == '2') {
+                    image.Write(record.address, record.data, record.dataLength);
+                }
+            }
+            if (r != 0) {
+                std::fclose(file);
+                break;
+            }
+        }
+    }
+    ScratchDir dir;
+    std::string error;
+    const std::string out = (dir.path() / "expected.bin").string();
+    image.SaveBinary(out, error);
+    return ReadFile(out);
+}
+
+class EndToEndTest : public UiTest {
+  protected:
+    void SetUp() override {
+        cwd_ = std::make_unique<WorkingDir>(dir_.path());
+        std::filesystem::copy_file(VEXIL_SAMPLE, dir_.path() / "RS.BIN");
+        flash_ = (dir_.path() / "flash.bin").string();
+        services_.realWaitHook = true;
+        UiTest::SetUp();
+        PickModel();
+        dialog_->runTcpDownload = [this] { return result_ = dialog_->engine.RunTcpDownload(); };
+        dialog_->runIpxDownload = [this] { return result_ = dialog_->engine.RunIpxDownload(); };
+        services_.onMessage = [this](int id) {
+            if (id == 110) {
+                progressAtSuccess_ = Progress()->value();
+            }
+        };
+    }
+    void TearDown() override {
+        dialog_.reset();
+        cwd_.reset();
+    }
+
+    Transport& DialogTransport() override { return library_; }
+
+    std::unique_ptr<SimProcess> StartSim(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--listen", "0.0.0.0", "--flash", flash_});
+        auto sim = std::make_unique<SimProcess>(args);
+        EXPECT_TRUE(sim->Running()) << sim->Log();
+        return sim;
+    }
+
+    // Types the target as a user does and presses the download button.
+    void Download(bool ipx) {
+        if (ipx != Check(1017)->isChecked()) {
+            QTest::mouseClick(Check(1017), Qt::LeftButton);
+        }
+        if (ipx) {
+            Network()->setFocus();
+            Network()->clear();
+            QTest::keyClicks(Network(), "00000001");
+            Mac()->setFocus();
+            Mac()->clear();
+            QTest::keyClicks(Mac(), "00d1f0123456");
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                Octet(i)->clear();
+            }
+            // Keys go wherever the focus is: a full field and "." move it on by themselves.
+            Octet(0)->setFocus();
+            for (const char c : std::string("1920.2.1")) {
+                QTest::keyClick(QApplication::focusWidget(), c);
+            }
+            EXPECT_EQ(QStringList(
+                          {Octet(0)->text(), Octet(1)->text(), Octet(2)->text(), Octet(3)->text()}),
+                      QStringList({"192", "0", "2", "1"}));
+        }
+        services_.messages.clear();
+        result_ = 1;
+        QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
+    }
+
+    TavdlTransport library_;
+    ScratchDir dir_;
+    std::unique_ptr<WorkingDir> cwd_;
+    std::string flash_;
+    int result_ = 1;
+    int progressAtSuccess_ = -1;
+};
+
+TEST_F(EndToEndTest, SampleImageOverBothTransports) {
+    for (bool ipx : {false, true}) {
+        SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
+        std::filesystem::remove(flash_);
+        auto sim = StartSim({"--once"});
+        const int fds = OpenDescriptorCount();
+        Download(ipx);
+        EXPECT_EQ(result_, 0) << sim->Log();
+        EXPECT_EQ(services_.messages,
+                  (std::vector<RecordedMessage>{
+                      {121, Icon::Information}, {122, Icon::Warning}, {110, Icon::Information}}));
+        EXPECT_EQ(progressAtSuccess_, 0x7FFF);
+        EXPECT_EQ(Progress()->value(), 0);
+        EXPECT_EQ(sim->WaitForExit(5000), 0) << sim->Log();
+        EXPECT_EQ(ReadFile(flash_), ExpectedFlash({"RS.BIN"}));
+        EXPECT_EQ(OpenDescriptorCount(), fds) << "a socket was left open";
+        EXPECT_EQ(services_.confirmLines[1], "1.10");
+    }
+}
+
+TEST_F(EndToEndTest, TwoFileModelSendsBothFiles) {
+    // Model 3: PS1B.BIN (5100, version hh.mm) and PS2B.BIN, whose time is that version.
+    std::vector<Bytes> main = {DataRecord(0x008800, {0x51, 0x00, 0x01, 0x10, 0, 0, 0, 0})};
+    std::vector<Bytes> companion;
+    for (int i = 0; i < 40; ++i) {
+        main.push_back(DataRecord(0x20000 + 32 * i, 32, static_cast<std::uint8_t>(i)));
+        companion.push_back(DataRecord(0x30000 + 16 * i, 16, static_cast<std::uint8_t>(~i)));
+    }
+    main.push_back(EndRecord());
+    companion.push_back(EndRecord());
+    dir_.File("PS1B.BIN", Join(main));
+    dir_.File("PS2B.BIN", Join(companion));
+    std::tm local{};
+    local.tm_year = 126;
+    local.tm_mday = 1;
+    local.tm_hour = 1;
+    local.tm_min = 10;
+    local.tm_isdst = -1;
+    std::filesystem::last_write_time(
+        "PS2B.BIN", std::chrono::file_clock::from_sys(
+                        std::chrono::system_clock::from_time_t(std::mktime(&local))));
+    dialog_->target()->modelIndex = 3;
+    for (bool ipx : {false, true}) {
+        SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
+        auto sim = StartSim({"--once", "--model-code", ipx ? "aa01" : "5100"});
+        // A click on a transport box picks model 6 again, so switch first, then set the model.
+        dialog_->ApplyTransport(ipx ? 2 : 0);
+        dialog_->target()->modelIndex = 3;
+        Download(ipx);
+        EXPECT_EQ(result_, 0) << sim->Log();
+        EXPECT_EQ(sim->WaitForExit(5000), 0);
+        EXPECT_EQ(ReadFile(flash_), ExpectedFlash({"PS1B.BIN", "PS2B.BIN"}));
+    }
+}
+
+struct Fault {
+    const char* name;
+    std::vector<std::string> args;
+    int tcpResult;
+    std::vector<int> tcpMessages;
+    int ipxResult;
+    std::vector<int> ipxMessages;
+};
+
+TEST_F(EndToEndTest, FaultMatrix) {
+    const std::vector<int> go = {121, 122};
+    auto then = [&go](std::vector<int> more) {
+        std::vector<int> all = go;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    const std::vector<Fault> faults = {
+        {"no version reply", {"--no-version-reply"}, -14, {112, 57631}, -14, {112, 57631}},
+        // Over TCP/IP the buffer is cleared after each invalid reply, so the model check passes.
+        {"invalid version reply",
+         {"--bad-version-reply"},
+         0,
+         {113, 113, 113, 121, 122, 110},
+         -14,
+         {113, 113, 113, 113, 113, 57631}},
+        {"another model", {"--model-code", "0b01"}, -14, {57631}, -14, {57631}},
+        {"mode switch refused",
+         {"--refuse-mode-switch", "5"},
+         -10,
+         then({57625}),
+         -10,
+         then({57625})},
+        {"mode switch unanswered",
+         {"--ignore-mode-switch", "1"},
+         -9,
+         then({57622}),
+         -9,
+         then({57622})},
+        {"connections refused",
+         {"--refuse-connections", "6"},
+         -13,
+         then({115, 57621}),
+         -13,
+         then({115, 57621})},
+        {"erase failing", {"--fail-erase", "3"}, -11, then({116, 57623}), -11, then({116, 57623})},
+        {"slow erase", {"--erase-seconds", "1.5"}, 0, then({110}), 0, then({110})},
+        {"block refused five times",
+         {"--refuse-block", "3:5"},
+         -2,
+         then({57613, 57621}),
+         -2,
+         then({57613, 57621})},
+        {"block never acknowledged",
+         {"--nak-block", "3:5"},
+         -3,
+         then({57614, 57621}),
+         -3,
+         then({57614, 57621})},
+        {"block refused four times", {"--refuse-block", "2:4"}, 0, then({110}), 0, then({110})},
+        {"blocks unacknowledged and refused",
+         {"--nak-block", "5:2", "--refuse-block", "9"},
+         0,
+         then({110}),
+         0,
+         then({110})},
+        {"finish not acknowledged", {"--bad-finish"}, -12, then({57615}), -12, then({57615})},
+    };
+    for (const Fault& fault : faults) {
+        for (bool ipx : {false, true}) {
+            SCOPED_TRACE(std::string(fault.name) + (ipx ? " over IPX" : " over TCP/IP"));
+            std::filesystem::remove(flash_);
+            // deviceModelCode outlives a download; every case starts without one.
+            dialog_->engine.deviceModelCode.clear();
+            auto sim = StartSim(fault.args);
+            Download(ipx);
+            EXPECT_EQ(result_, ipx ? fault.ipxResult : fault.tcpResult) << sim->Log();
+            EXPECT_EQ(MessageIds(), ipx ? fault.ipxMessages : fault.tcpMessages);
+            for (const auto& message : services_.messages) {
+                const Icon icon = message.id == 110 || message.id == 121 ? Icon::Information
+                                  : message.id == 122                    ? Icon::Warning
+                                                                         : Icon::Error;
+                EXPECT_EQ(message.icon, icon) << message.id;
+            }
+            if (result_ == 0) {
+                // Recoverable faults leave the image intact.
+                EXPECT_EQ(ReadFile(flash_), ExpectedFlash({"RS.BIN"}));
+            }
+            // Afterwards the dialog is idle with the transport's controls enabled.
+            EXPECT_TRUE(W(3)->isEnabled());
+            EXPECT_EQ(Progress()->value(), 0);
+            for (int id :
+                 ipx ? std::vector<int>{1004, 1005, 1011, 1012, 1026, 1044, 1016, 1017}
+                     : std::vector<int>{1003, 1007, 1008, 1009, 1013, 1026, 1044, 1016, 1017}) {
+                EXPECT_TRUE(W(id)->isEnabled()) << id;
+            }
+        }
+    }
+}
+
+// Cancel pressed while the flash is erased, and while a block waits for its answer: the
+// download ends with -5 and message 111, the socket is closed and the window ends.
+TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::function<bool()> when;
+    };
+    const std::vector<Case> cases = {
+        {"erase",
+         {"--erase-seconds", "20"},
+         [this] { return Status()->text().toStdString() == std::string(LoadString(57627)); }},
+        {"transfer",
+         {"--late-block", "10", "--late-ms", "20000"},
+         [this] { return Progress()->value() > 0; }},
+    };
+    for (const Case& c : cases) {
+        for (bool ipx : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (ipx ? " over IPX" : " over TCP/IP"));
+            Open();
+            PickModel();
+            dialog_->runTcpDownload = [this] { return result_ = dialog_->engine.RunTcpDownload(); };
+            dialog_->runIpxDownload = [this] { return result_ = dialog_->engine.RunIpxDownload(); };
+            auto sim = StartSim(c.args);
+            const int fds = OpenDescriptorCount();
+            QTimer watcher;
+            bool pressed = false;
+            QObject::connect(&watcher, &QTimer::timeout, [&] {
+                if (!pressed && c.when()) {
+                    pressed = true;
+                    QTest::mouseClick(static_cast<QPushButton*>(W(2)), Qt::LeftButton);
+                }
+            });
+            watcher.start(20);
+            const auto start = std::chrono::steady_clock::now();
+            Download(ipx);
+            watcher.stop();
+            EXPECT_TRUE(pressed);
+            EXPECT_EQ(result_, -5);
+            EXPECT_EQ(MessageIds().back(), 111);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+            EXPECT_FALSE(dialog_->isVisible()) << "the window ends after the report";
+            EXPECT_EQ(dialog_->result(), 2);
+            EXPECT_EQ(OpenDescriptorCount(), fds) << "a socket was left open";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vexil::test
