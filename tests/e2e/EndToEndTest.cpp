@@ -324,5 +324,50 @@ TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
     }
 }
 
+// Images that nobody here wrote: the code of a real ELF object compiled during the test, put
+// into S-records by objcopy, and random data from srec_cat. Each becomes a download file with
+// vexil-file, goes through the window to the simulator, and the flash is compared with
+// objcopy's raw binary of the same input.
+TEST_F(EndToEndTest, ImagesMadeByOtherTools) {
+    const std::string work = dir_.path().string();
+    std::ofstream(dir_.path() / "prog.c") << "int table[64] = {1, 2, 3};\n"
+                                             "int checksum(const unsigned char* p, int n) {\n"
+                                             "    int s = 0;\n"
+                                             "    for (int i = 0; i < n; ++i) s = s * 31 + p[i];\n"
+                                             "    return s + table[n & 63];\n"
+                                             "}\n";
+    auto run = [](const std::string& command) {
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    };
+    run("cd " + work + " && cc -O2 -c prog.c -o prog.o");
+    run("cd " + work +
+        " && objcopy -O srec --srec-forceS3 -j .text --change-addresses 0x10100 "
+        "prog.o prog.srec");
+    run("cd " + work +
+        " && srec_cat -generate 0x20000 0x23456 -random -o random.srec "
+        "-address-length=3");
+    for (const char* input : {"prog.srec", "random.srec"}) {
+        for (bool ipx : {false, true}) {
+            SCOPED_TRACE(std::string(input) + (ipx ? " over IPX" : " over TCP/IP"));
+            run(std::string(VEXIL_FILE) + " build " + work + "/" + input + " " + work +
+                "/RS.BIN --ident aa01:01.10 --record-bytes " + (ipx ? "64" : "20"));
+            run("cd " + work + " && objcopy -I srec -O binary " + input + " expected.bin");
+            std::filesystem::remove(flash_);
+            auto sim = StartSim({"--once"});
+            Download(ipx);
+            ASSERT_EQ(result_, 0) << sim->Log();
+            ASSERT_EQ(sim->WaitForExit(5000), 0);
+            // The flash runs from the identification record at 0x008800; the image follows
+            // after a gap of 0xFF.
+            const Bytes flash = ReadFile(flash_);
+            const Bytes expected = ReadFile(work + "/expected.bin");
+            const std::uint32_t lowest = std::string(input) == "prog.srec" ? 0x10100 : 0x20000;
+            ASSERT_GE(flash.size(), lowest - 0x8800 + expected.size());
+            EXPECT_EQ(Bytes(flash.begin() + (lowest - 0x8800), flash.end()), expected);
+            EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 4), (Bytes{0xAA, 0x01, 0x01, 0x10}));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vexil::test
