@@ -5,7 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <random>
+#include <set>
 
 #include "engine/DownloadFile.h"
 #include "resources/StringTable.h"
@@ -366,6 +370,49 @@ TEST_F(EndToEndTest, ImagesMadeByOtherTools) {
             EXPECT_EQ(Bytes(flash.begin() + (lowest - 0x8800), flash.end()), expected);
             EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 4), (Bytes{0xAA, 0x01, 0x01, 0x10}));
         }
+    }
+}
+
+// Not in CI: a 4 MiB image downloaded 20 times in a row, each time over a random transport with
+// random refused and unacknowledged blocks (fewer than five sends each), the flash checked after
+// every download. See the README's developer section for the command.
+TEST_F(EndToEndTest, DISABLED_LongRunWithRandomFaults) {
+    std::vector<Bytes> records = {DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0})};
+    for (std::uint32_t address = 0; address < (4u << 20); address += 32) {
+        records.push_back(DataRecord(0x100000 + address, 32, static_cast<std::uint8_t>(address)));
+    }
+    records.push_back(EndRecord());
+    dir_.File("RS.BIN", Join(records));
+    const Bytes expected = ExpectedFlash({"RS.BIN"});
+    const char* seedText = std::getenv("VEXIL_LONG_RUN_SEED");
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10))
+                                   : static_cast<unsigned>(std::time(nullptr));
+    std::printf("long run seed %u (repeat with VEXIL_LONG_RUN_SEED=%u)\n", seed, seed);
+    std::mt19937 random(seed);
+    const int blocks = static_cast<int>(records.size() / 6);
+    for (int run = 0; run < 20; ++run) {
+        const bool ipx = random() % 2 == 1;
+        std::vector<std::string> faults;
+        std::set<int> chosen;
+        while (chosen.size() < 4) {
+            chosen.insert(1 + static_cast<int>(random() % static_cast<unsigned>(blocks)));
+        }
+        for (int block : chosen) {
+            const int times = 1 + static_cast<int>(random() % 4);
+            faults.push_back(random() % 2 ? "--refuse-block" : "--nak-block");
+            faults.push_back(std::to_string(block) + ":" + std::to_string(times));
+        }
+        SCOPED_TRACE("run " + std::to_string(run + 1) + (ipx ? " over IPX" : " over TCP/IP"));
+        std::filesystem::remove(flash_);
+        faults.push_back("--once");
+        faults.push_back("--quiet");
+        auto sim = StartSim(faults);
+        Download(ipx);
+        ASSERT_EQ(result_, 0) << sim->Log();
+        ASSERT_EQ(sim->WaitForExit(10000), 0);
+        ASSERT_EQ(ReadFile(flash_), expected);
+        std::printf("run %d of 20 (%s): flash equal to the image\n", run + 1,
+                    ipx ? "IPX" : "TCP/IP");
     }
 }
 
