@@ -44,10 +44,10 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
 
     BuiltDialog built;
     QWidget* previousFocusable = nullptr;
-    for (const ControlSpec& spec : dialogTemplate.controls) {
-        const QString text = QString::fromUtf8(spec.text);
+    for (const ControlSpec& control : dialogTemplate.controls) {
+        const QString text = QString::fromUtf8(control.text);
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (control.kind) {
             case ControlKind::GroupBox:
                 widget = new QGroupBox(text, &dialog);
                 break;
@@ -60,12 +60,12 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
             case ControlKind::Static: {
                 auto* label = new QLabel(text, &dialog);
                 Qt::Alignment alignment = Qt::AlignLeft;
-                if (spec.styles & style::kAlignCenter) {
+                if (control.styles & style::kAlignCenter) {
                     alignment = Qt::AlignHCenter;
-                } else if (spec.styles & style::kAlignRight) {
+                } else if (control.styles & style::kAlignRight) {
                     alignment = Qt::AlignRight;
                 }
-                alignment |= (spec.styles & style::kVCenter) ? Qt::AlignVCenter : Qt::AlignTop;
+                alignment |= (control.styles & style::kVCenter) ? Qt::AlignVCenter : Qt::AlignTop;
                 label->setAlignment(alignment);
                 widget = label;
                 break;
@@ -77,14 +77,14 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
                 break;
             }
             case ControlKind::Edit: {
-                widget = makeEdit ? makeEdit(spec.id, &dialog) : nullptr;
+                widget = makeEdit ? makeEdit(control.id, &dialog) : nullptr;
                 if (widget == nullptr) {
                     widget = new QLineEdit(&dialog);
                 }
                 auto* edit = static_cast<QLineEdit*>(widget);
-                edit->setAlignment((spec.styles & style::kAlignRight) ? Qt::AlignRight
-                                                                      : Qt::AlignLeft);
-                edit->setFrame((spec.styles & style::kBorder) != 0);
+                edit->setAlignment((control.styles & style::kAlignRight) ? Qt::AlignRight
+                                                                         : Qt::AlignLeft);
+                edit->setFrame((control.styles & style::kBorder) != 0);
                 break;
             }
             case ControlKind::ProgressBar: {
@@ -109,26 +109,27 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
             }
             case ControlKind::Icon: {
                 auto* label = new QLabel(&dialog);
-                const QRect r = DialogUnitsToPixels(font, 0, 0, spec.width, spec.height);
+                const QRect r = DialogUnitsToPixels(font, 0, 0, control.width, control.height);
                 label->setPixmap(AppIcon().pixmap(r.width(), r.height()));
                 widget = label;
                 break;
             }
         }
-        QRect geometry = DialogUnitsToPixels(font, spec.x, spec.y, spec.width, spec.height);
-        if (spec.kind == ControlKind::ComboBox) {
+        QRect geometry =
+            DialogUnitsToPixels(font, control.x, control.y, control.width, control.height);
+        if (control.kind == ControlKind::ComboBox) {
             // The template's height is that of the open list; the closed box is one line.
             geometry.setHeight(DialogUnitsToPixels(font, 0, 0, 0, 12).height());
         }
         widget->setGeometry(geometry);
-        widget->setEnabled((spec.styles & style::kDisabled) == 0);
-        widget->setVisible((spec.styles & style::kHidden) == 0);
-        widget->setFocusPolicy((spec.styles & style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
-        if (spec.id != kNoId) {
-            widget->setObjectName(QString::number(spec.id));
-            built.byId.insert(spec.id, widget);
+        widget->setEnabled((control.styles & style::kDisabled) == 0);
+        widget->setVisible((control.styles & style::kHidden) == 0);
+        widget->setFocusPolicy((control.styles & style::kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
+        if (control.id != kNoId) {
+            widget->setObjectName(QString::number(control.id));
+            built.byId.insert(control.id, widget);
         }
-        if (spec.styles & style::kTabStop) {
+        if (control.styles & style::kTabStop) {
             if (previousFocusable != nullptr) {
                 QWidget::setTabOrder(previousFocusable, widget);
             }

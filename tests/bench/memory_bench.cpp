@@ -12,6 +12,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
 #include "tests/bench/BenchSupport.h"
+#include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 
@@ -20,22 +21,6 @@ namespace {
 using namespace vexil;
 
 constexpr int kPort = 27101;
-
-class HeadlessPort : public DialogPort {
-  public:
-    void ShowMessage(int, Icon) override {}
-    void SetStatusText(int) override {}
-    void ShowStatus(bool) override {}
-    void EnableControl(int, bool) override {}
-    int ModelListSelection() override { return 0; }
-    void SetProgressRange(int, int) override {}
-    void AdvanceProgress(int) override {}
-    void SetProgressPosition(int) override {}
-    int RunConfirmation() override { return 1; }
-    void DispatchEvents(int) override {}
-    std::int64_t NowMilliseconds() override { return 0; }
-    void* WindowHandle() override { return nullptr; }
-};
 
 std::string MakeImage(const std::filesystem::path& dir, std::size_t bytes) {
     const auto path = dir / ("image-" + std::to_string(bytes >> 20) + ".bin");
@@ -61,7 +46,7 @@ long PeakOfTransfer(const std::string& path) {
     if (child == 0) {
         ::close(pipeFds[0]);
         TavdlTransport transport;
-        HeadlessPort port;
+        test::HeadlessPort port;
         DownloadEngine engine(transport, port);
         auto target = CreateTargetRecord();
         engine.target = target.get();

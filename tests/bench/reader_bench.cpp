@@ -7,16 +7,12 @@
 
 #include "engine/DownloadFile.h"
 #include "tests/bench/BenchSupport.h"
+#include "tests/support/Quiet.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
 using namespace vexil;
-
-class NullSink : public MessageSink {
-  public:
-    void ShowMessage(int, Icon) override {}
-};
 
 const std::string& BenchFile() {
     static const std::string path = [] {
@@ -60,7 +56,7 @@ void Baseline(benchmark::State& state) {
 
 void Reader(benchmark::State& state) {
     const std::string& path = BenchFile();
-    NullSink sink;
+    test::NullSink sink;
     for (auto _ : state) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         std::uint8_t buffer[kBlockBufferSize];

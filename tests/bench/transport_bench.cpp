@@ -23,6 +23,7 @@
 #include "engine/TargetRecord.h"
 #include "tavdl/tavdl.h"
 #include "tests/bench/BenchSupport.h"
+#include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 
@@ -35,11 +36,6 @@ constexpr int kPort = 27001;
 constexpr int kPingPongPort = 27002;
 constexpr std::size_t kHeader = 2 + 6;  // length prefix and message header, as on the wire
 constexpr std::size_t kAckData = 3;
-
-class NullSink : public MessageSink {
-  public:
-    void ShowMessage(int, Icon) override {}
-};
 
 // The 1 MiB image as a download file.
 const std::string& ImagePath() {
@@ -60,7 +56,7 @@ const std::string& ImagePath() {
 const std::vector<Bytes>& Blocks() {
     static const std::vector<Bytes> blocks = [] {
         std::FILE* file = std::fopen(ImagePath().c_str(), "rb");
-        NullSink sink;
+        test::NullSink sink;
         std::vector<Bytes> all;
         std::uint8_t buffer[kBlockBufferSize];
         for (;;) {
@@ -183,28 +179,11 @@ void Library(benchmark::State& state) {
     state.counters["blocks"] = static_cast<double>(blocks.size());
 }
 
-// A window that is not there: the engine's transfer with nothing to draw.
-class HeadlessPort : public DialogPort {
-  public:
-    void ShowMessage(int, Icon) override {}
-    void SetStatusText(int) override {}
-    void ShowStatus(bool) override {}
-    void EnableControl(int, bool) override {}
-    int ModelListSelection() override { return 0; }
-    void SetProgressRange(int, int) override {}
-    void AdvanceProgress(int) override {}
-    void SetProgressPosition(int) override {}
-    int RunConfirmation() override { return 1; }
-    void DispatchEvents(int) override {}
-    std::int64_t NowMilliseconds() override { return 0; }
-    void* WindowHandle() override { return nullptr; }
-};
-
 void Engine(benchmark::State& state) {
     test::SimProcess sim({"--quiet", "--download-port", std::to_string(kPort), "--vantrel-port",
                           "27031", "--bramble-port", "27021", "--ipx-tunnel-port", "0"});
     TavdlTransport transport;
-    HeadlessPort port;
+    test::HeadlessPort port;
     DownloadEngine engine(transport, port);
     auto target = CreateTargetRecord();
     engine.target = target.get();

@@ -9,15 +9,9 @@
 
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
+#include "tests/support/Quiet.h"
 
-namespace {
-
-class NullSink : public vexil::MessageSink {
-public:
-    void ShowMessage(int, vexil::Icon) override {}
-};
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -32,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto target = vexil::CreateTargetRecord();
         std::string code;
         std::string version;
-        NullSink sink;
+        vexil::test::NullSink sink;
         const int model = data[0] % 8;
         const int result =
             vexil::IdentifyDownloadFiles(model, path, path, *target, code, version, sink);

@@ -5,20 +5,16 @@
 #include <cstring>
 
 #include "engine/DownloadFile.h"
+#include "tests/support/Quiet.h"
 
 namespace {
-
-class NullSink : public vexil::MessageSink {
-  public:
-    void ShowMessage(int, vexil::Icon) override {}
-};
 
 void ReadBlocks(const std::uint8_t* data, std::size_t size, std::size_t capacity) {
     std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
     if (file == nullptr) {
         return;
     }
-    NullSink sink;
+    vexil::test::NullSink sink;
     // Exactly `capacity` bytes, so AddressSanitizer sees any write past the block's room.
     auto* buffer = new std::uint8_t[capacity];
     for (;;) {

@@ -10,17 +10,11 @@
 #include <vector>
 
 #include "engine/DownloadFile.h"
+#include "tests/support/Quiet.h"
 #include "tools/DownloadFileWriter.h"
 #include "tools/FlashImage.h"
 
-namespace {
-
-class NullSink : public vexil::MessageSink {
-public:
-    void ShowMessage(int, vexil::Icon) override {}
-};
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -40,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t recordBytes = 1 + data[0] % vexil::kMaxRecordBytes;
     if (vexil::WriteDownloadFile(image, std::nullopt, recordBytes, path, error)) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
-        NullSink sink;
+        vexil::test::NullSink sink;
         vexil::FlashImage readBack;
         std::vector<vexil::BlockRecord> records;
         std::uint8_t buffer[vexil::kIpxBlockLimit];

@@ -20,6 +20,7 @@
 #include "engine/TargetRecord.h"
 #include "tavdl/TavdlWire.h"
 #include "tavdl/tavdl.h"
+#include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 
@@ -47,11 +48,6 @@ Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-class NullSink : public MessageSink {
-  public:
-    void ShowMessage(int, Icon) override {}
-};
 
 class TavdlTest : public ::testing::Test {
   protected:
@@ -91,7 +87,7 @@ class TavdlTest : public ::testing::Test {
     bool SendFile(TAVDL_ADDR& target, const std::string& path, std::uint16_t& sequence) {
         const bool ipx = target.mode == TAVDL_MODE_IPX;
         std::FILE* file = std::fopen(path.c_str(), "rb");
-        NullSink sink;
+        test::NullSink sink;
         std::uint8_t block[512];
         std::uint8_t send[512];
         for (;;) {

@@ -1,5 +1,7 @@
+#include <QApplication>
 #include <QDir>
 #include <QPushButton>
+#include <QTimer>
 
 #include "engine/DownloadEngine.h"
 #include "resources/StringTable.h"
@@ -321,6 +323,26 @@ TEST_F(UiTest, WebPageFailureShowsItsMessage) {
     dialog_->OnWebPage();
     EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{120, Icon::Error}}));
     EXPECT_EQ(services_.openedUrl.scheme(), "https");
+}
+
+TEST_F(UiTest, SystemCommandsSixteenToThirtyOneOpenTheAboutBox) {
+    for (int command : {16, 31, 0xF020}) {
+        SCOPED_TRACE(command);
+        QString shown;
+        // Answer the modal box as a user would: note its title and press Enter.
+        QTimer::singleShot(0, [&shown] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                shown = modal->windowTitle();
+                QTest::keyClick(modal, Qt::Key_Return);
+            }
+        });
+        dialog_->OnSysCommand(command);
+        QApplication::processEvents();
+        EXPECT_EQ(shown.isEmpty(), command == 0xF020);
+        if (command != 0xF020) {
+            EXPECT_EQ(shown, QString::fromUtf8("ﾊﾞｰｼﾞｮﾝ情報 "));
+        }
+    }
 }
 
 TEST_F(UiTest, CancelEndsTheDialogAndFreesTheRecordOnce) {

@@ -1,0 +1,30 @@
+// A message sink and a dialog port that show nothing, for harnesses and benchmarks that only
+// need the engine to run.
+#pragma once
+
+#include "engine/DialogPort.h"
+
+namespace vexil::test {
+
+class NullSink : public MessageSink {
+  public:
+    void ShowMessage(int, Icon) override {}
+};
+
+class HeadlessPort : public DialogPort {
+  public:
+    void ShowMessage(int, Icon) override {}
+    void SetStatusText(int) override {}
+    void ShowStatus(bool) override {}
+    void EnableControl(int, bool) override {}
+    int ModelListSelection() override { return 0; }
+    void SetProgressRange(int, int) override {}
+    void AdvanceProgress(int) override {}
+    void SetProgressPosition(int) override {}
+    int RunConfirmation() override { return 1; }
+    void DispatchEvents(int) override {}
+    std::int64_t NowMilliseconds() override { return 0; }
+    void* WindowHandle() override { return nullptr; }
+};
+
+}  // namespace vexil::test
