@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -12,7 +14,9 @@ namespace vexil::bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
-    explicit RatioReporter(std::string baseline) : baseline_(std::move(baseline)) {}
+    explicit RatioReporter(std::string baseline)
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular),
+          baseline_(std::move(baseline)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
