@@ -12,6 +12,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
 #include "tests/bench/BenchSupport.h"
+#include "tests/bench/HeadlessDownload.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -45,33 +46,15 @@ long PeakOfTransfer(const std::string& path) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        TavdlTransport transport;
-        test::HeadlessPort port;
-        DownloadEngine engine(transport, port);
-        auto target = CreateTargetRecord();
-        engine.target = target.get();
-        target->mode = TAVDL_MODE_TCP_CONNECTION;
-        target->waitSeconds = 10;
-        SetInetAddress(*target, {127, 0, 0, 1});
-        SetInetPort(*target, kPort);
-        std::uint8_t reply[512];
         long peak = -1;
-        if (transport.OpenSocket(target.get(), &engine.downloadSocket) != 0 &&
-            transport.DownloadConnection(target.get(), nullptr, 512, reply,
-                                         &engine.downloadSocket) == 0 &&
-            transport.DownloadEraseFlash(target.get(), nullptr, 512, reply,
-                                         &engine.downloadSocket) == 0) {
-            std::FILE* file = std::fopen(path.c_str(), "rb");
-            const int sent = engine.SendImageFile(
-                file, static_cast<std::uint32_t>(std::filesystem::file_size(path)));
-            if (sent != -1) {
-                std::fclose(file);
+        {
+            bench::HeadlessDownload download(kPort);
+            if (download.Ready() && download.Send(path) == 0) {
+                rusage usage{};
+                getrusage(RUSAGE_SELF, &usage);
+                peak = usage.ru_maxrss;
             }
-            rusage usage{};
-            getrusage(RUSAGE_SELF, &usage);
-            peak = sent == 0 ? usage.ru_maxrss : -1;
         }
-        transport.CloseSocket(&engine.downloadSocket);
         (void)!::write(pipeFds[1], &peak, sizeof peak);
         ::_exit(0);
     }

@@ -23,6 +23,7 @@
 #include "engine/TargetRecord.h"
 #include "tavdl/tavdl.h"
 #include "tests/bench/BenchSupport.h"
+#include "tests/bench/HeadlessDownload.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -182,37 +183,17 @@ void Library(benchmark::State& state) {
 void Engine(benchmark::State& state) {
     test::SimProcess sim({"--quiet", "--download-port", std::to_string(kPort), "--vantrel-port",
                           "27031", "--bramble-port", "27021", "--ipx-tunnel-port", "0"});
-    TavdlTransport transport;
-    test::HeadlessPort port;
-    DownloadEngine engine(transport, port);
-    auto target = CreateTargetRecord();
-    engine.target = target.get();
-    target->mode = TAVDL_MODE_TCP_CONNECTION;
-    target->waitSeconds = 10;
-    SetInetAddress(*target, {127, 0, 0, 1});
-    SetInetPort(*target, kPort);
-    std::uint8_t reply[512];
-    if (transport.OpenSocket(target.get(), &engine.downloadSocket) == 0 ||
-        transport.DownloadConnection(target.get(), nullptr, 512, reply, &engine.downloadSocket) !=
-            0 ||
-        transport.DownloadEraseFlash(target.get(), nullptr, 512, reply, &engine.downloadSocket) !=
-            0) {
+    bench::HeadlessDownload download(kPort);
+    if (!download.Ready()) {
         state.SkipWithError("the simulator did not take the connection");
         return;
     }
-    const auto size = static_cast<std::uint32_t>(std::filesystem::file_size(ImagePath()));
     for (auto _ : state) {
-        std::FILE* file = std::fopen(ImagePath().c_str(), "rb");
-        const int sent = engine.SendImageFile(file, size);
-        if (sent != -1) {
-            std::fclose(file);
-        }
-        if (sent != 0) {
+        if (download.Send(ImagePath()) != 0) {
             state.SkipWithError("the transfer failed");
             break;
         }
     }
-    transport.CloseSocket(&engine.downloadSocket);
     state.counters["blocks"] = static_cast<double>(Blocks().size());
 }
 
