@@ -55,21 +55,7 @@ const std::string& ImagePath() {
 
 // Its blocks as the reader gives them.
 const std::vector<Bytes>& Blocks() {
-    static const std::vector<Bytes> blocks = [] {
-        std::FILE* file = std::fopen(ImagePath().c_str(), "rb");
-        test::NullSink sink;
-        std::vector<Bytes> all;
-        std::uint8_t buffer[kBlockBufferSize];
-        for (;;) {
-            std::uint32_t length = 0;
-            const int r = ReadRecordBlock(file, buffer, length, sink);
-            all.emplace_back(buffer, buffer + length);
-            if (r != 0) {
-                std::fclose(file);
-                return all;
-            }
-        }
-    }();
+    static const std::vector<Bytes> blocks = test::FileBlocks(ImagePath());
     return blocks;
 }
 

@@ -29,24 +29,15 @@ Bytes ReadFile(const std::string& path) {
 // The image that downloading these files must leave in the flash.
 Bytes ExpectedFlash(const std::vector<std::string>& files) {
     FlashImage image;
-    RecordingSink sink;
     std::vector<BlockRecord> records;
     for (const std::string& path : files) {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        std::uint8_t buffer[kBlockBufferSize];
-        for (;;) {
-            std::uint32_t length = 0;
-            const int r = ReadRecordBlock(file, buffer, length, sink);
+        for (const Bytes& block : FileBlocks(path)) {
             bool end = false;
-            EXPECT_EQ(ParseBlock(buffer, length, records, end), 0);
+            EXPECT_EQ(ParseBlock(block.data(), block.size(), records, end), 0);
             for (const BlockRecord& record : records) {
                 if (record.type == '2') {
                     image.Write(record.address, record.data, record.dataLength);
                 }
-            }
-            if (r != 0) {
-                std::fclose(file);
-                break;
             }
         }
     }

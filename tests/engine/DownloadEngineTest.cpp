@@ -74,34 +74,11 @@ class EngineTest : public ::testing::Test {
         return all;
     }
     int BlockCount(const std::string& name) {
-        std::FILE* file = std::fopen(name.c_str(), "rb");
-        test::RecordingSink sink;
-        std::uint8_t buffer[kBlockBufferSize];
-        std::uint32_t length = 0;
-        int count = 1;
-        while (ReadRecordBlock(file, buffer, length, sink) == 0) {
-            ++count;
-        }
-        std::fclose(file);
-        return count;
+        return static_cast<int>(test::FileBlocks(name).size());
     }
     // What the reader yields for a file: the blocks laid end to end.
     Bytes ExpectedBlocks(const std::string& name, std::size_t capacity) {
-        std::FILE* file = std::fopen(name.c_str(), "rb");
-        test::RecordingSink sink;
-        Bytes all;
-        std::uint8_t buffer[kBlockBufferSize];
-        for (;;) {
-            std::uint32_t length = 0;
-            const int r = ReadRecordBlock(file, buffer, length, sink, capacity);
-            all.insert(all.end(), buffer, buffer + length);
-            if (r != 0) {
-                if (r == 1) {
-                    std::fclose(file);
-                }
-                return all;
-            }
-        }
+        return Join(test::FileBlocks(name, capacity));
     }
 
     test::ScratchDir dir_;

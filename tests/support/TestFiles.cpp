@@ -6,6 +6,8 @@
 #include <fstream>
 #include <random>
 
+#include "engine/DownloadFile.h"
+
 namespace vexil::test {
 
 Bytes DataRecord(std::uint32_t address, const Bytes& data) {
@@ -42,6 +44,28 @@ Bytes Join(const std::vector<Bytes>& parts) {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+std::vector<Bytes> FileBlocks(const std::string& path, std::size_t capacity) {
+    std::vector<Bytes> blocks;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return blocks;
+    }
+    RecordingSink sink;
+    std::uint8_t buffer[kBlockBufferSize];
+    for (;;) {
+        std::uint32_t length = 0;
+        const int result = ReadRecordBlock(file, buffer, length, sink, capacity);
+        if (result < 0) {
+            return blocks;  // the reader has closed the file
+        }
+        blocks.emplace_back(buffer, buffer + length);
+        if (result == 1) {
+            std::fclose(file);
+            return blocks;
+        }
+    }
 }
 
 ScratchDir::ScratchDir() {

@@ -21,6 +21,10 @@ Bytes HeaderRecord();
 Bytes EndRecord();
 Bytes Join(const std::vector<Bytes>& parts);
 
+// The blocks of a sound download file as the reader gives them, for `capacity` (512 for TCP/IP,
+// 504 for IPX); reading stops at the end record or at the reader's first failure.
+std::vector<Bytes> FileBlocks(const std::string& path, std::size_t capacity = 512);
+
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchDir {
   public:
