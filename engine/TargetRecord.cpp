@@ -27,10 +27,6 @@ void PutLittleEndian16(TAVDL_ADDR& record, std::size_t offset, std::uint16_t val
     Bytes(record)[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-std::uint16_t GetLittleEndian16(const TAVDL_ADDR& record, std::size_t offset) {
-    return static_cast<std::uint16_t>(Bytes(record)[offset] | (Bytes(record)[offset + 1] << 8));
-}
-
 template <std::size_t N>
 void PutBytes(TAVDL_ADDR& record, std::size_t offset, const std::array<std::uint8_t, N>& bytes) {
     std::memcpy(Bytes(record) + offset, bytes.data(), N);
@@ -52,7 +48,9 @@ void TargetRecordDeleter::operator()(TAVDL_ADDR* record) const {
     delete record;
 }
 
-int LiveTargetRecords() { return g_liveRecords; }
+int LiveTargetRecords() {
+    return g_liveRecords;
+}
 
 TargetRecordPtr CreateTargetRecord() {
     TargetRecordPtr record(new TAVDL_ADDR);
@@ -94,13 +92,6 @@ void SetIpxNode(TAVDL_ADDR& record, const std::array<std::uint8_t, 6>& node) {
 }
 std::array<std::uint8_t, 6> IpxNode(const TAVDL_ADDR& record) {
     return GetBytes<6>(record, kIpxNodeOffset);
-}
-
-std::uint16_t InetFamily(const TAVDL_ADDR& record) {
-    return GetLittleEndian16(record, kInetFamilyOffset);
-}
-std::uint16_t IpxFamily(const TAVDL_ADDR& record) {
-    return GetLittleEndian16(record, kIpxFamilyOffset);
 }
 
 }  // namespace vexil

@@ -66,8 +66,4 @@ std::array<std::uint8_t, 4> IpxNetwork(const TAVDL_ADDR& record);
 void SetIpxNode(TAVDL_ADDR& record, const std::array<std::uint8_t, 6>& node);
 std::array<std::uint8_t, 6> IpxNode(const TAVDL_ADDR& record);
 
-// The 16-bit little-endian family fields.
-std::uint16_t InetFamily(const TAVDL_ADDR& record);
-std::uint16_t IpxFamily(const TAVDL_ADDR& record);
-
 }  // namespace vexil

@@ -3,7 +3,6 @@
 #include "resources/StringTable.h"
 
 #include <algorithm>
-#include <array>
 #include <iterator>
 
 namespace vexil {
@@ -84,14 +83,6 @@ std::string_view LoadString(int id) {
         return {};
     }
     return found->text;
-}
-
-std::vector<int> StringIds() {
-    std::vector<int> ids;
-    for (const Entry& entry : kStrings) {
-        ids.push_back(entry.id);
-    }
-    return ids;
 }
 
 }  // namespace vexil

@@ -260,12 +260,9 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
     int result = -1;
     if (addr != nullptr) {
         const bool ipx = addr->mode == TAVDL_MODE_IPX;
-        sockaddr_in to{};
+        sockaddr_in to = InetTarget(addr);
         Fd fd;
-        if (ipx ? TunnelEndpoint(to) : true) {
-            if (!ipx) {
-                to = InetTarget(addr);
-            }
+        if (!ipx || TunnelEndpoint(to)) {
             fd.Reset(OpenUdp(to));
         }
         if (fd.Get() >= 0) {

@@ -16,7 +16,6 @@ class FlashImage {
   public:
     void Write(std::uint32_t address, const std::uint8_t* data, std::size_t length);
     void Clear() { pages_.clear(); }
-    bool Empty() const { return pages_.empty(); }
 
     struct Range {
         std::uint32_t address;

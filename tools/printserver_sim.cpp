@@ -500,7 +500,8 @@ std::optional<Reply> Simulator::HandleData(const std::uint8_t* data, std::size_t
     }
     // The same block again (same sequence number over IPX, same bytes over TCP) is a resend.
     const bool resend =
-        ipx ? sequence == lastSequence_ : Bytes(block, block + blockLength) == lastBlock_;
+        ipx ? sequence == lastSequence_
+            : std::equal(block, block + blockLength, lastBlock_.begin(), lastBlock_.end());
     if (!resend) {
         ++blockNumber_;
         lastSequence_ = sequence;

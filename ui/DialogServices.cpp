@@ -17,6 +17,11 @@
 
 namespace vexil {
 
+QString LoadText(int stringId) {
+    const std::string_view text = LoadString(stringId);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 void DialogServices::ShowMessageBox(QWidget* parent, int stringId, Icon icon) {
     QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
     switch (icon) {
@@ -32,10 +37,8 @@ void DialogServices::ShowMessageBox(QWidget* parent, int stringId, Icon icon) {
         case Icon::None:
             break;
     }
-    const std::string_view text = LoadString(stringId);
-    QMessageBox box(qtIcon, QApplication::applicationName(),
-                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                    QMessageBox::Ok, parent);
+    QMessageBox box(qtIcon, QApplication::applicationName(), LoadText(stringId), QMessageBox::Ok,
+                    parent);
     box.exec();
 }
 

@@ -37,6 +37,9 @@ class DialogServices {
     virtual void RegisterWaitHook(void (*hook)(void* window));
 };
 
+// String `stringId` of the string table.
+QString LoadText(int stringId);
+
 // The Qt filter for a filter text in the "description|pattern|...||" notation.
 QString QtFileFilter(const QString& filter);
 

@@ -12,10 +12,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 
 #include "resources/DialogTemplates.h"
-#include "resources/StringTable.h"
 #include "ui/AboutDialog.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogBuilder.h"
@@ -35,11 +35,6 @@ constexpr int kTransportNone = -1;
 constexpr int kAboutCommand = 16;
 constexpr int kLanCardModel = 6;
 const char kWebPageAddress[] = "https://vexilware.example/lan-products/";
-
-QString Text(int stringId) {
-    const std::string_view text = LoadString(stringId);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The value of a decimal text as the C library reads it: leading blanks, a sign, digits.
 long DecimalValue(const QString& text) {
@@ -287,12 +282,10 @@ void MainDialog::OnDownload() {
         const std::uint32_t address = ReadIpAddress();
         // Enter can start a download while an octet field still has the focus, before its own
         // range check has run: hold every octet to its range here too, as leaving it would.
-        bool inRange = address != 0;
-        for (NumericEdit* octet : octets_) {
-            if (inRange && !octet->HoldToRange(false)) {
-                inRange = false;
-            }
-        }
+        const bool inRange =
+            address != 0 && std::all_of(octets_.begin(), octets_.end(), [](NumericEdit* octet) {
+                return octet->HoldToRange(false);
+            });
         if (!inRange) {
             EnableControl(kDownload, true);
             return;
@@ -414,7 +407,7 @@ void MainDialog::OnBrowseFile() {
     if (downloadRunning_) {
         return;
     }
-    const QString chosen = services_.GetOpenFileName(this, Text(57603));
+    const QString chosen = services_.GetOpenFileName(this, LoadText(57603));
     if (chosen.isEmpty()) {
         return;
     }
@@ -454,7 +447,7 @@ void MainDialog::OnSysCommand(int id) {
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
-    const QString text = Text(101);
+    const QString text = LoadText(101);
     if (text.isEmpty()) {
         return;
     }
@@ -470,7 +463,7 @@ void MainDialog::ShowMessage(int stringId, Icon icon) {
 }
 
 void MainDialog::SetStatusText(int stringId) {
-    status_->setText(Text(stringId));
+    status_->setText(LoadText(stringId));
 }
 
 void MainDialog::ShowStatus(bool visible) {

@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "resources/DialogTemplates.h"
-#include "resources/StringTable.h"
 #include "ui/DialogBuilder.h"
+#include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 
 namespace vexil {
@@ -51,8 +51,7 @@ void TargetConfirmDialog::Fill() {
                                : text(control::kMacAddress);
     targetList->addItem(target);
     const std::string& device = mainDialog->engine.deviceVersion;
-    currentVersionList->addItem(device.empty() ? QString::fromUtf8(LoadString(57630).data())
-                                               : QString::fromStdString(device));
+    currentVersionList->addItem(device.empty() ? LoadText(57630) : QString::fromStdString(device));
     // The file's version without its first character: 01.10 shows as 1.10.
     fileVersionList->addItem(QString::fromStdString(mainDialog->engine.fileVersion).mid(1, 4));
 }

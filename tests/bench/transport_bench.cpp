@@ -85,15 +85,8 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t size) {
 
 // Baseline: a second process answers each length-prefixed frame with an acknowledgement frame.
 void PingPong(benchmark::State& state) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int listener = test::OpenLoopbackListener(kPingPongPort);
     const int one = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(kPingPongPort);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    ::listen(listener, 1);
     const pid_t child = ::fork();
     if (child == 0) {
         const int fd = ::accept(listener, nullptr, nullptr);
@@ -111,6 +104,10 @@ void PingPong(benchmark::State& state) {
     ::close(listener);
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kPingPongPort);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
     const auto& blocks = Blocks();
     std::uint8_t frame[2048];

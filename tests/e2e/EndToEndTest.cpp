@@ -148,16 +148,7 @@ TEST_F(EndToEndTest, TwoFileModelSendsBothFiles) {
     main.push_back(EndRecord());
     companion.push_back(EndRecord());
     dir_.File("PS1B.BIN", Join(main));
-    dir_.File("PS2B.BIN", Join(companion));
-    std::tm local{};
-    local.tm_year = 126;
-    local.tm_mday = 1;
-    local.tm_hour = 1;
-    local.tm_min = 10;
-    local.tm_isdst = -1;
-    std::filesystem::last_write_time(
-        "PS2B.BIN", std::chrono::file_clock::from_sys(
-                        std::chrono::system_clock::from_time_t(std::mktime(&local))));
+    ASSERT_TRUE(SetLocalModificationTime(dir_.File("PS2B.BIN", Join(companion)), 1, 10));
     dialog_->target()->modelIndex = 3;
     for (bool ipx : {false, true}) {
         SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");

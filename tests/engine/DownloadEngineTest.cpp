@@ -242,20 +242,9 @@ TEST_F(EngineTest, VersionQueryRetriesAndItsMessages) {
 TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
     target_->modelIndex = 3;
     dir_.File("PS1B.BIN", Image(0x51, 0x00, 3));
-    dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()}));
-    std::filesystem::last_write_time("PS2B.BIN", std::filesystem::file_time_type::clock::now());
-    // The companion's time will not match 01.10 on most clocks; the file check alone is not
-    // what this test is about, so give the main file the companion's hh.mm.
-    const auto time = std::filesystem::last_write_time("PS2B.BIN");
-    const auto sys = std::chrono::file_clock::to_sys(time);
-    const std::time_t t = std::chrono::system_clock::to_time_t(sys);
-    std::tm local{};
-    localtime_r(&t, &local);
-    auto bcd = [](int v) { return static_cast<std::uint8_t>((v / 10) * 16 + v % 10); };
-    dir_.File(
-        "PS1B.BIN",
-        Join({DataRecord(0x008800, {0x51, 0x00, bcd(local.tm_hour), bcd(local.tm_min), 0, 0, 0, 0}),
-              DataRecord(0x20000, 32), EndRecord()}));
+    // Version 01.10 needs a companion file last modified at 01:10.
+    ASSERT_TRUE(test::SetLocalModificationTime(
+        dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()})), 1, 10));
 
     // Byte 7 of 1 is not a valid Bramble reply; the buffer is left as it was between attempts.
     transport_.Queue(Op::BrambleVersion, {0, {7, 0, 0, 0, 0, 0, 0x51, 0x01, 1, 1}}, 2);
@@ -431,18 +420,11 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     port_.selection = 1;
     // 01.10 needs a companion file last modified at 01:10 local time.
     dir_.File("PS1B.BIN", Image(0x06, 0x01, 2));
-    dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()}));
-    std::tm local{};
-    local.tm_year = 126;
-    local.tm_mday = 1;
-    local.tm_hour = 1;
-    local.tm_min = 10;
-    local.tm_isdst = -1;
-    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
-    auto stamp = [&] {
-        std::filesystem::last_write_time("PS2B.BIN", std::chrono::file_clock::from_sys(when));
+    auto companion = [this] {
+        ASSERT_TRUE(test::SetLocalModificationTime(
+            dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()})), 1, 10));
     };
-    stamp();
+    companion();
 
     // A companion transfer that fails.
     transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}});  // the main file's one block
@@ -454,8 +436,7 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     port_.messages.clear();
     transport_.calls.clear();
     transport_.Queue(Op::Erase, {0, {}, [] { std::filesystem::remove("PS2B.BIN"); }});
-    dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()}));
-    stamp();
+    companion();
     EXPECT_EQ(RunIpx(), result::kFinishFailed);
     EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
     EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());

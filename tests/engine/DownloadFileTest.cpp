@@ -1,7 +1,6 @@
 #include "engine/DownloadFile.h"
 
 #include <gtest/gtest.h>
-#include <sys/time.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -239,16 +238,7 @@ class IdentifyTest : public ::testing::Test {
     // The companion file, last modified at hh:mm:ss Japan time (UTC+9) on 2026-03-04.
     void Companion(int hour, int minute, int second) {
         const std::string path = dir_.File("PS2B.BIN", Join({DataRecord(0x300, 8), EndRecord()}));
-        std::tm local{};
-        local.tm_year = 2026 - 1900;
-        local.tm_mon = 2;
-        local.tm_mday = 4;
-        local.tm_hour = hour;
-        local.tm_min = minute;
-        local.tm_sec = second;
-        local.tm_isdst = -1;
-        const timeval times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
-        ASSERT_EQ(utimes(path.c_str(), times), 0);
+        ASSERT_TRUE(test::SetLocalModificationTime(path, hour, minute, second));
     }
 
     test::ScratchDir dir_;

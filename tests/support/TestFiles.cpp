@@ -1,8 +1,13 @@
 #include "tests/support/TestFiles.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <fstream>
 #include <random>
 
@@ -68,6 +73,20 @@ std::vector<Bytes> FileBlocks(const std::string& path, std::size_t capacity) {
     }
 }
 
+bool SetLocalModificationTime(const std::string& path, int hour, int minute, int second) {
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 2;
+    local.tm_mday = 4;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    const std::time_t when = std::mktime(&local);
+    const timeval times[2] = {{when, 0}, {when, 0}};
+    return ::utimes(path.c_str(), times) == 0;
+}
+
 ScratchDir::ScratchDir() {
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
@@ -96,6 +115,24 @@ WorkingDir::WorkingDir(const std::filesystem::path& to)
 
 WorkingDir::~WorkingDir() {
     std::filesystem::current_path(previous_);
+}
+
+int OpenLoopbackListener(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<std::uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        ::listen(fd, 4) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    return fd;
 }
 
 int OpenDescriptorCount() {

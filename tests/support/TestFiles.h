@@ -25,6 +25,10 @@ Bytes Join(const std::vector<Bytes>& parts);
 // 504 for IPX); reading stops at the end record or at the reader's first failure.
 std::vector<Bytes> FileBlocks(const std::string& path, std::size_t capacity = 512);
 
+// Sets the file's last modification to hh:mm:ss local time on 2026-03-04: the companion file
+// carries the main file's version in its time of day.
+bool SetLocalModificationTime(const std::string& path, int hour, int minute, int second = 0);
+
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchDir {
   public:
@@ -50,6 +54,9 @@ class WorkingDir {
 };
 
 int OpenDescriptorCount();
+
+// A TCP socket listening on 127.0.0.1:`port`, or -1.
+int OpenLoopbackListener(int port);
 
 // Messages as the engine shows them, in order.
 struct RecordedMessage {

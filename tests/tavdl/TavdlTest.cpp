@@ -382,15 +382,8 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
     };
 
     // TCP: a listener that answers every request with garbage, then sometimes closes.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(kDownloadPort);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
+    const int listener = test::OpenLoopbackListener(kDownloadPort);
+    ASSERT_GE(listener, 0);
     std::vector<Bytes> answers;
     for (int i = 0; i < 60; ++i) {
         Bytes answer = randomBytes(i % 3 == 0 ? 3000 : 40);
@@ -435,7 +428,10 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
     // UDP and IPX: a tunnel endpoint that answers with garbage first, then a reply from the
     // wrong node, then the right reply; only the right one counts.
     const int tunnel = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
     at.sin_port = htons(kTunnelPort);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(tunnel, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     std::atomic<bool> done{false};
     std::thread ipxPeer([&] {
