@@ -1,7 +1,5 @@
 #include "ui/FilterEdit.h"
 
-#include "ui/DialogServices.h"
-
 namespace vexil {
 
 QString HexFieldExclusions() {
@@ -19,32 +17,20 @@ QString HexFieldExclusions() {
     return set;
 }
 
-FilterEdit::FilterEdit(QWidget* parent) : QLineEdit(parent) {
-    setAttribute(Qt::WA_InputMethodEnabled, false);
-    connect(this, &QLineEdit::textChanged, this, &FilterEdit::OnTextUpdate);
-}
-
 bool FilterEdit::CheckText(const QString& text) {
     if (text.isEmpty() || excludedChars.isEmpty()) {
         return true;
     }
     for (const QChar c : text) {
         if (excludedChars.contains(c)) {
-            if (services_ != nullptr) {
-                services_->Beep();
-            }
+            Beep();
             return false;
         }
     }
     return true;
 }
 
-void FilterEdit::OnTextUpdate() {
-    if (updating_) {
-        return;
-    }
-    updating_ = true;
-    QString text = this->text();
+QString FilterEdit::Adjusted(const QString& text) const {
     // The field takes letters in upper case, typed or pasted: a typed a arrives as A.
     QString upper = text;
     for (QChar& c : upper) {
@@ -52,18 +38,7 @@ void FilterEdit::OnTextUpdate() {
             c = c.toUpper();
         }
     }
-    if (upper != text) {
-        const int cursor = cursorPosition();
-        setText(upper);
-        setCursorPosition(cursor);
-        text = upper;
-    }
-    if (CheckText(text)) {
-        lastValidText = text;
-    } else {
-        setText(lastValidText);
-    }
-    updating_ = false;
+    return upper;
 }
 
 }  // namespace vexil

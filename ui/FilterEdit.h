@@ -2,30 +2,22 @@
 // a set of characters that are refused with a beep, the last accepted text put back.
 #pragma once
 
-#include <QLineEdit>
-#include <QString>
+#include "ui/AddressEdit.h"
 
 namespace vexil {
 
-class DialogServices;
-
-class FilterEdit : public QLineEdit {
+class FilterEdit : public AddressEdit {
     Q_OBJECT
   public:
-    explicit FilterEdit(QWidget* parent = nullptr);
+    explicit FilterEdit(QWidget* parent = nullptr) : AddressEdit(parent) {}
 
-    void SetServices(DialogServices* services) { services_ = services; }
     void SetExcludedChars(const QString& text) { excludedChars = text; }
-    bool CheckText(const QString& text);
+    bool CheckText(const QString& text) override;
 
     QString excludedChars;
-    QString lastValidText;
 
-  private:
-    void OnTextUpdate();
-
-    DialogServices* services_ = nullptr;
-    bool updating_ = false;
+  protected:
+    QString Adjusted(const QString& text) const override;
 };
 
 // The 52 characters the hexadecimal fields refuse: G to Z and the printable ASCII punctuation.

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "ui/DialogServices.h"
 
@@ -14,11 +15,6 @@ constexpr int kMessageAboveMaximum = 118;
 constexpr int kMessageBelowMinimum = 119;
 }  // namespace
 
-NumericEdit::NumericEdit(QWidget* parent) : QLineEdit(parent) {
-    setAttribute(Qt::WA_InputMethodEnabled, false);
-    connect(this, &QLineEdit::textChanged, this, &NumericEdit::OnTextUpdate);
-}
-
 void NumericEdit::SetMaxLength(int n) {
     maxLength = n;
     setMaxLength(n);
@@ -27,12 +23,6 @@ void NumericEdit::SetMaxLength(int n) {
 void NumericEdit::SetRange(double min, double max) {
     minimum = min;
     maximum = max;
-}
-
-void NumericEdit::Beep() {
-    if (services_ != nullptr) {
-        services_->Beep();
-    }
 }
 
 bool NumericEdit::CheckText(const QString& text) {
@@ -75,38 +65,40 @@ bool NumericEdit::CheckText(const QString& text) {
     return true;
 }
 
-void NumericEdit::OnTextUpdate() {
-    if (updating_) {
-        return;
-    }
-    updating_ = true;
-    const QString text = this->text();
-    if (CheckText(text)) {
-        lastValidText = text;
-    } else {
-        setText(lastValidText);
-    }
-    updating_ = false;
-}
-
-void NumericEdit::MoveToNext(bool selectAll) {
+void NumericEdit::MoveToNext(bool selectAll, bool afterFullField) {
     if (next_.isNull()) {
         return;
     }
     if (!next_->isEnabled()) {
-        // A disabled control cannot hold the focus here; the field gives it up all the same.
-        clearFocus();
+        // A disabled control cannot hold the focus here; the field gives it up all the same,
+        // and the dialog keeps the place for the next Tab.
+        emit FocusStoppedAt(next_.data());
+        if (hasFocus()) {
+            clearFocus();
+        }
         return;
     }
     next_->setFocus(Qt::OtherFocusReason);
     if (auto* edit = qobject_cast<QLineEdit*>(next_.data()); edit != nullptr && selectAll) {
         edit->selectAll();
     }
+    if (auto* octet = qobject_cast<NumericEdit*>(next_.data()); octet != nullptr) {
+        octet->separatorGiven_ = afterFullField;
+    }
 }
 
 void NumericEdit::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     const bool octet = position >= 1 && position <= 4;
+    const bool modifierOnly =
+        key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta;
+    if (!modifierOnly && std::exchange(separatorGiven_, false) && event->text() == ".") {
+        // Typing "192.0.2.1" in one go: the "." after "192" follows the move that the full
+        // field made already. Taken as that separator, it must not move on once more and
+        // shift every later octet into the wrong field.
+        event->accept();
+        return;
+    }
     if (octet) {
         switch (key) {
             case Qt::Key_Space:
@@ -148,11 +140,16 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (octet && text().size() == maxLength) {
-        MoveToNext(true);
+        MoveToNext(true, typed != ".");
     }
     if (typed == ".") {
         MoveToNext(true);
     }
+}
+
+void NumericEdit::mousePressEvent(QMouseEvent* event) {
+    separatorGiven_ = false;
+    QLineEdit::mousePressEvent(event);
 }
 
 QString NumericEdit::FormatValue(double value) const {
@@ -178,15 +175,15 @@ bool NumericEdit::HoldToRange(bool rewrite) {
     bool inRange = true;
     if (value < minimum) {
         Beep();
-        if (services_ != nullptr) {
-            services_->ShowMessageBox(window(), kMessageBelowMinimum, Icon::Error);
+        if (Services() != nullptr) {
+            Services()->ShowMessageBox(window(), kMessageBelowMinimum, Icon::Error);
         }
         replacement = FormatValue(minimum);
         inRange = false;
     } else if (value > maximum) {
         Beep();
-        if (services_ != nullptr) {
-            services_->ShowMessageBox(window(), kMessageAboveMaximum, Icon::Error);
+        if (Services() != nullptr) {
+            Services()->ShowMessageBox(window(), kMessageAboveMaximum, Icon::Error);
         }
         replacement = FormatValue(maximum);
         inRange = false;
@@ -203,7 +200,23 @@ bool NumericEdit::HoldToRange(bool rewrite) {
 
 void NumericEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
+    separatorGiven_ = false;
+    // A context menu or another window taking the keyboard (the message box of a refusal among
+    // them) is not the user leaving the field: checking then would refuse the same value twice.
+    // The check runs when the focus really moves on, and when a download starts.
+    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) {
+        return;
+    }
     HoldToRange(true);
+}
+
+void NumericEdit::contextMenuEvent(QContextMenuEvent* event) {
+    // The menu takes the keyboard for a moment: a value out of range is refused first, once,
+    // and the menu opens when that message has been answered.
+    if (hasFocus() && !text().isEmpty()) {
+        HoldToRange(false);
+    }
+    QLineEdit::contextMenuEvent(event);
 }
 
 }  // namespace vexil

@@ -3,20 +3,17 @@
 // four octets the way an address entry does.
 #pragma once
 
-#include <QLineEdit>
 #include <QPointer>
-#include <QString>
+
+#include "ui/AddressEdit.h"
 
 namespace vexil {
 
-class DialogServices;
-
-class NumericEdit : public QLineEdit {
+class NumericEdit : public AddressEdit {
     Q_OBJECT
   public:
-    explicit NumericEdit(QWidget* parent = nullptr);
+    explicit NumericEdit(QWidget* parent = nullptr) : AddressEdit(parent) {}
 
-    void SetServices(DialogServices* services) { services_ = services; }
     // The widgets before and after this one in the dialog's order, labels included.
     void SetNeighbours(QWidget* previous, QWidget* next) {
         previous_ = previous;
@@ -27,7 +24,7 @@ class NumericEdit : public QLineEdit {
     void SetRange(double min, double max);
     void SetFormat(const QString& text) { format = text; }
 
-    bool CheckText(const QString& text);
+    bool CheckText(const QString& text) override;
     // The check that leaving the field makes: beep on an empty field; beep, message 119 or 118
     // and the bound written back when the value is out of range; the value rewritten with the
     // format otherwise (when `rewrite`). Returns false when the value was out of range.
@@ -37,26 +34,32 @@ class NumericEdit : public QLineEdit {
     int position = 0;
     QString excludedChars;
     QString allowedChars;
-    QString lastValidText;
     QString format = "%3d";
     int maxLength = 10;
     double minimum = 0.0;
     double maximum = 0.0;
     int isNt3 = 0;  // the arrow-key moves are off on one old platform; never set here
 
+  signals:
+    // The next control in the dialog's order cannot take the focus (label 1011 after octet 4
+    // is disabled while TCP/IP is in force); the dialog keeps the focus at its place.
+    void FocusStoppedAt(QWidget* control);
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    void OnTextUpdate();
-    void MoveToNext(bool selectAll);
-    void Beep();
+    // `afterFullField`: the move follows a field that filled up, not a typed "." or a space.
+    void MoveToNext(bool selectAll, bool afterFullField = false);
 
-    DialogServices* services_ = nullptr;
     QPointer<QWidget> previous_;
     QPointer<QWidget> next_;
-    bool updating_ = false;
+    // Set when the focus has just arrived by the automatic move from a full field: the "." the
+    // user types next is the separator already given, not a character for this field.
+    bool separatorGiven_ = false;
 };
 
 }  // namespace vexil
