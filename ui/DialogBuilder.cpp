@@ -25,13 +25,18 @@ QFont DialogFont(const DialogTemplate& dialogTemplate) {
 
 QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height) {
     // The average character width as the original platform measures it: the 52 letters'
-    // width, halved and rounded; the height is the font's line height.
+    // width, halved and rounded; the height is the font's line height. Each value is scaled
+    // and rounded to the nearest pixel, as the platform's MulDiv does: 12 units of a 13-pixel
+    // line are 20 pixels, not 19.
     const QFontMetrics metrics(font);
     const int letters =
         metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int cx = (letters / 26 + 1) / 2;
     const int cy = metrics.height();
-    return QRect(x * cx / 4, y * cy / 8, width * cx / 4, height * cy / 8);
+    auto scale = [](int units, int pixels, int per) {
+        return (units * pixels * 2 + per) / (2 * per);
+    };
+    return QRect(scale(x, cx, 4), scale(y, cy, 8), scale(width, cx, 4), scale(height, cy, 8));
 }
 
 BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
@@ -94,8 +99,10 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
                 break;
             }
             case ControlKind::PushButton: {
+                // Auto-default: a button that has the focus is the one Enter presses; otherwise
+                // Enter presses the dialog's default button.
                 auto* button = new QPushButton(text, &dialog);
-                button->setAutoDefault(false);
+                button->setAutoDefault(true);
                 widget = button;
                 break;
             }

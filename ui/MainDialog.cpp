@@ -59,7 +59,9 @@ QWidget* MakeEdit(int id, QWidget* parent) {
 }  // namespace
 
 MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // An application window of its own, shown in the task bar: no maximise box, and its size
+    // is fixed by the template.
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       engine(transport, *this),
@@ -80,6 +82,7 @@ MainDialog::~MainDialog() {
 void MainDialog::Initialise() {
     const BuiltDialog built = BuildDialog(*this, MainDialogTemplate(), &MakeEdit);
     controls_ = built.byId;
+    inOrder_ = built.inOrder;
     modelList_ = static_cast<QComboBox*>(Control(kModelList));
     tcpCheck_ = static_cast<QCheckBox*>(Control(kTcpCheck));
     ipxCheck_ = static_cast<QCheckBox*>(Control(kIpxCheck));
@@ -103,6 +106,7 @@ void MainDialog::Initialise() {
         const qsizetype at = built.inOrder.indexOf(edit);
         edit->SetNeighbours(at > 0 ? built.inOrder[at - 1] : nullptr,
                             at + 1 < built.inOrder.size() ? built.inOrder[at + 1] : nullptr);
+        connect(edit, &NumericEdit::FocusStoppedAt, this, &MainDialog::ParkFocus);
     }
     for (std::size_t i = 0; i < 4; ++i) {
         octets_[i]->SetAllowedChars("0123456789.");
@@ -133,7 +137,8 @@ void MainDialog::Initialise() {
     macEdit_->setText("00D1F0");
     ApplyTransport(ipxCheck_->isChecked() ? kTransportIpx : kTransportTcp);
 
-    // The command table. Enter presses the download button, the first default button.
+    // The command table. Enter presses the focused push button, otherwise the download button,
+    // the first of the template's two default buttons.
     auto* download = static_cast<QPushButton*>(Control(kDownload));
     download->setDefault(true);
     connect(download, &QPushButton::clicked, this, &MainDialog::OnDownload);
@@ -274,6 +279,7 @@ void MainDialog::OnDownload() {
         ShowMessage(57620, Icon::Error);
         return;
     }
+    const QPointer<QWidget> focusBefore = focusWidget();
     engine.cancelRequested = 0;
     EnableControl(kDownload, false);
     int result = 0;
@@ -288,6 +294,7 @@ void MainDialog::OnDownload() {
             });
         if (!inRange) {
             EnableControl(kDownload, true);
+            RestoreFocus(focusBefore, false);
             return;
         }
         SetInetAddress(
@@ -312,6 +319,7 @@ void MainDialog::OnDownload() {
         SetIpxNode(*target_, bytes);
         if (!macComplete) {
             EnableControl(kDownload, true);
+            RestoreFocus(focusBefore, false);
             return;
         }
         downloadRunning_ = true;
@@ -338,6 +346,7 @@ void MainDialog::OnDownload() {
                       true);
         }
     }
+    RestoreFocus(focusBefore, true);
     downloadRunning_ = false;
     if (closeAfterDownload_) {
         closeAfterDownload_ = false;
@@ -471,8 +480,48 @@ void MainDialog::ShowStatus(bool visible) {
 }
 
 void MainDialog::EnableControl(int id, bool enabled) {
-    if (QWidget* widget = Control(id)) {
-        widget->setEnabled(enabled);
+    QWidget* widget = Control(id);
+    if (widget == nullptr) {
+        return;
+    }
+    if (!enabled && widget->hasFocus()) {
+        // Qt would hand the focus on to the next enabled control, which during a download is
+        // the cancel button: an Enter pressed then would cancel the download.
+        ParkFocus(widget);
+    }
+    widget->setEnabled(enabled);
+}
+
+void MainDialog::ParkFocus(QWidget* control) {
+    focusPlace_ = control;
+    setFocus(Qt::OtherFocusReason);
+}
+
+bool MainDialog::focusNextPrevChild(bool next) {
+    const qsizetype place = focusWidget() == this ? inOrder_.indexOf(focusPlace_.data()) : -1;
+    if (place < 0) {
+        return QDialog::focusNextPrevChild(next);
+    }
+    // Tab goes on from the place the focus was kept at, to the next (or previous) control in
+    // template order that takes the focus by Tab now.
+    const qsizetype step = next ? 1 : -1;
+    for (qsizetype i = place + step; i >= 0 && i < inOrder_.size(); i += step) {
+        QWidget* candidate = inOrder_[i];
+        if (candidate->isEnabled() && candidate->isVisible() &&
+            (candidate->focusPolicy() & Qt::TabFocus) != 0) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QDialog::focusNextPrevChild(next);
+}
+
+void MainDialog::RestoreFocus(QWidget* before, bool downloadRan) {
+    QWidget* download = Control(kDownload);
+    QWidget* target =
+        (!downloadRan && before != nullptr && before->isEnabled()) ? before : download;
+    if (target != nullptr && (focusWidget() == this || focusWidget() == nullptr || downloadRan)) {
+        target->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 #include <QMap>
+#include <QPointer>
 #include <array>
 #include <functional>
 
@@ -78,15 +80,25 @@ class MainDialog : public QDialog, public DialogPort {
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
   private:
     void Initialise();
     void EnableAll(std::initializer_list<int> ids, bool enabled);
+    // Keeps the keyboard focus at `control`'s place in the template order when that control
+    // cannot hold it (disabled): the dialog itself takes the focus, so Enter reaches only the
+    // default button, and the next Tab goes on from that place.
+    void ParkFocus(QWidget* control);
+    // Gives the focus back after the download command: to the download button after a
+    // download ran, else to where it was when the command started.
+    void RestoreFocus(QWidget* before, bool downloadRan);
 
     Transport& transport_;
     DialogServices& services_;
     TargetRecordPtr target_;
     QMap<int, QWidget*> controls_;
+    QList<QWidget*> inOrder_;  // template order, labels included
+    QPointer<QWidget> focusPlace_;
     std::array<NumericEdit*, 4> octets_{};
     FilterEdit* networkEdit_ = nullptr;
     FilterEdit* macEdit_ = nullptr;
