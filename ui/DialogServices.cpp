@@ -6,8 +6,12 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
+#include <algorithm>
 #include <chrono>
 
 #include "resources/StringTable.h"
@@ -37,8 +41,20 @@ void DialogServices::ShowMessageBox(QWidget* parent, int stringId, Icon icon) {
         case Icon::None:
             break;
     }
-    QMessageBox box(qtIcon, QApplication::applicationName(), LoadText(stringId), QMessageBox::Ok,
-                    parent);
+    const QString text = MessageBoxText(LoadText(stringId));
+    QMessageBox box(qtIcon, ProgramTitle(), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    // Qt's box wraps a line wider than half the screen at any character of a Japanese text, so
+    // that the last word of a sentence stands alone; here lines break only where the text
+    // breaks them.
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        const QFontMetrics metrics(label->font());
+        int widest = 0;
+        for (const QString& line : text.split('\n')) {
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        }
+        label->setMinimumWidth(widest + 2 * metrics.averageCharWidth());
+    }
     box.exec();
 }
 
@@ -85,6 +101,17 @@ std::int64_t DialogServices::NowMilliseconds() {
 
 void DialogServices::RegisterWaitHook(void (*hook)(void* window)) {
     TavDL_SetWaitHook(hook);
+}
+
+QString ProgramTitle() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+QString MessageBoxText(const QString& text) {
+    // The texts break their lines with "\r\n", a lone "\n" or, once, "\n\r": each is one break.
+    QString lines = text;
+    lines.replace("\r\n", "\n").replace("\n\r", "\n").replace('\r', '\n');
+    return lines;
 }
 
 QString QtFileFilter(const QString& filter) {

@@ -1,9 +1,13 @@
 #include "ui/TargetConfirmDialog.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "resources/DialogTemplates.h"
 #include "ui/DialogBuilder.h"
@@ -12,6 +16,41 @@
 
 namespace vexil {
 
+namespace {
+
+// Paints a list box's one line whole, from its left edge: no item margins and no elision. This
+// is where the user checks which printer is about to be erased, so a 15-character IPv4 address
+// or a 12-digit MAC address must show in full in the template's 55 units.
+class WholeLineDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        QRect area = option.rect;
+        if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) {
+            area.setRight(std::min(area.right(), view->viewport()->rect().right()));
+        }
+        painter->save();
+        painter->setFont(FittedFont(option.font, text, area.width()));
+        painter->setPen(option.palette.color(QPalette::Text));
+        painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+};
+
+}  // namespace
+
+QFont FittedFont(const QFont& font, const QString& text, int width) {
+    QFont fitted = font;
+    for (int stretch = 95; stretch >= 50 && QFontMetrics(fitted).horizontalAdvance(text) > width;
+         stretch -= 5) {
+        fitted.setStretch(stretch);
+    }
+    return fitted;
+}
+
 TargetConfirmDialog::TargetConfirmDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
@@ -19,6 +58,10 @@ TargetConfirmDialog::TargetConfirmDialog(QWidget* parent)
     currentVersionList = static_cast<QListWidget*>(built.byId.value(1020));
     fileVersionList = static_cast<QListWidget*>(built.byId.value(1021));
     targetList = static_cast<QListWidget*>(built.byId.value(1019));
+    for (QListWidget* list : {currentVersionList, fileVersionList, targetList}) {
+        list->setTextElideMode(Qt::ElideNone);
+        list->setItemDelegate(new WholeLineDelegate(list));
+    }
     auto* download = static_cast<QPushButton*>(built.byId.value(1));
     download->setDefault(true);
     connect(download, &QPushButton::clicked, this, [this] { done(1); });

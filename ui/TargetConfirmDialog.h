@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
 #include <QStringList>
 
 class QListWidget;
@@ -35,5 +36,8 @@ class TargetConfirmDialog : public QDialog {
   private:
     bool filled_ = false;
 };
+
+// `font`, condensed just enough for `text` to fit `width` pixels whole (unchanged when it fits).
+QFont FittedFont(const QFont& font, const QString& text, int width);
 
 }  // namespace vexil

@@ -1,14 +1,43 @@
 #include "ui/UpdaterApp.h"
 
+#include <QEventLoop>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include "engine/Transport.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 
 namespace vexil {
 
+void InstallJapanesePlatformTexts(QCoreApplication& application) {
+    // The program speaks Japanese whatever the desktop's language: Qt's own texts (the
+    // open-file dialog, the edit fields' menus, the buttons of the message boxes) follow.
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    QLocale::setDefault(japanese);
+    auto* translator = new QTranslator(&application);
+    if (translator->load(japanese, "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    } else {
+        delete translator;
+    }
+}
+
+int RunAsApplicationWindow(QDialog& dialog) {
+    // Modal to nothing: a parentless window run with exec() would carry the modal state that
+    // some task bars take for a dialog and leave out. The window is the program; its run ends
+    // when the dialog is done.
+    QEventLoop run;
+    QObject::connect(&dialog, &QDialog::finished, &run, &QEventLoop::quit);
+    dialog.show();
+    run.exec();
+    return dialog.result();
+}
+
 UpdaterApp::UpdaterApp(int& argc, char** argv) : application_(argc, argv) {
-    // Message boxes carry the executable's base name.
-    QApplication::setApplicationName("Vexil");
+    InstallJapanesePlatformTexts(application_);
 }
 
 bool UpdaterApp::InitInstance() {
@@ -16,7 +45,7 @@ bool UpdaterApp::InitInstance() {
     DialogServices services;
     {
         MainDialog dialog(transport, services);
-        dialog.exec();
+        RunAsApplicationWindow(dialog);
     }
     return false;
 }

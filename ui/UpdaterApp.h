@@ -3,8 +3,15 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
 
 namespace vexil {
+
+// Shows `dialog` as the program's window and runs until it is done; returns its result.
+int RunAsApplicationWindow(QDialog& dialog);
+
+// Loads Qt's Japanese translations, so that the platform's texts match the program's own.
+void InstallJapanesePlatformTexts(QCoreApplication& application);
 
 class UpdaterApp {
   public:
