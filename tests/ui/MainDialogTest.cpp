@@ -7,6 +7,7 @@
 #include "resources/StringTable.h"
 #include "tests/support/TestFiles.h"
 #include "tests/ui/UiFixture.h"
+#include "ui/UpdaterApp.h"
 
 namespace vexil::test {
 namespace {
@@ -36,9 +37,23 @@ TEST_F(UiTest, StartUpState) {
     EXPECT_TRUE(services_.messages.empty());
     EXPECT_EQ(services_.waitHook, &MainDialog::WaitHook);
     EXPECT_EQ(LiveTargetRecords(), 1);
-    // Fixed size: no maximise, no resizing.
+    // An application window of its own (shown in the task bar), of fixed size: no maximise, no
+    // resizing. Dialog units are rounded: 12 units of a 13-pixel line are 20 pixels.
+    EXPECT_EQ(dialog_->windowType(), Qt::Window);
     EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());
     EXPECT_FALSE(dialog_->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(W(1003)->height(), 20);
+}
+
+TEST_F(UiTest, TheWindowRunsAsAnApplicationWindowUntilItIsDone) {
+    dialog_->hide();
+    bool shownModal = true;
+    QTimer::singleShot(0, [&] {
+        shownModal = dialog_->isModal() || QApplication::activeModalWidget() != nullptr;
+        QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+    });
+    EXPECT_EQ(RunAsApplicationWindow(*dialog_), 2);
+    EXPECT_FALSE(shownModal) << "a modal window is left out of some task bars";
 }
 
 TEST_F(UiTest, SocketStartUpFailureIsReportedOnce) {
@@ -195,7 +210,7 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
     struct Row {
         int code;
         std::vector<RecordedMessage> messages;
-        const char* status;  // the status line afterwards: "keep", "hidden"
+        const char* status;  // the status line: "keep", hidden "before" or "after" the box
         bool statusText57613;
     };
     const Icon e = Icon::Error;
@@ -207,15 +222,15 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
         {-4, {{57614, e}, {57621, e}}, "keep", false},
         {-5, {{111, e}}, "keep", false},
         {-6, {}, "keep", false},
-        {-7, {{57623, e}}, "hidden", false},
-        {-8, {{57610, e}}, "hidden", false},
-        {-9, {{57622, e}}, "hidden", true},
-        {-10, {{57625, e}}, "hidden", true},
-        {-11, {{57623, e}}, "hidden", true},
-        {-12, {{57615, e}}, "hidden", true},
-        {-13, {{57621, e}}, "hidden", true},
-        {-14, {{57631, e}}, "hidden", true},
-        {-99, {{57623, e}}, "hidden", false},
+        {-7, {{57623, e}}, "before", false},
+        {-8, {{57610, e}}, "after", false},
+        {-9, {{57622, e}}, "after", true},
+        {-10, {{57625, e}}, "after", true},
+        {-11, {{57623, e}}, "after", true},
+        {-12, {{57615, e}}, "after", true},
+        {-13, {{57621, e}}, "after", true},
+        {-14, {{57631, e}}, "after", true},
+        {-99, {{57623, e}}, "before", false},
     };
     TypeAddress({"192", "0", "2", "1"});
     for (const Row& row : rows) {
@@ -227,11 +242,18 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
         Progress()->setValue(0x7FFF);
         result = row.code;
         QString statusDuringBox;
-        services_.onMessage = [&](int) { statusDuringBox = Status()->text(); };
+        bool statusShownDuringBox = false;
+        services_.onMessage = [&](int) {
+            statusDuringBox = Status()->text();
+            statusShownDuringBox = Status()->isVisible();
+        };
         const int closes = transport_.closeCount;
         Download();
         EXPECT_EQ(services_.messages, row.messages);
         EXPECT_EQ(Status()->isVisible(), std::string(row.status) == "keep");
+        if (!row.messages.empty()) {
+            EXPECT_EQ(statusShownDuringBox, std::string(row.status) != "before");
+        }
         if (row.statusText57613) {
             EXPECT_EQ(statusDuringBox.toStdString(), std::string(LoadString(57613)));
         }
@@ -264,6 +286,10 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
     dialog_->target()->modelIndex = 6;
+    Download();
+    for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1017, 1013, 1016, 1030}) {
+        EXPECT_TRUE(W(id)->isEnabled()) << id;
+    }
     dialog_->ApplyTransport(2);
     Download();
     for (int id : {1004, 1005, 1026, 1040, 1044, 1017, 1011, 1012, 1016, 1030}) {

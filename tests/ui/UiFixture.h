@@ -5,11 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QTest>
+#include <QTimer>
+#include <deque>
 #include <memory>
 
 #include "tests/support/EngineFakes.h"
@@ -19,17 +25,29 @@
 #include "ui/NumericEdit.h"
 #include "ui/TargetConfirmDialog.h"
 
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace vexil::test {
 
 class RecordingServices : public DialogServices {
   public:
-    void ShowMessageBox(QWidget*, int stringId, Icon icon) override {
+    void ShowMessageBox(QWidget* parent, int stringId, Icon icon) override {
         messages.push_back({stringId, icon});
         if (onMessage) {
             onMessage(stringId);
         }
+        if (realDialogs) {
+            DialogServices::ShowMessageBox(parent, stringId, icon);
+        }
     }
     int RunConfirmation(MainDialog& dialog) override {
+        if (realDialogs) {
+            ++confirmations;
+            return DialogServices::RunConfirmation(dialog);
+        }
         TargetConfirmDialog confirm(nullptr);
         confirm.mainDialog = &dialog;
         confirm.Fill();
@@ -37,9 +55,9 @@ class RecordingServices : public DialogServices {
         ++confirmations;
         return confirmation;
     }
-    QString GetOpenFileName(QWidget*, const QString& filter) override {
+    QString GetOpenFileName(QWidget* parent, const QString& filter) override {
         lastFilter = filter;
-        return chosenFile;
+        return realDialogs ? DialogServices::GetOpenFileName(parent, filter) : chosenFile;
     }
     bool OpenUrl(const QUrl& url) override {
         openedUrl = url;
@@ -69,6 +87,68 @@ class RecordingServices : public DialogServices {
     std::int64_t clock = 0;
     void (*waitHook)(void*) = nullptr;
     bool realWaitHook = false;  // hand the hook to the real transport library too
+    bool realDialogs = false;   // show the real boxes and dialogs (a ModalAnswerer answers them)
+};
+
+// Answers the modal windows and menus that open while a test drives the window, as a person
+// would: each is recorded and answered with the keys queued for it, sent to the widget that has
+// the focus in it (Enter for a window, Escape for a menu, when nothing is queued).
+class ModalAnswerer : public QObject {
+  public:
+    struct Seen {
+        QString kind;   // QMessageBox, QFileDialog, QMenu or the dialog's class name
+        QString title;  // window title
+        QString text;   // a box's text; a menu's items, joined by "|"
+    };
+
+    ModalAnswerer() {
+        connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::Poll);
+        timer_.start(5);
+    }
+    void Queue(std::vector<int> keys) { answers_.push_back(std::move(keys)); }
+
+    std::vector<Seen> seen;
+    std::function<void(QWidget*)> inspect;  // looks at each window before it is answered
+
+  private:
+    void Poll() {
+        QWidget* menu = QApplication::activePopupWidget();
+        QWidget* window = menu != nullptr ? menu : QApplication::activeModalWidget();
+        if (window == nullptr || !window->isVisible() || answered_.contains(window)) {
+            return;
+        }
+        if (menu == nullptr && QApplication::activeWindow() != window) {
+            QApplication::setActiveWindow(window);
+            return;
+        }
+        answered_.append(window);
+        Seen what{window->metaObject()->className(), window->windowTitle(), {}};
+        if (auto* box = qobject_cast<QMessageBox*>(window)) {
+            what.text = box->text();
+        } else if (auto* popup = qobject_cast<QMenu*>(window)) {
+            for (QAction* action : popup->actions()) {
+                what.text += action->text() + "|";
+            }
+        }
+        seen.push_back(what);
+        if (inspect) {
+            inspect(window);
+        }
+        std::vector<int> keys = {menu != nullptr ? Qt::Key_Escape : Qt::Key_Return};
+        if (!answers_.empty()) {
+            keys = answers_.front();
+            answers_.pop_front();
+        }
+        for (int key : keys) {
+            QWidget* focused = QApplication::focusWidget();
+            QTest::keyClick(focused != nullptr && focused->window() == window ? focused : window,
+                            static_cast<Qt::Key>(key));
+        }
+    }
+
+    QTimer timer_;
+    std::deque<std::vector<int>> answers_;
+    QList<QPointer<QWidget>> answered_;
 };
 
 class UiTest : public ::testing::Test {
@@ -102,6 +182,33 @@ class UiTest : public ::testing::Test {
     void TypeAddress(const QStringList& octets) {
         for (int i = 0; i < 4; ++i) {
             Octet(i)->setText(octets[i]);
+        }
+    }
+    // Keys as a person presses them: each goes to the widget that has the focus at that moment.
+    // When a modal window has closed, the window manager gives the main window back its
+    // activation; the offscreen platform has none, so the test does it.
+    QWidget* Focused() const {
+        if (QApplication::activeWindow() == nullptr && dialog_ != nullptr && dialog_->isVisible()) {
+            QApplication::setActiveWindow(dialog_.get());
+        }
+        return QApplication::focusWidget();
+    }
+    // A right click, with the context-menu request the platform makes of it.
+    static void RightClick(QWidget* widget) {
+        QTest::mouseClick(widget, Qt::RightButton);
+        const QPoint at = widget->rect().center();
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &request);
+    }
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* focused = Focused();
+        QTest::keyClick(focused != nullptr ? focused : dialog_.get(), static_cast<Qt::Key>(key),
+                        modifiers);
+    }
+    void Type(const QString& text) {
+        for (const QChar c : text) {
+            QWidget* focused = Focused();
+            QTest::keyClick(focused != nullptr ? focused : dialog_.get(), c.toLatin1());
         }
     }
     std::vector<int> MessageIds() const {

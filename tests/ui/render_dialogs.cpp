@@ -1,5 +1,7 @@
-// Renders the main dialog to a PNG on the offscreen platform, for docs/main-dialog.png:
-//   QT_QPA_PLATFORM=offscreen build/tests/ui/render_main_dialog docs/main-dialog.png
+// Renders the main dialog and the confirmation dialog to PNG files on the offscreen platform, for
+// the screenshots in docs/ (one command line):
+//   QT_QPA_PLATFORM=offscreen build/tests/ui/render_dialogs
+//       docs/main-dialog.png docs/confirm-dialog.png
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -9,10 +11,13 @@
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 #include "ui/NumericEdit.h"
+#include "ui/TargetConfirmDialog.h"
+#include "ui/UpdaterApp.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc < 2) {
+    vexil::InstallJapanesePlatformTexts(app);
+    if (argc < 3) {
         return 2;
     }
     vexil::test::ScriptedTransport transport;
@@ -31,5 +36,17 @@ int main(int argc, char** argv) {
     dialog.SetProgressPosition(0x7FFF / 3);
     dialog.show();
     app.processEvents();
-    return dialog.grab().save(argv[1]) ? 0 : 1;
+    bool saved = dialog.grab().save(argv[1]);
+
+    // The confirmation of an IPX download, with the whole MAC address.
+    dialog.ApplyTransport(2);
+    static_cast<QLineEdit*>(dialog.Control(1005))->setText("00D1F0123456");
+    dialog.engine.deviceVersion = "1.02";
+    dialog.engine.fileVersion = "01.10";
+    vexil::TargetConfirmDialog confirm(nullptr);
+    confirm.mainDialog = &dialog;
+    confirm.show();
+    app.processEvents();
+    saved = confirm.grab().save(argv[2]) && saved;
+    return saved ? 0 : 1;
 }

@@ -2,10 +2,16 @@
 
 #include <QApplication>
 
+#include "ui/UpdaterApp.h"
+
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless a platform is named (QT_QPA_PLATFORM=xcb runs the same tests on an X
+    // server).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Vexil");
+    vexil::InstallJapanesePlatformTexts(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

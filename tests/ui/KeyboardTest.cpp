@@ -1,0 +1,323 @@
+// The window as a person operates it: keys and clicks on the widget that has the focus, Tab and
+// Enter included, and the real message boxes and dialogs, answered from the keyboard.
+#include <QFileDialog>
+#include <QInputMethodEvent>
+#include <QListWidget>
+#include <QPaintEngine>
+#include <QPushButton>
+
+#include "resources/StringTable.h"
+#include "tests/support/TestFiles.h"
+#include "tests/ui/UiFixture.h"
+
+namespace vexil::test {
+namespace {
+
+// A paint device that keeps the texts painted on it, with where each ends: what a list box
+// really shows of its line.
+class TextRecorder : public QPaintDevice {
+  public:
+    struct Painted {
+        QString text;
+        qreal right;
+    };
+    std::vector<Painted> painted;
+    QPaintEngine* paintEngine() const override { return &engine_; }
+
+  protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+            case PdmWidth:
+            case PdmHeight:
+                return 200;
+            case PdmDpiX:
+            case PdmDpiY:
+            case PdmPhysicalDpiX:
+            case PdmPhysicalDpiY:
+                return 96;
+            case PdmDevicePixelRatioScaled:
+                return static_cast<int>(devicePixelRatioFScale());
+            default:
+                return 1;
+        }
+    }
+
+  private:
+    class Engine : public QPaintEngine {
+      public:
+        explicit Engine(TextRecorder& owner) : owner_(owner) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+        void drawTextItem(const QPointF& at, const QTextItem& item) override {
+            owner_.painted.push_back({item.text(), at.x() + item.width()});
+        }
+        Type type() const override { return User; }
+
+      private:
+        TextRecorder& owner_;
+    };
+    mutable Engine engine_{*this};
+};
+
+class KeyboardTest : public UiTest {
+  protected:
+    void SetUp() override {
+        services_.realDialogs = true;
+        UiTest::SetUp();
+    }
+    // A fresh window, the model picked from the list with the keyboard, an address typed into
+    // octet 1 in one go, and a download that only notes the address it was given.
+    void Prepare(const QString& address) {
+        Open();
+        Key(Qt::Key_Down);  // the model list has the focus at start-up
+        ASSERT_EQ(dialog_->target()->modelIndex, 6);
+        dialog_->runTcpDownload = [this] {
+            ++runs;
+            ranWith = InetAddress(*dialog_->target());
+            Key(Qt::Key_Return);  // pressed during the download: never the cancel button
+            return dialog_->engine.cancelRequested != 0 ? -5 : 0;
+        };
+        QTest::mouseClick(Octet(0), Qt::LeftButton);
+        Type(address);
+    }
+    QStringList Octets() const {
+        return {Octet(0)->text(), Octet(1)->text(), Octet(2)->text(), Octet(3)->text()};
+    }
+    std::vector<QString> SeenKinds() const {
+        std::vector<QString> kinds;
+        for (const auto& seen : answerer_.seen) {
+            kinds.push_back(seen.kind);
+        }
+        return kinds;
+    }
+
+    ModalAnswerer answerer_;
+    int runs = 0;
+    std::array<std::uint8_t, 4> ranWith{};
+};
+
+TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
+    struct Row {
+        const char* typed;
+        QStringList octets;
+    };
+    const std::vector<Row> rows = {
+        {"192.0.2.1", {"192", "0", "2", "1"}},
+        {"10.0.0.1", {"10", "0", "0", "1"}},
+        {"192.168.100.200", {"192", "168", "100", "200"}},
+        {"1.2.3.4", {"1", "2", "3", "4"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        Prepare(row.typed);
+        EXPECT_EQ(Octets(), row.octets);
+        EXPECT_EQ(services_.beeps, 0);
+        // Tab goes on after octet 4 (or the place of the label after it) to the download button,
+        // and Shift+Tab comes back.
+        Key(Qt::Key_Tab);
+        EXPECT_EQ(Focused(), W(3));
+        Key(Qt::Key_Backtab);
+        EXPECT_EQ(Focused(), Octet(3));
+        Key(Qt::Key_Tab);
+        Key(Qt::Key_Return);
+        ASSERT_EQ(runs, 1);
+        std::array<std::uint8_t, 4> expected{};
+        for (std::size_t i = 0; i < 4; ++i) {
+            expected[i] = static_cast<std::uint8_t>(row.octets[static_cast<int>(i)].toInt());
+        }
+        EXPECT_EQ(ranWith, expected);
+        runs = 0;
+    }
+}
+
+TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
+    struct Row {
+        int tabs;  // from octet 4
+        int runs;
+        bool windowOpen;
+        std::vector<QString> seen;
+    };
+    const std::vector<Row> rows = {
+        {0, 1, true, {"QMessageBox"}},  // Enter in an octet field: the default button
+        {1, 1, true, {"QMessageBox"}},  // the download button
+        {2, 0, false, {}},              // the cancel button ends the program
+        {3, 0, true, {"QFileDialog"}},  // the browse button, answered with Escape
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.tabs);
+        answerer_.seen.clear();
+        runs = 0;
+        Prepare("192.0.2.1");
+        for (int i = 0; i < row.tabs; ++i) {
+            Key(Qt::Key_Tab);
+        }
+        if (row.seen == std::vector<QString>{"QFileDialog"}) {
+            answerer_.Queue({Qt::Key_Escape});
+        }
+        Key(Qt::Key_Return);
+        EXPECT_EQ(runs, row.runs);
+        EXPECT_EQ(dialog_->isVisible(), row.windowOpen);
+        EXPECT_EQ(SeenKinds(), row.seen);
+        if (row.runs == 1) {
+            // The focus is back on the download button: another Enter downloads again.
+            EXPECT_EQ(Focused(), W(3));
+            Key(Qt::Key_Return);
+            EXPECT_EQ(runs, 2);
+            EXPECT_TRUE(dialog_->isVisible());
+        }
+    }
+    // The file dialog speaks Japanese, as the rest of the program does.
+    const auto fileDialog = answerer_.seen.front();
+    EXPECT_NE(fileDialog.title, "Open");
+    EXPECT_FALSE(fileDialog.title.isEmpty());
+}
+
+TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
+    ScratchDir dir;
+    WorkingDir cwd(dir.path());
+    dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                             DataRecord(0x20000, 32), EndRecord()}));
+    struct Row {
+        const char* address;  // typed into octet 1, or a MAC address over IPX
+        std::vector<int> keys;
+        std::vector<int> messages;
+    };
+    const std::vector<Row> rows = {
+        {"192.168.100.200", {Qt::Key_Return}, {121, 122, 110}},
+        {"192.168.100.200", {Qt::Key_Tab, Qt::Key_Return}, {}},
+        {"00D1F0123456", {Qt::Key_Escape}, {}},
+        {"00D1F0123456", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return}, {121, 122, 110}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.address);
+        const bool ipx = QString(row.address).size() == 12;
+        Prepare(ipx ? "" : row.address);
+        dialog_->runTcpDownload = [this] { return dialog_->engine.RunTcpDownload(); };
+        if (ipx) {
+            QTest::mouseClick(Check(1017), Qt::LeftButton);
+            QTest::mouseClick(Mac(), Qt::LeftButton);
+            Mac()->selectAll();
+            Type(row.address);
+        }
+        services_.messages.clear();
+        answerer_.Queue(row.keys);
+        QStringList lines;
+        answerer_.inspect = [&lines](QWidget* window) {
+            auto* confirm = qobject_cast<TargetConfirmDialog*>(window);
+            if (confirm == nullptr) {
+                return;
+            }
+            lines = confirm->Lines();
+            // The whole target is painted, not elided, within the template's width.
+            for (QListWidget* list : {confirm->targetList, confirm->fileVersionList}) {
+                TextRecorder recorder;
+                list->viewport()->render(&recorder);
+                ASSERT_EQ(recorder.painted.size(), 1u);
+                EXPECT_EQ(recorder.painted[0].text, list->item(0)->text());
+                EXPECT_LE(recorder.painted[0].right, list->viewport()->width());
+            }
+        };
+        QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
+        EXPECT_EQ(services_.confirmations, 1);
+        EXPECT_EQ(lines.value(0), QString(row.address));
+        EXPECT_EQ(MessageIds(), row.messages);
+        services_.confirmations = 0;
+        answerer_.inspect = nullptr;
+    }
+}
+
+TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
+    enum class Action { Enter, Tab, RightClick };
+    struct Row {
+        int field;
+        const char* typed;
+        Action action;
+        const char* after;
+        std::vector<int> messages;
+        std::vector<QString> seen;
+    };
+    const std::vector<Row> rows = {
+        {3, "0", Action::Enter, "1", {119}, {"QMessageBox"}},
+        {0, "224", Action::Tab, "223", {118}, {"QMessageBox"}},
+        {3, "0", Action::RightClick, "1", {119}, {"QMessageBox", "QMenu"}},
+        {1, "25", Action::RightClick, "25", {}, {"QMenu"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.typed) + " in field " + std::to_string(row.field + 1));
+        Prepare("10.1.2.3");
+        services_.messages.clear();
+        answerer_.seen.clear();
+        services_.beeps = 0;
+        QTest::mouseClick(Octet(row.field), Qt::LeftButton);
+        Octet(row.field)->selectAll();
+        Type(row.typed);
+        switch (row.action) {
+            case Action::Enter:
+                Key(Qt::Key_Return);
+                break;
+            case Action::Tab:
+                Key(Qt::Key_Tab);
+                break;
+            case Action::RightClick:
+                RightClick(Octet(row.field));
+                // The menu opens without a loop of its own: let the answerer see it.
+                static_cast<void>(QTest::qWaitFor(
+                    [&] { return answerer_.seen.size() >= row.seen.size(); }, 2000));
+                break;
+        }
+        EXPECT_EQ(MessageIds(), row.messages);
+        EXPECT_EQ(services_.beeps, static_cast<int>(row.messages.size()));
+        EXPECT_EQ(Octet(row.field)->text(), row.after);
+        EXPECT_EQ(SeenKinds(), row.seen);
+        EXPECT_EQ(runs, 0);
+    }
+    // The edit fields' menu speaks Japanese.
+    EXPECT_FALSE(answerer_.seen.back().text.contains("Paste"));
+}
+
+TEST_F(KeyboardTest, AnInputMethodCannotWriteIntoTheAddressFields) {
+    Prepare("");
+    for (int id : {1003, 1007, 1008, 1009, 1004, 1005}) {
+        SCOPED_TRACE(id);
+        auto* field = static_cast<QLineEdit*>(W(id));
+        field->setEnabled(true);
+        field->setFocus();
+        EXPECT_FALSE(field->inputMethodQuery(Qt::ImEnabled).toBool());
+        const QString before = field->text();
+        const int beeps = services_.beeps;
+        QInputMethodEvent compose(QString::fromUtf8("ａ"), {});
+        QApplication::sendEvent(field, &compose);
+        QInputMethodEvent commit;
+        commit.setCommitString(QString::fromUtf8("ＡＢあ"));
+        QApplication::sendEvent(field, &commit);
+        EXPECT_EQ(field->text(), before);
+        EXPECT_EQ(services_.beeps, beeps + 1);
+    }
+}
+
+TEST_F(KeyboardTest, MessageBoxesBreakLinesWhereTheTextDoes) {
+    for (int id : {57631, 57625, 110}) {
+        SCOPED_TRACE(id);
+        QString caption;
+        bool wholeLines = false;
+        answerer_.inspect = [&](QWidget* window) {
+            caption = window->windowTitle();
+            auto* label = window->findChild<QLabel*>("qt_msgbox_label");
+            ASSERT_NE(label, nullptr);
+            wholeLines = true;
+            for (const QString& line : label->text().split('\n')) {
+                wholeLines &= QFontMetrics(label->font()).horizontalAdvance(line) <=
+                              label->contentsRect().width();
+            }
+        };
+        services_.ShowMessageBox(dialog_.get(), id, Icon::Error);
+        EXPECT_TRUE(wholeLines);
+        EXPECT_EQ(caption, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    }
+}
+
+}  // namespace
+}  // namespace vexil::test
