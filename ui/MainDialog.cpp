@@ -287,10 +287,11 @@ void MainDialog::OnDownload() {
         target_->mode = TAVDL_MODE_TCP_QUERY;
         const std::uint32_t address = ReadIpAddress();
         // Enter can start a download while an octet field still has the focus, before its own
-        // range check has run: hold every octet to its range here too, as leaving it would.
+        // check has run: hold every octet to its range and write it as leaving it would, so
+        // that the confirmation shows the address that is used ("1.2" is octet 1, shown as 1).
         const bool inRange =
             address != 0 && std::all_of(octets_.begin(), octets_.end(), [](NumericEdit* octet) {
-                return octet->HoldToRange(false);
+                return octet->HoldToRange(true);
             });
         if (!inRange) {
             EnableControl(kDownload, true);
@@ -484,9 +485,10 @@ void MainDialog::EnableControl(int id, bool enabled) {
     if (widget == nullptr) {
         return;
     }
-    if (!enabled && widget->hasFocus()) {
+    if (!enabled && focusWidget() == widget) {
         // Qt would hand the focus on to the next enabled control, which during a download is
-        // the cancel button: an Enter pressed then would cancel the download.
+        // the cancel button: an Enter pressed then would cancel the download. This holds also
+        // while a message box has the keyboard: the focus comes back to this control after it.
         ParkFocus(widget);
     }
     widget->setEnabled(enabled);
