@@ -19,6 +19,12 @@ QVariant AddressEdit::inputMethodQuery(Qt::InputMethodQuery query) const {
     return QLineEdit::inputMethodQuery(query);
 }
 
+void AddressEdit::keyPressEvent(QKeyEvent* event) {
+    beforeKey_ = Caret{cursorPosition(), selectionStart(), static_cast<int>(selectedText().size())};
+    QLineEdit::keyPressEvent(event);
+    beforeKey_.reset();
+}
+
 void AddressEdit::inputMethodEvent(QInputMethodEvent* event) {
     // Nothing an input method composes or commits reaches the text.
     if (!event->commitString().isEmpty()) {
@@ -49,6 +55,11 @@ void AddressEdit::OnTextUpdate() {
         lastValidText = text;
     } else {
         setText(lastValidText);
+        if (beforeKey_ && beforeKey_->selectionLength > 0) {
+            setSelection(beforeKey_->selectionStart, beforeKey_->selectionLength);
+        } else if (beforeKey_) {
+            setCursorPosition(beforeKey_->position);
+        }
     }
     updating_ = false;
 }

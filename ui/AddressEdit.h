@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 #include <QString>
+#include <optional>
 
 namespace vexil {
 
@@ -25,6 +26,7 @@ class AddressEdit : public QLineEdit {
     QString lastValidText;
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     // The text as the field keeps it; the hexadecimal fields put letters in upper case.
     virtual QString Adjusted(const QString& text) const { return text; }
@@ -36,6 +38,14 @@ class AddressEdit : public QLineEdit {
 
     DialogServices* services_ = nullptr;
     bool updating_ = false;
+    // The caret and selection before the key being handled: a refused key puts them back with
+    // the text, so that the keys typed after it go where the user meant them to.
+    struct Caret {
+        int position;
+        int selectionStart;
+        int selectionLength;
+    };
+    std::optional<Caret> beforeKey_;
 };
 
 }  // namespace vexil

@@ -108,7 +108,7 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
                 break;
             case Qt::Key_Left:
             case Qt::Key_Up:
-                QLineEdit::keyPressEvent(event);
+                AddressEdit::keyPressEvent(event);
                 if (isNt3 == 0 && position >= 2 && !previous_.isNull()) {
                     // Back to the previous field, with its caret behind its last character.
                     QWidget* previous = previous_.data();
@@ -123,7 +123,7 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
                 if (atEnd && isNt3 == 0 && position <= 3) {
                     MoveToNext(false);
                 }
-                QLineEdit::keyPressEvent(event);
+                AddressEdit::keyPressEvent(event);
                 return;
             }
             default:
@@ -135,7 +135,7 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
     const QString typed = event->text();
     const bool character =
         key == Qt::Key_Backspace || (!typed.isEmpty() && typed.front().isPrint());
-    QLineEdit::keyPressEvent(event);
+    AddressEdit::keyPressEvent(event);
     if (!character) {
         return;
     }
