@@ -1,5 +1,6 @@
 // The window as a person operates it: keys and clicks on the widget that has the focus, Tab and
 // Enter included, and the real message boxes and dialogs, answered from the keyboard.
+#include <QClipboard>
 #include <QFileDialog>
 #include <QInputMethodEvent>
 #include <QListWidget>
@@ -204,6 +205,9 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
         }
         services_.messages.clear();
         answerer_.Queue(row.keys);
+        // An Enter pressed while the flash is erased must not reach the cancel button.
+        transport_.script.clear();
+        transport_.Queue(Op::Erase, Reply(0, {}, [this] { Key(Qt::Key_Return); }));
         QStringList lines;
         answerer_.inspect = [&lines](QWidget* window) {
             auto* confirm = qobject_cast<TargetConfirmDialog*>(window);
@@ -220,7 +224,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
                 EXPECT_LE(recorder.painted[0].right, list->viewport()->width());
             }
         };
-        QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
+        Key(Qt::Key_Return);  // in the field the address was typed into
         EXPECT_EQ(services_.confirmations, 1);
         EXPECT_EQ(lines.value(0), QString(row.address));
         EXPECT_EQ(MessageIds(), row.messages);
@@ -276,6 +280,44 @@ TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
     }
     // The edit fields' menu speaks Japanese.
     EXPECT_FALSE(answerer_.seen.back().text.contains("Paste"));
+}
+
+TEST_F(KeyboardTest, WhatTheFieldsShowIsWhatIsUsed) {
+    // A refused key keeps the selection: what is typed next replaces it, as the user meant.
+    struct Row {
+        int id;
+        const char* before;
+        const char* typed;  // the first key is refused
+        const char* after;
+    };
+    const std::vector<Row> rows = {
+        {1005, "00D1F01234", "z00d1f0123456", "00D1F0123456"},
+        {1003, "19", "a10", "10"},
+    };
+    Prepare("");
+    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.id);
+        auto* field = static_cast<QLineEdit*>(W(row.id));
+        field->setEnabled(true);
+        field->setText(row.before);
+        QTest::mouseClick(field, Qt::LeftButton);
+        Key(Qt::Key_A, Qt::ControlModifier);
+        Type(row.typed);
+        EXPECT_EQ(field->text(), row.after);
+    }
+    // A "." pasted into an octet field and Enter pressed there: the field is written as leaving
+    // it would write it, so the confirmation shows the address that is used.
+    Prepare("10.0.0.1");
+    QApplication::clipboard()->setText("1.2");
+    QTest::mouseClick(Octet(0), Qt::LeftButton);
+    Key(Qt::Key_A, Qt::ControlModifier);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(Octet(0)->text(), "1.2");
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Octet(0)->text(), "1");
+    EXPECT_EQ(ranWith, (std::array<std::uint8_t, 4>{1, 0, 0, 1}));
 }
 
 TEST_F(KeyboardTest, AnInputMethodCannotWriteIntoTheAddressFields) {

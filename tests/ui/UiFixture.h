@@ -202,8 +202,15 @@ class UiTest : public ::testing::Test {
     }
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QWidget* focused = Focused();
-        QTest::keyClick(focused != nullptr ? focused : dialog_.get(), static_cast<Qt::Key>(key),
-                        modifiers);
+        QWidget* target = focused != nullptr ? focused : dialog_.get();
+        if (modifiers == Qt::ControlModifier && key >= Qt::Key_A && key <= Qt::Key_Z) {
+            // Ctrl and a letter carry the control character, as a real keyboard sends them.
+            const QString control(QChar(static_cast<char16_t>(key - Qt::Key_A + 1)));
+            QTest::sendKeyEvent(QTest::Click, target, static_cast<Qt::Key>(key), control,
+                                modifiers);
+            return;
+        }
+        QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
     }
     void Type(const QString& text) {
         for (const QChar c : text) {
