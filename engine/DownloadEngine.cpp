@@ -261,11 +261,9 @@ int DownloadEngine::RunDownload(Kind kind) {
     if (IsTwoFileModel(model) && !Cancelled()) {
         // A companion file that does not open, or whose transfer fails, leaves the image
         // incomplete: the download ends before the finish step.
+        // SendAndClose closes the file on every result; it must not be closed here again.
         std::FILE* companion = OpenImage(entry->companionFile, size);
-        if (companion == nullptr || Cancelled() || SendAndClose(companion, size) != 0) {
-            if (companion != nullptr && Cancelled()) {
-                std::fclose(companion);
-            }
+        if (companion == nullptr || SendAndClose(companion, size) != 0) {
             return result::kFinishFailed;
         }
     }

@@ -432,6 +432,18 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     EXPECT_EQ(RunTcp(), result::kFinishFailed);
     EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
 
+    // Cancel during the companion's transfer, over both transports: -12, and the companion
+    // file is closed once (the fixture counts the descriptors; a second close would be a
+    // double free).
+    for (bool ipx : {false, true}) {
+        transport_.calls.clear();
+        transport_.Queue(Op::SendData, {0, ipx ? Bytes{0x01, 0x00} : Bytes{0x70, 0x30, 0x03}});
+        transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+        EXPECT_EQ(ipx ? RunIpx() : RunTcp(), result::kFinishFailed);
+        EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 2u);
+        EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+    }
+
     // A companion that no longer opens.
     port_.messages.clear();
     transport_.calls.clear();
