@@ -10,15 +10,6 @@ namespace vexil {
 
 namespace {
 
-constexpr std::array<ModelEntry, 6> kModels{{
-    {"RS.BIN", "1601", nullptr},
-    {"PS1B.BIN", "5101", "PS2B.BIN"},
-    {"PS1B.BIN", "5100", "PS2B.BIN"},
-    {"PS1B.BIN", "0601", "PS2B.BIN"},
-    {"RS.BIN", "2101", nullptr},
-    {"RS.BIN", "aa01", nullptr},
-}};
-
 constexpr std::uint32_t kIdentAddressLow = 0x008800;
 constexpr std::uint32_t kIdentAddressHigh = 0x010000;
 constexpr std::uint8_t kLineFeed = 0x0A;
@@ -53,13 +44,6 @@ std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
 }
 
 }  // namespace
-
-const ModelEntry* FindModel(int modelIndex) {
-    if (modelIndex < 1 || modelIndex > static_cast<int>(kModels.size())) {
-        return nullptr;
-    }
-    return &kModels[static_cast<std::size_t>(modelIndex - 1)];
-}
 
 int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
     std::uint8_t head[3];
@@ -157,7 +141,7 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
 
 int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileModelCode,
                          std::string& fileVersion, MessageSink& sink) {
-    const ModelEntry* model = FindModel(modelIndex);
+    const ModelTraits* model = FindModel(modelIndex);
     if (model == nullptr) {
         return -7;
     }
@@ -169,7 +153,7 @@ int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileMo
 int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                           const std::string& companionPath, TAVDL_ADDR& target,
                           std::string& fileModelCode, std::string& fileVersion, MessageSink& sink) {
-    const ModelEntry* model = FindModel(modelIndex);
+    const ModelTraits* model = FindModel(modelIndex);
     if (model == nullptr) {
         return -7;
     }

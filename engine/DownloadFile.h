@@ -8,34 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/DevicePayloads.h"
 #include "engine/DialogPort.h"
+#include "engine/ModelTable.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
 
 inline constexpr std::size_t kBlockBufferSize = 512;
-// Over IPX the transfer puts an 8-byte prefix in front of the block in its own 512-byte buffer.
-inline constexpr std::size_t kIpxPrefixSize = 8;
-inline constexpr std::size_t kIpxBlockLimit = kBlockBufferSize - kIpxPrefixSize;
+// Over IPX the transfer puts its prefix in front of the block in its own 512-byte buffer.
+inline constexpr std::size_t kIpxBlockLimit = kBlockBufferSize - payload::kIpxPrefixSize;
 inline constexpr int kRecordsPerBlock = 6;
-
-// String numbers of the reader's messages.
-namespace msg {
-inline constexpr int kReadFailed = 102;
-inline constexpr int kChecksumError = 103;
-inline constexpr int kDataLengthError = 104;
-inline constexpr int kFormatError = 105;
-inline constexpr int kNoIdentRecord = 117;
-}  // namespace msg
-
-struct ModelEntry {
-    const char* mainFile;
-    const char* modelCode;
-    const char* companionFile;  // nullptr: the model is sent as one file
-};
-
-// The row of model 1 to 6, or nullptr for any other index.
-const ModelEntry* FindModel(int modelIndex);
 
 // Scans from the current position for the first data record at 0x008800 or 0x010000 and copies
 // its first eight data bytes into `out` (bytes the record does not hold are zero). Returns 1 when

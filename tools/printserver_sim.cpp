@@ -30,6 +30,7 @@
 namespace {
 
 namespace wire = tavdl::wire;
+namespace payload = vexil::payload;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -413,16 +414,10 @@ bool Simulator::Start() {
 }
 
 Bytes Simulator::VersionReply(bool bramble) const {
-    Bytes reply(10, 0);
-    reply[0] = bramble ? 0 : (o_.badVersionReply ? 5 : 7);
-    reply[6] = o_.modelCode[0];
-    reply[7] = o_.modelCode[1];
-    reply[8] = o_.version[0];
-    reply[9] = o_.version[1];
-    if (bramble && o_.badVersionReply) {
-        reply[7] = 1;  // byte 7 of 1 marks a Bramble reply as not valid
-    }
-    return reply;
+    const auto reply = payload::VersionReply(
+        bramble ? vexil::VersionQuery::kBramble : vexil::VersionQuery::kVantrel, o_.modelCode,
+        o_.version, !o_.badVersionReply);
+    return Bytes(reply.begin(), reply.end());
 }
 
 std::optional<Reply> Simulator::Handle(std::uint8_t type, const std::uint8_t* data,
@@ -490,13 +485,13 @@ std::optional<Reply> Simulator::HandleData(const std::uint8_t* data, std::size_t
     const std::uint8_t* block = data;
     std::size_t blockLength = length;
     if (ipx) {
-        if (length < vexil::kIpxPrefixSize || data[0] != 0x01 || data[1] || data[2] || data[3]) {
+        if (!payload::HasIpxPrefix(data, length)) {
             Log("%s data without the block prefix: not acknowledged", via);
-            return Reply{0, {0x01, 0x01, 0, 0, 0, 0, 0, 0, 0x70, 0x30, 0x15}, 0};
+            return Reply{0, payload::BlockReply(true, false, 0), 0};
         }
-        sequence = (data[4] << 8) | data[5];
-        block += vexil::kIpxPrefixSize;
-        blockLength -= vexil::kIpxPrefixSize;
+        sequence = payload::IpxSequence(data);
+        block += payload::kIpxPrefixSize;
+        blockLength -= payload::kIpxPrefixSize;
     }
     // The same block again (same sequence number over IPX, same bytes over TCP) is a resend.
     const bool resend =
@@ -508,12 +503,9 @@ std::optional<Reply> Simulator::HandleData(const std::uint8_t* data, std::size_t
         lastBlock_.assign(block, block + blockLength);
         lastApplied_ = false;
     }
-    const std::uint8_t high = ipx ? data[4] : 0;
-    const std::uint8_t low = ipx ? data[5] : 0;
-    const Bytes ack = ipx ? Bytes{0x01, 0x00, 0x00, 0x00, high, low, 0x00, 0x00, 0x70, 0x30, 0x03}
-                          : Bytes{0x70, 0x30, 0x03};
-    const Bytes nak = ipx ? Bytes{0x01, 0x01, 0x00, 0x00, high, low, 0x00, 0x00, 0x70, 0x30, 0x15}
-                          : Bytes{0x70, 0x30, 0x15};
+    const auto echoed = static_cast<std::uint16_t>(ipx ? sequence : 0);
+    const Bytes ack = payload::BlockReply(ipx, true, echoed);
+    const Bytes nak = payload::BlockReply(ipx, false, echoed);
     const int k = blockNumber_;
     if (Consume(o_.refuseBlock, k)) {
         Log("%s block %d (%zu bytes): refused (fault)", via, k, blockLength);
@@ -558,16 +550,15 @@ std::optional<Reply> Simulator::HandleData(const std::uint8_t* data, std::size_t
 std::optional<Reply> Simulator::HandleFinish(const std::uint8_t* data, std::size_t length,
                                              bool ipx) {
     const char* via = ipx ? "ipx" : "tcp";
-    const bool wellFormed = ipx ? (length == 11 && data[0] == 0x01 && data[7] == 0x03 &&
-                                   data[8] == 0x71 && data[9] == 0x0A)
-                                : (length == 2 && data[0] == 0x71 && data[1] == 0x03);
-    if (!wellFormed) {
+    const Bytes nak = ipx ? Bytes(payload::kIpxFinishNak.begin(), payload::kIpxFinishNak.end())
+                          : Bytes(payload::kTcpFinishNak.begin(), payload::kTcpFinishNak.end());
+    if (!payload::IsFinishRequest(data, length, ipx)) {
         Log("%s finish request malformed: not acknowledged", via);
-        return Reply{0, ipx ? Bytes{0x01, 0x01} : Bytes{0x70, 0x30, 0x15, 0x00}, 0};
+        return Reply{0, nak, 0};
     }
     if (o_.badFinish) {
         Log("%s finish: answered without acknowledgement (fault)", via);
-        return Reply{0, ipx ? Bytes{0x01, 0x01} : Bytes{0x70, 0x30, 0x15, 0x00}, 0};
+        return Reply{0, nak, 0};
     }
     std::uint32_t low = 0;
     std::uint32_t high = 0;
@@ -585,7 +576,10 @@ std::optional<Reply> Simulator::HandleFinish(const std::uint8_t* data, std::size
     if (o_.once) {
         stopAfterFlush_ = true;
     }
-    return Reply{0, ipx ? Bytes{0x01, 0x00} : Bytes{0x70, 0x30, 0x03, 0x00}, 0};
+    return Reply{0,
+                 ipx ? Bytes(payload::kIpxFinishAck.begin(), payload::kIpxFinishAck.end())
+                     : Bytes(payload::kTcpFinishAck.begin(), payload::kTcpFinishAck.end()),
+                 0};
 }
 
 void Simulator::Schedule(Pending pending, int delayMs) {

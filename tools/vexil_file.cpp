@@ -205,7 +205,10 @@ int Info(const Options& options) {
     } else {
         return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(errno));
     }
-    const std::string companion = (std::filesystem::path(path).parent_path() / "PS2B.BIN").string();
+    // A two-file model's companion file is looked for beside FILE.
+    const char* companionName = FindModel(static_cast<int>(model))->companionFile;
+    const std::string companion =
+        (std::filesystem::path(path).parent_path() / (companionName ? companionName : "")).string();
     auto target = CreateTargetRecord();
     std::string fileModelCode;
     std::string fileVersion;
@@ -217,7 +220,7 @@ int Info(const Options& options) {
                                       " failed (result " + std::to_string(identified) + ")");
     }
     if (fileModelCode != target->modelCode) {
-        sink.ShowMessage(57604, Icon::Warning);
+        sink.ShowMessage(msg::kFileMissing, Icon::Warning);
         return Fail(kExitBadFile, "model code " + fileModelCode + " is not model " +
                                       std::to_string(model) + "'s " + target->modelCode);
     }
