@@ -1,12 +1,11 @@
-// The download file: binary S-record-like records (header "0", data "2", end "8"), the model
-// table, identification of a model's files, and the block reader that feeds the transfer.
+// Reading download files: identification of a model's files, and the block reader that feeds the
+// transfer. The record format itself is RecordCodec.h's.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "engine/DevicePayloads.h"
 #include "engine/DialogPort.h"
@@ -44,19 +43,5 @@ int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileMo
 int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                           const std::string& companionPath, TAVDL_ADDR& target,
                           std::string& fileModelCode, std::string& fileVersion, MessageSink& sink);
-
-// One record of a block as ReadRecordBlock leaves it (records end to end, no line feeds).
-struct BlockRecord {
-    char type = 0;                       // '0', '2' or '8'
-    std::uint32_t address = 0;           // data records only
-    const std::uint8_t* data = nullptr;  // data records only
-    std::size_t dataLength = 0;
-};
-
-// Splits a block into its records and checks each data record's count and checksum. Returns 0
-// when the block is sound (`records` then holds them; `endSeen` tells whether it closes with an
-// end record), -2 for a checksum mismatch, -4 for anything else malformed.
-int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockRecord>& records,
-               bool& endSeen);
 
 }  // namespace vexil

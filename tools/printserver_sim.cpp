@@ -23,7 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/DownloadFile.h"
+#include "engine/DevicePayloads.h"
+#include "engine/RecordCodec.h"
 #include "tavdl/TavdlWire.h"
 #include "tools/FlashImage.h"
 
@@ -521,16 +522,16 @@ std::optional<Reply> Simulator::HandleData(const std::uint8_t* data, std::size_t
             blockLength, delay ? ", late" : "");
         return Reply{0, nak, delay};
     }
-    std::vector<vexil::BlockRecord> records;
+    std::vector<vexil::record::BlockRecord> records;
     bool end = false;
-    if (const int check = vexil::ParseBlock(block, blockLength, records, end); check != 0) {
+    if (const int check = vexil::record::ParseBlock(block, blockLength, records, end); check != 0) {
         Log("%s block %d (%zu bytes): %s, not acknowledged", via, k, blockLength,
             check == -2 ? "checksum error" : "malformed records");
         return Reply{0, nak, 0};
     }
     if (!lastApplied_) {
-        for (const vexil::BlockRecord& record : records) {
-            if (record.type == '2') {
+        for (const vexil::record::BlockRecord& record : records) {
+            if (record.type == vexil::record::kDataType) {
                 flash_.Write(record.address, record.data, record.dataLength);
             }
         }

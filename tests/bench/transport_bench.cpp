@@ -24,6 +24,7 @@
 #include "tavdl/tavdl.h"
 #include "tests/bench/BenchSupport.h"
 #include "tests/bench/HeadlessDownload.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"

@@ -11,8 +11,9 @@
 #include <random>
 #include <set>
 
-#include "engine/DownloadFile.h"
+#include "engine/RecordCodec.h"
 #include "resources/StringTable.h"
+#include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/ui/UiFixture.h"
@@ -29,13 +30,13 @@ Bytes ReadFile(const std::string& path) {
 // The image that downloading these files must leave in the flash.
 Bytes ExpectedFlash(const std::vector<std::string>& files) {
     FlashImage image;
-    std::vector<BlockRecord> records;
+    std::vector<record::BlockRecord> records;
     for (const std::string& path : files) {
         for (const Bytes& block : FileBlocks(path)) {
             bool end = false;
-            EXPECT_EQ(ParseBlock(block.data(), block.size(), records, end), 0);
-            for (const BlockRecord& record : records) {
-                if (record.type == '2') {
+            EXPECT_EQ(record::ParseBlock(block.data(), block.size(), records, end), 0);
+            for (const record::BlockRecord& record : records) {
+                if (record.type == record::kDataType) {
                     image.Write(record.address, record.data, record.dataLength);
                 }
             }

@@ -7,6 +7,7 @@
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
 #include "tests/support/EngineFakes.h"
+#include "tests/support/TestFiles.h"
 
 namespace vexil {
 namespace {

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "engine/TargetRecord.h"
+#include "tests/support/RecordingSink.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil {
@@ -16,10 +17,8 @@ using test::DataRecord;
 using test::EndRecord;
 using test::HeaderRecord;
 using test::Join;
+using test::kWorkedExample;
 using test::RecordedMessage;
-
-const Bytes kWorkedExample = {0x53, 0x32, 0x0C, 0x00, 0x88, 0x00, 0xAA, 0x01,
-                              0x01, 0x10, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x0A};
 
 // Reads `contents` block by block with the real reader and records every result and length.
 class ReaderTest : public ::testing::Test {

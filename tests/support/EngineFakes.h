@@ -11,7 +11,8 @@
 
 #include "engine/DialogPort.h"
 #include "engine/Transport.h"
-#include "tests/support/TestFiles.h"
+#include "tests/support/RecordingSink.h"
+#include "tests/support/Records.h"
 
 namespace vexil::test {
 

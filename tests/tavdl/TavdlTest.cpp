@@ -21,6 +21,7 @@
 #include "engine/TargetRecord.h"
 #include "tavdl/TavdlWire.h"
 #include "tavdl/tavdl.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
