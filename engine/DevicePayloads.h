@@ -94,13 +94,14 @@ inline bool IsBlockAck(const std::uint8_t* reply, bool ipx) {
 // number and status 0 or 1, then the acknowledgement or refusal; over TCP/IP that alone.
 inline std::vector<std::uint8_t> BlockReply(bool ipx, bool acknowledged, std::uint16_t sequence) {
     const auto& tail = acknowledged ? kAck : kNak;
-    std::vector<std::uint8_t> reply;
+    const std::size_t offset = ipx ? kIpxPrefixSize : 0;
+    std::vector<std::uint8_t> reply(offset + tail.size());
     if (ipx) {
-        reply.assign(kIpxPrefix.begin(), kIpxPrefix.end());
+        std::memcpy(reply.data(), kIpxPrefix.data(), kIpxPrefixSize);
         reply[kIpxStatusAt] = acknowledged ? 0 : 1;
         PutIpxSequence(reply.data(), sequence);
     }
-    reply.insert(reply.end(), tail.begin(), tail.end());
+    std::memcpy(reply.data() + offset, tail.data(), tail.size());
     return reply;
 }
 
