@@ -97,8 +97,7 @@ DownloadEngine::Attempts DownloadEngine::Retry(const RetriedCall& step, std::uin
 // The download file of the model, before any traffic with the print server.
 DownloadEngine::StepResult DownloadEngine::Identify(Run& run) {
     const int model = target->modelIndex;
-    if (IdentifyDownloadFile(model) != 0 ||
-        fileModelCode != std::string(target->modelCode, strnlen(target->modelCode, 5))) {
+    if (IdentifyDownloadFile(model) != 0 || fileModelCode != ModelCode(*target)) {
         port_.ShowMessage(msg::kFileMissing, Icon::Warning);
         return result::kNotStarted;
     }

@@ -1,6 +1,6 @@
 #include "ui/UpdaterApp.h"
 
-#include "engine/Transport.h"
+#include "tavdl/TavdlTransport.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 

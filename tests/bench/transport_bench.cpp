@@ -140,7 +140,7 @@ void Library(benchmark::State& state) {
     auto target = CreateTargetRecord();
     target->mode = TAVDL_MODE_TCP_CONNECTION;
     target->waitSeconds = 30;
-    SetInetAddress(*target, {127, 0, 0, 1});
+    SetInetAddress(*target, Ipv4Address(127, 0, 0, 1));
     SetInetPort(*target, kPort);
     unsigned int socket = 0;
     std::uint8_t reply[512];

@@ -330,7 +330,7 @@ TEST(TargetRecordTest, CreatedZeroWithBothFamilies) {
     }
     SetInetPort(*record, 5031);
     SetIpxSocket(*record, 0x4100);
-    SetInetAddress(*record, {192, 0, 2, 10});
+    SetInetAddress(*record, Ipv4Address(192, 0, 2, 10));
     SetIpxNode(*record, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
     EXPECT_EQ(bytes[14], 0x13);
     EXPECT_EQ(bytes[15], 0xA7);

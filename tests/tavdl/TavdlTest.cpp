@@ -69,7 +69,7 @@ class TavdlTest : public ::testing::Test {
         auto target = CreateTargetRecord();
         target->mode = ipx ? TAVDL_MODE_IPX : TAVDL_MODE_TCP_QUERY;
         target->waitSeconds = 2;
-        SetInetAddress(*target, {127, 0, 0, 1});
+        SetInetAddress(*target, Ipv4Address(127, 0, 0, 1));
         SetInetPort(*target, kVantrelPort);
         SetIpxNetwork(*target, {0x00, 0x00, 0x00, 0x01});
         SetIpxNode(*target, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
