@@ -12,7 +12,7 @@ namespace vexil {
 
 namespace {
 
-// The reader reads small pieces many times per block; the unlocked variant saves the stream
+// The reader reads small pieces many times per block; the unlocked variants save the stream
 // lock on every call (one thread owns each open download file).
 std::size_t ReadBytes(void* into, std::size_t count, std::FILE* file) {
 #if defined(__GLIBC__)
@@ -20,6 +20,23 @@ std::size_t ReadBytes(void* into, std::size_t count, std::FILE* file) {
 #else
     return std::fread(into, 1, count, file);
 #endif
+}
+
+// A record head, byte by byte from the stream's buffer: cheaper than a call to fread for three
+// bytes. Returns how many bytes it read.
+std::size_t ReadHead(std::uint8_t* head, std::FILE* file) {
+    for (std::size_t got = 0; got < record::kHeadSize; ++got) {
+#if defined(__GLIBC__)
+        const int c = getc_unlocked(file);
+#else
+        const int c = std::getc(file);
+#endif
+        if (c == EOF) {
+            return got;
+        }
+        head[got] = static_cast<std::uint8_t>(c);
+    }
+    return record::kHeadSize;
 }
 
 int Fail(std::FILE* file, MessageSink& sink, int message, int result) {
@@ -96,7 +113,7 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
     for (int records = 0; records < kRecordsPerBlock;) {
         std::uint8_t* at = buffer + position;
         std::uint8_t head[kHeadSize];
-        const std::size_t got = ReadBytes(head, kHeadSize, file);
+        const std::size_t got = ReadHead(head, file);
         if (got == 0) {
             return Fail(file, sink, msg::kReadFailed, -1);
         }

@@ -2,14 +2,6 @@
 
 namespace vexil::record {
 
-std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        sum += bytes[i];
-    }
-    return static_cast<std::uint8_t>(~sum & 0xFF);
-}
-
 void AppendHeaderRecord(std::vector<std::uint8_t>& out) {
     out.insert(out.end(), {kMark, kHeaderType, 0x00});
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace vexil::record {
@@ -39,7 +40,31 @@ inline bool IsIdentAddress(std::uint32_t address) {
 
 // The ones' complement of the low 8 bits of the bytes' sum: the checksum of a data record over
 // its count, address and data bytes (and of an S-record line over the same fields).
-std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count);
+inline std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
+    // The reader checks every record it reads, so the sum is inline and goes eight bytes at a
+    // time: the bytes of each word are added in 16-bit lanes (at most 510 a word), folded into
+    // the total before a lane can overflow. Only the low 8 bits count, whatever the byte order.
+    constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFu;
+    constexpr std::size_t kWordsPerFold = 128;
+    unsigned sum = 0;
+    std::size_t i = 0;
+    while (count - i >= 8) {
+        const std::size_t words = (count - i) / 8 < kWordsPerFold ? (count - i) / 8 : kWordsPerFold;
+        const std::size_t stop = i + 8 * words;
+        std::uint64_t lanes = 0;
+        for (; i < stop; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof word);
+            lanes += (word & kEvenBytes) + ((word >> 8) & kEvenBytes);
+        }
+        sum += static_cast<unsigned>((lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) +
+                                     ((lanes >> 32) & 0xFFFF) + (lanes >> 48));
+    }
+    for (; i < count; ++i) {
+        sum += bytes[i];
+    }
+    return static_cast<std::uint8_t>(~sum & 0xFF);
+}
 
 // Appends a header record (its head alone, count 0).
 void AppendHeaderRecord(std::vector<std::uint8_t>& out);

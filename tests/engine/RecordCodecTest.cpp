@@ -25,6 +25,21 @@ TEST(RecordCodecTest, WorkedExampleBothWays) {
     const std::uint8_t negative[3] = {'S', '2', 0x80};
     EXPECT_EQ(record::DecodeHead(negative).count, -128) << "the count is a signed byte";
 
+    // The sum goes a word at a time: every length and alignment gives the plain byte sum.
+    Bytes bytes(1100);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    }
+    for (std::size_t start : {0, 3}) {
+        unsigned sum = 0;
+        for (std::size_t count = 0; start + count <= bytes.size(); ++count) {
+            ASSERT_EQ(record::Checksum(bytes.data() + start, count), (~sum & 0xFF)) << count;
+            if (start + count < bytes.size()) {
+                sum += bytes[start + count];
+            }
+        }
+    }
+
     Bytes end;
     record::AppendEndRecord(end);
     EXPECT_EQ(end, (Bytes{'S', '8', 0x04, 0x00, 0x00, 0x00, 0xFB, 0x0A}));
