@@ -26,6 +26,9 @@ std::vector<Op> ScriptedTransport::Ops() const {
 int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, void* reply,
                               const void* data, unsigned long dataLength) {
     Call call{op, addr->mode, addr->waitSeconds, InetPort(*addr), IpxSocket(*addr), {}};
+    if (reply != nullptr && replySize > 0) {
+        call.replyByte0 = static_cast<const std::uint8_t*>(reply)[0];
+    }
     if (data != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         call.data.assign(bytes, bytes + dataLength);
@@ -114,7 +117,7 @@ int ScriptedTransport::DownloadFinish(TAVDL_ADDR* addr, void*, unsigned long dat
 }
 void ScriptedTransport::CloseSocket(unsigned int* socket) {
     ++closeCount;
-    calls.push_back({Op::CloseSocket, 0, 0, 0, 0, {}});
+    calls.push_back({Op::CloseSocket, 0, 0, 0, 0, {}, -1});
     *socket = 0;
 }
 

@@ -34,7 +34,8 @@ struct Call {
     int waitSeconds;
     std::uint16_t port;
     std::uint16_t ipxSocket;
-    Bytes data;  // what SendData and Finish carried
+    Bytes data;           // what SendData and Finish carried
+    int replyByte0 = -1;  // the reply buffer's first byte when the call was made
 };
 
 struct Reply {
