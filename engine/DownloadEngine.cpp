@@ -222,37 +222,35 @@ DownloadEngine::StepResult DownloadEngine::OpenSocket(Run& run) {
     return std::nullopt;
 }
 
+// How a retried step ends: it goes on, or the cancel ends it, or after its last failed attempt
+// it shows its message and ends with its result.
+DownloadEngine::StepResult DownloadEngine::EndOfAttempts(Attempts attempts, int message,
+                                                         DownloadResult failed) {
+    if (attempts == Attempts::kSucceeded) {
+        return std::nullopt;
+    }
+    if (attempts == Attempts::kCancelled) {
+        return result::kCancelled;
+    }
+    port_.ShowMessage(message, Icon::Error);
+    return failed;
+}
+
 DownloadEngine::StepResult DownloadEngine::Connect(Run& run) {
-    switch (Retry(run.policy.connection, run.reply, [&] {
+    const Attempts attempts = Retry(run.policy.connection, run.reply, [&] {
         return transport_.DownloadConnection(target, mainWindowHandle, kReplySize, run.reply,
                                              &downloadSocket);
-    })) {
-        case Attempts::kSucceeded:
-            return std::nullopt;
-        case Attempts::kCancelled:
-            return result::kCancelled;
-        case Attempts::kExhausted:
-            break;
-    }
-    port_.ShowMessage(msg::kConnectFailed, Icon::Error);
-    return result::kConnectionFailed;
+    });
+    return EndOfAttempts(attempts, msg::kConnectFailed, result::kConnectionFailed);
 }
 
 DownloadEngine::StepResult DownloadEngine::Erase(Run& run) {
     port_.SetStatusText(run.policy.statusErasing);
-    switch (Retry(run.policy.erase, run.reply, [&] {
+    const Attempts attempts = Retry(run.policy.erase, run.reply, [&] {
         return transport_.DownloadEraseFlash(target, mainWindowHandle, kReplySize, run.reply,
                                              &downloadSocket);
-    })) {
-        case Attempts::kSucceeded:
-            return std::nullopt;
-        case Attempts::kCancelled:
-            return result::kCancelled;
-        case Attempts::kExhausted:
-            break;
-    }
-    port_.ShowMessage(msg::kEraseError, Icon::Error);
-    return result::kEraseFailed;
+    });
+    return EndOfAttempts(attempts, msg::kEraseError, result::kEraseFailed);
 }
 
 DownloadEngine::StepResult DownloadEngine::Settle(Run& run) {

@@ -94,6 +94,7 @@ class DownloadEngine {
     enum class Attempts { kSucceeded, kExhausted, kCancelled };
     template <typename Call>
     Attempts Retry(const RetriedCall& step, std::uint8_t* reply, Call call);
+    StepResult EndOfAttempts(Attempts attempts, int message, DownloadResult failed);
     void Prepare(const CallSetup& setup);
     // Opens, sends and closes one image file; no value when it does not open (message 106).
     std::optional<int> SendFile(const char* name);
