@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "resources/ResourceIds.h"
+
 namespace vexil {
 
 // Message-box icons, with the values of the platform's flags.
@@ -18,30 +20,8 @@ class MessageSink {
     virtual void ShowMessage(int stringId, Icon icon) = 0;
 };
 
-// Control ids of the main dialog that the engine addresses.
-namespace control {
-inline constexpr int kCancel = 2;
-inline constexpr int kDownload = 3;
-inline constexpr int kOctet1 = 1003;
-inline constexpr int kNetworkAddress = 1004;
-inline constexpr int kMacAddress = 1005;
-inline constexpr int kOctet2 = 1007;
-inline constexpr int kOctet3 = 1008;
-inline constexpr int kOctet4 = 1009;
-inline constexpr int kProgress = 1010;
-inline constexpr int kNetworkLabel = 1011;
-inline constexpr int kMacLabel = 1012;
-inline constexpr int kIpLabel = 1013;
-inline constexpr int kIpxGroup = 1014;
-inline constexpr int kIpGroup = 1015;
-inline constexpr int kTcpCheck = 1016;
-inline constexpr int kIpxCheck = 1017;
-inline constexpr int kModelList = 1026;
-inline constexpr int kWebPage = 1030;
-inline constexpr int kModelLabel = 1040;
-inline constexpr int kBrowse = 1044;
-inline constexpr int kStatusLine = 1054;
-}  // namespace control
+// RunConfirmation's result when the user declined: the dialog's cancel button.
+inline constexpr int kConfirmationDeclined = control::kCancel;
 
 class DialogPort : public MessageSink {
   public:
@@ -55,7 +35,7 @@ class DialogPort : public MessageSink {
     virtual void SetProgressRange(int low, int high) = 0;
     virtual void AdvanceProgress(int delta) = 0;
     virtual void SetProgressPosition(int position) = 0;
-    // Runs the target confirmation modally; 2 means the user declined.
+    // Runs the target confirmation modally; kConfirmationDeclined when the user declined.
     virtual int RunConfirmation() = 0;
     // Dispatches the window events that are waiting. When none are waiting it blocks for at most
     // `maxWaitMs` for one to arrive, so that a caller looping on it does not spin. Commands other

@@ -1,33 +1,56 @@
 #include "engine/DownloadEngine.h"
 
-#include <sys/stat.h>
-
+#include <array>
 #include <cstring>
-#include <initializer_list>
+#include <filesystem>
 
+#include "engine/DevicePayloads.h"
 #include "engine/DownloadFile.h"
+#include "engine/ModelTable.h"
 #include "engine/TargetRecord.h"
+#include "engine/TransportPolicy.h"
 
 namespace vexil {
 
-namespace {
+using payload::kReplySize;
 
-constexpr std::size_t kReplySize = 512;
-constexpr std::uint8_t kNoAnswer = 0xFF;
-constexpr std::uint8_t kAck[3] = {0x70, 0x30, 0x03};  // "p0" and 0x03
+// What one download keeps from step to step.
+struct DownloadEngine::Run {
+    const TransportPolicy& policy;
+    const ModelTraits* model = nullptr;  // known from the file check on
+    std::uint8_t reply[kReplySize] = {};
+};
 
-bool IsTwoFileModel(int model) {
-    return model >= 2 && model <= 4;
+// The sequence as the user meets it, over both transports; the policy tables hold every
+// difference between the two.
+const DownloadEngine::Step DownloadEngine::kSteps[] = {
+    &DownloadEngine::Identify,     &DownloadEngine::QueryVersion,
+    &DownloadEngine::CheckModel,   &DownloadEngine::Confirm,
+    &DownloadEngine::Announce,     &DownloadEngine::SwitchMode,
+    &DownloadEngine::Wait,         &DownloadEngine::OpenSocket,
+    &DownloadEngine::Connect,      &DownloadEngine::Wait,
+    &DownloadEngine::Erase,        &DownloadEngine::Settle,
+    &DownloadEngine::SendMainFile, &DownloadEngine::SendCompanionFile,
+    &DownloadEngine::Finish,       &DownloadEngine::RestoreControls,
+};
+
+DownloadResult DownloadEngine::RunTcpDownload() {
+    return RunDownload(kTcpPolicy);
+}
+DownloadResult DownloadEngine::RunIpxDownload() {
+    return RunDownload(kIpxPolicy);
 }
 
-// The input controls that stay locked from the announcement to the end of the download.
-constexpr std::initializer_list<int> kLockedDuringDownload = {
-    control::kModelList,  control::kModelLabel,   control::kBrowse,  control::kWebPage,
-    control::kTcpCheck,   control::kIpxCheck,     control::kOctet1,  control::kOctet2,
-    control::kOctet3,     control::kOctet4,       control::kIpLabel, control::kNetworkAddress,
-    control::kMacAddress, control::kNetworkLabel, control::kMacLabel};
-
-}  // namespace
+DownloadResult DownloadEngine::RunDownload(const TransportPolicy& policy) {
+    Run run{policy};
+    mainWindowHandle = port_.WindowHandle();
+    for (const Step step : kSteps) {
+        if (const StepResult end = (this->*step)(run)) {
+            return *end;
+        }
+    }
+    return result::kSuccess;
+}
 
 std::string DownloadEngine::FormatVersionBytes(std::uint8_t first, std::uint8_t second,
                                                bool withDot) {
@@ -40,53 +63,80 @@ int DownloadEngine::IdentifyDownloadFile(int modelIndex) {
     return vexil::IdentifyDownloadFile(modelIndex, *target, fileModelCode, fileVersion, port_);
 }
 
-void DownloadEngine::EnableControls(std::initializer_list<int> ids, bool enabled) {
-    for (int id : ids) {
-        port_.EnableControl(id, enabled);
+void DownloadEngine::Prepare(const CallSetup& setup) {
+    target->waitSeconds = setup.waitSeconds;
+    if (setup.mode != CallSetup::kKeep) {
+        target->mode = setup.mode;
+    }
+    if (setup.port != 0) {
+        SetInetPort(*target, setup.port);
+    }
+    if (setup.ipxSocket != 0) {
+        SetIpxSocket(*target, setup.ipxSocket);
     }
 }
 
-int DownloadEngine::RunTcpDownload() {
-    return RunDownload(Kind::Tcp);
-}
-int DownloadEngine::RunIpxDownload() {
-    return RunDownload(Kind::Ipx);
+template <typename Call>
+DownloadEngine::Attempts DownloadEngine::Retry(const RetriedCall& step, std::uint8_t* reply,
+                                               Call call) {
+    for (int attempt = 0; attempt < step.attempts; ++attempt) {
+        if (Cancelled()) {
+            return Attempts::kCancelled;
+        }
+        Prepare(step.setup);
+        if (call() == 0) {
+            return Attempts::kSucceeded;
+        }
+        if (step.clearReplyAfterFailure) {
+            std::memset(reply, 0, kReplySize);
+        }
+    }
+    return Attempts::kExhausted;
 }
 
-int DownloadEngine::QueryVersion(Kind kind, int model, std::uint8_t* reply) {
-    const bool ipx = kind == Kind::Ipx;
-    // Over TCP/IP models 2 to 4 answer the Bramble query on its own port; everything else,
-    // and every model over IPX, answers the Vantrel query.
-    const bool bramble = !ipx && IsTwoFileModel(model);
-    const int attempts = ipx ? 5 : 3;
+// The download file of the model, before any traffic with the print server.
+DownloadEngine::StepResult DownloadEngine::Identify(Run& run) {
+    const int model = target->modelIndex;
+    if (IdentifyDownloadFile(model) != 0 || fileModelCode != ModelCode(*target)) {
+        port_.ShowMessage(msg::kFileMissing, Icon::Warning);
+        return result::kNotStarted;
+    }
+    run.model = FindModel(model);
+    return std::nullopt;
+}
+
+// A failed query only warns: the confirmation then shows no current version.
+DownloadEngine::StepResult DownloadEngine::QueryVersion(Run& run) {
+    const TransportPolicy& policy = run.policy;
+    const VersionQuery query = policy.queryByModel ? run.model->tcpQuery : VersionQuery::kVantrel;
+    RetriedCall step = policy.query;
+    if (policy.queryByModel) {
+        step.setup.port = QueryPort(query);
+        step.clearReplyAfterFailure = !QueryKeepsReply(query);
+    }
     deviceVersion.clear();
-    if (!ipx) {
-        target->waitSeconds = 2;
-        target->mode = TAVDL_MODE_TCP_QUERY;
-        SetInetPort(*target, bramble ? kBrambleQueryPort : kVantrelQueryPort);
-    }
     int lastResult = 0;
     bool noAnswer = false;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
+    for (int attempt = 0; attempt < step.attempts; ++attempt) {
         if (Cancelled()) {
             port_.ShowMessage(msg::kCancelledDuringQuery, Icon::None);
             return result::kNotStarted;
         }
-        if (ipx) {
-            target->waitSeconds = 5;
-        }
+        Prepare(step.setup);
         lastResult =
-            bramble ? transport_.BrambleGetVersion(target, mainWindowHandle, kReplySize, reply)
-                    : transport_.VantrelGetVersion(target, mainWindowHandle, kReplySize, reply);
-        if (reply[0] == kNoAnswer) {
+            query == VersionQuery::kBramble
+                ? transport_.BrambleGetVersion(target, mainWindowHandle, kReplySize, run.reply)
+                : transport_.VantrelGetVersion(target, mainWindowHandle, kReplySize, run.reply);
+        if (run.reply[0] == payload::kNoAnswer) {
             noAnswer = true;
             break;
         }
         if (lastResult == 0) {
-            const bool valid = bramble ? reply[7] != 1 : reply[0] == 7;
-            if (valid) {
-                deviceVersion = FormatVersionBytes(reply[8], reply[9], true);
-                deviceModelCode = FormatVersionBytes(reply[6], reply[7], false);
+            if (payload::IsValidVersionReply(query, run.reply)) {
+                const std::uint8_t* firmware = run.reply + payload::kFirmwareAt;
+                const std::uint8_t* code = run.reply + payload::kModelCodeAt;
+                deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);
+                deviceModelCode = FormatVersionBytes(code[0], code[1], false);
                 if (deviceModelCode.size() < 4) {
                     deviceModelCode = "0" + deviceModelCode;
                 }
@@ -94,274 +144,218 @@ int DownloadEngine::QueryVersion(Kind kind, int model, std::uint8_t* reply) {
             }
             port_.ShowMessage(msg::kVersionInvalid, Icon::Error);
         }
-        // Over TCP/IP the one-file models start each further attempt with a clean buffer; the
-        // two-file models and IPX keep the last reply.
-        if (!ipx && !IsTwoFileModel(model)) {
-            std::memset(reply, 0, kReplySize);
+        if (step.clearReplyAfterFailure) {
+            std::memset(run.reply, 0, kReplySize);
         }
     }
     if (lastResult != 0 || noAnswer) {
         port_.ShowMessage(msg::kVersionFailed, Icon::Error);
     }
-    return 0;
+    return std::nullopt;
 }
 
-int DownloadEngine::RunDownload(Kind kind) {
-    const bool ipx = kind == Kind::Ipx;
-    std::uint8_t reply[kReplySize] = {};
-    mainWindowHandle = port_.WindowHandle();
-    const int model = target->modelIndex;
-
-    // File check, before any traffic with the print server.
-    if (IdentifyDownloadFile(model) != 0 ||
-        fileModelCode != std::string(target->modelCode, strnlen(target->modelCode, 5))) {
-        port_.ShowMessage(msg::kFileMissing, Icon::Warning);
-        return result::kNotStarted;
-    }
-
-    if (const int stopped = QueryVersion(kind, model, reply); stopped != 0) {
-        return stopped;
-    }
-
-    // The first list entry is the LAN card option, which reports model code aa01.
-    if (port_.ModelListSelection() == 0 && deviceModelCode != "aa01" && reply[0] != 0) {
+// The model list's first entry is the LAN card option: a print server that answered with
+// another model code is not one.
+DownloadEngine::StepResult DownloadEngine::CheckModel(Run& run) {
+    if (port_.ModelListSelection() == 0 && deviceModelCode != FindModel(kLanCardModel)->modelCode &&
+        run.reply[0] != 0) {
         return result::kWrongModel;
     }
+    return std::nullopt;
+}
 
-    if (port_.RunConfirmation() == 2) {
+DownloadEngine::StepResult DownloadEngine::Confirm(Run&) {
+    if (port_.RunConfirmation() == kConfirmationDeclined) {
         return result::kNotStarted;
     }
+    return std::nullopt;
+}
 
+DownloadEngine::StepResult DownloadEngine::Announce(Run& run) {
     port_.ShowMessage(msg::kDownloadStarts, Icon::Information);
     port_.ShowMessage(msg::kDoNotSwitchOff, Icon::Warning);
-    port_.SetStatusText(msg::kStatusModeSwitch);
+    port_.SetStatusText(run.policy.statusModeSwitch);
     port_.ShowStatus(true);
-    EnableControls(kLockedDuringDownload, false);
-
-    // Download-mode switch.
-    bool switched = false;
-    for (int attempt = 0; attempt < (ipx ? 5 : 3); ++attempt) {
-        if (Cancelled()) {
-            return result::kCancelled;
-        }
-        if (ipx) {
-            target->mode = TAVDL_MODE_IPX;
-            SetIpxSocket(*target, kIpxDownloadSocket);
-        } else {
-            target->mode = TAVDL_MODE_TCP_QUERY;
-            SetInetPort(*target, kBrambleQueryPort);
-        }
-        target->waitSeconds = 5;
-        const int switchResult =
-            transport_.BrambleJampEprom(target, mainWindowHandle, kReplySize, reply);
-        if (reply[0] == kNoAnswer) {
-            return result::kNoAnswerToModeSwitch;
-        }
-        if (switchResult == 0) {
-            switched = true;
-            break;
-        }
-        std::memset(reply, 0, kReplySize);
+    for (const int id : kLockedDuringDownload) {
+        port_.EnableControl(id, false);
     }
-    // Some models go on without a confirmed switch; these two cannot.
-    if (!switched && (model == 6 || (!ipx && model == 5))) {
+    return std::nullopt;
+}
+
+DownloadEngine::StepResult DownloadEngine::SwitchMode(Run& run) {
+    bool noAnswer = false;
+    const Attempts attempts = Retry(run.policy.modeSwitch, run.reply, [&] {
+        const int switched =
+            transport_.BrambleJampEprom(target, mainWindowHandle, kReplySize, run.reply);
+        noAnswer = run.reply[0] == payload::kNoAnswer;
+        return noAnswer ? 0 : switched;  // no answer ends the attempts at once
+    });
+    if (attempts == Attempts::kCancelled) {
+        return result::kCancelled;
+    }
+    if (noAnswer) {
+        return result::kNoAnswerToModeSwitch;
+    }
+    // Most models go on without a confirmed switch; the table says which cannot.
+    if (attempts == Attempts::kExhausted && run.model->*run.policy.switchRequired) {
         return result::kModeSwitchFailed;
     }
+    return std::nullopt;
+}
 
+// The print server needs time after the switch and after the connection.
+DownloadEngine::StepResult DownloadEngine::Wait(Run&) {
     if (!Cancelled()) {
         PumpMessages(10);
     }
+    return std::nullopt;
+}
+
+// A socket that does not open only warns; the connection attempts follow as usual.
+DownloadEngine::StepResult DownloadEngine::OpenSocket(Run& run) {
     if (!Cancelled()) {
-        if (!ipx) {
-            target->mode = TAVDL_MODE_TCP_CONNECTION;
-            SetInetPort(*target, kDownloadPort);
-        }
-        target->waitSeconds = 10;
+        Prepare(run.policy.open);
         if (transport_.OpenSocket(target, &downloadSocket) == 0) {
-            port_.ShowMessage(msg::kSocketNotOpened, ipx ? Icon::Warning : Icon::Error);
+            port_.ShowMessage(msg::kSocketNotOpened, run.policy.socketNotOpenedIcon);
         }
     }
+    return std::nullopt;
+}
 
-    bool connected = false;
-    for (int attempt = 0; attempt < (ipx ? 6 : 5); ++attempt) {
-        if (Cancelled()) {
-            return result::kCancelled;
-        }
-        target->waitSeconds = ipx ? 10 : 2;
-        if (!ipx) {
-            target->mode = TAVDL_MODE_TCP_CONNECTION;
-        }
-        if (transport_.DownloadConnection(target, mainWindowHandle, kReplySize, reply,
-                                          &downloadSocket) == 0) {
-            connected = true;
-            break;
-        }
-        if (ipx) {
-            std::memset(reply, 0, kReplySize);
-        }
+// How a retried step ends: it goes on, or the cancel ends it, or after its last failed attempt
+// it shows its message and ends with its result.
+DownloadEngine::StepResult DownloadEngine::EndOfAttempts(Attempts attempts, int message,
+                                                         DownloadResult failed) {
+    if (attempts == Attempts::kSucceeded) {
+        return std::nullopt;
     }
-    if (!connected) {
-        port_.ShowMessage(msg::kConnectFailed, Icon::Error);
-        return result::kConnectionFailed;
+    if (attempts == Attempts::kCancelled) {
+        return result::kCancelled;
     }
+    port_.ShowMessage(message, Icon::Error);
+    return failed;
+}
 
-    if (!Cancelled()) {
-        PumpMessages(10);
-    }
+DownloadEngine::StepResult DownloadEngine::Connect(Run& run) {
+    const Attempts attempts = Retry(run.policy.connection, run.reply, [&] {
+        return transport_.DownloadConnection(target, mainWindowHandle, kReplySize, run.reply,
+                                             &downloadSocket);
+    });
+    return EndOfAttempts(attempts, msg::kConnectFailed, result::kConnectionFailed);
+}
 
-    port_.SetStatusText(msg::kStatusErasing);
-    bool erased = false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (Cancelled()) {
-            return result::kCancelled;
-        }
-        target->waitSeconds = ipx ? 40 : 60;
-        if (!ipx) {
-            target->mode = TAVDL_MODE_TCP_CONNECTION;
-        }
-        if (transport_.DownloadEraseFlash(target, mainWindowHandle, kReplySize, reply,
-                                          &downloadSocket) == 0) {
-            erased = true;
-            break;
-        }
-    }
-    if (!erased) {
-        port_.ShowMessage(msg::kEraseError, Icon::Error);
-        return result::kEraseFailed;
-    }
+DownloadEngine::StepResult DownloadEngine::Erase(Run& run) {
+    port_.SetStatusText(run.policy.statusErasing);
+    const Attempts attempts = Retry(run.policy.erase, run.reply, [&] {
+        return transport_.DownloadEraseFlash(target, mainWindowHandle, kReplySize, run.reply,
+                                             &downloadSocket);
+    });
+    return EndOfAttempts(attempts, msg::kEraseError, result::kEraseFailed);
+}
 
+DownloadEngine::StepResult DownloadEngine::Settle(Run& run) {
     PumpMessages(5);
-    std::memset(reply, 0, kReplySize);
+    std::memset(run.reply, 0, kReplySize);
     if (Cancelled()) {
         return result::kCancelled;
     }
-    port_.SetStatusText(msg::kStatusDownloading);
+    port_.SetStatusText(run.policy.statusDownloading);
     ipxSequence.high = 0;
     ipxSequence.low = 3;
+    return std::nullopt;
+}
 
-    // Main file. Model 5 has no main file over IPX. A main file that does not open ends the
-    // download here: the flash has just been erased, and going on to the finish step would
-    // report an empty flash as a successful download.
-    const ModelEntry* entry = FindModel(model);
-    std::uint32_t size = 0;
-    std::FILE* mainFile =
-        Cancelled() ? nullptr : OpenImage(ipx && model == 5 ? "" : entry->mainFile, size);
+// A main file that does not open ends the download here, as an unreadable one does: the flash
+// has just been erased, and going on to the finish step would report an empty flash as a
+// successful download.
+DownloadEngine::StepResult DownloadEngine::SendMainFile(Run& run) {
     if (Cancelled()) {
-        if (mainFile != nullptr) {
-            std::fclose(mainFile);
-        }
         return result::kCancelled;
     }
-    const int mainResult = mainFile == nullptr ? -1 : SendAndClose(mainFile, size);
-    if (mainResult != 0) {
-        port_.ShowStatus(false);
-        return mainResult == -1 ? result::kConnectionFailed : mainResult;
+    const bool hasFile = run.policy.sendsTcpOnlyModels || !run.model->tcpOnly;
+    const std::optional<int> sent = SendFile(hasFile ? run.model->mainFile : "");
+    if (sent == 0) {
+        return std::nullopt;
     }
-
-    if (IsTwoFileModel(model) && !Cancelled()) {
-        // A companion file that does not open, or whose transfer fails, leaves the image
-        // incomplete: the download ends before the finish step.
-        std::FILE* companion = OpenImage(entry->companionFile, size);
-        if (companion == nullptr || Cancelled() || SendAndClose(companion, size) != 0) {
-            if (companion != nullptr && Cancelled()) {
-                std::fclose(companion);
-            }
-            return result::kFinishFailed;
-        }
+    port_.ShowStatus(false);
+    if (!sent || *sent == kTransferReadFailed) {
+        return result::kConnectionFailed;
     }
+    return static_cast<DownloadResult>(*sent);
+}
 
-    if (Finish(kind, reply) != 0) {
+// A companion file that does not open, or whose transfer fails or is cancelled, leaves the
+// image incomplete: the download ends before the finish step.
+DownloadEngine::StepResult DownloadEngine::SendCompanionFile(Run& run) {
+    if (!run.model->TwoFiles() || Cancelled()) {
+        return std::nullopt;
+    }
+    if (SendFile(run.model->companionFile) != 0) {
         return result::kFinishFailed;
     }
-
-    if (ipx) {
-        transport_.CloseSocket(&downloadSocket);
-        EnableControls(
-            {control::kNetworkAddress, control::kMacAddress, control::kModelList,
-             control::kModelLabel, control::kBrowse, control::kIpxCheck, control::kNetworkLabel,
-             control::kMacLabel, control::kTcpCheck, control::kWebPage},
-            true);
-        port_.ShowStatus(false);
-    } else if (model == 5) {
-        // A model that loads over TCP/IP only gets its TCP/IP controls back at once.
-        transport_.CloseSocket(&downloadSocket);
-        EnableControls({control::kOctet1, control::kOctet2, control::kOctet3, control::kOctet4,
-                        control::kModelList, control::kModelLabel, control::kBrowse},
-                       true);
-        EnableControls({control::kIpxCheck, control::kNetworkLabel, control::kMacLabel}, false);
-        EnableControls({control::kTcpCheck, control::kIpLabel, control::kWebPage}, true);
-        port_.ShowStatus(false);
-    } else {
-        port_.ShowStatus(false);
-        transport_.CloseSocket(&downloadSocket);
-    }
-    return result::kSuccess;
+    return std::nullopt;
 }
 
-// Opens an image file for binary reading and takes its size; shows message 106 when it does
-// not open.
-std::FILE* DownloadEngine::OpenImage(const char* name, std::uint32_t& size) {
-    std::FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) {
-        port_.ShowMessage(msg::kCannotOpenFile, Icon::Error);
-        return nullptr;
-    }
-    struct stat info {};
-    size = fstat(fileno(file), &info) == 0 ? static_cast<std::uint32_t>(info.st_size) : 0;
-    return file;
-}
-
-int DownloadEngine::SendAndClose(std::FILE* file, std::uint32_t size) {
-    const int sent = SendImageFile(file, size);
-    if (sent != -1) {
-        std::fclose(file);  // after -1 the reader has closed it already
-    }
-    return sent;
-}
-
-int DownloadEngine::Finish(Kind kind, std::uint8_t* reply) {
+DownloadEngine::StepResult DownloadEngine::Finish(Run& run) {
     if (Cancelled()) {
         // The attempts are skipped; the reply buffer, cleared before the transfer, then holds
         // no acknowledgement and the download ends as not finished.
         return result::kFinishFailed;
     }
+    const TransportPolicy& policy = run.policy;
+    std::array<std::uint8_t, payload::kIpxFinishRequest.size()> request{};
+    std::memcpy(request.data(), policy.finishRequest.data(), policy.finishRequest.size());
+    auto begins = [&run](std::span<const std::uint8_t> expected) {
+        return std::memcmp(run.reply, expected.data(), expected.size()) == 0;
+    };
     int lastResult = 0;
-    if (kind == Kind::Tcp) {
-        std::uint8_t request[2] = {0x71, 0x03};
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            target->waitSeconds = 2;
-            lastResult = transport_.DownloadFinish(target, mainWindowHandle, sizeof request,
-                                                   request, kReplySize, reply, &downloadSocket);
-            if (lastResult == 0 && std::memcmp(reply, kAck, 3) == 0) {
-                break;
-            }
+    for (int attempt = 0; attempt < policy.finishAttempts; ++attempt) {
+        Prepare(policy.finish);
+        if (policy.finishSequenced) {
+            NextIpxSequence(request.data());
         }
-        if (lastResult != 0 || std::memcmp(reply, kAck, 3) != 0 || reply[3] != 0) {
-            return result::kFinishFailed;
-        }
-        return 0;
-    }
-    std::uint8_t request[11] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x71, 0x0A, 0x00};
-    for (int attempt = 0; attempt < 6; ++attempt) {
-        target->waitSeconds = 10;
-        NextIpxSequence(request);
-        lastResult = transport_.DownloadFinish(target, mainWindowHandle, sizeof request, request,
-                                               kReplySize, reply, &downloadSocket);
-        if (lastResult == 0 && reply[0] == 0x01 && reply[1] == 0x00) {
+        lastResult =
+            transport_.DownloadFinish(target, mainWindowHandle, policy.finishRequest.size(),
+                                      request.data(), kReplySize, run.reply, &downloadSocket);
+        if (lastResult == 0 && begins(policy.finishAttemptAck)) {
             break;
         }
     }
-    if (lastResult != 0 || reply[0] != 0x01 || reply[1] != 0x00) {
+    if (lastResult != 0 || !begins(policy.finishAck)) {
         return result::kFinishFailed;
     }
-    return 0;
+    return std::nullopt;
+}
+
+DownloadEngine::StepResult DownloadEngine::RestoreControls(Run& run) {
+    transport_.CloseSocket(&downloadSocket);
+    for (const ControlChange& change : run.policy.restoreOnSuccess[run.model->tcpOnly ? 1 : 0]) {
+        port_.EnableControl(change.id, change.enabled);
+    }
+    port_.ShowStatus(false);
+    return result::kSuccess;
+}
+
+std::optional<int> DownloadEngine::SendFile(const char* name) {
+    std::FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) {
+        port_.ShowMessage(msg::kCannotOpenFile, Icon::Error);
+        return std::nullopt;
+    }
+    std::error_code error;
+    const auto size = std::filesystem::file_size(name, error);
+    const int sent = SendImageFile(file, error ? 0 : static_cast<std::uint32_t>(size));
+    if (sent != kTransferReadFailed) {
+        std::fclose(file);  // after a read failure the reader has closed it already
+    }
+    return sent;
 }
 
 int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
     std::uint8_t block[kBlockBufferSize] = {};
     std::uint8_t send[kBlockBufferSize] = {};
     std::uint8_t reply[kReplySize] = {};
-    const bool ipx = target->mode == TAVDL_MODE_IPX;
+    const TransportPolicy& policy = PolicyForMode(target->mode);
     target->waitSeconds = 30;
     port_.SetProgressRange(0, kProgressMax);
 
@@ -377,8 +371,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
         std::memset(reply, 0, sizeof reply);
         if (retries == 0) {
             // A block is read once, however often it has to be sent.
-            readResult = ReadRecordBlock(file, block, length, port_,
-                                         ipx ? kIpxBlockLimit : kBlockBufferSize);
+            readResult = ReadRecordBlock(file, block, length, port_, policy.blockLimit);
             lastBlock = readResult == 1;
             const std::uint32_t step =
                 totalSize == 0 ? 0 : length * static_cast<std::uint32_t>(kProgressMax) / totalSize;
@@ -388,20 +381,17 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
         }
         if (readResult < 0 || readResult > 1) {
             port_.ShowMessage(msg::kFileUnreadable, Icon::Error);
-            return -1;
+            return kTransferReadFailed;
         }
         if (retries == 0) {
-            if (ipx) {
-                const std::uint8_t prefix[kIpxPrefixSize] = {0x01, 0x00, 0x00, 0x00,
-                                                             0x00, 0x00, 0x00, 0x00};
-                std::memcpy(send, prefix, sizeof prefix);
+            sendLength = 0;
+            if (policy.prefixedBlocks) {
+                std::memcpy(send, payload::kIpxPrefix.data(), payload::kIpxPrefixSize);
                 NextIpxSequence(send);
-                std::memcpy(send + kIpxPrefixSize, block, length);
-                sendLength = length + static_cast<std::uint32_t>(kIpxPrefixSize);
-            } else {
-                std::memcpy(send, block, length);
-                sendLength = length;
+                sendLength = payload::kIpxPrefixSize;
             }
+            std::memcpy(send + sendLength, block, length);
+            sendLength += length;
         }
         const int sent = transport_.DownloadSendData(target, mainWindowHandle, sendLength, send,
                                                      kReplySize, reply, &downloadSocket);
@@ -414,9 +404,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
             }
             continue;
         }
-        const bool acknowledged = ipx ? (std::memcmp(reply + 8, kAck, 3) == 0 || reply[1] == 0)
-                                      : std::memcmp(reply, kAck, 3) == 0;
-        if (!acknowledged) {
+        if (!payload::IsBlockAck(reply, policy.prefixedBlocks)) {
             if (++retries == 5) {
                 return result::kBlockNotAcknowledged;
             }
@@ -436,8 +424,8 @@ void DownloadEngine::NextIpxSequence(std::uint8_t* message) {
         ipxSequence.high = static_cast<std::uint8_t>(ipxSequence.high + 1);
     }
     ipxSequence.low = static_cast<std::uint8_t>(ipxSequence.low + 1);
-    message[4] = ipxSequence.high;
-    message[5] = ipxSequence.low;
+    payload::PutIpxSequence(message,
+                            static_cast<std::uint16_t>(ipxSequence.high << 8 | ipxSequence.low));
 }
 
 void DownloadEngine::PumpMessages(int seconds) {

@@ -7,66 +7,39 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "engine/DialogPort.h"
+#include "engine/DownloadResult.h"
 #include "engine/Transport.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
 
-// Results of a download sequence; the download command turns each into its messages.
-namespace result {
-inline constexpr int kSuccess = 0;
-inline constexpr int kBlockRefused = -2;
-inline constexpr int kBlockNotAcknowledged = -3;
-inline constexpr int kCancelled = -5;
-inline constexpr int kNotStarted = -6;
-inline constexpr int kNoAnswerToModeSwitch = -9;
-inline constexpr int kModeSwitchFailed = -10;
-inline constexpr int kEraseFailed = -11;
-inline constexpr int kFinishFailed = -12;
-inline constexpr int kConnectionFailed = -13;
-inline constexpr int kWrongModel = -14;
-}  // namespace result
-
-// String numbers the sequences show or put in the status line.
-namespace msg {
-inline constexpr int kCannotOpenFile = 106;
-inline constexpr int kVersionFailed = 112;
-inline constexpr int kVersionInvalid = 113;
-inline constexpr int kConnectFailed = 115;
-inline constexpr int kEraseError = 116;
-inline constexpr int kDownloadStarts = 121;
-inline constexpr int kDoNotSwitchOff = 122;
-inline constexpr int kFileMissing = 57604;
-inline constexpr int kFileUnreadable = 57612;
-inline constexpr int kSocketNotOpened = 57616;
-inline constexpr int kCancelledDuringQuery = 57624;
-inline constexpr int kStatusModeSwitch = 57626;
-inline constexpr int kStatusErasing = 57627;
-inline constexpr int kStatusDownloading = 57628;
-}  // namespace msg
-
 inline constexpr int kProgressMax = 0x7FFF;
-inline constexpr std::uint16_t kIpxDownloadSocket = 0x4100;
-inline constexpr std::uint16_t kVantrelQueryPort = 5031;
-inline constexpr std::uint16_t kBrambleQueryPort = 5021;
-inline constexpr std::uint16_t kDownloadPort = 5001;
+// SendImageFile's result when the record reader failed (it has shown its message and closed the
+// file); its other results are those of DownloadResult.
+inline constexpr int kTransferReadFailed = -1;
 // How long one pass of the pump waits for window events when none are waiting.
 inline constexpr int kPumpWaitMs = 5;
+
+struct CallSetup;
+struct RetriedCall;
+struct TransportPolicy;
 
 class DownloadEngine {
   public:
     DownloadEngine(Transport& transport, DialogPort& port) : transport_(transport), port_(port) {}
 
-    int RunTcpDownload();
-    int RunIpxDownload();
+    DownloadResult RunTcpDownload();
+    DownloadResult RunIpxDownload();
 
     // Identifies the chosen model's download file in the working directory (see DownloadFile.h).
     int IdentifyDownloadFile(int modelIndex);
-    // Sends one open image file block by block: 0, -1 (reader failed; it closed the file), -2,
-    // -3 or -5. The caller closes the file on every result but -1.
+    // Sends one open image file block by block: 0, kTransferReadFailed (the reader closed the
+    // file), kBlockRefused, kBlockNotAcknowledged or kCancelled. The caller closes the file on
+    // every result but kTransferReadFailed.
     int SendImageFile(std::FILE* file, std::uint32_t totalSize);
     // Advances the IPX sequence number and writes it, high byte first, into bytes 4 and 5.
     void NextIpxSequence(std::uint8_t* message);
@@ -94,13 +67,37 @@ class DownloadEngine {
     } ipxSequence;
 
   private:
-    enum class Kind { Tcp, Ipx };
-    int RunDownload(Kind kind);
-    int QueryVersion(Kind kind, int model, std::uint8_t* reply);
-    std::FILE* OpenImage(const char* name, std::uint32_t& size);
-    int SendAndClose(std::FILE* file, std::uint32_t size);
-    int Finish(Kind kind, std::uint8_t* reply);
-    void EnableControls(std::initializer_list<int> ids, bool enabled);
+    // A step of the sequence lets it go on (no value) or ends it with its result.
+    using StepResult = std::optional<DownloadResult>;
+    struct Run;
+    using Step = StepResult (DownloadEngine::*)(Run&);
+    static const Step kSteps[];
+
+    DownloadResult RunDownload(const TransportPolicy& policy);
+    // The steps, in the order the sequence takes them.
+    StepResult Identify(Run& run);
+    StepResult QueryVersion(Run& run);
+    StepResult CheckModel(Run& run);
+    StepResult Confirm(Run& run);
+    StepResult Announce(Run& run);
+    StepResult SwitchMode(Run& run);
+    StepResult Wait(Run& run);
+    StepResult OpenSocket(Run& run);
+    StepResult Connect(Run& run);
+    StepResult Erase(Run& run);
+    StepResult Settle(Run& run);
+    StepResult SendMainFile(Run& run);
+    StepResult SendCompanionFile(Run& run);
+    StepResult Finish(Run& run);
+    StepResult RestoreControls(Run& run);
+
+    enum class Attempts { kSucceeded, kExhausted, kCancelled };
+    template <typename Call>
+    Attempts Retry(const RetriedCall& step, std::uint8_t* reply, Call call);
+    StepResult EndOfAttempts(Attempts attempts, int message, DownloadResult failed);
+    void Prepare(const CallSetup& setup);
+    // Opens, sends and closes one image file; no value when it does not open (message 106).
+    std::optional<int> SendFile(const char* name);
     bool Cancelled() const { return cancelRequested != 0; }
 
     Transport& transport_;

@@ -1,29 +1,18 @@
 #include "engine/DownloadFile.h"
 
-#include <sys/stat.h>
-
-#include <array>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+
+#include "engine/HexText.h"
+#include "engine/RecordCodec.h"
 
 namespace vexil {
 
 namespace {
 
-constexpr std::array<ModelEntry, 6> kModels{{
-    {"RS.BIN", "1601", nullptr},
-    {"PS1B.BIN", "5101", "PS2B.BIN"},
-    {"PS1B.BIN", "5100", "PS2B.BIN"},
-    {"PS1B.BIN", "0601", "PS2B.BIN"},
-    {"RS.BIN", "2101", nullptr},
-    {"RS.BIN", "aa01", nullptr},
-}};
-
-constexpr std::uint32_t kIdentAddressLow = 0x008800;
-constexpr std::uint32_t kIdentAddressHigh = 0x010000;
-constexpr std::uint8_t kLineFeed = 0x0A;
-
-// The reader reads small pieces many times per block; the unlocked variant saves the stream
+// The reader reads small pieces many times per block; the unlocked variants save the stream
 // lock on every call (one thread owns each open download file).
 std::size_t ReadBytes(void* into, std::size_t count, std::FILE* file) {
 #if defined(__GLIBC__)
@@ -33,117 +22,134 @@ std::size_t ReadBytes(void* into, std::size_t count, std::FILE* file) {
 #endif
 }
 
+// A record head, byte by byte from the stream's buffer: cheaper than a call to fread for three
+// bytes. Returns how many bytes it read.
+std::size_t ReadHead(std::uint8_t* head, std::FILE* file) {
+    for (std::size_t got = 0; got < record::kHeadSize; ++got) {
+#if defined(__GLIBC__)
+        const int c = getc_unlocked(file);
+#else
+        const int c = std::getc(file);
+#endif
+        if (c == EOF) {
+            return got;
+        }
+        head[got] = static_cast<std::uint8_t>(c);
+    }
+    return record::kHeadSize;
+}
+
 int Fail(std::FILE* file, MessageSink& sink, int message, int result) {
     std::fclose(file);
     sink.ShowMessage(message, Icon::Error);
     return result;
 }
 
-std::string TwoHexDigits(std::uint8_t value) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    return {kDigits[value >> 4], kDigits[value & 0x0F]};
-}
-
-std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        sum += bytes[i];
+// The file's last modification as hh.mm in local time on the 24-hour clock, or empty.
+std::string LocalHourAndMinute(const std::string& path) {
+    std::error_code error;
+    const auto modified = std::filesystem::last_write_time(path, error);
+    if (error) {
+        return {};
     }
-    return static_cast<std::uint8_t>(~sum & 0xFF);
+    const std::time_t when = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(
+        std::chrono::time_point_cast<std::chrono::file_clock::duration>(modified)));
+    // One thread reads the time at once; the standard conversion is enough here.
+    const std::tm* local = std::localtime(&when);
+    if (local == nullptr) {
+        return {};
+    }
+    char hhmm[16];
+    std::snprintf(hhmm, sizeof hhmm, "%02d.%02d", local->tm_hour, local->tm_min);
+    return hhmm;
 }
 
 }  // namespace
 
-const ModelEntry* FindModel(int modelIndex) {
-    if (modelIndex < 1 || modelIndex > static_cast<int>(kModels.size())) {
-        return nullptr;
-    }
-    return &kModels[static_cast<std::size_t>(modelIndex - 1)];
-}
-
 int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
-    std::uint8_t head[3];
+    std::uint8_t head[record::kHeadSize];
     std::uint8_t body[128];
     for (;;) {
-        if (ReadBytes(head, 3, file) < 3) {
+        if (ReadBytes(head, record::kHeadSize, file) < record::kHeadSize) {
             return 0;
         }
-        if (head[1] == '0') {
+        const record::Head decoded = record::DecodeHead(head);
+        if (decoded.type == record::kHeaderType) {
             continue;
         }
-        if (head[1] != '2') {
+        if (decoded.type != record::kDataType) {
             return 0;
         }
-        const int count = static_cast<std::int8_t>(head[2]);
-        if (count + 1 < 4) {
+        // The count's bytes and the line feed; too few to hold an address is no record to scan.
+        const int count = decoded.count;
+        if (count + 1 < static_cast<int>(record::kAddressSize) + 1) {
             return 0;
         }
         const auto want = static_cast<std::size_t>(count + 1);
         if (ReadBytes(body, want, file) < want) {
             return 0;
         }
-        const std::uint32_t address =
-            (std::uint32_t{body[0]} << 16) | (std::uint32_t{body[1]} << 8) | body[2];
-        if (address != kIdentAddressLow && address != kIdentAddressHigh) {
+        if (!record::IsIdentAddress(record::DecodeAddress(body))) {
             continue;
         }
         // Data bytes lie between the address and the checksum; a record too short to hold a
         // model code and a version is no identification record.
-        const int dataLength = count - 4;
+        const int dataLength = count - static_cast<int>(record::kAddressSize) - 1;
         if (dataLength < 4) {
             return 0;
         }
         const auto taken = static_cast<std::size_t>(dataLength < 8 ? dataLength : 8);
         std::memset(out, 0, 8);
-        std::memcpy(out, body + 3, taken);
+        std::memcpy(out, body + record::kAddressSize, taken);
         return 1;
     }
 }
 
 int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length, MessageSink& sink,
                     std::size_t capacity) {
+    using record::kHeadSize;
     length = 0;
     std::size_t position = 0;
     for (int records = 0; records < kRecordsPerBlock;) {
-        std::uint8_t head[3];
-        const std::size_t got = ReadBytes(head, 3, file);
+        std::uint8_t* at = buffer + position;
+        std::uint8_t head[kHeadSize];
+        const std::size_t got = ReadHead(head, file);
         if (got == 0) {
             return Fail(file, sink, msg::kReadFailed, -1);
         }
-        if (got < 3) {
+        if (got < kHeadSize) {
             return Fail(file, sink, msg::kFormatError, -4);
         }
-        const std::uint8_t type = head[1];
-        if (type == '0' || type == '8') {
-            if (position + 3 > capacity) {
+        const record::Head decoded = record::DecodeHead(head);
+        if (decoded.type == record::kHeaderType || decoded.type == record::kEndType) {
+            if (position + kHeadSize > capacity) {
                 return Fail(file, sink, msg::kFormatError, -4);
             }
-            std::memcpy(buffer + position, head, 3);
-            length += 3;
-            if (type == '8') {
+            std::memcpy(at, head, kHeadSize);
+            length += kHeadSize;
+            if (decoded.type == record::kEndType) {
                 return 1;
             }
-            position += 3;
-        } else if (type == '2') {
-            const int count = static_cast<std::int8_t>(head[2]);
+            position += kHeadSize;
+        } else if (decoded.type == record::kDataType) {
             // The body and its line feed are read straight into the buffer, so the whole record
             // has to fit before anything is read.
+            const int count = decoded.count;
             const auto want = static_cast<std::size_t>(count) + 1;
-            if (count < 0 || position + 3 + want > capacity) {
+            if (count < 0 || position + kHeadSize + want > capacity) {
                 return Fail(file, sink, msg::kFormatError, -4);
             }
-            std::uint8_t* record = buffer + position;
-            std::memcpy(record, head, 3);
-            const std::size_t n = ReadBytes(record + 3, want, file);
+            std::memcpy(at, head, kHeadSize);
+            const std::size_t n = ReadBytes(at + kHeadSize, want, file);
             if (n == 0) {
                 return Fail(file, sink, msg::kReadFailed, -1);
             }
             length += static_cast<std::uint32_t>(n + 2);
             // Count, address and data bytes, then the checksum right after them.
-            if (record[n + 1] != Checksum(record + 2, n - 1)) {
+            if (at[n + 1] != record::Checksum(at + 2, n - 1)) {
                 return Fail(file, sink, msg::kChecksumError, -2);
             }
-            if (record[n + 2] != kLineFeed) {
+            if (at[n + 2] != record::kLineFeed) {
                 return Fail(file, sink, msg::kDataLengthError, -3);
             }
             position += n + 2;  // the next head overwrites the line feed
@@ -157,7 +163,7 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
 
 int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileModelCode,
                          std::string& fileVersion, MessageSink& sink) {
-    const ModelEntry* model = FindModel(modelIndex);
+    const ModelTraits* model = FindModel(modelIndex);
     if (model == nullptr) {
         return -7;
     }
@@ -169,7 +175,7 @@ int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileMo
 int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                           const std::string& companionPath, TAVDL_ADDR& target,
                           std::string& fileModelCode, std::string& fileVersion, MessageSink& sink) {
-    const ModelEntry* model = FindModel(modelIndex);
+    const ModelTraits* model = FindModel(modelIndex);
     if (model == nullptr) {
         return -7;
     }
@@ -195,66 +201,17 @@ int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
     fileVersion = TwoHexDigits(ident[2]) + "." + TwoHexDigits(ident[3]);
     std::fclose(file);
 
-    if (model->companionFile == nullptr) {
+    if (!model->TwoFiles()) {
         return 0;
     }
     std::FILE* companion = std::fopen(companionPath.c_str(), "rb");
     if (companion == nullptr) {
         return -1;
     }
-    // The companion file carries the main file's version in its modification time: hh.mm in
-    // local time on the 24-hour clock.
-    struct stat info {};
-    const bool haveTime = fstat(fileno(companion), &info) == 0;
     std::fclose(companion);
-    if (!haveTime) {
-        return -7;
-    }
-    std::tm local{};
-    const std::time_t modified = info.st_mtime;
-    if (localtime_r(&modified, &local) == nullptr) {
-        return -7;
-    }
-    char hhmm[16];
-    std::snprintf(hhmm, sizeof hhmm, "%02d.%02d", local.tm_hour, local.tm_min);
-    return fileVersion == hhmm ? 0 : -7;
-}
-
-int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockRecord>& records,
-               bool& endSeen) {
-    records.clear();
-    endSeen = false;
-    std::size_t position = 0;
-    while (position < length) {
-        if (endSeen || length - position < 3) {
-            return -4;
-        }
-        const std::uint8_t* head = block + position;
-        BlockRecord record;
-        record.type = static_cast<char>(head[1]);
-        if (record.type == '0' || record.type == '8') {
-            endSeen = record.type == '8';
-            position += 3;
-        } else if (record.type == '2') {
-            const int count = static_cast<std::int8_t>(head[2]);
-            if (count < 4 || length - position - 3 < static_cast<std::size_t>(count)) {
-                return -4;
-            }
-            const auto n = static_cast<std::size_t>(count);
-            if (head[2 + n] != Checksum(head + 2, n)) {
-                return -2;
-            }
-            record.address =
-                (std::uint32_t{head[3]} << 16) | (std::uint32_t{head[4]} << 8) | head[5];
-            record.data = head + 6;
-            record.dataLength = n - 4;
-            position += 3 + n;
-        } else {
-            return -4;
-        }
-        records.push_back(record);
-    }
-    return 0;
+    // The companion file carries the main file's version in its modification time.
+    const std::string hhmm = LocalHourAndMinute(companionPath);
+    return !hhmm.empty() && fileVersion == hhmm ? 0 : -7;
 }
 
 }  // namespace vexil

@@ -1,41 +1,23 @@
-// The download file: binary S-record-like records (header "0", data "2", end "8"), the model
-// table, identification of a model's files, and the block reader that feeds the transfer.
+// Reading download files: identification of a model's files, and the block reader that feeds the
+// transfer. The record format itself is RecordCodec.h's.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
+#include "engine/DevicePayloads.h"
 #include "engine/DialogPort.h"
+#include "engine/ModelTable.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
 
 inline constexpr std::size_t kBlockBufferSize = 512;
-// Over IPX the transfer puts an 8-byte prefix in front of the block in its own 512-byte buffer.
-inline constexpr std::size_t kIpxPrefixSize = 8;
-inline constexpr std::size_t kIpxBlockLimit = kBlockBufferSize - kIpxPrefixSize;
+// Over IPX the transfer puts its prefix in front of the block in its own 512-byte buffer.
+inline constexpr std::size_t kIpxBlockLimit = kBlockBufferSize - payload::kIpxPrefixSize;
 inline constexpr int kRecordsPerBlock = 6;
-
-// String numbers of the reader's messages.
-namespace msg {
-inline constexpr int kReadFailed = 102;
-inline constexpr int kChecksumError = 103;
-inline constexpr int kDataLengthError = 104;
-inline constexpr int kFormatError = 105;
-inline constexpr int kNoIdentRecord = 117;
-}  // namespace msg
-
-struct ModelEntry {
-    const char* mainFile;
-    const char* modelCode;
-    const char* companionFile;  // nullptr: the model is sent as one file
-};
-
-// The row of model 1 to 6, or nullptr for any other index.
-const ModelEntry* FindModel(int modelIndex);
 
 // Scans from the current position for the first data record at 0x008800 or 0x010000 and copies
 // its first eight data bytes into `out` (bytes the record does not hold are zero). Returns 1 when
@@ -61,19 +43,5 @@ int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileMo
 int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                           const std::string& companionPath, TAVDL_ADDR& target,
                           std::string& fileModelCode, std::string& fileVersion, MessageSink& sink);
-
-// One record of a block as ReadRecordBlock leaves it (records end to end, no line feeds).
-struct BlockRecord {
-    char type = 0;                       // '0', '2' or '8'
-    std::uint32_t address = 0;           // data records only
-    const std::uint8_t* data = nullptr;  // data records only
-    std::size_t dataLength = 0;
-};
-
-// Splits a block into its records and checks each data record's count and checksum. Returns 0
-// when the block is sound (`records` then holds them; `endSeen` tells whether it closes with an
-// end record), -2 for a checksum mismatch, -4 for anything else malformed.
-int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockRecord>& records,
-               bool& endSeen);
 
 }  // namespace vexil

@@ -1,5 +1,6 @@
 #include "engine/TargetRecord.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vexil {
@@ -68,8 +69,12 @@ void SetInetPort(TAVDL_ADDR& record, std::uint16_t port) {
 std::uint16_t InetPort(const TAVDL_ADDR& record) {
     return GetBigEndian16(record, kInetPortOffset);
 }
-void SetInetAddress(TAVDL_ADDR& record, const std::array<std::uint8_t, 4>& octets) {
-    PutBytes(record, kInetAddressOffset, octets);
+void SetInetAddress(TAVDL_ADDR& record, std::uint32_t address) {
+    PutBytes(record, kInetAddressOffset,
+             std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(address),
+                                         static_cast<std::uint8_t>(address >> 8),
+                                         static_cast<std::uint8_t>(address >> 16),
+                                         static_cast<std::uint8_t>(address >> 24)});
 }
 std::array<std::uint8_t, 4> InetAddress(const TAVDL_ADDR& record) {
     return GetBytes<4>(record, kInetAddressOffset);
@@ -92,6 +97,11 @@ void SetIpxNode(TAVDL_ADDR& record, const std::array<std::uint8_t, 6>& node) {
 }
 std::array<std::uint8_t, 6> IpxNode(const TAVDL_ADDR& record) {
     return GetBytes<6>(record, kIpxNodeOffset);
+}
+
+std::string ModelCode(const TAVDL_ADDR& record) {
+    const char* code = record.modelCode;
+    return std::string(code, std::find(code, code + sizeof record.modelCode, '\0'));
 }
 
 }  // namespace vexil

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "tavdl/tavdl.h"
 
@@ -54,9 +55,19 @@ TargetRecordPtr CreateTargetRecord();
 // Port of inetAddr, written and read in network byte order.
 void SetInetPort(TAVDL_ADDR& record, std::uint16_t port);
 std::uint16_t InetPort(const TAVDL_ADDR& record);
-// IPv4 address as four bytes, first octet first.
-void SetInetAddress(TAVDL_ADDR& record, const std::array<std::uint8_t, 4>& octets);
+// An IPv4 address as the main dialog reads it: one 32-bit value whose lowest byte is the first
+// octet, so that the value stored unchanged on the little-endian platform lies in network
+// byte order.
+constexpr std::uint32_t Ipv4Address(std::uint8_t first, std::uint8_t second, std::uint8_t third,
+                                    std::uint8_t fourth) {
+    return first | (std::uint32_t{second} << 8) | (std::uint32_t{third} << 16) |
+           (std::uint32_t{fourth} << 24);
+}
+// Writes such a value into inetAddr, first octet first; InetAddress reads the four octets back.
+void SetInetAddress(TAVDL_ADDR& record, std::uint32_t address);
 std::array<std::uint8_t, 4> InetAddress(const TAVDL_ADDR& record);
+// The expected model code, up to its NUL (all five bytes when there is none).
+std::string ModelCode(const TAVDL_ADDR& record);
 
 // IPX socket number, written and read in network byte order.
 void SetIpxSocket(TAVDL_ADDR& record, std::uint16_t socket);

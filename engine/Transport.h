@@ -1,5 +1,5 @@
 // The nine transport operations as an interface, so that the download sequences run against the
-// real library in the program and against a scripted fake in tests.
+// real library in the program (tavdl/TavdlTransport.h) and against a scripted fake in tests.
 #pragma once
 
 #include "tavdl/tavdl.h"
@@ -26,27 +26,6 @@ class Transport {
     virtual int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
                                unsigned long replySize, void* reply, unsigned int* socket) = 0;
     virtual void CloseSocket(unsigned int* socket) = 0;
-};
-
-// The implementation that calls the tavdl library's C functions (link vexil_tavdl_transport).
-class TavdlTransport final : public Transport {
-  public:
-    int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                          void* reply) override;
-    int BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                          void* reply) override;
-    int BrambleJampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                         void* reply) override;
-    int OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) override;
-    int DownloadConnection(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
-                           unsigned int* socket) override;
-    int DownloadEraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
-                           unsigned int* socket) override;
-    int DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                         unsigned long replySize, void* reply, unsigned int* socket) override;
-    int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                       unsigned long replySize, void* reply, unsigned int* socket) override;
-    void CloseSocket(unsigned int* socket) override;
 };
 
 }  // namespace vexil

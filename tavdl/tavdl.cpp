@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tavdl/TavdlWire.h"
+#include "tavdl/UniqueFd.h"
 #include "tavdl/tavdl.h"
 
 namespace {
@@ -39,37 +40,14 @@ constexpr wire::IpxAddress kClientIpx = {
 
 struct Session {
     bool ipx = false;
-    int fd = -1;  // TCP connection or UDP tunnel socket; -1 while not connected
+    tavdl::UniqueFd fd;  // TCP connection or UDP tunnel socket; none while not connected
     bool closed = false;
-    std::vector<std::uint8_t> received;  // TCP bytes not yet parsed into messages
+    wire::StreamReader received;  // TCP bytes not yet taken as messages
 };
 
 std::map<unsigned int, std::shared_ptr<Session>> g_sessions;
 unsigned int g_nextHandle = 1;
 std::uint32_t g_nextExchange = 1;
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
 
 std::shared_ptr<Session> Find(const unsigned int* handle) {
     if (handle == nullptr) {
@@ -80,11 +58,8 @@ std::shared_ptr<Session> Find(const unsigned int* handle) {
 }
 
 void CloseFd(Session& session) {
-    if (session.fd >= 0) {
-        ::close(session.fd);
-        session.fd = -1;
-    }
-    session.received.clear();
+    session.fd.Reset();
+    session.received.Clear();
 }
 
 int Seconds(const TAVDL_ADDR* addr) {
@@ -167,16 +142,13 @@ wire::IpxAddress IpxTarget(const TAVDL_ADDR* addr) {
     return to;
 }
 
-int OpenUdp(const sockaddr_in& to) {
-    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.Get() < 0) {
-        return -1;
-    }
+tavdl::UniqueFd OpenUdp(const sockaddr_in& to) {
+    tavdl::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     // Connected, so the kernel passes on datagrams from this peer only.
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        return -1;
+    if (fd.Valid() && ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        fd.Reset();
     }
-    return fd.Release();
+    return fd;
 }
 
 struct Request {
@@ -200,21 +172,15 @@ int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request, int
         return -1;
     }
     const std::uint32_t id = g_nextExchange++;
-    std::uint8_t out[wire::kIpxHeaderSize + wire::kMaxMessage];
-    const std::size_t offset = ipx ? wire::kIpxHeaderSize : 0;
-    wire::PutHeader(out + offset, request.type, id, 0);
-    if (request.length > 0) {
-        std::memcpy(out + offset + wire::kHeaderSize, request.data, request.length);
-    }
-    const std::size_t total = offset + wire::kHeaderSize + request.length;
-    if (ipx) {
-        wire::PutIpxHeader(out, static_cast<std::uint16_t>(total), *ipx, kClientIpx);
-    }
+    const wire::Framing framing = ipx ? wire::Framing::kIpx : wire::Framing::kDatagram;
+    std::uint8_t out[wire::kMaxFrame];
+    const std::size_t total = wire::EncodeFrame(
+        framing, {request.type, id, 0, request.data, request.length}, out, ipx, &kClientIpx);
     if (::send(fd, out, total, MSG_NOSIGNAL) != static_cast<ssize_t>(total)) {
         return -1;
     }
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    std::uint8_t in[wire::kIpxHeaderSize + wire::kMaxMessage + 1];
+    std::uint8_t in[wire::kMaxFrame + 1];
     for (;;) {
         const int ready = Wait(fd, POLLIN, deadline, window, session);
         if (ready <= 0) {
@@ -227,28 +193,23 @@ int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request, int
             }
             return -1;
         }
-        std::size_t size = static_cast<std::size_t>(got);
-        const std::uint8_t* message = in;
-        if (ipx) {
-            wire::IpxAddress to{};
-            wire::IpxAddress from{};
-            // Only packets from the print server we asked, to our own socket, count.
-            if (!wire::GetIpxHeader(in, size, to, from) ||
-                std::memcmp(from.network, ipx->network, 4) != 0 ||
-                std::memcmp(from.node, ipx->node, 6) != 0 || to.socket != kClientIpx.socket) {
-                continue;
-            }
-            message += wire::kIpxHeaderSize;
-            size -= wire::kIpxHeaderSize;
-        }
-        if (size < wire::kHeaderSize || size > wire::kMaxMessage) {
+        wire::Message message;
+        wire::IpxAddress to{};
+        wire::IpxAddress from{};
+        if (!wire::DecodeDatagram(framing, in, static_cast<std::size_t>(got), message, &to,
+                                  &from)) {
             continue;  // not one of our messages
         }
-        if (wire::GetId(message) != id || message[0] != (request.type | wire::kReplyBit)) {
+        // Over IPX only packets from the print server we asked, to our own socket, count.
+        if (ipx && (std::memcmp(from.network, ipx->network, 4) != 0 ||
+                    std::memcmp(from.node, ipx->node, 6) != 0 || to.socket != kClientIpx.socket)) {
+            continue;
+        }
+        if (message.id != id || message.type != (request.type | wire::kReplyBit)) {
             continue;  // a late reply to an earlier exchange, or another peer's
         }
-        CopyReply(message + wire::kHeaderSize, size - wire::kHeaderSize, replySize, reply);
-        return message[5] == 0 ? 0 : 1;
+        CopyReply(message.data, message.length, replySize, reply);
+        return message.status == 0 ? 0 : 1;
     }
 }
 
@@ -261,11 +222,11 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
     if (addr != nullptr) {
         const bool ipx = addr->mode == TAVDL_MODE_IPX;
         sockaddr_in to = InetTarget(addr);
-        Fd fd;
+        tavdl::UniqueFd fd;
         if (!ipx || TunnelEndpoint(to)) {
-            fd.Reset(OpenUdp(to));
+            fd = OpenUdp(to);
         }
-        if (fd.Get() >= 0) {
+        if (fd.Valid()) {
             const wire::IpxAddress target = IpxTarget(addr);
             result = UdpExchange(fd.Get(), ipx ? &target : nullptr, {type, nullptr, 0},
                                  Seconds(addr), window, nullptr, replySize, reply);
@@ -281,7 +242,7 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
 bool SendAll(Session& session, const std::uint8_t* data, std::size_t length,
              Clock::time_point deadline, void* window) {
     while (length > 0) {
-        const ssize_t sent = ::send(session.fd, data, length, MSG_NOSIGNAL);
+        const ssize_t sent = ::send(session.fd.Get(), data, length, MSG_NOSIGNAL);
         if (sent > 0) {
             data += sent;
             length -= static_cast<std::size_t>(sent);
@@ -290,7 +251,7 @@ bool SendAll(Session& session, const std::uint8_t* data, std::size_t length,
         if (sent < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
-        if (Wait(session.fd, POLLOUT, deadline, window, &session) <= 0) {
+        if (Wait(session.fd.Get(), POLLOUT, deadline, window, &session) <= 0) {
             return false;
         }
     }
@@ -299,56 +260,42 @@ bool SendAll(Session& session, const std::uint8_t* data, std::size_t length,
 
 int TcpExchange(Session& session, const Request& request, int seconds, void* window,
                 unsigned long replySize, void* reply) {
-    if (session.fd < 0 || request.length > wire::kMaxData) {
+    if (!session.fd.Valid() || request.length > wire::kMaxData) {
         return -1;
     }
     const std::uint32_t id = g_nextExchange++;
-    std::uint8_t out[wire::kLengthPrefix + wire::kMaxMessage];
-    const std::size_t messageLength = wire::kHeaderSize + request.length;
-    out[0] = static_cast<std::uint8_t>(messageLength >> 8);
-    out[1] = static_cast<std::uint8_t>(messageLength);
-    wire::PutHeader(out + wire::kLengthPrefix, request.type, id, 0);
-    if (request.length > 0) {
-        std::memcpy(out + wire::kLengthPrefix + wire::kHeaderSize, request.data, request.length);
-    }
+    std::uint8_t out[wire::kMaxFrame];
+    const std::size_t total = wire::EncodeFrame(
+        wire::Framing::kStream, {request.type, id, 0, request.data, request.length}, out);
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
     auto broken = [&session] {
         CloseFd(session);
         return -1;
     };
-    if (!SendAll(session, out, wire::kLengthPrefix + messageLength, deadline, window)) {
+    if (!SendAll(session, out, total, deadline, window)) {
         return session.closed ? -1 : broken();
     }
     for (;;) {
         // Take every whole message already received; stale replies are dropped.
-        while (session.received.size() >= wire::kLengthPrefix) {
-            const std::size_t length =
-                (std::size_t{session.received[0]} << 8) | session.received[1];
-            if (length < wire::kHeaderSize || length > wire::kMaxMessage) {
+        wire::Message message;
+        for (;;) {
+            const auto next = session.received.Next(message);
+            if (next == wire::StreamReader::Result::kGarbled) {
                 return broken();  // garbled framing: the stream cannot be trusted any more
             }
-            if (session.received.size() < wire::kLengthPrefix + length) {
+            if (next == wire::StreamReader::Result::kNeedMore) {
                 break;
             }
-            const std::uint8_t* message = session.received.data() + wire::kLengthPrefix;
-            const bool ours = wire::GetId(message) == id;
-            if (ours && message[0] != (request.type | wire::kReplyBit)) {
+            if (message.id != id) {
+                continue;
+            }
+            if (message.type != (request.type | wire::kReplyBit)) {
                 return broken();
             }
-            int status = -1;
-            if (ours) {
-                CopyReply(message + wire::kHeaderSize, length - wire::kHeaderSize, replySize,
-                          reply);
-                status = message[5] == 0 ? 0 : 1;
-            }
-            session.received.erase(
-                session.received.begin(),
-                session.received.begin() + static_cast<long>(wire::kLengthPrefix + length));
-            if (ours) {
-                return status;
-            }
+            CopyReply(message.data, message.length, replySize, reply);
+            return message.status == 0 ? 0 : 1;
         }
-        const int ready = Wait(session.fd, POLLIN, deadline, window, &session);
+        const int ready = Wait(session.fd.Get(), POLLIN, deadline, window, &session);
         if (ready < 0) {
             return session.closed ? -1 : broken();
         }
@@ -356,7 +303,7 @@ int TcpExchange(Session& session, const Request& request, int seconds, void* win
             return -1;  // no answer in time; a late one is recognised by its id and dropped
         }
         std::uint8_t chunk[4096];
-        const ssize_t got = ::recv(session.fd, chunk, sizeof chunk, 0);
+        const ssize_t got = ::recv(session.fd.Get(), chunk, sizeof chunk, 0);
         if (got == 0) {
             return broken();  // the print server closed the connection
         }
@@ -366,7 +313,7 @@ int TcpExchange(Session& session, const Request& request, int seconds, void* win
             }
             return broken();
         }
-        session.received.insert(session.received.end(), chunk, chunk + got);
+        session.received.Append(chunk, static_cast<std::size_t>(got));
     }
 }
 
@@ -380,8 +327,8 @@ int SessionExchange(std::uint8_t type, TAVDL_ADDR* addr, void* window, const voi
     const Request request{type, static_cast<const std::uint8_t*>(data), dataLength};
     if (session->ipx) {
         const wire::IpxAddress target = IpxTarget(addr);
-        return UdpExchange(session->fd, &target, request, Seconds(addr), window, session.get(),
-                           replySize, reply);
+        return UdpExchange(session->fd.Get(), &target, request, Seconds(addr), window,
+                           session.get(), replySize, reply);
     }
     return TcpExchange(*session, request, Seconds(addr), window, replySize, reply);
 }
@@ -389,8 +336,8 @@ int SessionExchange(std::uint8_t type, TAVDL_ADDR* addr, void* window, const voi
 // Opens the TCP connection of a session that has none.
 bool Connect(Session& session, const TAVDL_ADDR* addr, void* window) {
     const sockaddr_in to = InetTarget(addr);
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.Get() < 0) {
+    tavdl::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) {
         return false;
     }
     const int one = 1;
@@ -409,8 +356,8 @@ bool Connect(Session& session, const TAVDL_ADDR* addr, void* window) {
             return false;
         }
     }
-    session.fd = fd.Release();
-    session.received.clear();
+    session.fd = std::move(fd);
+    session.received.Clear();
     return true;
 }
 
@@ -439,7 +386,10 @@ int TavDL_OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) {
     session->ipx = addr->mode == TAVDL_MODE_IPX;
     if (session->ipx) {
         sockaddr_in tunnel{};
-        if (!TunnelEndpoint(tunnel) || (session->fd = OpenUdp(tunnel)) < 0) {
+        if (TunnelEndpoint(tunnel)) {
+            session->fd = OpenUdp(tunnel);
+        }
+        if (!session->fd.Valid()) {
             return 0;
         }
     }
@@ -459,7 +409,7 @@ int TavDL_Download_Connection(TAVDL_ADDR* addr, void* window, unsigned long repl
     if (addr == nullptr || !session) {
         return -1;
     }
-    if (!session->ipx && session->fd < 0 && !Connect(*session, addr, window)) {
+    if (!session->ipx && !session->fd.Valid() && !Connect(*session, addr, window)) {
         return -1;
     }
     const int result =

@@ -15,7 +15,6 @@ struct IdentInfo {
 };
 std::optional<IdentInfo> ParseIdent(const std::string& text);
 
-inline constexpr std::uint32_t kIdentAddress = 0x008800;
 // Six records of this many data bytes (7 bytes of overhead each, plus the last line feed) still
 // fit the 504 bytes that an IPX block may take.
 inline constexpr std::size_t kMaxRecordBytes = 76;

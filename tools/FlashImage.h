@@ -1,5 +1,5 @@
 // A sparse image of a 24-bit (or wider) address space: what a download file writes, what the
-// simulated print server keeps in its flash, what S-record text describes.
+// simulated print server keeps in its flash, what S-record text describes (SRecordText.h).
 #pragma once
 
 #include <bitset>
@@ -31,10 +31,6 @@ class FlashImage {
 
     // Raw binary from the lowest written address to the highest, gaps filled with 0xFF.
     bool SaveBinary(const std::string& path, std::string& error) const;
-    // Motorola S-record text: an S0 header, S2 data records (S3 when addresses need 32 bits),
-    // and the matching terminator.
-    bool SaveSRecords(const std::string& path, std::string& error,
-                      std::size_t bytesPerRecord = 32) const;
 
   private:
     static constexpr std::uint32_t kPageSize = 4096;
@@ -44,9 +40,5 @@ class FlashImage {
     };
     std::map<std::uint32_t, std::unique_ptr<Page>> pages_;
 };
-
-// Reads Motorola S-record text (S0 to S9; S1, S2 and S3 carry data) into `image`. Returns false
-// with a message naming the line on the first malformed record.
-bool LoadSRecords(const std::string& text, FlashImage& image, std::string& error);
 
 }  // namespace vexil

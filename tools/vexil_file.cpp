@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "engine/DownloadFile.h"
+#include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
 #include "resources/StringTable.h"
 #include "tools/DownloadFileWriter.h"
 #include "tools/FlashImage.h"
+#include "tools/SRecordText.h"
 
 namespace {
 
@@ -205,7 +207,10 @@ int Info(const Options& options) {
     } else {
         return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(errno));
     }
-    const std::string companion = (std::filesystem::path(path).parent_path() / "PS2B.BIN").string();
+    // A two-file model's companion file is looked for beside FILE.
+    const char* companionName = FindModel(static_cast<int>(model))->companionFile;
+    const std::string companion =
+        (std::filesystem::path(path).parent_path() / (companionName ? companionName : "")).string();
     auto target = CreateTargetRecord();
     std::string fileModelCode;
     std::string fileVersion;
@@ -217,7 +222,7 @@ int Info(const Options& options) {
                                       " failed (result " + std::to_string(identified) + ")");
     }
     if (fileModelCode != target->modelCode) {
-        sink.ShowMessage(57604, Icon::Warning);
+        sink.ShowMessage(msg::kFileMissing, Icon::Warning);
         return Fail(kExitBadFile, "model code " + fileModelCode + " is not model " +
                                       std::to_string(model) + "'s " + target->modelCode);
     }
@@ -228,16 +233,16 @@ int Info(const Options& options) {
     }
     std::size_t blocks = 0, dataRecords = 0, otherRecords = 0, dataBytes = 0;
     std::uint32_t lowest = 0xFFFFFFFF, highest = 0;
-    std::vector<BlockRecord> records;
+    std::vector<record::BlockRecord> records;
     const int result = ReadAllBlocks(
         file, options.ipx, sink, [&](int, const std::uint8_t* block, std::uint32_t length) {
             bool end = false;
-            if (ParseBlock(block, length, records, end) != 0) {
+            if (record::ParseBlock(block, length, records, end) != 0) {
                 return false;
             }
             ++blocks;
-            for (const BlockRecord& record : records) {
-                if (record.type != '2') {
+            for (const record::BlockRecord& record : records) {
+                if (record.type != record::kDataType) {
                     ++otherRecords;
                     continue;
                 }
@@ -313,15 +318,15 @@ int Extract(const Options& options) {
     }
     StderrSink sink;
     FlashImage image;
-    std::vector<BlockRecord> records;
+    std::vector<record::BlockRecord> records;
     const int result =
         ReadAllBlocks(file, false, sink, [&](int, const std::uint8_t* block, std::uint32_t length) {
             bool end = false;
-            if (ParseBlock(block, length, records, end) != 0) {
+            if (record::ParseBlock(block, length, records, end) != 0) {
                 return false;
             }
-            for (const BlockRecord& record : records) {
-                if (record.type == '2') {
+            for (const record::BlockRecord& record : records) {
+                if (record.type == record::kDataType) {
                     image.Write(record.address, record.data, record.dataLength);
                 }
             }
@@ -332,9 +337,16 @@ int Extract(const Options& options) {
                     "the file is not sound (reader result " + std::to_string(result) + ")");
     }
     std::string error;
-    const bool saved =
-        extension == ".bin" ? image.SaveBinary(output, error) : image.SaveSRecords(output, error);
-    return saved ? 0 : Fail(kExitBadFile, error);
+    if (extension == ".bin") {
+        return image.SaveBinary(output, error) ? 0 : Fail(kExitBadFile, error);
+    }
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        return Fail(kExitBadFile, "cannot write " + output + ": " + std::strerror(errno));
+    }
+    out << FormatSRecords(image);
+    out.close();
+    return out ? 0 : Fail(kExitBadFile, "writing " + output + " failed");
 }
 
 }  // namespace

@@ -298,10 +298,7 @@ void MainDialog::OnDownload() {
             RestoreFocus(focusBefore, false);
             return;
         }
-        SetInetAddress(
-            *target_,
-            {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
-             static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 24)});
+        SetInetAddress(*target_, address);
         downloadRunning_ = true;
         result = runTcpDownload();
     } else {

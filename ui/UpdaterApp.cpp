@@ -5,7 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
-#include "engine/Transport.h"
+#include "tavdl/TavdlTransport.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 

@@ -8,6 +8,7 @@
 
 #include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
+#include "tavdl/TavdlTransport.h"
 #include "tests/support/Quiet.h"
 
 namespace vexil::bench {
@@ -18,7 +19,7 @@ class HeadlessDownload {
         engine.target = target_.get();
         target_->mode = TAVDL_MODE_TCP_CONNECTION;
         target_->waitSeconds = 10;
-        SetInetAddress(*target_, {127, 0, 0, 1});
+        SetInetAddress(*target_, Ipv4Address(127, 0, 0, 1));
         SetInetPort(*target_, static_cast<std::uint16_t>(downloadPort));
         std::uint8_t reply[512];
         ready_ = transport_.OpenSocket(target_.get(), &engine.downloadSocket) != 0 &&

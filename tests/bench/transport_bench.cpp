@@ -18,12 +18,15 @@
 #include <fstream>
 #include <memory>
 
+#include "engine/DevicePayloads.h"
 #include "engine/DownloadEngine.h"
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
+#include "tavdl/TavdlWire.h"
 #include "tavdl/tavdl.h"
 #include "tests/bench/BenchSupport.h"
 #include "tests/bench/HeadlessDownload.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -33,10 +36,10 @@ namespace {
 using namespace vexil;
 using test::Bytes;
 
+namespace wire = tavdl::wire;
+
 constexpr int kPort = 27001;
 constexpr int kPingPongPort = 27002;
-constexpr std::size_t kHeader = 2 + 6;  // length prefix and message header, as on the wire
-constexpr std::size_t kAckData = 3;
 
 // The 1 MiB image as a download file.
 const std::string& ImagePath() {
@@ -91,11 +94,15 @@ void PingPong(benchmark::State& state) {
     if (child == 0) {
         const int fd = ::accept(listener, nullptr, nullptr);
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::uint8_t frame[2048];
-        std::uint8_t ack[kHeader + kAckData] = {0, 9, 0x92, 0, 0, 0, 1, 0, 0x70, 0x30, 0x03};
-        while (ReadAll(fd, frame, 2)) {
-            const std::size_t length = (std::size_t{frame[0]} << 8) | frame[1];
-            if (!ReadAll(fd, frame + 2, length) || !WriteAll(fd, ack, sizeof ack)) {
+        std::uint8_t frame[wire::kMaxFrame];
+        std::uint8_t ack[wire::kMaxFrame];
+        const std::size_t ackSize = wire::EncodeFrame(
+            wire::Framing::kStream,
+            {wire::kData | wire::kReplyBit, 1, 0, payload::kAck.data(), payload::kAck.size()}, ack);
+        while (ReadAll(fd, frame, wire::kLengthPrefix)) {
+            const std::size_t length = wire::StreamLength(frame);
+            if (length > wire::kMaxMessage || !ReadAll(fd, frame + wire::kLengthPrefix, length) ||
+                !WriteAll(fd, ack, ackSize)) {
                 break;
             }
         }
@@ -110,16 +117,13 @@ void PingPong(benchmark::State& state) {
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
     const auto& blocks = Blocks();
-    std::uint8_t frame[2048];
-    std::uint8_t reply[kHeader + kAckData];
+    std::uint8_t frame[wire::kMaxFrame];
+    std::uint8_t reply[wire::kLengthPrefix + wire::kHeaderSize + payload::kAck.size()];
     for (auto _ : state) {
         for (const Bytes& block : blocks) {
-            const std::size_t length = 6 + block.size();
-            frame[0] = static_cast<std::uint8_t>(length >> 8);
-            frame[1] = static_cast<std::uint8_t>(length);
-            std::memset(frame + 2, 0, 6);
-            std::memcpy(frame + kHeader, block.data(), block.size());
-            if (!WriteAll(fd, frame, kHeader + block.size()) || !ReadAll(fd, reply, sizeof reply)) {
+            const std::size_t size = wire::EncodeFrame(
+                wire::Framing::kStream, {wire::kData, 0, 0, block.data(), block.size()}, frame);
+            if (!WriteAll(fd, frame, size) || !ReadAll(fd, reply, sizeof reply)) {
                 state.SkipWithError("ping-pong peer failed");
                 break;
             }
@@ -136,7 +140,7 @@ void Library(benchmark::State& state) {
     auto target = CreateTargetRecord();
     target->mode = TAVDL_MODE_TCP_CONNECTION;
     target->waitSeconds = 30;
-    SetInetAddress(*target, {127, 0, 0, 1});
+    SetInetAddress(*target, Ipv4Address(127, 0, 0, 1));
     SetInetPort(*target, kPort);
     unsigned int socket = 0;
     std::uint8_t reply[512];
@@ -153,7 +157,7 @@ void Library(benchmark::State& state) {
             std::memcpy(send, block.data(), block.size());
             if (TavDL_Download_SendData(target.get(), nullptr, block.size(), send, 512, reply,
                                         &socket) != 0 ||
-                reply[2] != 0x03) {
+                !payload::IsBlockAck(reply, false)) {
                 state.SkipWithError("a block was not acknowledged");
                 break;
             }

@@ -11,8 +11,10 @@
 #include <random>
 #include <set>
 
-#include "engine/DownloadFile.h"
+#include "engine/RecordCodec.h"
 #include "resources/StringTable.h"
+#include "tavdl/TavdlTransport.h"
+#include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/ui/UiFixture.h"
@@ -29,13 +31,13 @@ Bytes ReadFile(const std::string& path) {
 // The image that downloading these files must leave in the flash.
 Bytes ExpectedFlash(const std::vector<std::string>& files) {
     FlashImage image;
-    std::vector<BlockRecord> records;
+    std::vector<record::BlockRecord> records;
     for (const std::string& path : files) {
         for (const Bytes& block : FileBlocks(path)) {
             bool end = false;
-            EXPECT_EQ(ParseBlock(block.data(), block.size(), records, end), 0);
-            for (const BlockRecord& record : records) {
-                if (record.type == '2') {
+            EXPECT_EQ(record::ParseBlock(block.data(), block.size(), records, end), 0);
+            for (const record::BlockRecord& record : records) {
+                if (record.type == record::kDataType) {
                     image.Write(record.address, record.data, record.dataLength);
                 }
             }
@@ -109,6 +111,29 @@ class EndToEndTest : public UiTest {
         QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
     }
 
+    // Model 3: PS1B.BIN (5100, version hh.mm, 7 blocks) and PS2B.BIN (7 blocks), whose time is
+    // that version.
+    void TwoFileModel() {
+        std::vector<Bytes> main = {DataRecord(0x008800, {0x51, 0x00, 0x01, 0x10, 0, 0, 0, 0})};
+        std::vector<Bytes> companion;
+        for (int i = 0; i < 40; ++i) {
+            main.push_back(DataRecord(0x20000 + 32 * i, 32, static_cast<std::uint8_t>(i)));
+            companion.push_back(DataRecord(0x30000 + 16 * i, 16, static_cast<std::uint8_t>(~i)));
+        }
+        main.push_back(EndRecord());
+        companion.push_back(EndRecord());
+        dir_.File("PS1B.BIN", Join(main));
+        ASSERT_TRUE(SetLocalModificationTime(dir_.File("PS2B.BIN", Join(companion)), 1, 10));
+    }
+    // A click on a transport box picks model 6 again, so switch first, then set the model.
+    void ChooseTwoFileModel(bool ipx) {
+        dialog_->ApplyTransport(ipx ? 2 : 0);
+        dialog_->target()->modelIndex = 3;
+    }
+    // The simulator's code as model 3: over IPX every model answers the Vantrel query, which the
+    // first list entry checks against aa01.
+    static std::string TwoFileModelCode(bool ipx) { return ipx ? "aa01" : "5100"; }
+
     TavdlTransport library_;
     ScratchDir dir_;
     std::unique_ptr<WorkingDir> cwd_;
@@ -138,24 +163,12 @@ TEST_F(EndToEndTest, SampleImageOverBothTransports) {
 }
 
 TEST_F(EndToEndTest, TwoFileModelSendsBothFiles) {
-    // Model 3: PS1B.BIN (5100, version hh.mm) and PS2B.BIN, whose time is that version.
-    std::vector<Bytes> main = {DataRecord(0x008800, {0x51, 0x00, 0x01, 0x10, 0, 0, 0, 0})};
-    std::vector<Bytes> companion;
-    for (int i = 0; i < 40; ++i) {
-        main.push_back(DataRecord(0x20000 + 32 * i, 32, static_cast<std::uint8_t>(i)));
-        companion.push_back(DataRecord(0x30000 + 16 * i, 16, static_cast<std::uint8_t>(~i)));
-    }
-    main.push_back(EndRecord());
-    companion.push_back(EndRecord());
-    dir_.File("PS1B.BIN", Join(main));
-    ASSERT_TRUE(SetLocalModificationTime(dir_.File("PS2B.BIN", Join(companion)), 1, 10));
+    TwoFileModel();
     dialog_->target()->modelIndex = 3;
     for (bool ipx : {false, true}) {
         SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
-        auto sim = StartSim({"--once", "--model-code", ipx ? "aa01" : "5100"});
-        // A click on a transport box picks model 6 again, so switch first, then set the model.
-        dialog_->ApplyTransport(ipx ? 2 : 0);
-        dialog_->target()->modelIndex = 3;
+        auto sim = StartSim({"--once", "--model-code", TwoFileModelCode(ipx)});
+        ChooseTwoFileModel(ipx);
         Download(ipx);
         EXPECT_EQ(result_, 0) << sim->Log();
         EXPECT_EQ(sim->WaitForExit(5000), 0);
@@ -263,21 +276,39 @@ TEST_F(EndToEndTest, FaultMatrix) {
 }
 
 // Cancel pressed while the flash is erased, and while a block waits for its answer: the
-// download ends with -5 and message 111, the socket is closed and the window ends.
+// download ends with -5 and message 111 (-12 and message 57615 in the companion file, whose
+// transfer must close it exactly once), the socket is closed and the window ends.
 TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
         std::function<bool()> when;
+        bool twoFiles;
+        int result;
+        int message;
     };
     const std::vector<Case> cases = {
         {"erase",
          {"--erase-seconds", "20"},
-         [this] { return Status()->text().toStdString() == std::string(LoadString(57627)); }},
+         [this] { return Status()->text().toStdString() == std::string(LoadString(57627)); },
+         false,
+         -5,
+         111},
         {"transfer",
          {"--late-block", "10", "--late-ms", "20000"},
-         [this] { return Progress()->value() > 0; }},
+         [this] { return Progress()->value() > 0; },
+         false,
+         -5,
+         111},
+        // Block 9 is the companion's second; the bar is full once the main file is sent.
+        {"companion transfer",
+         {"--late-block", "9", "--late-ms", "20000"},
+         [this] { return Progress()->value() == 0x7FFF; },
+         true,
+         -12,
+         57615},
     };
+    TwoFileModel();
     for (const Case& c : cases) {
         for (bool ipx : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (ipx ? " over IPX" : " over TCP/IP"));
@@ -285,7 +316,12 @@ TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
             PickModel();
             dialog_->runTcpDownload = [this] { return result_ = dialog_->engine.RunTcpDownload(); };
             dialog_->runIpxDownload = [this] { return result_ = dialog_->engine.RunIpxDownload(); };
-            auto sim = StartSim(c.args);
+            std::vector<std::string> args = c.args;
+            if (c.twoFiles) {
+                ChooseTwoFileModel(ipx);
+                args.insert(args.end(), {"--model-code", TwoFileModelCode(ipx)});
+            }
+            auto sim = StartSim(args);
             const int fds = OpenDescriptorCount();
             QTimer watcher;
             bool pressed = false;
@@ -300,8 +336,8 @@ TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
             Download(ipx);
             watcher.stop();
             EXPECT_TRUE(pressed);
-            EXPECT_EQ(result_, -5);
-            EXPECT_EQ(MessageIds().back(), 111);
+            EXPECT_EQ(result_, c.result) << sim->Log();
+            EXPECT_EQ(MessageIds().back(), c.message);
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
             EXPECT_FALSE(dialog_->isVisible()) << "the window ends after the report";
             EXPECT_EQ(dialog_->result(), 2);

@@ -7,6 +7,7 @@
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
 #include "tests/support/EngineFakes.h"
+#include "tests/support/TestFiles.h"
 
 namespace vexil {
 namespace {
@@ -26,14 +27,29 @@ Bytes IdentRecord(std::uint8_t code0, std::uint8_t code1) {
     return DataRecord(0x008800, {code0, code1, 0x01, 0x10, 0, 0, 0, 0});
 }
 
-// An image of `records` data records of 32 data bytes after the identification record.
-Bytes Image(std::uint8_t code0, std::uint8_t code1, int records) {
+// The records of an image: a header, the identification record, `records` data records of 32
+// data bytes and the end record.
+std::vector<Bytes> ImageRecords(std::uint8_t code0, std::uint8_t code1, int records) {
     std::vector<Bytes> parts = {test::HeaderRecord(), IdentRecord(code0, code1)};
     for (int i = 0; i < records; ++i) {
         parts.push_back(DataRecord(0x20000 + 32 * i, 32, static_cast<std::uint8_t>(i)));
     }
     parts.push_back(EndRecord());
-    return Join(parts);
+    return parts;
+}
+Bytes Image(std::uint8_t code0, std::uint8_t code1, int records) {
+    return Join(ImageRecords(code0, code1, records));
+}
+
+// What the transfer must send of these records, worked out from the format rather than read by
+// the reader: the records end to end, each data record without its line feed.
+Bytes WithoutLineFeeds(const std::vector<Bytes>& records) {
+    Bytes all;
+    for (const Bytes& record : records) {
+        const bool data = record[1] == '2';
+        all.insert(all.end(), record.begin(), data ? record.end() - 1 : record.end());
+    }
+    return all;
 }
 
 class EngineTest : public ::testing::Test {
@@ -73,12 +89,13 @@ class EngineTest : public ::testing::Test {
         }
         return all;
     }
-    int BlockCount(const std::string& name) {
-        return static_cast<int>(test::FileBlocks(name).size());
-    }
-    // What the reader yields for a file: the blocks laid end to end.
-    Bytes ExpectedBlocks(const std::string& name, std::size_t capacity) {
-        return Join(test::FileBlocks(name, capacity));
+    // The length of every block sent, prefix included.
+    std::vector<std::size_t> SentLengths() const {
+        std::vector<std::size_t> lengths;
+        for (const auto& call : transport_.CallsOf(Op::SendData)) {
+            lengths.push_back(call.data.size());
+        }
+        return lengths;
     }
 
     test::ScratchDir dir_;
@@ -125,8 +142,10 @@ TEST_F(EngineTest, TcpDownloadRunsEveryStepInOrder) {
     EXPECT_EQ(calls.back().op, Op::CloseSocket);
     EXPECT_EQ(transport_.closeCount, 1);
 
-    // The image went out block by block, exactly as the reader gives it.
-    EXPECT_EQ(SentImage(0), ExpectedBlocks("RS.BIN", kBlockBufferSize));
+    // The image went out block by block: six records a block, the end record closing the last
+    // (header 3 + identification 15 + 4 x 39; 6 x 39 twice; 4 x 39 + end record 3).
+    EXPECT_EQ(SentLengths(), (std::vector<std::size_t>{174, 234, 234, 159}));
+    EXPECT_EQ(SentImage(0), WithoutLineFeeds(ImageRecords(0xAA, 0x01, 20)));
     EXPECT_EQ(port_.progressPositions, (std::vector<int>{kProgressMax}));
     // The prescribed waits of 10, 10 and 5 seconds ran on the fake clock.
     EXPECT_GE(port_.now - start, 25'000);
@@ -157,7 +176,8 @@ TEST_F(EngineTest, IpxDownloadUsesItsOwnAttemptsWaitsAndPrefix) {
         const Bytes prefix(sends[i].data.begin(), sends[i].data.begin() + 8);
         EXPECT_EQ(prefix, (Bytes{1, 0, 0, 0, 0, static_cast<std::uint8_t>(4 + i), 0, 0}));
     }
-    EXPECT_EQ(SentImage(8), ExpectedBlocks("RS.BIN", kIpxBlockLimit));
+    EXPECT_EQ(SentLengths(), (std::vector<std::size_t>{182, 242, 242, 167}));
+    EXPECT_EQ(SentImage(8), WithoutLineFeeds(ImageRecords(0xAA, 0x01, 20)));
     const auto finish = transport_.CallsOf(Op::Finish);
     ASSERT_EQ(finish.size(), 1u);
     EXPECT_EQ(finish[0].data,
@@ -247,6 +267,14 @@ TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
         dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()})), 1, 10));
 
     // Byte 7 of 1 is not a valid Bramble reply; the buffer is left as it was between attempts.
+    // After two such replies and a failed call that copies nothing, byte 0 still holds the 7 of
+    // the last reply, so with the first list entry selected the model check ends the download.
+    transport_.Queue(Op::BrambleVersion, {0, {7, 0, 0, 0, 0, 0, 0x51, 0x01, 1, 1}}, 2);
+    transport_.Queue(Op::BrambleVersion, {-1, {}});
+    EXPECT_EQ(RunTcp(), result::kWrongModel);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{113, 113, 112}));
+
+    transport_.calls.clear();
     transport_.Queue(Op::BrambleVersion, {0, {7, 0, 0, 0, 0, 0, 0x51, 0x01, 1, 1}}, 2);
     transport_.Queue(Op::BrambleVersion, {0, {0, 0, 0, 0, 0, 0, 0x51, 0x00, 0x02, 0x30}});
     port_.selection = 1;
@@ -254,9 +282,11 @@ TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
     EXPECT_EQ(transport_.calls[0].port, 5021);
     EXPECT_EQ(engine_.deviceVersion, "2.30");
     EXPECT_EQ(engine_.deviceModelCode, "5100");
-    // Both files were sent, the companion after the main file.
-    EXPECT_EQ(SentImage(0),
-              Join({ExpectedBlocks("PS1B.BIN", 512), ExpectedBlocks("PS2B.BIN", 512)}));
+    // Both files were sent, the companion after the main file, one block each (header 3 +
+    // identification 15 + 3 x 39 + end record 3; 16 data bytes in 23 + end record 3).
+    EXPECT_EQ(SentLengths(), (std::vector<std::size_t>{138, 26}));
+    EXPECT_EQ(SentImage(0), Join({WithoutLineFeeds(ImageRecords(0x51, 0x00, 3)),
+                                  WithoutLineFeeds({DataRecord(0x40000, 16), EndRecord()})}));
     EXPECT_EQ(port_.progress, kProgressMax);
 }
 
@@ -302,6 +332,14 @@ TEST_F(EngineTest, DownloadModeSwitch) {
     dir_.File("RS.BIN", Image(0x21, 0x01, 2));
     transport_.Queue(Op::JampEprom, {-1, {}}, 3);
     EXPECT_EQ(RunTcp(), result::kModeSwitchFailed);
+    port_.messages.clear();
+    transport_.calls.clear();
+    transport_.Queue(Op::JampEprom, {-1, {}}, 5);
+    EXPECT_EQ(RunIpx(), result::kConnectionFailed);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
+    EXPECT_EQ(transport_.Ops(), (std::vector<Op>{Op::VantrelVersion, Op::JampEprom, Op::JampEprom,
+                                                 Op::JampEprom, Op::JampEprom, Op::JampEprom,
+                                                 Op::OpenSocket, Op::Connection, Op::Erase}));
 }
 
 TEST_F(EngineTest, SocketConnectionAndErase) {
@@ -320,9 +358,16 @@ TEST_F(EngineTest, SocketConnectionAndErase) {
     EXPECT_EQ(port_.messages[2].icon, Icon::Warning);
     EXPECT_EQ(transport_.CallsOf(Op::Connection).size(), 6u);
 
-    // Four failures then a connection: the download goes on.
-    transport_.Queue(Op::Connection, {-1, {}}, 4);
-    EXPECT_EQ(RunTcp(), 0);
+    // Four failures then a connection: the download goes on. Over TCP/IP a failed attempt's
+    // reply stays in the buffer for the next; over IPX the next starts with a clean buffer.
+    for (bool ipx : {false, true}) {
+        transport_.calls.clear();
+        transport_.Queue(Op::Connection, {-1, {0x33}}, 4);
+        EXPECT_EQ(ipx ? RunIpx() : RunTcp(), 0);
+        const auto connections = transport_.CallsOf(Op::Connection);
+        ASSERT_EQ(connections.size(), 5u);
+        EXPECT_EQ(connections[4].replyByte0, ipx ? 0x00 : 0x33);
+    }
 
     port_.messages.clear();
     transport_.calls.clear();
@@ -351,11 +396,14 @@ TEST_F(EngineTest, CancelAtEachTest) {
     EXPECT_EQ(RunTcp(), result::kCancelled);
     EXPECT_EQ(transport_.CallsOf(Op::Erase).size(), 1u);
 
-    // Right after a successful erase (the settle pump returns at once).
+    // Right after a successful erase (the settle pump returns at once): the transfer's status
+    // text never shows and nothing is sent.
+    port_.statusLog.clear();
     transport_.calls.clear();
     transport_.Queue(Op::Erase, {0, {}, [this] { engine_.OnCancelCommand(); }});
     EXPECT_EQ(RunTcp(), result::kCancelled);
     EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
+    EXPECT_EQ(port_.statusLog, (std::vector<std::string>{"text 57626", "show", "text 57627"}));
 
     // In the middle of the transfer: the status line is hidden and -5 comes back.
     port_.statusLog.clear();
@@ -368,7 +416,7 @@ TEST_F(EngineTest, CancelAtEachTest) {
 
     // After the last block: the finish step is skipped and the download is not finished.
     transport_.calls.clear();
-    const int blocks = BlockCount("RS.BIN");
+    const int blocks = 4;  // 23 records, six a block
     transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}}, blocks - 1);
     transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}, [this] { engine_.OnCancelCommand(); }});
     EXPECT_EQ(RunTcp(), result::kFinishFailed);
@@ -431,6 +479,18 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     transport_.Queue(Op::SendData, {-1, {}}, 5);
     EXPECT_EQ(RunTcp(), result::kFinishFailed);
     EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+
+    // Cancel during the companion's transfer, over both transports: -12, and the companion
+    // file is closed once (the fixture counts the descriptors; a second close would be a
+    // double free).
+    for (bool ipx : {false, true}) {
+        transport_.calls.clear();
+        transport_.Queue(Op::SendData, {0, ipx ? Bytes{0x01, 0x00} : Bytes{0x70, 0x30, 0x03}});
+        transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+        EXPECT_EQ(ipx ? RunIpx() : RunTcp(), result::kFinishFailed);
+        EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 2u);
+        EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+    }
 
     // A companion that no longer opens.
     port_.messages.clear();

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "engine/TargetRecord.h"
+#include "tests/support/RecordingSink.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil {
@@ -16,10 +17,8 @@ using test::DataRecord;
 using test::EndRecord;
 using test::HeaderRecord;
 using test::Join;
+using test::kWorkedExample;
 using test::RecordedMessage;
-
-const Bytes kWorkedExample = {0x53, 0x32, 0x0C, 0x00, 0x88, 0x00, 0xAA, 0x01,
-                              0x01, 0x10, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x0A};
 
 // Reads `contents` block by block with the real reader and records every result and length.
 class ReaderTest : public ::testing::Test {
@@ -153,6 +152,21 @@ TEST_F(ReaderTest, BlockThatWouldOverrunTheBufferIsAFormatError) {
     EXPECT_EQ(ipx.back().result, -4);
     EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kFormatError, Icon::Error}}));
 
+    // Records whose last line feed ends exactly at the limit are read whole: five records of 78
+    // data bytes (85 each) and one of capacity - 433, then the line feed.
+    for (const std::size_t capacity : {kBlockBufferSize, kIpxBlockLimit}) {
+        SCOPED_TRACE(capacity);
+        sink_.messages.clear();
+        records.clear();
+        for (int i = 0; i < 5; ++i) {
+            records.push_back(DataRecord(0x3000 + 78 * i, 78));
+        }
+        records.push_back(DataRecord(0x3200, capacity - 433));
+        EXPECT_EQ(ReadAll(Join({Join(records), EndRecord()}), capacity),
+                  (std::vector<Step>{{0, static_cast<std::uint32_t>(capacity - 1)}, {1, 3}}));
+        EXPECT_TRUE(sink_.messages.empty());
+    }
+
     // Six records of the largest count would take 6 * 130 bytes.
     sink_.messages.clear();
     records.clear();
@@ -185,6 +199,10 @@ TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
                    out),
               1);
     EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+
+    // A record of count 3 holds an address and nothing else; the scan passes over it.
+    EXPECT_EQ(find(Join({Bytes{'S', '2', 0x03, 0x00, 0x01, 0x00, 0x0A}, kWorkedExample}), out), 1);
+    EXPECT_EQ(out, (Bytes{0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}));
 
     // Fewer than four data bytes: no identification record. Four to seven: the rest is zero,
     // never read from past the record.
@@ -331,7 +349,7 @@ TEST(TargetRecordTest, CreatedZeroWithBothFamilies) {
     }
     SetInetPort(*record, 5031);
     SetIpxSocket(*record, 0x4100);
-    SetInetAddress(*record, {192, 0, 2, 10});
+    SetInetAddress(*record, Ipv4Address(192, 0, 2, 10));
     SetIpxNode(*record, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
     EXPECT_EQ(bytes[14], 0x13);
     EXPECT_EQ(bytes[15], 0xA7);

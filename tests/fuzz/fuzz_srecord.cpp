@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "engine/DownloadFile.h"
+#include "engine/RecordCodec.h"
 #include "tests/support/Quiet.h"
 #include "tools/DownloadFileWriter.h"
 #include "tools/FlashImage.h"
+#include "tools/SRecordText.h"
 
 namespace {}  // namespace
 
@@ -36,18 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::FILE* file = std::fopen(path.c_str(), "rb");
         vexil::test::NullSink sink;
         vexil::FlashImage readBack;
-        std::vector<vexil::BlockRecord> records;
+        std::vector<vexil::record::BlockRecord> records;
         std::uint8_t buffer[vexil::kIpxBlockLimit];
         for (;;) {
             std::uint32_t length = 0;
             const int result =
                 vexil::ReadRecordBlock(file, buffer, length, sink, vexil::kIpxBlockLimit);
             bool end = false;
-            if (result < 0 || vexil::ParseBlock(buffer, length, records, end) != 0) {
+            if (result < 0 || vexil::record::ParseBlock(buffer, length, records, end) != 0) {
                 __builtin_trap();  // the writer made a file its own reader refuses
             }
             for (const auto& record : records) {
-                if (record.type == '2') {
+                if (record.type == vexil::record::kDataType) {
                     readBack.Write(record.address, record.data, record.dataLength);
                 }
             }

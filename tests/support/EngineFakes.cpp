@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/DevicePayloads.h"
 #include "engine/TargetRecord.h"
 
 namespace vexil::test {
@@ -25,6 +26,9 @@ std::vector<Op> ScriptedTransport::Ops() const {
 int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, void* reply,
                               const void* data, unsigned long dataLength) {
     Call call{op, addr->mode, addr->waitSeconds, InetPort(*addr), IpxSocket(*addr), {}};
+    if (reply != nullptr && replySize > 0) {
+        call.replyByte0 = static_cast<const std::uint8_t*>(reply)[0];
+    }
     if (data != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         call.data.assign(bytes, bytes + dataLength);
@@ -40,14 +44,22 @@ int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, 
         const bool ipx = addr->mode == TAVDL_MODE_IPX;
         switch (op) {
             case Op::VantrelVersion:
-            case Op::BrambleVersion:
-                answer.bytes = {7, 0, 0, 0, 0, 0, 0xAA, 0x01, 0x01, 0x10};
+            case Op::BrambleVersion: {
+                // Model 6 with firmware 1.10, valid for both queries.
+                const std::uint8_t code[2] = {0xAA, 0x01};
+                const std::uint8_t firmware[2] = {0x01, 0x10};
+                const auto version = payload::VersionReply(VersionQuery::kVantrel, code, firmware);
+                answer.bytes.assign(version.begin(), version.end());
                 break;
+            }
             case Op::SendData:
-                answer.bytes = ipx ? Bytes{0x01, 0x00} : Bytes{0x70, 0x30, 0x03};
+                answer.bytes = ipx ? Bytes{payload::kIpxMark, 0x00}
+                                   : Bytes(payload::kAck.begin(), payload::kAck.end());
                 break;
             case Op::Finish:
-                answer.bytes = ipx ? Bytes{0x01, 0x00} : Bytes{0x70, 0x30, 0x03, 0x00};
+                answer.bytes =
+                    ipx ? Bytes(payload::kIpxFinishAck.begin(), payload::kIpxFinishAck.end())
+                        : Bytes(payload::kTcpFinishAck.begin(), payload::kTcpFinishAck.end());
                 break;
             default:
                 break;
@@ -105,7 +117,7 @@ int ScriptedTransport::DownloadFinish(TAVDL_ADDR* addr, void*, unsigned long dat
 }
 void ScriptedTransport::CloseSocket(unsigned int* socket) {
     ++closeCount;
-    calls.push_back({Op::CloseSocket, 0, 0, 0, 0, {}});
+    calls.push_back({Op::CloseSocket, 0, 0, 0, 0, {}, -1});
     *socket = 0;
 }
 

@@ -11,7 +11,8 @@
 
 #include "engine/DialogPort.h"
 #include "engine/Transport.h"
-#include "tests/support/TestFiles.h"
+#include "tests/support/RecordingSink.h"
+#include "tests/support/Records.h"
 
 namespace vexil::test {
 
@@ -33,7 +34,8 @@ struct Call {
     int waitSeconds;
     std::uint16_t port;
     std::uint16_t ipxSocket;
-    Bytes data;  // what SendData and Finish carried
+    Bytes data;           // what SendData and Finish carried
+    int replyByte0 = -1;  // the reply buffer's first byte when the call was made
 };
 
 struct Reply {

@@ -17,10 +17,12 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/DevicePayloads.h"
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
 #include "tavdl/TavdlWire.h"
 #include "tavdl/tavdl.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -67,7 +69,7 @@ class TavdlTest : public ::testing::Test {
         auto target = CreateTargetRecord();
         target->mode = ipx ? TAVDL_MODE_IPX : TAVDL_MODE_TCP_QUERY;
         target->waitSeconds = 2;
-        SetInetAddress(*target, {127, 0, 0, 1});
+        SetInetAddress(*target, Ipv4Address(127, 0, 0, 1));
         SetInetPort(*target, kVantrelPort);
         SetIpxNetwork(*target, {0x00, 0x00, 0x00, 0x01});
         SetIpxNode(*target, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
@@ -93,35 +95,23 @@ class TavdlTest : public ::testing::Test {
         std::uint8_t send[512];
         for (;;) {
             std::uint32_t length = 0;
-            const int r = ReadRecordBlock(file, block, length, sink, ipx ? 504 : 512);
+            const int r =
+                ReadRecordBlock(file, block, length, sink, ipx ? kIpxBlockLimit : kBlockBufferSize);
             if (r < 0) {
                 return false;
             }
-            std::size_t sendLength = length;
+            const std::size_t prefix = ipx ? payload::kIpxPrefixSize : 0;
             if (ipx) {
-                ++sequence;
-                const std::uint8_t prefix[8] = {1,
-                                                0,
-                                                0,
-                                                0,
-                                                static_cast<std::uint8_t>(sequence >> 8),
-                                                static_cast<std::uint8_t>(sequence),
-                                                0,
-                                                0};
-                std::memcpy(send, prefix, 8);
-                std::memcpy(send + 8, block, length);
-                sendLength += 8;
-            } else {
-                std::memcpy(send, block, length);
+                std::memcpy(send, payload::kIpxPrefix.data(), prefix);
+                payload::PutIpxSequence(send, ++sequence);
             }
+            std::memcpy(send + prefix, block, length);
             bool acked = false;
             for (int attempt = 0; attempt < 5 && !acked; ++attempt) {
                 std::memset(reply_, 0, sizeof reply_);
-                const int sent = TavDL_Download_SendData(&target, nullptr, sendLength, send, 512,
-                                                         reply_, &socket_);
-                acked = sent == 0 &&
-                        (ipx ? reply_[1] == 0
-                             : (reply_[0] == 0x70 && reply_[1] == 0x30 && reply_[2] == 0x03));
+                const int sent = TavDL_Download_SendData(&target, nullptr, prefix + length, send,
+                                                         512, reply_, &socket_);
+                acked = sent == 0 && payload::IsBlockAck(reply_, ipx);
             }
             if (!acked) {
                 std::fclose(file);
@@ -136,25 +126,16 @@ class TavdlTest : public ::testing::Test {
 
     bool Finish(TAVDL_ADDR& target, std::uint16_t sequence) {
         if (target.mode == TAVDL_MODE_IPX) {
-            ++sequence;
-            std::uint8_t request[11] = {1,
-                                        0,
-                                        0,
-                                        0,
-                                        static_cast<std::uint8_t>(sequence >> 8),
-                                        static_cast<std::uint8_t>(sequence),
-                                        0,
-                                        3,
-                                        0x71,
-                                        0x0A,
-                                        0};
-            return TavDL_Download_Finish(&target, nullptr, 11, request, 512, reply_, &socket_) ==
-                       0 &&
-                   reply_[0] == 1 && reply_[1] == 0;
+            auto request = payload::kIpxFinishRequest;
+            payload::PutIpxSequence(request.data(), ++sequence);
+            return TavDL_Download_Finish(&target, nullptr, request.size(), request.data(), 512,
+                                         reply_, &socket_) == 0 &&
+                   payload::Begins(reply_, payload::kIpxFinishAck);
         }
-        std::uint8_t request[2] = {0x71, 0x03};
-        return TavDL_Download_Finish(&target, nullptr, 2, request, 512, reply_, &socket_) == 0 &&
-               reply_[0] == 0x70 && reply_[1] == 0x30 && reply_[2] == 0x03 && reply_[3] == 0;
+        auto request = payload::kTcpFinishRequest;
+        return TavDL_Download_Finish(&target, nullptr, request.size(), request.data(), 512, reply_,
+                                     &socket_) == 0 &&
+               payload::Begins(reply_, payload::kTcpFinishAck);
     }
 
     // The whole download through the C interface; the flash must equal the image.
@@ -171,7 +152,7 @@ class TavdlTest : public ::testing::Test {
         if (!ipx) {
             SetInetPort(*target, kBramblePort);
         } else {
-            SetIpxSocket(*target, 0x4100);
+            SetIpxSocket(*target, payload::kIpxDownloadSocket);
         }
         ASSERT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
         Connect(*target);
@@ -307,8 +288,8 @@ TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
         auto send = [&](const Bytes& block, std::uint8_t sequence, int waitSeconds) {
             Bytes data = block;
             if (ipx) {
-                const Bytes prefix = {1, 0, 0, 0, 0, sequence, 0, 0};
-                data.insert(data.begin(), prefix.begin(), prefix.end());
+                data.insert(data.begin(), payload::kIpxPrefix.begin(), payload::kIpxPrefix.end());
+                payload::PutIpxSequence(data.data(), sequence);
             }
             target->waitSeconds = waitSeconds;
             std::memset(reply_, 0, sizeof reply_);
@@ -322,7 +303,7 @@ TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
         // Block 2 is answered late and without acknowledgement; block 1's late acknowledgement
         // arrives while its call waits and must be passed over.
         EXPECT_EQ(send(two_, 5, 3), 0);
-        EXPECT_FALSE(ipx ? reply_[1] == 0 : reply_[2] == 0x03)
+        EXPECT_FALSE(payload::IsBlockAck(reply_, ipx))
             << "the late acknowledgement of block 1 was taken for block 2's reply";
         TavDL_CloseSocket(&socket_);
     }
@@ -453,18 +434,20 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
                 ::sendto(tunnel, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&from),
                          size);
             }
-            tavdl::wire::IpxAddress to{}, source{};
-            tavdl::wire::GetIpxHeader(in, static_cast<std::size_t>(got), to, source);
-            Bytes out(36 + 10, 0);
-            tavdl::wire::IpxAddress wrong = to;
+            namespace wire = tavdl::wire;
+            wire::Message request;
+            wire::IpxAddress to{}, source{};
+            wire::DecodeDatagram(wire::Framing::kIpx, in, static_cast<std::size_t>(got), request,
+                                 &to, &source);
+            wire::IpxAddress wrong = to;
             wrong.node[5] ^= 1;
-            tavdl::wire::PutIpxHeader(out.data(), 46, source, wrong);
-            tavdl::wire::PutHeader(out.data() + 30, in[30] | 0x80, tavdl::wire::GetId(in + 30), 0);
-            out[36] = 0x66;
-            ::sendto(tunnel, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
-            tavdl::wire::PutIpxHeader(out.data(), 46, source, to);
-            out[36] = 7;
-            ::sendto(tunnel, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
+            std::uint8_t out[wire::kMaxFrame];
+            for (const auto& [answer, sender] : {std::pair{0x66, &wrong}, std::pair{7, &to}}) {
+                const std::uint8_t data[10] = {static_cast<std::uint8_t>(answer)};
+                const std::size_t bytes = wire::EncodeFrame(
+                    wire::Framing::kIpx, wire::ReplyTo(request, 0, data, 10), out, &source, sender);
+                ::sendto(tunnel, out, bytes, 0, reinterpret_cast<sockaddr*>(&from), size);
+            }
         }
     });
     auto ipx = Target(true);

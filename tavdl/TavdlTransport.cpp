@@ -1,4 +1,9 @@
-#include "engine/Transport.h"
+#include "tavdl/TavdlTransport.h"
+
+#include <sys/socket.h>
+
+#include "tavdl/UniqueFd.h"
+#include "tavdl/tavdl.h"
 
 namespace vexil {
 
@@ -37,6 +42,14 @@ int TavdlTransport::DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long
 }
 void TavdlTransport::CloseSocket(unsigned int* socket) {
     TavDL_CloseSocket(socket);
+}
+
+bool StartSockets() {
+    return tavdl::UniqueFd(::socket(AF_INET, SOCK_DGRAM, 0)).Valid();
+}
+
+void RegisterWaitHook(void (*hook)(void* window)) {
+    TavDL_SetWaitHook(hook);
 }
 
 }  // namespace vexil

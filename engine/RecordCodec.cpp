@@ -1,0 +1,68 @@
+#include "engine/RecordCodec.h"
+
+namespace vexil::record {
+
+void AppendHeaderRecord(std::vector<std::uint8_t>& out) {
+    out.insert(out.end(), {kMark, kHeaderType, 0x00});
+}
+
+void AppendDataRecord(std::vector<std::uint8_t>& out, std::uint32_t address,
+                      const std::uint8_t* data, std::size_t length) {
+    const std::size_t start = out.size();
+    out.insert(out.end(),
+               {kMark, kDataType, static_cast<std::uint8_t>(kAddressSize + length + 1),
+                static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+                static_cast<std::uint8_t>(address)});
+    out.insert(out.end(), data, data + length);
+    // Count, address and data: everything after the mark and the type.
+    out.push_back(Checksum(out.data() + start + 2, out.size() - start - 2));
+    out.push_back(kLineFeed);
+}
+
+void AppendEndRecord(std::vector<std::uint8_t>& out) {
+    const std::uint8_t body[] = {static_cast<std::uint8_t>(kAddressSize + 1), 0x00, 0x00, 0x00};
+    out.insert(out.end(), {kMark, kEndType});
+    out.insert(out.end(), body, body + sizeof body);
+    out.push_back(Checksum(body, sizeof body));
+    out.push_back(kLineFeed);
+}
+
+int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockRecord>& records,
+               bool& endSeen) {
+    records.clear();
+    endSeen = false;
+    std::size_t position = 0;
+    while (position < length) {
+        if (endSeen || length - position < kHeadSize) {
+            return -4;
+        }
+        const std::uint8_t* at = block + position;
+        const Head head = DecodeHead(at);
+        BlockRecord record;
+        record.type = static_cast<char>(head.type);
+        if (head.type == kHeaderType || head.type == kEndType) {
+            endSeen = head.type == kEndType;
+            position += kHeadSize;
+        } else if (head.type == kDataType) {
+            const int count = head.count;
+            if (count < static_cast<int>(kAddressSize) + 1 ||
+                length - position - kHeadSize < static_cast<std::size_t>(count)) {
+                return -4;
+            }
+            const auto n = static_cast<std::size_t>(count);
+            if (at[2 + n] != Checksum(at + 2, n)) {
+                return -2;
+            }
+            record.address = DecodeAddress(at + kHeadSize);
+            record.data = at + kHeadSize + kAddressSize;
+            record.dataLength = n - kAddressSize - 1;
+            position += kHeadSize + n;
+        } else {
+            return -4;
+        }
+        records.push_back(record);
+    }
+    return 0;
+}
+
+}  // namespace vexil::record

@@ -1,0 +1,94 @@
+#include "tools/sim/PrintServer.h"
+
+#include <gtest/gtest.h>
+
+#include "tavdl/TavdlWire.h"
+#include "tests/support/Records.h"
+
+namespace vexil::sim {
+namespace {
+
+using test::Bytes;
+namespace wire = tavdl::wire;
+
+// A data record as it lies in a block, without its line feed.
+Bytes Block(std::uint32_t address, std::uint8_t fill) {
+    Bytes record = test::DataRecord(address, 4, fill);
+    record.pop_back();
+    return record;
+}
+
+// The print server's behaviour at byte level, one request after the other: the reply bytes
+// written out by hand, and the faults of the options played as often as they say.
+TEST(PrintServerTest, RequestsAndTheirReplies) {
+    Options options;
+    options.failErase = 1;
+    options.refuseBlock[2] = 1;
+    const SimLog log(true, nullptr);
+    PrintServer server(options, log);
+    Bytes badChecksum = Block(0x300, 3);
+    badChecksum.back() ^= 0xFF;
+    const Bytes ipxBlock =
+        test::Join({{0x01, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00}, Block(0x400, 4)});
+    const Bytes ack = {0x70, 0x30, 0x03};
+    const Bytes nak = {0x70, 0x30, 0x15};
+    struct Row {
+        const char* name;
+        std::uint8_t type;
+        Bytes request;
+        Via via;
+        int status;  // -1: no answer
+        Bytes reply;
+    };
+    const std::vector<Row> rows = {
+        {"Vantrel query",
+         wire::kVantrelVersion,
+         {},
+         Via::kUdp,
+         0,
+         {7, 0, 0, 0, 0, 0, 0xAA, 0x01, 0x01, 0x10}},
+        {"Bramble query",
+         wire::kBrambleVersion,
+         {},
+         Via::kUdp,
+         0,
+         {0, 0, 0, 0, 0, 0, 0xAA, 0x01, 0x01, 0x10}},
+        {"mode switch", wire::kJampEprom, {}, Via::kUdp, 0, {0x00}},
+        {"erase, failing once", wire::kErase, {}, Via::kTcp, 1, {0x01}},
+        {"erase", wire::kErase, {}, Via::kTcp, 0, {0x00}},
+        {"block 1", wire::kData, Block(0x100, 1), Via::kTcp, 0, ack},
+        {"block 2, refused once", wire::kData, Block(0x200, 2), Via::kTcp, 1, {}},
+        {"block 2 again", wire::kData, Block(0x200, 2), Via::kTcp, 0, ack},
+        {"checksum error", wire::kData, badChecksum, Via::kTcp, 0, nak},
+        {"IPX block without its prefix",
+         wire::kData,
+         Block(0x400, 4),
+         Via::kIpx,
+         0,
+         {0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x70, 0x30, 0x15}},
+        {"IPX block 5",
+         wire::kData,
+         ipxBlock,
+         Via::kIpx,
+         0,
+         {0x01, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x70, 0x30, 0x03}},
+        {"unknown request", 0x7E, {}, Via::kTcp, -1, {}},
+        {"finish, malformed", wire::kFinish, {0x71, 0x04}, Via::kTcp, 0, {0x70, 0x30, 0x15, 0x00}},
+        {"finish", wire::kFinish, {0x71, 0x03}, Via::kTcp, 0, {0x70, 0x30, 0x03, 0x00}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto reply = server.Handle(row.type, row.request.data(), row.request.size(), row.via);
+        ASSERT_EQ(reply.has_value(), row.status >= 0);
+        if (reply) {
+            EXPECT_EQ(reply->status, row.status);
+            EXPECT_EQ(reply->data, row.reply);
+        }
+    }
+    EXPECT_TRUE(server.Finished());
+    // Blocks 1, 2 and the IPX block reached the flash, each once.
+    EXPECT_EQ(server.Flash().WrittenBytes(), 12u);
+}
+
+}  // namespace
+}  // namespace vexil::sim

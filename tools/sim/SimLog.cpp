@@ -1,0 +1,37 @@
+#include "tools/sim/SimLog.h"
+
+#include <cstdarg>
+
+namespace vexil::sim {
+
+namespace {
+
+void Line(std::FILE* out, const char* format, std::va_list args) {
+    if (out == nullptr) {
+        return;
+    }
+    std::fprintf(out, "vexil-printserver-sim: ");
+    std::vfprintf(out, format, args);
+    std::fprintf(out, "\n");
+}
+
+}  // namespace
+
+void SimLog::Note(const char* format, ...) const {
+    if (quiet_) {
+        return;
+    }
+    std::va_list args;
+    va_start(args, format);
+    Line(out_, format, args);
+    va_end(args);
+}
+
+void SimLog::Always(const char* format, ...) const {
+    std::va_list args;
+    va_start(args, format);
+    Line(out_, format, args);
+    va_end(args);
+}
+
+}  // namespace vexil::sim

@@ -1,0 +1,199 @@
+#include "tools/sim/SimOptions.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+
+#include "engine/HexText.h"
+
+namespace vexil::sim {
+
+namespace {
+
+bool ParseInt(const std::string& text, long low, long high, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0 && out >= low && out <= high;
+}
+
+bool ParsePort(const std::string& text, int& into) {
+    long n = 0;
+    if (!ParseInt(text, 0, 65535, n)) {
+        return false;
+    }
+    into = static_cast<int>(n);
+    return true;
+}
+
+bool ParseCount(const std::string& text, int& into) {
+    long n = 0;
+    if (!ParseInt(text, 0, 1'000'000, n)) {
+        return false;
+    }
+    into = static_cast<int>(n);
+    return true;
+}
+
+// K or K:N: block K (counted from 1), N times (default 1).
+bool ParseBlockFault(const std::string& text, std::map<int, int>& into) {
+    const auto colon = text.find(':');
+    long block = 0;
+    long times = 1;
+    if (!ParseInt(text.substr(0, colon), 1, 1'000'000, block) ||
+        (colon != std::string::npos && !ParseInt(text.substr(colon + 1), 1, 1000, times))) {
+        return false;
+    }
+    into[static_cast<int>(block)] = static_cast<int>(times);
+    return true;
+}
+
+// M.mm in hexadecimal, one or two digits before the dot.
+bool ParseVersion(const std::string& text, std::uint8_t version[2]) {
+    const auto dot = text.find('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    const std::string major = text.substr(0, dot);
+    return ParseHexBytes(major.size() == 1 ? "0" + major : major, version, 1) &&
+           ParseHexBytes(text.substr(dot + 1), version + 1, 1);
+}
+
+struct OptionSpec {
+    const char* heading;  // starts a section of --help
+    const char* name;
+    const char* value;  // what follows the option, or nullptr for a flag
+    const char* help;   // lines after the first are indented below it
+    const char* needs;  // "--name needs ..." when the value is missing or wrong
+    bool (*apply)(Options& options, const std::string& value);
+};
+
+// clang-format off
+constexpr OptionSpec kOptions[] = {
+    {"Where it listens", "--listen", "ADDR", "IPv4 address for every socket (default 127.0.0.1)",
+     "an IPv4 address",
+     [](Options& o, const std::string& v) {
+         in_addr probe{};
+         if (::inet_pton(AF_INET, v.c_str(), &probe) != 1) {
+             return false;
+         }
+         o.listen = v;
+         return true;
+     }},
+    {nullptr, "--vantrel-port", "N", "UDP port of the Vantrel version query (default 5031)",
+     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.vantrelPort); }},
+    {nullptr, "--bramble-port", "N",
+     "UDP port of the Bramble version query and the download-mode\nswitch (default 5021)",
+     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.bramblePort); }},
+    {nullptr, "--download-port", "N", "TCP port of the download connection (default 5001)",
+     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.downloadPort); }},
+    {nullptr, "--ipx-tunnel-port", "N",
+     "UDP port of the IPX tunnel (default 16640, the library's default;\n0 turns IPX off)",
+     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.tunnelPort); }},
+    {nullptr, "--ipx-network", "HEX8", "IPX network number of the card (default 00000001)",
+     "8 hexadecimal digits",
+     [](Options& o, const std::string& v) { return ParseHexBytes(v, o.network, 4); }},
+    {nullptr, "--ipx-node", "HEX12", "IPX node (MAC) address of the card (default 00D1F0123456)",
+     "12 hexadecimal digits",
+     [](Options& o, const std::string& v) { return ParseHexBytes(v, o.node, 6); }},
+    {"What it is", "--model-code", "HEX4", "model code in the version reply (default aa01)",
+     "4 hexadecimal digits",
+     [](Options& o, const std::string& v) { return ParseHexBytes(v, o.modelCode, 2); }},
+    {nullptr, "--firmware-version", "M.mm",
+     "firmware version in the version reply, two hex bytes (default\n1.10)",
+     "M.mm in hexadecimal, such as 1.10",
+     [](Options& o, const std::string& v) { return ParseVersion(v, o.version); }},
+    {nullptr, "--flash", "FILE",
+     "write the flash image there when a download finishes (raw\nbinary from the lowest address, "
+     "gaps 0xFF)",
+     "a value", [](Options& o, const std::string& v) { o.flashFile = v; return true; }},
+    {nullptr, "--once", nullptr, "exit after one finished download", nullptr,
+     [](Options& o, const std::string&) { o.once = true; return true; }},
+    {nullptr, "--quiet", nullptr, "log nothing but the summary of a finished download", nullptr,
+     [](Options& o, const std::string&) { o.quiet = true; return true; }},
+    {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
+     [](Options& o, const std::string&) { o.noVersionReply = true; return true; }},
+    {nullptr, "--bad-version-reply", nullptr, "answer version queries with an invalid reply",
+     nullptr, [](Options& o, const std::string&) { o.badVersionReply = true; return true; }},
+    {nullptr, "--refuse-mode-switch", "N", "refuse the first N download-mode switches", "a count",
+     [](Options& o, const std::string& v) { return ParseCount(v, o.refuseModeSwitch); }},
+    {nullptr, "--ignore-mode-switch", "N", "leave the first N download-mode switches unanswered",
+     "a count", [](Options& o, const std::string& v) { return ParseCount(v, o.ignoreModeSwitch); }},
+    {nullptr, "--refuse-connections", "N", "refuse the first N download connections", "a count",
+     [](Options& o, const std::string& v) { return ParseCount(v, o.refuseConnections); }},
+    {nullptr, "--fail-erase", "N", "fail the first N erase requests", "a count",
+     [](Options& o, const std::string& v) { return ParseCount(v, o.failErase); }},
+    {nullptr, "--erase-seconds", "S", "take S seconds (may be fractional) to erase", "0 to 600",
+     [](Options& o, const std::string& v) {
+         char* end = nullptr;
+         o.eraseSeconds = std::strtod(v.c_str(), &end);
+         return *end == '\0' && o.eraseSeconds >= 0 && o.eraseSeconds <= 600;
+     }},
+    {nullptr, "--refuse-block", "K[:N]", "refuse data block K (counted from 1) N times (default 1)",
+     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock); }},
+    {nullptr, "--nak-block", "K[:N]", "answer block K without an acknowledgement N times",
+     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.nakBlock); }},
+    {nullptr, "--drop-block", "K[:N]", "leave block K unanswered N times", "K or K:N",
+     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.dropBlock); }},
+    {nullptr, "--late-block", "K[:N]", "answer block K late (after --late-ms) N times", "K or K:N",
+     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.lateBlock); }},
+    {nullptr, "--late-ms", "MS", "how late a late answer comes (default 1500)", "a count",
+     [](Options& o, const std::string& v) { return ParseCount(v, o.lateMs); }},
+    {nullptr, "--bad-finish", nullptr, "answer the finish request without an acknowledgement",
+     nullptr, [](Options& o, const std::string&) { o.badFinish = true; return true; }},
+};
+// clang-format on
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : kOptions) {
+            if (arg == candidate.name) {
+                spec = &candidate;
+            }
+        }
+        if (spec == nullptr) {
+            error = "unknown option " + arg;
+            return false;
+        }
+        const bool hasValue = spec->value == nullptr || i + 1 < argc;
+        if (!hasValue || !spec->apply(options, spec->value ? argv[++i] : "")) {
+            error = arg + " needs " + spec->needs;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string HelpText() {
+    std::string text =
+        "usage: vexil-printserver-sim [options]\n"
+        "\n"
+        "Plays a network print server for the Vexilware download program.\n";
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.heading != nullptr) {
+            text += "\n" + std::string(spec.heading) + ":\n";
+        }
+        const std::string option =
+            std::string(spec.name) + (spec.value ? " " + std::string(spec.value) : "");
+        char line[64];
+        std::snprintf(line, sizeof line, "  %-24s ", option.c_str());
+        text += line;
+        for (const char* c = spec.help; *c != '\0'; ++c) {
+            text += *c;
+            if (*c == '\n') {
+                text += std::string(27, ' ');
+            }
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace vexil::sim
