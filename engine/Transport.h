@@ -26,6 +26,13 @@ class Transport {
     virtual int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
                                unsigned long replySize, void* reply, unsigned int* socket) = 0;
     virtual void CloseSocket(unsigned int* socket) = 0;
+
+    // The transport layer's start-up: whether sockets can be used at all (the program shows
+    // message 109 when not). WSAStartup's place on Windows.
+    virtual bool StartSockets() = 0;
+    // The function the library runs with its window argument while a call waits, so that the
+    // window stays alive; nullptr removes it.
+    virtual void SetWaitHook(void (*hook)(void* window)) = 0;
 };
 
 }  // namespace vexil

@@ -44,11 +44,11 @@ void TavdlTransport::CloseSocket(unsigned int* socket) {
     TavDL_CloseSocket(socket);
 }
 
-bool StartSockets() {
+bool TavdlTransport::StartSockets() {
     return tavdl::UniqueFd(::socket(AF_INET, SOCK_DGRAM, 0)).Valid();
 }
 
-void RegisterWaitHook(void (*hook)(void* window)) {
+void TavdlTransport::SetWaitHook(void (*hook)(void* window)) {
     TavDL_SetWaitHook(hook);
 }
 

@@ -1,4 +1,4 @@
-// The engine's transport over the tavdl library's C functions, and the library's two other
+// The engine's transport over the tavdl library's C functions, with the library's two other
 // services the program needs at start-up: the socket check and the wait hook.
 #pragma once
 
@@ -24,14 +24,8 @@ class TavdlTransport final : public Transport {
     int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
                        unsigned long replySize, void* reply, unsigned int* socket) override;
     void CloseSocket(unsigned int* socket) override;
+    bool StartSockets() override;
+    void SetWaitHook(void (*hook)(void* window)) override;
 };
-
-// The socket start-up of the transport layer: whether sockets can be used at all (the program
-// shows message 109 when not). WSAStartup's place on Windows.
-bool StartSockets();
-
-// Registers the function that the library runs with its window argument while a call waits,
-// so that the window stays alive; nullptr removes it.
-void RegisterWaitHook(void (*hook)(void* window));
 
 }  // namespace vexil

@@ -1,8 +1,5 @@
 #include "ui/DialogServices.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -15,9 +12,6 @@
 #include <chrono>
 
 #include "resources/StringTable.h"
-#include "tavdl/tavdl.h"
-#include "ui/MainDialog.h"
-#include "ui/TargetConfirmDialog.h"
 
 namespace vexil {
 
@@ -58,10 +52,8 @@ void DialogServices::ShowMessageBox(QWidget* parent, int stringId, Icon icon) {
     box.exec();
 }
 
-int DialogServices::RunConfirmation(MainDialog& dialog) {
-    TargetConfirmDialog confirm(nullptr);
-    confirm.mainDialog = &dialog;
-    return confirm.exec();
+int DialogServices::RunModal(QDialog& dialog) {
+    return dialog.exec();
 }
 
 QString DialogServices::GetOpenFileName(QWidget* parent, const QString& filter) {
@@ -84,23 +76,10 @@ void DialogServices::Beep() {
     QApplication::beep();
 }
 
-bool DialogServices::StartSockets() {
-    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (probe < 0) {
-        return false;
-    }
-    ::close(probe);
-    return true;
-}
-
 std::int64_t DialogServices::NowMilliseconds() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-void DialogServices::RegisterWaitHook(void (*hook)(void* window)) {
-    TavDL_SetWaitHook(hook);
 }
 
 QString ProgramTitle() {

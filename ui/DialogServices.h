@@ -1,6 +1,5 @@
-// The platform pieces the dialogs use that a test must be able to answer without a real modal
-// window: message boxes, the confirmation, the open-file dialog, the browser, the beep, the
-// socket start-up and the clock.
+// The platform pieces the dialogs use, behind one class that a test can answer in its own way:
+// a message box, a modal dialog, the open-file dialog, the browser, the beep and the clock.
 #pragma once
 
 #include <QString>
@@ -9,11 +8,10 @@
 
 #include "engine/DialogPort.h"
 
+class QDialog;
 class QWidget;
 
 namespace vexil {
-
-class MainDialog;
 
 class DialogServices {
   public:
@@ -21,20 +19,16 @@ class DialogServices {
     // A modal box with string `stringId`, an OK button, the icon and the program's name as
     // caption.
     virtual void ShowMessageBox(QWidget* parent, int stringId, Icon icon);
-    // Runs the target confirmation for `dialog`; 1 to go on, 2 to stop.
-    virtual int RunConfirmation(MainDialog& dialog);
+    // Runs `dialog` modally and returns its result.
+    virtual int RunModal(QDialog& dialog);
     // The open-file dialog; an empty string when the user cancels.
     virtual QString GetOpenFileName(QWidget* parent, const QString& filter);
     virtual bool OpenUrl(const QUrl& url);
     // The short warning sound of a refused key or value (1024 Hz for 100 ms on the original
     // platform; the desktop's own beep here).
     virtual void Beep();
-    // Checks that sockets can be used at all; false shows message 109.
-    virtual bool StartSockets();
     // Monotonic milliseconds for the download's waits.
     virtual std::int64_t NowMilliseconds();
-    // Registers the transport library's wait hook, so the window stays alive while it waits.
-    virtual void RegisterWaitHook(void (*hook)(void* window));
 };
 
 // String `stringId` of the string table.

@@ -15,13 +15,17 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "engine/Confirmation.h"
+#include "engine/ModelTable.h"
 #include "resources/DialogTemplates.h"
+#include "resources/StringTable.h"
 #include "ui/AboutDialog.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DialogServices.h"
 #include "ui/FilterEdit.h"
 #include "ui/NumericEdit.h"
+#include "ui/TargetConfirmDialog.h"
 
 namespace vexil {
 
@@ -33,7 +37,6 @@ constexpr int kTransportTcp = 0;
 constexpr int kTransportIpx = 2;
 constexpr int kTransportNone = -1;
 constexpr int kAboutCommand = 16;
-constexpr int kLanCardModel = 6;
 const char kWebPageAddress[] = "https://vexilware.example/lan-products/";
 
 // The value of a decimal text as the C library reads it: leading blanks, a sign, digits.
@@ -120,8 +123,8 @@ void MainDialog::Initialise() {
         edit->SetExcludedChars(HexFieldExclusions());
     }
 
-    if (!services_.StartSockets()) {
-        ShowMessage(109, Icon::Error);
+    if (!transport_.StartSockets()) {
+        ShowMessage(msg::kWinsockFailed, Icon::Error);
     }
     target_ = CreateTargetRecord();
     engine.target = target_.get();
@@ -151,7 +154,7 @@ void MainDialog::Initialise() {
             &MainDialog::OnBrowseFile);
     connect(static_cast<QPushButton*>(Control(kCancel)), &QPushButton::clicked, this,
             &MainDialog::reject);
-    services_.RegisterWaitHook(&MainDialog::WaitHook);
+    transport_.SetWaitHook(&MainDialog::WaitHook);
     modelList_->setFocus();
 }
 
@@ -329,7 +332,7 @@ void MainDialog::OnDownload() {
     const int model = target_->modelIndex;
     if (model >= 1 && model <= 6) {
         transport_.CloseSocket(&engine.downloadSocket);
-        if (model == 5) {
+        if (FindModel(model)->tcpOnly) {
             EnableAll({kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
                        kTcpCheck, kWebPage, kIpLabel},
                       true);
@@ -414,13 +417,13 @@ void MainDialog::OnBrowseFile() {
     if (downloadRunning_) {
         return;
     }
-    const QString chosen = services_.GetOpenFileName(this, LoadText(57603));
+    const QString chosen = services_.GetOpenFileName(this, LoadText(msg::kFileFilter));
     if (chosen.isEmpty()) {
         return;
     }
     // Only the folder counts: the download files are opened by their fixed names from there.
     QDir::setCurrent(QFileInfo(chosen).absolutePath());
-    ShowMessage(57601, Icon::Information);
+    ShowMessage(msg::kFileChosen, Icon::Information);
 }
 
 void MainDialog::OnWebPage() {
@@ -428,7 +431,7 @@ void MainDialog::OnWebPage() {
         return;
     }
     if (!services_.OpenUrl(QUrl(QString::fromLatin1(kWebPageAddress)))) {
-        ShowMessage(120, Icon::Error);
+        ShowMessage(msg::kNoBrowser, Icon::Error);
     }
 }
 
@@ -454,7 +457,7 @@ void MainDialog::OnSysCommand(int id) {
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
-    const QString text = LoadText(101);
+    const QString text = LoadText(msg::kAboutMenuItem);
     if (text.isEmpty()) {
         return;
     }
@@ -542,7 +545,17 @@ void MainDialog::SetProgressPosition(int position) {
 }
 
 int MainDialog::RunConfirmation() {
-    return services_.RunConfirmation(*this);
+    ConfirmationEntry entry;
+    entry.tcp = tcpCheck_->isChecked();
+    for (std::size_t i = 0; i < octets_.size(); ++i) {
+        entry.octets[i] = octets_[i]->text().toStdString();
+    }
+    entry.mac = macEdit_->text().toStdString();
+    entry.deviceVersion = engine.deviceVersion;
+    entry.fileVersion = engine.fileVersion;
+    TargetConfirmDialog confirm(nullptr);
+    confirm.Fill(ConfirmationLines(entry, LoadString(msg::kNoVersion)));
+    return services_.RunModal(confirm);
 }
 
 void MainDialog::DispatchEvents(int maxWaitMs) {

@@ -6,14 +6,10 @@
 #include <cstdlib>
 #include <utility>
 
+#include "resources/ResourceIds.h"
 #include "ui/DialogServices.h"
 
 namespace vexil {
-
-namespace {
-constexpr int kMessageAboveMaximum = 118;
-constexpr int kMessageBelowMinimum = 119;
-}  // namespace
 
 void NumericEdit::SetMaxLength(int n) {
     maxLength = n;
@@ -176,14 +172,14 @@ bool NumericEdit::HoldToRange(bool rewrite) {
     if (value < minimum) {
         Beep();
         if (Services() != nullptr) {
-            Services()->ShowMessageBox(window(), kMessageBelowMinimum, Icon::Error);
+            Services()->ShowMessageBox(window(), msg::kBelowMinimum, Icon::Error);
         }
         replacement = FormatValue(minimum);
         inRange = false;
     } else if (value > maximum) {
         Beep();
         if (Services() != nullptr) {
-            Services()->ShowMessageBox(window(), kMessageAboveMaximum, Icon::Error);
+            Services()->ShowMessageBox(window(), msg::kAboveMaximum, Icon::Error);
         }
         replacement = FormatValue(maximum);
         inRange = false;

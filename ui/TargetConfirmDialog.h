@@ -5,36 +5,29 @@
 #include <QDialog>
 #include <QFont>
 #include <QStringList>
+#include <array>
+#include <string>
 
 class QListWidget;
 
 namespace vexil {
-
-class MainDialog;
 
 class TargetConfirmDialog : public QDialog {
     Q_OBJECT
   public:
     explicit TargetConfirmDialog(QWidget* parent);
 
-    // Reads the main dialog and puts one line into each list box.
-    void Fill();
-    // The three lines: target, current version, file version.
+    // Puts one line into each list box: the target, the current version, the file's version.
+    void Fill(const std::array<std::string, 3>& lines);
+    // The three lines as the list boxes show them.
     QStringList Lines() const;
 
-    MainDialog* mainDialog = nullptr;
     QListWidget* currentVersionList = nullptr;
     QListWidget* fileVersionList = nullptr;
     QListWidget* targetList = nullptr;
 
   public slots:
     void reject() override;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-
-  private:
-    bool filled_ = false;
 };
 
 // `font`, condensed just enough for `text` to fit `width` pixels whole (unchanged when it fits).

@@ -56,7 +56,6 @@ class EndToEndTest : public UiTest {
         cwd_ = std::make_unique<WorkingDir>(dir_.path());
         std::filesystem::copy_file(VEXIL_SAMPLE, dir_.path() / "RS.BIN");
         flash_ = (dir_.path() / "flash.bin").string();
-        services_.realWaitHook = true;
         UiTest::SetUp();
         PickModel();
         dialog_->runTcpDownload = [this] { return result_ = dialog_->engine.RunTcpDownload(); };

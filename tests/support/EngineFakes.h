@@ -78,6 +78,11 @@ class ScriptedTransport : public Transport {
     int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
                        unsigned long replySize, void* reply, unsigned int* socket) override;
     void CloseSocket(unsigned int* socket) override;
+    bool StartSockets() override { return socketsWork; }
+    void SetWaitHook(void (*hook)(void*)) override { waitHook = hook; }
+
+    bool socketsWork = true;
+    void (*waitHook)(void*) = nullptr;
 
   private:
     int Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, void* reply, const void* data,

@@ -35,7 +35,7 @@ TEST_F(UiTest, StartUpState) {
     EXPECT_FALSE(W(1030)->isVisible());
     EXPECT_EQ(dialog_->windowTitle(), "Vexilware");
     EXPECT_TRUE(services_.messages.empty());
-    EXPECT_EQ(services_.waitHook, &MainDialog::WaitHook);
+    EXPECT_EQ(transport_.waitHook, &MainDialog::WaitHook);
     EXPECT_EQ(LiveTargetRecords(), 1);
     // An application window of its own (shown in the task bar), of fixed size: no maximise, no
     // resizing. Dialog units are rounded: 12 units of a 13-pixel line are 20 pixels.
@@ -57,7 +57,7 @@ TEST_F(UiTest, TheWindowRunsAsAnApplicationWindowUntilItIsDone) {
 }
 
 TEST_F(UiTest, SocketStartUpFailureIsReportedOnce) {
-    services_.socketsWork = false;
+    transport_.socketsWork = false;
     Open();
     EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{109, Icon::Error}}));
     EXPECT_TRUE(dialog_->isVisible());
@@ -303,23 +303,20 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
 TEST_F(UiTest, ConfirmationShowsTargetAndVersions) {
     PickModel();
     TypeAddress({"192", "168", "0", "10"});
-    TargetConfirmDialog confirm(nullptr);
-    confirm.mainDialog = dialog_.get();
     dialog_->engine.fileVersion = "01.10";
-    confirm.Fill();
-    EXPECT_EQ(confirm.Lines(), (QStringList{"192.168.0.10", "?", "1.10"}));
+    dialog_->RunConfirmation();
+    EXPECT_EQ(services_.confirmLines, (QStringList{"192.168.0.10", "?", "1.10"}));
 
     dialog_->ApplyTransport(2);
     Network()->setText("00000001");
     Mac()->setText("00D1F0AB");
     dialog_->engine.deviceVersion = "1.10";
     dialog_->engine.fileVersion = "12.34";
-    TargetConfirmDialog ipx(nullptr);
-    ipx.mainDialog = dialog_.get();
-    ipx.Fill();
-    EXPECT_EQ(ipx.Lines(), (QStringList{"00D1F0AB", "1.10", "2.34"}));
+    dialog_->RunConfirmation();
+    EXPECT_EQ(services_.confirmLines, (QStringList{"00D1F0AB", "1.10", "2.34"}));
 
     // Escape has the effect of "do not download".
+    TargetConfirmDialog ipx(nullptr);
     ipx.show();
     QTest::keyClick(&ipx, Qt::Key_Escape);
     EXPECT_EQ(ipx.result(), 2);

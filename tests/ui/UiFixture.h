@@ -43,17 +43,13 @@ class RecordingServices : public DialogServices {
             DialogServices::ShowMessageBox(parent, stringId, icon);
         }
     }
-    int RunConfirmation(MainDialog& dialog) override {
-        if (realDialogs) {
-            ++confirmations;
-            return DialogServices::RunConfirmation(dialog);
-        }
-        TargetConfirmDialog confirm(nullptr);
-        confirm.mainDialog = &dialog;
-        confirm.Fill();
-        confirmLines = confirm.Lines();
+    // The one modal dialog a download runs is the confirmation.
+    int RunModal(QDialog& dialog) override {
         ++confirmations;
-        return confirmation;
+        if (auto* confirm = qobject_cast<TargetConfirmDialog*>(&dialog)) {
+            confirmLines = confirm->Lines();
+        }
+        return realDialogs ? DialogServices::RunModal(dialog) : confirmation;
     }
     QString GetOpenFileName(QWidget* parent, const QString& filter) override {
         lastFilter = filter;
@@ -64,14 +60,7 @@ class RecordingServices : public DialogServices {
         return browserWorks;
     }
     void Beep() override { ++beeps; }
-    bool StartSockets() override { return socketsWork; }
     std::int64_t NowMilliseconds() override { return clock += 250; }  // waits run fast
-    void RegisterWaitHook(void (*hook)(void*)) override {
-        waitHook = hook;
-        if (realWaitHook) {
-            DialogServices::RegisterWaitHook(hook);
-        }
-    }
 
     std::vector<RecordedMessage> messages;
     std::function<void(int)> onMessage;
@@ -83,11 +72,8 @@ class RecordingServices : public DialogServices {
     QString lastFilter;
     QUrl openedUrl;
     bool browserWorks = true;
-    bool socketsWork = true;
     std::int64_t clock = 0;
-    void (*waitHook)(void*) = nullptr;
-    bool realWaitHook = false;  // hand the hook to the real transport library too
-    bool realDialogs = false;   // show the real boxes and dialogs (a ModalAnswerer answers them)
+    bool realDialogs = false;  // show the real boxes and dialogs (a ModalAnswerer answers them)
 };
 
 // Answers the modal windows and menus that open while a test drives the window, as a person

@@ -39,12 +39,8 @@ int main(int argc, char** argv) {
     bool saved = dialog.grab().save(argv[1]);
 
     // The confirmation of an IPX download, with the whole MAC address.
-    dialog.ApplyTransport(2);
-    static_cast<QLineEdit*>(dialog.Control(1005))->setText("00D1F0123456");
-    dialog.engine.deviceVersion = "1.02";
-    dialog.engine.fileVersion = "01.10";
     vexil::TargetConfirmDialog confirm(nullptr);
-    confirm.mainDialog = &dialog;
+    confirm.Fill({"00D1F0123456", "1.02", "1.10"});
     confirm.show();
     app.processEvents();
     saved = confirm.grab().save(argv[2]) && saved;
