@@ -259,10 +259,8 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
 }
 
 const char kHelp[] =
-    "usage: vexil-download --model NAME|NUMBER (--tcp A.B.C.D | --ipx NETWORK:NODE)\n"
-    "                      [--dir FOLDER] [--yes] [--log FILE]\n"
-    "       vexil-download --model NAME|NUMBER --targets FILE [--jobs N]\n"
-    "                      [--dir FOLDER] [--yes] [--log FILE]\n"
+    "usage: vexil-download --model MODEL (--tcp A.B.C.D | --ipx NETWORK:NODE) [OPTION]...\n"
+    "  or:  vexil-download --model MODEL --targets FILE [--jobs N] [OPTION]...\n"
     "\n"
     "Replaces the firmware of a network print server with the image in the model's download\n"
     "file, as the Vexilware window does: file check, version query, confirmation, download\n"
@@ -270,7 +268,7 @@ const char kHelp[] =
     "as KIND NUMBER TEXT (kind: information, warning, error, message, status).\n"
     "\n"
     "Options:\n"
-    "  --model NAME|NUMBER  the model: its name in the window's model list, or 1 to 6\n"
+    "  --model MODEL        the model: its name in the window's model list, or 1 to 6\n"
     "  --tcp A.B.C.D        the print server's IPv4 address\n"
     "  --ipx NETWORK:NODE   its IPX network number (8 hex digits) and MAC address (12)\n"
     "  --dir FOLDER         the folder that holds the download files (default: the current one)\n"
@@ -285,7 +283,8 @@ const char kHelp[] =
     "\n"
     "Ctrl-C (SIGINT) and SIGTERM cancel the download as the window's cancel button does.\n"
     "\n"
-    "Exit status (the magnitude of the download's result code):\n"
+    "Exit status:\n"
+    "The magnitude of the download's result code, or 64 for a usage error.\n"
     "   0  success\n"
     "   1  sockets cannot be used\n"
     "   2  the print server refused a block\n"
