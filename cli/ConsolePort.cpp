@@ -142,6 +142,28 @@ std::string FormatMessage(const char* kind, int stringId) {
     return out + "\n";
 }
 
+Answer AskYesNo() {
+    std::string answer;
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {CancelSignalDescriptor(), POLLIN, 0}};
+        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Answer::No;
+        }
+        if (fds[1].revents != 0 && ConsumeCancelSignals()) {
+            return Answer::Cancelled;
+        }
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1 || c == '\n') {
+            break;
+        }
+        answer += c;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes" ? Answer::Yes : Answer::No;
+}
+
 ConsolePort::ConsolePort(int modelListSelection, bool assumeYes, std::FILE* out)
     : modelListSelection_(modelListSelection),
       assumeYes_(assumeYes),
@@ -271,29 +293,14 @@ int ConsolePort::RunConfirmation() {
         return 2;
     }
     Print(std::string(ButtonText(dialog, 1)) + " (y) / " + ButtonText(dialog, 2) + " (N)? ");
-    std::string answer;
-    for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {CancelSignalDescriptor(), POLLIN, 0}};
-        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return 2;
+    const Answer answer = AskYesNo();
+    if (answer == Answer::Cancelled) {
+        Print("\n");
+        if (onCancel) {
+            onCancel();
         }
-        if (fds[1].revents != 0 && ConsumeCancelSignals()) {
-            Print("\n");
-            if (onCancel) {
-                onCancel();
-            }
-            return 2;
-        }
-        char c = 0;
-        if (::read(STDIN_FILENO, &c, 1) != 1 || c == '\n') {
-            break;
-        }
-        answer += c;
     }
-    return answer == "y" || answer == "Y" || answer == "yes" ? 1 : 2;
+    return answer == Answer::Yes ? 1 : 2;
 }
 
 void ConsolePort::TakeSignals() {

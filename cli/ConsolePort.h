@@ -21,6 +21,11 @@ void CatchCancelSignals();
 int CancelSignalDescriptor();
 bool ConsumeCancelSignals();
 
+// Reads a line from standard input, which is a terminal, as the answer to a y/N question; a
+// cancel signal ends the question.
+enum class Answer { Yes, No, Cancelled };
+Answer AskYesNo();
+
 // One message as the command line prints it: KIND NUMBER TEXT, the text's further lines
 // indented below its first.
 std::string FormatMessage(const char* kind, int stringId);

@@ -152,12 +152,7 @@ bool AskOnce(const std::vector<Target>& targets) {
     }
     std::fprintf(stderr, "Download to every one of them without asking again? (y/N) ");
     std::fflush(stderr);
-    char line[16] = "";
-    if (std::fgets(line, sizeof line, stdin) == nullptr) {
-        return false;
-    }
-    const std::string answer(line, std::strcspn(line, "\r\n"));
-    return answer == "y" || answer == "Y" || answer == "yes";
+    return AskYesNo() == Answer::Yes;
 }
 
 }  // namespace

@@ -195,6 +195,7 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--targets") {
             options.targetsFile = value;
         } else if (arg == "--jobs") {
+            options.jobsGiven = true;
             if (!ParseNumber(value, 1, 256, options.jobs)) {
                 return Text("--jobs takes a number from 1 to 256");
             }
@@ -211,6 +212,9 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     }
     if (options.modelIndex == 0) {
         return Text("--model is missing");
+    }
+    if (options.jobsGiven && options.targetsFile.empty()) {
+        return Text("--jobs goes with --targets");
     }
     if (options.haveTarget == !options.targetsFile.empty()) {
         return Text("give one target, --tcp A.B.C.D or --ipx NETWORK:NODE, or --targets FILE");

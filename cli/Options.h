@@ -54,6 +54,7 @@ struct Options {
     std::string log;
     std::string targetsFile;
     int jobs = 4;
+    bool jobsGiven = false;
     int reportFd = -1;  // set by the fleet runner for its children
 };
 

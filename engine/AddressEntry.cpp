@@ -6,8 +6,6 @@
 
 namespace vexil::address {
 
-namespace {
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -20,8 +18,6 @@ int HexDigit(char c) {
     }
     return -1;
 }
-
-}  // namespace
 
 bool IsRefusedFirstOctet(std::string_view text) {
     return text == "127";

@@ -61,6 +61,9 @@ int RangeMessage(std::size_t index, double value, int& bound);
 // otherwise.
 int HexTextToBytes(std::string_view text, std::array<std::uint8_t, 6>& bytes);
 
+// The value of a hexadecimal digit, upper or lower case; -1 for any other character.
+int HexDigit(char c);
+
 // Whether the text consists of hexadecimal digits only (and is not empty).
 bool IsHexText(std::string_view text);
 
