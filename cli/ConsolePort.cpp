@@ -175,7 +175,7 @@ ConsolePort::~ConsolePort() {
 }
 
 void ConsolePort::Print(const std::string& lines) {
-    // A message in the middle of a transfer goes below the bar; the bar goes on below it.
+    // A message in the middle of a transfer ends the bar's line; the next step draws it anew.
     EndProgressLine();
     std::fputs(lines.c_str(), out_);
     std::fflush(out_);
@@ -241,7 +241,9 @@ void ConsolePort::DrawProgress() {
         shownPercent_ = std::max(shownPercent_, tenth);
         return;
     }
-    if (percent == shownPercent_ && now - lastDraw_ < 500) {
+    // Redrawn when the percentage moves, and at most twice a second for the elapsed time; a
+    // bar that has reached 100 % has ended its line.
+    if (percent == shownPercent_ && (percent == 100 || now - lastDraw_ < 500)) {
         return;
     }
     shownPercent_ = percent;
