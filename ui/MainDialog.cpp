@@ -13,10 +13,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <cstdlib>
 
+#include "engine/AddressEntry.h"
 #include "engine/Confirmation.h"
 #include "engine/ModelTable.h"
+#include "engine/ResultReport.h"
 #include "resources/DialogTemplates.h"
 #include "resources/StringTable.h"
 #include "ui/AboutDialog.h"
@@ -38,11 +39,6 @@ constexpr int kTransportIpx = 2;
 constexpr int kTransportNone = -1;
 constexpr int kAboutCommand = 16;
 const char kWebPageAddress[] = "https://vexilware.example/lan-products/";
-
-// The value of a decimal text as the C library reads it: leading blanks, a sign, digits.
-long DecimalValue(const QString& text) {
-    return std::strtol(text.toLatin1().constData(), nullptr, 10);
-}
 
 QWidget* MakeEdit(int id, QWidget* parent) {
     switch (id) {
@@ -98,10 +94,8 @@ void MainDialog::Initialise() {
 
     // The octet fields: position, characters, length, range and format, in field order. Their
     // neighbours for the focus moves are the controls around them in the template.
-    const int octetIds[4] = {kOctet1, kOctet2, kOctet3, kOctet4};
-    const double minimums[4] = {1, 0, 0, 1};
-    const double maximums[4] = {223, 255, 255, 255};
-    for (std::size_t i = 0; i < 4; ++i) {
+    const int octetIds[address::kOctets] = {kOctet1, kOctet2, kOctet3, kOctet4};
+    for (std::size_t i = 0; i < address::kOctets; ++i) {
         NumericEdit* edit = static_cast<NumericEdit*>(Control(octetIds[i]));
         octets_[i] = edit;
         edit->position = static_cast<int>(i) + 1;
@@ -111,15 +105,17 @@ void MainDialog::Initialise() {
                             at + 1 < built.inOrder.size() ? built.inOrder[at + 1] : nullptr);
         connect(edit, &NumericEdit::FocusStoppedAt, this, &MainDialog::ParkFocus);
     }
-    for (std::size_t i = 0; i < 4; ++i) {
-        octets_[i]->SetAllowedChars("0123456789.");
-        octets_[i]->SetMaxLength(3);
-        octets_[i]->SetRange(minimums[i], maximums[i]);
+    for (std::size_t i = 0; i < address::kOctets; ++i) {
+        octets_[i]->SetAllowedChars(QString::fromLatin1(address::kOctetCharacters.data(),
+                                                        address::kOctetCharacters.size()));
+        octets_[i]->SetMaxLength(static_cast<int>(address::kOctetLength));
+        octets_[i]->SetRange(address::kOctetRanges[i].minimum, address::kOctetRanges[i].maximum);
         octets_[i]->SetFormat("%d");
     }
     for (FilterEdit* edit : {macEdit_, networkEdit_}) {
         edit->SetServices(&services_);
-        edit->setMaxLength(edit == macEdit_ ? 12 : 8);
+        edit->setMaxLength(
+            static_cast<int>(edit == macEdit_ ? address::kMacLength : address::kNetworkLength));
         edit->SetExcludedChars(HexFieldExclusions());
     }
 
@@ -231,55 +227,34 @@ void MainDialog::OnTcpClicked() {
 }
 
 std::uint32_t MainDialog::ReadIpAddress() {
-    const QString first = octets_[0]->text();
-    const long firstValue = DecimalValue(first);
-    if (first.isEmpty()) {
-        ShowMessage(57605, Icon::Error);
-        return 0;
+    std::array<QByteArray, address::kOctets> texts;
+    std::array<std::string_view, address::kOctets> views;
+    for (std::size_t i = 0; i < address::kOctets; ++i) {
+        texts[i] = octets_[i]->text().toLatin1();
+        views[i] =
+            std::string_view(texts[i].constData(), static_cast<std::size_t>(texts[i].size()));
     }
-    if (first == "0") {
-        ShowMessage(57611, Icon::Error);
-        return 0;
+    const address::IpEntry entry = address::ReadIpAddress(views);
+    if (entry.message != 0) {
+        ShowMessage(entry.message, Icon::Error);
     }
-    std::uint32_t address = static_cast<std::uint32_t>(firstValue) & 0xFF;
-    for (std::size_t i = 1; i < 4; ++i) {
-        const QString text = octets_[i]->text();
-        if (text.isEmpty()) {
-            ShowMessage(57605, Icon::Error);
-            return 0;
-        }
-        address |= (static_cast<std::uint32_t>(DecimalValue(text)) & 0xFF) << (8 * i);
-    }
-    return address;
+    return entry.address;
 }
 
 int MainDialog::HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes) {
-    if (text.isEmpty()) {
-        return 0;
-    }
-    const QString upper = text.toUpper();
-    const qsizetype pairs = std::min<qsizetype>(upper.size() / 2, 6);
-    bytes.fill(0);
-    auto digit = [](QChar c) -> int {
-        if (c >= '0' && c <= '9')
-            return c.unicode() - '0';
-        if (c >= 'A' && c <= 'F')
-            return c.unicode() - 'A' + 10;
-        return 0;
-    };
-    for (qsizetype i = 0; i < pairs; ++i) {
-        bytes[static_cast<std::size_t>(i)] =
-            static_cast<std::uint8_t>(digit(upper[2 * i]) * 16 + digit(upper[2 * i + 1]));
-    }
-    return 1;
+    // One byte a character, as the field holds them: a character that is no hexadecimal digit
+    // counts as 0 wherever it stands.
+    const QByteArray latin = text.toLatin1();
+    return address::HexTextToBytes(
+        std::string_view(latin.constData(), static_cast<std::size_t>(latin.size())), bytes);
 }
 
 void MainDialog::OnDownload() {
     if (downloadRunning_) {
         return;
     }
-    if (octets_[0]->text() == "127") {
-        ShowMessage(57620, Icon::Error);
+    if (address::IsRefusedFirstOctet(octets_[0]->text().toStdString())) {
+        ShowMessage(msg::kFirstOctet127, Icon::Error);
         return;
     }
     const QPointer<QWidget> focusBefore = focusWidget();
@@ -308,9 +283,9 @@ void MainDialog::OnDownload() {
         target_->mode = TAVDL_MODE_IPX;
         const QString network = networkEdit_->text();
         const QString mac = macEdit_->text();
-        const bool macComplete = mac.size() == 12;
+        const bool macComplete = mac.size() == static_cast<qsizetype>(address::kMacLength);
         if (!macComplete) {
-            ShowMessage(57606, Icon::Error);
+            ShowMessage(msg::kMacAddressLength, Icon::Error);
         }
         std::array<std::uint8_t, 6> bytes{};
         HexTextToBytes(network, bytes);
@@ -356,61 +331,7 @@ void MainDialog::OnDownload() {
 }
 
 void MainDialog::ReportResult(int result) {
-    // Codes -9 to -14 show "sending failed" in the status line while their box is open.
-    auto withStatus = [this](int message) {
-        SetStatusText(57613);
-        ShowMessage(message, Icon::Error);
-        ShowStatus(false);
-    };
-    switch (result) {
-        case 0:
-            ShowMessage(110, Icon::Information);
-            break;
-        case -1:
-            ShowMessage(109, Icon::Error);
-            ShowMessage(57621, Icon::Error);
-            break;
-        case -2:
-            ShowMessage(57613, Icon::Error);
-            ShowMessage(57621, Icon::Error);
-            break;
-        case -3:
-        case -4:
-            ShowMessage(57614, Icon::Error);
-            ShowMessage(57621, Icon::Error);
-            break;
-        case -5:
-            ShowMessage(111, Icon::Error);
-            break;
-        case -6:
-            break;
-        case -8:
-            ShowMessage(57610, Icon::Error);
-            ShowStatus(false);
-            break;
-        case -9:
-            withStatus(57622);
-            break;
-        case -10:
-            withStatus(57625);
-            break;
-        case -11:
-            withStatus(57623);
-            break;
-        case -12:
-            withStatus(57615);
-            break;
-        case -13:
-            withStatus(57621);
-            break;
-        case -14:
-            withStatus(57631);
-            break;
-        default:  // -7 and every code outside the table
-            ShowStatus(false);
-            ShowMessage(57623, Icon::Error);
-            break;
-    }
+    vexil::ReportResult(result, *this);
 }
 
 void MainDialog::OnBrowseFile() {

@@ -1,0 +1,345 @@
+#include "cli/ConsolePort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <vector>
+
+#include "resources/DialogTemplates.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+
+namespace vexil::cli {
+
+namespace {
+
+// The self-pipe that turns a signal into something poll can wait for.
+int g_signalPipe[2] = {-1, -1};
+
+void OnCancelSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+constexpr int kBarWidth = 30;
+
+// The confirmation dialog's texts around one of its three value boxes: the static texts that
+// belong to a box are those whose top lies at or above it and below the box before it, read
+// left of the box first and then right of it.
+std::string ConfirmationLine(const DialogTemplate& dialog, const ControlSpec& box,
+                             const std::string& value) {
+    int previousTop = -1;
+    for (const ControlSpec& other : dialog.controls) {
+        if (other.kind == ControlKind::ListBox && other.y < box.y) {
+            previousTop = std::max(previousTop, other.y);
+        }
+    }
+    std::vector<const ControlSpec*> texts;
+    for (const ControlSpec& label : dialog.controls) {
+        if (label.kind == ControlKind::Static && label.y <= box.y && label.y > previousTop) {
+            texts.push_back(&label);
+        }
+    }
+    std::sort(texts.begin(), texts.end(), [](const ControlSpec* a, const ControlSpec* b) {
+        return a->y != b->y ? a->y < b->y : a->x < b->x;
+    });
+    std::string line;
+    auto add = [&line](const std::string& part) { line += (line.empty() ? "" : " ") + part; };
+    for (const ControlSpec* label : texts) {
+        if (label->x < box.x) {
+            add(label->text);
+        }
+    }
+    add(value);
+    for (const ControlSpec* label : texts) {
+        if (label->x >= box.x) {
+            add(label->text);
+        }
+    }
+    return line;
+}
+
+const char* ButtonText(const DialogTemplate& dialog, int id) {
+    for (const ControlSpec& control : dialog.controls) {
+        if (control.kind == ControlKind::PushButton && control.id == id) {
+            return control.text;
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+void CatchCancelSignals() {
+    if (g_signalPipe[0] < 0) {
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            return;
+        }
+    }
+    struct sigaction action {};
+    action.sa_handler = OnCancelSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int CancelSignalDescriptor() {
+    return g_signalPipe[0];
+}
+
+bool ConsumeCancelSignals() {
+    if (g_signalPipe[0] < 0) {
+        return false;
+    }
+    bool any = false;
+    char bytes[32];
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+        any = true;
+    }
+    return any;
+}
+
+const char* KindName(Icon icon) {
+    switch (icon) {
+        case Icon::Error:
+            return "error";
+        case Icon::Warning:
+            return "warning";
+        case Icon::Information:
+            return "information";
+        case Icon::None:
+            break;
+    }
+    return "message";
+}
+
+std::string FormatMessage(const char* kind, int stringId) {
+    std::string head = std::string(kind) + " " + std::to_string(stringId) + " ";
+    const std::string indent(head.size(), ' ');
+    std::string out = head;
+    // The texts break their lines with "\r\n", "\n" or "\n\r"; every break starts a new line.
+    bool lineStart = true;
+    bool pendingBreak = false;
+    for (const char c : LoadString(stringId)) {
+        if (c == '\r' || c == '\n') {
+            pendingBreak = !lineStart;
+            continue;
+        }
+        if (pendingBreak) {
+            out += "\n" + indent;
+            pendingBreak = false;
+        }
+        out += c;
+        lineStart = false;
+    }
+    return out + "\n";
+}
+
+Answer AskYesNo() {
+    std::string answer;
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {CancelSignalDescriptor(), POLLIN, 0}};
+        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Answer::No;
+        }
+        if (fds[1].revents != 0 && ConsumeCancelSignals()) {
+            return Answer::Cancelled;
+        }
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1 || c == '\n') {
+            break;
+        }
+        answer += c;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes" ? Answer::Yes : Answer::No;
+}
+
+ConsolePort::ConsolePort(int modelListSelection, bool assumeYes, std::FILE* out)
+    : modelListSelection_(modelListSelection),
+      assumeYes_(assumeYes),
+      out_(out),
+      terminal_(::isatty(::fileno(out)) == 1) {}
+
+ConsolePort::~ConsolePort() {
+    EndProgressLine();
+}
+
+void ConsolePort::Print(const std::string& lines) {
+    // A message in the middle of a transfer ends the bar's line; the next step draws it anew.
+    EndProgressLine();
+    std::fputs(lines.c_str(), out_);
+    std::fflush(out_);
+}
+
+void ConsolePort::ShowMessage(int stringId, Icon icon) {
+    lastMessage_ = stringId;
+    Print(FormatMessage(KindName(icon), stringId));
+}
+
+void ConsolePort::SetStatusText(int stringId) {
+    const bool changed = stringId != statusText_;
+    statusText_ = stringId;
+    if (changed && statusVisible_) {
+        Print(FormatMessage("status", stringId));
+    }
+}
+
+void ConsolePort::ShowStatus(bool visible) {
+    const bool appears = visible && !statusVisible_;
+    statusVisible_ = visible;
+    if (appears && statusText_ != 0) {
+        Print(FormatMessage("status", statusText_));
+    }
+}
+
+void ConsolePort::SetProgressRange(int low, int high) {
+    low_ = low;
+    high_ = std::max(high, low + 1);
+    position_ = std::clamp(position_, low_, high_);
+    if (transferStart_ < 0) {
+        transferStart_ = NowMilliseconds();
+    }
+}
+
+void ConsolePort::AdvanceProgress(int delta) {
+    SetProgressPosition(std::min(std::max(position_, low_) + delta, high_));
+}
+
+void ConsolePort::SetProgressPosition(int position) {
+    position_ = std::clamp(position, low_, high_);
+    if (position_ == low_ && shownPercent_ >= 0) {
+        // The bar goes back to zero when a download has ended.
+        EndProgressLine();
+        shownPercent_ = -1;
+        transferStart_ = -1;
+        return;
+    }
+    DrawProgress();
+}
+
+void ConsolePort::DrawProgress() {
+    const int percent =
+        static_cast<int>(static_cast<std::int64_t>(position_ - low_) * 100 / (high_ - low_));
+    const std::int64_t now = NowMilliseconds();
+    if (!terminal_) {
+        // One line per tenth reached.
+        const int tenth = percent / 10 * 10;
+        if (tenth > std::max(shownPercent_, 0)) {
+            std::fprintf(out_, "progress %d%%\n", tenth);
+            std::fflush(out_);
+        }
+        shownPercent_ = std::max(shownPercent_, tenth);
+        return;
+    }
+    // Redrawn when the percentage moves, and at most twice a second for the elapsed time; a
+    // bar that has reached 100 % has ended its line.
+    if (percent == shownPercent_ && (percent == 100 || now - lastDraw_ < 500)) {
+        return;
+    }
+    shownPercent_ = percent;
+    lastDraw_ = now;
+    const int filled = percent * kBarWidth / 100;
+    std::string bar;
+    for (int i = 0; i < kBarWidth; ++i) {
+        bar += i < filled ? "\u2588" : "\u2591";
+    }
+    const std::int64_t seconds = transferStart_ < 0 ? 0 : (now - transferStart_) / 1000;
+    std::fprintf(out_, "\r\033[K%s %3d%% %02lld:%02lld", bar.c_str(), percent,
+                 static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    std::fflush(out_);
+    barOnScreen_ = true;
+    if (percent == 100) {
+        EndProgressLine();
+    }
+}
+
+void ConsolePort::EndProgressLine() {
+    if (barOnScreen_) {
+        std::fputs("\n", out_);
+        std::fflush(out_);
+        barOnScreen_ = false;
+    }
+}
+
+int ConsolePort::RunConfirmation() {
+    const DialogTemplate& dialog = ConfirmDialogTemplate();
+    const std::array<std::string, 3> values =
+        confirmationValues ? confirmationValues() : std::array<std::string, 3>{};
+    const int boxes[3] = {control::kConfirmTarget, control::kConfirmCurrentVersion,
+                          control::kConfirmFileVersion};
+    std::string lines;
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (const ControlSpec& control : dialog.controls) {
+            if (control.id == boxes[i]) {
+                lines += ConfirmationLine(dialog, control, values[i]) + "\n";
+            }
+        }
+    }
+    Print(lines);
+    if (assumeYes_) {
+        return 1;
+    }
+    if (::isatty(STDIN_FILENO) != 1) {
+        Print(
+            "vexil-download: no terminal to confirm on: nothing was changed; give --yes to "
+            "download without asking\n");
+        return 2;
+    }
+    Print(std::string(ButtonText(dialog, control::kOk)) + " (y) / " +
+          ButtonText(dialog, control::kCancel) + " (N)? ");
+    const Answer answer = AskYesNo();
+    if (answer == Answer::Cancelled) {
+        Print("\n");
+        if (onCancel) {
+            onCancel();
+        }
+    }
+    return answer == Answer::Yes ? 1 : 2;
+}
+
+void ConsolePort::TakeSignals() {
+    if (ConsumeCancelSignals() && onCancel) {
+        onCancel();
+    }
+}
+
+void ConsolePort::DispatchEvents(int maxWaitMs) {
+    TakeSignals();
+    if (maxWaitMs <= 0) {
+        return;
+    }
+    // Sleep until a signal arrives or the slice ends: no spinning.
+    pollfd fd{CancelSignalDescriptor(), POLLIN, 0};
+    if (fd.fd < 0) {
+        ::poll(nullptr, 0, maxWaitMs);
+        return;
+    }
+    if (::poll(&fd, 1, maxWaitMs) > 0) {
+        TakeSignals();
+    }
+}
+
+std::int64_t ConsolePort::NowMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void ConsolePort::WaitHook(void* window) {
+    if (window != nullptr) {
+        static_cast<ConsolePort*>(window)->TakeSignals();
+    }
+}
+
+}  // namespace vexil::cli

@@ -1,0 +1,86 @@
+// The dialog port of the command line: messages and status texts as lines on standard error,
+// the progress bar as a bar on a terminal or one line per tenth otherwise, the confirmation as
+// its three lines and a y/N question, and SIGINT and SIGTERM as the cancel command.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "engine/DialogPort.h"
+
+namespace vexil::cli {
+
+// Catches SIGINT and SIGTERM from now on; each one is a cancel command that the port hands to
+// `onCancel` at its next chance (a wait, a library call's wait hook, the confirmation).
+void CatchCancelSignals();
+// The descriptor that becomes readable when a signal has arrived, for callers that wait with
+// poll themselves; ConsumeCancelSignals empties it and says whether a signal was pending.
+int CancelSignalDescriptor();
+bool ConsumeCancelSignals();
+
+// Reads a line from standard input, which is a terminal, as the answer to a y/N question; a
+// cancel signal ends the question.
+enum class Answer { Yes, No, Cancelled };
+Answer AskYesNo();
+
+// One message as the command line prints it: KIND NUMBER TEXT, the text's further lines
+// indented below its first.
+std::string FormatMessage(const char* kind, int stringId);
+const char* KindName(Icon icon);
+
+class ConsolePort final : public DialogPort {
+  public:
+    ConsolePort(int modelListSelection, bool assumeYes, std::FILE* out = stderr);
+    ~ConsolePort() override;
+
+    // The cancel command, as the cancel button runs it.
+    std::function<void()> onCancel;
+    // The confirmation's three values (target, the print server's version, the file's version).
+    std::function<std::array<std::string, 3>()> confirmationValues;
+
+    // The last message shown, 0 before the first.
+    int LastMessage() const { return lastMessage_; }
+
+    void ShowMessage(int stringId, Icon icon) override;
+    void SetStatusText(int stringId) override;
+    void ShowStatus(bool visible) override;
+    void EnableControl(int, bool) override {}
+    int ModelListSelection() override { return modelListSelection_; }
+    void SetProgressRange(int low, int high) override;
+    void AdvanceProgress(int delta) override;
+    void SetProgressPosition(int position) override;
+    int RunConfirmation() override;
+    void DispatchEvents(int maxWaitMs) override;
+    std::int64_t NowMilliseconds() override;
+    void* WindowHandle() override { return this; }
+
+    // The transport library's wait hook: a signal that has arrived runs the cancel command,
+    // which closes the socket the library waits on.
+    static void WaitHook(void* window);
+
+  private:
+    void TakeSignals();
+    void Print(const std::string& lines);
+    void DrawProgress();
+    void EndProgressLine();
+
+    int modelListSelection_;
+    bool assumeYes_;
+    std::FILE* out_;
+    bool terminal_;
+    int lastMessage_ = 0;
+    int statusText_ = 0;
+    bool statusVisible_ = false;
+    int low_ = 0;
+    int high_ = 100;
+    int position_ = 0;
+    int shownPercent_ = -1;
+    bool barOnScreen_ = false;
+    std::int64_t transferStart_ = -1;
+    std::int64_t lastDraw_ = 0;
+};
+
+}  // namespace vexil::cli

@@ -1,0 +1,16 @@
+// Downloads to a whole fleet of print servers: every target of a targets file in a process of
+// its own, up to a number at once, each child's lines passed on behind its target, and a
+// summary table at the end.
+#pragma once
+
+#include <vector>
+
+#include "cli/Options.h"
+
+namespace vexil::cli {
+
+// Returns the exit status: 0 when every target succeeded, else that of the first target in the
+// file's order that did not.
+int RunFleet(const Options& options, const std::vector<Target>& targets);
+
+}  // namespace vexil::cli

@@ -1,0 +1,67 @@
+// The command line of vexil-download: options, targets (one on the command line or a file of
+// them), the model, and the exit statuses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexil::cli {
+
+inline constexpr int kExitUsage = 64;
+
+struct Target {
+    bool ipx = false;
+    std::string text;  // as given: A.B.C.D or NETWORK:NODE
+    std::array<std::uint8_t, 4> octets{};
+    std::array<std::uint8_t, 4> network{};
+    std::array<std::uint8_t, 6> node{};
+    // What the confirmation shows as the target: the address as typed, over IPX the MAC.
+    std::string Shown() const;
+    // "tcp A.B.C.D" or "ipx NETWORK:NODE", as a targets file writes it.
+    std::string Label() const;
+};
+
+// A refused target: the window's message for it when it has one (0 otherwise), and a text for
+// the cases without one.
+struct Refusal {
+    int message = 0;
+    std::string text;
+    bool Refused() const { return message != 0 || !text.empty(); }
+};
+
+// Reads a TCP/IP or IPX target with the window's address checks, before anything is sent.
+Refusal ParseTarget(bool ipx, std::string_view text, Target& target);
+
+// A model by the name in the window's model list or by its number 1 to 6. `listSelection` is
+// 0 when the model counts as picked from the list, -1 otherwise.
+bool ParseModel(std::string_view text, int& modelIndex, int& listSelection);
+
+struct Options {
+    bool help = false;
+    std::string modelText;
+    int modelIndex = 0;
+    int listSelection = -1;
+    bool haveTarget = false;
+    Target target;
+    std::string dir;
+    bool yes = false;
+    std::string log;
+    std::string targetsFile;
+    int jobs = 4;
+    bool jobsGiven = false;
+    int reportFd = -1;  // set by the fleet runner for its children
+};
+
+// Parses argv. On failure returns the refusal (its message, or a text for the usage error).
+Refusal ParseOptions(int argc, char** argv, Options& options);
+
+// Reads a targets file: one target a line, "tcp A.B.C.D" or "ipx NETWORK:NODE", "#" starts a
+// comment. A line that does not read refuses the whole file, with its line number.
+Refusal ReadTargets(const std::string& path, std::vector<Target>& targets);
+
+extern const char kHelp[];
+
+}  // namespace vexil::cli

@@ -1,0 +1,73 @@
+#include "engine/ResultReport.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "resources/ResourceIds.h"
+
+namespace vexil {
+
+namespace {
+
+using enum StatusLine;
+constexpr Icon kError = Icon::Error;
+constexpr ResultMessage kNone{0, Icon::None};
+constexpr ResultMessage kPowerCycle{msg::kPowerCycleAndRetry, kError};
+
+// Result code, messages in order, icon, status line.
+constexpr ResultRow kResultTable[] = {
+    {result::kSuccess, {msg::kDownloadFinished, Icon::Information}, kNone, kUntouched},
+    {result::kSocketStartFailed, {msg::kWinsockFailed, kError}, kPowerCycle, kUntouched},
+    {result::kBlockRefused, {msg::kSendFailed, kError}, kPowerCycle, kUntouched},
+    {result::kBlockNotAcknowledged, {msg::kReceiveFailed, kError}, kPowerCycle, kUntouched},
+    {result::kDataNotReceived, {msg::kReceiveFailed, kError}, kPowerCycle, kUntouched},
+    {result::kCancelled, {msg::kDownloadCancelled, kError}, kNone, kUntouched},
+    {result::kNotStarted, kNone, kNone, kUntouched},
+    {result::kDownloadFailed, {msg::kDownloadFailed, kError}, kNone, kHiddenBefore},
+    {result::kCheckTargetAddress, {msg::kCheckTargetAddress, kError}, kNone, kHiddenAfter},
+    {result::kNoAnswerToModeSwitch,
+     {msg::kWrongPrintServer, kError},
+     kNone,
+     kSendingFailedThenHidden},
+    {result::kModeSwitchFailed, {msg::kCannotDownload, kError}, kNone, kSendingFailedThenHidden},
+    {result::kEraseFailed, {msg::kDownloadFailed, kError}, kNone, kSendingFailedThenHidden},
+    {result::kFinishFailed, {msg::kNotFinished, kError}, kNone, kSendingFailedThenHidden},
+    {result::kConnectionFailed, kPowerCycle, kNone, kSendingFailedThenHidden},
+    {result::kWrongModel, {msg::kModelMismatch, kError}, kNone, kSendingFailedThenHidden},
+};
+
+}  // namespace
+
+const ResultRow& FindResult(int result) {
+    const auto row = std::find_if(std::begin(kResultTable), std::end(kResultTable),
+                                  [result](const ResultRow& r) { return r.result == result; });
+    return row != std::end(kResultTable) ? *row : FindResult(result::kDownloadFailed);
+}
+
+std::vector<ResultMessage> ResultMessages(int result) {
+    std::vector<ResultMessage> messages;
+    for (const ResultMessage& message : {FindResult(result).first, FindResult(result).second}) {
+        if (message.stringId != 0) {
+            messages.push_back(message);
+        }
+    }
+    return messages;
+}
+
+void ReportResult(int result, DialogPort& port) {
+    const StatusLine status = FindResult(result).status;
+    if (status == kSendingFailedThenHidden) {
+        port.SetStatusText(msg::kSendFailed);
+    }
+    if (status == kHiddenBefore) {
+        port.ShowStatus(false);
+    }
+    for (const ResultMessage& message : ResultMessages(result)) {
+        port.ShowMessage(message.stringId, message.icon);
+    }
+    if (status == kHiddenAfter || status == kSendingFailedThenHidden) {
+        port.ShowStatus(false);
+    }
+}
+
+}  // namespace vexil
