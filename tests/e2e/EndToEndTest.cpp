@@ -82,8 +82,8 @@ class EndToEndTest : public UiTest {
 
     // Types the target as a user does and presses the download button.
     void Download(bool ipx) {
-        if (ipx != Check(1017)->isChecked()) {
-            QTest::mouseClick(Check(1017), Qt::LeftButton);
+        if (ipx != Check(kIpxCheck)->isChecked()) {
+            QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
         }
         if (ipx) {
             Network()->setFocus();
@@ -107,7 +107,7 @@ class EndToEndTest : public UiTest {
         }
         services_.messages.clear();
         result_ = 1;
-        QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
+        QTest::mouseClick(static_cast<QPushButton*>(W(kDownload)), Qt::LeftButton);
     }
 
     // Model 3: PS1B.BIN (5100, version hh.mm, 7 blocks) and PS2B.BIN (7 blocks), whose time is
@@ -263,11 +263,13 @@ TEST_F(EndToEndTest, FaultMatrix) {
                 EXPECT_EQ(ReadFile(flash_), ExpectedFlash({"RS.BIN"}));
             }
             // Afterwards the dialog is idle with the transport's controls enabled.
-            EXPECT_TRUE(W(3)->isEnabled());
+            EXPECT_TRUE(W(kDownload)->isEnabled());
             EXPECT_EQ(Progress()->value(), 0);
             for (int id :
-                 ipx ? std::vector<int>{1004, 1005, 1011, 1012, 1026, 1044, 1016, 1017}
-                     : std::vector<int>{1003, 1007, 1008, 1009, 1013, 1026, 1044, 1016, 1017}) {
+                 ipx ? std::vector<int>{kNetworkAddress, kMacAddress, kNetworkLabel, kMacLabel,
+                                        kModelList, kBrowse, kTcpCheck, kIpxCheck}
+                     : std::vector<int>{kOctet1, kOctet2, kOctet3, kOctet4, kIpLabel, kModelList,
+                                        kBrowse, kTcpCheck, kIpxCheck}) {
                 EXPECT_TRUE(W(id)->isEnabled()) << id;
             }
         }
@@ -327,7 +329,7 @@ TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
             QObject::connect(&watcher, &QTimer::timeout, [&] {
                 if (!pressed && c.when()) {
                     pressed = true;
-                    QTest::mouseClick(static_cast<QPushButton*>(W(2)), Qt::LeftButton);
+                    QTest::mouseClick(static_cast<QPushButton*>(W(kCancel)), Qt::LeftButton);
                 }
             });
             watcher.start(20);

@@ -119,7 +119,7 @@ TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
         // Tab goes on after octet 4 (or the place of the label after it) to the download button,
         // and Shift+Tab comes back.
         Key(Qt::Key_Tab);
-        EXPECT_EQ(Focused(), W(3));
+        EXPECT_EQ(Focused(), W(kDownload));
         Key(Qt::Key_Backtab);
         EXPECT_EQ(Focused(), Octet(3));
         Key(Qt::Key_Tab);
@@ -164,7 +164,7 @@ TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
         EXPECT_EQ(SeenKinds(), row.seen);
         if (row.runs == 1) {
             // The focus is back on the download button: another Enter downloads again.
-            EXPECT_EQ(Focused(), W(3));
+            EXPECT_EQ(Focused(), W(kDownload));
             Key(Qt::Key_Return);
             EXPECT_EQ(runs, 2);
             EXPECT_TRUE(dialog_->isVisible());
@@ -198,7 +198,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
         Prepare(ipx ? "" : row.address);
         dialog_->runTcpDownload = [this] { return dialog_->engine.RunTcpDownload(); };
         if (ipx) {
-            QTest::mouseClick(Check(1017), Qt::LeftButton);
+            QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
             QTest::mouseClick(Mac(), Qt::LeftButton);
             Mac()->selectAll();
             Type(row.address);
@@ -291,12 +291,12 @@ TEST_F(KeyboardTest, WhatTheFieldsShowIsWhatIsUsed) {
         const char* after;
     };
     const std::vector<Row> rows = {
-        {1005, "00D1F01234", "z00d1f0123456", "00D1F0123456"},
-        {1003, "19", "a10", "10"},
+        {kMacAddress, "00D1F01234", "z00d1f0123456", "00D1F0123456"},
+        {kOctet1, "19", "a10", "10"},
     };
     Prepare("");
-    QTest::mouseClick(Check(1017), Qt::LeftButton);
-    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);
         auto* field = static_cast<QLineEdit*>(W(row.id));
@@ -322,7 +322,7 @@ TEST_F(KeyboardTest, WhatTheFieldsShowIsWhatIsUsed) {
 
 TEST_F(KeyboardTest, AnInputMethodCannotWriteIntoTheAddressFields) {
     Prepare("");
-    for (int id : {1003, 1007, 1008, 1009, 1004, 1005}) {
+    for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kNetworkAddress, kMacAddress}) {
         SCOPED_TRACE(id);
         auto* field = static_cast<QLineEdit*>(W(id));
         field->setEnabled(true);

@@ -12,27 +12,28 @@
 namespace vexil::test {
 namespace {
 
-constexpr std::initializer_list<int> kAddressControls = {1003, 1007, 1008, 1009, 1004,
-                                                         1005, 1011, 1012, 1013};
+constexpr std::initializer_list<int> kAddressControls = {
+    kOctet1,     kOctet2,       kOctet3,   kOctet4, kNetworkAddress,
+    kMacAddress, kNetworkLabel, kMacLabel, kIpLabel};
 
 TEST_F(UiTest, StartUpState) {
-    for (int id : {1026, 1040, 1010, 1054, 2}) {
+    for (int id : {kModelList, kModelLabel, kProgress, kStatusLine, kCancel}) {
         EXPECT_TRUE(W(id)->isEnabled()) << id;
     }
-    for (int id : {3, 1044, 1016, 1017, 1014, 1015, 1030}) {
+    for (int id : {kDownload, kBrowse, kTcpCheck, kIpxCheck, kIpxGroup, kIpGroup, kWebPage}) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
     for (int id : kAddressControls) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
-    EXPECT_FALSE(Check(1016)->isChecked());
-    EXPECT_FALSE(Check(1017)->isChecked());
+    EXPECT_FALSE(Check(kTcpCheck)->isChecked());
+    EXPECT_FALSE(Check(kIpxCheck)->isChecked());
     EXPECT_EQ(Mac()->text(), "00D1F0");
     EXPECT_EQ(Mac()->lastValidText, "00D1F0");
     EXPECT_EQ(ModelList()->count(), 1);
     EXPECT_EQ(ModelList()->currentIndex(), -1);
     EXPECT_EQ(dialog_->target()->modelIndex, 0);
-    EXPECT_FALSE(W(1030)->isVisible());
+    EXPECT_FALSE(W(kWebPage)->isVisible());
     EXPECT_EQ(dialog_->windowTitle(), "Vexilware");
     EXPECT_TRUE(services_.messages.empty());
     EXPECT_EQ(transport_.waitHook, &MainDialog::WaitHook);
@@ -42,7 +43,7 @@ TEST_F(UiTest, StartUpState) {
     EXPECT_EQ(dialog_->windowType(), Qt::Window);
     EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());
     EXPECT_FALSE(dialog_->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(W(1003)->height(), 20);
+    EXPECT_EQ(W(kOctet1)->height(), 20);
 }
 
 TEST_F(UiTest, TheWindowRunsAsAnApplicationWindowUntilItIsDone) {
@@ -66,35 +67,36 @@ TEST_F(UiTest, SocketStartUpFailureIsReportedOnce) {
 TEST_F(UiTest, SelectionStates) {
     PickModel();
     EXPECT_EQ(dialog_->target()->modelIndex, 6);
-    EXPECT_TRUE(Check(1016)->isChecked());
-    EXPECT_FALSE(Check(1017)->isChecked());
-    for (int id : {3, 1044, 1030, 1016, 1017, 1003, 1007, 1008, 1009, 1013}) {
+    EXPECT_TRUE(Check(kTcpCheck)->isChecked());
+    EXPECT_FALSE(Check(kIpxCheck)->isChecked());
+    for (int id : {kDownload, kBrowse, kWebPage, kTcpCheck, kIpxCheck, kOctet1, kOctet2, kOctet3,
+                   kOctet4, kIpLabel}) {
         EXPECT_TRUE(W(id)->isEnabled()) << id;
     }
-    for (int id : {1004, 1005, 1011, 1012, 1014, 1015}) {
+    for (int id : {kNetworkAddress, kMacAddress, kNetworkLabel, kMacLabel, kIpxGroup, kIpGroup}) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
     TypeAddress({"192", "0", "2", "1"});
 
     auto expectIpx = [this](bool ipx) {
-        EXPECT_EQ(Check(1017)->isChecked(), ipx);
-        EXPECT_EQ(Check(1016)->isChecked(), !ipx);
-        for (int id : {1003, 1007, 1008, 1009, 1013}) {
+        EXPECT_EQ(Check(kIpxCheck)->isChecked(), ipx);
+        EXPECT_EQ(Check(kTcpCheck)->isChecked(), !ipx);
+        for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kIpLabel}) {
             EXPECT_EQ(W(id)->isEnabled(), !ipx) << id;
         }
-        for (int id : {1004, 1005, 1011, 1012}) {
+        for (int id : {kNetworkAddress, kMacAddress, kNetworkLabel, kMacLabel}) {
             EXPECT_EQ(W(id)->isEnabled(), ipx) << id;
         }
     };
-    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
     expectIpx(true);
-    QTest::mouseClick(Check(1017), Qt::LeftButton);  // the checked IPX box switches back
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);  // the checked IPX box switches back
     expectIpx(false);
-    QTest::mouseClick(Check(1016), Qt::LeftButton);  // so does the checked TCP/IP box
+    QTest::mouseClick(Check(kTcpCheck), Qt::LeftButton);  // so does the checked TCP/IP box
     expectIpx(true);
     PickModel();
     expectIpx(true);
-    QTest::mouseClick(Check(1016), Qt::LeftButton);
+    QTest::mouseClick(Check(kTcpCheck), Qt::LeftButton);
     expectIpx(false);
     EXPECT_EQ(Octet(0)->text(), "192") << "switching keeps what was typed";
     EXPECT_EQ(Mac()->text(), "00D1F0");
@@ -111,7 +113,7 @@ class DownloadCommandTest : public UiTest {
         };
         dialog_->runIpxDownload = dialog_->runTcpDownload;
     }
-    void Download() { QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton); }
+    void Download() { QTest::mouseClick(static_cast<QPushButton*>(W(kDownload)), Qt::LeftButton); }
 
     int runs = 0;
     int result = 0;
@@ -119,11 +121,11 @@ class DownloadCommandTest : public UiTest {
 
 TEST_F(DownloadCommandTest, RefusedEntries) {
     TypeAddress({"127", "0", "0", "1"});
-    QTest::mouseClick(Check(1017), Qt::LeftButton);  // IPX: the first octet still counts
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);  // IPX: the first octet still counts
     Download();
     EXPECT_EQ(MessageIds(), (std::vector<int>{57620}));
-    EXPECT_TRUE(W(3)->isEnabled());
-    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    EXPECT_TRUE(W(kDownload)->isEnabled());
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
 
     services_.messages.clear();
     TypeAddress({"0", "1", "2", "3"});
@@ -142,7 +144,7 @@ TEST_F(DownloadCommandTest, RefusedEntries) {
     EXPECT_EQ(MessageIds(), (std::vector<int>{57605}));
     EXPECT_EQ(dialog_->target()->mode, 1);
     EXPECT_EQ(runs, 0);
-    EXPECT_TRUE(W(3)->isEnabled());
+    EXPECT_TRUE(W(kDownload)->isEnabled());
 }
 
 TEST_F(DownloadCommandTest, OctetOutOfRangeWhenEnterStartsTheDownload) {
@@ -155,7 +157,7 @@ TEST_F(DownloadCommandTest, OctetOutOfRangeWhenEnterStartsTheDownload) {
     EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{118, Icon::Error}}));
     EXPECT_EQ(Octet(2)->text(), "255");
     EXPECT_GE(services_.beeps, 1);
-    EXPECT_TRUE(W(3)->isEnabled());
+    EXPECT_TRUE(W(kDownload)->isEnabled());
 
     // Within range, Enter in an octet field starts the download.
     services_.messages.clear();
@@ -167,7 +169,7 @@ TEST_F(DownloadCommandTest, OctetOutOfRangeWhenEnterStartsTheDownload) {
 }
 
 TEST_F(DownloadCommandTest, IpxAddressAndTheMacLength) {
-    QTest::mouseClick(Check(1017), Qt::LeftButton);
+    QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
     Network()->setText("ABC");
     Mac()->setText("00D1F012345");
     Progress()->setValue(5);
@@ -178,7 +180,7 @@ TEST_F(DownloadCommandTest, IpxAddressAndTheMacLength) {
     EXPECT_EQ(IpxNode(*dialog_->target()),
               (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0x12, 0x34, 0x00}));
     EXPECT_EQ(Progress()->value(), 5);
-    EXPECT_TRUE(W(3)->isEnabled());
+    EXPECT_TRUE(W(kDownload)->isEnabled());
 
     Network()->setText("12345678");
     Mac()->setText("00d1f0abcdef");
@@ -258,9 +260,10 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
             EXPECT_EQ(statusDuringBox.toStdString(), std::string(LoadString(57613)));
         }
         EXPECT_EQ(Progress()->value(), 0);
-        EXPECT_TRUE(W(3)->isEnabled());
+        EXPECT_TRUE(W(kDownload)->isEnabled());
         EXPECT_EQ(transport_.closeCount, closes + 1) << "the socket is closed after every run";
-        for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1017, 1013, 1016, 1030}) {
+        for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
+                       kIpxCheck, kIpLabel, kTcpCheck, kWebPage}) {
             EXPECT_TRUE(W(id)->isEnabled()) << id;
         }
     }
@@ -270,8 +273,9 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
     TypeAddress({"192", "0", "2", "1"});
     // The download disables everything, as a sequence does.
     dialog_->runTcpDownload = [this] {
-        for (int id : {1026, 1040, 1044, 1030, 1016, 1017, 1003, 1007, 1008, 1009, 1013, 1004, 1005,
-                       1011, 1012}) {
+        for (int id :
+             {kModelList, kModelLabel, kBrowse, kWebPage, kTcpCheck, kIpxCheck, kOctet1, kOctet2,
+              kOctet3, kOctet4, kIpLabel, kNetworkAddress, kMacAddress, kNetworkLabel, kMacLabel}) {
             dialog_->EnableControl(id, false);
         }
         return -6;
@@ -279,23 +283,26 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
     dialog_->runIpxDownload = dialog_->runTcpDownload;
     dialog_->target()->modelIndex = 5;
     Download();
-    for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1016, 1030, 1013}) {
+    for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse, kTcpCheck,
+                   kWebPage, kIpLabel}) {
         EXPECT_TRUE(W(id)->isEnabled()) << id;
     }
-    for (int id : {1017, 1011, 1012, 1004, 1005}) {
+    for (int id : {kIpxCheck, kNetworkLabel, kMacLabel, kNetworkAddress, kMacAddress}) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
     dialog_->target()->modelIndex = 6;
     Download();
-    for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1017, 1013, 1016, 1030}) {
+    for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse, kIpxCheck,
+                   kIpLabel, kTcpCheck, kWebPage}) {
         EXPECT_TRUE(W(id)->isEnabled()) << id;
     }
     dialog_->ApplyTransport(2);
     Download();
-    for (int id : {1004, 1005, 1026, 1040, 1044, 1017, 1011, 1012, 1016, 1030}) {
+    for (int id : {kNetworkAddress, kMacAddress, kModelList, kModelLabel, kBrowse, kIpxCheck,
+                   kNetworkLabel, kMacLabel, kTcpCheck, kWebPage}) {
         EXPECT_TRUE(W(id)->isEnabled()) << id;
     }
-    for (int id : {1003, 1007, 1008, 1009, 1013}) {
+    for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kIpLabel}) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
 }
@@ -327,7 +334,7 @@ TEST_F(UiTest, BrowseChangesTheWorkingDirectory) {
     ScratchDir dir;
     const QString before = QDir::currentPath();
     services_.chosenFile = QString::fromStdString(dir.File("PS2B.BIN", {}));
-    QTest::mouseClick(static_cast<QPushButton*>(W(1044)), Qt::LeftButton);
+    QTest::mouseClick(static_cast<QPushButton*>(W(kBrowse)), Qt::LeftButton);
     EXPECT_EQ(QDir::currentPath(), QString::fromStdString(dir.path().string()));
     EXPECT_EQ(services_.messages, (std::vector<RecordedMessage>{{57601, Icon::Information}}));
     EXPECT_EQ(services_.lastFilter.toStdString(), std::string(LoadString(57603)));
@@ -336,7 +343,7 @@ TEST_F(UiTest, BrowseChangesTheWorkingDirectory) {
 
     services_.messages.clear();
     services_.chosenFile.clear();
-    QTest::mouseClick(static_cast<QPushButton*>(W(1044)), Qt::LeftButton);
+    QTest::mouseClick(static_cast<QPushButton*>(W(kBrowse)), Qt::LeftButton);
     EXPECT_TRUE(services_.messages.empty());
     EXPECT_EQ(QDir::currentPath(), before);
 }
@@ -374,7 +381,7 @@ TEST_F(UiTest, CancelEndsTheDialogAndFreesTheRecordOnce) {
         Open();
         const int closes = transport_.closeCount;
         if (how == 0) {
-            QTest::mouseClick(static_cast<QPushButton*>(W(2)), Qt::LeftButton);
+            QTest::mouseClick(static_cast<QPushButton*>(W(kCancel)), Qt::LeftButton);
         } else if (how == 1) {
             QTest::keyClick(dialog_.get(), Qt::Key_Escape);
         } else {
@@ -419,13 +426,13 @@ TEST_F(UiTest, WholeDownloadThroughTheWindow) {
             progressAtEnd = Progress()->value();
         }
     };
-    QTest::mouseClick(static_cast<QPushButton*>(W(3)), Qt::LeftButton);
+    QTest::mouseClick(static_cast<QPushButton*>(W(kDownload)), Qt::LeftButton);
     EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 110}));
     EXPECT_EQ(progressAtEnd, 0x7FFF);
     EXPECT_EQ(Progress()->value(), 0);
     EXPECT_EQ(services_.confirmLines, (QStringList{"192.0.2.1", "1.10", "1.10"}));
     EXPECT_FALSE(Status()->isVisible());
-    EXPECT_TRUE(W(1003)->isEnabled());
+    EXPECT_TRUE(W(kOctet1)->isEnabled());
 }
 
 }  // namespace

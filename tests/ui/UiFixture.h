@@ -32,6 +32,9 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace vexil::test {
 
+// The controls by their names, in every UI test.
+using namespace vexil::control;
+
 class RecordingServices : public DialogServices {
   public:
     void ShowMessageBox(QWidget* parent, int stringId, Icon icon) override {
@@ -154,12 +157,12 @@ class UiTest : public ::testing::Test {
 
     QWidget* W(int id) const { return dialog_->Control(id); }
     QCheckBox* Check(int id) const { return static_cast<QCheckBox*>(W(id)); }
-    QComboBox* ModelList() const { return static_cast<QComboBox*>(W(1026)); }
+    QComboBox* ModelList() const { return static_cast<QComboBox*>(W(kModelList)); }
     NumericEdit* Octet(int index) const { return dialog_->Octet(index); }
-    FilterEdit* Mac() const { return static_cast<FilterEdit*>(W(1005)); }
-    FilterEdit* Network() const { return static_cast<FilterEdit*>(W(1004)); }
-    QLabel* Status() const { return static_cast<QLabel*>(W(1054)); }
-    QProgressBar* Progress() const { return static_cast<QProgressBar*>(W(1010)); }
+    FilterEdit* Mac() const { return static_cast<FilterEdit*>(W(kMacAddress)); }
+    FilterEdit* Network() const { return static_cast<FilterEdit*>(W(kNetworkAddress)); }
+    QLabel* Status() const { return static_cast<QLabel*>(W(kStatusLine)); }
+    QProgressBar* Progress() const { return static_cast<QProgressBar*>(W(kProgress)); }
 
     void PickModel() {
         ModelList()->setCurrentIndex(0);

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     vexil::DialogServices services;
     vexil::MainDialog dialog(transport, services);
     // As a user sees it with the model picked and an address typed.
-    auto* list = static_cast<QComboBox*>(dialog.Control(1026));
+    auto* list = static_cast<QComboBox*>(dialog.Control(vexil::control::kModelList));
     list->setCurrentIndex(0);
     dialog.OnModelSelected();
     const char* octets[] = {"192", "0", "2", "1"};
