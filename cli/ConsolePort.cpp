@@ -218,8 +218,9 @@ void ConsolePort::AdvanceProgress(int delta) {
 
 void ConsolePort::SetProgressPosition(int position) {
     position_ = std::clamp(position, low_, high_);
-    if (position_ == low_ && shownPercent_ >= 0) {
-        // The bar goes back to zero when a download has ended.
+    if (position_ == low_) {
+        // The bar goes back to zero when a download has ended; nothing is drawn for it, also
+        // when nothing was sent at all.
         EndProgressLine();
         shownPercent_ = -1;
         transferStart_ = -1;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "engine/AddressEntry.h"
@@ -14,6 +15,17 @@
 namespace vexil::cli {
 
 namespace {
+
+// The options that take a value (the others are --yes and --help).
+bool IsValuedOption(std::string_view option) {
+    for (const char* name :
+         {"--model", "--tcp", "--ipx", "--dir", "--log", "--targets", "--jobs", "--report-fd"}) {
+        if (option == name) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
@@ -173,6 +185,9 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             options.help = true;
         } else if (arg == "--yes" || arg == "-y") {
             options.yes = true;
+        } else if (!flag && !IsValuedOption(arg)) {
+            return Text(arg.starts_with("-") ? "unknown option " + std::string(arg)
+                                             : "unexpected argument " + std::string(arg));
         } else if (!flag && !takeValue()) {
             return Text(std::string(arg) + " needs a value");
         } else if (arg == "--model") {
@@ -205,8 +220,6 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             if (!ParseNumber(value, 3, 1023, options.reportFd)) {
                 return Text("--report-fd takes a descriptor number");
             }
-        } else {
-            return Text("unknown option " + std::string(arg));
         }
     }
     if (options.help) {
@@ -225,11 +238,15 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
 }
 
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
+    if (std::error_code error; std::filesystem::is_directory(path, error)) {
+        return Text("the targets file " + path + " is a folder");
+    }
     std::ifstream in(path);
     if (!in) {
         return Text("cannot read the targets file " + path + ": " + std::strerror(errno));
     }
     std::string line;
+    std::vector<int> lines;  // the line of each target read
     for (int number = 1; std::getline(in, line); ++number) {
         line = line.substr(0, line.find('#'));
         std::vector<std::string> words;
@@ -256,7 +273,16 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
             refusal.text = where + words[1] + (refusal.text.empty() ? "" : ": " + refusal.text);
             return refusal;
         }
+        // Two downloads into one print server at once would erase and write its flash twice,
+        // interleaved.
+        for (std::size_t earlier = 0; earlier < targets.size(); ++earlier) {
+            if (targets[earlier].SameAddress(target)) {
+                return Text(where + words[1] + ": the same print server as line " +
+                            std::to_string(lines[earlier]));
+            }
+        }
         targets.push_back(target);
+        lines.push_back(number);
     }
     if (targets.empty()) {
         return Text("the targets file " + path + " names no target");

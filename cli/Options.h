@@ -22,6 +22,11 @@ struct Target {
     std::string Shown() const;
     // "tcp A.B.C.D" or "ipx NETWORK:NODE", as a targets file writes it.
     std::string Label() const;
+    // Whether both address one print server, however the address was written.
+    bool SameAddress(const Target& other) const {
+        return ipx == other.ipx &&
+               (ipx ? network == other.network && node == other.node : octets == other.octets);
+    }
 };
 
 // A refused target: the window's message for it when it has one (0 otherwise), and a text for

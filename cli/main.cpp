@@ -42,6 +42,14 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
+    // The targets are read before Ctrl-C becomes the cancel command: until then nothing has been
+    // sent, and Ctrl-C ends the program as usual, also while it waits for a pipe to be written.
+    std::vector<Target> targets;
+    if (!options.targetsFile.empty()) {
+        if (const Refusal refusal = ReadTargets(options.targetsFile, targets); refusal.Refused()) {
+            return Refuse(refusal);
+        }
+    }
     ::signal(SIGPIPE, SIG_IGN);
     CatchCancelSignals();
 
@@ -53,13 +61,9 @@ int main(int argc, char** argv) {
             return Refuse({0, "cannot open the log " + options.log + ": " + std::strerror(errno)});
         }
     }
-    if (!options.targetsFile.empty()) {
+    if (!targets.empty()) {
         if (log >= 0) {
             ::close(log);  // each download of the fleet appends its own line
-        }
-        std::vector<Target> targets;
-        if (const Refusal refusal = ReadTargets(options.targetsFile, targets); refusal.Refused()) {
-            return Refuse(refusal);
         }
         return RunFleet(options, targets);
     }

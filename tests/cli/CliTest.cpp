@@ -104,11 +104,24 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         {{"--model", "6", "--tcp", "10.0.x.1"}, "not a decimal number"},
         {{"--model", "7", "--tcp", "10.0.0.1"}, "--model"},
         {{"--model", "6"}, "give one target"},
+        {{"--model", "6", "10.0.0.1"}, "unexpected argument 10.0.0.1"},
+        {{"--model", "6", "--version"}, "unknown option --version"},
+        {{"--model", "6", "--targets", "@twice"},
+         "twice:3: 10.0.0.01: the same print server as line 1"},
     };
     ScratchDir dir;
-    for (const auto& c : cases) {
+    std::ofstream(dir.path() / "twice")
+        << "tcp 10.0.0.1\nipx 00000001:00D1F0123456\ntcp 10.0.0.01\n";
+    for (auto c : cases) {
+        std::string line;
+        for (std::string& arg : c.args) {
+            if (arg.starts_with("@")) {
+                arg = (dir.path() / arg.substr(1)).string();
+            }
+            line += arg + " ";
+        }
         Command command(c.args, {}, dir.path(), "refused");
-        EXPECT_EQ(command.Wait(), 64) << c.args[3];
+        EXPECT_EQ(command.Wait(), 64) << line;
         EXPECT_NE(command.Err().find(c.err), std::string::npos) << command.Err();
     }
 }
