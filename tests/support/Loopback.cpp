@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,6 +40,25 @@ int OpenLoopbackListener(int port) {
 
 int OpenLoopbackDatagram(int port) {
     return OpenBound(SOCK_DGRAM, port);
+}
+
+int ConnectLoopback(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool PeerClosed(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&p, 1, timeoutMs) > 0 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
 }
 
 std::uint16_t BoundPort(int fd) {

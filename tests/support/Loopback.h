@@ -9,6 +9,10 @@ namespace vexil::test {
 int OpenLoopbackListener(int port);
 // A UDP socket bound to 127.0.0.1:`port` (0: a free port the system picks), or -1.
 int OpenLoopbackDatagram(int port);
+// A TCP connection to 127.0.0.1:`port`, or -1.
+int ConnectLoopback(std::uint16_t port);
+// Whether the peer of a connection closes it within `timeoutMs` (0: has closed it already).
+bool PeerClosed(int fd, int timeoutMs);
 // The port a socket is bound to.
 std::uint16_t BoundPort(int fd);
 

@@ -298,7 +298,9 @@ TEST_F(TavdlTest, ResendsAfterFaultsChangeNothingInTheFlash) {
 // neither when a resend came between (the late reply is two exchanges old) nor when the next
 // request follows at once (the late reply answers the exchange just before).
 TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
-    for (const auto& [ipx, resend] : {std::pair{false, true}, {true, true}, {false, false}}) {
+    for (const auto& run : {std::pair{false, true}, {true, true}, {false, false}}) {
+        const bool ipx = run.first;
+        const bool resend = run.second;
         SCOPED_TRACE(std::string(ipx ? "IPX" : "TCP/IP") + (resend ? ", a resend between" : ""));
         auto sim = StartSim(
             {"--late-block", "1", "--late-block", "2", "--nak-block", "2", "--late-ms", "1500"});
@@ -641,12 +643,8 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
         TavDL_CloseSocket(&other);
 
         // Over TCP/IP, erase and data frames on a connection that never asked to connect.
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(ports_.download);
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        const int fd = test::ConnectLoopback(ports_.download);
+        ASSERT_GE(fd, 0);
         for (const auto& [type, bytes] : {std::pair{wire::kErase, Bytes{}},
                                           {wire::kData, block},
                                           {wire::kFinish, Bytes{0x71, 0x03}}}) {
@@ -680,21 +678,14 @@ TEST_F(TavdlTest, SimulatorServesADownloadAtItsDescriptorLimit) {
     WholeDownload(false, {},
                   {[&] {
                        for (int i = 0; i < 40; ++i) {
-                           const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-                           sockaddr_in at{};
-                           at.sin_family = AF_INET;
-                           at.sin_port = htons(ports_.download);
-                           at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                           ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-                           idle.push_back(fd);
+                           idle.push_back(test::ConnectLoopback(ports_.download));
+                           ASSERT_GE(idle.back(), 0);
                        }
                    },
                    nullptr, 24});
     std::size_t shed = 0;
     for (const int fd : idle) {
-        pollfd p{fd, POLLIN, 0};
-        char byte = 0;
-        shed += ::poll(&p, 1, 0) > 0 && ::recv(fd, &byte, 1, 0) == 0 ? 1 : 0;
+        shed += test::PeerClosed(fd, 0) ? 1 : 0;
         ::close(fd);
     }
     EXPECT_GT(shed, 0u);
@@ -706,15 +697,9 @@ TEST_F(TavdlTest, SimulatorServesADownloadAtItsDescriptorLimit) {
 // A connection that stays silent is closed after --idle-seconds.
 TEST_F(TavdlTest, SimulatorClosesSilentConnections) {
     auto sim = StartSim({"--idle-seconds", "0.3"});
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(ports_.download);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    pollfd p{fd, POLLIN, 0};
-    char byte = 0;
-    EXPECT_TRUE(::poll(&p, 1, 5000) > 0 && ::recv(fd, &byte, 1, 0) == 0);
+    const int fd = test::ConnectLoopback(ports_.download);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(test::PeerClosed(fd, 5000));
     ::close(fd);
     EXPECT_NE(sim->Log().find("silent too long: closed"), std::string::npos);
 }
