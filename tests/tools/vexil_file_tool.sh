@@ -72,8 +72,11 @@ check "unknown command exits 2" test $? -eq 2
 
 # Inputs that are refused at once with their exit status and reason, writing nothing. Options
 # are checked before the input is read: with a FIFO as input a usage error must still say so.
-s() {  # an S-record line: TYPE ADDRESS-BYTES ADDRESS DATA-HEX
-    python3 -c 'import sys; t,n,a,d=sys.argv[1:]; b=[int(n)+len(d)//2+1]+list(int(a,16).to_bytes(int(n),"big"))+list(bytes.fromhex(d)); print("S"+t+"".join("%02X"%x for x in b+[~sum(b)&255]))' "$@"
+s() {  # an S-record line: TYPE ADDRESS-BYTES ADDRESS-HEX DATA-HEX
+    local fields sum=0 i
+    fields=$(printf '%02X' $(($2 + ${#4} / 2 + 1)))$3$4
+    for ((i = 0; i < ${#fields}; i += 2)); do sum=$((sum + 16#${fields:i:2})); done
+    printf 'S%s%s%02X\n' "$1" "$fields" $((~sum & 255))
 }
 mkfifo "$work/fifo"
 : >"$work/empty"
