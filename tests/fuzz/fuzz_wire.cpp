@@ -45,7 +45,10 @@ void Datagram(bool ipx, const std::uint8_t* in, std::size_t size, std::uint8_t t
     wire::IpxAddress to{};
     wire::IpxAddress from{};
     if (ipx) {
-        wire::GetIpxHeader(copy.data(), size, to, from);
+        // Only from the card asked, to the library's own socket.
+        Check(wire::GetIpxHeader(copy.data(), size, to, from));
+        Check(std::memcmp(from.network, kPeer.network, 4) == 0 &&
+              std::memcmp(from.node, kPeer.node, 6) == 0 && to.socket == kOwnSocket);
     }
     Check(wire::EncodeFrame(ipx ? wire::Framing::kIpx : wire::Framing::kDatagram, reply, again, &to,
                             &from) == size);
