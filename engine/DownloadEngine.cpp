@@ -337,7 +337,7 @@ DownloadEngine::StepResult DownloadEngine::RestoreControls(Run& run) {
 }
 
 std::optional<int> DownloadEngine::SendFile(const char* name) {
-    std::FILE* file = std::fopen(name, "rb");
+    std::FILE* file = OpenRegularFile(name);
     if (file == nullptr) {
         port_.ShowMessage(msg::kCannotOpenFile, Icon::Error);
         return std::nullopt;

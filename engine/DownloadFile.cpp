@@ -1,5 +1,11 @@
 #include "engine/DownloadFile.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -161,6 +167,31 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
     return 0;
 }
 
+std::FILE* OpenRegularFile(const std::string& path) {
+#if defined(_WIN32)
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) ? std::fopen(path.c_str(), "rb") : nullptr;
+#else
+    // Opened without waiting (a FIFO's open would wait for a writer), then looked at: the
+    // descriptor checked is the one read, so nothing can be swapped in between.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return file;
+#endif
+}
+
 int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileModelCode,
                          std::string& fileVersion, MessageSink& sink) {
     const ModelTraits* model = FindModel(modelIndex);
@@ -179,7 +210,7 @@ int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
     if (model == nullptr) {
         return -7;
     }
-    std::FILE* file = std::fopen(mainPath.c_str(), "rb");
+    std::FILE* file = OpenRegularFile(mainPath);
     if (file == nullptr) {
         return -1;
     }
@@ -204,7 +235,7 @@ int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
     if (!model->TwoFiles()) {
         return 0;
     }
-    std::FILE* companion = std::fopen(companionPath.c_str(), "rb");
+    std::FILE* companion = OpenRegularFile(companionPath);
     if (companion == nullptr) {
         return -1;
     }

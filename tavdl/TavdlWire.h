@@ -170,6 +170,37 @@ inline bool DecodeDatagram(Framing framing, const std::uint8_t* in, std::size_t 
            DecodeMessage(in + kIpxHeaderSize, size - kIpxHeaderSize, out);
 }
 
+// What a call waiting for the reply to its request (type, id) makes of a message that arrives:
+// kReply when it is that reply; kStale when it belongs to another exchange (a late reply to an
+// earlier request); kMismatch when it carries the exchange's id with a type that does not answer
+// the request.
+enum class Verdict { kReply, kStale, kMismatch };
+
+inline Verdict Judge(const Message& message, std::uint8_t requestType, std::uint32_t id) {
+    if (message.id != id) {
+        return Verdict::kStale;
+    }
+    return message.type == (requestType | kReplyBit) ? Verdict::kReply : Verdict::kMismatch;
+}
+
+// A datagram that arrives while a call waits for the reply to (type, id): true, with the reply in
+// `out`, when it is that reply. Over IPX (`peer` given) only a packet from the peer's network and
+// node to `ownSocket` counts; everything else, garbled or not, is passed over.
+inline bool TakeDatagramReply(const std::uint8_t* in, std::size_t size, std::uint8_t type,
+                              std::uint32_t id, const IpxAddress* peer, std::uint16_t ownSocket,
+                              Message& out) {
+    IpxAddress to{};
+    IpxAddress from{};
+    if (!DecodeDatagram(peer ? Framing::kIpx : Framing::kDatagram, in, size, out, &to, &from)) {
+        return false;
+    }
+    if (peer && (std::memcmp(from.network, peer->network, 4) != 0 ||
+                 std::memcmp(from.node, peer->node, 6) != 0 || to.socket != ownSocket)) {
+        return false;
+    }
+    return Judge(out, type, id) == Verdict::kReply;
+}
+
 // The receiving side of the TCP connection: bytes in as they arrive, whole messages out.
 class StreamReader {
   public:
@@ -200,6 +231,26 @@ class StreamReader {
     void Clear() {
         buffer_.clear();
         consumed_ = 0;
+    }
+
+    // Takes the messages received so far until the reply to (type, id) is among them (kMessage,
+    // in `out`), or the bytes run out (kNeedMore); replies to other exchanges are dropped.
+    // kGarbled also when the exchange's id comes with a type that does not answer the request.
+    Result NextReply(std::uint8_t type, std::uint32_t id, Message& out) {
+        for (;;) {
+            const Result next = Next(out);
+            if (next != Result::kMessage) {
+                return next;
+            }
+            switch (Judge(out, type, id)) {
+                case Verdict::kReply:
+                    return Result::kMessage;
+                case Verdict::kMismatch:
+                    return Result::kGarbled;
+                case Verdict::kStale:
+                    break;
+            }
+        }
     }
 
   private:

@@ -2,6 +2,11 @@
 // exchanges, the download connection as one TCP connection carrying length-prefixed messages,
 // and everything over IPX as IPX packets tunnelled in UDP datagrams. Every wait polls its
 // socket in short slices and runs the caller's wait hook between them.
+//
+// Threads: the session table sits behind one lock, taken only to find, add or remove a session;
+// a session is held by a shared pointer while a call uses it, so closing it from another thread
+// (or from the hook) only marks it closed, and its descriptor goes when the last user lets go.
+// One call at a time may use a session; a second one meanwhile fails without touching it.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -10,14 +15,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <vector>
 
 #include "tavdl/TavdlWire.h"
 #include "tavdl/UniqueFd.h"
@@ -32,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 10;
 constexpr std::uint8_t kNoAnswer = 0xFF;
 
-TAVDL_WAIT_HOOK g_hook = nullptr;
+std::atomic<TAVDL_WAIT_HOOK> g_hook{nullptr};
 
 // The client's own IPX address; the print server answers to it.
 constexpr wire::IpxAddress kClientIpx = {
@@ -41,41 +48,69 @@ constexpr wire::IpxAddress kClientIpx = {
 struct Session {
     bool ipx = false;
     tavdl::UniqueFd fd;  // TCP connection or UDP tunnel socket; none while not connected
-    bool closed = false;
-    wire::StreamReader received;  // TCP bytes not yet taken as messages
+    std::atomic<bool> closed{false};
+    std::atomic<bool> inUse{false};  // a call is using the session
+    wire::StreamReader received;     // TCP bytes not yet taken as messages
 };
 
+std::mutex g_lock;  // guards the session table and the handle counter
 std::map<unsigned int, std::shared_ptr<Session>> g_sessions;
-unsigned int g_nextHandle = 1;
-std::uint32_t g_nextExchange = 1;
+unsigned int g_nextHandle = 0;  // the handle given last
+std::atomic<std::uint32_t> g_nextExchange{1};
 
 std::shared_ptr<Session> Find(const unsigned int* handle) {
     if (handle == nullptr) {
         return nullptr;
     }
+    const std::lock_guard<std::mutex> lock(g_lock);
     const auto found = g_sessions.find(*handle);
     return found == g_sessions.end() ? nullptr : found->second;
 }
+
+// The session behind `handle` for the length of one call, or none when there is no such session
+// or another call is using it.
+class SessionUse {
+  public:
+    explicit SessionUse(const unsigned int* handle) : session_(Find(handle)) {
+        if (session_ && session_->inUse.exchange(true)) {
+            session_.reset();
+        }
+    }
+    ~SessionUse() {
+        if (session_) {
+            session_->inUse = false;
+        }
+    }
+    SessionUse(const SessionUse&) = delete;
+    SessionUse& operator=(const SessionUse&) = delete;
+    Session* operator->() const { return session_.get(); }
+    Session& operator*() const { return *session_; }
+    explicit operator bool() const { return session_ != nullptr; }
+
+  private:
+    std::shared_ptr<Session> session_;
+};
 
 void CloseFd(Session& session) {
     session.fd.Reset();
     session.received.Clear();
 }
 
-int Seconds(const TAVDL_ADDR* addr) {
-    return addr->waitSeconds < 1 ? 1 : addr->waitSeconds;
+// When a call that starts now must have its answer: waitSeconds from now, at least a second.
+Clock::time_point Deadline(const TAVDL_ADDR* addr) {
+    return Clock::now() + std::chrono::seconds(addr->waitSeconds < 1 ? 1 : addr->waitSeconds);
 }
 
 // Waits until `fd` is ready for `events` or the deadline passes, running the hook at least
-// every kSliceMs. Returns 1 when ready, 0 at the deadline, -1 when the session was closed from
-// the hook (the fd must then not be touched again) or poll failed.
+// every kSliceMs. Returns 1 when ready, 0 at the deadline, -1 when the session was closed (from
+// the hook or another thread; the fd must then not be touched again) or poll failed.
 int Wait(int fd, short events, Clock::time_point deadline, void* window, const Session* session) {
     for (;;) {
-        if (g_hook != nullptr) {
-            g_hook(window);
-            if (session != nullptr && session->closed) {
-                return -1;
-            }
+        if (const TAVDL_WAIT_HOOK hook = g_hook.load(); hook != nullptr) {
+            hook(window);
+        }
+        if (session != nullptr && session->closed) {
+            return -1;
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -101,32 +136,56 @@ sockaddr_in InetTarget(const TAVDL_ADDR* addr) {
     return to;
 }
 
-// TAVDL_IPX_TUNNEL=host:port, host a dotted IPv4 address or "localhost".
+constexpr char kTunnelVariable[] = "TAVDL_IPX_TUNNEL";
+
+// host:port, host a dotted IPv4 address or "localhost", port 1 to 65535 in decimal digits;
+// nothing else.
+bool ParseTunnel(const std::string& text, sockaddr_in& to) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    const std::string host = text.substr(0, colon);
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const unsigned long port = std::stoul(digits);
+    if (port == 0 || port > 65535) {
+        return false;
+    }
+    if (host == "localhost") {
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else if (::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) {
+        return false;
+    }
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    return true;
+}
+
+// The tunnel endpoint: TAVDL_IPX_TUNNEL, or the loopback address and the default port when it is
+// unset or empty. A value that does not parse is said once on stderr (once for each new value),
+// since otherwise every IPX call would only go unanswered.
 bool TunnelEndpoint(sockaddr_in& to) {
     to = {};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(wire::kDefaultTunnelPort);
-    const char* setting = std::getenv("TAVDL_IPX_TUNNEL");
-    if (setting == nullptr || *setting == '\0') {
+    const char* setting = std::getenv(kTunnelVariable);
+    if (setting == nullptr || *setting == '\0' || ParseTunnel(setting, to)) {
         return true;
     }
-    const std::string text(setting);
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos) {
-        return false;
+    static std::string reported;
+    const std::lock_guard<std::mutex> lock(g_lock);
+    if (reported != setting) {
+        reported = setting;
+        std::fprintf(stderr,
+                     "tavdl: %s=\"%s\" is not HOST:PORT (an IPv4 address or localhost, a port "
+                     "from 1 to 65535); IPX calls are not sent\n",
+                     kTunnelVariable, setting);
     }
-    const std::string host = text.substr(0, colon);
-    char* end = nullptr;
-    const unsigned long port = std::strtoul(text.c_str() + colon + 1, &end, 10);
-    if (*end != '\0' || port == 0 || port > 65535) {
-        return false;
-    }
-    if (host != "localhost" && ::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) {
-        return false;
-    }
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    return true;
+    return false;
 }
 
 wire::IpxAddress IpxTarget(const TAVDL_ADDR* addr) {
@@ -165,9 +224,10 @@ void CopyReply(const std::uint8_t* data, std::size_t length, unsigned long reply
 }
 
 // One exchange over a UDP socket, plain or as IPX packets. Returns 0 or 1 (the status of the
-// reply) with the reply copied, or -1 when nothing fitting arrived in time.
-int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request, int seconds,
-                void* window, const Session* session, unsigned long replySize, void* reply) {
+// reply) with the reply copied, or -1 when nothing fitting arrived by the deadline.
+int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request,
+                Clock::time_point deadline, void* window, const Session* session,
+                unsigned long replySize, void* reply) {
     if (request.length > wire::kMaxData) {
         return -1;
     }
@@ -179,7 +239,6 @@ int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request, int
     if (::send(fd, out, total, MSG_NOSIGNAL) != static_cast<ssize_t>(total)) {
         return -1;
     }
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
     std::uint8_t in[wire::kMaxFrame + 1];
     for (;;) {
         const int ready = Wait(fd, POLLIN, deadline, window, session);
@@ -193,20 +252,11 @@ int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request, int
             }
             return -1;
         }
+        // Garbage, a late reply to an earlier exchange, another card's packet: passed over.
         wire::Message message;
-        wire::IpxAddress to{};
-        wire::IpxAddress from{};
-        if (!wire::DecodeDatagram(framing, in, static_cast<std::size_t>(got), message, &to,
-                                  &from)) {
-            continue;  // not one of our messages
-        }
-        // Over IPX only packets from the print server we asked, to our own socket, count.
-        if (ipx && (std::memcmp(from.network, ipx->network, 4) != 0 ||
-                    std::memcmp(from.node, ipx->node, 6) != 0 || to.socket != kClientIpx.socket)) {
+        if (!wire::TakeDatagramReply(in, static_cast<std::size_t>(got), request.type, id, ipx,
+                                     kClientIpx.socket, message)) {
             continue;
-        }
-        if (message.id != id || message.type != (request.type | wire::kReplyBit)) {
-            continue;  // a late reply to an earlier exchange, or another peer's
         }
         CopyReply(message.data, message.length, replySize, reply);
         return message.status == 0 ? 0 : 1;
@@ -229,7 +279,7 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
         if (fd.Valid()) {
             const wire::IpxAddress target = IpxTarget(addr);
             result = UdpExchange(fd.Get(), ipx ? &target : nullptr, {type, nullptr, 0},
-                                 Seconds(addr), window, nullptr, replySize, reply);
+                                 Deadline(addr), window, nullptr, replySize, reply);
         }
     }
     if (result < 0 && reply != nullptr && replySize > 0) {
@@ -258,7 +308,7 @@ bool SendAll(Session& session, const std::uint8_t* data, std::size_t length,
     return true;
 }
 
-int TcpExchange(Session& session, const Request& request, int seconds, void* window,
+int TcpExchange(Session& session, const Request& request, Clock::time_point deadline, void* window,
                 unsigned long replySize, void* reply) {
     if (!session.fd.Valid() || request.length > wire::kMaxData) {
         return -1;
@@ -267,7 +317,6 @@ int TcpExchange(Session& session, const Request& request, int seconds, void* win
     std::uint8_t out[wire::kMaxFrame];
     const std::size_t total = wire::EncodeFrame(
         wire::Framing::kStream, {request.type, id, 0, request.data, request.length}, out);
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
     auto broken = [&session] {
         CloseFd(session);
         return -1;
@@ -278,20 +327,11 @@ int TcpExchange(Session& session, const Request& request, int seconds, void* win
     for (;;) {
         // Take every whole message already received; stale replies are dropped.
         wire::Message message;
-        for (;;) {
-            const auto next = session.received.Next(message);
-            if (next == wire::StreamReader::Result::kGarbled) {
-                return broken();  // garbled framing: the stream cannot be trusted any more
-            }
-            if (next == wire::StreamReader::Result::kNeedMore) {
-                break;
-            }
-            if (message.id != id) {
-                continue;
-            }
-            if (message.type != (request.type | wire::kReplyBit)) {
-                return broken();
-            }
+        const auto next = session.received.NextReply(request.type, id, message);
+        if (next == wire::StreamReader::Result::kGarbled) {
+            return broken();  // garbled framing: the stream cannot be trusted any more
+        }
+        if (next == wire::StreamReader::Result::kMessage) {
             CopyReply(message.data, message.length, replySize, reply);
             return message.status == 0 ? 0 : 1;
         }
@@ -317,24 +357,32 @@ int TcpExchange(Session& session, const Request& request, int seconds, void* win
     }
 }
 
-int SessionExchange(std::uint8_t type, TAVDL_ADDR* addr, void* window, const void* data,
-                    unsigned long dataLength, unsigned long replySize, void* reply,
-                    unsigned int* socket) {
-    const std::shared_ptr<Session> session = Find(socket);
+int SessionExchange(Session& session, std::uint8_t type, TAVDL_ADDR* addr, void* window,
+                    const void* data, unsigned long dataLength, unsigned long replySize,
+                    void* reply, Clock::time_point deadline) {
+    const Request request{type, static_cast<const std::uint8_t*>(data), dataLength};
+    if (session.ipx) {
+        const wire::IpxAddress target = IpxTarget(addr);
+        return UdpExchange(session.fd.Get(), &target, request, deadline, window, &session,
+                           replySize, reply);
+    }
+    return TcpExchange(session, request, deadline, window, replySize, reply);
+}
+
+// Erase, data and finish: one exchange on the session, with the whole wait its own.
+int SessionCall(std::uint8_t type, TAVDL_ADDR* addr, void* window, const void* data,
+                unsigned long dataLength, unsigned long replySize, void* reply,
+                unsigned int* socket) {
+    const SessionUse session(socket);
     if (addr == nullptr || !session || (dataLength > 0 && data == nullptr)) {
         return -1;
     }
-    const Request request{type, static_cast<const std::uint8_t*>(data), dataLength};
-    if (session->ipx) {
-        const wire::IpxAddress target = IpxTarget(addr);
-        return UdpExchange(session->fd.Get(), &target, request, Seconds(addr), window,
-                           session.get(), replySize, reply);
-    }
-    return TcpExchange(*session, request, Seconds(addr), window, replySize, reply);
+    return SessionExchange(*session, type, addr, window, data, dataLength, replySize, reply,
+                           Deadline(addr));
 }
 
 // Opens the TCP connection of a session that has none.
-bool Connect(Session& session, const TAVDL_ADDR* addr, void* window) {
+bool Connect(Session& session, const TAVDL_ADDR* addr, void* window, Clock::time_point deadline) {
     const sockaddr_in to = InetTarget(addr);
     tavdl::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
@@ -346,7 +394,6 @@ bool Connect(Session& session, const TAVDL_ADDR* addr, void* window) {
         if (errno != EINPROGRESS) {
             return false;
         }
-        const auto deadline = Clock::now() + std::chrono::seconds(Seconds(addr));
         if (Wait(fd.Get(), POLLOUT, deadline, window, &session) <= 0 || session.closed) {
             return false;
         }
@@ -394,26 +441,28 @@ int TavDL_OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) {
         }
     }
     // A TCP session connects in TavDL_Download_Connection.
-    if (g_nextHandle == 0) {
-        g_nextHandle = 1;  // 0 stands for no socket
-    }
-    const unsigned int handle = g_nextHandle++;
-    g_sessions[handle] = session;
-    *socket = handle;
+    const std::lock_guard<std::mutex> lock(g_lock);
+    do {
+        ++g_nextHandle;  // 0 stands for no socket; a handle still open is never given twice
+    } while (g_nextHandle == 0 || g_sessions.count(g_nextHandle) != 0);
+    g_sessions[g_nextHandle] = std::move(session);
+    *socket = g_nextHandle;
     return 1;
 }
 
 int TavDL_Download_Connection(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
                               unsigned int* socket) {
-    const std::shared_ptr<Session> session = Find(socket);
+    const SessionUse session(socket);
     if (addr == nullptr || !session) {
         return -1;
     }
-    if (!session->ipx && !session->fd.Valid() && !Connect(*session, addr, window)) {
+    // The connect and the exchange share the one wait the caller gives.
+    const Clock::time_point deadline = Deadline(addr);
+    if (!session->ipx && !session->fd.Valid() && !Connect(*session, addr, window, deadline)) {
         return -1;
     }
-    const int result =
-        SessionExchange(wire::kConnect, addr, window, nullptr, 0, replySize, reply, socket);
+    const int result = SessionExchange(*session, wire::kConnect, addr, window, nullptr, 0,
+                                       replySize, reply, deadline);
     if (result != 0 && !session->ipx && !session->closed) {
         CloseFd(*session);  // refused: the next attempt connects afresh
     }
@@ -422,29 +471,37 @@ int TavDL_Download_Connection(TAVDL_ADDR* addr, void* window, unsigned long repl
 
 int TavDL_Download_EraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
                               unsigned int* socket) {
-    return SessionExchange(wire::kErase, addr, window, nullptr, 0, replySize, reply, socket);
+    return SessionCall(wire::kErase, addr, window, nullptr, 0, replySize, reply, socket);
 }
 
 int TavDL_Download_SendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
                             unsigned long replySize, void* reply, unsigned int* socket) {
-    return SessionExchange(wire::kData, addr, window, data, dataLength, replySize, reply, socket);
+    return SessionCall(wire::kData, addr, window, data, dataLength, replySize, reply, socket);
 }
 
 int TavDL_Download_Finish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
                           unsigned long replySize, void* reply, unsigned int* socket) {
-    return SessionExchange(wire::kFinish, addr, window, data, dataLength, replySize, reply, socket);
+    return SessionCall(wire::kFinish, addr, window, data, dataLength, replySize, reply, socket);
 }
 
 void TavDL_CloseSocket(unsigned int* socket) {
     if (socket == nullptr) {
         return;
     }
-    const auto found = g_sessions.find(*socket);
-    if (found != g_sessions.end()) {
-        // A call waiting on this session sees the flag when the hook returns and stops there.
-        found->second->closed = true;
-        CloseFd(*found->second);
-        g_sessions.erase(found);
+    std::shared_ptr<Session> session;
+    {
+        const std::lock_guard<std::mutex> lock(g_lock);
+        const auto found = g_sessions.find(*socket);
+        if (found != g_sessions.end()) {
+            session = std::move(found->second);
+            g_sessions.erase(found);
+        }
+    }
+    // A call using the session (from the hook, or in another thread) sees the flag within a
+    // wait slice and stops there; the descriptor closes when the last user lets go, here when
+    // there is none.
+    if (session) {
+        session->closed = true;
     }
     *socket = 0;
 }

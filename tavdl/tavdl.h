@@ -2,6 +2,17 @@
  * Vexil transport library: the C interface that the download program uses to talk to a
  * network print server. Every call takes the one target record and, where the print server
  * answers, a reply buffer owned by the caller that is never written past its given size.
+ * A call that waits for an answer waits at most the record's waitSeconds (at least one second),
+ * plus a few milliseconds.
+ *
+ * Threads: every function may be called from any thread, and from several threads at once. The
+ * version queries and the download-mode switch share no state. A download socket (the handle of
+ * TavDL_OpenSocket) serves one call at a time: a call on a socket that another call is using
+ * fails at once with a non-zero result and leaves that call alone. TavDL_CloseSocket may come
+ * from any thread, also while another call uses the socket: that call fails within a few
+ * milliseconds, and the socket closes as it returns. The wait hook runs on the thread of the
+ * call that waits. The handle variable belongs to the caller; each call reads and writes only
+ * the one it is given, so threads that share one must take turns themselves.
  */
 #ifndef TAVDL_TAVDL_H
 #define TAVDL_TAVDL_H
@@ -53,7 +64,7 @@ TAVDL_API int TavDL_Bramble_JampEprom(TAVDL_ADDR* addr, void* window, unsigned l
                                       void* reply);
 /* Opens the download socket: 0 = no socket was opened, any other value = opened. */
 TAVDL_API int TavDL_OpenSocket(TAVDL_ADDR* addr, unsigned int* socket);
-/* 0 = connected for download. */
+/* 0 = connected for download. Connecting and the exchange share the one wait. */
 TAVDL_API int TavDL_Download_Connection(TAVDL_ADDR* addr, void* window, unsigned long replySize,
                                         void* reply, unsigned int* socket);
 /* 0 = flash erased. */

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "engine/HexText.h"
@@ -46,7 +47,8 @@ int AddressBytes(char type) {
 
 }  // namespace
 
-bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error) {
+bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error,
+                  std::uint32_t highest) {
     std::size_t lineNumber = 0;
     std::size_t start = 0;
     std::vector<std::uint8_t> bytes;
@@ -104,6 +106,11 @@ bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error) 
         const std::size_t dataLength = bytes.size() - 2 - static_cast<std::size_t>(addressBytes);
         if (dataLength > 0 && address > 0xFFFFFFFFu - (dataLength - 1)) {
             return fail("data runs past the end of the address space");
+        }
+        if (dataLength > 0 && address + (dataLength - 1) > highest) {
+            char limit[16];
+            std::snprintf(limit, sizeof limit, "0x%X", highest);
+            return fail(std::string("data above ") + limit + ", the highest address allowed");
         }
         image.Write(address, bytes.data() + 1 + addressBytes, dataLength);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,8 +12,10 @@
 namespace vexil {
 
 // Reads S-record text (S0 to S9; S1, S2 and S3 carry data) into `image`. Returns false with a
-// message naming the line on the first malformed record.
-bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error);
+// message naming the line on the first malformed record, or on the first record with data
+// above `highest` (before any of it is loaded).
+bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error,
+                  std::uint32_t highest = 0xFFFFFFFF);
 
 // The image as S-record text: an S0 header, data records of `bytesPerRecord` bytes (S2, or S3
 // when addresses need 32 bits) and the matching terminator, one record a line.

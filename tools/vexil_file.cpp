@@ -25,6 +25,12 @@ using namespace vexil;
 constexpr int kExitBadFile = 1;
 constexpr int kExitUsage = 2;
 
+// The download file's 24-bit address space: its highest address, and how many bytes it holds.
+constexpr std::uint32_t kHighestAddress = 0xFFFFFF;
+constexpr std::size_t kAddressSpace = std::size_t{kHighestAddress} + 1;
+// The most S-record text read: a whole 24-bit image in records of 8 data bytes or more.
+constexpr std::size_t kMaxSRecordText = 4 * kAddressSpace;
+
 const char kUsage[] =
     "usage:\n"
     "  vexil-file build INPUT OUTPUT [--ident CODE:VERSION] [--record-bytes N] [--base ADDRESS]\n"
@@ -108,33 +114,74 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     return true;
 }
 
-bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long& out) {
-    if (text.empty()) {
+// A number from `low` to `high`, in decimal or after 0x in hexadecimal; nothing else (no sign,
+// no spaces, no octal).
+bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high,
+                 unsigned long long& out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const unsigned base = hex ? 16 : 10;
+    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+                              std::string::npos) {
         return false;
     }
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtoull(text.c_str(), &end, 0);
-    return errno == 0 && *end == '\0' && text[0] != '-' && out <= limit;
+    out = 0;
+    for (const char c : digits) {
+        const unsigned digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        if (digit > high || out > (high - digit) / base) {
+            return false;
+        }
+        out = out * base + digit;
+    }
+    return out >= low;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
+// Opens an input file, which must be a regular file: a FIFO, a device or a directory is refused
+// at once instead of waited on. The exit status of the refusal (already said), or 0.
+int OpenInput(const std::string& path, std::FILE*& file) {
+    file = OpenRegularFile(path);
+    if (file != nullptr) {
+        return 0;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    contents = buffer.str();
-    return !in.bad();
+    const int why = errno;
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!error && status.type() != std::filesystem::file_type::regular) {
+        return Fail(kExitBadFile, path + " is not a regular file");
+    }
+    return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(why));
+}
+
+// Reads an input file whole, refusing it as soon as it holds more than `limit` bytes.
+int ReadInput(const std::string& path, std::size_t limit, const std::string& tooLarge,
+              std::string& contents) {
+    std::FILE* file = nullptr;
+    if (const int refused = OpenInput(path, file); refused != 0) {
+        return refused;
+    }
+    contents.clear();
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (got > limit - contents.size()) {
+            std::fclose(file);
+            return Fail(kExitBadFile, path + ": " + tooLarge);
+        }
+        contents.append(chunk, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? Fail(kExitBadFile, "reading " + path + " failed") : 0;
 }
 
 int Build(const Options& options) {
     if (options.positional.size() != 2) {
         return Usage("build takes INPUT and OUTPUT");
     }
+    // Every option is checked before the input is read.
     unsigned long long recordBytes = 32;
-    if (options.recordBytes && !ParseNumber(*options.recordBytes, kMaxRecordBytes, recordBytes)) {
+    if (options.recordBytes &&
+        !ParseNumber(*options.recordBytes, 1, kMaxRecordBytes, recordBytes)) {
         return Usage("--record-bytes must be a number from 1 to " +
                      std::to_string(kMaxRecordBytes));
     }
@@ -145,24 +192,34 @@ int Build(const Options& options) {
             return Usage("--ident takes CODE:VERSION such as aa01:01.10");
         }
     }
+    unsigned long long base = 0;
+    if (options.base && !ParseNumber(*options.base, 0, kHighestAddress, base)) {
+        return Usage("--base must be an address from 0 to 0xFFFFFF");
+    }
+    const std::string& input = options.positional[0];
     std::string contents;
-    if (!ReadWholeFile(options.positional[0], contents)) {
-        return Fail(kExitUsage, "cannot read " + options.positional[0]);
+    const int read = options.base
+                         ? ReadInput(input, kAddressSpace - base,
+                                     "the binary does not fit below 0x1000000 at "
+                                     "that base",
+                                     contents)
+                         : ReadInput(input, kMaxSRecordText,
+                                     "more S-record text than a 24-bit image takes", contents);
+    if (read != 0) {
+        return read;
     }
     FlashImage image;
     std::string error;
     if (options.base) {
-        unsigned long long base = 0;
-        if (!ParseNumber(*options.base, 0xFFFFFF, base)) {
-            return Usage("--base must be an address from 0 to 0xFFFFFF");
-        }
-        if (base + contents.size() > 0x1000000) {
-            return Fail(kExitBadFile, "the binary does not fit below 0x1000000 at that base");
-        }
         image.Write(static_cast<std::uint32_t>(base),
                     reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size());
-    } else if (!LoadSRecords(contents, image, error)) {
-        return Fail(kExitBadFile, options.positional[0] + ": " + error);
+    } else if (!LoadSRecords(contents, image, error, kHighestAddress)) {
+        return Fail(kExitBadFile, input + ": " + error);
+    }
+    std::uint32_t lowest = 0;
+    std::uint32_t highest = 0;
+    if (!image.Bounds(lowest, highest)) {
+        return Fail(kExitBadFile, input + " holds no data: nothing to download");
     }
     if (!WriteDownloadFile(image, ident, recordBytes, options.positional[1], error)) {
         return Fail(kExitBadFile, error);
@@ -198,19 +255,28 @@ int Info(const Options& options) {
         return Usage("info takes one FILE");
     }
     unsigned long long model = 6;
-    if (options.model && (!ParseNumber(*options.model, 6, model) || model < 1)) {
+    if (options.model && !ParseNumber(*options.model, 1, 6, model)) {
         return Usage("--model must be 1 to 6");
     }
     const std::string& path = options.positional[0];
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
-        return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(errno));
+    std::FILE* file = nullptr;
+    if (const int refused = OpenInput(path, file); refused != 0) {
+        return refused;
     }
-    // A two-file model's companion file is looked for beside FILE.
+    // A two-file model's companion file is looked for beside FILE; one that is there must be a
+    // regular file too.
     const char* companionName = FindModel(static_cast<int>(model))->companionFile;
     const std::string companion =
         (std::filesystem::path(path).parent_path() / (companionName ? companionName : "")).string();
+    std::error_code missing;
+    if (companionName != nullptr && std::filesystem::exists(companion, missing)) {
+        std::FILE* probe = nullptr;
+        if (const int refused = OpenInput(companion, probe); refused != 0) {
+            std::fclose(file);
+            return refused;
+        }
+        std::fclose(probe);
+    }
     auto target = CreateTargetRecord();
     std::string fileModelCode;
     std::string fileVersion;
@@ -218,19 +284,17 @@ int Info(const Options& options) {
     const int identified = IdentifyDownloadFiles(static_cast<int>(model), path, companion, *target,
                                                  fileModelCode, fileVersion, sink);
     if (identified != 0) {
+        std::fclose(file);
         return Fail(kExitBadFile, "identification for model " + std::to_string(model) +
                                       " failed (result " + std::to_string(identified) + ")");
     }
     if (fileModelCode != target->modelCode) {
+        std::fclose(file);
         sink.ShowMessage(msg::kFileMissing, Icon::Warning);
         return Fail(kExitBadFile, "model code " + fileModelCode + " is not model " +
                                       std::to_string(model) + "'s " + target->modelCode);
     }
 
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return Fail(kExitUsage, "cannot open " + path);
-    }
     std::size_t blocks = 0, dataRecords = 0, otherRecords = 0, dataBytes = 0;
     std::uint32_t lowest = 0xFFFFFFFF, highest = 0;
     std::vector<record::BlockRecord> records;
@@ -279,10 +343,9 @@ int Blocks(const Options& options) {
     if (options.positional.size() != 1) {
         return Usage("blocks takes one FILE");
     }
-    std::FILE* file = std::fopen(options.positional[0].c_str(), "rb");
-    if (file == nullptr) {
-        return Fail(kExitUsage,
-                    "cannot open " + options.positional[0] + ": " + std::strerror(errno));
+    std::FILE* file = nullptr;
+    if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
+        return refused;
     }
     StderrSink sink;
     std::uint8_t buffer[kBlockBufferSize];
@@ -298,7 +361,9 @@ int Blocks(const Options& options) {
             std::fclose(file);
             return 0;
         }
-        return kExitBadFile;  // the reader has closed the file
+        // The reader has closed the file.
+        return Fail(kExitBadFile,
+                    "the file is not sound (reader result " + std::to_string(result) + ")");
     }
 }
 
@@ -311,10 +376,9 @@ int Extract(const Options& options) {
     if (extension != ".srec" && extension != ".bin") {
         return Usage("OUTPUT must end in .srec or .bin");
     }
-    std::FILE* file = std::fopen(options.positional[0].c_str(), "rb");
-    if (file == nullptr) {
-        return Fail(kExitUsage,
-                    "cannot open " + options.positional[0] + ": " + std::strerror(errno));
+    std::FILE* file = nullptr;
+    if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
+        return refused;
     }
     StderrSink sink;
     FlashImage image;

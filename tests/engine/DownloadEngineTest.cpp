@@ -1,6 +1,7 @@
 #include "engine/DownloadEngine.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -444,13 +445,25 @@ TEST_F(EngineTest, MainFileFailures) {
 }
 
 TEST_F(EngineTest, MainFileThatNoLongerOpensIsNotReportedAsSuccess) {
-    // The file disappears between the identification and the transfer.
-    transport_.Queue(Op::Erase, {0, {}, [] { std::filesystem::remove("RS.BIN"); }});
-    EXPECT_EQ(RunTcp(), result::kConnectionFailed);
-    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
-    EXPECT_EQ(port_.statusLog.back(), "hide");
-    EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
-    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+    // The file disappears between the identification and the transfer, or becomes a FIFO,
+    // which the transfer refuses at once instead of waiting for a writer.
+    for (bool fifo : {false, true}) {
+        port_.messages.clear();
+        transport_.calls.clear();
+        dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
+        transport_.Queue(Op::Erase, {0, {}, [fifo] {
+                                         std::filesystem::remove("RS.BIN");
+                                         if (fifo) {
+                                             ASSERT_EQ(::mkfifo("RS.BIN", 0600), 0);
+                                         }
+                                     }});
+        EXPECT_EQ(RunTcp(), result::kConnectionFailed);
+        EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
+        EXPECT_EQ(port_.statusLog.back(), "hide");
+        EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
+        EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+    }
+    std::filesystem::remove("RS.BIN");
 
     // Model 5 over IPX has no main file to send: the same ending.
     target_->modelIndex = 5;

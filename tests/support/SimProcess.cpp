@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,26 @@
 namespace vexil::test {
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
+    Start(args, 0);
+}
+
+SimProcess::SimProcess(const std::vector<std::string>& args, OnFreePorts how) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ports_ = FreeSimPorts();
+        std::vector<std::string> all = {"--vantrel-port",    std::to_string(ports_.vantrel),
+                                        "--bramble-port",    std::to_string(ports_.bramble),
+                                        "--download-port",   std::to_string(ports_.download),
+                                        "--ipx-tunnel-port", std::to_string(ports_.tunnel)};
+        all.insert(all.end(), args.begin(), args.end());
+        Start(all, how.descriptorLimit);
+        if (Running() || Log().find("cannot listen") == std::string::npos) {
+            return;
+        }
+        ::unlink(logPath_.c_str());  // a port was taken in between: choose again
+    }
+}
+
+void SimProcess::Start(const std::vector<std::string>& args, int descriptorLimit) {
     static int counter = 0;
     logPath_ =
         "/tmp/vexil-sim-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".log";
@@ -26,8 +48,27 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {binary};
     argv.insert(argv.end(), args.begin(), args.end());
 
+    // Everything the child needs is made before the fork: in the child of a process with
+    // several threads only plain system calls are safe.
+    std::vector<char*> raw;
+    for (auto& arg : argv) {
+        raw.push_back(arg.data());
+    }
+    raw.push_back(nullptr);
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
+        // Killed when the test's thread ends, however it ends; if that already happened
+        // before this line, at once.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        if (descriptorLimit > 0) {
+            const rlimit limit{static_cast<rlim_t>(descriptorLimit),
+                               static_cast<rlim_t>(descriptorLimit)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDERR_FILENO);
         const int null = ::open("/dev/null", O_RDWR);
@@ -37,11 +78,6 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
         for (int fd = 3; fd < 1024; ++fd) {
             ::close(fd);
         }
-        std::vector<char*> raw;
-        for (auto& arg : argv) {
-            raw.push_back(arg.data());
-        }
-        raw.push_back(nullptr);
         ::execv(binary.c_str(), raw.data());
         ::_exit(127);
     }

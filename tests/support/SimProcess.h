@@ -1,10 +1,14 @@
-// Runs vexil-printserver-sim as a child process for a test, and stops it again.
+// Runs vexil-printserver-sim as a child process for a test, and stops it again. The simulator
+// ends with the thread that started it whatever happens (it gets SIGKILL when that thread
+// ends), so a test that crashes leaves no simulator behind on its ports.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+#include "tests/support/Loopback.h"
 
 namespace vexil::test {
 
@@ -13,6 +17,13 @@ class SimProcess {
     // Starts the simulator with `args` and waits until it listens. The path of the binary
     // comes from the VEXIL_SIM environment variable or the build's default.
     explicit SimProcess(const std::vector<std::string>& args);
+    // The same on four free ports of its own (Ports() says which), chosen again when another
+    // process takes one first; with `descriptorLimit` above 0 the simulator runs with at most
+    // that many open descriptors.
+    struct OnFreePorts {
+        int descriptorLimit = 0;
+    };
+    SimProcess(const std::vector<std::string>& args, OnFreePorts how);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -24,10 +35,14 @@ class SimProcess {
     int WaitForExit(int timeoutMs);
     // What it wrote on stderr so far.
     std::string Log() const;
+    const SimPorts& Ports() const { return ports_; }
 
   private:
+    void Start(const std::vector<std::string>& args, int descriptorLimit);
+
     pid_t pid_ = -1;
     std::string logPath_;
+    SimPorts ports_;
 };
 
 }  // namespace vexil::test

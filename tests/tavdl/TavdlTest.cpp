@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -33,31 +34,38 @@ namespace {
 using test::Bytes;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kVantrelPort = 25031;
-constexpr int kBramblePort = 25021;
-constexpr int kDownloadPort = 25001;
-constexpr int kTunnelPort = 26640;
-
-std::vector<std::string> SimArgs(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--vantrel-port",    std::to_string(kVantrelPort),
-                                     "--bramble-port",    std::to_string(kBramblePort),
-                                     "--download-port",   std::to_string(kDownloadPort),
-                                     "--ipx-tunnel-port", std::to_string(kTunnelPort)};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-}
-
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// What a test does around a download: before it connects, midway through its blocks, and the
+// descriptor limit of the simulator (0: as inherited).
+struct Around {
+    std::function<void()> beforeConnect;
+    std::function<void()> midway;
+    int descriptorLimit = 0;
+};
+
 class TavdlTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("TAVDL_IPX_TUNNEL", ("127.0.0.1:" + std::to_string(kTunnelPort)).c_str(), 1);
         TavDL_SetWaitHook(nullptr);
         fdsBefore_ = test::OpenDescriptorCount();
+    }
+
+    // A simulator on free ports of its own; the targets and the tunnel setting follow it.
+    std::unique_ptr<test::SimProcess> StartSim(const std::vector<std::string>& args,
+                                               int descriptorLimit = 0) {
+        auto sim = std::make_unique<test::SimProcess>(
+            args, test::SimProcess::OnFreePorts{descriptorLimit});
+        EXPECT_TRUE(sim->Running()) << sim->Log();
+        UsePorts(sim->Ports());
+        return sim;
+    }
+    void UsePorts(const test::SimPorts& ports) {
+        ports_ = ports;
+        setenv("TAVDL_IPX_TUNNEL", ("127.0.0.1:" + std::to_string(ports.tunnel)).c_str(), 1);
     }
     void TearDown() override {
         TavDL_CloseSocket(&socket_);
@@ -70,7 +78,7 @@ class TavdlTest : public ::testing::Test {
         target->mode = ipx ? TAVDL_MODE_IPX : TAVDL_MODE_TCP_QUERY;
         target->waitSeconds = 2;
         SetInetAddress(*target, Ipv4Address(127, 0, 0, 1));
-        SetInetPort(*target, kVantrelPort);
+        SetInetPort(*target, ports_.vantrel);
         SetIpxNetwork(*target, {0x00, 0x00, 0x00, 0x01});
         SetIpxNode(*target, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
         return target;
@@ -80,19 +88,22 @@ class TavdlTest : public ::testing::Test {
     void Connect(TAVDL_ADDR& target) {
         if (target.mode != TAVDL_MODE_IPX) {
             target.mode = TAVDL_MODE_TCP_CONNECTION;
-            SetInetPort(target, kDownloadPort);
+            SetInetPort(target, ports_.download);
         }
         ASSERT_NE(TavDL_OpenSocket(&target, &socket_), 0);
         ASSERT_EQ(TavDL_Download_Connection(&target, nullptr, 512, reply_, &socket_), 0);
     }
 
-    // Sends every block of `path` (with the IPX prefix when `ipx`), retrying as the engine does.
-    bool SendFile(TAVDL_ADDR& target, const std::string& path, std::uint16_t& sequence) {
+    // Sends every block of `path` (with the IPX prefix when `ipx`), retrying as the engine does;
+    // `midway` runs after the third block.
+    bool SendFile(TAVDL_ADDR& target, const std::string& path, std::uint16_t& sequence,
+                  const std::function<void()>& midway = {}) {
         const bool ipx = target.mode == TAVDL_MODE_IPX;
         std::FILE* file = std::fopen(path.c_str(), "rb");
         test::NullSink sink;
         std::uint8_t block[512];
         std::uint8_t send[512];
+        int blocks = 0;
         for (;;) {
             std::uint32_t length = 0;
             const int r =
@@ -117,6 +128,9 @@ class TavdlTest : public ::testing::Test {
                 std::fclose(file);
                 return false;
             }
+            if (midway && ++blocks == 3) {
+                midway();
+            }
             if (r == 1) {
                 std::fclose(file);
                 return true;
@@ -139,18 +153,22 @@ class TavdlTest : public ::testing::Test {
     }
 
     // The whole download through the C interface; the flash must equal the image.
-    void WholeDownload(bool ipx, const std::vector<std::string>& faults) {
+    void WholeDownload(bool ipx, const std::vector<std::string>& faults,
+                       const Around& around = {}) {
         test::ScratchDir dir;
         const std::string flash = (dir.path() / "flash.bin").string();
         std::vector<std::string> args = {"--once", "--flash", flash};
         args.insert(args.end(), faults.begin(), faults.end());
-        test::SimProcess sim(SimArgs(args));
-        ASSERT_TRUE(sim.Running());
+        auto sim = StartSim(args, around.descriptorLimit);
+        ASSERT_TRUE(sim->Running());
+        if (around.beforeConnect) {
+            around.beforeConnect();
+        }
         auto target = Target(ipx);
         ASSERT_EQ(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
         EXPECT_EQ(reply_[0], 7);
         if (!ipx) {
-            SetInetPort(*target, kBramblePort);
+            SetInetPort(*target, ports_.bramble);
         } else {
             SetIpxSocket(*target, payload::kIpxDownloadSocket);
         }
@@ -158,10 +176,10 @@ class TavdlTest : public ::testing::Test {
         Connect(*target);
         ASSERT_EQ(TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply_, &socket_), 0);
         std::uint16_t sequence = 3;
-        ASSERT_TRUE(SendFile(*target, VEXIL_SAMPLE, sequence));
+        ASSERT_TRUE(SendFile(*target, VEXIL_SAMPLE, sequence, around.midway));
         ASSERT_TRUE(Finish(*target, sequence));
         TavDL_CloseSocket(&socket_);
-        EXPECT_EQ(sim.WaitForExit(5000), 0) << sim.Log();
+        EXPECT_EQ(sim->WaitForExit(5000), 0) << sim->Log();
 
         const std::string expected = (dir.path() / "expected.bin").string();
         ASSERT_EQ(
@@ -169,9 +187,10 @@ class TavdlTest : public ::testing::Test {
                 (std::string(VEXIL_FILE) + " extract " + VEXIL_SAMPLE + " " + expected).c_str()),
             0);
         EXPECT_EQ(ReadFile(flash), ReadFile(expected));
-        log_ = sim.Log();
+        log_ = sim->Log();
     }
 
+    test::SimPorts ports_;
     unsigned int socket_ = 0;
     std::uint8_t reply_[512] = {};
     int fdsBefore_ = 0;
@@ -179,11 +198,11 @@ class TavdlTest : public ::testing::Test {
 };
 
 TEST_F(TavdlTest, VersionQueriesAndModeSwitchOverTcpIp) {
-    test::SimProcess sim(SimArgs({"--model-code", "0b01", "--firmware-version", "a.05"}));
+    auto sim = StartSim({"--model-code", "0b01", "--firmware-version", "a.05"});
     auto target = Target(false);
     EXPECT_EQ(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(Bytes(reply_, reply_ + 10), (Bytes{7, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}));
-    SetInetPort(*target, kBramblePort);
+    SetInetPort(*target, ports_.bramble);
     EXPECT_EQ(TavDL_Bramble_GetVersion(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(Bytes(reply_ + 6, reply_ + 10), (Bytes{0x0B, 0x01, 0x0A, 0x05}));
     EXPECT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
@@ -191,7 +210,7 @@ TEST_F(TavdlTest, VersionQueriesAndModeSwitchOverTcpIp) {
     // The reply never goes past the size the caller gives.
     std::uint8_t small[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     std::uint8_t guard[4] = {0xCC, 0xCC, 0xCC, 0xCC};
-    SetInetPort(*target, kVantrelPort);
+    SetInetPort(*target, ports_.vantrel);
     EXPECT_EQ(TavDL_Vantrel_GetVersion(target.get(), nullptr, 2, small), 0);
     EXPECT_EQ(small[0], 7);
     EXPECT_EQ(small[2], 0xEE);
@@ -201,7 +220,8 @@ TEST_F(TavdlTest, VersionQueriesAndModeSwitchOverTcpIp) {
 TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     auto target = Target(false);
     target->waitSeconds = 1;
-    SetInetPort(*target, 25999);  // nobody there
+    const int silent = test::OpenLoopbackDatagram(0);  // a socket that never answers
+    SetInetPort(*target, test::BoundPort(silent));
     const auto start = Clock::now();
     EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(reply_[0], 0xFF);
@@ -210,28 +230,28 @@ TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     EXPECT_EQ(reply_[0], 0xFF);
     EXPECT_NE(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(reply_[0], 0xFF);
+    ::close(silent);
 
     // Over IPX, a card at another node does not answer.
-    test::SimProcess sim(SimArgs({}));
+    auto sim = StartSim({});
     auto ipx = Target(true);
     ipx->waitSeconds = 1;
     SetIpxNode(*ipx, {0x00, 0xD1, 0xF0, 0x00, 0x00, 0x01});
     EXPECT_NE(TavDL_Vantrel_GetVersion(ipx.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(reply_[0], 0xFF);
-    EXPECT_NE(sim.Log().find("ignored: not this card"), std::string::npos);
+    EXPECT_NE(sim->Log().find("ignored: not this card"), std::string::npos);
 }
 
 TEST_F(TavdlTest, FaultsGiveTheirResults) {
-    test::SimProcess sim(
-        SimArgs({"--bad-version-reply", "--refuse-mode-switch", "1", "--ignore-mode-switch", "1",
-                 "--refuse-connections", "2", "--fail-erase", "1"}));
+    auto sim = StartSim({"--bad-version-reply", "--refuse-mode-switch", "1", "--ignore-mode-switch",
+                         "1", "--refuse-connections", "2", "--fail-erase", "1"});
     for (bool ipx : {false, true}) {
         SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
         auto target = Target(ipx);
         target->waitSeconds = 1;
         EXPECT_EQ(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
         EXPECT_EQ(reply_[0], 5) << "an invalid reply is still a reply";
-        SetInetPort(*target, kBramblePort);
+        SetInetPort(*target, ports_.bramble);
         if (!ipx) {
             // The first switch is ignored, the second refused, the third taken.
             EXPECT_NE(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
@@ -242,7 +262,7 @@ TEST_F(TavdlTest, FaultsGiveTheirResults) {
         EXPECT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
         if (!ipx) {
             target->mode = TAVDL_MODE_TCP_CONNECTION;
-            SetInetPort(*target, kDownloadPort);
+            SetInetPort(*target, ports_.download);
         }
         ASSERT_NE(TavDL_OpenSocket(target.get(), &socket_), 0);
         if (!ipx) {
@@ -274,12 +294,16 @@ TEST_F(TavdlTest, ResendsAfterFaultsChangeNothingInTheFlash) {
     EXPECT_NE(log_.find("a resend"), std::string::npos);
 }
 
-// A reply that comes after its call gave up must not pass for the reply to the next request.
+// A reply that comes after its call gave up must not pass for the reply to the next request:
+// neither when a resend came between (the late reply is two exchanges old) nor when the next
+// request follows at once (the late reply answers the exchange just before).
 TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
-    for (bool ipx : {false, true}) {
-        SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
-        test::SimProcess sim(SimArgs(
-            {"--late-block", "1", "--late-block", "2", "--nak-block", "2", "--late-ms", "1500"}));
+    for (const auto& run : {std::pair{false, true}, {true, true}, {false, false}}) {
+        const bool ipx = run.first;
+        const bool resend = run.second;
+        SCOPED_TRACE(std::string(ipx ? "IPX" : "TCP/IP") + (resend ? ", a resend between" : ""));
+        auto sim = StartSim(
+            {"--late-block", "1", "--late-block", "2", "--nak-block", "2", "--late-ms", "1500"});
         auto target = Target(ipx);
         Connect(*target);
         ASSERT_EQ(TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply_, &socket_), 0);
@@ -299,7 +323,9 @@ TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
         const Bytes one_ = Bytes(one.begin(), one.end() - 1);  // a block has no line feed
         const Bytes two_ = Bytes(two.begin(), two.end() - 1);
         EXPECT_NE(send(one_, 4, 1), 0) << "block 1 answered after the call gave up";
-        EXPECT_EQ(send(one_, 4, 1), 0) << "the resend is acknowledged at once";
+        if (resend) {
+            EXPECT_EQ(send(one_, 4, 1), 0) << "the resend is acknowledged at once";
+        }
         // Block 2 is answered late and without acknowledgement; block 1's late acknowledgement
         // arrives while its call waits and must be passed over.
         EXPECT_EQ(send(two_, 5, 3), 0);
@@ -310,7 +336,7 @@ TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
 }
 
 TEST_F(TavdlTest, WaitHookRunsOftenAndCanCloseTheSocket) {
-    test::SimProcess sim(SimArgs({"--erase-seconds", "5"}));
+    auto sim = StartSim({"--erase-seconds", "5"});
     auto target = Target(false);
     Connect(*target);
     static std::vector<Clock::time_point> calls;
@@ -353,6 +379,7 @@ TEST_F(TavdlTest, WaitHookRunsOftenAndCanCloseTheSocket) {
 // A peer of the test's own that answers with random bytes: frames too long, too short,
 // garbled, datagrams from elsewhere. The library must fail or carry on, never crash.
 TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
+    namespace wire = tavdl::wire;
     std::mt19937 random(20261207);
     auto randomBytes = [&](std::size_t max) {
         Bytes bytes(random() % (max + 1));
@@ -361,10 +388,127 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
         }
         return bytes;
     };
-
-    // TCP: a listener that answers every request with garbage, then sometimes closes.
-    const int listener = test::OpenLoopbackListener(kDownloadPort);
+    auto frame = [](std::uint8_t type, std::uint32_t id, std::uint8_t status, const Bytes& data) {
+        Bytes out(wire::kMaxFrame);
+        out.resize(wire::EncodeFrame(wire::Framing::kStream,
+                                     {type, id, status, data.data(), data.size()}, out.data()));
+        return out;
+    };
+    // Reads one request frame from the library; its message is returned.
+    auto readRequest = [](int fd, std::uint8_t* message) {
+        std::uint8_t prefix[wire::kLengthPrefix];
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 3000) > 0 &&
+               ::recv(fd, prefix, sizeof prefix, MSG_WAITALL) == sizeof prefix &&
+               ::recv(fd, message, wire::StreamLength(prefix), MSG_WAITALL) ==
+                   static_cast<ssize_t>(wire::StreamLength(prefix));
+    };
+    const int listener = test::OpenLoopbackListener(0);
     ASSERT_GE(listener, 0);
+    auto target = Target(false);
+    target->mode = TAVDL_MODE_TCP_CONNECTION;
+    target->waitSeconds = 1;
+    SetInetPort(*target, test::BoundPort(listener));
+
+    // TCP, an answer to the erase request of a connected session, made from the request. The
+    // result each answer must give, the reply bytes taken into an 8-byte room, and whether the
+    // library must close the connection at once (a stream it cannot trust), or keep it.
+    const Bytes ack = {0x70, 0x30, 0x03};
+    struct Answer {
+        const char* name;
+        std::function<Bytes(std::uint32_t id)> bytes;
+        int result;
+        Bytes reply;
+        bool closes;
+    };
+    const std::vector<Answer> crafted = {
+        {"a frame shorter than the header",
+         [](std::uint32_t) { return Bytes{0x00, 0x05, 0x91, 0, 0, 0, 0}; },
+         -1,
+         {},
+         true},
+        {"a length of 0",
+         [](std::uint32_t) {
+             return Bytes{0x00, 0x00};
+         },
+         -1,
+         {},
+         true},
+        {"a length past any message",
+         [](std::uint32_t) {
+             return Bytes{0x04, 0x07, 0x91};
+         },
+         -1,
+         {},
+         true},
+        {"the request's id with another type",
+         [&](std::uint32_t id) { return frame(wire::kConnect | wire::kReplyBit, id, 0, {0}); },
+         -1,
+         {},
+         true},
+        {"a refusal",
+         [&](std::uint32_t id) { return frame(wire::kErase | 0x80, id, 1, {1}); },
+         1,
+         {1},
+         false},
+        {"a reply longer than the room",
+         [&](std::uint32_t id) { return frame(wire::kErase | 0x80, id, 0, Bytes(300, 0x5A)); }, 0,
+         Bytes(8, 0x5A), false},
+        {"a late reply to the exchange before, then the reply",
+         [&](std::uint32_t id) {
+             return test::Join({frame(wire::kConnect | 0x80, id - 1, 0, {9}),
+                                frame(wire::kErase | 0x80, id, 0, ack)});
+         },
+         0, ack, false},
+        {"no answer", [](std::uint32_t) { return Bytes{}; }, -1, {}, false},
+    };
+    for (const Answer& answer : crafted) {
+        SCOPED_TRACE(answer.name);
+        std::atomic<bool> closedByLibrary{false};
+        std::atomic<bool> returned{false};
+        std::thread peer([&] {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0) {
+                return;
+            }
+            const int fd = ::accept(listener, nullptr, nullptr);
+            std::uint8_t request[wire::kMaxMessage];
+            if (readRequest(fd, request)) {
+                const Bytes accepted = frame(wire::kConnect | 0x80, wire::GetId(request), 0, {0});
+                (void)::send(fd, accepted.data(), accepted.size(), MSG_NOSIGNAL);
+            }
+            if (readRequest(fd, request)) {
+                // The answer goes out a byte at a time: the library must put it together.
+                for (const std::uint8_t byte : answer.bytes(wire::GetId(request))) {
+                    (void)::send(fd, &byte, 1, MSG_NOSIGNAL);
+                }
+            }
+            // The library closes its side before its call returns, or keeps it open.
+            for (int after = 0; after < 10 && !closedByLibrary;) {
+                p = {fd, POLLIN, 0};
+                std::uint8_t byte = 0;
+                closedByLibrary = ::poll(&p, 1, 10) > 0 && ::recv(fd, &byte, 1, 0) == 0;
+                after += returned ? 1 : 0;
+            }
+            ::close(fd);
+        });
+        std::uint8_t reply[16] = {};
+        ASSERT_NE(TavDL_OpenSocket(target.get(), &socket_), 0);
+        EXPECT_EQ(TavDL_Download_Connection(target.get(), nullptr, 8, reply, &socket_), 0);
+        std::memset(reply, 0, sizeof reply);
+        EXPECT_EQ(TavDL_Download_EraseFlash(target.get(), nullptr, 8, reply, &socket_),
+                  answer.result);
+        returned = true;
+        Bytes expected = answer.reply;
+        expected.resize(sizeof reply);
+        EXPECT_EQ(Bytes(reply, reply + sizeof reply), expected);
+        peer.join();
+        EXPECT_EQ(closedByLibrary, answer.closes);
+        TavDL_CloseSocket(&socket_);
+    }
+
+    // TCP, random answers to the connection request, then the peer closes: never a reply with
+    // the request's exchange id, so every call fails, and nothing lands past the 8 bytes given.
     std::vector<Bytes> answers;
     for (int i = 0; i < 60; ++i) {
         Bytes answer = randomBytes(i % 3 == 0 ? 3000 : 40);
@@ -387,17 +531,11 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
             ::close(fd);
         }
     });
-    auto target = Target(false);
-    target->mode = TAVDL_MODE_TCP_CONNECTION;
-    target->waitSeconds = 1;
-    SetInetPort(*target, kDownloadPort);
     std::uint8_t reply[16];
     for (std::size_t i = 0; i < answers.size(); ++i) {
         ASSERT_NE(TavDL_OpenSocket(target.get(), &socket_), 0);
         std::memset(reply, 0, sizeof reply);
-        // Whatever comes back, the call returns and nothing lands past the 16 bytes given.
-        const int r = TavDL_Download_Connection(target.get(), nullptr, 8, reply, &socket_);
-        EXPECT_TRUE(r == 0 || r != 0);
+        EXPECT_NE(TavDL_Download_Connection(target.get(), nullptr, 8, reply, &socket_), 0) << i;
         for (std::size_t b = 8; b < sizeof reply; ++b) {
             EXPECT_EQ(reply[b], 0);
         }
@@ -408,12 +546,9 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
 
     // UDP and IPX: a tunnel endpoint that answers with garbage first, then a reply from the
     // wrong node, then the right reply; only the right one counts.
-    const int tunnel = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(kTunnelPort);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(tunnel, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    const int tunnel = test::OpenLoopbackDatagram(0);
+    ASSERT_GE(tunnel, 0);
+    UsePorts({0, 0, 0, test::BoundPort(tunnel)});
     std::atomic<bool> done{false};
     std::thread ipxPeer([&] {
         std::uint8_t in[2048];
@@ -434,7 +569,6 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
                 ::sendto(tunnel, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&from),
                          size);
             }
-            namespace wire = tavdl::wire;
             wire::Message request;
             wire::IpxAddress to{}, source{};
             wire::DecodeDatagram(wire::Framing::kIpx, in, static_cast<std::size_t>(got), request,
@@ -462,12 +596,12 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
 }
 
 TEST_F(TavdlTest, PeerThatClosesFailsTheCall) {
-    test::SimProcess sim(SimArgs({"--erase-seconds", "2"}));
+    auto sim = StartSim({"--erase-seconds", "2"});
     auto target = Target(false);
     Connect(*target);
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        sim.Stop();
+        sim->Stop();
     });
     target->waitSeconds = 10;
     const auto start = Clock::now();
@@ -475,6 +609,281 @@ TEST_F(TavdlTest, PeerThatClosesFailsTheCall) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     stopper.join();
     TavDL_CloseSocket(&socket_);
+}
+
+// A second client, over either transport, while a download runs: its connection, erase, data
+// and finish are refused as a busy print server refuses them, and the running download's
+// flash comes out exactly as the image. Over TCP/IP the intruder is a raw connection of the
+// test's own (the library would not send an erase on a refused connection).
+TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
+    namespace wire = tavdl::wire;
+    const Bytes block = [] {
+        Bytes record = test::DataRecord(0x8000, 16, 0xEE);
+        record.pop_back();  // a block has no line feed
+        return record;
+    }();
+    auto intrude = [&] {
+        // Over IPX through the library, from a socket of its own.
+        auto ipx = Target(true);
+        SetIpxSocket(*ipx, payload::kIpxDownloadSocket);
+        unsigned int other = 0;
+        ASSERT_NE(TavDL_OpenSocket(ipx.get(), &other), 0);
+        Bytes data =
+            test::Join({Bytes(payload::kIpxPrefix.begin(), payload::kIpxPrefix.end()), block});
+        std::uint8_t reply[512];
+        EXPECT_EQ(TavDL_Download_Connection(ipx.get(), nullptr, 512, reply, &other), 1);
+        EXPECT_EQ(TavDL_Download_EraseFlash(ipx.get(), nullptr, 512, reply, &other), 1);
+        EXPECT_EQ(TavDL_Download_SendData(ipx.get(), nullptr, data.size(), data.data(), 512, reply,
+                                          &other),
+                  1);
+        auto finish = payload::kIpxFinishRequest;
+        EXPECT_EQ(TavDL_Download_Finish(ipx.get(), nullptr, finish.size(), finish.data(), 512,
+                                        reply, &other),
+                  1);
+        TavDL_CloseSocket(&other);
+
+        // Over TCP/IP, erase and data frames on a connection that never asked to connect.
+        const int fd = test::ConnectLoopback(ports_.download);
+        ASSERT_GE(fd, 0);
+        for (const auto& [type, bytes] : {std::pair{wire::kErase, Bytes{}},
+                                          {wire::kData, block},
+                                          {wire::kFinish, Bytes{0x71, 0x03}}}) {
+            std::uint8_t out[wire::kMaxFrame];
+            const std::size_t size = wire::EncodeFrame(
+                wire::Framing::kStream, {type, 77, 0, bytes.data(), bytes.size()}, out);
+            ASSERT_EQ(::send(fd, out, size, MSG_NOSIGNAL), static_cast<ssize_t>(size));
+            std::uint8_t in[wire::kLengthPrefix + wire::kHeaderSize];
+            ASSERT_EQ(::recv(fd, in, sizeof in, MSG_WAITALL), static_cast<ssize_t>(sizeof in));
+            EXPECT_EQ(in[wire::kLengthPrefix], type | wire::kReplyBit);
+            EXPECT_EQ(in[wire::kLengthPrefix + 5], 1) << "status: refused";
+            std::uint8_t rest[wire::kMaxData];
+            const std::size_t more = wire::StreamLength(in) - wire::kHeaderSize;
+            if (more > 0) {
+                ASSERT_EQ(::recv(fd, rest, more, MSG_WAITALL), static_cast<ssize_t>(more));
+            }
+        }
+        ::close(fd);
+    };
+    for (bool ipx : {false, true}) {
+        SCOPED_TRACE(ipx ? "the download over IPX" : "the download over TCP/IP");
+        WholeDownload(ipx, {}, {nullptr, intrude});
+        EXPECT_NE(log_.find("another client's download runs"), std::string::npos);
+    }
+}
+
+// At a low descriptor limit, flooded with idle connections, the simulator keeps taking new ones
+// (the one silent longest makes room, said once) and serves a well-behaved download.
+TEST_F(TavdlTest, SimulatorServesADownloadAtItsDescriptorLimit) {
+    std::vector<int> idle;
+    WholeDownload(false, {},
+                  {[&] {
+                       for (int i = 0; i < 40; ++i) {
+                           idle.push_back(test::ConnectLoopback(ports_.download));
+                           ASSERT_GE(idle.back(), 0);
+                       }
+                   },
+                   nullptr, 24});
+    std::size_t shed = 0;
+    for (const int fd : idle) {
+        shed += test::PeerClosed(fd, 0) ? 1 : 0;
+        ::close(fd);
+    }
+    EXPECT_GT(shed, 0u);
+    const auto said = log_.find("as many as the descriptor limit allows");
+    ASSERT_NE(said, std::string::npos);
+    EXPECT_EQ(log_.find("as many as the descriptor limit allows", said + 1), std::string::npos);
+}
+
+// A connection that stays silent is closed after --idle-seconds.
+TEST_F(TavdlTest, SimulatorClosesSilentConnections) {
+    auto sim = StartSim({"--idle-seconds", "0.3"});
+    const int fd = test::ConnectLoopback(ports_.download);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(test::PeerClosed(fd, 5000));
+    ::close(fd);
+    EXPECT_NE(sim->Log().find("silent too long: closed"), std::string::npos);
+}
+
+// Three threads on the library at once: two run exchanges on sockets of their own (one over
+// TCP/IP, one over IPX), the third queries and closes the others' sockets under them. Nothing
+// may crash (the sanitizer build runs this too), every call gives one of its results, and
+// afterwards no descriptor is left and the library works as before. Before that, the contract
+// itself: a call on a socket that another thread uses fails at once and leaves it alone, and a
+// close from another thread ends a waiting call within a few milliseconds.
+TEST_F(TavdlTest, ThreeThreadsAtOnce) {
+    auto sim = StartSim({"--erase-seconds", "3"});
+    auto target = Target(false);
+    Connect(*target);
+    target->waitSeconds = 10;
+    int erased = 0;
+    Clock::time_point endedAt;
+    std::thread eraser([&] {
+        unsigned int mine = socket_;
+        std::uint8_t reply[512];
+        erased = TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply, &mine);
+        endedAt = Clock::now();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Bytes one = test::DataRecord(0x100, 8, 1);
+    std::uint8_t reply[512];
+    const auto start = Clock::now();
+    unsigned int shared = socket_;
+    EXPECT_NE(TavDL_Download_SendData(target.get(), nullptr, one.size() - 1,
+                                      const_cast<std::uint8_t*>(one.data()), 512, reply, &shared),
+              0);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "the busy socket failed at once";
+    const auto closedAt = Clock::now();
+    TavDL_CloseSocket(&shared);
+    eraser.join();
+    EXPECT_NE(erased, 0);
+    EXPECT_LT(endedAt - closedAt, std::chrono::milliseconds(500));
+    socket_ = 0;
+
+    std::atomic<unsigned int> handles[2] = {0, 0};
+    std::atomic<bool> stop{false};
+    std::atomic<int> oddResults{0};
+    auto count = [&](int result) {
+        oddResults += result == 0 || result == 1 || result == -1 ? 0 : 1;
+    };
+    auto worker = [&](int me) {
+        auto mine = Target(me == 1);
+        mine->waitSeconds = 1;
+        if (me == 0) {
+            mine->mode = TAVDL_MODE_TCP_CONNECTION;
+            SetInetPort(*mine, ports_.download);
+        }
+        const Bytes data = test::Join(
+            {me == 1 ? Bytes(payload::kIpxPrefix.begin(), payload::kIpxPrefix.end()) : Bytes{},
+             Bytes(one.begin(), one.end() - 1)});
+        std::uint8_t answer[512];
+        for (int round = 0; round < 100; ++round) {
+            unsigned int socket = 0;
+            if (TavDL_OpenSocket(mine.get(), &socket) == 0) {
+                continue;
+            }
+            handles[me] = socket;
+            count(TavDL_Download_Connection(mine.get(), nullptr, 512, answer, &socket));
+            for (int i = 0; i < 2; ++i) {
+                count(TavDL_Download_SendData(mine.get(), nullptr, data.size(),
+                                              const_cast<std::uint8_t*>(data.data()), 512, answer,
+                                              &socket));
+            }
+            handles[me] = 0;
+            TavDL_CloseSocket(&socket);
+        }
+    };
+    std::thread tcp(worker, 0);
+    std::thread ipx(worker, 1);
+    std::thread closer([&] {
+        auto query = Target(false);
+        std::uint8_t answer[512];
+        for (unsigned loop = 0; !stop; ++loop) {
+            if (loop % 32 == 0) {
+                count(TavDL_Vantrel_GetVersion(query.get(), nullptr, 512, answer));
+            }
+            for (auto& handle : handles) {
+                unsigned int copy = handle;
+                TavDL_CloseSocket(&copy);
+            }
+        }
+    });
+    tcp.join();
+    ipx.join();
+    stop = true;
+    closer.join();
+    EXPECT_EQ(oddResults, 0);
+    sim->Stop();
+
+    auto again = StartSim({});
+    auto fresh = Target(false);
+    Connect(*fresh);
+    EXPECT_EQ(TavDL_Download_EraseFlash(fresh.get(), nullptr, 512, reply_, &socket_), 0);
+}
+
+// TavDL_Download_Connection waits at most waitSeconds in all: the time its connect takes comes
+// out of the exchange's wait (here a wait hook that holds the first slice for 1.2 seconds, and a
+// peer that accepts and never answers).
+TEST_F(TavdlTest, ConnectionWaitsAtMostWaitSecondsInAll) {
+    const int listener = test::OpenLoopbackListener(0);
+    ASSERT_GE(listener, 0);
+    auto target = Target(false);
+    target->mode = TAVDL_MODE_TCP_CONNECTION;
+    target->waitSeconds = 2;
+    SetInetPort(*target, test::BoundPort(listener));
+    static bool held;
+    held = false;
+    TavDL_SetWaitHook([](void*) {
+        if (!held) {
+            held = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        }
+    });
+    ASSERT_NE(TavDL_OpenSocket(target.get(), &socket_), 0);
+    const auto start = Clock::now();
+    EXPECT_NE(TavDL_Download_Connection(target.get(), nullptr, 512, reply_, &socket_), 0);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LT(took, std::chrono::milliseconds(2500)) << "the connect and the exchange each waited";
+    TavDL_CloseSocket(&socket_);
+    ::close(listener);
+}
+
+// TAVDL_IPX_TUNNEL is host:port and nothing else; a bad value is said once on stderr with the
+// variable's name, and IPX calls then get no answer.
+TEST_F(TavdlTest, TunnelSettingIsStrict) {
+    auto sim = StartSim({});
+    const std::string port = std::to_string(ports_.tunnel);
+    auto ipx = Target(true);
+    ipx->waitSeconds = 1;
+    struct Row {
+        std::string value;
+        bool taken;
+    };
+    const std::vector<Row> rows = {
+        {"127.0.0.1:" + port, true},
+        {"localhost:" + port, true},
+        {"", true} /* unset: the default */,
+        {"127.0.0.1", false},
+        {"127.0.0.1:", false},
+        {":" + port, false},
+        {"127.0.0.1:" + port + " ", false},
+        {" 127.0.0.1:" + port, false},
+        {"127.0.0.1:+" + port, false},
+        {"127.0.0.1:0x" + port, false},
+        {"127.0.0.1:0", false},
+        {"127.0.0.1:65536", false},
+        {"127.0.0.1:99999999999999999999", false},
+        {"127.0.0.1:" + port + ":1", false},
+        {"localhost.:" + port, false},
+        {"127.1:" + port, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("TAVDL_IPX_TUNNEL=" + row.value);
+        if (row.value.empty()) {
+            // The default endpoint is the simulator's only when it listens there; taken as
+            // given either way, so nothing is said.
+            unsetenv("TAVDL_IPX_TUNNEL");
+        } else {
+            setenv("TAVDL_IPX_TUNNEL", row.value.c_str(), 1);
+        }
+        testing::internal::CaptureStderr();
+        const int first = TavDL_Vantrel_GetVersion(ipx.get(), nullptr, 512, reply_);
+        const int second = TavDL_Vantrel_GetVersion(ipx.get(), nullptr, 512, reply_);
+        const std::string said = testing::internal::GetCapturedStderr();
+        if (!row.value.empty()) {
+            EXPECT_EQ(first == 0, row.taken);
+            EXPECT_EQ(second == 0, row.taken);
+        }
+        if (row.taken) {
+            EXPECT_EQ(said, "");
+        } else {
+            const std::string named = "TAVDL_IPX_TUNNEL=\"" + row.value + "\"";
+            EXPECT_NE(said.find(named), std::string::npos) << said;
+            EXPECT_EQ(said.find(named, said.find(named) + 1), std::string::npos) << "said twice";
+            EXPECT_EQ(reply_[0], 0xFF);
+        }
+    }
+    UsePorts(ports_);
 }
 
 }  // namespace

@@ -90,5 +90,55 @@ TEST(PrintServerTest, RequestsAndTheirReplies) {
     EXPECT_EQ(server.Flash().WrittenBytes(), 12u);
 }
 
+// One download at a time: while client 1's download runs, client 2's connection, erase, data
+// and finish are refused and change nothing. A download ends at its finish, when its client
+// leaves, or when its client has been silent past the idle time; then another may start one.
+TEST(PrintServerTest, OneDownloadAtATime) {
+    Options options;
+    options.idleSeconds = 60;
+    const SimLog log(true, nullptr);
+    PrintServer server(options, log);
+    const Bytes finish = {0x71, 0x03};
+    struct Row {
+        const char* name;
+        std::uint64_t client;
+        int second;  // when the request comes
+        std::uint8_t type;
+        Bytes request;
+        int status;
+    };
+    const std::vector<Row> rows = {
+        {"1 connects", 1, 0, wire::kConnect, {}, 0},
+        {"1 erases", 1, 1, wire::kErase, {}, 0},
+        {"1 sends block 1", 1, 2, wire::kData, Block(0x100, 1), 0},
+        {"2 connects", 2, 3, wire::kConnect, {}, 1},
+        {"2 erases", 2, 3, wire::kErase, {}, 1},
+        {"2 sends a block", 2, 3, wire::kData, Block(0x900, 9), 1},
+        {"2 finishes", 2, 3, wire::kFinish, finish, 1},
+        {"2 asks the version", 2, 3, wire::kVantrelVersion, {}, 0},
+        {"1 finishes", 1, 4, wire::kFinish, finish, 0},
+        {"2 connects after the finish", 2, 5, wire::kConnect, {}, 0},
+        {"3 while 2 may still come back", 3, 64, wire::kErase, {}, 1},
+        {"3 after 2's silence", 3, 66, wire::kConnect, {}, 0},
+        {"4 while 3's download runs", 4, 67, wire::kConnect, {}, 1},
+    };
+    const Clock::time_point start{};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto reply =
+            server.Handle(row.type, row.request.data(), row.request.size(), Via::kTcp,
+                          {row.client, start + std::chrono::seconds(row.second)});
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, row.status);
+    }
+    server.Leave(3);
+    EXPECT_EQ(
+        server.Handle(wire::kConnect, nullptr, 0, Via::kIpx, {4, start + std::chrono::seconds(68)})
+            ->status,
+        0)
+        << "3 left: 4 may start";
+    EXPECT_EQ(server.Flash().WrittenBytes(), 4u) << "only client 1's block reached the flash";
+}
+
 }  // namespace
 }  // namespace vexil::sim

@@ -58,6 +58,7 @@ printf '\x00' | dd of="$work/broken.bin" bs=1 seek=200 conv=notrunc status=none
 "$tool" blocks "$work/broken.bin" >"$work/out" 2>"$work/err"
 check "broken file: blocks exits 1" test $? -eq 1
 check "broken file: the reader's message on stderr" grep -qE "^10[2-5] " "$work/err"
+check "broken file: then the English line" grep -q "not sound (reader result" "$work/err"
 "$tool" info "$work/missing.bin" 2>"$work/err"
 check "missing file exits 2" test $? -eq 2
 "$tool" build "$work/input.srec" "$work/x" --record-bytes 77 2>"$work/err"
@@ -68,6 +69,73 @@ check "malformed S-record refused" test $? -eq 1
 check "naming the line" grep -q "line 1" "$work/err"
 "$tool" frobnicate 2>/dev/null
 check "unknown command exits 2" test $? -eq 2
+
+# Inputs that are refused at once with their exit status and reason, writing nothing. Options
+# are checked before the input is read: with a FIFO as input a usage error must still say so.
+s() {  # an S-record line: TYPE ADDRESS-BYTES ADDRESS-HEX DATA-HEX
+    local fields sum=0 i
+    fields=$(printf '%02X' $(($2 + ${#4} / 2 + 1)))$3$4
+    for ((i = 0; i < ${#fields}; i += 2)); do sum=$((sum + 16#${fields:i:2})); done
+    printf 'S%s%s%02X\n' "$1" "$fields" $((~sum & 255))
+}
+mkfifo "$work/fifo"
+: >"$work/empty"
+printf '\n  \r\n\n' >"$work/blank"
+{ s 0 2 0000 ""; s 5 2 0001 ""; s 7 4 00000000 ""; s 9 2 0000 ""; } >"$work/no-data.srec"
+s 3 4 00FFFFFE 0102 >"$work/edge.srec"
+s 3 4 01000000 01020304 >"$work/above.srec"
+s 3 4 00FFFFFE 010203 >"$work/across.srec"
+truncate -s 16M "$work/16m.bin"
+mkdir "$work/pair"
+"$tool" build "$work/s1.srec" "$work/pair/PS1B.BIN" --ident 5100:01.10
+mkfifo "$work/pair/PS2B.BIN"
+out="$work/refused.out"
+while IFS='|' read -r name status reason args; do
+    rm -f "$out"
+    eval "set -- $args"
+    timeout 10 "$tool" "$@" >/dev/null 2>"$work/err" </dev/null
+    got=$?
+    check "$name: exit $status" test "$got" -eq "$status"
+    check "$name: says why" grep -q -- "$reason" "$work/err"
+    check "$name: writes nothing" test ! -e "$out"
+done <<EOF
+a directory|1|is not a regular file|build "$work" "$out"
+a FIFO|1|is not a regular file|build "$work/fifo" "$out"
+a device|1|is not a regular file|build /dev/zero "$out" --base 0
+a FIFO to info|1|is not a regular file|info "$work/fifo"
+a FIFO to blocks|1|is not a regular file|blocks "$work/fifo"
+a FIFO to extract|1|is not a regular file|extract "$work/fifo" "$out.srec"
+a FIFO as the companion|1|PS2B.BIN is not a regular file|info "$work/pair/PS1B.BIN" --model 3
+an empty file|1|holds no data|build "$work/empty" "$out"
+an empty binary|1|holds no data|build "$work/empty" "$out" --base 0
+blank lines|1|holds no data|build "$work/blank" "$out"
+only S0, S5, S7 and S9|1|holds no data|build "$work/no-data.srec" "$out"
+S3 above 24 bits|1|line 1: data above 0xFFFFFF|build "$work/above.srec" "$out"
+S3 across 24 bits|1|line 1: data above 0xFFFFFF|build "$work/across.srec" "$out"
+a binary past 24 bits|1|does not fit below 0x1000000|build "$work/16m.bin" "$out" --base 1
+--base past 24 bits|2|--base must be|build "$work/fifo" "$out" --base 0x1000000
+--base negative|2|--base must be|build "$work/fifo" "$out" --base -1
+--base with a sign|2|--base must be|build "$work/fifo" "$out" --base +1
+--base in octal|2|--base must be|build "$work/fifo" "$out" --base 0o10
+--base with a space|2|--base must be|build "$work/fifo" "$out" --base " 1"
+--base empty|2|--base must be|build "$work/fifo" "$out" --base ""
+--base bare 0x|2|--base must be|build "$work/fifo" "$out" --base 0x
+--record-bytes 0|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0
+--record-bytes 77|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 77
+--record-bytes huge|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 99999999999999999999999
+--model 0|2|--model must be|info "$work/fifo" --model 0
+--model 7|2|--model must be|info "$work/fifo" --model 0x7
+EOF
+# What is taken: the top of the address space, and numbers in decimal (leading zeros and all)
+# or hexadecimal.
+"$tool" build "$work/edge.srec" "$work/edge.dl"
+check "data up to 0xFFFFFF" test $? -eq 0
+printf 'ab' >"$work/two.bin"
+for base in 010 0x0A 0X0a 10; do
+    "$tool" build "$work/two.bin" "$work/two.dl" --base "$base" --record-bytes 0x2 &&
+        "$tool" extract "$work/two.dl" "$work/two.srec"
+    check "--base $base is address 10" grep -q "^S20600000A6162" "$work/two.srec"
+done
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

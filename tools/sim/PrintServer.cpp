@@ -1,6 +1,7 @@
 #include "tools/sim/PrintServer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "engine/DevicePayloads.h"
@@ -26,6 +27,11 @@ const char* Name(Via via) {
     return "";
 }
 
+Clock::duration IdleLimit(const Options& options) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options.idleSeconds));
+}
+
 template <std::size_t N>
 Bytes ToBytes(const std::array<std::uint8_t, N>& bytes) {
     return Bytes(bytes.begin(), bytes.end());
@@ -36,9 +42,64 @@ Bytes ToBytes(const std::array<std::uint8_t, N>& bytes) {
 PrintServer::PrintServer(const Options& options, const SimLog& log)
     : o_(options), log_(log), faults_(options) {}
 
+bool PrintServer::Busy(const Client& client) {
+    if (!owner_) {
+        return false;
+    }
+    if (*owner_ == client.id) {
+        return false;
+    }
+    if (client.at > ownerUntil_) {
+        log_.Note("the running download's client has been silent too long: its download ends");
+        owner_.reset();
+        return false;
+    }
+    return true;
+}
+
+void PrintServer::Leave(std::uint64_t client) {
+    if (owner_ == client) {
+        log_.Note("the running download's client left: its download ends");
+        owner_.reset();
+    }
+}
+
 std::optional<Reply> PrintServer::Handle(std::uint8_t type, const std::uint8_t* data,
-                                         std::size_t length, Via via) {
+                                         std::size_t length, Via via, Client client) {
     const char* name = Name(via);
+    const bool sessionRequest = type == wire::kConnect || type == wire::kErase ||
+                                type == wire::kData || type == wire::kFinish;
+    if (sessionRequest && Busy(client)) {
+        // A busy device refuses a second download: it touches neither the flash nor the running
+        // download's block count.
+        log_.Note("%s request type 0x%02x refused: another client's download runs", name, type);
+        if (type == wire::kData) {
+            return Reply{1, {}, 0};
+        }
+        if (type == wire::kFinish) {
+            return Reply{1,
+                         via == Via::kIpx ? ToBytes(payload::kIpxFinishNak)
+                                          : ToBytes(payload::kTcpFinishNak),
+                         0};
+        }
+        return Reply{1, {0x01}, 0};
+    }
+    std::optional<Reply> reply = HandleRequest(type, data, length, via, name);
+    if (type == wire::kConnect && reply && reply->status == 0) {
+        owner_ = client.id;
+        ownerUntil_ = client.at;
+    }
+    if (sessionRequest && owner_ == client.id) {
+        // The client counts as present for the idle time after its request, or after the
+        // reply that is held back for it.
+        const auto heldBack = std::chrono::milliseconds(reply ? reply->delayMs : 0);
+        ownerUntil_ = std::max(ownerUntil_, client.at + heldBack + IdleLimit(o_));
+    }
+    return reply;
+}
+
+std::optional<Reply> PrintServer::HandleRequest(std::uint8_t type, const std::uint8_t* data,
+                                                std::size_t length, Via via, const char* name) {
     switch (type) {
         case wire::kVantrelVersion:
         case wire::kBrambleVersion: {
@@ -192,7 +253,84 @@ std::optional<Reply> PrintServer::HandleFinish(const std::uint8_t* data, std::si
                 ipx ? "IPX" : "TCP/IP", blocksApplied_, flash_.WrittenBytes(), any ? "0x" : "none ",
                 any ? low : 0, any ? high : 0, saved.c_str());
     finished_ = true;
+    owner_.reset();  // the download is over; the next client may start one
     return Reply{0, ipx ? ToBytes(payload::kIpxFinishAck) : ToBytes(payload::kTcpFinishAck), 0};
+}
+
+std::optional<Outgoing> PrintServer::AnswerDatagram(Door door, const std::uint8_t* in,
+                                                    std::size_t size, Client client) {
+    const bool ipx = door == Door::kTunnel;
+    wire::Message request;
+    wire::IpxAddress to{};
+    wire::IpxAddress from{};
+    if (!wire::DecodeDatagram(ipx ? wire::Framing::kIpx : wire::Framing::kDatagram, in, size,
+                              request, &to, &from)) {
+        log_.Note("%s datagram of %zu bytes ignored%s", ipx ? "ipx" : "udp", size,
+                  ipx ? ": not an IPX packet of ours" : "");
+        return std::nullopt;
+    }
+    const wire::IpxAddress self{
+        {o_.network[0], o_.network[1], o_.network[2], o_.network[3]},
+        {o_.node[0], o_.node[1], o_.node[2], o_.node[3], o_.node[4], o_.node[5]},
+        wire::kPrintServerIpxSocket};
+    if (ipx && (std::memcmp(to.network, self.network, 4) != 0 ||
+                std::memcmp(to.node, self.node, 6) != 0 || to.socket != self.socket)) {
+        log_.Note(
+            "ipx packet for %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X socket 0x%04X ignored: "
+            "not this card",
+            to.network[0], to.network[1], to.network[2], to.network[3], to.node[0], to.node[1],
+            to.node[2], to.node[3], to.node[4], to.node[5], to.socket);
+        return std::nullopt;
+    }
+    // The Vantrel port takes its query; the Bramble port its query and the mode switch.
+    const bool fits = door == Door::kTunnel ||
+                      (door == Door::kVantrelPort ? request.type == wire::kVantrelVersion
+                                                  : (request.type == wire::kBrambleVersion ||
+                                                     request.type == wire::kJampEprom));
+    if (!fits) {
+        log_.Note("udp request type 0x%02x on the wrong port ignored", request.type);
+        return std::nullopt;
+    }
+    const auto reply =
+        Handle(request.type, request.data, request.length, ipx ? Via::kIpx : Via::kUdp, client);
+    if (!reply) {
+        return std::nullopt;
+    }
+    Outgoing out{std::vector<std::uint8_t>(wire::kMaxFrame), reply->delayMs};
+    out.bytes.resize(wire::EncodeFrame(
+        ipx ? wire::Framing::kIpx : wire::Framing::kDatagram,
+        wire::ReplyTo(request, reply->status, reply->data.data(), reply->data.size()),
+        out.bytes.data(), &from, &self));
+    return out;
+}
+
+bool PrintServer::AnswerStream(wire::StreamReader& stream, const std::uint8_t* in, std::size_t size,
+                               Client client, std::vector<Outgoing>& out) {
+    stream.Append(in, size);
+    for (;;) {
+        wire::Message request;
+        const auto next = stream.Next(request);
+        if (next == wire::StreamReader::Result::kNeedMore) {
+            return true;
+        }
+        if (next == wire::StreamReader::Result::kGarbled) {
+            log_.Note("tcp message of garbled length: connection closed");
+            return false;
+        }
+        const auto reply = Handle(request.type, request.data, request.length, Via::kTcp, client);
+        if (!reply) {
+            continue;
+        }
+        Outgoing& answer =
+            out.emplace_back(Outgoing{std::vector<std::uint8_t>(wire::kMaxFrame), reply->delayMs});
+        answer.bytes.resize(wire::EncodeFrame(
+            wire::Framing::kStream,
+            wire::ReplyTo(request, reply->status, reply->data.data(), reply->data.size()),
+            answer.bytes.data()));
+        if (request.type == wire::kConnect && reply->status != 0) {
+            return false;  // a refused connection is closed after its answer
+        }
+    }
 }
 
 }  // namespace vexil::sim

@@ -1,14 +1,18 @@
 // The simulated print server's behaviour, without sockets: request bytes in, reply bytes out.
 // It answers the version queries and the download-mode switch, takes the download connection,
 // erases and writes its flash image, checks every record it receives, writes the image to the
-// flash file when the download finishes, and plays the faults of its options.
+// flash file when the download finishes, and plays the faults of its options. It serves one
+// download at a time: while one client's download runs, another's requests are refused as a
+// busy device refuses them.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "tavdl/TavdlWire.h"
 #include "tools/FlashImage.h"
 #include "tools/sim/FaultPlan.h"
 #include "tools/sim/SimLog.h"
@@ -16,13 +20,31 @@
 
 namespace vexil::sim {
 
+using Clock = std::chrono::steady_clock;
+
 // The way a request came: a UDP query, the TCP download connection, or IPX.
 enum class Via { kUdp, kTcp, kIpx };
+
+// Where a datagram came in: one of the two query ports, or the IPX tunnel.
+enum class Door { kVantrelPort, kBramblePort, kTunnel };
+
+// Who sent a request, and when it came. A client is one TCP connection, or over UDP one sender's
+// address and port.
+struct Client {
+    std::uint64_t id = 0;
+    Clock::time_point at{};
+};
 
 struct Reply {
     std::uint8_t status = 0;  // 0: taken
     std::vector<std::uint8_t> data;
     int delayMs = 0;  // how long the answer waits before it goes out
+};
+
+// A framed reply ready to go out, and how long it waits first.
+struct Outgoing {
+    std::vector<std::uint8_t> bytes;
+    int delayMs = 0;
 };
 
 class PrintServer {
@@ -32,12 +54,31 @@ class PrintServer {
     // The answer to one request (its message type and data), or none when the print server
     // stays silent.
     std::optional<Reply> Handle(std::uint8_t type, const std::uint8_t* data, std::size_t length,
-                                Via via);
+                                Via via, Client client = {});
+
+    // The framed answer to one datagram that came in at `door`, or none.
+    std::optional<Outgoing> AnswerDatagram(Door door, const std::uint8_t* in, std::size_t size,
+                                           Client client);
+    // Takes bytes that came on a TCP connection into its `stream` and appends the framed
+    // answers to every whole request to `out`. False when the connection is to be closed: its
+    // stream is garbled, or its download connection was refused.
+    bool AnswerStream(tavdl::wire::StreamReader& stream, const std::uint8_t* in, std::size_t size,
+                      Client client, std::vector<Outgoing>& out);
+
+    // The client is gone (its TCP connection closed): a download it ran ends.
+    void Leave(std::uint64_t client);
+
+    // The client whose download runs, if one does.
+    std::optional<std::uint64_t> DownloadClient() const { return owner_; }
     // Whether a download has finished since the start.
     bool Finished() const { return finished_; }
     const FlashImage& Flash() const { return flash_; }
 
   private:
+    // Whether another client's download runs, so that `client` gets a busy refusal.
+    bool Busy(const Client& client);
+    std::optional<Reply> HandleRequest(std::uint8_t type, const std::uint8_t* data,
+                                       std::size_t length, Via via, const char* name);
     std::optional<Reply> HandleData(const std::uint8_t* data, std::size_t length, bool ipx);
     std::optional<Reply> HandleFinish(const std::uint8_t* data, std::size_t length, bool ipx);
 
@@ -51,6 +92,10 @@ class PrintServer {
     bool lastApplied_ = false;
     std::size_t blocksApplied_ = 0;
     bool finished_ = false;
+    // The client whose download runs (from its accepted connection to its finish), and until
+    // when it counts as present without a word from it.
+    std::optional<std::uint64_t> owner_;
+    Clock::time_point ownerUntil_{};
 };
 
 }  // namespace vexil::sim

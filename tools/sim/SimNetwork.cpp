@@ -1,9 +1,12 @@
 #include "tools/sim/SimNetwork.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +17,43 @@ namespace vexil::sim {
 namespace {
 
 namespace wire = tavdl::wire;
+
+// Connections taken at most, whatever the descriptor limit: each costs a poll entry and a buffer.
+constexpr std::size_t kMaxConnections = 1024;
+// Descriptors kept free beside the connections: the flash file written when a download
+// finishes, and one to spare.
+constexpr long kSpareDescriptors = 2;
+// Connections accepted in one round of the loop, so that a burst is taken quickly without
+// starving the other sockets.
+constexpr int kAcceptsPerRound = 64;
+// How long the listener rests when the descriptor limit leaves nothing to shed.
+constexpr auto kListenerRest = std::chrono::seconds(1);
+
+// A UDP sender as a client: its address and port, apart from every TCP connection's serial.
+std::uint64_t UdpClient(const sockaddr_in& peer) {
+    return (std::uint64_t{1} << 63) | (std::uint64_t{ntohl(peer.sin_addr.s_addr)} << 16) |
+           ntohs(peer.sin_port);
+}
+
+Clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// How many connections the descriptor limit leaves room for, beside those open now.
+std::size_t ConnectionRoom() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return kMaxConnections;
+    }
+    // The lowest free descriptor: the ones below it are in use (standard streams, sockets).
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const long inUse = probe < 0 ? 0 : probe;
+    if (probe >= 0) {
+        ::close(probe);
+    }
+    const long room = static_cast<long>(limit.rlim_cur) - inUse - kSpareDescriptors;
+    return static_cast<std::size_t>(std::clamp<long>(room, 1, kMaxConnections));
+}
 
 }  // namespace
 
@@ -28,8 +68,9 @@ tavdl::UniqueFd SimNetwork::OpenSocket(int type, int port) {
     at.sin_family = AF_INET;
     at.sin_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET, o_.listen.c_str(), &at.sin_addr);
+    // The backlog holds a burst of connections while the loop takes them.
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-        (type == SOCK_STREAM && ::listen(fd.Get(), 8) != 0)) {
+        (type == SOCK_STREAM && ::listen(fd.Get(), SOMAXCONN) != 0)) {
         log_.Always("cannot listen on %s:%d: %s", o_.listen.c_str(), port, std::strerror(errno));
         fd.Reset();
     }
@@ -49,6 +90,7 @@ bool SimNetwork::Start() {
     if (!vantrel_.Valid() || !bramble_.Valid() || !listener_.Valid()) {
         return false;
     }
+    maxConnections_ = ConnectionRoom();
     log_.Always(
         "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, IPX tunnel %d/udp as "
         "%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X), model code %02x%02x, firmware %x.%02x",
@@ -64,7 +106,24 @@ void SimNetwork::Schedule(Pending pending, int delayMs) {
         SendPending(pending);
         return;
     }
+    if (pending_.size() >= kMaxPending) {
+        // A flood of requests must not grow the queue without end; the reply is lost as a
+        // datagram may be, and the client's retry deals with it.
+        if (!saidQueueFull_) {
+            log_.Always("%zu replies already wait for their delay: further ones are dropped",
+                        pending_.size());
+            saidQueueFull_ = true;
+        }
+        return;
+    }
     pending.due = Clock::now() + std::chrono::milliseconds(delayMs);
+    if (pending.tcp) {
+        for (Connection& connection : connections_) {
+            if (connection.serial == pending.connection) {
+                connection.quietSince = std::max(connection.quietSince, pending.due);
+            }
+        }
+    }
     pending_.push_back(std::move(pending));
 }
 
@@ -95,8 +154,8 @@ void SimNetwork::FlushDue() {
     }
 }
 
-void SimNetwork::OnQueryDatagram(int fd, std::uint8_t expected) {
-    std::uint8_t in[wire::kMaxMessage + 1];
+void SimNetwork::OnDatagram(int fd, Door door) {
+    std::uint8_t in[wire::kMaxFrame + 1];
     sockaddr_in peer{};
     socklen_t peerSize = sizeof peer;
     const ssize_t got =
@@ -104,83 +163,86 @@ void SimNetwork::OnQueryDatagram(int fd, std::uint8_t expected) {
     if (got < 0) {
         return;
     }
-    wire::Message request;
-    if (!wire::DecodeDatagram(wire::Framing::kDatagram, in, static_cast<std::size_t>(got),
-                              request)) {
-        log_.Note("udp datagram of %zd bytes ignored", got);
-        return;
+    auto answer = server_.AnswerDatagram(door, in, static_cast<std::size_t>(got),
+                                         {UdpClient(peer), Clock::now()});
+    if (answer) {
+        Schedule({{}, false, 0, fd, peer, std::move(answer->bytes)}, answer->delayMs);
     }
-    // The Vantrel port takes its query; the Bramble port its query and the mode switch.
-    const bool fits = expected == wire::kVantrelVersion ? request.type == wire::kVantrelVersion
-                                                        : (request.type == wire::kBrambleVersion ||
-                                                           request.type == wire::kJampEprom);
-    if (!fits) {
-        log_.Note("udp request type 0x%02x on the wrong port ignored", request.type);
-        return;
-    }
-    const auto reply = server_.Handle(request.type, request.data, request.length, Via::kUdp);
-    if (!reply) {
-        return;
-    }
-    Pending out{{}, false, 0, fd, peer, std::vector<std::uint8_t>(wire::kMaxFrame)};
-    out.bytes.resize(wire::EncodeFrame(
-        wire::Framing::kDatagram,
-        wire::ReplyTo(request, reply->status, reply->data.data(), reply->data.size()),
-        out.bytes.data()));
-    Schedule(std::move(out), reply->delayMs);
 }
 
-void SimNetwork::OnTunnelDatagram() {
-    std::uint8_t in[wire::kMaxFrame + 1];
-    sockaddr_in peer{};
-    socklen_t peerSize = sizeof peer;
-    const ssize_t got =
-        ::recvfrom(tunnel_.Get(), in, sizeof in, 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
-    if (got < 0) {
-        return;
+void SimNetwork::Close(std::size_t index, const char* why) {
+    const std::uint64_t serial = connections_[index].serial;
+    if (why != nullptr) {
+        log_.Note("tcp connection %s", why);
     }
-    const auto size = static_cast<std::size_t>(got);
-    wire::Message request;
-    wire::IpxAddress to{};
-    wire::IpxAddress from{};
-    if (!wire::DecodeDatagram(wire::Framing::kIpx, in, size, request, &to, &from)) {
-        log_.Note("ipx datagram of %zu bytes ignored: not an IPX packet of ours", size);
-        return;
+    connections_.erase(connections_.begin() + static_cast<long>(index));
+    std::erase_if(pending_, [serial](const Pending& p) { return p.tcp && p.connection == serial; });
+    server_.Leave(serial);
+    listenerResting_ = false;  // a descriptor is free again
+}
+
+// Closes the connection silent longest that carries no download and waits for no reply; false
+// when there is none.
+bool SimNetwork::ShedOne() {
+    const auto now = Clock::now();
+    const auto owner = server_.DownloadClient();
+    std::size_t chosen = connections_.size();
+    for (std::size_t i = 0; i < connections_.size(); ++i) {
+        const Connection& c = connections_[i];
+        if (c.serial != owner && c.quietSince <= now &&
+            (chosen == connections_.size() || c.quietSince < connections_[chosen].quietSince)) {
+            chosen = i;
+        }
     }
-    if (std::memcmp(to.network, o_.network, 4) != 0 || std::memcmp(to.node, o_.node, 6) != 0 ||
-        to.socket != wire::kPrintServerIpxSocket) {
-        log_.Note(
-            "ipx packet for %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X socket 0x%04X ignored: "
-            "not this card",
-            to.network[0], to.network[1], to.network[2], to.network[3], to.node[0], to.node[1],
-            to.node[2], to.node[3], to.node[4], to.node[5], to.socket);
-        return;
+    if (chosen == connections_.size()) {
+        return false;
     }
-    const auto reply = server_.Handle(request.type, request.data, request.length, Via::kIpx);
-    if (!reply) {
-        return;
-    }
-    const wire::IpxAddress self{
-        {o_.network[0], o_.network[1], o_.network[2], o_.network[3]},
-        {o_.node[0], o_.node[1], o_.node[2], o_.node[3], o_.node[4], o_.node[5]},
-        wire::kPrintServerIpxSocket};
-    Pending out{{}, false, 0, tunnel_.Get(), peer, std::vector<std::uint8_t>(wire::kMaxFrame)};
-    out.bytes.resize(wire::EncodeFrame(
-        wire::Framing::kIpx,
-        wire::ReplyTo(request, reply->status, reply->data.data(), reply->data.size()),
-        out.bytes.data(), &from, &self));
-    Schedule(std::move(out), reply->delayMs);
+    Close(chosen, "silent longest closed to make room for a new one");
+    return true;
 }
 
 void SimNetwork::OnAccept() {
-    tavdl::UniqueFd fd(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd.Valid()) {
-        return;
+    for (int round = 0; round < kAcceptsPerRound; ++round) {
+        if (connections_.size() >= maxConnections_ && !ShedOne()) {
+            listenerResting_ = true;
+            restUntil_ = Clock::now() + kListenerRest;
+            return;
+        }
+        tavdl::UniqueFd fd(
+            ::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!fd.Valid()) {
+            if (errno == EMFILE || errno == ENFILE) {
+                // The limit is lower than counted (or other descriptors are open): no more
+                // connections than now from here on, and room made as at the counted limit.
+                maxConnections_ = std::max<std::size_t>(1, connections_.size());
+                if (!saidLimit_) {
+                    log_.Always(
+                        "descriptor limit reached at %zu connections: from now on the "
+                        "one silent longest is closed for each new one",
+                        connections_.size());
+                    saidLimit_ = true;
+                }
+                if (!ShedOne()) {
+                    listenerResting_ = true;
+                    restUntil_ = Clock::now() + kListenerRest;
+                    return;
+                }
+                continue;
+            }
+            return;  // nothing more waiting, or a connection that went away at once
+        }
+        if (connections_.size() + 1 >= maxConnections_ && !saidLimit_) {
+            log_.Always(
+                "%zu connections, as many as the descriptor limit allows: from now on the one "
+                "silent longest is closed for each new one",
+                maxConnections_);
+            saidLimit_ = true;
+        }
+        const int one = 1;
+        ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        connections_.push_back({std::move(fd), nextSerial_++, {}, Clock::now()});
+        log_.Note("tcp connection opened");
     }
-    const int one = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    connections_.push_back({std::move(fd), nextSerial_++, {}});
-    log_.Note("tcp connection opened");
 }
 
 // Returns false when the connection is to be closed.
@@ -194,75 +256,75 @@ bool SimNetwork::OnTcpReadable(Connection& connection) {
     if (got < 0) {
         return errno == EAGAIN || errno == EINTR;
     }
-    connection.received.Append(chunk, static_cast<std::size_t>(got));
-    for (;;) {
-        wire::Message request;
-        const auto next = connection.received.Next(request);
-        if (next == wire::StreamReader::Result::kNeedMore) {
-            return true;
-        }
-        if (next == wire::StreamReader::Result::kGarbled) {
-            log_.Note("tcp message of garbled length: connection closed");
-            return false;
-        }
-        const auto reply = server_.Handle(request.type, request.data, request.length, Via::kTcp);
-        if (!reply) {
-            continue;
-        }
-        Pending out{{}, true, connection.serial,
-                    -1, {},   std::vector<std::uint8_t>(wire::kMaxFrame)};
-        out.bytes.resize(wire::EncodeFrame(
-            wire::Framing::kStream,
-            wire::ReplyTo(request, reply->status, reply->data.data(), reply->data.size()),
-            out.bytes.data()));
-        Schedule(std::move(out), reply->delayMs);
-        if (request.type == wire::kConnect && reply->status != 0) {
-            return false;  // a refused connection is closed after its answer
+    const auto now = Clock::now();
+    connection.quietSince = std::max(connection.quietSince, now);
+    std::vector<Outgoing> answers;
+    const bool keep =
+        server_.AnswerStream(connection.received, chunk, static_cast<std::size_t>(got),
+                             {connection.serial, now}, answers);
+    for (Outgoing& answer : answers) {
+        Schedule({{}, true, connection.serial, -1, {}, std::move(answer.bytes)}, answer.delayMs);
+    }
+    return keep;
+}
+
+void SimNetwork::CloseSilent() {
+    const auto limit = Clock::now() - Seconds(o_.idleSeconds);
+    for (std::size_t i = connections_.size(); i-- > 0;) {
+        if (connections_[i].quietSince < limit) {
+            Close(i, "silent too long: closed");
         }
     }
 }
 
 int SimNetwork::Run(const volatile sig_atomic_t& stop) {
+    std::vector<pollfd> fds;
     while (!stop) {
-        std::vector<pollfd> fds = {{vantrel_.Get(), POLLIN, 0},
-                                   {bramble_.Get(), POLLIN, 0},
-                                   {listener_.Get(), POLLIN, 0},
-                                   {tunnel_.Get(), POLLIN, 0}};
+        const auto now = Clock::now();
+        if (listenerResting_ && now >= restUntil_) {
+            listenerResting_ = false;
+        }
+        // A negative descriptor is left out of the poll: the resting listener.
+        fds = {{vantrel_.Get(), POLLIN, 0},
+               {bramble_.Get(), POLLIN, 0},
+               {listenerResting_ ? -1 : listener_.Get(), POLLIN, 0},
+               {tunnel_.Get(), POLLIN, 0}};
         for (const Connection& connection : connections_) {
             fds.push_back({connection.fd.Get(), POLLIN, 0});
         }
-        int timeout = 50;
+        auto wake = now + std::chrono::milliseconds(50);
         for (const Pending& pending : pending_) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(pending.due - Clock::now())
-                    .count();
-            timeout = static_cast<int>(std::max<long long>(0, std::min<long long>(timeout, left)));
+            wake = std::min(wake, pending.due);
         }
+        const int timeout = static_cast<int>(std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()));
         const int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR) {
             log_.Always("poll: %s", std::strerror(errno));
             return 1;
         }
         FlushDue();
-        if (ready <= 0) {
-            continue;
-        }
-        if (fds[0].revents & POLLIN)
-            OnQueryDatagram(vantrel_.Get(), wire::kVantrelVersion);
-        if (fds[1].revents & POLLIN)
-            OnQueryDatagram(bramble_.Get(), wire::kBrambleVersion);
-        if (fds[3].revents & POLLIN)
-            OnTunnelDatagram();
-        // Connections are checked from the back so that closing one keeps the others' indexes.
-        for (std::size_t i = fds.size(); i-- > 4;) {
-            const std::size_t index = i - 4;
-            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
-                !OnTcpReadable(connections_[index])) {
-                connections_.erase(connections_.begin() + static_cast<long>(index));
+        if (ready > 0) {
+            // Connections first (from the back, so that closing one keeps the others'
+            // indexes), so that a client that left has ended its download before the next
+            // client's datagrams are read.
+            for (std::size_t i = fds.size(); i-- > 4;) {
+                const std::size_t index = i - 4;
+                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                    !OnTcpReadable(connections_[index])) {
+                    Close(index, nullptr);
+                }
             }
+            if (fds[0].revents & POLLIN)
+                OnDatagram(vantrel_.Get(), Door::kVantrelPort);
+            if (fds[1].revents & POLLIN)
+                OnDatagram(bramble_.Get(), Door::kBramblePort);
+            if (fds[3].revents & POLLIN)
+                OnDatagram(tunnel_.Get(), Door::kTunnel);
+            if (fds[2].revents & POLLIN)
+                OnAccept();
         }
-        if (fds[2].revents & POLLIN)
-            OnAccept();
+        CloseSilent();
         if (o_.once && server_.Finished() && pending_.empty()) {
             return 0;
         }

@@ -1,6 +1,8 @@
 // The simulator's sockets: the two UDP query ports, the TCP download port and the IPX tunnel,
 // served from one poll loop. Requests go to the print server's behaviour; its replies go back
-// in the framing they came in, at once or when their delay is up.
+// in the framing they came in, at once or when their delay is up. The loop holds at its limits:
+// silent connections are closed, at the descriptor limit the connection silent longest makes
+// room for a new one, and the replies held back are bounded in number.
 #pragma once
 
 #include <netinet/in.h>
@@ -26,12 +28,15 @@ class SimNetwork {
     // Serves until `stop` is set, or after one finished download with --once. The exit status.
     int Run(const volatile sig_atomic_t& stop);
 
+    // At most this many replies wait for their delay at once; more are dropped as lost.
+    static constexpr std::size_t kMaxPending = 256;
+
   private:
-    using Clock = std::chrono::steady_clock;
     struct Connection {
         tavdl::UniqueFd fd;
         std::uint64_t serial;
         tavdl::wire::StreamReader received;
+        Clock::time_point quietSince;  // its last request, or the reply held back for it
     };
     struct Pending {
         Clock::time_point due;
@@ -43,10 +48,12 @@ class SimNetwork {
     };
 
     tavdl::UniqueFd OpenSocket(int type, int port);
-    void OnQueryDatagram(int fd, std::uint8_t expected);
-    void OnTunnelDatagram();
+    void OnDatagram(int fd, Door door);
     void OnAccept();
     bool OnTcpReadable(Connection& connection);
+    void Close(std::size_t index, const char* why);
+    bool ShedOne();
+    void CloseSilent();
     void Schedule(Pending pending, int delayMs);
     void SendPending(const Pending& pending);
     void FlushDue();
@@ -58,6 +65,13 @@ class SimNetwork {
     std::vector<Connection> connections_;
     std::uint64_t nextSerial_ = 1;
     std::vector<Pending> pending_;
+    std::size_t maxConnections_ = 0;  // as many as the descriptor limit leaves room for
+    // At the limit with nothing to shed, the listener rests until a connection closes or this
+    // time comes.
+    bool listenerResting_ = false;
+    Clock::time_point restUntil_{};
+    bool saidLimit_ = false;
+    bool saidQueueFull_ = false;
 };
 
 }  // namespace vexil::sim

@@ -38,6 +38,17 @@ bool ParseCount(const std::string& text, int& into) {
     return true;
 }
 
+// Seconds, fractions allowed.
+bool ParseSeconds(const std::string& text, double low, double high, double& into) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value >= low && value <= high)) {
+        return false;
+    }
+    into = value;
+    return true;
+}
+
 // K or K:N: block K (counted from 1), N times (default 1).
 bool ParseBlockFault(const std::string& text, std::map<int, int>& into) {
     const auto colon = text.find(':');
@@ -112,6 +123,12 @@ constexpr OptionSpec kOptions[] = {
      "a value", [](Options& o, const std::string& v) { o.flashFile = v; return true; }},
     {nullptr, "--once", nullptr, "exit after one finished download", nullptr,
      [](Options& o, const std::string&) { o.once = true; return true; }},
+    {nullptr, "--idle-seconds", "S",
+     "close a TCP connection silent for S seconds, and end the download\nof a client silent "
+     "that long (fractions allowed; default 60)",
+     "more than 0, at most 86400",
+     [](Options& o, const std::string& v) { return ParseSeconds(v, 0, 86400, o.idleSeconds) &&
+                                                   o.idleSeconds > 0; }},
     {nullptr, "--quiet", nullptr, "log nothing but the summary of a finished download", nullptr,
      [](Options& o, const std::string&) { o.quiet = true; return true; }},
     {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
@@ -127,11 +144,7 @@ constexpr OptionSpec kOptions[] = {
     {nullptr, "--fail-erase", "N", "fail the first N erase requests", "a count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.failErase); }},
     {nullptr, "--erase-seconds", "S", "take S seconds (may be fractional) to erase", "0 to 600",
-     [](Options& o, const std::string& v) {
-         char* end = nullptr;
-         o.eraseSeconds = std::strtod(v.c_str(), &end);
-         return *end == '\0' && o.eraseSeconds >= 0 && o.eraseSeconds <= 600;
-     }},
+     [](Options& o, const std::string& v) { return ParseSeconds(v, 0, 600, o.eraseSeconds); }},
     {nullptr, "--refuse-block", "K[:N]", "refuse data block K (counted from 1) N times (default 1)",
      "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock); }},
     {nullptr, "--nak-block", "K[:N]", "answer block K without an acknowledgement N times",

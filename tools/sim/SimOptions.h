@@ -24,6 +24,9 @@ struct Options {
     std::string flashFile;
     bool once = false;
     bool quiet = false;
+    // A TCP connection silent this long is closed, and a download whose client has been
+    // silent this long ends: longer than any wait of a download.
+    double idleSeconds = 60;
     // Faults. The counts say how many requests (or sends of block K) each one takes; the
     // options keep them as given, and a FaultPlan counts them down.
     bool noVersionReply = false;
