@@ -102,6 +102,16 @@ DownloadEngine::StepResult DownloadEngine::Identify(Run& run) {
         return result::kNotStarted;
     }
     run.model = FindModel(model);
+    // Every block of the files to be sent is read once before anything is sent: a file that
+    // would fail halfway through its transfer must not cost the print server the firmware it
+    // has, for its flash is erased before the transfer. The reader shows what is wrong.
+    for (const char* file : {MainFileToSend(run), run.model->companionFile}) {
+        if (file != nullptr && *file != '\0' &&
+            VerifyImageFile(file, run.policy.blockLimit, port_) != 0) {
+            port_.ShowMessage(msg::kFileMissing, Icon::Warning);
+            return result::kNotStarted;
+        }
+    }
     return std::nullopt;
 }
 
@@ -147,6 +157,12 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(Run& run) {
         if (step.clearReplyAfterFailure) {
             std::memset(run.reply, 0, kReplySize);
         }
+    }
+    if (Cancelled()) {
+        // Cancel pressed while the last attempt waited: the download has not started, and a
+        // print server that did not answer must not then be reported as another model.
+        port_.ShowMessage(msg::kCancelledDuringQuery, Icon::None);
+        return result::kNotStarted;
     }
     if (lastResult != 0 || noAnswer) {
         port_.ShowMessage(msg::kVersionFailed, Icon::Error);
@@ -272,8 +288,7 @@ DownloadEngine::StepResult DownloadEngine::SendMainFile(Run& run) {
     if (Cancelled()) {
         return result::kCancelled;
     }
-    const bool hasFile = run.policy.sendsTcpOnlyModels || !run.model->tcpOnly;
-    const std::optional<int> sent = SendFile(hasFile ? run.model->mainFile : "");
+    const std::optional<int> sent = SendFile(MainFileToSend(run));
     if (sent == 0) {
         return std::nullopt;
     }
@@ -334,6 +349,12 @@ DownloadEngine::StepResult DownloadEngine::RestoreControls(Run& run) {
     }
     port_.ShowStatus(false);
     return result::kSuccess;
+}
+
+const char* DownloadEngine::MainFileToSend(const Run& run) {
+    // Models that load over TCP/IP only have no main file over IPX.
+    const bool hasFile = run.policy.sendsTcpOnlyModels || !run.model->tcpOnly;
+    return hasFile ? run.model->mainFile : "";
 }
 
 std::optional<int> DownloadEngine::SendFile(const char* name) {

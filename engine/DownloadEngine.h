@@ -98,6 +98,7 @@ class DownloadEngine {
     void Prepare(const CallSetup& setup);
     // Opens, sends and closes one image file; no value when it does not open (message 106).
     std::optional<int> SendFile(const char* name);
+    static const char* MainFileToSend(const Run& run);
     bool Cancelled() const { return cancelRequested != 0; }
 
     Transport& transport_;

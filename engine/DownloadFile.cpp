@@ -192,6 +192,25 @@ std::FILE* OpenRegularFile(const std::string& path) {
 #endif
 }
 
+int VerifyImageFile(const std::string& path, std::size_t capacity, MessageSink& sink) {
+    std::FILE* file = OpenRegularFile(path);
+    if (file == nullptr) {
+        return -1;
+    }
+    std::uint8_t block[kBlockBufferSize];
+    std::uint32_t length = 0;
+    for (;;) {
+        const int read = ReadRecordBlock(file, block, length, sink, capacity);
+        if (read < 0) {
+            return read;  // the reader has shown its message and closed the file
+        }
+        if (read == 1) {
+            std::fclose(file);
+            return 0;
+        }
+    }
+}
+
 int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileModelCode,
                          std::string& fileVersion, MessageSink& sink) {
     const ModelTraits* model = FindModel(modelIndex);

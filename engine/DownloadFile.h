@@ -37,6 +37,12 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]);
 int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length, MessageSink& sink,
                     std::size_t capacity = kBlockBufferSize);
 
+// Reads a whole image file block by block as the transfer will read it (the same checks, the
+// same block limit), sending nothing. Returns 0 when every block reads up to the end record,
+// the reader's result after its message (102 to 105) when one does not, or -1 without a
+// message when the file does not open. Leaves no file open.
+int VerifyImageFile(const std::string& path, std::size_t capacity, MessageSink& sink);
+
 // Identifies the download file of `modelIndex` in the working directory: fills fileModelCode and
 // fileVersion and the target's modelCode. Returns 0, -1 (a file does not open, or no
 // identification record: message 117) or -7 (no such model, or the companion file's time does

@@ -292,9 +292,15 @@ TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
 }
 
 TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
-    transport_.Queue(Op::VantrelVersion, {-1, {}, [this] { engine_.OnCancelCommand(); }});
-    EXPECT_EQ(RunTcp(), result::kNotStarted);
-    EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{57624, Icon::None}}));
+    // Cancel while an attempt waits, whether the attempt then fails or goes unanswered (which
+    // ends the attempts): not started, and never reported as another model.
+    for (const Reply& reply : {Reply(-1, {}), Reply(0, {0xFF})}) {
+        port_.messages.clear();
+        transport_.Queue(Op::VantrelVersion,
+                         {reply.result, reply.bytes, [this] { engine_.OnCancelCommand(); }});
+        EXPECT_EQ(RunTcp(), result::kNotStarted);
+        EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{57624, Icon::None}}));
+    }
 
     port_.messages.clear();
     port_.confirmation = 2;
@@ -426,11 +432,22 @@ TEST_F(EngineTest, CancelAtEachTest) {
 }
 
 TEST_F(EngineTest, MainFileFailures) {
-    // A checksum error in the middle of the transfer: the reader's 103, then 57612, the status
-    // line hidden, -13, the file closed once (the fixture checks the descriptors).
+    // A checksum error anywhere in the file is found before anything is sent: the reader's 103,
+    // then 57604, and the print server keeps its firmware.
     Bytes image = Image(0xAA, 0x01, 20);
     image[image.size() - 30] ^= 0x01;
     dir_.File("RS.BIN", image);
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.messages,
+              (std::vector<RecordedMessage>{{103, Icon::Error}, {57604, Icon::Warning}}));
+    EXPECT_TRUE(transport_.calls.empty());
+
+    // The file goes bad after that check, while the flash is erased: in the middle of the
+    // transfer the reader's 103, then 57612, the status line hidden, -13, the file closed once
+    // (the fixture checks the descriptors).
+    port_.messages.clear();
+    dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
+    transport_.Queue(Op::Erase, {0, {}, [this, image] { dir_.File("RS.BIN", image); }});
     EXPECT_EQ(RunTcp(), result::kConnectionFailed);
     EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 103, 57612}));
     EXPECT_EQ(port_.statusLog.back(), "hide");
@@ -513,6 +530,15 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     EXPECT_EQ(RunIpx(), result::kFinishFailed);
     EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
     EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+
+    // A companion without its end record is found before anything is sent.
+    port_.messages.clear();
+    transport_.calls.clear();
+    ASSERT_TRUE(test::SetLocalModificationTime(
+        dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16)})), 1, 10));
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{102, 57604}));
+    EXPECT_TRUE(transport_.calls.empty());
 }
 
 TEST_F(EngineTest, FinishStep) {
