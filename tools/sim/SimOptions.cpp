@@ -165,19 +165,19 @@ constexpr OptionSpec kOptions[] = {
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const OptionSpec& candidate : kOptions) {
             if (arg == candidate.name) {
-                spec = &candidate;
+                option = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             error = "unknown option " + arg;
             return false;
         }
-        const bool hasValue = spec->value == nullptr || i + 1 < argc;
-        if (!hasValue || !spec->apply(options, spec->value ? argv[++i] : "")) {
-            error = arg + " needs " + spec->needs;
+        const bool hasValue = option->value == nullptr || i + 1 < argc;
+        if (!hasValue || !option->apply(options, option->value ? argv[++i] : "")) {
+            error = arg + " needs " + option->needs;
             return false;
         }
     }
@@ -189,16 +189,16 @@ std::string HelpText() {
         "usage: vexil-printserver-sim [options]\n"
         "\n"
         "Plays a network print server for the Vexilware download program.\n";
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.heading != nullptr) {
-            text += "\n" + std::string(spec.heading) + ":\n";
+    for (const OptionSpec& entry : kOptions) {
+        if (entry.heading != nullptr) {
+            text += "\n" + std::string(entry.heading) + ":\n";
         }
         const std::string option =
-            std::string(spec.name) + (spec.value ? " " + std::string(spec.value) : "");
+            std::string(entry.name) + (entry.value ? " " + std::string(entry.value) : "");
         char line[64];
         std::snprintf(line, sizeof line, "  %-24s ", option.c_str());
         text += line;
-        for (const char* c = spec.help; *c != '\0'; ++c) {
+        for (const char* c = entry.help; *c != '\0'; ++c) {
             text += *c;
             if (*c == '\n') {
                 text += std::string(27, ' ');
