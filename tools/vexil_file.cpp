@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/DownloadFile.h"
+#include "engine/HexText.h"
 #include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
 #include "resources/StringTable.h"
@@ -127,7 +128,7 @@ bool ParseNumber(const std::string& text, unsigned long long low, unsigned long 
     }
     out = 0;
     for (const char c : digits) {
-        const unsigned digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        const auto digit = static_cast<unsigned>(HexDigitValue(c));
         if (digit > high || out > (high - digit) / base) {
             return false;
         }
