@@ -125,20 +125,11 @@ std::string FormatMessage(const char* kind, int stringId) {
     std::string head = std::string(kind) + " " + std::to_string(stringId) + " ";
     const std::string indent(head.size(), ' ');
     std::string out = head;
-    // The texts break their lines with "\r\n", "\n" or "\n\r"; every break starts a new line.
-    bool lineStart = true;
-    bool pendingBreak = false;
-    for (const char c : LoadString(stringId)) {
-        if (c == '\r' || c == '\n') {
-            pendingBreak = !lineStart;
-            continue;
-        }
-        if (pendingBreak) {
-            out += "\n" + indent;
-            pendingBreak = false;
-        }
+    for (const char c : LoadLines(stringId)) {
         out += c;
-        lineStart = false;
+        if (c == '\n') {
+            out += indent;  // a continued line stands under the text's first
+        }
     }
     return out + "\n";
 }

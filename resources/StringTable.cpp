@@ -91,4 +91,23 @@ std::string_view LoadString(int id) {
     return found->text;
 }
 
+std::string LoadLines(int id) {
+    std::string lines;
+    const std::string_view text = LoadString(id);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines += '\n';
+            // The other half of a two-character break.
+            if (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') &&
+                text[i + 1] != c) {
+                ++i;
+            }
+            continue;
+        }
+        lines += c;
+    }
+    return lines;
+}
+
 }  // namespace vexil

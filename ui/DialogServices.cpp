@@ -35,7 +35,7 @@ void DialogServices::ShowMessageBox(QWidget* parent, int stringId, Icon icon) {
         case Icon::None:
             break;
     }
-    const QString text = MessageBoxText(LoadText(stringId));
+    const QString text = QString::fromStdString(LoadLines(stringId));
     QMessageBox box(qtIcon, ProgramTitle(), text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     // Qt's box wraps a line wider than half the screen at any character of a Japanese text, so
@@ -84,13 +84,6 @@ std::int64_t DialogServices::NowMilliseconds() {
 
 QString ProgramTitle() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-}
-
-QString MessageBoxText(const QString& text) {
-    // The texts break their lines with "\r\n", a lone "\n" or, once, "\n\r": each is one break.
-    QString lines = text;
-    lines.replace("\r\n", "\n").replace("\n\r", "\n").replace('\r', '\n');
-    return lines;
 }
 
 QString QtFileFilter(const QString& filter) {

@@ -37,9 +37,6 @@ QString LoadText(int stringId);
 // The executable's base name: the caption of every message box.
 QString ProgramTitle();
 
-// A string-table text with its line breaks as a Qt label shows them.
-QString MessageBoxText(const QString& text);
-
 // The Qt filter for a filter text in the "description|pattern|...||" notation.
 QString QtFileFilter(const QString& filter);
 
