@@ -323,9 +323,7 @@ void ConsolePort::DispatchEvents(int maxWaitMs) {
 }
 
 std::int64_t ConsolePort::NowMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return SteadyMilliseconds();
 }
 
 void ConsolePort::WaitHook(void* window) {

@@ -3,6 +3,7 @@
 // dialog implements it; tests implement it with a recorder and a fake clock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "resources/ResourceIds.h"
@@ -43,6 +44,13 @@ class DialogPort : public MessageSink {
     virtual void DispatchEvents(int maxWaitMs) = 0;
     // Monotonic clock in milliseconds.
     virtual std::int64_t NowMilliseconds() = 0;
+
+    // The monotonic clock that a real port gives as NowMilliseconds.
+    static std::int64_t SteadyMilliseconds() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
     // The handle handed to the transport library as its window argument.
     virtual void* WindowHandle() = 0;
 };

@@ -77,9 +77,7 @@ void DialogServices::Beep() {
 }
 
 std::int64_t DialogServices::NowMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return DialogPort::SteadyMilliseconds();
 }
 
 QString ProgramTitle() {
