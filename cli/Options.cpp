@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "engine/AddressEntry.h"
+#include "engine/HexText.h"
 #include "engine/ModelTable.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -112,11 +113,13 @@ Refusal ParseIpx(std::string_view text, Target& target) {
 }
 
 bool ParseNumber(std::string_view text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 4 || !AllDigits(text)) {
+    std::uint64_t number = 0;
+    if (!vexil::ParseNumber(text, static_cast<std::uint64_t>(low), static_cast<std::uint64_t>(high),
+                            number, false)) {
         return false;
     }
-    value = std::atoi(std::string(text).c_str());
-    return value >= low && value <= high;
+    value = static_cast<int>(number);
+    return true;
 }
 
 }  // namespace

@@ -115,28 +115,6 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     return true;
 }
 
-// A number from `low` to `high`, in decimal or after 0x in hexadecimal; nothing else (no sign,
-// no spaces, no octal).
-bool ParseNumber(const std::string& text, unsigned long long low, unsigned long long high,
-                 unsigned long long& out) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    const unsigned base = hex ? 16 : 10;
-    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
-                              std::string::npos) {
-        return false;
-    }
-    out = 0;
-    for (const char c : digits) {
-        const auto digit = static_cast<unsigned>(HexDigitValue(c));
-        if (digit > high || out > (high - digit) / base) {
-            return false;
-        }
-        out = out * base + digit;
-    }
-    return out >= low;
-}
-
 // Opens an input file, which must be a regular file: a FIFO, a device or a directory is refused
 // at once instead of waited on. The exit status of the refusal (already said), or 0.
 int OpenInput(const std::string& path, std::FILE*& file) {
@@ -180,9 +158,9 @@ int Build(const Options& options) {
         return Usage("build takes INPUT and OUTPUT");
     }
     // Every option is checked before the input is read.
-    unsigned long long recordBytes = 32;
+    std::uint64_t recordBytes = 32;
     if (options.recordBytes &&
-        !ParseNumber(*options.recordBytes, 1, kMaxRecordBytes, recordBytes)) {
+        !ParseNumber(*options.recordBytes, 1, kMaxRecordBytes, recordBytes, true)) {
         return Usage("--record-bytes must be a number from 1 to " +
                      std::to_string(kMaxRecordBytes));
     }
@@ -193,8 +171,8 @@ int Build(const Options& options) {
             return Usage("--ident takes CODE:VERSION such as aa01:01.10");
         }
     }
-    unsigned long long base = 0;
-    if (options.base && !ParseNumber(*options.base, 0, kHighestAddress, base)) {
+    std::uint64_t base = 0;
+    if (options.base && !ParseNumber(*options.base, 0, kHighestAddress, base, true)) {
         return Usage("--base must be an address from 0 to 0xFFFFFF");
     }
     const std::string& input = options.positional[0];
@@ -255,8 +233,8 @@ int Info(const Options& options) {
     if (options.positional.size() != 1) {
         return Usage("info takes one FILE");
     }
-    unsigned long long model = 6;
-    if (options.model && !ParseNumber(*options.model, 1, 6, model)) {
+    std::uint64_t model = 6;
+    if (options.model && !ParseNumber(*options.model, 1, 6, model, true)) {
         return Usage("--model must be 1 to 6");
     }
     const std::string& path = options.positional[0];
