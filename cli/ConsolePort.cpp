@@ -89,6 +89,7 @@ void CatchCancelSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 int CancelSignalDescriptor() {
@@ -175,6 +176,9 @@ void ConsolePort::Print(const std::string& lines) {
 
 void ConsolePort::ShowMessage(int stringId, Icon icon) {
     lastMessage_ = stringId;
+    if (icon == Icon::Error && firstError_ == 0) {
+        firstError_ = stringId;
+    }
     Print(FormatMessage(KindName(icon), stringId));
 }
 
@@ -279,6 +283,13 @@ int ConsolePort::RunConfirmation() {
         }
     }
     Print(lines);
+    if (alreadyCurrent && alreadyCurrent()) {
+        declinedAsCurrent_ = true;
+        Print(
+            "vexil-download: the print server has the download file's version already: left "
+            "as it is\n");
+        return kConfirmationDeclined;
+    }
     if (assumeYes_) {
         return 1;
     }
@@ -286,7 +297,7 @@ int ConsolePort::RunConfirmation() {
         Print(
             "vexil-download: no terminal to confirm on: nothing was changed; give --yes to "
             "download without asking\n");
-        return 2;
+        return kConfirmationDeclined;
     }
     Print(std::string(ButtonText(dialog, control::kOk)) + " (y) / " +
           ButtonText(dialog, control::kCancel) + " (N)? ");
@@ -297,7 +308,7 @@ int ConsolePort::RunConfirmation() {
             onCancel();
         }
     }
-    return answer == Answer::Yes ? 1 : 2;
+    return answer == Answer::Yes ? 1 : kConfirmationDeclined;
 }
 
 void ConsolePort::TakeSignals() {

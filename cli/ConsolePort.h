@@ -1,6 +1,6 @@
 // The dialog port of the command line: messages and status texts as lines on standard error,
 // the progress bar as a bar on a terminal or one line per tenth otherwise, the confirmation as
-// its three lines and a y/N question, and SIGINT and SIGTERM as the cancel command.
+// its three lines and a y/N question, and SIGINT, SIGTERM and SIGHUP as the cancel command.
 #pragma once
 
 #include <array>
@@ -13,8 +13,10 @@
 
 namespace vexil::cli {
 
-// Catches SIGINT and SIGTERM from now on; each one is a cancel command that the port hands to
-// `onCancel` at its next chance (a wait, a library call's wait hook, the confirmation).
+// Catches SIGINT, SIGTERM and SIGHUP from now on; each one is a cancel command that the port
+// hands to `onCancel` at its next chance (a wait, a library call's wait hook, the confirmation).
+// SIGHUP is among them because a closed SSH session sends it: a download must then be cancelled
+// and recorded, not killed halfway with the print server left in download mode.
 void CatchCancelSignals();
 // The descriptor that becomes readable when a signal has arrived, for callers that wait with
 // poll themselves; ConsumeCancelSignals empties it and says whether a signal was pending.
@@ -40,9 +42,15 @@ class ConsolePort final : public DialogPort {
     std::function<void()> onCancel;
     // The confirmation's three values (target, the print server's version, the file's version).
     std::function<std::array<std::string, 3>()> confirmationValues;
+    // When set and true at the confirmation, the print server already has the file's version:
+    // the confirmation is declined and AlreadyCurrent() says why.
+    std::function<bool()> alreadyCurrent;
 
     // The last message shown, 0 before the first.
     int LastMessage() const { return lastMessage_; }
+    // The first message shown with the error icon, 0 before it.
+    int FirstErrorMessage() const { return firstError_; }
+    bool AlreadyCurrent() const { return declinedAsCurrent_; }
 
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
@@ -72,6 +80,8 @@ class ConsolePort final : public DialogPort {
     std::FILE* out_;
     bool terminal_;
     int lastMessage_ = 0;
+    int firstError_ = 0;
+    bool declinedAsCurrent_ = false;
     int statusText_ = 0;
     bool statusVisible_ = false;
     int low_ = 0;

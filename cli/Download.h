@@ -1,5 +1,6 @@
 // One download to one target, as the window's download command runs it: the target record
-// filled in, the sequence of the chosen transport, its result reported, the socket closed.
+// filled in, the sequence of the chosen transport, its result reported, the socket closed. And
+// the version query alone, for an inventory.
 #pragma once
 
 #include <string>
@@ -14,16 +15,28 @@ struct Outcome {
     // The message the download ended with: its result's first message or, for a result that
     // shows none, the last message shown before it (0 when there was none).
     int message = 0;
+    // The first error message the download showed (0 when none): the cause, where the last
+    // message is only its consequence (no answer to the version query, then "another model").
+    int firstMessage = 0;
+    // With skipCurrent: the print server had the file's version, and nothing was sent to it
+    // after the version query. The result is then 0.
+    bool alreadyCurrent = false;
     std::string fileVersion;
     std::string deviceVersion;
+    std::string deviceModelCode;
 };
 
-Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port);
+// `skipCurrent`: a print server that reports the download file's version is left alone.
+Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port,
+                    bool skipCurrent = false);
+
+// The model's version query and nothing else; the result is 0 when the print server answered.
+Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port);
+
+// Whether the version a print server reports (1.10) is the version of a file (01.10).
+bool SameVersion(std::string_view device, std::string_view file);
 
 // The process exit status for a result code: its magnitude.
 int ExitStatus(int result);
-
-// The log line of one download (without its line feed).
-std::string LogLine(const Target& target, int modelIndex, const Outcome& outcome);
 
 }  // namespace vexil::cli

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,8 @@
 
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
+#include "cli/Report.h"
+#include "platform/RecordFile.h"
 #include "resources/StringTable.h"
 
 namespace vexil::cli {
@@ -32,13 +36,11 @@ struct Job {
     int errFd = -1;
     int reportFd = -1;
     std::string pendingLine;
-    std::string report;
+    std::string reportText;  // what the child writes on its report descriptor
     Clock::time_point start;
     bool started = false;
     bool done = false;
-    int result = 0;
-    int message = 0;
-    double seconds = 0;
+    Report report;
 };
 
 void CloseFd(int& fd) {
@@ -51,6 +53,12 @@ void CloseFd(int& fd) {
 std::vector<std::string> ChildArguments(const Options& options, const Target& target, bool yes) {
     std::vector<std::string> args = {"vexil-download", "--model", options.modelText,
                                      target.ipx ? "--ipx" : "--tcp", target.text};
+    if (options.query) {
+        args.push_back("--query");
+    }
+    if (options.skipCurrent) {
+        args.push_back("--skip-current");
+    }
     if (!options.dir.empty()) {
         args.insert(args.end(), {"--dir", options.dir});
     }
@@ -64,6 +72,13 @@ std::vector<std::string> ChildArguments(const Options& options, const Target& ta
     return args;
 }
 
+// Whether a failed start lacked only room (descriptors or processes) that a running download
+// gives back when it ends.
+bool OutOfRoom(int error) {
+    return error == EMFILE || error == ENFILE || error == EAGAIN || error == ENOMEM;
+}
+
+// Starts the download of one target in a child process; false with errno set when it could not.
 bool Start(Job& job, std::vector<std::string> args) {
     int err[2];
     int report[2];
@@ -71,8 +86,10 @@ bool Start(Job& job, std::vector<std::string> args) {
         return false;
     }
     if (::pipe2(report, O_CLOEXEC) != 0) {
+        const int error = errno;
         ::close(err[0]);
         ::close(err[1]);
+        errno = error;
         return false;
     }
     std::vector<char*> argv;
@@ -80,8 +97,16 @@ bool Start(Job& job, std::vector<std::string> args) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
     job.pid = ::fork();
     if (job.pid == 0) {
+        // A download must not go on unsupervised: when the fleet ends, even killed, the child
+        // gets SIGTERM, which cancels its download and still writes its log line. The parent
+        // may have died before the request took effect.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) {
+            ::_exit(128 + SIGTERM);
+        }
         // Child: stderr and the report descriptor into the pipes, no standard input. dup2 leaves
         // the copies open across exec; every other descriptor of ours is close-on-exec.
         const int null = ::open("/dev/null", O_RDONLY);
@@ -91,11 +116,13 @@ bool Start(Job& job, std::vector<std::string> args) {
         ::execv("/proc/self/exe", argv.data());
         ::_exit(127);
     }
+    const int error = errno;
     ::close(err[1]);
     ::close(report[1]);
     if (job.pid < 0) {
         ::close(err[0]);
         ::close(report[0]);
+        errno = error;
         return false;
     }
     job.errFd = err[0];
@@ -126,17 +153,19 @@ void Finish(Job& job) {
     int status = 0;
     while (::waitpid(job.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    job.seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
     job.done = true;
-    int result = 0;
-    int message = 0;
-    if (std::sscanf(job.report.c_str(), "%d %d", &result, &message) == 2) {
-        job.result = result;
-        job.message = message;
-    } else if (WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM)) {
-        job.result = kNotStarted;  // ended before it could see the cancel
+    const double seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
+    const std::string line = job.reportText.substr(0, job.reportText.find('\n'));
+    if (FromJson(line, job.report)) {
+        return;
+    }
+    // No report: the child ended before it could give one.
+    job.report.seconds = seconds;
+    if (WIFSIGNALED(status) &&
+        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM || WTERMSIG(status) == SIGHUP)) {
+        job.report.result = kNotStarted;  // ended before it could see the cancel
     } else {
-        job.result = kFailedOtherwise;
+        job.report.result = kFailedOtherwise;
     }
 }
 
@@ -155,10 +184,66 @@ bool AskOnce(const std::vector<Target>& targets) {
     return AskYesNo() == Answer::Yes;
 }
 
+// Each download of a fleet holds two pipes here and a process; a campus of them needs more
+// descriptors than the usual soft limit of 1,024, and the hard limit is ours to take.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// The summary table's text for a target: its last message and, when the cause came earlier,
+// its first error message too.
+std::string Explanation(const Report& report) {
+    if (report.alreadyCurrent) {
+        return "already current";
+    }
+    std::string text = report.lastMessage != 0 ? FirstLine(report.lastMessage) : "";
+    if (report.firstMessage != 0 && report.firstMessage != report.lastMessage) {
+        text += (text.empty() ? "" : "  ") + std::string("first: ") +
+                std::to_string(report.firstMessage) + " " + FirstLine(report.firstMessage);
+    }
+    if (report.logFailed) {
+        text += "  (not logged)";
+    }
+    return text;
+}
+
+void PrintTable(const Options& options, const std::vector<Job>& jobs) {
+    std::size_t width = 6;
+    for (const Job& job : jobs) {
+        width = std::max(width, job.report.target.Label().size());
+    }
+    const int w = static_cast<int>(width);
+    if (options.query) {
+        std::printf("%-*s  %4s  %7s  %7s\n", w, "target", "code", "version", "seconds");
+    } else {
+        std::printf("%-*s  %6s  %7s  %7s\n", w, "target", "result", "message", "seconds");
+    }
+    for (const Job& job : jobs) {
+        const Report& r = job.report;
+        const std::string text = r.target.Label();
+        const char* label = text.c_str();
+        if (!job.started) {
+            std::printf("%-*s  %6s  %7s  %7s  not started\n", w, label, "-", "-", "-");
+        } else if (options.query) {
+            std::printf("%-*s  %4s  %7s  %7.1f  %s\n", w, label,
+                        r.modelCode.empty() ? "-" : r.modelCode.c_str(),
+                        r.deviceVersion.empty() ? "-" : r.deviceVersion.c_str(), r.seconds,
+                        Explanation(r).c_str());
+        } else {
+            std::printf("%-*s  %6d  %7d  %7.1f  %s\n", w, label, r.result, r.lastMessage, r.seconds,
+                        Explanation(r).c_str());
+        }
+    }
+}
+
 }  // namespace
 
 int RunFleet(const Options& options, const std::vector<Target>& targets) {
-    bool yes = options.yes;
+    bool yes = options.yes || options.query;
     if (!yes && ::isatty(STDIN_FILENO) == 1) {
         // One question for the fleet: the downloads run side by side and cannot share the
         // terminal. Without a terminal each child shows its confirmation and changes nothing.
@@ -167,22 +252,34 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
         }
         yes = true;
     }
+    RaiseDescriptorLimit();
     std::vector<Job> jobs(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        jobs[i].report.target = targets[i];
+        jobs[i].report.model = options.modelIndex;
+        jobs[i].report.query = options.query;
+    }
     std::size_t next = 0;
     int running = 0;
     bool stopping = false;
+    bool waitingForRoom = false;
     while (next < targets.size() || running > 0) {
-        while (!stopping && next < targets.size() && running < options.jobs) {
+        while (!stopping && !waitingForRoom && next < targets.size() && running < options.jobs) {
             Job& job = jobs[next];
             if (Start(job, ChildArguments(options, targets[next], yes))) {
                 ++running;
+                ++next;
+            } else if (OutOfRoom(errno) && running > 0) {
+                // No descriptor or process to spare: the target starts when a download ends.
+                waitingForRoom = true;
             } else {
                 job.done = true;
-                job.result = kFailedOtherwise;
-                std::fprintf(stderr, "vexil-download: cannot start the download to %s\n",
-                             targets[next].Label().c_str());
+                job.started = true;
+                job.report.result = kFailedOtherwise;
+                std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
+                             targets[next].Label().c_str(), std::strerror(errno));
+                ++next;
             }
-            ++next;
         }
         if (stopping && running == 0) {
             break;
@@ -225,7 +322,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
                     CloseFd(job.errFd);
                 }
             } else {
-                job.report.append(buffer, got > 0 ? got : 0);
+                job.reportText.append(buffer, got > 0 ? got : 0);
                 if (ended) {
                     CloseFd(job.reportFd);
                 }
@@ -233,36 +330,66 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
             if (job.errFd < 0 && job.reportFd < 0 && !job.done) {
                 Finish(job);
                 --running;
+                waitingForRoom = false;
+                if (options.json) {
+                    std::printf("%s\n", ToJson(job.report).c_str());
+                    std::fflush(stdout);
+                }
             }
         }
     }
 
-    std::size_t width = 6;
-    for (const Target& target : targets) {
-        width = std::max(width, target.Label().size());
-    }
-    std::printf("%-*s  %6s  %7s  %7s\n", static_cast<int>(width), "target", "result", "message",
-                "seconds");
     int status = 0;
     int succeeded = 0;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const Job& job = jobs[i];
-        const int result = job.started || job.done ? job.result : kNotStarted;
+    int current = 0;
+    bool recorded = true;
+    std::string failed;
+    for (Job& job : jobs) {
+        Report& report = job.report;
         if (!job.started) {
-            std::printf("%-*s  %6s  %7s  %7s  not started\n", static_cast<int>(width),
-                        targets[i].Label().c_str(), "-", "-", "-");
-        } else {
-            std::printf("%-*s  %6d  %7d  %7.1f  %s\n", static_cast<int>(width),
-                        targets[i].Label().c_str(), result, job.message, job.seconds,
-                        job.message != 0 ? FirstLine(job.message).c_str() : "");
+            report.result = kNotStarted;
+            if (options.json) {
+                std::printf("%s\n", ToJson(report).c_str());
+            }
         }
-        if (result == 0) {
+        recorded = recorded && !report.logFailed;
+        if (report.Succeeded()) {
             ++succeeded;
-        } else if (status == 0) {
-            status = ExitStatus(result);
+            current += report.alreadyCurrent ? 1 : 0;
+        } else {
+            failed += report.target.Label() + "\n";
+            if (status == 0) {
+                status = ExitStatus(report.result);
+            }
         }
     }
-    std::printf("%d of %zu downloads succeeded\n", succeeded, targets.size());
+    if (!options.failedFile.empty()) {
+        if (const std::string reason =
+                WriteRecord(options.failedFile, failed, RecordMode::kReplace);
+            !reason.empty()) {
+            recorded = false;
+            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
+                         options.failedFile.c_str(), reason.c_str());
+        }
+    }
+    if (status == 0 && !recorded) {
+        status = kExitNotRecorded;
+    }
+    if (options.json) {
+        std::printf(
+            "%s\n",
+            SummaryJson(static_cast<int>(targets.size()), succeeded, current, status).c_str());
+    } else {
+        PrintTable(options, jobs);
+        if (options.query) {
+            std::printf("%d of %zu print servers answered\n", succeeded, targets.size());
+        } else if (current > 0) {
+            std::printf("%d of %zu downloads succeeded (%d already current)\n", succeeded,
+                        targets.size(), current);
+        } else {
+            std::printf("%d of %zu downloads succeeded\n", succeeded, targets.size());
+        }
+    }
     std::fflush(stdout);
     return status;
 }

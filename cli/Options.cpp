@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <span>
+#include <tuple>
 
 #include "engine/AddressEntry.h"
 #include "engine/HexText.h"
@@ -17,15 +20,15 @@ namespace vexil::cli {
 
 namespace {
 
-// The options that take a value (the others are --yes and --help).
-bool IsValuedOption(std::string_view option) {
-    for (const char* name :
-         {"--model", "--tcp", "--ipx", "--dir", "--log", "--targets", "--jobs", "--report-fd"}) {
-        if (option == name) {
-            return true;
-        }
-    }
-    return false;
+// The options that take a value, and the flags. Each may be given once.
+constexpr std::string_view kValuedOptions[] = {"--model", "--tcp",    "--ipx",
+                                               "--dir",   "--log",    "--targets",
+                                               "--jobs",  "--failed", "--report-fd"};
+constexpr std::string_view kFlags[] = {"--yes",  "--help",         "--query",
+                                       "--json", "--skip-current", "--list-models"};
+
+bool IsOneOf(std::string_view option, std::span<const std::string_view> names) {
+    return std::find(names.begin(), names.end(), option) != names.end();
 }
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {
@@ -103,6 +106,16 @@ Refusal ParseIpx(std::string_view text, Target& target) {
     if (network.size() != address::kNetworkLength || !address::IsHexText(network)) {
         return Text("the network address must be 8 hexadecimal digits: " + std::string(network));
     }
+    // The broadcast node reaches every print server of the network at once, and no card has
+    // the zero node: neither is ever the one print server meant.
+    const bool broadcast =
+        std::all_of(node.begin(), node.end(), [](char c) { return c == 'f' || c == 'F'; });
+    const bool zero = std::all_of(node.begin(), node.end(), [](char c) { return c == '0'; });
+    if (broadcast || zero) {
+        return Text("the MAC address " + std::string(node) + " is " +
+                    (broadcast ? "the broadcast address" : "zero") +
+                    ", not the address of one print server");
+    }
     std::array<std::uint8_t, 6> bytes{};
     address::HexTextToBytes(network, bytes);
     std::copy_n(bytes.begin(), target.network.size(), target.network.begin());
@@ -161,6 +174,7 @@ bool ParseModel(std::string_view text, int& modelIndex, int& listSelection) {
 }
 
 Refusal ParseOptions(int argc, char** argv, Options& options) {
+    std::vector<std::string_view> given;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view value;
@@ -170,29 +184,48 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             arg = arg.substr(0, eq);
             inlineValue = true;
         }
-        auto takeValue = [&]() -> bool {
-            if (inlineValue) {
-                return true;
-            }
-            if (i + 1 >= argc) {
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        const bool flag = arg == "--yes" || arg == "-y" || arg == "--help" || arg == "-h";
+        if (arg == "-y") {
+            arg = "--yes";
+        } else if (arg == "-h") {
+            arg = "--help";
+        }
+        const bool flag = IsOneOf(arg, kFlags);
+        if (!flag && !IsOneOf(arg, kValuedOptions)) {
+            return Text(arg.starts_with("-") ? "unknown option " + std::string(arg)
+                                             : "unexpected argument " + std::string(arg));
+        }
         if (flag && inlineValue) {
             return Text(std::string(arg) + " takes no value");
         }
-        if (arg == "--help" || arg == "-h") {
+        // A second --model or --log would silently win over the first: whichever was meant,
+        // a download to a fleet must not guess. --tcp and --ipx name the one target together.
+        const std::string_view slot = arg == "--ipx" ? "--tcp" : arg;
+        if (IsOneOf(slot, given)) {
+            return Text(slot == "--tcp" ? "give one target, --tcp or --ipx, or a --targets file"
+                                        : std::string(arg) + " is given twice");
+        }
+        given.push_back(slot);
+        if (!flag && !inlineValue) {
+            if (i + 1 >= argc) {
+                return Text(std::string(arg) + " needs a value");
+            }
+            value = argv[++i];
+        }
+        if (!flag && value.empty()) {
+            return Text(std::string(arg) + " needs a value, not an empty one");
+        }
+        if (arg == "--help") {
             options.help = true;
-        } else if (arg == "--yes" || arg == "-y") {
+        } else if (arg == "--list-models") {
+            options.listModels = true;
+        } else if (arg == "--yes") {
             options.yes = true;
-        } else if (!flag && !IsValuedOption(arg)) {
-            return Text(arg.starts_with("-") ? "unknown option " + std::string(arg)
-                                             : "unexpected argument " + std::string(arg));
-        } else if (!flag && !takeValue()) {
-            return Text(std::string(arg) + " needs a value");
+        } else if (arg == "--query") {
+            options.query = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--skip-current") {
+            options.skipCurrent = true;
         } else if (arg == "--model") {
             options.modelText = value;
             if (!ParseModel(value, options.modelIndex, options.listSelection)) {
@@ -200,9 +233,6 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
                             std::string(value));
             }
         } else if (arg == "--tcp" || arg == "--ipx") {
-            if (options.haveTarget) {
-                return Text("give one target, --tcp or --ipx, or a --targets file");
-            }
             options.haveTarget = true;
             if (Refusal refusal = ParseTarget(arg == "--ipx", value, options.target);
                 refusal.Refused()) {
@@ -214,10 +244,12 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             options.log = value;
         } else if (arg == "--targets") {
             options.targetsFile = value;
+        } else if (arg == "--failed") {
+            options.failedFile = value;
         } else if (arg == "--jobs") {
             options.jobsGiven = true;
-            if (!ParseNumber(value, 1, 256, options.jobs)) {
-                return Text("--jobs takes a number from 1 to 256");
+            if (!ParseNumber(value, 1, kMaxJobs, options.jobs)) {
+                return Text("--jobs takes a number from 1 to " + std::to_string(kMaxJobs));
             }
         } else if (arg == "--report-fd") {
             if (!ParseNumber(value, 3, 1023, options.reportFd)) {
@@ -225,7 +257,7 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             }
         }
     }
-    if (options.help) {
+    if (options.help || options.listModels) {
         return {};
     }
     if (options.modelIndex == 0) {
@@ -237,52 +269,97 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     if (options.haveTarget == !options.targetsFile.empty()) {
         return Text("give one target, --tcp A.B.C.D or --ipx NETWORK:NODE, or --targets FILE");
     }
+    if (options.query && options.skipCurrent) {
+        return Text("--skip-current goes with a download, not with --query");
+    }
     return {};
 }
+
+namespace {
+
+// A line of a targets file, without its comment, as its words.
+std::vector<std::string_view> Words(std::string_view line) {
+    line = line.substr(0, line.find('#'));
+    std::vector<std::string_view> words;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t start = line.find_first_not_of(" \t\r", at);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const std::size_t end = std::min(line.find_first_of(" \t\r", start), line.size());
+        words.push_back(line.substr(start, end - start));
+        at = end;
+    }
+    return words;
+}
+
+// Reads the whole file, or says why not: a folder, unreadable, or larger than the bound (a
+// device such as /dev/zero never ends). Pipes are read as they come.
+Refusal ReadBounded(const std::string& path, std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (file == nullptr) {
+        return Text("cannot read the targets file " + path + ": " + std::strerror(errno));
+    }
+    char buffer[1 << 16];
+    bool tooLarge = false;
+    bool failed = false;
+    while (!tooLarge) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        text.append(buffer, got);
+        tooLarge = text.size() > kMaxTargetsFileBytes;
+        if (got < sizeof buffer) {
+            failed = std::ferror(file) != 0;
+            break;
+        }
+    }
+    const int error = errno;
+    std::fclose(file);
+    if (tooLarge) {
+        return Text("the targets file " + path + " is larger than " +
+                    std::to_string(kMaxTargetsFileBytes >> 20) + " MiB");
+    }
+    if (failed) {
+        return Text("cannot read the targets file " + path + ": " +
+                    (error == EISDIR ? std::string("it is a folder") : std::strerror(error)));
+    }
+    return {};
+}
+
+}  // namespace
 
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     if (std::error_code error; std::filesystem::is_directory(path, error)) {
         return Text("the targets file " + path + " is a folder");
     }
-    std::ifstream in(path);
-    if (!in) {
-        return Text("cannot read the targets file " + path + ": " + std::strerror(errno));
+    std::string text;
+    if (Refusal refusal = ReadBounded(path, text); refusal.Refused()) {
+        return refusal;
     }
-    std::string line;
     std::vector<int> lines;  // the line of each target read
-    for (int number = 1; std::getline(in, line); ++number) {
-        line = line.substr(0, line.find('#'));
-        std::vector<std::string> words;
-        std::size_t at = 0;
-        while (at < line.size()) {
-            const std::size_t start = line.find_first_not_of(" \t\r", at);
-            if (start == std::string::npos) {
-                break;
-            }
-            const std::size_t end = line.find_first_of(" \t\r", start);
-            words.push_back(line.substr(start, end - start));
-            at = end == std::string::npos ? line.size() : end;
+    std::size_t at = 0;
+    for (int number = 1; at < text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        if (line.size() > kMaxTargetLineBytes) {
+            return Text(where + "a line longer than " + std::to_string(kMaxTargetLineBytes) +
+                        " bytes");
         }
+        const std::vector<std::string_view> words = Words(line);
         if (words.empty()) {
             continue;
         }
-        const std::string where = path + ":" + std::to_string(number) + ": ";
         if (words.size() != 2 || (words[0] != "tcp" && words[0] != "ipx")) {
             return Text(where + "a target is \"tcp A.B.C.D\" or \"ipx NETWORK:NODE\"");
         }
         Target target;
         Refusal refusal = ParseTarget(words[0] == "ipx", words[1], target);
         if (refusal.Refused()) {
-            refusal.text = where + words[1] + (refusal.text.empty() ? "" : ": " + refusal.text);
+            refusal.text =
+                where + std::string(words[1]) + (refusal.text.empty() ? "" : ": " + refusal.text);
             return refusal;
-        }
-        // Two downloads into one print server at once would erase and write its flash twice,
-        // interleaved.
-        for (std::size_t earlier = 0; earlier < targets.size(); ++earlier) {
-            if (targets[earlier].SameAddress(target)) {
-                return Text(where + words[1] + ": the same print server as line " +
-                            std::to_string(lines[earlier]));
-            }
         }
         targets.push_back(target);
         lines.push_back(number);
@@ -290,12 +367,58 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     if (targets.empty()) {
         return Text("the targets file " + path + " names no target");
     }
+    // Two downloads into one print server at once would erase and write its flash twice,
+    // interleaved. The targets are sorted by address (n log n: a campus's file is checked at
+    // once); the first line that repeats an earlier one is reported, with the earliest.
+    std::vector<std::size_t> order(targets.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    auto key = [&targets](std::size_t i) {
+        const Target& t = targets[i];
+        return t.ipx ? std::tuple(1, std::array<std::uint8_t, 4>{}, t.network, t.node)
+                     : std::tuple(0, t.octets, std::array<std::uint8_t, 4>{},
+                                  std::array<std::uint8_t, 6>{});
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&key](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    std::size_t repeat = targets.size();
+    std::size_t original = 0;
+    for (std::size_t k = 1, first = 0; k < order.size(); ++k) {
+        if (key(order[k]) != key(order[first])) {
+            first = k;
+        } else if (order[k] < repeat) {
+            repeat = order[k];
+            original = order[first];
+        }
+    }
+    if (repeat < targets.size()) {
+        return Text(path + ":" + std::to_string(lines[repeat]) + ": " + targets[repeat].text +
+                    ": the same print server as line " + std::to_string(lines[original]));
+    }
     return {};
+}
+
+std::string ModelList() {
+    std::string text = "model  code  TCP/IP only  download files       name in the model list\n";
+    for (int model = 1; const ModelTraits* traits = FindModel(model); ++model) {
+        const std::string files =
+            std::string(traits->mainFile) +
+            (traits->TwoFiles() ? std::string(" ") + traits->companionFile : "");
+        char row[256];
+        std::snprintf(row, sizeof row, "%5d  %s  %-11s  %-19s  %s\n", model, traits->modelCode,
+                      traits->tcpOnly ? "yes" : "no", files.c_str(),
+                      model == kLanCardModel ? kModelNames[0] : "-");
+        text += row;
+    }
+    return text;
 }
 
 const char kHelp[] =
     "usage: vexil-download --model MODEL (--tcp A.B.C.D | --ipx NETWORK:NODE) [OPTION]...\n"
     "  or:  vexil-download --model MODEL --targets FILE [--jobs N] [OPTION]...\n"
+    "  or:  vexil-download --model MODEL (--tcp ... | --ipx ... | --targets FILE) --query\n"
+    "  or:  vexil-download --list-models\n"
     "\n"
     "Replaces the firmware of a network print server with the image in the model's download\n"
     "file, as the Vexilware window does: file check, version query, confirmation, download\n"
@@ -307,24 +430,37 @@ const char kHelp[] =
     "  --tcp A.B.C.D        the print server's IPv4 address\n"
     "  --ipx NETWORK:NODE   its IPX network number (8 hex digits) and MAC address (12)\n"
     "  --dir FOLDER         the folder that holds the download files (default: the current one)\n"
-    "  --yes                download without asking; without it the confirmation is asked on\n"
+    "  --yes, -y            download without asking; without it the confirmation is asked on\n"
     "                       the terminal, and without a terminal nothing is changed\n"
-    "  --log FILE           append one line per download: time, target, model, file version,\n"
-    "                       the version before, result code and message number\n"
-    "  --targets FILE       download to every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
+    "  --log FILE           append one line per target: time, target, model, file version,\n"
+    "                       the version before, result code, last and first message, outcome;\n"
+    "                       each line is on the disk before the program goes on\n"
+    "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
-    "  --jobs N             with --targets: up to N downloads at once (default 4)\n"
-    "  --help               this text\n"
+    "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64)\n"
+    "  --query              only ask each print server its model code and firmware version;\n"
+    "                       no download file is needed and nothing else is sent\n"
+    "  --skip-current       leave alone every print server that already reports the download\n"
+    "                       file's version (counted as success: already current)\n"
+    "  --failed FILE        write the targets that did not succeed to FILE, as a targets file\n"
+    "  --json               one JSON object per target on standard output, then a summary\n"
+    "                       object, instead of the summary table\n"
+    "  --list-models        print the models, their codes and the download files each needs\n"
+    "  --help, -h           this text\n"
+    "Each option may be given once.\n"
     "\n"
-    "Ctrl-C (SIGINT) and SIGTERM cancel the download as the window's cancel button does.\n"
+    "Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal or SSH session) cancel the\n"
+    "download as the window's cancel button does. The downloads of a fleet are cancelled too\n"
+    "when vexil-download itself ends, even killed: none goes on unsupervised.\n"
     "\n"
     "Exit status:\n"
-    "The magnitude of the download's result code, or 64 for a usage error.\n"
-    "   0  success\n"
+    "The magnitude of the download's result code, 64 for a usage error, 74 when the download\n"
+    "went as it did but is not on record.\n"
+    "   0  success (with --query: the print server answered)\n"
     "   1  sockets cannot be used\n"
     "   2  the print server refused a block\n"
     "   3  a block was not acknowledged\n"
-    "   5  cancelled (Ctrl-C or SIGTERM); the print server waits in download mode\n"
+    "   5  cancelled (Ctrl-C, SIGTERM or SIGHUP); the print server waits in download mode\n"
     "   6  not started: download file missing or not for this model, cancelled during the\n"
     "      version query, or not confirmed\n"
     "   7  failed otherwise\n"
@@ -332,9 +468,11 @@ const char kHelp[] =
     "  10  the switch to download mode failed\n"
     "  11  the flash erase failed\n"
     "  12  the download did not finish correctly\n"
-    "  13  no connection, or the download file could not be read\n"
+    "  13  no connection, or the download file could not be read; with --query: no answer\n"
     "  14  the print server is another model than the one chosen\n"
-    "  64  usage error: a bad option, a refused address or an unreadable targets file\n"
+    "  64  usage error: a bad option, a refused address, an unreadable targets file, a log or\n"
+    "      --failed file that cannot be written, or a --dir that cannot be used\n"
+    "  74  a log line or the --failed file could not be written (the reason is told)\n"
     "With --targets: 0 when every target succeeded, else the status of the first target in\n"
     "the file that did not.\n";
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,17 @@
 namespace vexil::cli {
 
 inline constexpr int kExitUsage = 64;
+// The download (or query) went as it did, but its log line or the list of failed targets could
+// not be written: what happened is not on record.
+inline constexpr int kExitNotRecorded = 74;
+
+// Downloads at once in a fleet: by default enough that a site's printers take minutes (each
+// download mostly waits for the print server), at most a campus at once.
+inline constexpr int kDefaultJobs = 64;
+inline constexpr int kMaxJobs = 1024;
+// A targets file is read whole before anything is sent; these bound what it may take.
+inline constexpr std::size_t kMaxTargetsFileBytes = 16 << 20;
+inline constexpr std::size_t kMaxTargetLineBytes = 1024;
 
 struct Target {
     bool ipx = false;
@@ -46,6 +58,11 @@ bool ParseModel(std::string_view text, int& modelIndex, int& listSelection);
 
 struct Options {
     bool help = false;
+    bool listModels = false;
+    bool query = false;
+    bool json = false;
+    bool skipCurrent = false;
+    std::string failedFile;
     std::string modelText;
     int modelIndex = 0;
     int listSelection = -1;
@@ -55,7 +72,7 @@ struct Options {
     bool yes = false;
     std::string log;
     std::string targetsFile;
-    int jobs = 4;
+    int jobs = kDefaultJobs;
     bool jobsGiven = false;
     int reportFd = -1;  // set by the fleet runner for its children
 };
@@ -64,8 +81,13 @@ struct Options {
 Refusal ParseOptions(int argc, char** argv, Options& options);
 
 // Reads a targets file: one target a line, "tcp A.B.C.D" or "ipx NETWORK:NODE", "#" starts a
-// comment. A line that does not read refuses the whole file, with its line number.
+// comment, CR LF line ends too. A line that does not read refuses the whole file, with its line
+// number, and so does a print server named twice, a line longer than kMaxTargetLineBytes or a
+// file longer than kMaxTargetsFileBytes.
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets);
+
+// The model table as --list-models prints it.
+std::string ModelList();
 
 extern const char kHelp[];
 

@@ -1,18 +1,22 @@
 // vexil-download: the firmware download of the Vexilware window from the command line, for one
-// print server or, with --targets, for a whole fleet of them.
-#include <fcntl.h>
+// print server or, with --targets, for a whole fleet of them; with --query an inventory.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
 #include "cli/Fleet.h"
 #include "cli/Options.h"
+#include "cli/Report.h"
+#include "platform/RecordFile.h"
+#include "platform/StandardStreams.h"
 
 using namespace vexil::cli;
 
@@ -31,9 +35,95 @@ int Refuse(const Refusal& refusal) {
     return kExitUsage;
 }
 
+// A path as the children of a fleet and the download (which changes to --dir) must read it.
+void MakeAbsolute(std::string& path) {
+    std::error_code error;
+    if (!path.empty()) {
+        if (const auto absolute = std::filesystem::absolute(path, error); !error) {
+            path = absolute.string();
+        }
+    }
+}
+
+// One target's run, in this process.
+int RunOne(const Options& options) {
+    const auto start = std::chrono::steady_clock::now();
+    Report report;
+    report.target = options.target;
+    report.model = options.modelIndex;
+    report.query = options.query;
+    report.start = UtcNow();
+    Outcome outcome;
+    {
+        ConsolePort port(options.listSelection, options.yes);
+        outcome = options.query
+                      ? RunQuery(options.target, options.modelIndex, port)
+                      : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
+    }
+    report.end = UtcNow();
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    report.result = outcome.result;
+    report.alreadyCurrent = outcome.alreadyCurrent;
+    report.firstMessage = outcome.firstMessage;
+    report.lastMessage = outcome.message;
+    report.modelCode = outcome.deviceModelCode;
+    report.deviceVersion = outcome.deviceVersion;
+    report.fileVersion = outcome.fileVersion;
+
+    bool recorded = true;
+    if (!options.log.empty()) {
+        const std::string reason =
+            vexil::WriteRecord(options.log, LogLine(report) + "\n", vexil::RecordMode::kAppend);
+        if (!reason.empty()) {
+            report.logFailed = true;
+            recorded = false;
+            std::fprintf(stderr,
+                         "vexil-download: writing the log %s failed: %s; this target's result "
+                         "is not on record\n",
+                         options.log.c_str(), reason.c_str());
+        }
+    }
+    if (!options.failedFile.empty()) {
+        const std::string text = report.Succeeded() ? "" : report.target.Label() + "\n";
+        if (const std::string reason =
+                vexil::WriteRecord(options.failedFile, text, vexil::RecordMode::kReplace);
+            !reason.empty()) {
+            recorded = false;
+            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
+                         options.failedFile.c_str(), reason.c_str());
+        }
+    }
+    const int status = ExitStatus(report.result);
+    if (options.reportFd >= 0) {
+        const std::string line = ToJson(report) + "\n";
+        [[maybe_unused]] const ssize_t written =
+            ::write(options.reportFd, line.data(), line.size());
+        ::close(options.reportFd);
+    }
+    if (options.json) {
+        std::printf("%s\n%s\n", ToJson(report).c_str(),
+                    SummaryJson(1, report.Succeeded() ? 1 : 0, report.alreadyCurrent ? 1 : 0,
+                                status != 0 ? status
+                                : recorded  ? 0
+                                            : kExitNotRecorded)
+                        .c_str());
+        std::fflush(stdout);
+    }
+    return status != 0 ? status : recorded ? 0 : kExitNotRecorded;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a program started with its standard streams closed would otherwise hand
+    // their numbers to the first pipe or file it opens, and its messages would land there.
+    if (!vexil::OpenStandardStreams()) {
+        return kExitNotRecorded;
+    }
+    // A write past a file size limit then fails with a reason instead of ending the program
+    // in the middle of a download.
+    ::signal(SIGXFSZ, SIG_IGN);
     Options options;
     if (const Refusal refusal = ParseOptions(argc, argv, options); refusal.Refused()) {
         return Refuse(refusal);
@@ -42,6 +132,13 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
+    if (options.listModels) {
+        std::fputs(ModelList().c_str(), stdout);
+        return 0;
+    }
+    MakeAbsolute(options.dir);
+    MakeAbsolute(options.log);
+    MakeAbsolute(options.failedFile);
     // The targets are read before Ctrl-C becomes the cancel command: until then nothing has been
     // sent, and Ctrl-C ends the program as usual, also while it waits for a pipe to be written.
     std::vector<Target> targets;
@@ -53,39 +150,24 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     CatchCancelSignals();
 
-    // The log is opened before anything is sent, so that a download is never made unrecorded.
-    int log = -1;
-    if (!options.log.empty()) {
-        log = ::open(options.log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (log < 0) {
-            return Refuse({0, "cannot open the log " + options.log + ": " + std::strerror(errno)});
+    // What records the run is checked before anything is sent, so that no download is made
+    // unrecorded; a FIFO or a folder is refused, never waited on.
+    for (const auto& [path, what] : {std::pair{&options.log, "the log"},
+                                     std::pair{&options.failedFile, "the --failed file"}}) {
+        if (!path->empty()) {
+            if (const std::string reason = vexil::CheckRecordFile(*path); !reason.empty()) {
+                return Refuse(
+                    {0, "cannot write " + std::string(what) + " " + *path + ": " + reason});
+            }
         }
     }
-    if (!targets.empty()) {
-        if (log >= 0) {
-            ::close(log);  // each download of the fleet appends its own line
-        }
-        return RunFleet(options, targets);
-    }
-    // The engine opens the download files by their fixed names from the working directory.
-    if (!options.dir.empty() && ::chdir(options.dir.c_str()) != 0) {
+    // The engine opens the download files by their fixed names from the working directory. A
+    // fleet checks the folder once here, before any of its downloads starts.
+    if (!options.query && !options.dir.empty() && ::chdir(options.dir.c_str()) != 0) {
         return Refuse({0, "cannot use the folder " + options.dir + ": " + std::strerror(errno)});
     }
-
-    ConsolePort port(options.listSelection, options.yes);
-    const Outcome outcome = RunDownload(options.target, options.modelIndex, port);
-    if (log >= 0) {
-        const std::string line = LogLine(options.target, options.modelIndex, outcome) + "\n";
-        // One write per line, so that the lines of a fleet's downloads never interleave.
-        if (::write(log, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-            std::fprintf(stderr, "vexil-download: writing the log %s failed\n",
-                         options.log.c_str());
-        }
-        ::close(log);
+    if (!targets.empty()) {
+        return RunFleet(options, targets);
     }
-    if (options.reportFd >= 0) {
-        ::dprintf(options.reportFd, "%d %d\n", outcome.result, outcome.message);
-        ::close(options.reportFd);
-    }
-    return ExitStatus(outcome.result);
+    return RunOne(options);
 }

@@ -41,6 +41,19 @@ DownloadResult DownloadEngine::RunIpxDownload() {
     return RunDownload(kIpxPolicy);
 }
 
+DownloadResult DownloadEngine::RunVersionQuery(bool ipx) {
+    Run run{ipx ? kIpxPolicy : kTcpPolicy};
+    mainWindowHandle = port_.WindowHandle();
+    run.model = FindModel(target->modelIndex);
+    if (run.model == nullptr) {
+        return result::kNotStarted;
+    }
+    if (const StepResult end = QueryVersion(run)) {
+        return *end;
+    }
+    return deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess;
+}
+
 DownloadResult DownloadEngine::RunDownload(const TransportPolicy& policy) {
     Run run{policy};
     mainWindowHandle = port_.WindowHandle();

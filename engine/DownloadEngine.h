@@ -34,6 +34,11 @@ class DownloadEngine {
 
     DownloadResult RunTcpDownload();
     DownloadResult RunIpxDownload();
+    // The version query alone, over TCP/IP or IPX, for an inventory: no download file is read
+    // and nothing else is sent. kSuccess when the print server answered with a valid version
+    // (deviceVersion and deviceModelCode hold it), kNotStarted when cancelled, and
+    // kConnectionFailed when it gave no valid answer (the query has shown its message).
+    DownloadResult RunVersionQuery(bool ipx);
 
     // Identifies the chosen model's download file in the working directory (see DownloadFile.h).
     int IdentifyDownloadFile(int modelIndex);

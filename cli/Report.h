@@ -1,0 +1,59 @@
+// What one target's download or version query came to, and its forms: the line of the log, the
+// JSON object of --json (also what a fleet's child hands its parent), and the row of the
+// summary table.
+#pragma once
+
+#include <string>
+
+#include "cli/Options.h"
+
+namespace vexil::cli {
+
+// How a target's run ended, as the log, the JSON and the summary name it.
+enum class Verdict {
+    kSucceeded,       // downloaded, or with --query: answered
+    kAlreadyCurrent,  // --skip-current: the print server had the file's version already
+    kFailed,
+    kCancelled,
+    kNotStarted,
+};
+
+struct Report {
+    Target target;
+    int model = 0;
+    bool query = false;  // a version query alone
+    int result = 0;
+    bool alreadyCurrent = false;
+    int firstMessage = 0;       // the first error message shown, 0 when none was
+    int lastMessage = 0;        // the message the run ended with, 0 when none was
+    std::string modelCode;      // what the print server reported
+    std::string deviceVersion;  // before the download
+    std::string fileVersion;
+    double seconds = 0;
+    std::string start;  // UTC, ISO 8601
+    std::string end;
+    bool logFailed = false;  // its log line could not be written
+
+    Verdict GetVerdict() const;
+    bool Succeeded() const { return result == 0; }
+    // The version the print server has now, as far as is known; empty when unknown.
+    std::string VersionAfter() const;
+};
+
+const char* VerdictName(Verdict verdict);
+
+// UTC now in ISO 8601, as the log and the JSON write times.
+std::string UtcNow();
+
+// The log line (without its line feed).
+std::string LogLine(const Report& report);
+
+// One JSON object on one line (without its line feed); FromJson reads what ToJson wrote and
+// returns false for anything else.
+std::string ToJson(const Report& report);
+bool FromJson(const std::string& text, Report& report);
+
+// The final JSON object of --json.
+std::string SummaryJson(int targets, int succeeded, int alreadyCurrent, int exitStatus);
+
+}  // namespace vexil::cli

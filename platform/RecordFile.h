@@ -1,0 +1,23 @@
+// Files that record what was done to print servers: the log of downloads and the list of
+// targets that failed. What they say must be on the disk when the program says it is, so each
+// write is checked and flushed, and the reason of a failure is told.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vexil {
+
+enum class RecordMode { kAppend, kReplace };
+
+// Checks that `path` can take records: a regular file (created when missing) that can be
+// opened for writing. Never blocks: a FIFO, a folder or a device is refused with its kind.
+// Returns an empty string when it can, else the reason.
+std::string CheckRecordFile(const std::string& path);
+
+// Writes `text` to `path` in one write (appended, or replacing what the file held), then flushes
+// it to the disk before closing. Returns an empty string when all of it is on the disk, else
+// the reason (a full disk, a file size limit, the file replaced by a FIFO meanwhile, ...).
+std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode);
+
+}  // namespace vexil
