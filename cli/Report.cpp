@@ -38,6 +38,8 @@ int NumberOf(const json& message) {
 
 }  // namespace
 
+static bool ReadJson(const std::string& text, Report& report);
+
 Verdict Report::GetVerdict() const {
     switch (result) {
         case result::kSuccess:
@@ -115,6 +117,14 @@ std::string ToJson(const Report& report) {
 }
 
 bool FromJson(const std::string& text, Report& report) {
+    try {
+        return ReadJson(text, report);
+    } catch (const json::exception&) {
+        return false;  // a field of another type than ToJson writes
+    }
+}
+
+static bool ReadJson(const std::string& text, Report& report) {
     const json object = json::parse(text, nullptr, false);
     if (!object.is_object()) {
         return false;

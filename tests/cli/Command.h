@@ -1,0 +1,137 @@
+// Runs vexil-download as a child process for a test: its output in two files, standard input
+// from /dev/null (no terminal) or closed, limits of its own, and every wait with a deadline.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace vexil::test {
+
+inline std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Waits until `done` holds, checking every 20 ms; false (and a test failure naming `what`) when
+// it still does not after `seconds`.
+inline bool Eventually(const std::function<bool()>& done, double seconds, const std::string& what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "gave up after " << seconds << " s waiting for " << what;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+struct CommandSetup {
+    std::vector<std::string> env;
+    // The standard descriptors (0, 1, 2) to leave closed in the command, as a scheduler may.
+    std::vector<int> closed;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+    rlim_t descriptorLimit = 0;  // 0: as inherited
+};
+
+class Command {
+  public:
+    Command(std::vector<std::string> args, const std::vector<std::string>& env,
+            const std::filesystem::path& dir, const std::string& name)
+        : Command(std::move(args), CommandSetup{env, {}, RLIM_INFINITY, 0}, dir, name) {}
+
+    Command(std::vector<std::string> args, const CommandSetup& setup,
+            const std::filesystem::path& dir, const std::string& name)
+        : out_((dir / (name + ".out")).string()), err_((dir / (name + ".err")).string()) {
+        args.insert(args.begin(), VEXIL_DOWNLOAD);
+        std::vector<std::string> environment = setup.env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            environment.emplace_back(*e);
+        }
+        std::vector<char*> argv;
+        std::vector<char*> envp;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        for (std::string& e : environment) {
+            envp.push_back(e.data());
+        }
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            for (const int fd : setup.closed) {
+                ::close(fd);
+            }
+            if (setup.fileSizeLimit != RLIM_INFINITY) {
+                const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (setup.descriptorLimit != 0) {
+                const rlimit limit{setup.descriptorLimit, setup.descriptorLimit};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+    }
+    ~Command() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+
+    // The exit status, -1 for a command ended by a signal, or -2 (with a test failure) when it
+    // has not ended within `seconds`: then it is killed, so a download that hangs fails the
+    // test at once instead of holding the suite until its time-out.
+    int Wait(double seconds = 150) {
+        int status = 0;
+        const bool ended = Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                                      seconds, "vexil-download to end; its stderr:\n" + Err());
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            return -2;
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Signal(int signal) const {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+        }
+    }
+    std::string Out() const { return Slurp(out_); }
+    std::string Err() const { return Slurp(err_); }
+
+  private:
+    pid_t pid_ = -1;
+    std::string out_;
+    std::string err_;
+};
+
+}  // namespace vexil::test

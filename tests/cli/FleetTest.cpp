@@ -1,0 +1,241 @@
+// vexil-download as administrators run it, end to end inside the private network namespace of
+// in_netns.sh: started by schedulers with closed streams, hung up on, its fleet killed, on a
+// full disk, short of descriptors, and with the inventory, the JSON results, --skip-current and
+// --failed. Every case runs side by side, each against simulators on addresses of its own.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "tests/cli/Command.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TestFiles.h"
+
+namespace vexil::test {
+namespace {
+
+std::string Address(int host) {
+    return "192.0.2." + std::to_string(host);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        objects.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    return objects;
+}
+
+CommandSetup Limits(std::vector<int> closed, rlim_t fileSizeLimit, rlim_t descriptorLimit) {
+    CommandSetup setup;
+    setup.closed = std::move(closed);
+    setup.fileSizeLimit = fileSizeLimit;
+    setup.descriptorLimit = descriptorLimit;
+    return setup;
+}
+
+class Fleet : public ::testing::Test {
+  protected:
+    // A simulator on 192.0.2.HOST whose flash file is returned.
+    std::string Sim(int host, std::vector<std::string> options = {}) {
+        const std::string flash = (dir_.path() / ("flash" + std::to_string(host))).string();
+        options.insert(options.begin(), {"--listen", Address(host), "--flash", flash});
+        sims_[host] = std::make_unique<SimProcess>(options);
+        EXPECT_TRUE(sims_[host]->Running()) << sims_[host]->Log();
+        return flash;
+    }
+    std::string SimLog(int host) const { return sims_.at(host)->Log(); }
+    bool Erasing(int host) const { return SimLog(host).find("erase:") != std::string::npos; }
+    std::string Targets(const std::string& name, const std::vector<int>& hosts) const {
+        const std::string path = (dir_.path() / name).string();
+        std::ofstream file(path);
+        for (const int host : hosts) {
+            file << "tcp " << Address(host) << "\n";
+        }
+        return path;
+    }
+    std::string Path(const std::string& name) const { return (dir_.path() / name).string(); }
+    std::unique_ptr<Command> Run(const std::string& name, std::vector<std::string> args,
+                                 CommandSetup setup = {}) {
+        args.insert(args.begin(), {"--model", "6", "--dir", VEXIL_SAMPLE_DIR});
+        return std::make_unique<Command>(args, setup, dir_.path(), name);
+    }
+    std::string Image() {
+        const std::string expected = Path("expected.bin");
+        EXPECT_EQ(std::system((std::string(VEXIL_FILE) + " extract " + VEXIL_SAMPLE_DIR +
+                               "/RS.BIN " + expected)
+                                  .c_str()),
+                  0);
+        return Slurp(expected);
+    }
+
+    ScratchDir dir_;
+    std::map<int, std::unique_ptr<SimProcess>> sims_;
+};
+
+TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
+    const std::regex logged(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ target=tcp:[0-9.]+ model=6 )");
+    // Closed standard streams: nothing the program opens may take their place.
+    const std::string flash41 = Sim(41);
+    const std::string flash42 = Sim(42);
+    auto closedTwo = Run("closed02", {"--tcp", Address(41), "--yes", "--log", Path("log41")},
+                         Limits({0, 2}, RLIM_INFINITY, 0));
+    auto closedAll = Run("closed012", {"--tcp", Address(42), "--yes", "--log", Path("log42")},
+                         Limits({0, 1, 2}, RLIM_INFINITY, 0));
+    // SIGTERM and SIGHUP (a closed SSH session) cancel as Ctrl-C does, and are logged.
+    const std::vector<std::string> slowErase = {"--erase-seconds", "30"};
+    Sim(43, slowErase);
+    Sim(44, slowErase);
+    auto terminated = Run("sigterm", {"--tcp", Address(43), "--yes", "--log", Path("log43")});
+    auto hungUp = Run("sighup", {"--tcp", Address(44), "--yes", "--log", Path("log44")});
+    // A fleet killed outright: its downloads cancel by themselves and still log.
+    Sim(45, slowErase);
+    Sim(46, slowErase);
+    auto killed =
+        Run("killed", {"--targets", Targets("t45", {45, 46}), "--yes", "--log", Path("log45")});
+    // A full disk: the download is made, but its log line cannot be written.
+    const std::string flash47 = Sim(47);
+    std::ofstream(Path("log47")) << std::string(65536, '#');
+    auto full =
+        Run("full", {"--tcp", Address(47), "--yes", "--log", Path("log47")}, Limits({}, 65536, 0));
+    // Short of descriptors: the fleet waits for room instead of failing targets.
+    std::vector<std::string> flashesShort;
+    for (const int host : {58, 59, 60, 61}) {
+        flashesShort.push_back(Sim(host));
+    }
+    auto cramped =
+        Run("cramped", {"--targets", Targets("t58", {58, 59, 60, 61}), "--jobs", "4", "--yes"},
+            Limits({}, RLIM_INFINITY, 14));
+
+    Eventually([&] { return Erasing(43) && Erasing(44); }, 60, "both erases to begin");
+    terminated->Signal(SIGTERM);
+    hungUp->Signal(SIGHUP);
+    Eventually([&] { return Erasing(45) && Erasing(46); }, 60, "the fleet's erases to begin");
+    killed->Signal(SIGKILL);
+    EXPECT_EQ(killed->Wait(10), -1);
+
+    const std::string image = Image();
+    EXPECT_EQ(closedTwo->Wait(), 0) << Slurp(Path("log41"));
+    EXPECT_EQ(Slurp(flash41), image);
+    EXPECT_NE(Slurp(Path("log41")).find("result=0 message=110 first=0 outcome=succeeded"),
+              std::string::npos);
+    EXPECT_EQ(closedAll->Wait(), 0) << Slurp(Path("log42"));
+    EXPECT_EQ(Slurp(flash42), image);
+    const std::string log42 = Slurp(Path("log42"));
+    EXPECT_TRUE(std::regex_search(log42, logged)) << log42;
+    EXPECT_EQ(Count(log42, "\n"), 1u) << "only the log line belongs in the log:\n" << log42;
+
+    for (const auto& [command, log] :
+         {std::pair{terminated.get(), "log43"}, std::pair{hungUp.get(), "log44"}}) {
+        EXPECT_EQ(command->Wait(), 5) << command->Err();
+        EXPECT_NE(command->Err().find("error 111 "), std::string::npos) << command->Err();
+        EXPECT_NE(Slurp(Path(log)).find("result=-5 message=111"), std::string::npos);
+    }
+    Eventually([&] { return Count(Slurp(Path("log45")), "result=-5 message=111") == 2; }, 60,
+               "both orphaned downloads to cancel and log:\n" + Slurp(Path("log45")));
+    for (const int host : {45, 46}) {
+        Eventually([&] { return SimLog(host).find("closed by the program") != std::string::npos; },
+                   30, "the connection to " + Address(host) + " to close");
+    }
+
+    EXPECT_EQ(full->Wait(), 74) << full->Err();
+    EXPECT_NE(full->Err().find("writing the log " + Path("log47") + " failed: File too large"),
+              std::string::npos)
+        << full->Err();
+    EXPECT_EQ(Slurp(flash47), image);
+
+    EXPECT_EQ(cramped->Wait(), 0) << cramped->Err() << cramped->Out();
+    EXPECT_EQ(cramped->Err().find("cannot start"), std::string::npos) << cramped->Err();
+    for (const std::string& flash : flashesShort) {
+        EXPECT_EQ(Slurp(flash), image) << flash;
+    }
+}
+
+TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
+    // The inventory: two print servers answer (one of them with other firmware), one is not
+    // there; nothing but the query is sent, and no download file is needed.
+    Sim(48);
+    Sim(50, {"--firmware-version", "2.00", "--model-code", "1601"});
+    auto inventory =
+        Run("inventory", {"--targets", Targets("t48", {48, 49, 50}), "--query", "--json"});
+    // --skip-current and --failed: one print server is current, one is not, one fails.
+    const std::string flash51 = Sim(51);
+    const std::string flash52 = Sim(52, {"--firmware-version", "1.00"});
+    Sim(53, {"--fail-erase", "9", "--firmware-version", "1.00"});
+    auto skipping =
+        Run("skipping", {"--targets", Targets("t51", {51, 52, 53}), "--skip-current", "--failed",
+                         Path("failed51"), "--json", "--yes", "--log", Path("log51")});
+    // One at a time with --jobs 1: the second download starts when the first has ended.
+    Sim(54);
+    Sim(55);
+    auto serial = Run("serial", {"--targets", Targets("t54", {54, 55}), "--jobs", "1", "--yes"});
+    // The fleet's status is the first failing target's in the file, not the first to end.
+    Sim(56, {"--fail-erase", "9"});
+    Sim(57, {"--refuse-mode-switch", "9"});
+    auto twoFailures = Run("two", {"--targets", Targets("t56", {56, 57}), "--yes"});
+
+    EXPECT_EQ(inventory->Wait(), 13) << inventory->Err();
+    const std::vector<nlohmann::json> found = JsonLines(inventory->Out());
+    ASSERT_EQ(found.size(), 4u) << inventory->Out();
+    std::map<std::string, nlohmann::json> byTarget;
+    for (std::size_t i = 0; i < 3; ++i) {
+        byTarget[found[i].value("target", "")] = found[i];
+    }
+    const nlohmann::json& answered = byTarget["tcp " + Address(48)];
+    EXPECT_EQ(answered["modelCode"], "aa01");
+    EXPECT_EQ(answered["versionBefore"], "1.10");
+    EXPECT_EQ(answered["outcome"], "succeeded");
+    EXPECT_TRUE(answered["query"].get<bool>());
+    EXPECT_EQ(byTarget["tcp " + Address(50)]["modelCode"], "1601");
+    EXPECT_EQ(byTarget["tcp " + Address(50)]["versionBefore"], "2.00");
+    const nlohmann::json& silent = byTarget["tcp " + Address(49)];
+    EXPECT_EQ(silent["firstMessage"]["number"], 112);
+    EXPECT_EQ(silent["result"], -13);
+    EXPECT_EQ(found[3]["summary"]["succeeded"], 2);
+    EXPECT_EQ(found[3]["summary"]["exitStatus"], 13);
+    for (const int host : {48, 50}) {
+        EXPECT_EQ(SimLog(host).find("switch"), std::string::npos) << SimLog(host);
+    }
+
+    EXPECT_EQ(skipping->Wait(), 11) << skipping->Err();
+    EXPECT_EQ(Slurp(Path("failed51")), "tcp " + Address(53) + "\n");
+    byTarget.clear();
+    for (const nlohmann::json& object : JsonLines(skipping->Out())) {
+        byTarget[object.value("target", "summary")] = object;
+    }
+    EXPECT_EQ(byTarget["tcp " + Address(51)]["outcome"], "already-current");
+    EXPECT_EQ(byTarget["tcp " + Address(51)]["versionAfter"], "1.10");
+    EXPECT_EQ(byTarget["tcp " + Address(52)]["outcome"], "succeeded");
+    EXPECT_EQ(byTarget["tcp " + Address(52)]["versionBefore"], "1.00");
+    EXPECT_EQ(byTarget["tcp " + Address(52)]["versionAfter"], "01.10");
+    EXPECT_EQ(byTarget["tcp " + Address(53)]["lastMessage"]["number"], 57623);
+    EXPECT_EQ(byTarget["summary"]["summary"]["alreadyCurrent"], 1);
+    EXPECT_FALSE(std::filesystem::exists(flash51));
+    EXPECT_EQ(Slurp(flash52), Image());
+    EXPECT_NE(Slurp(Path("log51"))
+                  .find("before=1.10 result=0 message=0 first=0 "
+                        "outcome=already-current"),
+              std::string::npos);
+
+    EXPECT_EQ(serial->Wait(), 0) << serial->Err();
+    const std::string lines = serial->Err();
+    const std::size_t lastOfFirst = lines.rfind("[tcp " + Address(54) + "]");
+    const std::size_t firstOfSecond = lines.find("[tcp " + Address(55) + "]");
+    ASSERT_NE(firstOfSecond, std::string::npos) << lines;
+    EXPECT_LT(lastOfFirst, firstOfSecond) << "two downloads overlapped with --jobs 1:\n" << lines;
+
+    EXPECT_EQ(twoFailures->Wait(), 11) << twoFailures->Err() << twoFailures->Out();
+}
+
+}  // namespace
+}  // namespace vexil::test

@@ -1,0 +1,211 @@
+// The command line's rules without a network: options, targets files, versions and the forms of
+// a report.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli/Download.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+#include "tests/support/TestFiles.h"
+
+namespace vexil::test {
+namespace {
+
+cli::Refusal Parse(std::vector<std::string> args, cli::Options& options) {
+    args.insert(args.begin(), "vexil-download");
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    return cli::ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
+}
+
+TEST(Options, AcceptedAndRefused) {
+    using Check = std::function<bool(const cli::Options&)>;
+    const struct {
+        std::vector<std::string> args;
+        std::string refusal;  // empty: accepted, and `check` holds
+        Check check;
+    } cases[] = {
+        {{"--model", "6", "--tcp", "10.0.0.1", "-y"}, "", [](auto& o) { return o.yes; }},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--yes"}, "", [](auto& o) { return o.yes; }},
+        {{"--model", "6", "--tcp", "10.0.0.1"}, "", [](auto& o) { return !o.yes && !o.query; }},
+        {{"--model", "6", "--targets", "t"},
+         "",
+         [](auto& o) { return o.jobs == cli::kDefaultJobs && o.jobs >= 64; }},
+        {{"--model", "6", "--targets", "t", "--jobs", "1"},
+         "",
+         [](auto& o) { return o.jobs == 1; }},
+        {{"--model", "6", "--targets", "t", "--jobs=1024"},
+         "",
+         [](auto& o) { return o.jobs == 1024; }},
+        {{"--model", "6", "--targets", "t", "--jobs", "0"}, "--jobs takes a number from 1", {}},
+        {{"--model", "6", "--targets", "t", "--jobs", "1025"}, "--jobs takes a number", {}},
+        {{"--model", "6", "--targets", "t", "--jobs", "+5"}, "--jobs takes a number", {}},
+        {{"--model", "6", "--ipx", "00000001:00d1f0123456", "--query", "--json"},
+         "",
+         [](auto& o) { return o.query && o.json && o.target.ipx; }},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--skip-current", "--failed", "f"},
+         "",
+         [](auto& o) { return o.skipCurrent && o.failedFile == "f"; }},
+        {{"--list-models"}, "", [](auto& o) { return o.listModels; }},
+        // Every option once: the second of any would silently win or be lost.
+        {{"--model", "6", "--model", "1", "--tcp", "10.0.0.1"}, "--model is given twice", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--dir", "a", "--dir", "b"},
+         "--dir is given twice",
+         {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--log", "a", "--log=b"},
+         "--log is given twice",
+         {}},
+        {{"--model", "6", "--targets", "a", "--targets", "b"}, "--targets is given twice", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "-y", "--yes"}, "--yes is given twice", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--ipx", "00000001:00D1F0123456"}, "one target", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--dir", ""},
+         "--dir needs a value, not an empty",
+         {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--log="}, "--log needs a value, not an empty", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--failed", ""}, "--failed needs a value", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--query", "--skip-current"},
+         "--skip-current goes",
+         {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--json=1"}, "--json takes no value", {}},
+        {{"--model", "6", "--ipx", "00000001:FFFFFFFFFFFF"}, "is the broadcast address", {}},
+        {{"--model", "6", "--ipx", "00000001:ffffffffffff"}, "is the broadcast address", {}},
+        {{"--model", "6", "--ipx", "00000001:000000000000"}, "is zero", {}},
+        {{"--model", "6", "--ipx", "00000001:FFFFFFFFFFFE"},
+         "",
+         [](auto& o) { return o.haveTarget; }},
+    };
+    for (const auto& c : cases) {
+        cli::Options options;
+        const cli::Refusal refusal = Parse(c.args, options);
+        std::string line;
+        for (const std::string& arg : c.args) {
+            line += arg + " ";
+        }
+        if (c.refusal.empty()) {
+            EXPECT_FALSE(refusal.Refused()) << line << refusal.text;
+            EXPECT_TRUE(c.check(options)) << line;
+        } else {
+            EXPECT_NE(refusal.text.find(c.refusal), std::string::npos) << line << refusal.text;
+        }
+    }
+}
+
+TEST(Options, TargetsFiles) {
+    ScratchDir dir;
+    std::string manyLines;
+    for (int i = 0; i < 100000; ++i) {
+        manyLines += "tcp 10." + std::to_string(1 + i / 62500) + "." +
+                     std::to_string(i / 250 % 250) + "." + std::to_string(1 + i % 250) + "\n";
+    }
+    const struct {
+        std::string text;
+        std::size_t targets;  // read; 0: refused
+        std::string refusal;
+    } cases[] = {
+        {"tcp 10.0.0.1\r\nipx 00000001:00D1F0123456\r\n# note\r\n\r\n", 2, ""},
+        {"tcp 10.0.0.1  # first\n\ttcp 10.0.0.2\n", 2, ""},
+        {"tcp 10.0.0.1\ntcp 10.0.0.2\ntcp 10.0.0.3\ntcp 10.0.0.02\ntcp 10.0.0.1\n", 0,
+         ":4: 10.0.0.02: the same print server as line 2"},
+        {"ipx 00000001:00d1f0123456\ntcp 10.0.0.1\nipx 00000001:00D1F0123456\n", 0,
+         ":3: 00000001:00D1F0123456: the same print server as line 1"},
+        {"tcp 10.0.0.1\nipx 00000002:00D1F0123456\nipx 00000001:00D1F0123456\n", 3, ""},
+        // n log n: a campus's file with its one repeat at the end.
+        {manyLines + "tcp 10.1.0.7\n", 0, ":100001: 10.1.0.7: the same print server as line 7"},
+        {manyLines, 100000, ""},
+        {"tcp 10.0.0.1\n" + std::string(cli::kMaxTargetLineBytes + 1, ' ') + "\n", 0,
+         ":2: a line longer than 1024 bytes"},
+        {"tcp 10.0.0.1 extra\n", 0, ":1: a target is"},
+        {"# nothing\n", 0, "names no target"},
+        {"ipx 00000001:FFFFFFFFFFFF\n", 0, ":1: 00000001:FFFFFFFFFFFF: the MAC address"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = (dir.path() / "targets").string();
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        std::vector<cli::Target> targets;
+        const cli::Refusal refusal = cli::ReadTargets(path, targets);
+        const std::string head = c.text.substr(0, 60);
+        if (c.targets != 0) {
+            EXPECT_FALSE(refusal.Refused()) << head << refusal.text;
+            EXPECT_EQ(targets.size(), c.targets) << head;
+        } else {
+            EXPECT_NE(refusal.text.find(c.refusal), std::string::npos) << head << refusal.text;
+        }
+    }
+    // Endless or too large input is refused after the bound, not read into memory for ever.
+    std::vector<cli::Target> targets;
+    EXPECT_NE(cli::ReadTargets("/dev/zero", targets).text.find("larger than 16 MiB"),
+              std::string::npos);
+    EXPECT_NE(cli::ReadTargets(dir.path().string(), targets).text.find("is a folder"),
+              std::string::npos);
+}
+
+TEST(Options, SameVersion) {
+    const struct {
+        const char* device;
+        const char* file;
+        bool same;
+    } cases[] = {
+        {"1.10", "01.10", true},  {"1.10", "01.11", false},  {"a.0f", "0A.0F", true},
+        {"1.10", "02.10", false}, {"", "01.10", false},      {"1.10", "", false},
+        {"110", "01.10", false},  {"1.100", "01.10", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::SameVersion(c.device, c.file), c.same) << c.device << " " << c.file;
+    }
+}
+
+TEST(Report, JsonAndLogForms) {
+    cli::Report report;
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", report.target).Refused());
+    report.model = 6;
+    report.result = -14;
+    report.firstMessage = 112;
+    report.lastMessage = 57631;
+    report.fileVersion = "01.10";
+    report.seconds = 2.5;
+    report.start = "2026-12-07T10:00:00Z";
+    report.end = "2026-12-07T10:00:02Z";
+    const std::string json = cli::ToJson(report);
+    const auto parsed = nlohmann::json::parse(json);
+    EXPECT_EQ(parsed["target"], "tcp 192.0.2.10");
+    EXPECT_EQ(parsed["outcome"], "failed");
+    EXPECT_EQ(parsed["firstMessage"]["number"], 112);
+    EXPECT_EQ(parsed["lastMessage"]["number"], 57631);
+    EXPECT_TRUE(parsed["versionBefore"].is_null());
+    EXPECT_TRUE(parsed["versionAfter"].is_null());
+
+    cli::Report back;
+    ASSERT_TRUE(cli::FromJson(json, back));
+    back.target = report.target;  // the parent knows its targets and their model
+    back.model = report.model;
+    EXPECT_EQ(cli::ToJson(back), json);
+    EXPECT_EQ(cli::LogLine(report).substr(20),
+              " target=tcp:192.0.2.10 model=6 file=01.10 before=- result=-14 message=57631 "
+              "first=112 outcome=failed");
+
+    report.result = 0;
+    report.alreadyCurrent = true;
+    report.deviceVersion = "1.10";
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "1.10");
+    report.alreadyCurrent = false;
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "01.10");
+
+    // What a child hands its parent is read without trust.
+    for (const char* hostile : {"", "[]", "{", "null", R"({"result":"0","seconds":1})",
+                                R"({"result":0})", R"({"result":0,"seconds":1,"query":"yes"})",
+                                R"({"result":0,"seconds":1,"firstMessage":{"number":"112"}})",
+                                R"({"result":0,"seconds":1,"logged":3,"start":7})"}) {
+        cli::Report read;
+        EXPECT_NO_THROW(cli::FromJson(hostile, read)) << hostile;
+    }
+    cli::Report read;
+    EXPECT_FALSE(cli::FromJson(R"({"result":"0","seconds":1})", read));
+    EXPECT_FALSE(cli::FromJson("[]", read));
+}
+
+}  // namespace
+}  // namespace vexil::test
