@@ -10,6 +10,7 @@
 
 #include "engine/HexText.h"
 #include "engine/RecordCodec.h"
+#include "tools/OutputFile.h"
 
 namespace vexil {
 
@@ -61,9 +62,8 @@ bool WriteDownloadFile(const FlashImage& image, const std::optional<IdentInfo>& 
     }
     record::AppendEndRecord(out);
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenOutputFile(path, error);
     if (file == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
     const bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/OutputFile.h"
+
 namespace vexil {
 
 void FlashImage::Write(std::uint32_t address, const std::uint8_t* data, std::size_t length) {
@@ -94,12 +96,8 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool OpenForWriting(const std::string& path, File& file, std::string& error) {
-    file.reset(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    file.reset(OpenOutputFile(path, error));
+    return file != nullptr;
 }
 
 bool Finish(File& file, const std::string& path, std::string& error) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/StandardStreams.h"
 #include "tools/sim/PrintServer.h"
 #include "tools/sim/SimNetwork.h"
 #include "tools/sim/SimOptions.h"
@@ -22,6 +23,11 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     using namespace vexil::sim;
+    // Before anything is opened: a socket or the flash file opened on a closed standard
+    // descriptor would take the log lines meant for it.
+    if (!vexil::OpenStandardStreams()) {
+        return 1;
+    }
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(HelpText().c_str(), stdout);

@@ -14,9 +14,11 @@
 #include "engine/HexText.h"
 #include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
+#include "platform/StandardStreams.h"
 #include "resources/StringTable.h"
 #include "tools/DownloadFileWriter.h"
 #include "tools/FlashImage.h"
+#include "tools/OutputFile.h"
 #include "tools/SRecordText.h"
 
 namespace {
@@ -176,6 +178,9 @@ int Build(const Options& options) {
         return Usage("--base must be an address from 0 to 0xFFFFFF");
     }
     const std::string& input = options.positional[0];
+    if (const std::string refused = OutputRefusal(options.positional[1], input); !refused.empty()) {
+        return Fail(kExitBadFile, refused);
+    }
     std::string contents;
     const int read = options.base
                          ? ReadInput(input, kAddressSpace - base,
@@ -355,6 +360,10 @@ int Extract(const Options& options) {
     if (extension != ".srec" && extension != ".bin") {
         return Usage("OUTPUT must end in .srec or .bin");
     }
+    if (const std::string refused = OutputRefusal(output, options.positional[0]);
+        !refused.empty()) {
+        return Fail(kExitBadFile, refused);
+    }
     std::FILE* file = nullptr;
     if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
         return refused;
@@ -383,18 +392,24 @@ int Extract(const Options& options) {
     if (extension == ".bin") {
         return image.SaveBinary(output, error) ? 0 : Fail(kExitBadFile, error);
     }
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return Fail(kExitBadFile, "cannot write " + output + ": " + std::strerror(errno));
+    std::FILE* out = OpenOutputFile(output, error);
+    if (out == nullptr) {
+        return Fail(kExitBadFile, error);
     }
-    out << FormatSRecords(image);
-    out.close();
-    return out ? 0 : Fail(kExitBadFile, "writing " + output + " failed");
+    const std::string text = FormatSRecords(image);
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    return std::fclose(out) == 0 && written ? 0
+                                            : Fail(kExitBadFile, "writing " + output + " failed");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a file opened on a closed standard descriptor would take the
+    // messages meant for it.
+    if (!OpenStandardStreams()) {
+        return kExitBadFile;
+    }
     if (argc < 2) {
         return Usage("no command");
     }

@@ -14,7 +14,9 @@ namespace vexil::test {
 
 class SimProcess {
   public:
-    // Starts the simulator with `args` and waits until it listens. The path of the binary
+    // Starts the simulator with `args` and waits until it says on a pipe of its own that it
+    // listens (so --quiet changes nothing here), at most 10 seconds. When it does not, the test
+    // fails with its exit status and its log, and Running() is false. The path of the binary
     // comes from the VEXIL_SIM environment variable or the build's default.
     explicit SimProcess(const std::vector<std::string>& args);
     // The same on four free ports of its own (Ports() says which), chosen again when another
@@ -38,7 +40,8 @@ class SimProcess {
     const SimPorts& Ports() const { return ports_; }
 
   private:
-    void Start(const std::vector<std::string>& args, int descriptorLimit);
+    // Starts it and waits until it is ready; when it is not, ends it and returns why.
+    std::string Start(const std::vector<std::string>& args, int descriptorLimit);
 
     pid_t pid_ = -1;
     std::string logPath_;

@@ -205,9 +205,9 @@ TEST_F(TavdlTest, VersionQueriesAndModeSwitchOverTcpIp) {
     SetInetPort(*target, ports_.bramble);
     EXPECT_EQ(TavDL_Bramble_GetVersion(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(Bytes(reply_ + 6, reply_ + 10), (Bytes{0x0B, 0x01, 0x0A, 0x05}));
-    EXPECT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
 
-    // The reply never goes past the size the caller gives.
+    // The reply never goes past the size the caller gives. (Asked before the mode switch: in
+    // download mode the print server answers no version query from another socket.)
     std::uint8_t small[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     std::uint8_t guard[4] = {0xCC, 0xCC, 0xCC, 0xCC};
     SetInetPort(*target, ports_.vantrel);
@@ -215,6 +215,9 @@ TEST_F(TavdlTest, VersionQueriesAndModeSwitchOverTcpIp) {
     EXPECT_EQ(small[0], 7);
     EXPECT_EQ(small[2], 0xEE);
     EXPECT_EQ(guard[0], 0xCC);
+
+    SetInetPort(*target, ports_.bramble);
+    EXPECT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
 }
 
 TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/DevicePayloads.h"
 #include "tavdl/TavdlWire.h"
 #include "tests/support/Records.h"
 
@@ -91,8 +92,9 @@ TEST(PrintServerTest, RequestsAndTheirReplies) {
 }
 
 // One download at a time: while client 1's download runs, client 2's connection, erase, data
-// and finish are refused and change nothing. A download ends at its finish, when its client
-// leaves, or when its client has been silent past the idle time; then another may start one.
+// and finish are refused and change nothing, and its version query goes unanswered. A download ends
+// at its finish, when its client leaves, or when its client has been silent past the idle time;
+// then another may start one.
 TEST(PrintServerTest, OneDownloadAtATime) {
     Options options;
     options.idleSeconds = 60;
@@ -105,7 +107,7 @@ TEST(PrintServerTest, OneDownloadAtATime) {
         int second;  // when the request comes
         std::uint8_t type;
         Bytes request;
-        int status;
+        int status;  // -1: no answer
     };
     const std::vector<Row> rows = {
         {"1 connects", 1, 0, wire::kConnect, {}, 0},
@@ -115,7 +117,7 @@ TEST(PrintServerTest, OneDownloadAtATime) {
         {"2 erases", 2, 3, wire::kErase, {}, 1},
         {"2 sends a block", 2, 3, wire::kData, Block(0x900, 9), 1},
         {"2 finishes", 2, 3, wire::kFinish, finish, 1},
-        {"2 asks the version", 2, 3, wire::kVantrelVersion, {}, 0},
+        {"2 asks the version", 2, 3, wire::kVantrelVersion, {}, -1},
         {"1 finishes", 1, 4, wire::kFinish, finish, 0},
         {"2 connects after the finish", 2, 5, wire::kConnect, {}, 0},
         {"3 while 2 may still come back", 3, 64, wire::kErase, {}, 1},
@@ -128,8 +130,10 @@ TEST(PrintServerTest, OneDownloadAtATime) {
         const auto reply =
             server.Handle(row.type, row.request.data(), row.request.size(), Via::kTcp,
                           {row.client, start + std::chrono::seconds(row.second)});
-        ASSERT_TRUE(reply.has_value());
-        EXPECT_EQ(reply->status, row.status);
+        ASSERT_EQ(reply.has_value(), row.status >= 0);
+        if (reply) {
+            EXPECT_EQ(reply->status, row.status);
+        }
     }
     server.Leave(3);
     EXPECT_EQ(
@@ -138,6 +142,96 @@ TEST(PrintServerTest, OneDownloadAtATime) {
         0)
         << "3 left: 4 may start";
     EXPECT_EQ(server.Flash().WrittenBytes(), 4u) << "only client 1's block reached the flash";
+}
+
+// Download mode, datagram by datagram over the Bramble port (TCP/IP) and the IPX tunnel: from
+// one client's accepted mode switch until its download ends (finished, its connection closed,
+// its silence past the idle time) nobody else's version query or mode switch is answered, so a
+// second client stops at its version query. The first connection after the switch takes the
+// download; the switching client's own resend is still answered.
+TEST(PrintServerTest, DownloadModeAnswersOnlyItsClient) {
+    Options options;
+    options.idleSeconds = 60;
+    const SimLog log(true, nullptr);
+    PrintServer server(options, log);
+    enum How { kUdp, kIpx, kTcp, kLeaves };
+    const wire::IpxAddress card = {{0x00, 0x00, 0x00, 0x01},
+                                   {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56},
+                                   wire::kPrintServerIpxSocket};
+    const wire::IpxAddress caller = {
+        {0, 0, 0, 0}, {0x02, 0, 0, 0, 0, 0x01}, wire::kClientIpxSocket};
+    // The answer's status byte, or -1 when nothing comes back.
+    auto ask = [&](How how, std::uint64_t client, int second, std::uint8_t type,
+                   const Bytes& data) -> int {
+        const Client from{client, Clock::time_point{} + std::chrono::seconds(second)};
+        if (how == kLeaves) {
+            server.Leave(client);
+            return -1;
+        }
+        if (how == kTcp) {
+            const auto reply = server.Handle(type, data.data(), data.size(), Via::kTcp, from);
+            return reply ? reply->status : -1;
+        }
+        const bool ipx = how == kIpx;
+        const wire::Framing framing = ipx ? wire::Framing::kIpx : wire::Framing::kDatagram;
+        std::uint8_t frame[wire::kMaxFrame];
+        const std::size_t size = wire::EncodeFrame(framing, {type, 42, 0, data.data(), data.size()},
+                                                   frame, &card, &caller);
+        const auto out =
+            server.AnswerDatagram(ipx ? Door::kTunnel : Door::kBramblePort, frame, size, from);
+        if (!out) {
+            return -1;
+        }
+        wire::Message reply;
+        EXPECT_TRUE(wire::DecodeDatagram(framing, out->bytes.data(), out->bytes.size(), reply));
+        EXPECT_EQ(reply.type, type | wire::kReplyBit);
+        EXPECT_EQ(reply.id, 42u);
+        return reply.status;
+    };
+    const Bytes tcpFinish = {0x71, 0x03};
+    const Bytes ipxFinish(payload::kIpxFinishRequest.begin(), payload::kIpxFinishRequest.end());
+    struct Row {
+        const char* name;
+        How how;
+        std::uint64_t client;
+        int second;
+        std::uint8_t type;
+        Bytes data;
+        int status;  // -1: no answer
+    };
+    constexpr std::uint8_t kAsk = wire::kBrambleVersion;
+    constexpr std::uint8_t kSwitch = wire::kJampEprom;
+    const std::vector<Row> rows = {
+        {"A asks the version", kUdp, 1, 0, kAsk, {}, 0},
+        {"A switches", kUdp, 1, 1, kSwitch, {}, 0},
+        {"B asks the version", kUdp, 2, 2, kAsk, {}, -1},
+        {"B switches", kUdp, 2, 2, kSwitch, {}, -1},
+        {"C asks over IPX", kIpx, 3, 2, kAsk, {}, -1},
+        {"C switches over IPX", kIpx, 3, 2, kSwitch, {}, -1},
+        {"A's resent switch", kUdp, 1, 2, kSwitch, {}, 0},
+        {"A's connection takes the download", kTcp, 10, 3, wire::kConnect, {}, 0},
+        {"B asks during the transfer", kUdp, 2, 4, kAsk, {}, -1},
+        {"A's connection finishes", kTcp, 10, 5, wire::kFinish, tcpFinish, 0},
+        {"B asks after the finish", kUdp, 2, 6, kAsk, {}, 0},
+        {"B switches", kUdp, 2, 6, kSwitch, {}, 0},
+        {"B's connection", kTcp, 11, 7, wire::kConnect, {}, 0},
+        {"A asks during B's download", kIpx, 1, 8, kAsk, {}, -1},
+        {"B's connection closes", kLeaves, 11, 9, 0, {}, -1},
+        {"A asks after B left", kIpx, 1, 9, kAsk, {}, 0},
+        {"A switches, then falls silent", kUdp, 1, 10, kSwitch, {}, 0},
+        {"B asks within the idle time", kUdp, 2, 69, kAsk, {}, -1},
+        {"B asks after the idle time", kUdp, 2, 71, kAsk, {}, 0},
+        {"C switches over IPX", kIpx, 3, 72, kSwitch, {}, 0},
+        {"B asks over UDP", kUdp, 2, 73, kAsk, {}, -1},
+        {"C's IPX session takes the download", kIpx, 4, 74, wire::kConnect, {}, 0},
+        {"B asks over IPX", kIpx, 2, 75, kAsk, {}, -1},
+        {"C's IPX session finishes", kIpx, 4, 76, wire::kFinish, ipxFinish, 0},
+        {"B asks after C's finish", kIpx, 2, 77, kAsk, {}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ask(row.how, row.client, row.second, row.type, row.data), row.status);
+    }
 }
 
 }  // namespace

@@ -137,5 +137,50 @@ for base in 010 0x0A 0X0a 10; do
     check "--base $base is address 10" grep -q "^S20600000A6162" "$work/two.srec"
 done
 
+# The image that fills the address space exactly, at --base 0, is taken whole.
+truncate -s 16M "$work/full.bin"
+"$tool" build "$work/full.bin" "$work/full.dl" --base 0 --record-bytes 76
+check "16 MiB at --base 0 fits exactly" test $? -eq 0
+"$tool" extract "$work/full.dl" "$work/full.out.bin"
+check "and comes back whole" cmp -s "$work/full.bin" "$work/full.out.bin"
+
+# Outputs that are refused with exit status 1 and their reason, the input left as it was: the
+# input itself (by name, symbolic or hard link), anything that is not a regular file (a FIFO
+# must not hold the tool), and a folder that is not there.
+"$tool" build "$work/input.srec" "$work/out.dl"
+cp "$work/input.srec" "$work/src.srec"
+cp "$work/out.dl" "$work/src.bin"
+for f in src.srec src.bin; do
+    ln -s "$f" "$work/sym-$f"
+    ln "$work/$f" "$work/hard-$f"
+done
+mkfifo "$work/fifo.bin"
+while IFS='|' read -r name reason command input output; do
+    cp "$work/$input" "$work/before"
+    timeout 10 "$tool" "$command" "$work/$input" "$output" >/dev/null 2>"$work/err" </dev/null
+    got=$?
+    check "$name: exit 1" test "$got" -eq 1
+    check "$name: says why" grep -q -- "$reason" "$work/err"
+    check "$name: input untouched" cmp -s "$work/before" "$work/$input"
+done <<EOF
+build onto its input|is the input file|build|src.srec|$work/src.srec
+build onto a symbolic link to its input|is the input file|build|src.srec|$work/sym-src.srec
+build onto a hard link to its input|is the input file|build|src.srec|$work/hard-src.srec
+extract onto a link to its input|is the input file|extract|src.bin|$work/hard-src.bin
+build into a FIFO|is not a regular file|build|src.srec|$work/fifo
+extract into a FIFO|is not a regular file|extract|src.bin|$work/fifo.bin
+build into a folder|is not a regular file|build|src.srec|$work/pair
+build into a device|is not a regular file|build|src.srec|/dev/null
+extract into a missing folder|cannot write|extract|src.bin|$work/missing/out.srec
+EOF
+
+# Run with standard input, output and error closed: the same download file as with them open,
+# and a refusal still ends with its status.
+"$tool" build "$work/input.srec" "$work/closed.dl" <&- >&- 2>&-
+check "closed streams: build exits 0" test $? -eq 0
+check "closed streams: the same file" cmp -s "$work/out.dl" "$work/closed.dl"
+"$tool" build "$work/bad.srec" "$work/closed.dl" <&- >&- 2>&-
+check "closed streams: a bad input exits 1" test $? -eq 1
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]

@@ -50,7 +50,9 @@ bool PrintServer::Busy(const Client& client) {
         return false;
     }
     if (client.at > ownerUntil_) {
-        log_.Note("the running download's client has been silent too long: its download ends");
+        log_.Note(
+            "the running download's client has been silent too long: its download ends, "
+            "and the print server leaves download mode");
         owner_.reset();
         return false;
     }
@@ -69,7 +71,20 @@ std::optional<Reply> PrintServer::Handle(std::uint8_t type, const std::uint8_t* 
     const char* name = Name(via);
     const bool sessionRequest = type == wire::kConnect || type == wire::kErase ||
                                 type == wire::kData || type == wire::kFinish;
-    if (sessionRequest && Busy(client)) {
+    const bool query =
+        type == wire::kVantrelVersion || type == wire::kBrambleVersion || type == wire::kJampEprom;
+    // A client's queries and its download connection come from sockets of their own, so after
+    // a mode switch the first connection accepted takes the download over.
+    const bool takesOver = type == wire::kConnect && owner_ && !connected_;
+    if ((sessionRequest || query) && !takesOver && Busy(client)) {
+        if (query) {
+            // In download mode the print server runs its loader, which knows no version query
+            // and no mode switch: another client hears nothing, and stops there, before it
+            // could erase anything.
+            log_.Note("%s request type 0x%02x not answered: in download mode for another client",
+                      name, type);
+            return std::nullopt;
+        }
         // A busy device refuses a second download: it touches neither the flash nor the running
         // download's block count.
         log_.Note("%s request type 0x%02x refused: another client's download runs", name, type);
@@ -85,11 +100,13 @@ std::optional<Reply> PrintServer::Handle(std::uint8_t type, const std::uint8_t* 
         return Reply{1, {0x01}, 0};
     }
     std::optional<Reply> reply = HandleRequest(type, data, length, via, name);
-    if (type == wire::kConnect && reply && reply->status == 0) {
+    const bool taken = reply && reply->status == 0;
+    if (taken && (type == wire::kConnect || (type == wire::kJampEprom && !owner_))) {
         owner_ = client.id;
+        connected_ = type == wire::kConnect;
         ownerUntil_ = client.at;
     }
-    if (sessionRequest && owner_ == client.id) {
+    if ((sessionRequest || type == wire::kJampEprom) && owner_ == client.id) {
         // The client counts as present for the idle time after its request, or after the
         // reply that is held back for it.
         const auto heldBack = std::chrono::milliseconds(reply ? reply->delayMs : 0);

@@ -2,8 +2,11 @@
 // It answers the version queries and the download-mode switch, takes the download connection,
 // erases and writes its flash image, checks every record it receives, writes the image to the
 // flash file when the download finishes, and plays the faults of its options. It serves one
-// download at a time: while one client's download runs, another's requests are refused as a
-// busy device refuses them.
+// download at a time. From an accepted mode switch (or an accepted connection) until that
+// download ends (it finishes, its connection closes, or its client stays silent past the idle
+// time) the print server is in download mode: another client's version queries and mode
+// switches go unanswered, and its connection, erase, data and finish are refused as a busy
+// device refuses them.
 #pragma once
 
 #include <chrono>
@@ -75,7 +78,7 @@ class PrintServer {
     const FlashImage& Flash() const { return flash_; }
 
   private:
-    // Whether another client's download runs, so that `client` gets a busy refusal.
+    // Whether another client's download runs, so that `client` is shut out.
     bool Busy(const Client& client);
     std::optional<Reply> HandleRequest(std::uint8_t type, const std::uint8_t* data,
                                        std::size_t length, Via via, const char* name);
@@ -92,9 +95,11 @@ class PrintServer {
     bool lastApplied_ = false;
     std::size_t blocksApplied_ = 0;
     bool finished_ = false;
-    // The client whose download runs (from its accepted connection to its finish), and until
-    // when it counts as present without a word from it.
+    // The client whose download runs (from its accepted mode switch or connection to its
+    // finish), whether that is its download connection yet, and until when it counts as
+    // present without a word from it.
     std::optional<std::uint64_t> owner_;
+    bool connected_ = false;
     Clock::time_point ownerUntil_{};
 };
 

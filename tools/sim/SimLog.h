@@ -9,9 +9,10 @@ class SimLog {
   public:
     // `out` nullptr says nothing at all (for tests).
     explicit SimLog(bool quiet, std::FILE* out = stderr) : quiet_(quiet), out_(out) {}
-    // The running commentary on every request, which --quiet leaves out.
+    // The running commentary: where it listens, every request, its limits. --quiet leaves it
+    // out.
     void Note(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-    // What --quiet keeps: where it listens, the summary of a finished download, failures.
+    // What --quiet keeps: the summary of a finished download, and why it cannot go on.
     void Always(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
   private:

@@ -91,13 +91,23 @@ bool SimNetwork::Start() {
         return false;
     }
     maxConnections_ = ConnectionRoom();
-    log_.Always(
+    log_.Note(
         "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, IPX tunnel %d/udp as "
         "%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X), model code %02x%02x, firmware %x.%02x",
         o_.listen.c_str(), o_.vantrelPort, o_.bramblePort, o_.downloadPort, o_.tunnelPort,
         o_.network[0], o_.network[1], o_.network[2], o_.network[3], o_.node[0], o_.node[1],
         o_.node[2], o_.node[3], o_.node[4], o_.node[5], o_.modelCode[0], o_.modelCode[1],
         o_.version[0], o_.version[1]);
+    if (o_.readyFd >= 0) {
+        static const char kReady[] = "ready\n";
+        const bool said = ::write(o_.readyFd, kReady, sizeof kReady - 1) == sizeof kReady - 1;
+        const int why = errno;
+        ::close(o_.readyFd);
+        if (!said) {
+            log_.Always("cannot say ready on descriptor %d: %s", o_.readyFd, std::strerror(why));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -110,8 +120,8 @@ void SimNetwork::Schedule(Pending pending, int delayMs) {
         // A flood of requests must not grow the queue without end; the reply is lost as a
         // datagram may be, and the client's retry deals with it.
         if (!saidQueueFull_) {
-            log_.Always("%zu replies already wait for their delay: further ones are dropped",
-                        pending_.size());
+            log_.Note("%zu replies already wait for their delay: further ones are dropped",
+                      pending_.size());
             saidQueueFull_ = true;
         }
         return;
@@ -216,7 +226,7 @@ void SimNetwork::OnAccept() {
                 // connections than now from here on, and room made as at the counted limit.
                 maxConnections_ = std::max<std::size_t>(1, connections_.size());
                 if (!saidLimit_) {
-                    log_.Always(
+                    log_.Note(
                         "descriptor limit reached at %zu connections: from now on the "
                         "one silent longest is closed for each new one",
                         connections_.size());
@@ -232,7 +242,7 @@ void SimNetwork::OnAccept() {
             return;  // nothing more waiting, or a connection that went away at once
         }
         if (connections_.size() + 1 >= maxConnections_ && !saidLimit_) {
-            log_.Always(
+            log_.Note(
                 "%zu connections, as many as the descriptor limit allows: from now on the one "
                 "silent longest is closed for each new one",
                 maxConnections_);

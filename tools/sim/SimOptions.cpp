@@ -8,6 +8,7 @@
 #include <span>
 
 #include "engine/HexText.h"
+#include "tools/OutputFile.h"
 
 namespace vexil::sim {
 
@@ -129,8 +130,20 @@ constexpr OptionSpec kOptions[] = {
      "more than 0, at most 86400",
      [](Options& o, const std::string& v) { return ParseSeconds(v, 0, 86400, o.idleSeconds) &&
                                                    o.idleSeconds > 0; }},
-    {nullptr, "--quiet", nullptr, "log nothing but the summary of a finished download", nullptr,
-     [](Options& o, const std::string&) { o.quiet = true; return true; }},
+    {nullptr, "--quiet", nullptr,
+     "log nothing but the summary of a finished download (and why it\nstops, when it cannot go on)",
+     nullptr, [](Options& o, const std::string&) { o.quiet = true; return true; }},
+    {nullptr, "--ready-fd", "N",
+     "write \"ready\" to descriptor N once every socket listens, then\nclose it (for scripts that "
+     "wait for it)", "a descriptor number from 3 (0 to 2 are the standard streams)",
+     [](Options& o, const std::string& v) {
+         long n = 0;
+         if (!ParseInt(v, 3, 1'000'000, n)) {
+             return false;
+         }
+         o.readyFd = static_cast<int>(n);
+         return true;
+     }},
     {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
      [](Options& o, const std::string&) { o.noVersionReply = true; return true; }},
     {nullptr, "--bad-version-reply", nullptr, "answer version queries with an invalid reply",
@@ -178,6 +191,14 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         const bool hasValue = option->value == nullptr || i + 1 < argc;
         if (!hasValue || !option->apply(options, option->value ? argv[++i] : "")) {
             error = arg + " needs " + option->needs;
+            return false;
+        }
+    }
+    // Checked now rather than when the first download finishes, when it would be too late to
+    // say so to anyone.
+    if (!options.flashFile.empty()) {
+        if (const std::string refused = OutputRefusal(options.flashFile); !refused.empty()) {
+            error = "--flash: " + refused;
             return false;
         }
     }

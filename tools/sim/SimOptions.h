@@ -24,6 +24,8 @@ struct Options {
     std::string flashFile;
     bool once = false;
     bool quiet = false;
+    // A descriptor to write "ready" to (and close) once every socket listens, or -1.
+    int readyFd = -1;
     // A TCP connection silent this long is closed, and a download whose client has been
     // silent this long ends: longer than any wait of a download.
     double idleSeconds = 60;
@@ -41,7 +43,8 @@ struct Options {
     bool badFinish = false;
 };
 
-// Reads the command line (without --help); false with a message naming the option.
+// Reads the command line (without --help), and checks at once that the flash file can be
+// written; false with a message naming the option.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
 
 // The text of --help.
