@@ -56,14 +56,12 @@ start=$(seconds)
 one=$(calc "$(seconds) - $start")
 cmp -s "$work/flash0" "$work/image.bin" || { echo "the single download's flash differs" >&2; exit 1; }
 
-# The fleet's memory: PSS of the parent and its children, sampled while it runs.
+# The fleet's memory: PSS of the parent and its children, sampled while it runs, by one awk
+# over all of them so that the sampling itself costs little.
 pss() {
-    local total=0 kib
-    for pid in "$@"; do
-        kib=$(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || true)
-        total=$((total + ${kib:-0}))
-    done
-    echo "$total"
+    local files=()
+    for pid in "$@"; do files+=("/proc/$pid/smaps_rollup"); done
+    awk '/^Pss:/ { total += $2 } END { print total + 0 }' "${files[@]}" 2>/dev/null || echo 0
 }
 start=$(seconds)
 "$download" --model 6 --targets "$work/targets" --jobs "$jobs" --dir "$sample" --yes --json \
@@ -92,6 +90,9 @@ done
 printf 'one download:            %6.1f s\n' "$one"
 printf '%4d printers, jobs %4d: %6.1f s  (exit %d, %s succeeded, %d flashes equal)\n' \
     "$printers" "$jobs" "$many" "$status" "${succeeded:-?}" "$equal"
+slowest=$(grep -o '"seconds":[0-9.]*' "$work/fleet.json" | cut -d: -f2 | sort -n | tail -1)
+printf 'slowest single download: %6.1f s  (the rest: starting the processes, the summary)\n' \
+    "${slowest:-0}"
 printf 'ratio:                   %6.2f\n' "$(calc "$many / $one")"
 printf 'peak PSS of the fleet:   %6.1f MiB with %d children; %.3f MiB per printer\n' \
     "$(calc "$peak / 1024")" "$peakChildren" "$(calc "$peak / 1024 / $printers")"
