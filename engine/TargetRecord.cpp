@@ -1,6 +1,7 @@
 #include "engine/TargetRecord.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace vexil {
@@ -40,7 +41,9 @@ std::array<std::uint8_t, N> GetBytes(const TAVDL_ADDR& record, std::size_t offse
     return bytes;
 }
 
-int g_liveRecords = 0;
+// Records may be made and freed on several threads at once (a library test drives three downloads
+// side by side), so the count is atomic.
+std::atomic<int> g_liveRecords{0};
 
 }  // namespace
 
