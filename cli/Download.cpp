@@ -9,7 +9,7 @@
 #include "engine/TargetRecord.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
-#include "tavdl/TavdlTransport.h"
+#include "transport/TavdlTransport.h"
 
 namespace vexil::cli {
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/ModelTable.h"
+#include "tavdl/tavdl.h"
 
 namespace vexil::payload {
 
@@ -22,10 +23,10 @@ inline constexpr std::size_t kReplySize = 512;
 inline constexpr std::uint16_t kVantrelQueryPort = 5031;
 inline constexpr std::uint16_t kBrambleQueryPort = 5021;  // also the download-mode switch
 inline constexpr std::uint16_t kDownloadPort = 5001;
-inline constexpr std::uint16_t kIpxDownloadSocket = 0x4100;
+inline constexpr std::uint16_t kIpxDownloadSocket = TAVDL_PRINT_SERVER_IPX_SOCKET;
 
 // Reply byte 0 after a version query or a download-mode switch that nobody answered.
-inline constexpr std::uint8_t kNoAnswer = 0xFF;
+inline constexpr std::uint8_t kNoAnswer = TAVDL_NO_ANSWER;
 
 // The version reply: a mark, then the model code in bytes 6 and 7 and the firmware version
 // (major, minor) in bytes 8 and 9. A Vantrel reply is valid when byte 0 is 7; a Bramble reply

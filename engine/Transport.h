@@ -1,5 +1,5 @@
 // The nine transport operations as an interface, so that the download sequences run against the
-// real library in the program (tavdl/TavdlTransport.h) and against a scripted fake in tests.
+// real library in the program (transport/TavdlTransport.h) and against a scripted fake in tests.
 #pragma once
 
 #include "tavdl/tavdl.h"

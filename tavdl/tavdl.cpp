@@ -26,8 +26,8 @@
 #include <mutex>
 #include <string>
 
-#include "tavdl/TavdlWire.h"
-#include "tavdl/UniqueFd.h"
+#include "protocol/Wire.h"
+#include "protocol/UniqueFd.h"
 #include "tavdl/tavdl.h"
 
 namespace {
@@ -37,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 
 // How long one slice of a wait may take before the hook runs again.
 constexpr int kSliceMs = 10;
-constexpr std::uint8_t kNoAnswer = 0xFF;
 
 std::atomic<TAVDL_WAIT_HOOK> g_hook{nullptr};
 
@@ -283,7 +282,7 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
         }
     }
     if (result < 0 && reply != nullptr && replySize > 0) {
-        static_cast<std::uint8_t*>(reply)[0] = kNoAnswer;
+        static_cast<std::uint8_t*>(reply)[0] = TAVDL_NO_ANSWER;
     }
     return result;
 }

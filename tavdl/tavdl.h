@@ -34,6 +34,11 @@ extern "C" {
 #define TAVDL_MODE_TCP_QUERY 1      /* TCP/IP version query and download-mode switch */
 #define TAVDL_MODE_IPX 2            /* every call over IPX */
 
+/* Reply byte 0 after a version query or a download-mode switch that nobody answered. */
+#define TAVDL_NO_ANSWER 0xFF
+/* The IPX socket number on which a print server takes queries and downloads. */
+#define TAVDL_PRINT_SERVER_IPX_SOCKET 0x4100
+
 /*
  * The 176-byte target record, little-endian. inetAddr holds a sockaddr_in (family 2, port in
  * network byte order, IPv4 address, 8 zero bytes) and ipxAddr a sockaddr_ipx (family 6,

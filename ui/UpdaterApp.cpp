@@ -5,7 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
-#include "tavdl/TavdlTransport.h"
+#include "transport/TavdlTransport.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 

@@ -8,7 +8,7 @@
 
 #include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
-#include "tavdl/TavdlTransport.h"
+#include "transport/TavdlTransport.h"
 #include "tests/support/Quiet.h"
 
 namespace vexil::bench {

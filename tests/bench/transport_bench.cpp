@@ -22,7 +22,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 #include "tests/bench/BenchSupport.h"
 #include "tests/bench/HeadlessDownload.h"

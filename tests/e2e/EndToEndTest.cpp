@@ -13,7 +13,7 @@
 
 #include "engine/RecordCodec.h"
 #include "resources/StringTable.h"
-#include "tavdl/TavdlTransport.h"
+#include "transport/TavdlTransport.h"
 #include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 #include "tools/sim/PrintServer.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "engine/DevicePayloads.h"
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"

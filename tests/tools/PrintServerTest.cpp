@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/DevicePayloads.h"
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 #include "tests/support/Records.h"
 
 namespace vexil::sim {

@@ -6,7 +6,7 @@
 
 #include "engine/DevicePayloads.h"
 #include "engine/RecordCodec.h"
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 
 namespace vexil::sim {
 

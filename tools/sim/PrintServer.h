@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 #include "tools/FlashImage.h"
 #include "tools/sim/FaultPlan.h"
 #include "tools/sim/SimLog.h"

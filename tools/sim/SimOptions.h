@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/DevicePayloads.h"
-#include "tavdl/TavdlWire.h"
+#include "protocol/Wire.h"
 
 namespace vexil::sim {
 

@@ -1,8 +1,8 @@
-#include "tavdl/TavdlTransport.h"
+#include "transport/TavdlTransport.h"
 
 #include <sys/socket.h>
 
-#include "tavdl/UniqueFd.h"
+#include "protocol/UniqueFd.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
