@@ -73,40 +73,39 @@ std::string LocalHourAndMinute(const std::string& path) {
 }  // namespace
 
 int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
-    std::uint8_t head[record::kHeadSize];
-    std::uint8_t body[128];
+    // A head, then at most 127 bytes of count and the line feed: the largest record whole.
+    std::uint8_t line[record::kHeadSize + 128];
     for (;;) {
-        if (ReadBytes(head, record::kHeadSize, file) < record::kHeadSize) {
+        if (ReadBytes(line, record::kHeadSize, file) < record::kHeadSize) {
             return 0;
         }
-        const record::Head decoded = record::DecodeHead(head);
+        const record::Head decoded = record::DecodeHead(line);
         if (decoded.type == record::kHeaderType) {
             continue;
         }
-        if (decoded.type != record::kDataType) {
+        if (decoded.type != record::kDataType || decoded.count < 0) {
             return 0;
         }
-        // The count's bytes and the line feed; too few to hold an address is no record to scan.
-        const int count = decoded.count;
-        if (count + 1 < static_cast<int>(record::kAddressSize) + 1) {
+        // The count's bytes and the line feed.
+        const auto want = static_cast<std::size_t>(decoded.count) + 1;
+        if (ReadBytes(line + record::kHeadSize, want, file) < want) {
             return 0;
         }
-        const auto want = static_cast<std::size_t>(count + 1);
-        if (ReadBytes(body, want, file) < want) {
+        // A malformed record ends the scan. Checksums are left to the file check, which reads
+        // every record before anything is sent: the scan has never refused a file for one.
+        record::DataFields fields;
+        if (record::DecodeDataRecord(line + 2, want, fields) == -4) {
             return 0;
         }
-        if (!record::IsIdentAddress(record::DecodeAddress(body))) {
+        if (!record::IsIdentAddress(fields.address)) {
             continue;
         }
-        // Data bytes lie between the address and the checksum; a record too short to hold a
-        // model code and a version is no identification record.
-        const int dataLength = count - static_cast<int>(record::kAddressSize) - 1;
-        if (dataLength < 4) {
+        // A record too short to hold a model code and a version is no identification record.
+        if (fields.dataLength < 4) {
             return 0;
         }
-        const auto taken = static_cast<std::size_t>(dataLength < 8 ? dataLength : 8);
         std::memset(out, 0, 8);
-        std::memcpy(out, body + record::kAddressSize, taken);
+        std::memcpy(out, fields.data, fields.dataLength < 8 ? fields.dataLength : 8);
         return 1;
     }
 }
@@ -151,9 +150,11 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
                 return Fail(file, sink, msg::kReadFailed, -1);
             }
             length += static_cast<std::uint32_t>(n + 2);
-            // Count, address and data bytes, then the checksum right after them.
-            if (at[n + 1] != record::Checksum(at + 2, n - 1)) {
-                return Fail(file, sink, msg::kChecksumError, -2);
+            // The last byte read is the line feed; the record runs from the count up to it.
+            record::DataFields fields;
+            if (const int check = record::DecodeDataRecord(at + 2, n, fields); check != 0) {
+                return Fail(file, sink, check == -2 ? msg::kChecksumError : msg::kFormatError,
+                            check);
             }
             if (at[n + 2] != record::kLineFeed) {
                 return Fail(file, sink, msg::kDataLengthError, -3);

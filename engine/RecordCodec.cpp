@@ -27,6 +27,22 @@ void AppendEndRecord(std::vector<std::uint8_t>& out) {
     out.push_back(kLineFeed);
 }
 
+int DecodeDataRecord(const std::uint8_t* fromCount, std::size_t size, DataFields& fields) {
+    fields = {};
+    if (size == 0 || static_cast<std::int8_t>(fromCount[0]) < kMinDataCount) {
+        return -4;
+    }
+    // Count, address and data bytes, then the checksum right after them. The reader hands over a
+    // record cut short by the end of its file as it lies, so the checksum is the last byte given.
+    const int check = fromCount[size - 1] == Checksum(fromCount, size - 1) ? 0 : -2;
+    if (size >= 1 + static_cast<std::size_t>(kMinDataCount)) {
+        fields.address = DecodeAddress(fromCount + 1);
+        fields.data = fromCount + 1 + kAddressSize;
+        fields.dataLength = size - 2 - kAddressSize;
+    }
+    return check;
+}
+
 int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockRecord>& records,
                bool& endSeen) {
     records.clear();
@@ -44,18 +60,19 @@ int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockR
             endSeen = head.type == kEndType;
             position += kHeadSize;
         } else if (head.type == kDataType) {
+            // A block holds its records without line feeds: the record ends at its checksum.
             const int count = head.count;
-            if (count < static_cast<int>(kAddressSize) + 1 ||
-                length - position - kHeadSize < static_cast<std::size_t>(count)) {
+            if (count < 0 || length - position - kHeadSize < static_cast<std::size_t>(count)) {
                 return -4;
             }
             const auto n = static_cast<std::size_t>(count);
-            if (at[2 + n] != Checksum(at + 2, n)) {
-                return -2;
+            DataFields fields;
+            if (const int check = DecodeDataRecord(at + 2, n + 1, fields); check != 0) {
+                return check;
             }
-            record.address = DecodeAddress(at + kHeadSize);
-            record.data = at + kHeadSize + kAddressSize;
-            record.dataLength = n - kAddressSize - 1;
+            record.address = fields.address;
+            record.data = fields.data;
+            record.dataLength = fields.dataLength;
             position += kHeadSize + n;
         } else {
             return -4;

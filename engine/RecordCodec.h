@@ -66,6 +66,30 @@ inline std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
     return static_cast<std::uint8_t>(~sum & 0xFF);
 }
 
+// No data record counts fewer than four: its count covers its three address bytes, its data and
+// its checksum. A smaller count is malformed wherever the file is read, whatever its checksum
+// says. The reader once let a count of 1 to 3 through when its checksum matched, but a block goes
+// to the print server as it lies, and the print server takes the three bytes after a count for
+// the address: for such a record those are its checksum and the next record's head. The file
+// check made before the flash is erased must refuse what the print server would refuse or write
+// to an address the file never named.
+inline constexpr int kMinDataCount = static_cast<int>(kAddressSize) + 1;
+
+// The fields of a data record, pointing into the bytes it was decoded from.
+struct DataFields {
+    std::uint32_t address = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t dataLength = 0;
+};
+
+// The one decoder of a data record, for the reader, the identification scan and the block parser
+// alike. `fromCount` is the record from its count byte through its checksum (no line feed): `size`
+// bytes, the count's plus one when the record is whole. The checksum is the last of them, over
+// all the others. Returns -4 when the count is below kMinDataCount, -2 for a checksum mismatch,
+// 0 for a sound record. On 0 and -2 `fields` holds the address and the data when `size` has room
+// for them (a caller that reads no checksum may still look at the fields), else it is left empty.
+int DecodeDataRecord(const std::uint8_t* fromCount, std::size_t size, DataFields& fields);
+
 // Appends a header record (its head alone, count 0).
 void AppendHeaderRecord(std::vector<std::uint8_t>& out);
 // Appends a data record: head, address, data, checksum and line feed. `length` is at most 123.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/TestFiles.h"
@@ -107,7 +108,7 @@ TEST_F(ReaderTest, FailuresShowTheirMessageAndCloseTheFile) {
         {"no end record", DataRecord(0x100, 4), -1, msg::kReadFailed},
         {"body missing", {'S', '2', 0x08}, -1, msg::kReadFailed},
         {"checksum", badChecksum, -2, msg::kChecksumError},
-        {"count zero", countZero, -2, msg::kChecksumError},
+        {"count zero", countZero, -4, msg::kFormatError},
         {"line feed", noLineFeed, -3, msg::kDataLengthError},
         {"checksum before line feed", bothFaults, -2, msg::kChecksumError},
         {"unknown type", {'S', '5', 0x03}, -4, msg::kFormatError},
@@ -200,8 +201,9 @@ TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
               1);
     EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
 
-    // A record of count 3 holds an address and nothing else; the scan passes over it.
-    EXPECT_EQ(find(Join({Bytes{'S', '2', 0x03, 0x00, 0x01, 0x00, 0x0A}, kWorkedExample}), out), 1);
+    // A record of count 4 holds an address and its checksum, nothing else; the scan passes
+    // over it.
+    EXPECT_EQ(find(Join({DataRecord(0x000100, Bytes{}), kWorkedExample}), out), 1);
     EXPECT_EQ(out, (Bytes{0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}));
 
     // Fewer than four data bytes: no identification record. Four to seven: the rest is zero,
@@ -217,6 +219,79 @@ TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
     EXPECT_EQ(find(Join({Bytes{'S', '2', 0x02, 0x00, 0x00, 0x0A}, kWorkedExample}), out), 0);
     EXPECT_EQ(find(Bytes(kWorkedExample.begin(), kWorkedExample.begin() + 10), out), 0);
     EXPECT_EQ(find({}, out), 0);
+}
+
+// One rule for short data records, whichever way the file is read. A count below four cannot hold
+// an address and a checksum: malformed with a good checksum as with a bad one. A count of four (an
+// address, no data) is a record; the reader and the block parser check its checksum, the scan
+// leaves checksums to the file check and passes over it.
+TEST(ShortRecordTest, OneRuleForTheReaderTheScanAndTheBlockParser) {
+    struct Row {
+        std::uint8_t count;
+        bool goodChecksum;
+        int read;  // the reader's result and, below 0, its message
+        int message;
+        int found;  // the scan, with an identification record after the short record
+        int parsed;
+    };
+    constexpr int kNone = 0;
+    const std::vector<Row> rows = {
+        {0, true, -4, msg::kFormatError, 0, -4},
+        {0, false, -4, msg::kFormatError, 0, -4},
+        {1, true, -4, msg::kFormatError, 0, -4},
+        {1, false, -4, msg::kFormatError, 0, -4},
+        {2, true, -4, msg::kFormatError, 0, -4},
+        {2, false, -4, msg::kFormatError, 0, -4},
+        {3, true, -4, msg::kFormatError, 0, -4},
+        {3, false, -4, msg::kFormatError, 0, -4},
+        {4, true, 1, kNone, 1, 0},
+        {4, false, -2, msg::kChecksumError, 1, -2},
+    };
+    test::ScratchDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "count " << int{row.count} << ", checksum "
+                                          << (row.goodChecksum ? "good" : "bad"));
+        // The count, count - 1 bytes where the address belongs, the checksum over all of them
+        // (count 0 has no room even for that; its byte stands where the checksum would) and
+        // the line feed.
+        Bytes record = {'S', '2', row.count};
+        for (std::uint8_t i = 1; i < row.count; ++i) {
+            record.push_back(i);
+        }
+        const auto checksum = record::Checksum(record.data() + 2, record.size() - 2);
+        record.push_back(row.goodChecksum ? checksum : static_cast<std::uint8_t>(checksum ^ 0x01));
+        record.push_back(record::kLineFeed);
+
+        test::RecordingSink sink;
+        std::FILE* file =
+            std::fopen(dir.File("read.bin", Join({record, EndRecord()})).c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        std::uint8_t block[kBlockBufferSize];
+        std::uint32_t length = 0;
+        EXPECT_EQ(ReadRecordBlock(file, block, length, sink), row.read);
+        if (row.read == 1) {
+            std::fclose(file);
+            EXPECT_TRUE(sink.messages.empty());
+        } else {
+            EXPECT_EQ(sink.messages, (std::vector<RecordedMessage>{{row.message, Icon::Error}}));
+        }
+
+        file = std::fopen(dir.File("scan.bin", Join({record, kWorkedExample})).c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        std::uint8_t ident[8];
+        EXPECT_EQ(FindIdentRecord(file, ident), row.found);
+        std::fclose(file);
+
+        const Bytes inBlock(record.begin(), record.end() - 1);
+        std::vector<record::BlockRecord> records;
+        bool end = false;
+        EXPECT_EQ(record::ParseBlock(inBlock.data(), inBlock.size(), records, end), row.parsed);
+        if (row.parsed == 0) {
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].address, 0x010203u);
+            EXPECT_EQ(records[0].dataLength, 0u);
+        }
+    }
 }
 
 // Identification in the working directory, with the time zone pinned so that the companion
