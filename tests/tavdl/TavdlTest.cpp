@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -27,6 +29,7 @@
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
+#include "transport/TavdlTransport.h"
 
 namespace vexil {
 namespace {
@@ -37,6 +40,35 @@ using Clock = std::chrono::steady_clock;
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Set once by one thread, waited for by another with a deadline.
+class Event {
+  public:
+    void Set() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            set_ = true;
+        }
+        changed_.notify_all();
+    }
+    bool WaitFor(std::chrono::milliseconds deadline) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, deadline, [this] { return set_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool set_ = false;
+};
+
+// A wait hook that sets the Event passed as the call's window: the call has begun to wait on
+// its socket (calls with no window pass through).
+void SetWindowEvent(void* window) {
+    if (window != nullptr) {
+        static_cast<Event*>(window)->Set();
+    }
 }
 
 // What a test does around a download: before it connects, midway through its blocks, and the
@@ -218,6 +250,29 @@ TEST_F(TavdlTest, VersionQueriesAndModeSwitchOverTcpIp) {
 
     SetInetPort(*target, ports_.bramble);
     EXPECT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
+}
+
+// The engine's adapter sends each query as its own: the simulator's Bramble port answers only the
+// Bramble query and its Vantrel port only the Vantrel query, and their replies differ in byte 0.
+TEST_F(TavdlTest, AdapterSendsEachVersionQueryToItsOwnPort) {
+    auto sim = StartSim({"--model-code", "0b01", "--firmware-version", "a.05"});
+    TavdlTransport transport;
+    struct Row {
+        bool bramble;
+        std::uint8_t byte0;
+    };
+    for (const Row& row : {Row{true, 0}, Row{false, payload::kVantrelValid}}) {
+        SCOPED_TRACE(row.bramble ? "Bramble" : "Vantrel");
+        auto target = Target(false);
+        target->waitSeconds = 1;  // a query on the wrong port goes unanswered
+        SetInetPort(*target, row.bramble ? ports_.bramble : ports_.vantrel);
+        std::uint8_t reply[512] = {};
+        EXPECT_EQ(row.bramble ? transport.BrambleGetVersion(target.get(), nullptr, 512, reply)
+                              : transport.VantrelGetVersion(target.get(), nullptr, 512, reply),
+                  0);
+        EXPECT_EQ(Bytes(reply, reply + 10),
+                  (Bytes{row.byte0, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}));
+    }
 }
 
 TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
@@ -602,13 +657,16 @@ TEST_F(TavdlTest, PeerThatClosesFailsTheCall) {
     auto sim = StartSim({"--erase-seconds", "2"});
     auto target = Target(false);
     Connect(*target);
+    // The simulator stops once the erase waits for its reply.
+    Event waiting;
+    TavDL_SetWaitHook(SetWindowEvent);
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(waiting.WaitFor(std::chrono::seconds(10))) << "the erase never waited";
         sim->Stop();
     });
     target->waitSeconds = 10;
     const auto start = Clock::now();
-    EXPECT_NE(TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply_, &socket_), 0);
+    EXPECT_NE(TavDL_Download_EraseFlash(target.get(), &waiting, 512, reply_, &socket_), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     stopper.join();
     TavDL_CloseSocket(&socket_);
@@ -720,13 +778,15 @@ TEST_F(TavdlTest, ThreeThreadsAtOnce) {
     target->waitSeconds = 10;
     int erased = 0;
     Clock::time_point endedAt;
+    Event erasing;
+    TavDL_SetWaitHook(SetWindowEvent);
     std::thread eraser([&] {
         unsigned int mine = socket_;
         std::uint8_t reply[512];
-        erased = TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply, &mine);
+        erased = TavDL_Download_EraseFlash(target.get(), &erasing, 512, reply, &mine);
         endedAt = Clock::now();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(erasing.WaitFor(std::chrono::seconds(10))) << "the erase never waited";
     const Bytes one = test::DataRecord(0x100, 8, 1);
     std::uint8_t reply[512];
     const auto start = Clock::now();
@@ -738,6 +798,7 @@ TEST_F(TavdlTest, ThreeThreadsAtOnce) {
     const auto closedAt = Clock::now();
     TavDL_CloseSocket(&shared);
     eraser.join();
+    TavDL_SetWaitHook(nullptr);
     EXPECT_NE(erased, 0);
     EXPECT_LT(endedAt - closedAt, std::chrono::milliseconds(500));
     socket_ = 0;
