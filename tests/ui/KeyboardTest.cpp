@@ -242,12 +242,15 @@ TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
         const char* after;
         std::vector<int> messages;
         std::vector<QString> seen;
+        std::vector<QMessageBox::Icon> icons;  // of each window seen (a menu has none)
     };
+    constexpr auto kError = QMessageBox::Critical;
+    constexpr auto kMenu = QMessageBox::NoIcon;
     const std::vector<Row> rows = {
-        {3, "0", Action::Enter, "1", {119}, {"QMessageBox"}},
-        {0, "224", Action::Tab, "223", {118}, {"QMessageBox"}},
-        {3, "0", Action::RightClick, "1", {119}, {"QMessageBox", "QMenu"}},
-        {1, "25", Action::RightClick, "25", {}, {"QMenu"}},
+        {3, "0", Action::Enter, "1", {119}, {"QMessageBox"}, {kError}},
+        {0, "224", Action::Tab, "223", {118}, {"QMessageBox"}, {kError}},
+        {3, "0", Action::RightClick, "1", {119}, {"QMessageBox", "QMenu"}, {kError, kMenu}},
+        {1, "25", Action::RightClick, "25", {}, {"QMenu"}, {kMenu}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.typed) + " in field " + std::to_string(row.field + 1));
@@ -276,6 +279,11 @@ TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
         EXPECT_EQ(services_.beeps, static_cast<int>(row.messages.size()));
         EXPECT_EQ(Octet(row.field)->text(), row.after);
         EXPECT_EQ(SeenKinds(), row.seen);
+        std::vector<QMessageBox::Icon> icons;
+        for (const auto& seen : answerer_.seen) {
+            icons.push_back(seen.icon);
+        }
+        EXPECT_EQ(icons, row.icons) << "an error's box shows the error icon";
         EXPECT_EQ(runs, 0);
     }
     // The edit fields' menu speaks Japanese.

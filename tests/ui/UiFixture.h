@@ -88,6 +88,7 @@ class ModalAnswerer : public QObject {
         QString kind;   // QMessageBox, QFileDialog, QMenu or the dialog's class name
         QString title;  // window title
         QString text;   // a box's text; a menu's items, joined by "|"
+        QMessageBox::Icon icon = QMessageBox::NoIcon;  // a box's icon
     };
 
     ModalAnswerer() {
@@ -114,6 +115,7 @@ class ModalAnswerer : public QObject {
         Seen what{window->metaObject()->className(), window->windowTitle(), {}};
         if (auto* box = qobject_cast<QMessageBox*>(window)) {
             what.text = box->text();
+            what.icon = box->icon();
         } else if (auto* popup = qobject_cast<QMenu*>(window)) {
             for (QAction* action : popup->actions()) {
                 what.text += action->text() + "|";
