@@ -83,7 +83,8 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
         if (decoded.type == record::kHeaderType) {
             continue;
         }
-        if (decoded.type != record::kDataType || decoded.count < 0) {
+        // Too short a record to hold an address ends the scan, whatever its checksum.
+        if (decoded.type != record::kDataType || decoded.count < record::kMinDataCount) {
             return 0;
         }
         // The count's bytes and the line feed.

@@ -29,12 +29,16 @@ void AppendEndRecord(std::vector<std::uint8_t>& out) {
 
 int DecodeDataRecord(const std::uint8_t* fromCount, std::size_t size, DataFields& fields) {
     fields = {};
-    if (size == 0 || static_cast<std::int8_t>(fromCount[0]) < kMinDataCount) {
+    if (size == 0 || static_cast<std::int8_t>(fromCount[0]) < 0) {
         return -4;
     }
     // Count, address and data bytes, then the checksum right after them. The reader hands over a
     // record cut short by the end of its file as it lies, so the checksum is the last byte given.
+    // It is tested first: a count of 0 leaves the count byte itself as the checksum, a mismatch.
     const int check = fromCount[size - 1] == Checksum(fromCount, size - 1) ? 0 : -2;
+    if (check == 0 && static_cast<std::int8_t>(fromCount[0]) < kMinDataCount) {
+        return -4;
+    }
     if (size >= 1 + static_cast<std::size_t>(kMinDataCount)) {
         fields.address = DecodeAddress(fromCount + 1);
         fields.data = fromCount + 1 + kAddressSize;
@@ -62,7 +66,10 @@ int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockR
         } else if (head.type == kDataType) {
             // A block holds its records without line feeds: the record ends at its checksum.
             const int count = head.count;
-            if (count < 0 || length - position - kHeadSize < static_cast<std::size_t>(count)) {
+            // A block carries no count too short for an address, whatever its checksum: its
+            // parser has always refused such a record before looking further.
+            if (count < kMinDataCount ||
+                length - position - kHeadSize < static_cast<std::size_t>(count)) {
                 return -4;
             }
             const auto n = static_cast<std::size_t>(count);

@@ -85,9 +85,10 @@ struct DataFields {
 // The one decoder of a data record, for the reader, the identification scan and the block parser
 // alike. `fromCount` is the record from its count byte through its checksum (no line feed): `size`
 // bytes, the count's plus one when the record is whole. The checksum is the last of them, over
-// all the others. Returns -4 when the count is below kMinDataCount, -2 for a checksum mismatch,
-// 0 for a sound record. On 0 and -2 `fields` holds the address and the data when `size` has room
-// for them (a caller that reads no checksum may still look at the fields), else it is left empty.
+// all the others. Returns -2 for a checksum mismatch (tested first), -4 for a negative count or
+// a count below kMinDataCount, 0 for a sound record. On 0 and -2 `fields` holds the address and the
+// data when `size` has room for them (a caller that reads no checksum may still look at the
+// fields), else it is left empty.
 int DecodeDataRecord(const std::uint8_t* fromCount, std::size_t size, DataFields& fields);
 
 // Appends a header record (its head alone, count 0).

@@ -108,7 +108,7 @@ TEST_F(ReaderTest, FailuresShowTheirMessageAndCloseTheFile) {
         {"no end record", DataRecord(0x100, 4), -1, msg::kReadFailed},
         {"body missing", {'S', '2', 0x08}, -1, msg::kReadFailed},
         {"checksum", badChecksum, -2, msg::kChecksumError},
-        {"count zero", countZero, -4, msg::kFormatError},
+        {"count zero", countZero, -2, msg::kChecksumError},
         {"line feed", noLineFeed, -3, msg::kDataLengthError},
         {"checksum before line feed", bothFaults, -2, msg::kChecksumError},
         {"unknown type", {'S', '5', 0x03}, -4, msg::kFormatError},
@@ -221,8 +221,9 @@ TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
     EXPECT_EQ(find({}, out), 0);
 }
 
-// One rule for short data records, whichever way the file is read. A count below four cannot hold
-// an address and a checksum: malformed with a good checksum as with a bad one. A count of four (an
+// One rule for short data records, whichever way the file is read. The checksum is tested first,
+// as for every record; a count below four that passes it cannot hold an address and a checksum
+// and is malformed. A count of four (an
 // address, no data) is a record; the reader and the block parser check its checksum, the scan
 // leaves checksums to the file check and passes over it.
 TEST(ShortRecordTest, OneRuleForTheReaderTheScanAndTheBlockParser) {
@@ -236,14 +237,15 @@ TEST(ShortRecordTest, OneRuleForTheReaderTheScanAndTheBlockParser) {
     };
     constexpr int kNone = 0;
     const std::vector<Row> rows = {
-        {0, true, -4, msg::kFormatError, 0, -4},
-        {0, false, -4, msg::kFormatError, 0, -4},
+        // Count 0: the count byte stands where the checksum would, and never matches.
+        {0, true, -2, msg::kChecksumError, 0, -4},
+        {0, false, -2, msg::kChecksumError, 0, -4},
         {1, true, -4, msg::kFormatError, 0, -4},
-        {1, false, -4, msg::kFormatError, 0, -4},
+        {1, false, -2, msg::kChecksumError, 0, -4},
         {2, true, -4, msg::kFormatError, 0, -4},
-        {2, false, -4, msg::kFormatError, 0, -4},
+        {2, false, -2, msg::kChecksumError, 0, -4},
         {3, true, -4, msg::kFormatError, 0, -4},
-        {3, false, -4, msg::kFormatError, 0, -4},
+        {3, false, -2, msg::kChecksumError, 0, -4},
         {4, true, 1, kNone, 1, 0},
         {4, false, -2, msg::kChecksumError, 1, -2},
     };
