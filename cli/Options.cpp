@@ -156,7 +156,7 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     // Every option once: a second --model or --log would silently win over the first, and
     // whichever was meant, a download to a fleet must not guess. --tcp and --ipx name the one
     // target together.
-    cmdline::CommandLine line({.inlineValues = true, .operands = false, .eachOnce = true});
+    cmdline::CommandLine line({.inlineValues = true, .eachOnce = true});
     constexpr int kTargetGroup = 1;
     // The handlers refuse by throwing the refusal.
     auto value = [&line](const std::string& name, std::function<void(const std::string&)> use,

@@ -60,6 +60,8 @@ struct CommandLine::Impl {
     CLI::App app;
     std::vector<Entry> entries;
     int privateGroups = 0;
+    // Kept here rather than by CLI11, whose positional arguments take "[a,b]" for two.
+    std::vector<std::string>* operands = nullptr;
 
     void Add(CLI::Option* option, bool flag, int group) {
         // The handlers run as each option is read, so that the first refusal is the one that
@@ -98,7 +100,7 @@ void CommandLine::Value(const std::string& names, std::function<void(const std::
 }
 
 void CommandLine::Operands(std::vector<std::string>& into) {
-    impl_->app.add_option("operands", into)->allow_extra_args(false);
+    impl_->operands = &into;
 }
 
 Stop CommandLine::Read(int argc, char** argv, int first) {
@@ -120,8 +122,8 @@ Stop CommandLine::Read(int argc, char** argv, int first) {
         }
         const Entry* entry = d.Find(word);
         if (entry == nullptr) {
-            if (d.style.operands && !(word.size() > 1 && word[0] == '-')) {
-                words.push_back(word);
+            if (d.operands != nullptr && !(word.size() > 1 && word[0] == '-')) {
+                d.operands->push_back(word);
                 continue;
             }
             stop = {Stop::Kind::kUnexpected, word, {}};

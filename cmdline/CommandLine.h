@@ -42,7 +42,7 @@ bool ReadSeconds(std::string_view text, double low, double high, double& out);
 struct Stop {
     enum class Kind {
         kNone,
-        kUnexpected,     // a word that is no option (and no operand where a program takes them)
+        kUnexpected,     // a word that is no option (nor an operand, where a program takes them)
         kValueNotTaken,  // --flag=VALUE
         kRepeated,       // a second use of an option, or of another of its group
         kNoValue,        // the command line ends where the option's value should be
@@ -55,7 +55,6 @@ struct Stop {
 
 struct Style {
     bool inlineValues = false;  // --name=VALUE as well as --name VALUE
-    bool operands = false;      // words that are not options are operands, not refused
     bool eachOnce = false;      // an option (or its group) may be given once
 };
 
@@ -71,7 +70,8 @@ class CommandLine {
     void Flag(const std::string& names, std::function<void()> given, int group = 0);
     void Value(const std::string& names, std::function<void(const std::string&)> given,
                int group = 0);
-    // The operands, in their order, wherever they stand among the options.
+    // The operands, in their order, wherever they stand among the options. Without them, a word
+    // that is no option is refused.
     void Operands(std::vector<std::string>& into);
 
     // Reads argv from argv[first]. Each handler runs in the order of the command line; the first
