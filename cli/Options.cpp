@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <span>
+#include <functional>
 #include <tuple>
 
+#include "cmdline/CommandLine.h"
 #include "engine/AddressEntry.h"
-#include "engine/HexText.h"
 #include "engine/ModelTable.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -19,17 +19,6 @@
 namespace vexil::cli {
 
 namespace {
-
-// The options that take a value, and the flags. Each may be given once.
-constexpr std::string_view kValuedOptions[] = {"--model", "--tcp",    "--ipx",
-                                               "--dir",   "--log",    "--targets",
-                                               "--jobs",  "--failed", "--report-fd"};
-constexpr std::string_view kFlags[] = {"--yes",  "--help",         "--query",
-                                       "--json", "--skip-current", "--list-models"};
-
-bool IsOneOf(std::string_view option, std::span<const std::string_view> names) {
-    return std::find(names.begin(), names.end(), option) != names.end();
-}
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
@@ -125,16 +114,6 @@ Refusal ParseIpx(std::string_view text, Target& target) {
     return {};
 }
 
-bool ParseNumber(std::string_view text, int low, int high, int& value) {
-    std::uint64_t number = 0;
-    if (!vexil::ParseNumber(text, static_cast<std::uint64_t>(low), static_cast<std::uint64_t>(high),
-                            number, false)) {
-        return false;
-    }
-    value = static_cast<int>(number);
-    return true;
-}
-
 }  // namespace
 
 std::string Target::Shown() const {
@@ -166,7 +145,7 @@ bool ParseModel(std::string_view text, int& modelIndex, int& listSelection) {
             return true;
         }
     }
-    if (!ParseNumber(text, 1, 6, modelIndex)) {
+    if (!cmdline::ReadNumber(text, 1, 6, modelIndex)) {
         return false;
     }
     listSelection = modelIndex == kLanCardModel ? 0 : -1;
@@ -174,88 +153,86 @@ bool ParseModel(std::string_view text, int& modelIndex, int& listSelection) {
 }
 
 Refusal ParseOptions(int argc, char** argv, Options& options) {
-    std::vector<std::string_view> given;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        std::string_view value;
-        bool inlineValue = false;
-        if (const std::size_t eq = arg.find('='); arg.starts_with("--") && eq != arg.npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            inlineValue = true;
+    // Every option once: a second --model or --log would silently win over the first, and
+    // whichever was meant, a download to a fleet must not guess. --tcp and --ipx name the one
+    // target together.
+    cmdline::CommandLine line({.inlineValues = true, .eachOnce = true});
+    constexpr int kTargetGroup = 1;
+    // The handlers refuse by throwing the refusal.
+    auto value = [&line](const std::string& name, std::function<void(const std::string&)> use,
+                         int group = 0) {
+        line.Value(
+            name,
+            [name, use = std::move(use)](const std::string& text) {
+                if (text.empty()) {
+                    throw Text(name + " needs a value, not an empty one");
+                }
+                use(text);
+            },
+            group);
+    };
+    auto target = [&](const std::string& name, bool ipx) {
+        value(
+            name,
+            [&options, ipx](const std::string& text) {
+                options.haveTarget = true;
+                if (Refusal refusal = ParseTarget(ipx, text, options.target); refusal.Refused()) {
+                    throw refusal;
+                }
+            },
+            kTargetGroup);
+    };
+    line.Flag("--help,-h", [&options] { options.help = true; });
+    line.Flag("--list-models", [&options] { options.listModels = true; });
+    line.Flag("--yes,-y", [&options] { options.yes = true; });
+    line.Flag("--query", [&options] { options.query = true; });
+    line.Flag("--json", [&options] { options.json = true; });
+    line.Flag("--skip-current", [&options] { options.skipCurrent = true; });
+    value("--model", [&options](const std::string& text) {
+        options.modelText = text;
+        if (!ParseModel(text, options.modelIndex, options.listSelection)) {
+            throw Text("--model takes the model list's name or a number from 1 to 6, not " + text);
         }
-        if (arg == "-y") {
-            arg = "--yes";
-        } else if (arg == "-h") {
-            arg = "--help";
+    });
+    target("--tcp", false);
+    target("--ipx", true);
+    value("--dir", [&options](const std::string& text) { options.dir = text; });
+    value("--log", [&options](const std::string& text) { options.log = text; });
+    value("--targets", [&options](const std::string& text) { options.targetsFile = text; });
+    value("--failed", [&options](const std::string& text) { options.failedFile = text; });
+    value("--jobs", [&options](const std::string& text) {
+        options.jobsGiven = true;
+        if (!cmdline::ReadNumber(text, 1, kMaxJobs, options.jobs)) {
+            throw Text("--jobs takes a number from 1 to " + std::to_string(kMaxJobs));
         }
-        const bool flag = IsOneOf(arg, kFlags);
-        if (!flag && !IsOneOf(arg, kValuedOptions)) {
-            return Text(arg.starts_with("-") ? "unknown option " + std::string(arg)
-                                             : "unexpected argument " + std::string(arg));
+    });
+    value("--report-fd", [&options](const std::string& text) {
+        if (!cmdline::ReadNumber(text, 3, 1023, options.reportFd)) {
+            throw Text("--report-fd takes a descriptor number");
         }
-        if (flag && inlineValue) {
-            return Text(std::string(arg) + " takes no value");
-        }
-        // A second --model or --log would silently win over the first: whichever was meant,
-        // a download to a fleet must not guess. --tcp and --ipx name the one target together.
-        const std::string_view slot = arg == "--ipx" ? "--tcp" : arg;
-        if (IsOneOf(slot, given)) {
-            return Text(slot == "--tcp" ? "give one target, --tcp or --ipx, or a --targets file"
-                                        : std::string(arg) + " is given twice");
-        }
-        given.push_back(slot);
-        if (!flag && !inlineValue) {
-            if (i + 1 >= argc) {
-                return Text(std::string(arg) + " needs a value");
-            }
-            value = argv[++i];
-        }
-        if (!flag && value.empty()) {
-            return Text(std::string(arg) + " needs a value, not an empty one");
-        }
-        if (arg == "--help") {
-            options.help = true;
-        } else if (arg == "--list-models") {
-            options.listModels = true;
-        } else if (arg == "--yes") {
-            options.yes = true;
-        } else if (arg == "--query") {
-            options.query = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--skip-current") {
-            options.skipCurrent = true;
-        } else if (arg == "--model") {
-            options.modelText = value;
-            if (!ParseModel(value, options.modelIndex, options.listSelection)) {
-                return Text("--model takes the model list's name or a number from 1 to 6, not " +
-                            std::string(value));
-            }
-        } else if (arg == "--tcp" || arg == "--ipx") {
-            options.haveTarget = true;
-            if (Refusal refusal = ParseTarget(arg == "--ipx", value, options.target);
-                refusal.Refused()) {
-                return refusal;
-            }
-        } else if (arg == "--dir") {
-            options.dir = value;
-        } else if (arg == "--log") {
-            options.log = value;
-        } else if (arg == "--targets") {
-            options.targetsFile = value;
-        } else if (arg == "--failed") {
-            options.failedFile = value;
-        } else if (arg == "--jobs") {
-            options.jobsGiven = true;
-            if (!ParseNumber(value, 1, kMaxJobs, options.jobs)) {
-                return Text("--jobs takes a number from 1 to " + std::to_string(kMaxJobs));
-            }
-        } else if (arg == "--report-fd") {
-            if (!ParseNumber(value, 3, 1023, options.reportFd)) {
-                return Text("--report-fd takes a descriptor number");
-            }
-        }
+    });
+
+    cmdline::Stop stop;
+    try {
+        stop = line.Read(argc, argv);
+    } catch (const Refusal& refusal) {
+        return refusal;
+    }
+    using Kind = cmdline::Stop::Kind;
+    switch (stop.kind) {
+        case Kind::kNone:
+            break;
+        case Kind::kUnexpected:
+            return Text((stop.word.starts_with("-") ? "unknown option " : "unexpected argument ") +
+                        stop.word);
+        case Kind::kValueNotTaken:
+            return Text(stop.option + " takes no value");
+        case Kind::kRepeated:
+            return Text(stop.option == "--tcp" || stop.option == "--ipx"
+                            ? "give one target, --tcp or --ipx, or a --targets file"
+                            : stop.option + " is given twice");
+        case Kind::kNoValue:
+            return Text(stop.option + " needs a value");
     }
     if (options.help || options.listModels) {
         return {};

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/CommandLine.h"
 #include "engine/DownloadFile.h"
-#include "engine/HexText.h"
 #include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
 #include "platform/StandardStreams.h"
@@ -82,39 +82,26 @@ struct Options {
     bool ipx = false;
 };
 
+// The options and operands after the command, in any order; a repeated option's last value
+// counts. The values are checked by the command that takes them.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::optional<std::string>& into) {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            into = argv[++i];
-            return true;
-        };
-        if (arg == "--ident") {
-            if (!value(options.ident))
-                return false;
-        } else if (arg == "--record-bytes") {
-            if (!value(options.recordBytes))
-                return false;
-        } else if (arg == "--base") {
-            if (!value(options.base))
-                return false;
-        } else if (arg == "--model") {
-            if (!value(options.model))
-                return false;
-        } else if (arg == "--ipx") {
-            options.ipx = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
-            return false;
-        } else {
-            options.positional.push_back(arg);
-        }
+    cmdline::CommandLine line({.inlineValues = false, .eachOnce = false});
+    auto value = [&line](const std::string& name, std::optional<std::string>& into) {
+        line.Value(name, [&into](const std::string& text) { into = text; });
+    };
+    value("--ident", options.ident);
+    value("--record-bytes", options.recordBytes);
+    value("--base", options.base);
+    value("--model", options.model);
+    line.Flag("--ipx", [&options] { options.ipx = true; });
+    line.Operands(options.positional);
+    const cmdline::Stop stop = line.Read(argc, argv, 2);
+    if (stop.kind == cmdline::Stop::Kind::kNoValue) {
+        error = stop.option + " needs a value";
+    } else if (stop) {
+        error = "unknown option " + stop.word;
     }
-    return true;
+    return !stop;
 }
 
 // Opens an input file, which must be a regular file: a FIFO, a device or a directory is refused
@@ -161,8 +148,8 @@ int Build(const Options& options) {
     }
     // Every option is checked before the input is read.
     std::uint64_t recordBytes = 32;
-    if (options.recordBytes &&
-        !ParseNumber(*options.recordBytes, 1, kMaxRecordBytes, recordBytes, true)) {
+    if (options.recordBytes && !cmdline::ReadNumber(*options.recordBytes, 1, kMaxRecordBytes,
+                                                    recordBytes, cmdline::Radix::kDecimalOrHex)) {
         return Usage("--record-bytes must be a number from 1 to " +
                      std::to_string(kMaxRecordBytes));
     }
@@ -174,7 +161,8 @@ int Build(const Options& options) {
         }
     }
     std::uint64_t base = 0;
-    if (options.base && !ParseNumber(*options.base, 0, kHighestAddress, base, true)) {
+    if (options.base && !cmdline::ReadNumber(*options.base, 0, kHighestAddress, base,
+                                             cmdline::Radix::kDecimalOrHex)) {
         return Usage("--base must be an address from 0 to 0xFFFFFF");
     }
     const std::string& input = options.positional[0];
@@ -239,7 +227,8 @@ int Info(const Options& options) {
         return Usage("info takes one FILE");
     }
     std::uint64_t model = 6;
-    if (options.model && !ParseNumber(*options.model, 1, 6, model, true)) {
+    if (options.model &&
+        !cmdline::ReadNumber(*options.model, 1, 6, model, cmdline::Radix::kDecimalOrHex)) {
         return Usage("--model must be 1 to 6");
     }
     const std::string& path = options.positional[0];

@@ -120,6 +120,16 @@ a binary past 24 bits|1|does not fit below 0x1000000|build "$work/16m.bin" "$out
 --base with a space|2|--base must be|build "$work/fifo" "$out" --base " 1"
 --base empty|2|--base must be|build "$work/fifo" "$out" --base ""
 --base bare 0x|2|--base must be|build "$work/fifo" "$out" --base 0x
+--base with a trailing space|2|--base must be|build "$work/fifo" "$out" --base "1 "
+--base one past its bound|2|--base must be|build "$work/fifo" "$out" --base 16777216
+--record-bytes with a sign|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes +1
+--record-bytes empty|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes ""
+--record-bytes 0x4D|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0x4D
+--model bare 0x|2|--model must be|info "$work/fifo" --model 0x
+--model with a space|2|--model must be|info "$work/fifo" --model " 1"
+--base without its value|2|--base needs a value|build "$work/fifo" "$out" --base
+--base=VALUE is no form of it|2|unknown option --base=1|build "$work/fifo" "$out" --base=1
+bundled short words|2|unknown option -yh|build "$work/fifo" "$out" -yh
 --record-bytes 0|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0
 --record-bytes 77|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 77
 --record-bytes huge|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 99999999999999999999999
@@ -136,6 +146,18 @@ for base in 010 0x0A 0X0a 10; do
         "$tool" extract "$work/two.dl" "$work/two.srec"
     check "--base $base is address 10" grep -q "^S20600000A6162" "$work/two.srec"
 done
+
+# Each bound of a number is taken.
+printf 'a' >"$work/one.bin"
+for base in 0xFFFFFF 16777215; do
+    "$tool" build "$work/one.bin" "$work/one.dl" --base "$base" --record-bytes 0x4C &&
+        "$tool" extract "$work/one.dl" "$work/one.srec"
+    check "--base $base is the last address" grep -q "^S205FFFFFF61" "$work/one.srec"
+done
+"$tool" build "$work/one.bin" "$work/one.dl" --base 0 --record-bytes 1
+check "--base 0 and --record-bytes 1 are taken" test $? -eq 0
+"$tool" info "$sample" --model 0x6 >/dev/null
+check "--model 0x6 is taken" test $? -eq 0
 
 # The image that fills the address space exactly, at --base 0, is taken whole.
 truncate -s 16M "$work/full.bin"

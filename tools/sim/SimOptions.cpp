@@ -2,11 +2,9 @@
 
 #include <arpa/inet.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <span>
 
+#include "cmdline/CommandLine.h"
 #include "engine/HexText.h"
 #include "tools/OutputFile.h"
 
@@ -14,52 +12,25 @@ namespace vexil::sim {
 
 namespace {
 
-bool ParseInt(const std::string& text, long low, long high, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && errno == 0 && out >= low && out <= high;
-}
-
 bool ParsePort(const std::string& text, int& into) {
-    long n = 0;
-    if (!ParseInt(text, 0, 65535, n)) {
-        return false;
-    }
-    into = static_cast<int>(n);
-    return true;
+    return cmdline::ReadNumber(text, 0, 65535, into);
 }
 
 bool ParseCount(const std::string& text, int& into) {
-    long n = 0;
-    if (!ParseInt(text, 0, 1'000'000, n)) {
-        return false;
-    }
-    into = static_cast<int>(n);
-    return true;
-}
-
-// Seconds, fractions allowed.
-bool ParseSeconds(const std::string& text, double low, double high, double& into) {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(value >= low && value <= high)) {
-        return false;
-    }
-    into = value;
-    return true;
+    return cmdline::ReadNumber(text, 0, 1'000'000, into);
 }
 
 // K or K:N: block K (counted from 1), N times (default 1).
 bool ParseBlockFault(const std::string& text, std::map<int, int>& into) {
     const auto colon = text.find(':');
-    long block = 0;
-    long times = 1;
-    if (!ParseInt(text.substr(0, colon), 1, 1'000'000, block) ||
-        (colon != std::string::npos && !ParseInt(text.substr(colon + 1), 1, 1000, times))) {
+    int block = 0;
+    int times = 1;
+    if (!cmdline::ReadNumber(text.substr(0, colon), 1, 1'000'000, block) ||
+        (colon != std::string::npos &&
+         !cmdline::ReadNumber(text.substr(colon + 1), 1, 1000, times))) {
         return false;
     }
-    into[static_cast<int>(block)] = static_cast<int>(times);
+    into[block] = times;
     return true;
 }
 
@@ -128,7 +99,7 @@ constexpr OptionSpec kOptions[] = {
      "close a TCP connection silent for S seconds, and end the download\nof a client silent "
      "that long (fractions allowed; default 60)",
      "more than 0, at most 86400",
-     [](Options& o, const std::string& v) { return ParseSeconds(v, 0, 86400, o.idleSeconds) &&
+     [](Options& o, const std::string& v) { return cmdline::ReadSeconds(v, 0, 86400, o.idleSeconds) &&
                                                    o.idleSeconds > 0; }},
     {nullptr, "--quiet", nullptr,
      "log nothing but the summary of a finished download (and why it\nstops, when it cannot go on)",
@@ -136,14 +107,7 @@ constexpr OptionSpec kOptions[] = {
     {nullptr, "--ready-fd", "N",
      "write \"ready\" to descriptor N once every socket listens, then\nclose it (for scripts that "
      "wait for it)", "a descriptor number from 3 (0 to 2 are the standard streams)",
-     [](Options& o, const std::string& v) {
-         long n = 0;
-         if (!ParseInt(v, 3, 1'000'000, n)) {
-             return false;
-         }
-         o.readyFd = static_cast<int>(n);
-         return true;
-     }},
+     [](Options& o, const std::string& v) { return cmdline::ReadNumber(v, 3, 1'000'000, o.readyFd); }},
     {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
      [](Options& o, const std::string&) { o.noVersionReply = true; return true; }},
     {nullptr, "--bad-version-reply", nullptr, "answer version queries with an invalid reply",
@@ -157,7 +121,7 @@ constexpr OptionSpec kOptions[] = {
     {nullptr, "--fail-erase", "N", "fail the first N erase requests", "a count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.failErase); }},
     {nullptr, "--erase-seconds", "S", "take S seconds (may be fractional) to erase", "0 to 600",
-     [](Options& o, const std::string& v) { return ParseSeconds(v, 0, 600, o.eraseSeconds); }},
+     [](Options& o, const std::string& v) { return cmdline::ReadSeconds(v, 0, 600, o.eraseSeconds); }},
     {nullptr, "--refuse-block", "K[:N]", "refuse data block K (counted from 1) N times (default 1)",
      "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock); }},
     {nullptr, "--nak-block", "K[:N]", "answer block K without an acknowledgement N times",
@@ -176,23 +140,33 @@ constexpr OptionSpec kOptions[] = {
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const OptionSpec* option = nullptr;
-        for (const OptionSpec& candidate : kOptions) {
-            if (arg == candidate.name) {
-                option = &candidate;
+    cmdline::CommandLine line({.inlineValues = false, .eachOnce = false});
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.value == nullptr) {
+            line.Flag(spec.name, [&options, &spec] { spec.apply(options, ""); });
+        } else {
+            // A value the option does not take stops the reading with the option.
+            line.Value(spec.name, [&options, &spec](const std::string& value) {
+                if (!spec.apply(options, value)) {
+                    throw &spec;
+                }
+            });
+        }
+    }
+    try {
+        const cmdline::Stop stop = line.Read(argc, argv);
+        if (stop.kind == cmdline::Stop::Kind::kUnexpected) {
+            error = "unknown option " + stop.word;
+            return false;
+        }
+        for (const OptionSpec& spec : kOptions) {
+            if (stop.kind == cmdline::Stop::Kind::kNoValue && stop.option == spec.name) {
+                throw &spec;
             }
         }
-        if (option == nullptr) {
-            error = "unknown option " + arg;
-            return false;
-        }
-        const bool hasValue = option->value == nullptr || i + 1 < argc;
-        if (!hasValue || !option->apply(options, option->value ? argv[++i] : "")) {
-            error = arg + " needs " + option->needs;
-            return false;
-        }
+    } catch (const OptionSpec* refused) {
+        error = std::string(refused->name) + " needs " + refused->needs;
+        return false;
     }
     // Checked now rather than when the first download finishes, when it would be too late to
     // say so to anyone.
