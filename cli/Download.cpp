@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "cmdline/CommandLine.h"
 #include "engine/Confirmation.h"
 #include "engine/DownloadEngine.h"
-#include "engine/HexText.h"
 #include "engine/ResultReport.h"
 #include "engine/TargetRecord.h"
 #include "resources/ResourceIds.h"
@@ -19,8 +19,10 @@ namespace {
 bool ReadVersion(std::string_view text, std::uint64_t& major, std::uint64_t& minor) {
     const std::size_t dot = text.find('.');
     return dot != std::string_view::npos &&
-           ParseNumber("0x" + std::string(text.substr(0, dot)), 0, 0xFF, major, true) &&
-           ParseNumber("0x" + std::string(text.substr(dot + 1)), 0, 0xFF, minor, true);
+           cmdline::ReadNumber("0x" + std::string(text.substr(0, dot)), 0, 0xFF, major,
+                               cmdline::Radix::kDecimalOrHex) &&
+           cmdline::ReadNumber("0x" + std::string(text.substr(dot + 1)), 0, 0xFF, minor,
+                               cmdline::Radix::kDecimalOrHex);
 }
 
 // The engine with its transport and target record, for one run against one target.
@@ -81,6 +83,16 @@ bool SameVersion(std::string_view device, std::string_view file) {
            deviceMinor == fileMinor;
 }
 
+std::string AsReported(std::string_view fileVersion) {
+    std::uint64_t major = 0;
+    std::uint64_t minor = 0;
+    if (!ReadVersion(fileVersion, major, minor)) {
+        return std::string(fileVersion);
+    }
+    return DownloadEngine::FormatVersionBytes(static_cast<std::uint8_t>(major),
+                                              static_cast<std::uint8_t>(minor), true);
+}
+
 int ExitStatus(int result) {
     return result < 0 ? -result : result;
 }
@@ -134,6 +146,13 @@ Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port, boo
     outcome.message = shown.empty() ? before : shown.front().stringId;
     session.Fill(outcome);
     return outcome;
+}
+
+int CheckDownloadFile(int modelIndex, bool ipx, ConsolePort& port) {
+    Target target;
+    target.ipx = ipx;
+    Session session(target, modelIndex, port);
+    return session.Engine().RunFileCheck(ipx);
 }
 
 Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port) {

@@ -33,8 +33,15 @@ Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port,
 // The model's version query and nothing else; the result is 0 when the print server answered.
 Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port);
 
+// The download file's check alone, as a download over that transport starts it, for a fleet
+// before any of its downloads: 0, or -6 when the file is missing, not for the model or damaged.
+int CheckDownloadFile(int modelIndex, bool ipx, ConsolePort& port);
+
 // Whether the version a print server reports (1.10) is the version of a file (01.10).
 bool SameVersion(std::string_view device, std::string_view file);
+
+// A file's version (01.10) as a print server reports it (1.10).
+std::string AsReported(std::string_view fileVersion);
 
 // The process exit status for a result code: its magnitude.
 int ExitStatus(int result);

@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kReportFd = 3;
 constexpr int kNotStarted = -5;  // a target that a cancel kept from starting counts as cancelled
 constexpr int kFailedOtherwise = -7;
+constexpr int kNotStartedByCheck = -6;
 
 struct Job {
     pid_t pid = -1;
@@ -38,6 +39,7 @@ struct Job {
     std::string pendingLine;
     std::string reportText;  // what the child writes on its report descriptor
     Clock::time_point start;
+    std::string startTime;
     bool started = false;
     bool done = false;
     Report report;
@@ -128,6 +130,7 @@ bool Start(Job& job, std::vector<std::string> args) {
     job.errFd = err[0];
     job.reportFd = report[0];
     job.start = Clock::now();
+    job.startTime = UtcNow();
     job.started = true;
     return true;
 }
@@ -149,7 +152,7 @@ void PassLines(Job& job, const std::string& label, const char* data, std::size_t
     std::fflush(stderr);
 }
 
-void Finish(Job& job) {
+void Finish(Job& job, const Options& options) {
     int status = 0;
     while (::waitpid(job.pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -157,21 +160,37 @@ void Finish(Job& job) {
     const double seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
     const std::string line = job.reportText.substr(0, job.reportText.find('\n'));
     if (FromJson(line, job.report)) {
+        job.report.logFailed = !options.log.empty() && !job.report.logged;
         return;
     }
-    // No report: the child ended before it could give one.
-    job.report.seconds = seconds;
-    if (WIFSIGNALED(status) &&
-        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM || WTERMSIG(status) == SIGHUP)) {
-        job.report.result = kNotStarted;  // ended before it could see the cancel
-    } else {
-        job.report.result = kFailedOtherwise;
+    // No report: the child's process ended before it could give one (killed, or crashed). Its
+    // print server may have been erased, so the fleet records it in the child's place.
+    Report& report = job.report;
+    report.seconds = seconds;
+    report.start = job.startTime;
+    report.end = UtcNow();
+    const bool cancelled =
+        WIFSIGNALED(status) &&
+        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM || WTERMSIG(status) == SIGHUP);
+    // Ended by a cancel before it could see it: nothing had been sent yet.
+    report.result = cancelled ? kNotStarted : kFailedOtherwise;
+    report.note = WIFSIGNALED(status)
+                      ? "its process was ended by signal " + std::to_string(WTERMSIG(status))
+                      : "its process ended with status " + std::to_string(WEXITSTATUS(status)) +
+                            " and no report";
+    if (!cancelled) {
+        report.note += "; the print server may wait in download mode";
     }
-}
-
-std::string FirstLine(int stringId) {
-    const std::string_view text = LoadString(stringId);
-    return std::string(text.substr(0, text.find_first_of("\r\n")));
+    if (!options.log.empty()) {
+        const std::string reason =
+            WriteRecord(options.log, LogLine(report) + "\n", RecordMode::kAppend);
+        report.logged = reason.empty();
+        report.logFailed = !report.logged;
+        if (!reason.empty()) {
+            std::fprintf(stderr, "vexil-download: writing the log %s failed: %s\n",
+                         options.log.c_str(), reason.c_str());
+        }
+    }
 }
 
 bool AskOnce(const std::vector<Target>& targets) {
@@ -194,55 +213,41 @@ void RaiseDescriptorLimit() {
     }
 }
 
-// The summary table's text for a target: its last message and, when the cause came earlier,
-// its first error message too.
-std::string Explanation(const Report& report) {
-    if (report.alreadyCurrent) {
-        return "already current";
-    }
-    std::string text = report.lastMessage != 0 ? FirstLine(report.lastMessage) : "";
-    if (report.firstMessage != 0 && report.firstMessage != report.lastMessage) {
-        text += (text.empty() ? "" : "  ") + std::string("first: ") +
-                std::to_string(report.firstMessage) + " " + FirstLine(report.firstMessage);
-    }
-    if (report.logFailed) {
-        text += "  (not logged)";
-    }
-    return text;
-}
-
-void PrintTable(const Options& options, const std::vector<Job>& jobs) {
-    std::size_t width = 6;
-    for (const Job& job : jobs) {
-        width = std::max(width, job.report.target.Label().size());
-    }
-    const int w = static_cast<int>(width);
-    if (options.query) {
-        std::printf("%-*s  %4s  %7s  %7s\n", w, "target", "code", "version", "seconds");
-    } else {
-        std::printf("%-*s  %6s  %7s  %7s\n", w, "target", "result", "message", "seconds");
-    }
-    for (const Job& job : jobs) {
-        const Report& r = job.report;
-        const std::string text = r.target.Label();
-        const char* label = text.c_str();
-        if (!job.started) {
-            std::printf("%-*s  %6s  %7s  %7s  not started\n", w, label, "-", "-", "-");
-        } else if (options.query) {
-            std::printf("%-*s  %4s  %7s  %7.1f  %s\n", w, label,
-                        r.modelCode.empty() ? "-" : r.modelCode.c_str(),
-                        r.deviceVersion.empty() ? "-" : r.deviceVersion.c_str(), r.seconds,
-                        Explanation(r).c_str());
-        } else {
-            std::printf("%-*s  %6d  %7d  %7.1f  %s\n", w, label, r.result, r.lastMessage, r.seconds,
-                        Explanation(r).c_str());
-        }
-    }
-}
-
 }  // namespace
 
 int RunFleet(const Options& options, const std::vector<Target>& targets) {
+    if (!options.failedFile.empty()) {
+        // Until the fleet has ended, every target counts as not done: a fleet that is killed
+        // leaves a file that runs them all again, never an empty one that reads as success.
+        std::string all;
+        for (const Target& target : targets) {
+            all += target.Label() + "\n";
+        }
+        if (const std::string reason = WriteRecord(options.failedFile, all, RecordMode::kReplace);
+            !reason.empty()) {
+            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
+                         options.failedFile.c_str(), reason.c_str());
+            return kExitNotRecorded;
+        }
+    }
+    if (!options.query) {
+        // The download file is checked once, before any download starts: a file that is
+        // missing or damaged would fail every target alike.
+        const bool tcp = std::any_of(targets.begin(), targets.end(),
+                                     [](const Target& target) { return !target.ipx; });
+        const bool ipx = std::any_of(targets.begin(), targets.end(),
+                                     [](const Target& target) { return target.ipx; });
+        ConsolePort port(options.listSelection, true);
+        for (const bool overIpx : {false, true}) {
+            if ((overIpx ? ipx : tcp) &&
+                CheckDownloadFile(options.modelIndex, overIpx, port) != 0) {
+                std::fprintf(stderr,
+                             "vexil-download: the download file check failed: nothing was sent "
+                             "to any print server\n");
+                return ExitStatus(kNotStartedByCheck);
+            }
+        }
+    }
     bool yes = options.yes || options.query;
     if (!yes && ::isatty(STDIN_FILENO) == 1) {
         // One question for the fleet: the downloads run side by side and cannot share the
@@ -328,7 +333,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
                 }
             }
             if (job.errFd < 0 && job.reportFd < 0 && !job.done) {
-                Finish(job);
+                Finish(job, options);
                 --running;
                 waitingForRoom = false;
                 if (options.json) {
@@ -344,14 +349,17 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
     int current = 0;
     bool recorded = true;
     std::string failed;
+    std::vector<Report> reports;
     for (Job& job : jobs) {
         Report& report = job.report;
         if (!job.started) {
             report.result = kNotStarted;
+            report.notStarted = true;
             if (options.json) {
                 std::printf("%s\n", ToJson(report).c_str());
             }
         }
+        reports.push_back(report);
         recorded = recorded && !report.logFailed;
         if (report.Succeeded()) {
             ++succeeded;
@@ -380,15 +388,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
             "%s\n",
             SummaryJson(static_cast<int>(targets.size()), succeeded, current, status).c_str());
     } else {
-        PrintTable(options, jobs);
-        if (options.query) {
-            std::printf("%d of %zu print servers answered\n", succeeded, targets.size());
-        } else if (current > 0) {
-            std::printf("%d of %zu downloads succeeded (%d already current)\n", succeeded,
-                        targets.size(), current);
-        } else {
-            std::printf("%d of %zu downloads succeeded\n", succeeded, targets.size());
-        }
+        std::fputs(SummaryTable(reports).c_str(), stdout);
     }
     std::fflush(stdout);
     return status;

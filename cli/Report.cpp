@@ -1,8 +1,12 @@
 #include "cli/Report.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "cli/Download.h"
 #include "engine/DownloadResult.h"
 #include "resources/StringTable.h"
 
@@ -41,6 +45,9 @@ int NumberOf(const json& message) {
 static bool ReadJson(const std::string& text, Report& report);
 
 Verdict Report::GetVerdict() const {
+    if (notStarted) {
+        return Verdict::kNotStarted;
+    }
     switch (result) {
         case result::kSuccess:
             return alreadyCurrent ? Verdict::kAlreadyCurrent : Verdict::kSucceeded;
@@ -57,7 +64,7 @@ std::string Report::VersionAfter() const {
     if (result != 0) {
         return {};
     }
-    return query || alreadyCurrent ? deviceVersion : fileVersion;
+    return query || alreadyCurrent ? deviceVersion : AsReported(fileVersion);
 }
 
 const char* VerdictName(Verdict verdict) {
@@ -85,14 +92,18 @@ std::string UtcNow() {
     return time;
 }
 
+// The outcome's name in the log and the JSON alike.
+std::string OutcomeName(const Report& report) {
+    return (report.query ? "query-" : "") + std::string(VerdictName(report.GetVerdict()));
+}
+
 std::string LogLine(const Report& report) {
     auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     return UtcNow() + " target=" + (report.target.ipx ? "ipx:" : "tcp:") + report.target.text +
            " model=" + std::to_string(report.model) + " file=" + orDash(report.fileVersion) +
            " before=" + orDash(report.deviceVersion) + " result=" + std::to_string(report.result) +
            " message=" + std::to_string(report.lastMessage) +
-           " first=" + std::to_string(report.firstMessage) +
-           " outcome=" + (report.query ? "query-" : "") + VerdictName(report.GetVerdict());
+           " first=" + std::to_string(report.firstMessage) + " outcome=" + OutcomeName(report);
 }
 
 std::string ToJson(const Report& report) {
@@ -100,7 +111,7 @@ std::string ToJson(const Report& report) {
         {"target", report.target.Label()},
         {"model", report.model},
         {"query", report.query},
-        {"outcome", VerdictName(report.GetVerdict())},
+        {"outcome", OutcomeName(report)},
         {"result", report.result},
         {"modelCode", TextOrNull(report.modelCode)},
         {"versionBefore", TextOrNull(report.deviceVersion)},
@@ -109,9 +120,10 @@ std::string ToJson(const Report& report) {
         {"firstMessage", Message(report.firstMessage)},
         {"lastMessage", Message(report.lastMessage)},
         {"seconds", report.seconds},
-        {"start", report.start},
-        {"end", report.end},
-        {"logged", !report.logFailed},
+        {"start", TextOrNull(report.start)},
+        {"end", TextOrNull(report.end)},
+        {"logged", report.logged},
+        {"note", TextOrNull(report.note)},
     };
     return object.dump();
 }
@@ -139,7 +151,7 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.seconds = seconds->get<double>();
     report.query = object.value("query", false);
     report.alreadyCurrent = TextOf(object, "outcome") == VerdictName(Verdict::kAlreadyCurrent);
-    report.logFailed = !object.value("logged", true);
+    report.logged = object.value("logged", false);
     report.firstMessage = NumberOf(object.value("firstMessage", json()));
     report.lastMessage = NumberOf(object.value("lastMessage", json()));
     report.modelCode = TextOf(object, "modelCode");
@@ -147,7 +159,92 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.fileVersion = TextOf(object, "fileVersion");
     report.start = TextOf(object, "start");
     report.end = TextOf(object, "end");
+    report.note = TextOf(object, "note");
     return true;
+}
+
+namespace {
+
+std::string FirstLine(int stringId) {
+    const std::string_view text = LoadString(stringId);
+    return std::string(text.substr(0, text.find_first_of("\r\n")));
+}
+
+// The summary table's text for a target: its last message and, when the cause came earlier,
+// its first error message too.
+std::string Explanation(const Report& report) {
+    if (report.notStarted) {
+        return "not started";
+    }
+    if (report.alreadyCurrent) {
+        return "already current";
+    }
+    std::string text = report.lastMessage != 0 ? FirstLine(report.lastMessage) : "";
+    auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "  ") + part; };
+    if (report.firstMessage != 0 && report.firstMessage != report.lastMessage) {
+        add("first: " + std::to_string(report.firstMessage) + " " + FirstLine(report.firstMessage));
+    }
+    if (!report.note.empty()) {
+        add(report.note);
+    }
+    if (report.logFailed) {
+        add("(not logged)");
+    }
+    return text;
+}
+
+std::string Row(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Row(const char* format, ...) {
+    char row[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(row, sizeof row, format, args);
+    va_end(args);
+    return row;
+}
+
+}  // namespace
+
+std::string SummaryTable(const std::vector<Report>& reports) {
+    const bool query = !reports.empty() && reports.front().query;
+    std::size_t width = 6;
+    int succeeded = 0;
+    int current = 0;
+    for (const Report& report : reports) {
+        width = std::max(width, report.target.Label().size());
+        succeeded += report.Succeeded() && !report.notStarted ? 1 : 0;
+        current += report.alreadyCurrent ? 1 : 0;
+    }
+    const int w = static_cast<int>(width);
+    std::string table =
+        query ? Row("%-*s  %4s  %7s  %7s\n", w, "target", "code", "version", "seconds")
+              : Row("%-*s  %6s  %7s  %7s\n", w, "target", "result", "message", "seconds");
+    for (const Report& r : reports) {
+        const std::string label = r.target.Label();
+        const std::string text = Explanation(r);
+        std::string row;
+        if (r.notStarted) {
+            row = query ? Row("%-*s  %4s  %7s  %7s", w, label.c_str(), "-", "-", "-")
+                        : Row("%-*s  %6s  %7s  %7s", w, label.c_str(), "-", "-", "-");
+        } else if (query) {
+            row = Row("%-*s  %4s  %7s  %7.1f", w, label.c_str(),
+                      r.modelCode.empty() ? "-" : r.modelCode.c_str(),
+                      r.deviceVersion.empty() ? "-" : r.deviceVersion.c_str(), r.seconds);
+        } else {
+            row =
+                Row("%-*s  %6d  %7d  %7.1f", w, label.c_str(), r.result, r.lastMessage, r.seconds);
+        }
+        table += row + (text.empty() ? "" : "  " + text) + "\n";
+    }
+    if (query) {
+        table += Row("%d of %zu print servers answered\n", succeeded, reports.size());
+    } else if (current > 0) {
+        table += Row("%d of %zu downloads succeeded (%d already current)\n", succeeded,
+                     reports.size(), current);
+    } else {
+        table += Row("%d of %zu downloads succeeded\n", succeeded, reports.size());
+    }
+    return table;
 }
 
 std::string SummaryJson(int targets, int succeeded, int alreadyCurrent, int exitStatus) {

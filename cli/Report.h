@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/Options.h"
 
@@ -32,11 +33,15 @@ struct Report {
     double seconds = 0;
     std::string start;  // UTC, ISO 8601
     std::string end;
-    bool logFailed = false;  // its log line could not be written
+    bool notStarted = false;  // a cancel of the fleet kept it from starting
+    bool logged = false;      // its log line is on the disk
+    bool logFailed = false;   // its log line could not be written
+    std::string note;         // what the program itself has to say of it, such as a lost process
 
     Verdict GetVerdict() const;
     bool Succeeded() const { return result == 0; }
-    // The version the print server has now, as far as is known; empty when unknown.
+    // The version the print server has now, as far as is known, as it reports versions (1.10);
+    // empty when unknown.
     std::string VersionAfter() const;
 };
 
@@ -52,6 +57,9 @@ std::string LogLine(const Report& report);
 // returns false for anything else.
 std::string ToJson(const Report& report);
 bool FromJson(const std::string& text, Report& report);
+
+// The summary table of a run, a row per report, and its closing line.
+std::string SummaryTable(const std::vector<Report>& reports);
 
 // The final JSON object of --json.
 std::string SummaryJson(int targets, int succeeded, int alreadyCurrent, int exitStatus);

@@ -47,6 +47,17 @@ void MakeAbsolute(std::string& path) {
 
 // One target's run, in this process.
 int RunOne(const Options& options) {
+    if (!options.failedFile.empty()) {
+        // Until the run has ended the target counts as not done, so that a run that is killed
+        // never leaves an empty file that reads as success.
+        if (const std::string reason = vexil::WriteRecord(
+                options.failedFile, options.target.Label() + "\n", vexil::RecordMode::kReplace);
+            !reason.empty()) {
+            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
+                         options.failedFile.c_str(), reason.c_str());
+            return kExitNotRecorded;
+        }
+    }
     const auto start = std::chrono::steady_clock::now();
     Report report;
     report.target = options.target;
@@ -75,6 +86,7 @@ int RunOne(const Options& options) {
     if (!options.log.empty()) {
         const std::string reason =
             vexil::WriteRecord(options.log, LogLine(report) + "\n", vexil::RecordMode::kAppend);
+        report.logged = reason.empty();
         if (!reason.empty()) {
             report.logFailed = true;
             recorded = false;
@@ -108,14 +120,24 @@ int RunOne(const Options& options) {
                                 : recorded  ? 0
                                             : kExitNotRecorded)
                         .c_str());
-        std::fflush(stdout);
+    } else if (options.query) {
+        // An inventory of one: what the print server reported, as a fleet's table shows it.
+        std::fputs(SummaryTable({report}).c_str(), stdout);
     }
     return status != 0 ? status : recorded ? 0 : kExitNotRecorded;
 }
 
-}  // namespace
+// Whether two paths name one file: the same name, or one file through links.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error)) {
+        return true;
+    }
+    return std::filesystem::weakly_canonical(a, error) ==
+           std::filesystem::weakly_canonical(b, error);
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     // First of all: a program started with its standard streams closed would otherwise hand
     // their numbers to the first pipe or file it opens, and its messages would land there.
     if (!vexil::OpenStandardStreams()) {
@@ -150,6 +172,21 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     CatchCancelSignals();
 
+    // The log, the --failed file and the targets file are three files: one written over
+    // another would destroy a record, or the list of print servers.
+    const std::pair<const std::string*, const char*> files[] = {
+        {&options.log, "--log"},
+        {&options.failedFile, "--failed"},
+        {&options.targetsFile, "--targets"}};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        for (std::size_t j = i + 1; j < std::size(files); ++j) {
+            if (!files[i].first->empty() && !files[j].first->empty() &&
+                SameFile(*files[i].first, *files[j].first)) {
+                return Refuse({0, std::string(files[i].second) + " and " + files[j].second +
+                                      " name the same file: " + *files[j].first});
+            }
+        }
+    }
     // What records the run is checked before anything is sent, so that no download is made
     // unrecorded; a FIFO or a folder is refused, never waited on.
     for (const auto& [path, what] : {std::pair{&options.log, "the log"},
@@ -170,4 +207,18 @@ int main(int argc, char** argv) {
         return RunFleet(options, targets);
     }
     return RunOne(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = Run(argc, argv);
+    // What went to standard output (the JSON, the summary, the inventory) must be there: a full
+    // disk or a closed pipe is reported, not hidden behind a status of success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "vexil-download: writing standard output failed: %s\n",
+                     std::strerror(errno));
+        return status != 0 ? status : kExitNotRecorded;
+    }
+    return status;
 }

@@ -54,6 +54,14 @@ DownloadResult DownloadEngine::RunVersionQuery(bool ipx) {
     return deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess;
 }
 
+DownloadResult DownloadEngine::RunFileCheck(bool ipx) {
+    Run run{ipx ? kIpxPolicy : kTcpPolicy};
+    if (const StepResult end = Identify(run)) {
+        return *end;
+    }
+    return result::kSuccess;
+}
+
 DownloadResult DownloadEngine::RunDownload(const TransportPolicy& policy) {
     Run run{policy};
     mainWindowHandle = port_.WindowHandle();

@@ -39,6 +39,10 @@ class DownloadEngine {
     // (deviceVersion and deviceModelCode hold it), kNotStarted when cancelled, and
     // kConnectionFailed when it gave no valid answer (the query has shown its message).
     DownloadResult RunVersionQuery(bool ipx);
+    // The check of the download file alone, as a download over TCP/IP or IPX starts it:
+    // kSuccess, or kNotStarted when the file is missing, not for the model or damaged (the
+    // check has shown its messages). Nothing is sent.
+    DownloadResult RunFileCheck(bool ipx);
 
     // Identifies the chosen model's download file in the working directory (see DownloadFile.h).
     int IdentifyDownloadFile(int modelIndex);

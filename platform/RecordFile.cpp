@@ -42,11 +42,6 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
         ::close(fd);
         return -1;
     }
-    if (mode == RecordMode::kReplace && ::ftruncate(fd, 0) != 0) {
-        reason = Reason(errno);
-        ::close(fd);
-        return -1;
-    }
     return fd;
 }
 
@@ -63,6 +58,25 @@ std::string CheckRecordFile(const std::string& path) {
 
 std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
     std::string reason;
+    if (mode == RecordMode::kReplace) {
+        // What the file held stays until the new text is whole on the disk: written beside it,
+        // then renamed over it in one step.
+        if (const int fd = OpenRecordFile(path, RecordMode::kAppend, reason); fd < 0) {
+            return reason;
+        } else {
+            ::close(fd);
+        }
+        const std::string temporary = path + ".new";
+        ::unlink(temporary.c_str());
+        reason = WriteRecord(temporary, text, RecordMode::kAppend);
+        if (reason.empty() && ::rename(temporary.c_str(), path.c_str()) != 0) {
+            reason = Reason(errno);
+        }
+        if (!reason.empty()) {
+            ::unlink(temporary.c_str());
+        }
+        return reason;
+    }
     const int fd = OpenRecordFile(path, mode, reason);
     if (fd < 0) {
         return reason;

@@ -15,8 +15,9 @@ enum class RecordMode { kAppend, kReplace };
 // Returns an empty string when it can, else the reason.
 std::string CheckRecordFile(const std::string& path);
 
-// Writes `text` to `path` in one write (appended, or replacing what the file held), then flushes
-// it to the disk before closing. Returns an empty string when all of it is on the disk, else
+// Writes `text` to `path` in one write (appended, or replacing what the file held, through a
+// file PATH.new renamed over it, so that a failed write leaves the old text), then flushes it
+// to the disk before closing. Returns an empty string when all of it is on the disk, else
 // the reason (a full disk, a file size limit, the file replaced by a FIFO meanwhile, ...).
 std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode);
 

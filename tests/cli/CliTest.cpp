@@ -67,6 +67,11 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         {{"--model", "6", "--tcp", "10.0.0.1", "--log", "@"}, ": it is a folder"},
         {{"--model", "6", "--tcp", "10.0.0.1", "--failed", "@fifo"}, "it is a FIFO"},
         {{"--model", "6", "--tcp", "10.0.0.1", "--log", "@none/log"}, "No such file"},
+        // The log, the --failed file and the targets file are three files.
+        {{"--model", "6", "--tcp", "10.0.0.1", "--log", "@x", "--failed", "@./x"},
+         "--log and --failed name the same file"},
+        {{"--model", "6", "--targets", "@one", "--log", "@one"},
+         "--log and --targets name the same file"},
         // A fleet checks its folder once, before any download starts.
         {{"--model", "6", "--targets", "@one", "--dir", "@none", "--yes"}, "cannot use the folder"},
     };
@@ -90,6 +95,28 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         EXPECT_EQ(command.Wait(10), 64) << line;
         EXPECT_NE(command.Err().find(c.err), std::string::npos) << command.Err();
     }
+}
+
+TEST(VexilDownload, FleetChecksItsFileOnceAndOutputMustArrive) {
+    ScratchDir dir;
+    std::ofstream(dir.path() / "two") << "tcp 10.0.0.1\ntcp 10.0.0.2\n";
+    // A folder without the model's download file: one check, nothing sent, every target to be
+    // run again.
+    const std::string failed = (dir.path() / "again").string();
+    Command fleet({"--model", "6", "--targets", (dir.path() / "two").string(), "--dir",
+                   dir.path().string(), "--yes", "--failed", failed},
+                  std::vector<std::string>{}, dir.path(), "nofile");
+    EXPECT_EQ(fleet.Wait(20), 6) << fleet.Err();
+    EXPECT_EQ(Count(fleet.Err(), "warning 57604 "), 1u) << fleet.Err();
+    EXPECT_NE(fleet.Err().find("nothing was sent to any print server"), std::string::npos);
+    EXPECT_EQ(Slurp(failed), "tcp 10.0.0.1\ntcp 10.0.0.2\n");
+    // Standard output that cannot be written is an error, not a success.
+    std::filesystem::create_symlink("/dev/full", dir.path() / "full.out");
+    Command full({"--list-models"}, std::vector<std::string>{}, dir.path(), "full");
+    EXPECT_EQ(full.Wait(10), 74);
+    EXPECT_NE(full.Err().find("writing standard output failed: No space left on device"),
+              std::string::npos)
+        << full.Err();
 }
 
 TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {

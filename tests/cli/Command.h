@@ -29,6 +29,15 @@ inline std::string Slurp(const std::string& path) {
     return text.str();
 }
 
+// How often `part` occurs in `text`.
+inline std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 // Waits until `done` holds, checking every 20 ms; false (and a test failure naming `what`) when
 // it still does not after `seconds`.
 inline bool Eventually(const std::function<bool()>& done, double seconds, const std::string& what) {
@@ -120,6 +129,7 @@ class Command {
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    pid_t Pid() const { return pid_; }
     void Signal(int signal) const {
         if (pid_ > 0) {
             ::kill(pid_, signal);

@@ -19,14 +19,6 @@ std::string Address(int host) {
     return "192.0.2." + std::to_string(host);
 }
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
     std::vector<nlohmann::json> objects;
     std::istringstream lines(text);
@@ -34,6 +26,26 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
         objects.push_back(nlohmann::json::parse(line, nullptr, false));
     }
     return objects;
+}
+
+// The processes whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        // The parent is the fourth field, after the command in parentheses.
+        const std::string stat = Slurp(entry.path().string() + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        char state = 0;
+        pid_t ppid = 0;
+        if (fields >> state >> ppid && ppid == parent) {
+            children.push_back(static_cast<pid_t>(std::stoi(name)));
+        }
+    }
+    return children;
 }
 
 CommandSetup Limits(std::vector<int> closed, rlim_t fileSizeLimit, rlim_t descriptorLimit) {
@@ -117,13 +129,28 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
         Run("cramped", {"--targets", Targets("t58", {58, 59, 60, 61}), "--jobs", "4", "--yes"},
             Limits({}, RLIM_INFINITY, 14));
 
+    // A fleet's download whose process is killed: the fleet logs it in its place. And a fleet
+    // cancelled with a target not yet started: that one says so, unlogged and without times.
+    Sim(63, slowErase);
+    Sim(64, slowErase);
+    Sim(65);
+    auto lostChild =
+        Run("lost", {"--targets", Targets("t63", {63}), "--yes", "--log", Path("log63")});
+    auto cancelled = Run("cancelled", {"--targets", Targets("t64", {64, 65}), "--jobs", "1",
+                                       "--yes", "--json", "--log", Path("log64")});
+
     // A print server busy with another client's download answers that client only: a second
     // client stops at the version query, before anything could harm the first one's download.
     Sim(62, slowErase);
     auto first = Run("first", {"--tcp", Address(62), "--yes"});
 
-    Eventually([&] { return Erasing(43) && Erasing(44) && Erasing(62); }, 60,
-               "the erases to begin");
+    Eventually(
+        [&] { return Erasing(43) && Erasing(44) && Erasing(62) && Erasing(63) && Erasing(64); }, 60,
+        "the erases to begin");
+    for (const pid_t child : ChildrenOf(lostChild->Pid())) {
+        ::kill(child, SIGKILL);
+    }
+    cancelled->Signal(SIGTERM);
     auto second = Run("second", {"--tcp", Address(62), "--yes"});
     EXPECT_EQ(second->Wait(), 14) << second->Err();
     EXPECT_NE(second->Err().find("error 112 "), std::string::npos) << second->Err();
@@ -168,6 +195,27 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
         << full->Err();
     EXPECT_EQ(Slurp(flash47), image);
 
+    EXPECT_EQ(lostChild->Wait(), 7) << lostChild->Err();
+    EXPECT_NE(lostChild->Out().find("its process was ended by signal 9; the print server may "
+                                    "wait in download mode"),
+              std::string::npos)
+        << lostChild->Out();
+    EXPECT_NE(Slurp(Path("log63"))
+                  .find("target=tcp:192.0.2.63 model=6 file=- before=- "
+                        "result=-7 message=0 first=0 outcome=failed"),
+              std::string::npos)
+        << Slurp(Path("log63"));
+    EXPECT_EQ(cancelled->Wait(), 5) << cancelled->Err();
+    const std::vector<nlohmann::json> halted = JsonLines(cancelled->Out());
+    ASSERT_EQ(halted.size(), 3u) << cancelled->Out();
+    EXPECT_EQ(halted[0]["outcome"], "cancelled");
+    EXPECT_TRUE(halted[0]["logged"].get<bool>());
+    EXPECT_EQ(halted[1]["target"], "tcp " + Address(65));
+    EXPECT_EQ(halted[1]["outcome"], "not-started");
+    EXPECT_FALSE(halted[1]["logged"].get<bool>());
+    EXPECT_TRUE(halted[1]["start"].is_null());
+    EXPECT_EQ(Count(Slurp(Path("log64")), "\n"), 1u);
+
     EXPECT_EQ(cramped->Wait(), 0) << cramped->Err() << cramped->Out();
     EXPECT_EQ(cramped->Err().find("cannot start"), std::string::npos) << cramped->Err();
     for (const std::string& flash : flashesShort) {
@@ -208,7 +256,7 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     const nlohmann::json& answered = byTarget["tcp " + Address(48)];
     EXPECT_EQ(answered["modelCode"], "aa01");
     EXPECT_EQ(answered["versionBefore"], "1.10");
-    EXPECT_EQ(answered["outcome"], "succeeded");
+    EXPECT_EQ(answered["outcome"], "query-succeeded");
     EXPECT_TRUE(answered["query"].get<bool>());
     EXPECT_EQ(byTarget["tcp " + Address(50)]["modelCode"], "1601");
     EXPECT_EQ(byTarget["tcp " + Address(50)]["versionBefore"], "2.00");
@@ -232,7 +280,7 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_EQ(byTarget["tcp " + Address(51)]["versionAfter"], "1.10");
     EXPECT_EQ(byTarget["tcp " + Address(52)]["outcome"], "succeeded");
     EXPECT_EQ(byTarget["tcp " + Address(52)]["versionBefore"], "1.00");
-    EXPECT_EQ(byTarget["tcp " + Address(52)]["versionAfter"], "01.10");
+    EXPECT_EQ(byTarget["tcp " + Address(52)]["versionAfter"], "1.10");
     EXPECT_EQ(byTarget["tcp " + Address(53)]["lastMessage"]["number"], 57623);
     EXPECT_EQ(byTarget["summary"]["summary"]["alreadyCurrent"], 1);
     EXPECT_FALSE(std::filesystem::exists(flash51));

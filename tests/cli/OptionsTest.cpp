@@ -176,6 +176,52 @@ TEST(Options, TargetsFiles) {
               std::string::npos);
 }
 
+TEST(Report, SummaryTable) {
+    std::vector<cli::Report> reports(3);
+    const char* addresses[] = {"192.0.2.10", "192.0.2.11", "192.0.2.12"};
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        ASSERT_FALSE(cli::ParseTarget(false, addresses[i], reports[i].target).Refused());
+    }
+    reports[0].lastMessage = 110;
+    reports[0].seconds = 27.6;
+    reports[1].alreadyCurrent = true;
+    reports[2].result = -14;
+    reports[2].firstMessage = 112;
+    reports[2].lastMessage = 57631;
+    reports[2].note = "its process was ended by signal 9";
+    const std::string table = cli::SummaryTable(reports);
+    EXPECT_NE(
+        table.find("tcp 192.0.2.10       0      110     27.6  ダウンロードが終了しました。\n"),
+        std::string::npos)
+        << table;
+    EXPECT_NE(table.find("tcp 192.0.2.11       0        0      0.0  already current\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("  first: 112 "), std::string::npos) << table;
+    EXPECT_NE(table.find("  its process was ended by signal 9\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("2 of 3 downloads succeeded (1 already current)\n"), std::string::npos);
+
+    for (cli::Report& report : reports) {
+        const cli::Target target = report.target;
+        report = cli::Report();
+        report.target = target;
+        report.query = true;
+    }
+    reports[0].modelCode = "aa01";
+    reports[0].deviceVersion = "1.10";
+    reports[1].result = -13;
+    reports[1].lastMessage = 112;
+    reports[2].notStarted = true;
+    const std::string inventory = cli::SummaryTable(reports);
+    EXPECT_NE(inventory.find("tcp 192.0.2.10  aa01     1.10      0.0\n"), std::string::npos)
+        << "no trailing spaces after an answer:\n"
+        << inventory;
+    EXPECT_NE(inventory.find("tcp 192.0.2.12     -        -        -  not started\n"),
+              std::string::npos)
+        << inventory;
+    EXPECT_NE(inventory.find("1 of 3 print servers answered\n"), std::string::npos) << inventory;
+}
+
 TEST(Options, SameVersion) {
     const struct {
         const char* device;
@@ -225,7 +271,23 @@ TEST(Report, JsonAndLogForms) {
     report.deviceVersion = "1.10";
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "1.10");
     report.alreadyCurrent = false;
-    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "01.10");
+    // After a download: the file's version as the print server will report it.
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "1.10");
+    report.fileVersion = "0A.0F";
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "a.0f");
+    // Not started: no times, not logged, and said so, whatever result code it counts as.
+    cli::Report idle;
+    idle.notStarted = true;
+    idle.result = -5;
+    const auto notStarted = nlohmann::json::parse(cli::ToJson(idle));
+    EXPECT_EQ(notStarted["outcome"], "not-started");
+    EXPECT_TRUE(notStarted["start"].is_null());
+    EXPECT_FALSE(notStarted["logged"].get<bool>());
+    idle.query = true;
+    idle.notStarted = false;
+    idle.result = 0;
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(idle))["outcome"], "query-succeeded");
+    EXPECT_NE(cli::LogLine(idle).find(" outcome=query-succeeded"), std::string::npos);
 
     // What a child hands its parent is read without trust.
     for (const char* hostile : {"", "[]", "{", "null", R"({"result":"0","seconds":1})",
