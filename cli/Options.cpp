@@ -314,7 +314,8 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
         return refusal;
     }
     std::vector<int> lines;  // the line of each target read
-    std::size_t at = 0;
+    // A byte order mark, as some editors write it, is no part of the first line.
+    std::size_t at = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     for (int number = 1; at < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
         const std::string_view line(text.data() + at, end - at);
@@ -323,6 +324,9 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
         if (line.size() > kMaxTargetLineBytes) {
             return Text(where + "a line longer than " + std::to_string(kMaxTargetLineBytes) +
                         " bytes");
+        }
+        if (line.find('\0') != std::string_view::npos) {
+            return Text(where + "a NUL byte: not a text line");
         }
         const std::vector<std::string_view> words = Words(line);
         if (words.empty()) {
@@ -446,11 +450,15 @@ const char kHelp[] =
     "  11  the flash erase failed\n"
     "  12  the download did not finish correctly\n"
     "  13  no connection, or the download file could not be read; with --query: no answer\n"
-    "  14  the print server is another model than the one chosen\n"
+    "  14  the print server is another model than the one chosen; after message 112 (the\n"
+    "      version query failed) it did not answer at all\n"
     "  64  usage error: a bad option, a refused address, an unreadable targets file, a log or\n"
-    "      --failed file that cannot be written, or a --dir that cannot be used\n"
-    "  74  a log line or the --failed file could not be written (the reason is told)\n"
+    "      --failed file that cannot be written, one file named by two of --log, --failed\n"
+    "      and --targets, or a --dir that cannot be used\n"
+    "  74  the run went as the other statuses say, but a log line, the --failed file or\n"
+    "      standard output could not be written (the reason is told)\n"
     "With --targets: 0 when every target succeeded, else the status of the first target in\n"
-    "the file that did not.\n";
+    "the file that did not (74 when all succeeded but one was not logged); 6 when the download\n"
+    "file, checked once before any download, is missing or damaged.\n";
 
 }  // namespace vexil::cli

@@ -120,8 +120,9 @@ int RunOne(const Options& options) {
                                 : recorded  ? 0
                                             : kExitNotRecorded)
                         .c_str());
-    } else if (options.query) {
-        // An inventory of one: what the print server reported, as a fleet's table shows it.
+    } else if (options.query && options.reportFd < 0) {
+        // An inventory of one (a fleet's child reports to the fleet instead): what the print server
+        // reported, as a fleet's table shows it.
         std::fputs(SummaryTable({report}).c_str(), stdout);
     }
     return status != 0 ? status : recorded ? 0 : kExitNotRecorded;

@@ -1,4 +1,6 @@
 // vexil-file: builds and inspects download files with the same reader that the program uses.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -345,7 +347,10 @@ int Extract(const Options& options) {
         return Usage("extract takes FILE and OUTPUT");
     }
     const std::string& output = options.positional[1];
-    const std::string extension = std::filesystem::path(output).extension().string();
+    // The download files' own names are in capitals (RS.BIN): the case of the ending is free.
+    std::string extension = std::filesystem::path(output).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension != ".srec" && extension != ".bin") {
         return Usage("OUTPUT must end in .srec or .bin");
     }

@@ -153,6 +153,8 @@ TEST(Options, TargetsFiles) {
          ":2: a line longer than 1024 bytes"},
         {"tcp 10.0.0.1 extra\n", 0, ":1: a target is"},
         {"# nothing\n", 0, "names no target"},
+        {"\xEF\xBB\xBFtcp 10.0.0.1\n", 1, ""},
+        {std::string("tcp 10.0.0.1\ntcp 10.0.0.2\0\n", 27), 0, ":2: a NUL byte"},
         {"ipx 00000001:FFFFFFFFFFFF\n", 0, ":1: 00000001:FFFFFFFFFFFF: the MAC address"},
     };
     for (const auto& c : cases) {

@@ -40,6 +40,8 @@ head -c 3000 /dev/urandom >"$work/raw.bin"
 "$tool" build "$work/raw.bin" "$work/raw.dl" --base 0x4000
 "$tool" extract "$work/raw.dl" "$work/raw.out.bin"
 check "raw binary with --base" cmp -s "$work/raw.bin" "$work/raw.out.bin"
+"$tool" extract "$work/raw.dl" "$work/RAW.OUT.BIN"
+check "an upper-case ending" cmp -s "$work/raw.bin" "$work/RAW.OUT.BIN"
 
 # info and blocks on the sample.
 info=$("$tool" info "$sample")
