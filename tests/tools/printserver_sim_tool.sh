@@ -7,12 +7,8 @@ set -u
 sim=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
-}
+# shellcheck source=tests/tools/check.sh
+source "$(dirname "$0")/check.sh"
 
 # One download on the download port: connect, erase, one block (the record of 8 bytes at
 # 0x008800, without its line feed) and the finish, each behind its length.

@@ -6,12 +6,8 @@ tool=$1
 sample=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
-}
+# shellcheck source=tests/tools/check.sh
+source "$(dirname "$0")/check.sh"
 
 # Round trip: S-record text made by srec_cat -> download file -> S-record text, compared with
 # srec_cmp (both tools come from the srecord package, not from this project).
