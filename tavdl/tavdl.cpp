@@ -26,8 +26,8 @@
 #include <mutex>
 #include <string>
 
-#include "protocol/Wire.h"
 #include "protocol/UniqueFd.h"
+#include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 
 namespace {

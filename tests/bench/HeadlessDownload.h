@@ -8,8 +8,8 @@
 
 #include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
-#include "transport/TavdlTransport.h"
 #include "tests/support/Quiet.h"
+#include "transport/TavdlTransport.h"
 
 namespace vexil::bench {
 

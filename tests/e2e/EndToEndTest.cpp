@@ -13,12 +13,12 @@
 
 #include "engine/RecordCodec.h"
 #include "resources/StringTable.h"
-#include "transport/TavdlTransport.h"
 #include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/ui/UiFixture.h"
 #include "tools/FlashImage.h"
+#include "transport/TavdlTransport.h"
 
 namespace vexil::test {
 namespace {

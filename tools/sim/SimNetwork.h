@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocol/Wire.h"
 #include "protocol/UniqueFd.h"
+#include "protocol/Wire.h"
 #include "tools/sim/PrintServer.h"
 
 namespace vexil::sim {
