@@ -302,9 +302,19 @@ int SimNetwork::Run(const volatile sig_atomic_t& stop) {
         for (const Connection& connection : connections_) {
             fds.push_back({connection.fd.Get(), POLLIN, 0});
         }
-        auto wake = now + std::chrono::milliseconds(50);
+        // Asleep until the next thing falls due: a held-back reply, the listener's rest, a
+        // connection's idle time. A simulator that waits for its client costs no CPU, so that a
+        // fleet of a thousand of them measures the program rather than its peers; a signal ends
+        // the wait at once.
+        auto wake = now + std::chrono::seconds(1);
         for (const Pending& pending : pending_) {
             wake = std::min(wake, pending.due);
+        }
+        if (listenerResting_) {
+            wake = std::min(wake, restUntil_);
+        }
+        for (const Connection& connection : connections_) {
+            wake = std::min(wake, connection.quietSince + Seconds(o_.idleSeconds));
         }
         const int timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()));
