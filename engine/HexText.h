@@ -39,32 +39,6 @@ inline bool ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t 
     return true;
 }
 
-// A number from `low` to `high` in decimal or, when `hexAllowed`, after 0x in hexadecimal;
-// nothing else (no sign, no spaces, no octal).
-inline bool ParseNumber(std::string_view text, std::uint64_t low, std::uint64_t high,
-                        std::uint64_t& out, bool hexAllowed) {
-    const bool hex =
-        hexAllowed && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string_view digits = hex ? text.substr(2) : text;
-    const std::uint64_t base = hex ? 16 : 10;
-    if (digits.empty()) {
-        return false;
-    }
-    out = 0;
-    for (const char c : digits) {
-        const int value = HexDigitValue(c);
-        if (value < 0 || static_cast<std::uint64_t>(value) >= base) {
-            return false;
-        }
-        const auto digit = static_cast<std::uint64_t>(value);
-        if (digit > high || out > (high - digit) / base) {
-            return false;
-        }
-        out = out * base + digit;
-    }
-    return out >= low;
-}
-
 // Two lowercase digits, with a leading zero.
 inline std::string TwoHexDigits(std::uint8_t value) {
     static constexpr char kDigits[] = "0123456789abcdef";

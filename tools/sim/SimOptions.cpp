@@ -141,14 +141,14 @@ constexpr OptionSpec kOptions[] = {
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     cmdline::CommandLine line({.inlineValues = false, .eachOnce = false});
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.value == nullptr) {
-            line.Flag(spec.name, [&options, &spec] { spec.apply(options, ""); });
+    for (const OptionSpec& option : kOptions) {
+        if (option.value == nullptr) {
+            line.Flag(option.name, [&options, &option] { option.apply(options, ""); });
         } else {
             // A value the option does not take stops the reading with the option.
-            line.Value(spec.name, [&options, &spec](const std::string& value) {
-                if (!spec.apply(options, value)) {
-                    throw &spec;
+            line.Value(option.name, [&options, &option](const std::string& value) {
+                if (!option.apply(options, value)) {
+                    throw &option;
                 }
             });
         }
@@ -159,9 +159,9 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
             error = "unknown option " + stop.word;
             return false;
         }
-        for (const OptionSpec& spec : kOptions) {
-            if (stop.kind == cmdline::Stop::Kind::kNoValue && stop.option == spec.name) {
-                throw &spec;
+        for (const OptionSpec& option : kOptions) {
+            if (stop.kind == cmdline::Stop::Kind::kNoValue && stop.option == option.name) {
+                throw &option;
             }
         }
     } catch (const OptionSpec* refused) {
