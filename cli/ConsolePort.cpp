@@ -10,7 +10,7 @@
 #include <csignal>
 #include <vector>
 
-#include "resources/DialogTemplates.h"
+#include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
@@ -31,51 +31,6 @@ void OnCancelSignal(int) {
 constexpr int kBarWidth = 30;
 // How long the console sleeps in one pass of the engine's waits (see DispatchEvents).
 constexpr int kConsoleSliceMs = 100;
-
-// The confirmation dialog's texts around one of its three value boxes: the static texts that
-// belong to a box are those whose top lies at or above it and below the box before it, read
-// left of the box first and then right of it.
-std::string ConfirmationLine(const DialogTemplate& dialog, const ControlSpec& box,
-                             const std::string& value) {
-    int previousTop = -1;
-    for (const ControlSpec& other : dialog.controls) {
-        if (other.kind == ControlKind::ListBox && other.y < box.y) {
-            previousTop = std::max(previousTop, other.y);
-        }
-    }
-    std::vector<const ControlSpec*> texts;
-    for (const ControlSpec& label : dialog.controls) {
-        if (label.kind == ControlKind::Static && label.y <= box.y && label.y > previousTop) {
-            texts.push_back(&label);
-        }
-    }
-    std::sort(texts.begin(), texts.end(), [](const ControlSpec* a, const ControlSpec* b) {
-        return a->y != b->y ? a->y < b->y : a->x < b->x;
-    });
-    std::string line;
-    auto add = [&line](const std::string& part) { line += (line.empty() ? "" : " ") + part; };
-    for (const ControlSpec* label : texts) {
-        if (label->x < box.x) {
-            add(label->text);
-        }
-    }
-    add(value);
-    for (const ControlSpec* label : texts) {
-        if (label->x >= box.x) {
-            add(label->text);
-        }
-    }
-    return line;
-}
-
-const char* ButtonText(const DialogTemplate& dialog, int id) {
-    for (const ControlSpec& control : dialog.controls) {
-        if (control.kind == ControlKind::PushButton && control.id == id) {
-            return control.text;
-        }
-    }
-    return "";
-}
 
 }  // namespace
 
@@ -159,11 +114,8 @@ Answer AskYesNo() {
     return answer == "y" || answer == "Y" || answer == "yes" ? Answer::Yes : Answer::No;
 }
 
-ConsolePort::ConsolePort(int modelListSelection, bool assumeYes, std::FILE* out)
-    : modelListSelection_(modelListSelection),
-      assumeYes_(assumeYes),
-      out_(out),
-      terminal_(::isatty(::fileno(out)) == 1) {}
+ConsolePort::ConsolePort(bool assumeYes, std::FILE* out)
+    : assumeYes_(assumeYes), out_(out), terminal_(::isatty(::fileno(out)) == 1) {}
 
 ConsolePort::~ConsolePort() {
     EndProgressLine();
@@ -177,10 +129,6 @@ void ConsolePort::Print(const std::string& lines) {
 }
 
 void ConsolePort::ShowMessage(int stringId, Icon icon) {
-    lastMessage_ = stringId;
-    if (icon == Icon::Error && firstError_ == 0) {
-        firstError_ = stringId;
-    }
     Print(FormatMessage(KindName(icon), stringId));
 }
 
@@ -270,39 +218,29 @@ void ConsolePort::EndProgressLine() {
     }
 }
 
-int ConsolePort::RunConfirmation() {
-    const DialogTemplate& dialog = ConfirmDialogTemplate();
-    const std::array<std::string, 3> values =
-        confirmationValues ? confirmationValues() : std::array<std::string, 3>{};
-    const int boxes[3] = {control::kConfirmTarget, control::kConfirmCurrentVersion,
-                          control::kConfirmFileVersion};
+bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
     std::string lines;
-    for (std::size_t i = 0; i < 3; ++i) {
-        for (const ControlSpec& control : dialog.controls) {
-            if (control.id == boxes[i]) {
-                lines += ConfirmationLine(dialog, control, values[i]) + "\n";
-            }
-        }
+    for (const std::string& line : ConfirmationLines(values)) {
+        lines += line + "\n";
     }
     Print(lines);
-    if (alreadyCurrent && alreadyCurrent()) {
+    if (alreadyCurrent && alreadyCurrent(values)) {
         declinedAsCurrent_ = true;
         Print(
             "vexil-download: the print server has the download file's version already: left "
             "as it is\n");
-        return kConfirmationDeclined;
+        return false;
     }
     if (assumeYes_) {
-        return 1;
+        return true;
     }
     if (::isatty(STDIN_FILENO) != 1) {
         Print(
             "vexil-download: no terminal to confirm on: nothing was changed; give --yes to "
             "download without asking\n");
-        return kConfirmationDeclined;
+        return false;
     }
-    Print(std::string(ButtonText(dialog, control::kOk)) + " (y) / " +
-          ButtonText(dialog, control::kCancel) + " (N)? ");
+    Print(std::string(confirm::kDownload) + " (y) / " + confirm::kDoNotDownload + " (N)? ");
     const Answer answer = AskYesNo();
     if (answer == Answer::Cancelled) {
         Print("\n");
@@ -310,7 +248,7 @@ int ConsolePort::RunConfirmation() {
             onCancel();
         }
     }
-    return answer == Answer::Yes ? 1 : kConfirmationDeclined;
+    return answer == Answer::Yes;
 }
 
 void ConsolePort::TakeSignals() {

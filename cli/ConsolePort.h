@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/Confirmation.h"
 #include "engine/DialogPort.h"
 
 namespace vexil::cli {
@@ -35,32 +36,26 @@ const char* KindName(Icon icon);
 
 class ConsolePort final : public DialogPort {
   public:
-    ConsolePort(int modelListSelection, bool assumeYes, std::FILE* out = stderr);
+    explicit ConsolePort(bool assumeYes, std::FILE* out = stderr);
     ~ConsolePort() override;
 
     // The cancel command, as the cancel button runs it.
     std::function<void()> onCancel;
-    // The confirmation's three values (target, the print server's version, the file's version).
-    std::function<std::array<std::string, 3>()> confirmationValues;
-    // When set and true at the confirmation, the print server already has the file's version:
-    // the confirmation is declined and AlreadyCurrent() says why.
-    std::function<bool()> alreadyCurrent;
+    // When set and true for the confirmation's values, the print server already has the file's
+    // version: the confirmation is declined and AlreadyCurrent() says why.
+    std::function<bool(const ConfirmationValues&)> alreadyCurrent;
 
-    // The last message shown, 0 before the first.
-    int LastMessage() const { return lastMessage_; }
-    // The first message shown with the error icon, 0 before it.
-    int FirstErrorMessage() const { return firstError_; }
     bool AlreadyCurrent() const { return declinedAsCurrent_; }
 
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
     void ShowStatus(bool visible) override;
-    void EnableControl(int, bool) override {}
-    int ModelListSelection() override { return modelListSelection_; }
+    void DownloadStarted() override {}
+    void DownloadEnded(const DownloadEnd&) override {}
     void SetProgressRange(int low, int high) override;
     void AdvanceProgress(int delta) override;
     void SetProgressPosition(int position) override;
-    int RunConfirmation() override;
+    bool ConfirmTarget(const ConfirmationValues& values) override;
     void DispatchEvents(int maxWaitMs) override;
     std::int64_t NowMilliseconds() override;
     void* WindowHandle() override { return this; }
@@ -75,12 +70,9 @@ class ConsolePort final : public DialogPort {
     void DrawProgress();
     void EndProgressLine();
 
-    int modelListSelection_;
     bool assumeYes_;
     std::FILE* out_;
     bool terminal_;
-    int lastMessage_ = 0;
-    int firstError_ = 0;
     bool declinedAsCurrent_ = false;
     int statusText_ = 0;
     bool statusVisible_ = false;

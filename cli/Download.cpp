@@ -5,8 +5,8 @@
 #include "cmdline/CommandLine.h"
 #include "engine/Confirmation.h"
 #include "engine/DownloadEngine.h"
+#include "engine/ModelTable.h"
 #include "engine/ResultReport.h"
-#include "engine/TargetRecord.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "transport/TavdlTransport.h"
@@ -25,30 +25,17 @@ bool ReadVersion(std::string_view text, std::uint64_t& major, std::uint64_t& min
                                cmdline::Radix::kDecimalOrHex);
 }
 
-// The engine with its transport and target record, for one run against one target.
+// The engine with its transport, for one run against one target. The port's cancel command
+// reaches the engine while it lives.
 class Session {
   public:
-    Session(const Target& target, int modelIndex, ConsolePort& port)
-        : engine_(transport_, port), record_(CreateTargetRecord()), port_(port) {
-        engine_.target = record_.get();
-        record_->modelIndex = modelIndex;
-        if (target.ipx) {
-            record_->mode = TAVDL_MODE_IPX;
-            SetIpxNetwork(*record_, target.network);
-            SetIpxNode(*record_, target.node);
-        } else {
-            record_->mode = TAVDL_MODE_TCP_QUERY;
-            SetInetAddress(*record_, Ipv4Address(target.octets[0], target.octets[1],
-                                                 target.octets[2], target.octets[3]));
-        }
-        port.onCancel = [this] { engine_.OnCancelCommand(); };
+    explicit Session(ConsolePort& port) : engine_(transport_, port), port_(port) {
+        port.onCancel = [this] { engine_.Cancel(); };
         transport_.SetWaitHook(&ConsolePort::WaitHook);
     }
     ~Session() {
-        transport_.CloseSocket(&engine_.downloadSocket);
         transport_.SetWaitHook(nullptr);
         port_.onCancel = nullptr;
-        port_.confirmationValues = nullptr;
         port_.alreadyCurrent = nullptr;
     }
     Session(const Session&) = delete;
@@ -57,19 +44,21 @@ class Session {
     bool StartSockets() { return transport_.StartSockets(); }
     DownloadEngine& Engine() { return engine_; }
 
-    void Fill(Outcome& outcome) const {
-        outcome.fileVersion = engine_.fileVersion;
-        outcome.deviceVersion = engine_.deviceVersion;
-        outcome.deviceModelCode = engine_.deviceVersion.empty() ? "" : engine_.deviceModelCode;
-        outcome.firstMessage = port_.FirstErrorMessage();
-    }
-
   private:
     TavdlTransport transport_;
     DownloadEngine engine_;
-    TargetRecordPtr record_;
     ConsolePort& port_;
 };
+
+Outcome FromEngine(const DownloadOutcome& engine) {
+    Outcome outcome;
+    outcome.result = engine.result;
+    outcome.fileVersion = engine.fileVersion;
+    outcome.deviceVersion = engine.deviceVersion;
+    outcome.deviceModelCode = engine.deviceModelCode;
+    outcome.firstMessage = engine.FirstErrorMessage();
+    return outcome;
+}
 
 }  // namespace
 
@@ -97,74 +86,74 @@ int ExitStatus(int result) {
     return result < 0 ? -result : result;
 }
 
-Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool skipCurrent) {
-    Outcome outcome;
-    Session session(target, modelIndex, port);
-    DownloadEngine& engine = session.Engine();
-    port.confirmationValues = [&engine, &target] {
-        ConfirmationEntry entry;
-        entry.tcp = !target.ipx;
-        if (target.ipx) {
-            entry.mac = target.Shown();
-        } else {
-            std::size_t start = 0;
-            for (std::string& octet : entry.octets) {
-                const std::size_t dot = std::min(target.text.find('.', start), target.text.size());
-                octet = target.text.substr(start, dot - start);
-                start = dot + 1;
-            }
+DownloadRequest RequestFor(const Target& target, int modelIndex) {
+    DownloadRequest request;
+    request.ipx = target.ipx;
+    request.modelIndex = modelIndex;
+    request.firstListEntry = modelIndex == kLanCardModel;
+    if (target.ipx) {
+        request.network = target.text.substr(0, target.text.find(':'));
+        request.mac = target.Shown();
+    } else {
+        const std::string& text = target.text;
+        std::size_t start = 0;
+        for (std::string& octet : request.octets) {
+            const std::size_t dot = std::min(text.find('.', start), text.size());
+            octet = text.substr(start, dot - start);
+            start = std::min(dot + 1, text.size());
         }
-        entry.deviceVersion = engine.deviceVersion;
-        entry.fileVersion = engine.fileVersion;
-        return ConfirmationLines(entry, LoadString(msg::kNoVersion));
-    };
+    }
+    return request;
+}
+
+Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool skipCurrent) {
+    Session session(port);
     if (skipCurrent) {
-        port.alreadyCurrent = [&engine] {
-            return SameVersion(engine.deviceVersion, engine.fileVersion);
+        port.alreadyCurrent = [](const ConfirmationValues& values) {
+            return SameVersion(values.deviceVersion, values.fileVersion);
         };
     }
-
+    DownloadOutcome run;
     if (!session.StartSockets()) {
-        outcome.result = result::kSocketStartFailed;
-    } else if (target.ipx) {
-        outcome.result = engine.RunIpxDownload();
+        run.result = result::kSocketStartFailed;
     } else {
-        outcome.result = engine.RunTcpDownload();
+        run = session.Engine().Run(RequestFor(target, modelIndex));
     }
     if (port.AlreadyCurrent()) {
         // Declined at the confirmation for being current: nothing was changed, as asked.
-        outcome.result = result::kSuccess;
+        run.result = result::kSuccess;
+        Outcome outcome = FromEngine(run);
         outcome.alreadyCurrent = true;
-        session.Fill(outcome);
         return outcome;
     }
-    const int before = port.LastMessage();
-    ReportResult(outcome.result, port);
+    const int before = run.LastMessage();
+    ReportOutcome(run, port);
     port.SetProgressPosition(0);
 
-    const std::vector<ResultMessage> shown = ResultMessages(outcome.result);
+    Outcome outcome = FromEngine(run);
+    const std::vector<ResultMessage> shown = ResultMessages(run.result);
     outcome.message = shown.empty() ? before : shown.front().stringId;
-    session.Fill(outcome);
     return outcome;
 }
 
 int CheckDownloadFile(int modelIndex, bool ipx, ConsolePort& port) {
     Target target;
     target.ipx = ipx;
-    Session session(target, modelIndex, port);
-    return session.Engine().RunFileCheck(ipx);
+    Session session(port);
+    return session.Engine().CheckFile(RequestFor(target, modelIndex));
 }
 
 Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port) {
-    Outcome outcome;
-    Session session(target, modelIndex, port);
-    outcome.result = session.StartSockets() ? session.Engine().RunVersionQuery(target.ipx)
-                                            : result::kSocketStartFailed;
-    if (outcome.result == result::kSocketStartFailed) {
-        ReportResult(outcome.result, port);
+    Session session(port);
+    DownloadOutcome run;
+    if (session.StartSockets()) {
+        run = session.Engine().QueryVersion(RequestFor(target, modelIndex));
+    } else {
+        run.result = result::kSocketStartFailed;
+        ReportOutcome(run, port);
     }
-    outcome.message = outcome.result == result::kSuccess ? 0 : port.LastMessage();
-    session.Fill(outcome);
+    Outcome outcome = FromEngine(run);
+    outcome.message = run.result == result::kSuccess ? 0 : run.LastMessage();
     return outcome;
 }
 

@@ -1,12 +1,12 @@
-// One download to one target, as the window's download command runs it: the target record
-// filled in, the sequence of the chosen transport, its result reported, the socket closed. And
-// the version query alone, for an inventory.
+// One download to one target, as the window's download command runs it: the request built, the
+// engine run, its result reported. And the version query alone, for an inventory.
 #pragma once
 
 #include <string>
 
 #include "cli/ConsolePort.h"
 #include "cli/Options.h"
+#include "engine/DownloadRequest.h"
 
 namespace vexil::cli {
 
@@ -25,6 +25,10 @@ struct Outcome {
     std::string deviceVersion;
     std::string deviceModelCode;
 };
+
+// The engine's request for a target. A model given by the LAN card's name or number counts as
+// picked as the model list's first entry.
+DownloadRequest RequestFor(const Target& target, int modelIndex);
 
 // `skipCurrent`: a print server that reports the download file's version is left alone.
 Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port,

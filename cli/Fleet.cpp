@@ -237,7 +237,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
                                      [](const Target& target) { return !target.ipx; });
         const bool ipx = std::any_of(targets.begin(), targets.end(),
                                      [](const Target& target) { return target.ipx; });
-        ConsolePort port(options.listSelection, true);
+        ConsolePort port(true);
         for (const bool overIpx : {false, true}) {
             if ((overIpx ? ipx : tcp) &&
                 CheckDownloadFile(options.modelIndex, overIpx, port) != 0) {

@@ -137,19 +137,14 @@ Refusal ParseTarget(bool ipx, std::string_view text, Target& target) {
     return ipx ? ParseIpx(text, target) : ParseIpv4(text, target);
 }
 
-bool ParseModel(std::string_view text, int& modelIndex, int& listSelection) {
+bool ParseModel(std::string_view text, int& modelIndex) {
     for (const char* const* name = kModelNames; **name != '\0'; ++name) {
         if (text == *name) {
             modelIndex = kLanCardModel;
-            listSelection = 0;
             return true;
         }
     }
-    if (!cmdline::ReadNumber(text, 1, 6, modelIndex)) {
-        return false;
-    }
-    listSelection = modelIndex == kLanCardModel ? 0 : -1;
-    return true;
+    return cmdline::ReadNumber(text, 1, 6, modelIndex);
 }
 
 Refusal ParseOptions(int argc, char** argv, Options& options) {
@@ -190,7 +185,7 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     line.Flag("--skip-current", [&options] { options.skipCurrent = true; });
     value("--model", [&options](const std::string& text) {
         options.modelText = text;
-        if (!ParseModel(text, options.modelIndex, options.listSelection)) {
+        if (!ParseModel(text, options.modelIndex)) {
             throw Text("--model takes the model list's name or a number from 1 to 6, not " + text);
         }
     });

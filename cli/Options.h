@@ -52,9 +52,8 @@ struct Refusal {
 // Reads a TCP/IP or IPX target with the window's address checks, before anything is sent.
 Refusal ParseTarget(bool ipx, std::string_view text, Target& target);
 
-// A model by the name in the window's model list or by its number 1 to 6. `listSelection` is
-// 0 when the model counts as picked from the list, -1 otherwise.
-bool ParseModel(std::string_view text, int& modelIndex, int& listSelection);
+// A model by the name in the window's model list or by its number 1 to 6.
+bool ParseModel(std::string_view text, int& modelIndex);
 
 struct Options {
     bool help = false;
@@ -65,7 +64,6 @@ struct Options {
     std::string failedFile;
     std::string modelText;
     int modelIndex = 0;
-    int listSelection = -1;
     bool haveTarget = false;
     Target target;
     std::string dir;

@@ -66,7 +66,7 @@ int RunOne(const Options& options) {
     report.start = UtcNow();
     Outcome outcome;
     {
-        ConsolePort port(options.listSelection, options.yes);
+        ConsolePort port(options.yes);
         outcome = options.query
                       ? RunQuery(options.target, options.modelIndex, port)
                       : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);

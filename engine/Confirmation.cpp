@@ -1,18 +1,41 @@
 #include "engine/Confirmation.h"
 
+#include "resources/ConfirmLabels.h"
+#include "resources/ResourceIds.h"
+#include "resources/StringTable.h"
+
 namespace vexil {
 
-std::array<std::string, 3> ConfirmationLines(const ConfirmationEntry& entry,
-                                             std::string_view noVersion) {
-    std::string target = entry.mac;
-    if (entry.tcp) {
-        target = entry.octets[0];
-        for (std::size_t i = 1; i < entry.octets.size(); ++i) {
-            target += "." + entry.octets[i];
+ConfirmationValues MakeConfirmation(const DownloadRequest& request,
+                                    const std::string& deviceVersion,
+                                    const std::string& fileVersion) {
+    std::string target = request.mac;
+    if (!request.ipx) {
+        target = request.octets[0];
+        for (std::size_t i = 1; i < request.octets.size(); ++i) {
+            target += "." + request.octets[i];
         }
     }
-    return {target, entry.deviceVersion.empty() ? std::string(noVersion) : entry.deviceVersion,
-            entry.fileVersion.size() > 1 ? entry.fileVersion.substr(1, 4) : std::string()};
+    return {target, deviceVersion, fileVersion};
+}
+
+std::array<std::string, 3> ShownConfirmation(const ConfirmationValues& values) {
+    const std::string& file = values.fileVersion;
+    return {values.target,
+            values.deviceVersion.empty() ? std::string(LoadString(msg::kNoVersion))
+                                         : values.deviceVersion,
+            file.size() > 1 ? file.substr(1, 4) : std::string()};
+}
+
+std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values) {
+    const std::array<std::string, 3> shown = ShownConfirmation(values);
+    const confirm::Label labels[] = {confirm::kTarget, confirm::kCurrentVersion,
+                                     confirm::kFileVersion};
+    std::array<std::string, 3> lines;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        lines[i] = std::string(labels[i].before) + " " + shown[i] + " " + labels[i].after;
+    }
+    return lines;
 }
 
 }  // namespace vexil

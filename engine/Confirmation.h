@@ -1,27 +1,35 @@
 // What the target confirmation shows before a print server is switched to download mode: the
 // target as the user typed it, the version the print server runs now and the version of the
-// download file, one line each. The window's confirmation dialog and the command line show the
-// same three lines.
+// download file. The window's confirmation dialog and the command line show the same values,
+// and the command line prints them with the dialog's labels as three lines.
 #pragma once
 
 #include <array>
 #include <string>
-#include <string_view>
+
+#include "engine/DownloadRequest.h"
 
 namespace vexil {
 
-struct ConfirmationEntry {
-    bool tcp = true;                    // TCP/IP: the four octet texts; IPX: the MAC address text
-    std::array<std::string, 4> octets;  // as typed, first octet first
-    std::string mac;
-    std::string deviceVersion;  // empty when the print server reported none
-    std::string fileVersion;    // five characters such as 01.10
+// The values as the engine has them.
+struct ConfirmationValues {
+    // The octets joined by "." without any check, or the MAC address alone: the IPX network
+    // number is not shown.
+    std::string target;
+    std::string deviceVersion;  // as the print server reported it (1.10); empty when none
+    std::string fileVersion;    // as the download file carries it (01.10)
+    bool operator==(const ConfirmationValues&) const = default;
 };
 
-// The target (the octets joined by "." without any check, or the MAC address alone: the IPX
-// network number is not shown), the print server's version or `noVersion`, and the file's
-// version without its first character (01.10 shows as 1.10).
-std::array<std::string, 3> ConfirmationLines(const ConfirmationEntry& entry,
-                                             std::string_view noVersion);
+ConfirmationValues MakeConfirmation(const DownloadRequest& request,
+                                    const std::string& deviceVersion,
+                                    const std::string& fileVersion);
+
+// What the dialog's three boxes show: the target, the print server's version or the text for
+// none, and the file's version without its first character (01.10 shows as 1.10).
+std::array<std::string, 3> ShownConfirmation(const ConfirmationValues& values);
+
+// The three lines as a text console shows them: each shown value between the dialog's labels.
+std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values);
 
 }  // namespace vexil

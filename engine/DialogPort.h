@@ -1,12 +1,10 @@
-// The engine's only way to the window: messages by string number, the status line, controls
-// by id, the progress bar, the confirmation dialog, event dispatch and the clock. The main
+// The engine's only way to the window: messages by string number, the status line, the start
+// and end of a download, the progress bar, the confirmation, event dispatch and the clock. The main
 // dialog implements it; tests implement it with a recorder and a fake clock.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-
-#include "resources/ResourceIds.h"
 
 namespace vexil {
 
@@ -21,23 +19,32 @@ class MessageSink {
     virtual void ShowMessage(int stringId, Icon icon) = 0;
 };
 
-// RunConfirmation's result when the user declined: the dialog's cancel button.
-inline constexpr int kConfirmationDeclined = control::kCancel;
+struct ConfirmationValues;
+
+// How a download ended, for the front end to give its controls back: the result, and whether
+// the model is known and loads over TCP/IP only (such a model offers no IPX download).
+struct DownloadEnd {
+    int result;
+    bool modelKnown;
+    bool tcpOnlyModel;
+};
 
 class DialogPort : public MessageSink {
   public:
-    // The status line (static text 1054): its text by string number, and whether it shows.
+    // The status line: its text by string number, and whether it shows.
     virtual void SetStatusText(int stringId) = 0;
     virtual void ShowStatus(bool visible) = 0;
-    virtual void EnableControl(int id, bool enabled) = 0;
-    // Current selection of the model list, -1 when nothing is selected.
-    virtual int ModelListSelection() = 0;
+    // The user confirmed the download and the print server is about to be switched: the
+    // target and the model must not change until DownloadEnded.
+    virtual void DownloadStarted() = 0;
+    // The sequence has ended, with whatever result, before the result is reported.
+    virtual void DownloadEnded(const DownloadEnd& end) = 0;
     // The progress bar 1010: PBM_SETRANGE, PBM_DELTAPOS and PBM_SETPOS.
     virtual void SetProgressRange(int low, int high) = 0;
     virtual void AdvanceProgress(int delta) = 0;
     virtual void SetProgressPosition(int position) = 0;
-    // Runs the target confirmation modally; kConfirmationDeclined when the user declined.
-    virtual int RunConfirmation() = 0;
+    // Asks the user, modally, whether to download to this target; false when declined.
+    virtual bool ConfirmTarget(const ConfirmationValues& values) = 0;
     // Dispatches the window events that are waiting. When none are waiting it blocks for at most
     // `maxWaitMs` for one to arrive, so that a caller looping on it does not spin. Commands other
     // than cancel that arrive while a download runs are dropped.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/Confirmation.h"
 #include "engine/DevicePayloads.h"
 #include "engine/DownloadFile.h"
 #include "engine/ModelTable.h"
@@ -15,7 +16,7 @@ namespace vexil {
 using payload::kReplySize;
 
 // What one download keeps from step to step.
-struct DownloadEngine::Run {
+struct DownloadEngine::RunState {
     const TransportPolicy& policy;
     const ModelTraits* model = nullptr;  // known from the file check on
     std::uint8_t reply[kReplySize] = {};
@@ -31,46 +32,91 @@ const DownloadEngine::Step DownloadEngine::kSteps[] = {
     &DownloadEngine::Connect,      &DownloadEngine::Wait,
     &DownloadEngine::Erase,        &DownloadEngine::Settle,
     &DownloadEngine::SendMainFile, &DownloadEngine::SendCompanionFile,
-    &DownloadEngine::Finish,       &DownloadEngine::RestoreControls,
+    &DownloadEngine::Finish,       &DownloadEngine::HideStatus,
 };
 
-DownloadResult DownloadEngine::RunTcpDownload() {
-    return RunDownload(kTcpPolicy);
-}
-DownloadResult DownloadEngine::RunIpxDownload() {
-    return RunDownload(kIpxPolicy);
+DownloadEngine::DownloadEngine(Transport& transport, DialogPort& port)
+    : transport_(transport), port_(port), target_(CreateTargetRecord()), policy_(&kTcpPolicy) {}
+
+DownloadEngine::~DownloadEngine() {
+    if (socket_ != 0) {
+        transport_.CloseSocket(socket_);
+    }
 }
 
-DownloadResult DownloadEngine::RunVersionQuery(bool ipx) {
-    Run run{ipx ? kIpxPolicy : kTcpPolicy};
-    mainWindowHandle = port_.WindowHandle();
-    run.model = FindModel(target->modelIndex);
-    if (run.model == nullptr) {
-        return result::kNotStarted;
-    }
-    if (const StepResult end = QueryVersion(run)) {
-        return *end;
-    }
-    return deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess;
+void DownloadEngine::Begin(const DownloadRequest& request) {
+    cancelRequested_ = false;
+    request_ = request;
+    outcome_ = DownloadOutcome{};
+    fileModelCode_.clear();
+    policy_ = &PolicyFor(request.ipx);
+    window_ = port_.WindowHandle();
+    FillTargetRecord(request, *target_);
 }
 
-DownloadResult DownloadEngine::RunFileCheck(bool ipx) {
-    Run run{ipx ? kIpxPolicy : kTcpPolicy};
-    if (const StepResult end = Identify(run)) {
-        return *end;
+DownloadOutcome DownloadEngine::End(DownloadResult result) {
+    if (socket_ != 0) {
+        transport_.CloseSocket(socket_);
     }
-    return result::kSuccess;
+    outcome_.result = result;
+    if (outcome_.deviceVersion.empty()) {
+        outcome_.deviceModelCode.clear();
+    }
+    return std::move(outcome_);
 }
 
-DownloadResult DownloadEngine::RunDownload(const TransportPolicy& policy) {
-    Run run{policy};
-    mainWindowHandle = port_.WindowHandle();
+DownloadOutcome DownloadEngine::Run(const DownloadRequest& request) {
+    Begin(request);
+    if (const int refusal = EntryRefusal(request); refusal != 0) {
+        if (refusal != kSilentRefusal) {
+            ShowMessage(refusal, Icon::Error);
+        }
+        outcome_.refused = true;
+        return End(result::kNotStarted);
+    }
+    RunState run{*policy_};
+    DownloadResult result = result::kSuccess;
     for (const Step step : kSteps) {
         if (const StepResult end = (this->*step)(run)) {
-            return *end;
+            result = *end;
+            break;
         }
     }
-    return result::kSuccess;
+    const ModelTraits* model = FindModel(request.modelIndex);
+    port_.DownloadEnded({result, model != nullptr, model != nullptr && model->tcpOnly});
+    return End(result);
+}
+
+DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request) {
+    Begin(request);
+    RunState run{*policy_};
+    run.model = FindModel(request.modelIndex);
+    if (run.model == nullptr) {
+        return End(result::kNotStarted);
+    }
+    if (const StepResult end = QueryVersion(run)) {
+        return End(*end);
+    }
+    return End(outcome_.deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess);
+}
+
+DownloadResult DownloadEngine::CheckFile(const DownloadRequest& request) {
+    Begin(request);
+    RunState run{*policy_};
+    const StepResult end = Identify(run);
+    return End(end.value_or(result::kSuccess)).result;
+}
+
+void DownloadEngine::AdoptConnection(const DownloadRequest& request, const CallSetup& connection,
+                                     unsigned int socket) {
+    Begin(request);
+    ApplyCallSetup(*target_, connection);
+    socket_ = socket;
+}
+
+void DownloadEngine::ShowMessage(int stringId, Icon icon) {
+    outcome_.messages.push_back({stringId, icon});
+    port_.ShowMessage(stringId, icon);
 }
 
 std::string DownloadEngine::FormatVersionBytes(std::uint8_t first, std::uint8_t second,
@@ -80,32 +126,14 @@ std::string DownloadEngine::FormatVersionBytes(std::uint8_t first, std::uint8_t 
     return text;
 }
 
-int DownloadEngine::IdentifyDownloadFile(int modelIndex) {
-    return vexil::IdentifyDownloadFile(modelIndex, *target, fileModelCode, fileVersion, port_);
-}
-
-void DownloadEngine::Prepare(const CallSetup& setup) {
-    target->waitSeconds = setup.waitSeconds;
-    if (setup.mode != CallSetup::kKeep) {
-        target->mode = setup.mode;
-    }
-    if (setup.port != 0) {
-        SetInetPort(*target, setup.port);
-    }
-    if (setup.ipxSocket != 0) {
-        SetIpxSocket(*target, setup.ipxSocket);
-    }
-}
-
-template <typename Call>
+template <typename Attempt>
 DownloadEngine::Attempts DownloadEngine::Retry(const RetriedCall& step, std::uint8_t* reply,
-                                               Call call) {
-    for (int attempt = 0; attempt < step.attempts; ++attempt) {
+                                               Attempt attempt) {
+    for (int i = 0; i < step.attempts; ++i) {
         if (Cancelled()) {
             return Attempts::kCancelled;
         }
-        Prepare(step.setup);
-        if (call() == 0) {
+        if (attempt(CallWith(step.setup)) == 0) {
             return Attempts::kSucceeded;
         }
         if (step.clearReplyAfterFailure) {
@@ -116,10 +144,11 @@ DownloadEngine::Attempts DownloadEngine::Retry(const RetriedCall& step, std::uin
 }
 
 // The download file of the model, before any traffic with the print server.
-DownloadEngine::StepResult DownloadEngine::Identify(Run& run) {
-    const int model = target->modelIndex;
-    if (IdentifyDownloadFile(model) != 0 || fileModelCode != ModelCode(*target)) {
-        port_.ShowMessage(msg::kFileMissing, Icon::Warning);
+DownloadEngine::StepResult DownloadEngine::Identify(RunState& run) {
+    const int model = request_.modelIndex;
+    if (IdentifyDownloadFile(model, *target_, fileModelCode_, outcome_.fileVersion, *this) != 0 ||
+        fileModelCode_ != ModelCode(*target_)) {
+        ShowMessage(msg::kFileMissing, Icon::Warning);
         return result::kNotStarted;
     }
     run.model = FindModel(model);
@@ -128,8 +157,8 @@ DownloadEngine::StepResult DownloadEngine::Identify(Run& run) {
     // has, for its flash is erased before the transfer. The reader shows what is wrong.
     for (const char* file : {MainFileToSend(run), run.model->companionFile}) {
         if (file != nullptr && *file != '\0' &&
-            VerifyImageFile(file, run.policy.blockLimit, port_) != 0) {
-            port_.ShowMessage(msg::kFileMissing, Icon::Warning);
+            VerifyImageFile(file, run.policy.blockLimit, *this) != 0) {
+            ShowMessage(msg::kFileMissing, Icon::Warning);
             return result::kNotStarted;
         }
     }
@@ -137,7 +166,7 @@ DownloadEngine::StepResult DownloadEngine::Identify(Run& run) {
 }
 
 // A failed query only warns: the confirmation then shows no current version.
-DownloadEngine::StepResult DownloadEngine::QueryVersion(Run& run) {
+DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
     const TransportPolicy& policy = run.policy;
     const VersionQuery query = policy.queryByModel ? run.model->tcpQuery : VersionQuery::kVantrel;
     RetriedCall step = policy.query;
@@ -145,19 +174,18 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(Run& run) {
         step.setup.port = QueryPort(query);
         step.clearReplyAfterFailure = !QueryKeepsReply(query);
     }
-    deviceVersion.clear();
+    outcome_.deviceVersion.clear();
     int lastResult = 0;
     bool noAnswer = false;
     for (int attempt = 0; attempt < step.attempts; ++attempt) {
         if (Cancelled()) {
-            port_.ShowMessage(msg::kCancelledDuringQuery, Icon::None);
+            ShowMessage(msg::kCancelledDuringQuery, Icon::None);
             return result::kNotStarted;
         }
-        Prepare(step.setup);
-        lastResult =
-            query == VersionQuery::kBramble
-                ? transport_.BrambleGetVersion(target, mainWindowHandle, kReplySize, run.reply)
-                : transport_.VantrelGetVersion(target, mainWindowHandle, kReplySize, run.reply);
+        const Call call = CallWith(step.setup);
+        lastResult = query == VersionQuery::kBramble
+                         ? transport_.BrambleGetVersion(call, run.reply)
+                         : transport_.VantrelGetVersion(call, run.reply);
         if (run.reply[0] == payload::kNoAnswer) {
             noAnswer = true;
             break;
@@ -166,14 +194,15 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(Run& run) {
             if (payload::IsValidVersionReply(query, run.reply)) {
                 const std::uint8_t* firmware = run.reply + payload::kFirmwareAt;
                 const std::uint8_t* code = run.reply + payload::kModelCodeAt;
-                deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);
-                deviceModelCode = FormatVersionBytes(code[0], code[1], false);
-                if (deviceModelCode.size() < 4) {
-                    deviceModelCode = "0" + deviceModelCode;
+                outcome_.deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);
+                deviceModelCode_ = FormatVersionBytes(code[0], code[1], false);
+                if (deviceModelCode_.size() < 4) {
+                    deviceModelCode_ = "0" + deviceModelCode_;
                 }
+                outcome_.deviceModelCode = deviceModelCode_;
                 break;
             }
-            port_.ShowMessage(msg::kVersionInvalid, Icon::Error);
+            ShowMessage(msg::kVersionInvalid, Icon::Error);
         }
         if (step.clearReplyAfterFailure) {
             std::memset(run.reply, 0, kReplySize);
@@ -182,48 +211,47 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(Run& run) {
     if (Cancelled()) {
         // Cancel pressed while the last attempt waited: the download has not started, and a
         // print server that did not answer must not then be reported as another model.
-        port_.ShowMessage(msg::kCancelledDuringQuery, Icon::None);
+        ShowMessage(msg::kCancelledDuringQuery, Icon::None);
         return result::kNotStarted;
     }
     if (lastResult != 0 || noAnswer) {
-        port_.ShowMessage(msg::kVersionFailed, Icon::Error);
+        ShowMessage(msg::kVersionFailed, Icon::Error);
     }
     return std::nullopt;
 }
 
 // The model list's first entry is the LAN card option: a print server that answered with
 // another model code is not one.
-DownloadEngine::StepResult DownloadEngine::CheckModel(Run& run) {
-    if (port_.ModelListSelection() == 0 && deviceModelCode != FindModel(kLanCardModel)->modelCode &&
+DownloadEngine::StepResult DownloadEngine::CheckModel(RunState& run) {
+    if (request_.firstListEntry && deviceModelCode_ != FindModel(kLanCardModel)->modelCode &&
         run.reply[0] != 0) {
         return result::kWrongModel;
     }
     return std::nullopt;
 }
 
-DownloadEngine::StepResult DownloadEngine::Confirm(Run&) {
-    if (port_.RunConfirmation() == kConfirmationDeclined) {
+DownloadEngine::StepResult DownloadEngine::Confirm(RunState&) {
+    const ConfirmationValues values =
+        MakeConfirmation(request_, outcome_.deviceVersion, outcome_.fileVersion);
+    if (!port_.ConfirmTarget(values)) {
         return result::kNotStarted;
     }
     return std::nullopt;
 }
 
-DownloadEngine::StepResult DownloadEngine::Announce(Run& run) {
-    port_.ShowMessage(msg::kDownloadStarts, Icon::Information);
-    port_.ShowMessage(msg::kDoNotSwitchOff, Icon::Warning);
+DownloadEngine::StepResult DownloadEngine::Announce(RunState& run) {
+    ShowMessage(msg::kDownloadStarts, Icon::Information);
+    ShowMessage(msg::kDoNotSwitchOff, Icon::Warning);
     port_.SetStatusText(run.policy.statusModeSwitch);
     port_.ShowStatus(true);
-    for (const int id : kLockedDuringDownload) {
-        port_.EnableControl(id, false);
-    }
+    port_.DownloadStarted();
     return std::nullopt;
 }
 
-DownloadEngine::StepResult DownloadEngine::SwitchMode(Run& run) {
+DownloadEngine::StepResult DownloadEngine::SwitchMode(RunState& run) {
     bool noAnswer = false;
-    const Attempts attempts = Retry(run.policy.modeSwitch, run.reply, [&] {
-        const int switched =
-            transport_.BrambleJampEprom(target, mainWindowHandle, kReplySize, run.reply);
+    const Attempts attempts = Retry(run.policy.modeSwitch, run.reply, [&](const Call& call) {
+        const int switched = transport_.BrambleJampEprom(call, run.reply);
         noAnswer = run.reply[0] == payload::kNoAnswer;
         return noAnswer ? 0 : switched;  // no answer ends the attempts at once
     });
@@ -241,7 +269,7 @@ DownloadEngine::StepResult DownloadEngine::SwitchMode(Run& run) {
 }
 
 // The print server needs time after the switch and after the connection.
-DownloadEngine::StepResult DownloadEngine::Wait(Run&) {
+DownloadEngine::StepResult DownloadEngine::Wait(RunState&) {
     if (!Cancelled()) {
         PumpMessages(10);
     }
@@ -249,11 +277,10 @@ DownloadEngine::StepResult DownloadEngine::Wait(Run&) {
 }
 
 // A socket that does not open only warns; the connection attempts follow as usual.
-DownloadEngine::StepResult DownloadEngine::OpenSocket(Run& run) {
+DownloadEngine::StepResult DownloadEngine::OpenSocket(RunState& run) {
     if (!Cancelled()) {
-        Prepare(run.policy.open);
-        if (transport_.OpenSocket(target, &downloadSocket) == 0) {
-            port_.ShowMessage(msg::kSocketNotOpened, run.policy.socketNotOpenedIcon);
+        if (transport_.OpenSocket(CallWith(run.policy.open), socket_) == 0) {
+            ShowMessage(msg::kSocketNotOpened, run.policy.socketNotOpenedIcon);
         }
     }
     return std::nullopt;
@@ -269,43 +296,40 @@ DownloadEngine::StepResult DownloadEngine::EndOfAttempts(Attempts attempts, int 
     if (attempts == Attempts::kCancelled) {
         return result::kCancelled;
     }
-    port_.ShowMessage(message, Icon::Error);
+    ShowMessage(message, Icon::Error);
     return failed;
 }
 
-DownloadEngine::StepResult DownloadEngine::Connect(Run& run) {
-    const Attempts attempts = Retry(run.policy.connection, run.reply, [&] {
-        return transport_.DownloadConnection(target, mainWindowHandle, kReplySize, run.reply,
-                                             &downloadSocket);
+DownloadEngine::StepResult DownloadEngine::Connect(RunState& run) {
+    const Attempts attempts = Retry(run.policy.connection, run.reply, [&](const Call& call) {
+        return transport_.DownloadConnection(call, run.reply, socket_);
     });
     return EndOfAttempts(attempts, msg::kConnectFailed, result::kConnectionFailed);
 }
 
-DownloadEngine::StepResult DownloadEngine::Erase(Run& run) {
+DownloadEngine::StepResult DownloadEngine::Erase(RunState& run) {
     port_.SetStatusText(run.policy.statusErasing);
-    const Attempts attempts = Retry(run.policy.erase, run.reply, [&] {
-        return transport_.DownloadEraseFlash(target, mainWindowHandle, kReplySize, run.reply,
-                                             &downloadSocket);
+    const Attempts attempts = Retry(run.policy.erase, run.reply, [&](const Call& call) {
+        return transport_.DownloadEraseFlash(call, run.reply, socket_);
     });
     return EndOfAttempts(attempts, msg::kEraseError, result::kEraseFailed);
 }
 
-DownloadEngine::StepResult DownloadEngine::Settle(Run& run) {
+DownloadEngine::StepResult DownloadEngine::Settle(RunState& run) {
     PumpMessages(5);
     std::memset(run.reply, 0, kReplySize);
     if (Cancelled()) {
         return result::kCancelled;
     }
     port_.SetStatusText(run.policy.statusDownloading);
-    ipxSequence.high = 0;
-    ipxSequence.low = 3;
+    ipxSequence_ = 3;
     return std::nullopt;
 }
 
 // A main file that does not open ends the download here, as an unreadable one does: the flash
 // has just been erased, and going on to the finish step would report an empty flash as a
 // successful download.
-DownloadEngine::StepResult DownloadEngine::SendMainFile(Run& run) {
+DownloadEngine::StepResult DownloadEngine::SendMainFile(RunState& run) {
     if (Cancelled()) {
         return result::kCancelled;
     }
@@ -322,7 +346,7 @@ DownloadEngine::StepResult DownloadEngine::SendMainFile(Run& run) {
 
 // A companion file that does not open, or whose transfer fails or is cancelled, leaves the
 // image incomplete: the download ends before the finish step.
-DownloadEngine::StepResult DownloadEngine::SendCompanionFile(Run& run) {
+DownloadEngine::StepResult DownloadEngine::SendCompanionFile(RunState& run) {
     if (!run.model->TwoFiles() || Cancelled()) {
         return std::nullopt;
     }
@@ -332,7 +356,7 @@ DownloadEngine::StepResult DownloadEngine::SendCompanionFile(Run& run) {
     return std::nullopt;
 }
 
-DownloadEngine::StepResult DownloadEngine::Finish(Run& run) {
+DownloadEngine::StepResult DownloadEngine::Finish(RunState& run) {
     if (Cancelled()) {
         // The attempts are skipped; the reply buffer, cleared before the transfer, then holds
         // no acknowledgement and the download ends as not finished.
@@ -346,13 +370,12 @@ DownloadEngine::StepResult DownloadEngine::Finish(Run& run) {
     };
     int lastResult = 0;
     for (int attempt = 0; attempt < policy.finishAttempts; ++attempt) {
-        Prepare(policy.finish);
         if (policy.finishSequenced) {
             NextIpxSequence(request.data());
         }
-        lastResult =
-            transport_.DownloadFinish(target, mainWindowHandle, policy.finishRequest.size(),
-                                      request.data(), kReplySize, run.reply, &downloadSocket);
+        lastResult = transport_.DownloadFinish(
+            CallWith(policy.finish), std::span(request.data(), policy.finishRequest.size()),
+            run.reply, socket_);
         if (lastResult == 0 && begins(policy.finishAttemptAck)) {
             break;
         }
@@ -363,16 +386,12 @@ DownloadEngine::StepResult DownloadEngine::Finish(Run& run) {
     return std::nullopt;
 }
 
-DownloadEngine::StepResult DownloadEngine::RestoreControls(Run& run) {
-    transport_.CloseSocket(&downloadSocket);
-    for (const ControlChange& change : run.policy.restoreOnSuccess[run.model->tcpOnly ? 1 : 0]) {
-        port_.EnableControl(change.id, change.enabled);
-    }
+DownloadEngine::StepResult DownloadEngine::HideStatus(RunState&) {
     port_.ShowStatus(false);
     return result::kSuccess;
 }
 
-const char* DownloadEngine::MainFileToSend(const Run& run) {
+const char* DownloadEngine::MainFileToSend(const RunState& run) {
     // Models that load over TCP/IP only have no main file over IPX.
     const bool hasFile = run.policy.sendsTcpOnlyModels || !run.model->tcpOnly;
     return hasFile ? run.model->mainFile : "";
@@ -381,7 +400,7 @@ const char* DownloadEngine::MainFileToSend(const Run& run) {
 std::optional<int> DownloadEngine::SendFile(const char* name) {
     std::FILE* file = OpenRegularFile(name);
     if (file == nullptr) {
-        port_.ShowMessage(msg::kCannotOpenFile, Icon::Error);
+        ShowMessage(msg::kCannotOpenFile, Icon::Error);
         return std::nullopt;
     }
     std::error_code error;
@@ -397,8 +416,8 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
     std::uint8_t block[kBlockBufferSize] = {};
     std::uint8_t send[kBlockBufferSize] = {};
     std::uint8_t reply[kReplySize] = {};
-    const TransportPolicy& policy = PolicyForMode(target->mode);
-    target->waitSeconds = 30;
+    const TransportPolicy& policy = *policy_;
+    const CallSetup sendSetup{30};
     port_.SetProgressRange(0, kProgressMax);
 
     int retries = 0;
@@ -413,7 +432,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
         std::memset(reply, 0, sizeof reply);
         if (retries == 0) {
             // A block is read once, however often it has to be sent.
-            readResult = ReadRecordBlock(file, block, length, port_, policy.blockLimit);
+            readResult = ReadRecordBlock(file, block, length, *this, policy.blockLimit);
             lastBlock = readResult == 1;
             const std::uint32_t step =
                 totalSize == 0 ? 0 : length * static_cast<std::uint32_t>(kProgressMax) / totalSize;
@@ -422,7 +441,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
             }
         }
         if (readResult < 0 || readResult > 1) {
-            port_.ShowMessage(msg::kFileUnreadable, Icon::Error);
+            ShowMessage(msg::kFileUnreadable, Icon::Error);
             return kTransferReadFailed;
         }
         if (retries == 0) {
@@ -435,8 +454,8 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
             std::memcpy(send + sendLength, block, length);
             sendLength += length;
         }
-        const int sent = transport_.DownloadSendData(target, mainWindowHandle, sendLength, send,
-                                                     kReplySize, reply, &downloadSocket);
+        const int sent = transport_.DownloadSendData(CallWith(sendSetup),
+                                                     std::span(send, sendLength), reply, socket_);
         if (sent != 0) {
             if (Cancelled()) {
                 return result::kCancelled;
@@ -462,12 +481,8 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
 }
 
 void DownloadEngine::NextIpxSequence(std::uint8_t* message) {
-    if (ipxSequence.low == 0xFF) {
-        ipxSequence.high = static_cast<std::uint8_t>(ipxSequence.high + 1);
-    }
-    ipxSequence.low = static_cast<std::uint8_t>(ipxSequence.low + 1);
-    payload::PutIpxSequence(message,
-                            static_cast<std::uint16_t>(ipxSequence.high << 8 | ipxSequence.low));
+    ipxSequence_ = static_cast<std::uint16_t>(ipxSequence_ + 1);
+    payload::PutIpxSequence(message, ipxSequence_);
 }
 
 void DownloadEngine::PumpMessages(int seconds) {
@@ -484,9 +499,9 @@ void DownloadEngine::PumpMessages(int seconds) {
     }
 }
 
-void DownloadEngine::OnCancelCommand() {
-    transport_.CloseSocket(&downloadSocket);
-    cancelRequested = 1;
+void DownloadEngine::Cancel() {
+    transport_.CloseSocket(socket_);
+    cancelRequested_ = true;
 }
 
 }  // namespace vexil

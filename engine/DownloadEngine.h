@@ -1,19 +1,22 @@
-// One firmware download, TCP/IP or IPX: file check, version query, confirmation, download-mode
-// switch, connection, erase, block transfer and finish, with the message pump that keeps the
-// window alive and the cancel operation that stops it. The main dialog owns one engine; the
-// engine reaches the window only through the dialog port and the print server only through the
-// transport.
+// One firmware download, TCP/IP or IPX: the address check, file check, version query,
+// confirmation, download-mode switch, connection, erase, block transfer and finish, with the
+// message pump that keeps the window alive and the cancel operation that stops it. A front end
+// hands the engine a request and gets an outcome; the engine makes and owns the target record
+// and the download socket, reaches the front end only through the dialog port and the print
+// server only through the transport.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "engine/DialogPort.h"
+#include "engine/DownloadRequest.h"
 #include "engine/DownloadResult.h"
+#include "engine/TargetRecord.h"
 #include "engine/Transport.h"
-#include "tavdl/tavdl.h"
 
 namespace vexil {
 
@@ -24,94 +27,109 @@ inline constexpr int kTransferReadFailed = -1;
 // How long one pass of the pump waits for window events when none are waiting.
 inline constexpr int kPumpWaitMs = 5;
 
-struct CallSetup;
 struct RetriedCall;
 struct TransportPolicy;
 
-class DownloadEngine {
+class DownloadEngine : private MessageSink {
   public:
-    DownloadEngine(Transport& transport, DialogPort& port) : transport_(transport), port_(port) {}
+    DownloadEngine(Transport& transport, DialogPort& port);
+    ~DownloadEngine() override;
+    DownloadEngine(const DownloadEngine&) = delete;
+    DownloadEngine& operator=(const DownloadEngine&) = delete;
 
-    DownloadResult RunTcpDownload();
-    DownloadResult RunIpxDownload();
-    // The version query alone, over TCP/IP or IPX, for an inventory: no download file is read
-    // and nothing else is sent. kSuccess when the print server answered with a valid version
-    // (deviceVersion and deviceModelCode hold it), kNotStarted when cancelled, and
-    // kConnectionFailed when it gave no valid answer (the query has shown its message).
-    DownloadResult RunVersionQuery(bool ipx);
-    // The check of the download file alone, as a download over TCP/IP or IPX starts it:
-    // kSuccess, or kNotStarted when the file is missing, not for the model or damaged (the
-    // check has shown its messages). Nothing is sent.
-    DownloadResult RunFileCheck(bool ipx);
+    // The whole download. A refused address ends it at once with `refused` set and its message
+    // shown; otherwise the outcome holds the sequence's result, which the front end reports. The
+    // socket is closed on every path.
+    DownloadOutcome Run(const DownloadRequest& request);
+    // The version query alone, for an inventory: no download file is read and nothing else is
+    // sent. kSuccess when the print server answered with a valid version, kNotStarted when
+    // cancelled or the model is unknown, and kConnectionFailed when it gave no valid answer
+    // (the query has shown its message).
+    DownloadOutcome QueryVersion(const DownloadRequest& request);
+    // The check of the download file alone, as a download of the request starts it: kSuccess,
+    // or kNotStarted when the file is missing, not for the model or damaged (the check has
+    // shown its messages). Nothing is sent.
+    DownloadResult CheckFile(const DownloadRequest& request);
 
-    // Identifies the chosen model's download file in the working directory (see DownloadFile.h).
-    int IdentifyDownloadFile(int modelIndex);
+    // The cancel command: closes the download socket, so that a call waiting on it returns, and
+    // raises the flag that every step tests. Safe from the transport's wait hook and from an
+    // event that a signal raised, while a download runs or not.
+    void Cancel();
+    bool CancelRequested() const { return cancelRequested_; }
+
+    // The block transfer alone, over a connection made outside the engine, for the benchmarks
+    // and the transfer's own tests: the engine takes `socket`, and the request's target with
+    // the set-up of the call that made the connection.
+    void AdoptConnection(const DownloadRequest& request, const CallSetup& connection,
+                         unsigned int socket);
     // Sends one open image file block by block: 0, kTransferReadFailed (the reader closed the
     // file), kBlockRefused, kBlockNotAcknowledged or kCancelled. The caller closes the file on
     // every result but kTransferReadFailed.
     int SendImageFile(std::FILE* file, std::uint32_t totalSize);
+    // The IPX sequence number last used; the next message carries the one after it.
+    void SetIpxSequence(std::uint16_t last) { ipxSequence_ = last; }
     // Advances the IPX sequence number and writes it, high byte first, into bytes 4 and 5.
     void NextIpxSequence(std::uint8_t* message);
     // Keeps the window alive for `seconds` whole seconds (between seconds and seconds + 1), or
     // until cancel is requested.
     void PumpMessages(int seconds);
-    // The engine's part of the cancel command: close the download socket and raise the flag.
-    // Ending the dialog is the window's business.
-    void OnCancelCommand();
 
     static std::string FormatVersionBytes(std::uint8_t first, std::uint8_t second, bool withDot);
-
-    // State the main dialog owns through its engine.
-    TAVDL_ADDR* target = nullptr;  // not owned
-    std::string fileModelCode;
-    std::string fileVersion;
-    std::string deviceVersion;
-    std::string deviceModelCode;
-    std::int32_t cancelRequested = 0;
-    unsigned int downloadSocket = 0;
-    void* mainWindowHandle = nullptr;
-    struct {
-        std::uint8_t high = 0;
-        std::uint8_t low = 0;
-    } ipxSequence;
 
   private:
     // A step of the sequence lets it go on (no value) or ends it with its result.
     using StepResult = std::optional<DownloadResult>;
-    struct Run;
-    using Step = StepResult (DownloadEngine::*)(Run&);
+    struct RunState;
+    using Step = StepResult (DownloadEngine::*)(RunState&);
     static const Step kSteps[];
 
-    DownloadResult RunDownload(const TransportPolicy& policy);
+    // Starts a run of `request`: the cancel flag lowered, the record filled, the outcome empty.
+    void Begin(const DownloadRequest& request);
+    DownloadOutcome End(DownloadResult result);
     // The steps, in the order the sequence takes them.
-    StepResult Identify(Run& run);
-    StepResult QueryVersion(Run& run);
-    StepResult CheckModel(Run& run);
-    StepResult Confirm(Run& run);
-    StepResult Announce(Run& run);
-    StepResult SwitchMode(Run& run);
-    StepResult Wait(Run& run);
-    StepResult OpenSocket(Run& run);
-    StepResult Connect(Run& run);
-    StepResult Erase(Run& run);
-    StepResult Settle(Run& run);
-    StepResult SendMainFile(Run& run);
-    StepResult SendCompanionFile(Run& run);
-    StepResult Finish(Run& run);
-    StepResult RestoreControls(Run& run);
+    StepResult Identify(RunState& run);
+    StepResult QueryVersion(RunState& run);
+    StepResult CheckModel(RunState& run);
+    StepResult Confirm(RunState& run);
+    StepResult Announce(RunState& run);
+    StepResult SwitchMode(RunState& run);
+    StepResult Wait(RunState& run);
+    StepResult OpenSocket(RunState& run);
+    StepResult Connect(RunState& run);
+    StepResult Erase(RunState& run);
+    StepResult Settle(RunState& run);
+    StepResult SendMainFile(RunState& run);
+    StepResult SendCompanionFile(RunState& run);
+    StepResult Finish(RunState& run);
+    StepResult HideStatus(RunState& run);
 
     enum class Attempts { kSucceeded, kExhausted, kCancelled };
-    template <typename Call>
-    Attempts Retry(const RetriedCall& step, std::uint8_t* reply, Call call);
+    template <typename Attempt>
+    Attempts Retry(const RetriedCall& step, std::uint8_t* reply, Attempt attempt);
     StepResult EndOfAttempts(Attempts attempts, int message, DownloadResult failed);
-    void Prepare(const CallSetup& setup);
+    Call CallWith(const CallSetup& setup) { return {*target_, window_, setup}; }
+    // Every message of a run goes through here into the outcome, then to the port; the file
+    // reader shows its messages the same way.
+    void ShowMessage(int stringId, Icon icon) override;
     // Opens, sends and closes one image file; no value when it does not open (message 106).
     std::optional<int> SendFile(const char* name);
-    static const char* MainFileToSend(const Run& run);
-    bool Cancelled() const { return cancelRequested != 0; }
+    static const char* MainFileToSend(const RunState& run);
+    bool Cancelled() const { return cancelRequested_; }
 
     Transport& transport_;
     DialogPort& port_;
+    TargetRecordPtr target_;
+    unsigned int socket_ = 0;
+    void* window_ = nullptr;
+    std::atomic<bool> cancelRequested_{false};
+    const TransportPolicy* policy_;
+    DownloadRequest request_;
+    DownloadOutcome outcome_;
+    std::string fileModelCode_;
+    // The model code of the last valid version reply, kept from one download to the next of
+    // this engine, as the model check of the model list's first entry reads it.
+    std::string deviceModelCode_;
+    std::uint16_t ipxSequence_ = 0;
 };
 
 }  // namespace vexil

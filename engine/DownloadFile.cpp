@@ -13,6 +13,7 @@
 
 #include "engine/HexText.h"
 #include "engine/RecordCodec.h"
+#include "resources/ResourceIds.h"
 
 namespace vexil {
 

@@ -70,4 +70,11 @@ void ReportResult(int result, DialogPort& port) {
     }
 }
 
+void ReportOutcome(DownloadOutcome& outcome, DialogPort& port) {
+    for (const ResultMessage& message : ResultMessages(outcome.result)) {
+        outcome.messages.push_back({message.stringId, message.icon});
+    }
+    ReportResult(outcome.result, port);
+}
+
 }  // namespace vexil

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/DialogPort.h"
+#include "engine/DownloadRequest.h"
 #include "engine/DownloadResult.h"
 
 namespace vexil {
@@ -40,5 +41,7 @@ std::vector<ResultMessage> ResultMessages(int result);
 
 // Shows those messages through `port`, with the status line as the row says.
 void ReportResult(int result, DialogPort& port);
+// The same for a download's outcome, whose messages then include the result's.
+void ReportOutcome(DownloadOutcome& outcome, DialogPort& port);
 
 }  // namespace vexil

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "engine/Transport.h"
+
 namespace vexil {
 
 namespace {
@@ -105,6 +107,19 @@ std::array<std::uint8_t, 6> IpxNode(const TAVDL_ADDR& record) {
 std::string ModelCode(const TAVDL_ADDR& record) {
     const char* code = record.modelCode;
     return std::string(code, std::find(code, code + sizeof record.modelCode, '\0'));
+}
+
+void ApplyCallSetup(TAVDL_ADDR& target, const CallSetup& setup) {
+    target.waitSeconds = setup.waitSeconds;
+    if (setup.mode != CallSetup::kKeep) {
+        target.mode = setup.mode;
+    }
+    if (setup.port != 0) {
+        SetInetPort(target, setup.port);
+    }
+    if (setup.ipxSocket != 0) {
+        SetIpxSocket(target, setup.ipxSocket);
+    }
 }
 
 }  // namespace vexil

@@ -1,31 +1,51 @@
 // The nine transport operations as an interface, so that the download sequences run against the
 // real library in the program (transport/TavdlTransport.h) and against a scripted fake in tests.
+// The engine hands each call its target record and one call set-up; the transport writes the
+// set-up into the record before it calls, so the engine never edits the record between calls.
 #pragma once
+
+#include <cstdint>
+#include <span>
 
 #include "tavdl/tavdl.h"
 
 namespace vexil {
 
+// What a call needs in the target record besides the address: its wait, and for some calls the
+// mode, the TCP/IP port or the IPX socket number.
+struct CallSetup {
+    static constexpr int kKeep = -1;
+    int waitSeconds;
+    int mode = kKeep;             // kKeep: left as it is
+    std::uint16_t port = 0;       // port of inetAddr; 0: left as it is
+    std::uint16_t ipxSocket = 0;  // socket number of ipxAddr; 0: left as it is
+};
+
+// One library call: the engine's target record, the argument the wait hook receives while the
+// call waits, and the set-up to write into the record first.
+struct Call {
+    TAVDL_ADDR& target;
+    void* window;
+    CallSetup setup;
+};
+
 class Transport {
   public:
+    using ReplySpan = std::span<std::uint8_t>;
+    using DataSpan = std::span<const std::uint8_t>;
+
     virtual ~Transport() = default;
-    virtual int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                  void* reply) = 0;
-    virtual int BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                  void* reply) = 0;
-    virtual int BrambleJampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                 void* reply) = 0;
-    virtual int OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) = 0;
-    virtual int DownloadConnection(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                   void* reply, unsigned int* socket) = 0;
-    virtual int DownloadEraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                   void* reply, unsigned int* socket) = 0;
-    virtual int DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
-                                 void* data, unsigned long replySize, void* reply,
-                                 unsigned int* socket) = 0;
-    virtual int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                               unsigned long replySize, void* reply, unsigned int* socket) = 0;
-    virtual void CloseSocket(unsigned int* socket) = 0;
+    virtual int VantrelGetVersion(const Call& call, ReplySpan reply) = 0;
+    virtual int BrambleGetVersion(const Call& call, ReplySpan reply) = 0;
+    virtual int BrambleJampEprom(const Call& call, ReplySpan reply) = 0;
+    virtual int OpenSocket(const Call& call, unsigned int& socket) = 0;
+    virtual int DownloadConnection(const Call& call, ReplySpan reply, unsigned int& socket) = 0;
+    virtual int DownloadEraseFlash(const Call& call, ReplySpan reply, unsigned int& socket) = 0;
+    virtual int DownloadSendData(const Call& call, DataSpan data, ReplySpan reply,
+                                 unsigned int& socket) = 0;
+    virtual int DownloadFinish(const Call& call, DataSpan data, ReplySpan reply,
+                               unsigned int& socket) = 0;
+    virtual void CloseSocket(unsigned int& socket) = 0;
 
     // The transport layer's start-up: whether sockets can be used at all (the program shows
     // message 109 when not). WSAStartup's place on Windows.
@@ -34,5 +54,8 @@ class Transport {
     // window stays alive; nullptr removes it.
     virtual void SetWaitHook(void (*hook)(void* window)) = 0;
 };
+
+// Writes a call's set-up into the record, as every transport does before it calls.
+void ApplyCallSetup(TAVDL_ADDR& target, const CallSetup& setup);
 
 }  // namespace vexil

@@ -1,7 +1,7 @@
 // Everything in which the TCP/IP and the IPX download sequences differ, one table per transport,
 // so that the two can be read side by side: attempts, waits, what the target record carries for
-// each call, message icons, when the reply buffer is cleared, the block prefix, the finish
-// request, and the controls given back after a successful download.
+// each call, message icons, when the reply buffer is cleared, the block prefix and the finish
+// request.
 #pragma once
 
 #include <cstddef>
@@ -12,19 +12,11 @@
 #include "engine/DialogPort.h"
 #include "engine/DownloadFile.h"
 #include "engine/ModelTable.h"
+#include "engine/Transport.h"
 #include "resources/ResourceIds.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
-
-// What the sequence writes into the target record before a library call.
-struct CallSetup {
-    static constexpr int kKeep = -1;
-    int waitSeconds;
-    int mode = kKeep;             // kKeep: left as it is
-    std::uint16_t port = 0;       // port of inetAddr; 0: left as it is
-    std::uint16_t ipxSocket = 0;  // socket number of ipxAddr; 0: left as it is
-};
 
 // A step that calls the library up to `attempts` times, testing the cancel flag and setting up
 // the record before each attempt.
@@ -32,11 +24,6 @@ struct RetriedCall {
     int attempts;
     CallSetup setup;
     bool clearReplyAfterFailure;  // zero-fill the reply buffer after each failed attempt
-};
-
-struct ControlChange {
-    int id;
-    bool enabled;
 };
 
 struct TransportPolicy {
@@ -70,17 +57,7 @@ struct TransportPolicy {
     int statusModeSwitch;
     int statusErasing;
     int statusDownloading;
-    // Controls given back after a successful download: [0] for most models, [1] for models
-    // that load over TCP/IP only.
-    std::span<const ControlChange> restoreOnSuccess[2];
 };
-
-// The input controls locked from the announcement on, over both transports.
-inline constexpr int kLockedDuringDownload[] = {
-    control::kModelList,  control::kModelLabel,   control::kBrowse,  control::kWebPage,
-    control::kTcpCheck,   control::kIpxCheck,     control::kOctet1,  control::kOctet2,
-    control::kOctet3,     control::kOctet4,       control::kIpLabel, control::kNetworkAddress,
-    control::kMacAddress, control::kNetworkLabel, control::kMacLabel};
 
 // The port of each version query over TCP/IP, and whether it keeps its reply between attempts.
 constexpr std::uint16_t QueryPort(VersionQuery query) {
@@ -90,18 +67,6 @@ constexpr std::uint16_t QueryPort(VersionQuery query) {
 constexpr bool QueryKeepsReply(VersionQuery query) {
     return query == VersionQuery::kBramble;
 }
-
-inline constexpr ControlChange kTcpOnlyModelControls[] = {
-    {control::kOctet1, true},    {control::kOctet2, true},    {control::kOctet3, true},
-    {control::kOctet4, true},    {control::kModelList, true}, {control::kModelLabel, true},
-    {control::kBrowse, true},    {control::kIpxCheck, false}, {control::kNetworkLabel, false},
-    {control::kMacLabel, false}, {control::kTcpCheck, true},  {control::kIpLabel, true},
-    {control::kWebPage, true}};
-inline constexpr ControlChange kIpxControls[] = {
-    {control::kNetworkAddress, true}, {control::kMacAddress, true}, {control::kModelList, true},
-    {control::kModelLabel, true},     {control::kBrowse, true},     {control::kIpxCheck, true},
-    {control::kNetworkLabel, true},   {control::kMacLabel, true},   {control::kTcpCheck, true},
-    {control::kWebPage, true}};
 
 inline constexpr TransportPolicy kTcpPolicy{
     .query = {3, {2, TAVDL_MODE_TCP_QUERY}, true},
@@ -124,7 +89,6 @@ inline constexpr TransportPolicy kTcpPolicy{
     .statusModeSwitch = msg::kStatusModeSwitch,
     .statusErasing = msg::kStatusErasing,
     .statusDownloading = msg::kStatusDownloading,
-    .restoreOnSuccess = {{}, kTcpOnlyModelControls},
 };
 
 inline constexpr TransportPolicy kIpxPolicy{
@@ -148,12 +112,11 @@ inline constexpr TransportPolicy kIpxPolicy{
     .statusModeSwitch = msg::kStatusModeSwitch,
     .statusErasing = msg::kStatusErasing,
     .statusDownloading = msg::kStatusDownloading,
-    .restoreOnSuccess = {kIpxControls, kIpxControls},
 };
 
-// The table of the transport that the record's mode names.
-inline const TransportPolicy& PolicyForMode(int mode) {
-    return mode == TAVDL_MODE_IPX ? kIpxPolicy : kTcpPolicy;
+// The table of a transport.
+inline const TransportPolicy& PolicyFor(bool ipx) {
+    return ipx ? kIpxPolicy : kTcpPolicy;
 }
 
 }  // namespace vexil

@@ -1,5 +1,6 @@
 #include "resources/DialogTemplates.h"
 
+#include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 
 namespace vexil {
@@ -41,17 +42,17 @@ constexpr ControlSpec kMainControls[] = {
 };
 
 constexpr ControlSpec kConfirmControls[] = {
-    {kOk, PushButton, "ダウンロードする", 20, 120, 60, 14, kDefaultButton | kTabStop},
-    {kCancel, PushButton, "ダウンロードしない", 95, 120, 60, 14, kTabStop},
-    {kNoId, Static, "指定されたターゲット", 10, 10, 65, 15, 0},
-    {kNoId, Static, "現在のバージョンは", 10, 30, 65, 15, 0},
+    {kOk, PushButton, confirm::kDownload, 20, 120, 60, 14, kDefaultButton | kTabStop},
+    {kCancel, PushButton, confirm::kDoNotDownload, 95, 120, 60, 14, kTabStop},
+    {kNoId, Static, confirm::kTarget.before, 10, 10, 65, 15, 0},
+    {kNoId, Static, confirm::kCurrentVersion.before, 10, 30, 65, 15, 0},
     {kConfirmTarget, ListBox, "", 75, 10, 55, 15, kBorder | kNoSelection | kTabStop},
     {kConfirmCurrentVersion, ListBox, "", 75, 30, 55, 15, kBorder | kNoSelection | kTabStop},
-    {kNoId, Static, "です。", 130, 30, 20, 15, kAlignCenter},
-    {kNoId, Static, "の", 130, 10, 10, 15, kAlignCenter},
-    {kNoId, Static, "ダウンロードするファイルのバージョンは、", 10, 65, 125, 15, 0},
+    {kNoId, Static, confirm::kCurrentVersion.after, 130, 30, 20, 15, kAlignCenter},
+    {kNoId, Static, confirm::kTarget.after, 130, 10, 10, 15, kAlignCenter},
+    {kNoId, Static, confirm::kFileVersion.before, 10, 65, 125, 15, 0},
     {kConfirmFileVersion, ListBox, "", 75, 80, 55, 15, kBorder | kNoSelection | kTabStop},
-    {kNoId, Static, "です。", 130, 80, 20, 15, kAlignCenter},
+    {kNoId, Static, confirm::kFileVersion.after, 130, 80, 20, 15, kAlignCenter},
     {kConfirmHiddenEdit, Edit, "", 77, 51, 52, 12, kBorder | kHidden},
 };
 

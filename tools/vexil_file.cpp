@@ -17,6 +17,7 @@
 #include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
 #include "platform/StandardStreams.h"
+#include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "tools/DownloadFileWriter.h"
 #include "tools/FlashImage.h"

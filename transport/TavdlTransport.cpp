@@ -7,41 +7,52 @@
 
 namespace vexil {
 
-int TavdlTransport::VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                      void* reply) {
-    return TavDL_Vantrel_GetVersion(addr, window, replySize, reply);
+namespace {
+
+TAVDL_ADDR* Prepared(const Call& call) {
+    ApplyCallSetup(call.target, call.setup);
+    return &call.target;
 }
-int TavdlTransport::BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                      void* reply) {
-    return TavDL_Bramble_GetVersion(addr, window, replySize, reply);
+
+// The library takes buffers as a length and an untyped pointer; it only reads the data.
+void* Bytes(Transport::DataSpan data) {
+    return const_cast<std::uint8_t*>(data.data());
 }
-int TavdlTransport::BrambleJampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                     void* reply) {
-    return TavDL_Bramble_JampEprom(addr, window, replySize, reply);
+
+}  // namespace
+
+int TavdlTransport::VantrelGetVersion(const Call& call, ReplySpan reply) {
+    return TavDL_Vantrel_GetVersion(Prepared(call), call.window, reply.size(), reply.data());
 }
-int TavdlTransport::OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) {
-    return TavDL_OpenSocket(addr, socket);
+int TavdlTransport::BrambleGetVersion(const Call& call, ReplySpan reply) {
+    return TavDL_Bramble_GetVersion(Prepared(call), call.window, reply.size(), reply.data());
 }
-int TavdlTransport::DownloadConnection(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                       void* reply, unsigned int* socket) {
-    return TavDL_Download_Connection(addr, window, replySize, reply, socket);
+int TavdlTransport::BrambleJampEprom(const Call& call, ReplySpan reply) {
+    return TavDL_Bramble_JampEprom(Prepared(call), call.window, reply.size(), reply.data());
 }
-int TavdlTransport::DownloadEraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                                       void* reply, unsigned int* socket) {
-    return TavDL_Download_EraseFlash(addr, window, replySize, reply, socket);
+int TavdlTransport::OpenSocket(const Call& call, unsigned int& socket) {
+    return TavDL_OpenSocket(Prepared(call), &socket);
 }
-int TavdlTransport::DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
-                                     void* data, unsigned long replySize, void* reply,
-                                     unsigned int* socket) {
-    return TavDL_Download_SendData(addr, window, dataLength, data, replySize, reply, socket);
+int TavdlTransport::DownloadConnection(const Call& call, ReplySpan reply, unsigned int& socket) {
+    return TavDL_Download_Connection(Prepared(call), call.window, reply.size(), reply.data(),
+                                     &socket);
 }
-int TavdlTransport::DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength,
-                                   void* data, unsigned long replySize, void* reply,
-                                   unsigned int* socket) {
-    return TavDL_Download_Finish(addr, window, dataLength, data, replySize, reply, socket);
+int TavdlTransport::DownloadEraseFlash(const Call& call, ReplySpan reply, unsigned int& socket) {
+    return TavDL_Download_EraseFlash(Prepared(call), call.window, reply.size(), reply.data(),
+                                     &socket);
 }
-void TavdlTransport::CloseSocket(unsigned int* socket) {
-    TavDL_CloseSocket(socket);
+int TavdlTransport::DownloadSendData(const Call& call, DataSpan data, ReplySpan reply,
+                                     unsigned int& socket) {
+    return TavDL_Download_SendData(Prepared(call), call.window, data.size(), Bytes(data),
+                                   reply.size(), reply.data(), &socket);
+}
+int TavdlTransport::DownloadFinish(const Call& call, DataSpan data, ReplySpan reply,
+                                   unsigned int& socket) {
+    return TavDL_Download_Finish(Prepared(call), call.window, data.size(), Bytes(data),
+                                 reply.size(), reply.data(), &socket);
+}
+void TavdlTransport::CloseSocket(unsigned int& socket) {
+    TavDL_CloseSocket(&socket);
 }
 
 bool TavdlTransport::StartSockets() {

@@ -1,5 +1,6 @@
 // The engine's transport over the tavdl library's C functions, with the library's two other
-// services the program needs at start-up: the socket check and the wait hook.
+// services the program needs at start-up: the socket check and the wait hook. Each call writes
+// its set-up into the record and hands the spans to the library as pointer and length.
 #pragma once
 
 #include "engine/Transport.h"
@@ -8,22 +9,17 @@ namespace vexil {
 
 class TavdlTransport final : public Transport {
   public:
-    int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                          void* reply) override;
-    int BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                          void* reply) override;
-    int BrambleJampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                         void* reply) override;
-    int OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) override;
-    int DownloadConnection(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
-                           unsigned int* socket) override;
-    int DownloadEraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
-                           unsigned int* socket) override;
-    int DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                         unsigned long replySize, void* reply, unsigned int* socket) override;
-    int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                       unsigned long replySize, void* reply, unsigned int* socket) override;
-    void CloseSocket(unsigned int* socket) override;
+    int VantrelGetVersion(const Call& call, ReplySpan reply) override;
+    int BrambleGetVersion(const Call& call, ReplySpan reply) override;
+    int BrambleJampEprom(const Call& call, ReplySpan reply) override;
+    int OpenSocket(const Call& call, unsigned int& socket) override;
+    int DownloadConnection(const Call& call, ReplySpan reply, unsigned int& socket) override;
+    int DownloadEraseFlash(const Call& call, ReplySpan reply, unsigned int& socket) override;
+    int DownloadSendData(const Call& call, DataSpan data, ReplySpan reply,
+                         unsigned int& socket) override;
+    int DownloadFinish(const Call& call, DataSpan data, ReplySpan reply,
+                       unsigned int& socket) override;
+    void CloseSocket(unsigned int& socket) override;
     bool StartSockets() override;
     void SetWaitHook(void (*hook)(void* window)) override;
 };

@@ -19,6 +19,7 @@
 #include "engine/ModelTable.h"
 #include "engine/ResultReport.h"
 #include "resources/DialogTemplates.h"
+#include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "ui/AboutDialog.h"
 #include "ui/AppIcon.h"
@@ -63,20 +64,15 @@ MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* 
     : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      engine(transport, *this),
       transport_(transport),
-      services_(services) {
+      services_(services),
+      engine_(transport, *this) {
     setWindowIcon(AppIcon());
-    runTcpDownload = [this] { return engine.RunTcpDownload(); };
-    runIpxDownload = [this] { return engine.RunIpxDownload(); };
+    runDownload = [this](const DownloadRequest& request) { return engine_.Run(request); };
     Initialise();
 }
 
-MainDialog::~MainDialog() {
-    // The window goes: its target record goes with it, once.
-    engine.target = nullptr;
-    target_.reset();
-}
+MainDialog::~MainDialog() = default;
 
 void MainDialog::Initialise() {
     const BuiltDialog built = BuildDialog(*this, MainDialogTemplate(), &MakeEdit);
@@ -122,8 +118,6 @@ void MainDialog::Initialise() {
     if (!transport_.StartSockets()) {
         ShowMessage(msg::kWinsockFailed, Icon::Error);
     }
-    target_ = CreateTargetRecord();
-    engine.target = target_.get();
 
     modelList_->clear();
     for (const char* const* name = kModelNames; **name != '\0'; ++name) {
@@ -204,7 +198,7 @@ void MainDialog::OnModelSelected() {
     }
     ApplyTransport(ipxCheck_->isChecked() ? kTransportIpx : kTransportTcp);
     if (LanCardChosen(modelList_)) {
-        target_->modelIndex = kLanCardModel;
+        modelIndex_ = kLanCardModel;
     }
     EnableAll({kDownload, kBrowse, kWebPage}, true);
 }
@@ -213,7 +207,7 @@ void MainDialog::OnIpxClicked() {
     if (downloadRunning_ || !LanCardChosen(modelList_)) {
         return;
     }
-    target_->modelIndex = kLanCardModel;
+    modelIndex_ = kLanCardModel;
     // The TCP/IP box still shows the transport in force before the click: switch it over.
     ApplyTransport(tcpCheck_->isChecked() ? kTransportIpx : kTransportTcp);
 }
@@ -222,23 +216,8 @@ void MainDialog::OnTcpClicked() {
     if (downloadRunning_ || !LanCardChosen(modelList_)) {
         return;
     }
-    target_->modelIndex = kLanCardModel;
+    modelIndex_ = kLanCardModel;
     ApplyTransport(tcpCheck_->isChecked() ? kTransportTcp : kTransportIpx);
-}
-
-std::uint32_t MainDialog::ReadIpAddress() {
-    std::array<QByteArray, address::kOctets> texts;
-    std::array<std::string_view, address::kOctets> views;
-    for (std::size_t i = 0; i < address::kOctets; ++i) {
-        texts[i] = octets_[i]->text().toLatin1();
-        views[i] =
-            std::string_view(texts[i].constData(), static_cast<std::size_t>(texts[i].size()));
-    }
-    const address::IpEntry entry = address::ReadIpAddress(views);
-    if (entry.message != 0) {
-        ShowMessage(entry.message, Icon::Error);
-    }
-    return entry.address;
 }
 
 int MainDialog::HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes) {
@@ -249,79 +228,58 @@ int MainDialog::HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>&
         std::string_view(latin.constData(), static_cast<std::size_t>(latin.size())), bytes);
 }
 
+DownloadRequest MainDialog::FieldsRequest() const {
+    DownloadRequest request;
+    request.ipx = !tcpCheck_->isChecked();
+    for (std::size_t i = 0; i < octets_.size(); ++i) {
+        request.octets[i] = octets_[i]->text().toStdString();
+    }
+    request.network = networkEdit_->text().toStdString();
+    request.mac = macEdit_->text().toStdString();
+    request.modelIndex = modelIndex_;
+    request.firstListEntry = modelList_->currentIndex() == 0;
+    return request;
+}
+
+std::optional<DownloadRequest> MainDialog::EnteredRequest() {
+    const DownloadRequest request = FieldsRequest();
+    if (const int refusal = EntryRefusal(request); refusal != 0) {
+        if (refusal != kSilentRefusal) {
+            ShowMessage(refusal, Icon::Error);
+        }
+        return std::nullopt;
+    }
+    if (request.ipx) {
+        return request;
+    }
+    // Enter can start a download while an octet field still has the focus, before its own
+    // check has run: hold every octet to its range and write it as leaving it would, so that
+    // the confirmation shows the address that is used ("1.2" is octet 1, shown as 1).
+    if (!std::all_of(octets_.begin(), octets_.end(),
+                     [](NumericEdit* octet) { return octet->HoldToRange(true); })) {
+        return std::nullopt;
+    }
+    return FieldsRequest();
+}
+
 void MainDialog::OnDownload() {
     if (downloadRunning_) {
         return;
     }
-    if (address::IsRefusedFirstOctet(octets_[0]->text().toStdString())) {
-        ShowMessage(msg::kFirstOctet127, Icon::Error);
+    const QPointer<QWidget> focusBefore = focusWidget();
+    EnableControl(kDownload, false);
+    const std::optional<DownloadRequest> request = EnteredRequest();
+    if (!request) {
+        EnableControl(kDownload, true);
+        RestoreFocus(focusBefore, false);
         return;
     }
-    const QPointer<QWidget> focusBefore = focusWidget();
-    engine.cancelRequested = 0;
-    EnableControl(kDownload, false);
-    int result = 0;
-    if (tcpCheck_->isChecked()) {
-        target_->mode = TAVDL_MODE_TCP_QUERY;
-        const std::uint32_t address = ReadIpAddress();
-        // Enter can start a download while an octet field still has the focus, before its own
-        // check has run: hold every octet to its range and write it as leaving it would, so
-        // that the confirmation shows the address that is used ("1.2" is octet 1, shown as 1).
-        const bool inRange =
-            address != 0 && std::all_of(octets_.begin(), octets_.end(), [](NumericEdit* octet) {
-                return octet->HoldToRange(true);
-            });
-        if (!inRange) {
-            EnableControl(kDownload, true);
-            RestoreFocus(focusBefore, false);
-            return;
-        }
-        SetInetAddress(*target_, address);
-        downloadRunning_ = true;
-        result = runTcpDownload();
-    } else {
-        target_->mode = TAVDL_MODE_IPX;
-        const QString network = networkEdit_->text();
-        const QString mac = macEdit_->text();
-        const bool macComplete = mac.size() == static_cast<qsizetype>(address::kMacLength);
-        if (!macComplete) {
-            ShowMessage(msg::kMacAddressLength, Icon::Error);
-        }
-        std::array<std::uint8_t, 6> bytes{};
-        HexTextToBytes(network, bytes);
-        SetIpxNetwork(*target_, {bytes[0], bytes[1], bytes[2], bytes[3]});
-        bytes.fill(0);
-        HexTextToBytes(mac, bytes);
-        SetIpxNode(*target_, bytes);
-        if (!macComplete) {
-            EnableControl(kDownload, true);
-            RestoreFocus(focusBefore, false);
-            return;
-        }
-        downloadRunning_ = true;
-        result = runIpxDownload();
-    }
-    ReportResult(result);
+    downloadRunning_ = true;
+    runningIpx_ = request->ipx;
+    DownloadOutcome outcome = runDownload(*request);
+    ReportOutcome(outcome, *this);
     progress_->setValue(0);
     EnableControl(kDownload, true);
-    const int model = target_->modelIndex;
-    if (model >= 1 && model <= 6) {
-        transport_.CloseSocket(&engine.downloadSocket);
-        if (FindModel(model)->tcpOnly) {
-            EnableAll({kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
-                       kTcpCheck, kWebPage, kIpLabel},
-                      true);
-            EnableAll({kIpxCheck, kNetworkLabel, kMacLabel}, false);
-        } else if (tcpCheck_->isChecked()) {
-            EnableAll({kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
-                       kIpxCheck, kIpLabel, kTcpCheck, kWebPage},
-                      true);
-        } else {
-            EnableAll({kNetworkAddress, kMacAddress, kModelList, kModelLabel, kBrowse, kIpxCheck,
-                       kNetworkLabel, kMacLabel, kTcpCheck, kWebPage},
-                      true);
-        }
-    }
     RestoreFocus(focusBefore, true);
     downloadRunning_ = false;
     if (closeAfterDownload_) {
@@ -330,8 +288,53 @@ void MainDialog::OnDownload() {
     }
 }
 
-void MainDialog::ReportResult(int result) {
-    vexil::ReportResult(result, *this);
+namespace {
+
+// What a download does to a control: nothing, enable it or disable it.
+enum Change : char { k_, kOn, kOff };
+struct ControlStates {
+    int id;
+    Change locked;        // from the confirmation until the download ends
+    Change tcpOnlyModel;  // after the download of a model that loads over TCP/IP only
+    Change tcp;           // after a TCP/IP download
+    Change ipx;           // after an IPX download
+};
+constexpr ControlStates kControlStates[] = {
+    {kModelList, kOff, kOn, kOn, kOn}, {kModelLabel, kOff, kOn, kOn, kOn},
+    {kBrowse, kOff, kOn, kOn, kOn},    {kWebPage, kOff, kOn, kOn, kOn},
+    {kTcpCheck, kOff, kOn, kOn, kOn},  {kIpxCheck, kOff, kOff, kOn, kOn},
+    {kOctet1, kOff, kOn, kOn, k_},     {kOctet2, kOff, kOn, kOn, k_},
+    {kOctet3, kOff, kOn, kOn, k_},     {kOctet4, kOff, kOn, kOn, k_},
+    {kIpLabel, kOff, kOn, kOn, k_},    {kNetworkAddress, kOff, k_, k_, kOn},
+    {kMacAddress, kOff, k_, k_, kOn},  {kNetworkLabel, kOff, kOff, k_, kOn},
+    {kMacLabel, kOff, kOff, k_, kOn},
+};
+
+}  // namespace
+
+void MainDialog::ApplyControlState(ControlState state) {
+    for (const ControlStates& row : kControlStates) {
+        const Change change = state == ControlState::kLocked         ? row.locked
+                              : state == ControlState::kTcpOnlyModel ? row.tcpOnlyModel
+                              : state == ControlState::kTcp          ? row.tcp
+                                                                     : row.ipx;
+        if (change != k_) {
+            EnableControl(row.id, change == kOn);
+        }
+    }
+}
+
+void MainDialog::DownloadStarted() {
+    ApplyControlState(ControlState::kLocked);
+}
+
+void MainDialog::DownloadEnded(const DownloadEnd& end) {
+    if (!end.modelKnown) {
+        return;
+    }
+    ApplyControlState(end.tcpOnlyModel ? ControlState::kTcpOnlyModel
+                      : runningIpx_    ? ControlState::kIpx
+                                       : ControlState::kTcp);
 }
 
 void MainDialog::OnBrowseFile() {
@@ -361,7 +364,7 @@ void MainDialog::OnCancelCommand() {
 }
 
 void MainDialog::reject() {
-    engine.OnCancelCommand();
+    engine_.Cancel();
     if (downloadRunning_) {
         // The download ends at its next test of the flag and reports its result first.
         closeAfterDownload_ = true;
@@ -448,10 +451,6 @@ void MainDialog::RestoreFocus(QWidget* before, bool downloadRan) {
     }
 }
 
-int MainDialog::ModelListSelection() {
-    return modelList_->currentIndex();
-}
-
 void MainDialog::SetProgressRange(int low, int high) {
     progress_->setRange(low, high);
 }
@@ -465,23 +464,15 @@ void MainDialog::SetProgressPosition(int position) {
     progress_->setValue(position);
 }
 
-int MainDialog::RunConfirmation() {
-    ConfirmationEntry entry;
-    entry.tcp = tcpCheck_->isChecked();
-    for (std::size_t i = 0; i < octets_.size(); ++i) {
-        entry.octets[i] = octets_[i]->text().toStdString();
-    }
-    entry.mac = macEdit_->text().toStdString();
-    entry.deviceVersion = engine.deviceVersion;
-    entry.fileVersion = engine.fileVersion;
+bool MainDialog::ConfirmTarget(const ConfirmationValues& values) {
     TargetConfirmDialog confirm(nullptr);
-    confirm.Fill(ConfirmationLines(entry, LoadString(msg::kNoVersion)));
-    return services_.RunModal(confirm);
+    confirm.Fill(ShownConfirmation(values));
+    return services_.RunModal(confirm) != kCancel;
 }
 
 void MainDialog::DispatchEvents(int maxWaitMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (maxWaitMs > 0 && engine.cancelRequested == 0) {
+    if (maxWaitMs > 0 && !engine_.CancelRequested()) {
         // Sleep in the event loop until the next event or the end of the slice.
         QEventLoop wait;
         QTimer::singleShot(maxWaitMs, &wait, &QEventLoop::quit);

@@ -1,6 +1,6 @@
-// The main window: template 102 with its controls, the target record, the download command
-// and its result messages, the transport and model selection, the file selection and the
-// cancel command. It is the download engine's dialog port.
+// The main window: template 102 with its controls, the download command and its result
+// messages, the transport and model selection, the file selection and the cancel command. It
+// builds the engine's request from its fields and is the engine's dialog port.
 #pragma once
 
 #include <QDialog>
@@ -9,10 +9,10 @@
 #include <QPointer>
 #include <array>
 #include <functional>
+#include <optional>
 
 #include "engine/DialogPort.h"
 #include "engine/DownloadEngine.h"
-#include "engine/TargetRecord.h"
 #include "engine/Transport.h"
 
 class QCheckBox;
@@ -44,16 +44,19 @@ class MainDialog : public QDialog, public DialogPort {
     void OnSysCommand(int id);
 
     void ApplyTransport(int choice);
-    std::uint32_t ReadIpAddress();
     static int HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes);
-    void ReportResult(int result);
+    // The request as the fields hold it now, without any check.
+    DownloadRequest FieldsRequest() const;
+    // The download command's request: no value when the address is refused, with its message
+    // shown; the octets are held to their ranges first, as leaving each field would.
+    std::optional<DownloadRequest> EnteredRequest();
 
     // The download itself; the engine runs it, tests may put their own in its place.
-    std::function<int()> runTcpDownload;
-    std::function<int()> runIpxDownload;
+    std::function<DownloadOutcome(const DownloadRequest&)> runDownload;
 
-    DownloadEngine engine;
-    TAVDL_ADDR* target() const { return target_.get(); }
+    DownloadEngine& Engine() { return engine_; }
+    // The model the download command uses: set only by picking the model list's first entry.
+    int ModelIndex() const { return modelIndex_; }
     QWidget* Control(int id) const { return controls_.value(id); }
     NumericEdit* Octet(int index) const { return octets_[static_cast<std::size_t>(index)]; }
     bool DownloadRunning() const { return downloadRunning_; }
@@ -62,12 +65,12 @@ class MainDialog : public QDialog, public DialogPort {
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
     void ShowStatus(bool visible) override;
-    void EnableControl(int id, bool enabled) override;
-    int ModelListSelection() override;
+    void DownloadStarted() override;
+    void DownloadEnded(const DownloadEnd& end) override;
     void SetProgressRange(int low, int high) override;
     void AdvanceProgress(int delta) override;
     void SetProgressPosition(int position) override;
-    int RunConfirmation() override;
+    bool ConfirmTarget(const ConfirmationValues& values) override;
     void DispatchEvents(int maxWaitMs) override;
     std::int64_t NowMilliseconds() override;
     void* WindowHandle() override { return this; }
@@ -84,7 +87,11 @@ class MainDialog : public QDialog, public DialogPort {
 
   private:
     void Initialise();
+    void EnableControl(int id, bool enabled);
     void EnableAll(std::initializer_list<int> ids, bool enabled);
+    // The controls that a download locks and gives back, in one table by state.
+    enum class ControlState { kLocked, kTcpOnlyModel, kTcp, kIpx };
+    void ApplyControlState(ControlState state);
     // Keeps the keyboard focus at `control`'s place in the template order when that control
     // cannot hold it (disabled): the dialog itself takes the focus, so Enter reaches only the
     // default button, and the next Tab goes on from that place.
@@ -95,7 +102,9 @@ class MainDialog : public QDialog, public DialogPort {
 
     Transport& transport_;
     DialogServices& services_;
-    TargetRecordPtr target_;
+    DownloadEngine engine_;
+    int modelIndex_ = 0;
+    bool runningIpx_ = false;
     QMap<int, QWidget*> controls_;
     QList<QWidget*> inOrder_;  // template order, labels included
     QPointer<QWidget> focusPlace_;

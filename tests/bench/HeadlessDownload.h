@@ -16,19 +16,20 @@ namespace vexil::bench {
 class HeadlessDownload {
   public:
     explicit HeadlessDownload(int downloadPort) {
-        engine.target = target_.get();
-        target_->mode = TAVDL_MODE_TCP_CONNECTION;
-        target_->waitSeconds = 10;
         SetInetAddress(*target_, Ipv4Address(127, 0, 0, 1));
-        SetInetPort(*target_, static_cast<std::uint16_t>(downloadPort));
+        const Call call{*target_,
+                        nullptr,
+                        {10, TAVDL_MODE_TCP_CONNECTION, static_cast<std::uint16_t>(downloadPort)}};
         std::uint8_t reply[512];
-        ready_ = transport_.OpenSocket(target_.get(), &engine.downloadSocket) != 0 &&
-                 transport_.DownloadConnection(target_.get(), nullptr, 512, reply,
-                                               &engine.downloadSocket) == 0 &&
-                 transport_.DownloadEraseFlash(target_.get(), nullptr, 512, reply,
-                                               &engine.downloadSocket) == 0;
+        unsigned int socket = 0;
+        ready_ = transport_.OpenSocket(call, socket) != 0 &&
+                 transport_.DownloadConnection(call, reply, socket) == 0 &&
+                 transport_.DownloadEraseFlash(call, reply, socket) == 0;
+        // The engine takes the connection over and closes it when it goes.
+        DownloadRequest request;
+        request.octets = {"127", "0", "0", "1"};
+        engine.AdoptConnection(request, call.setup, socket);
     }
-    ~HeadlessDownload() { transport_.CloseSocket(&engine.downloadSocket); }
 
     bool Ready() const { return ready_; }
 

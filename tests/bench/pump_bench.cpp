@@ -49,10 +49,7 @@ Window& TheWindow() {
 }
 
 void PumpTenSeconds(benchmark::State& state) {
-    MeasureShare(state, [] {
-        TheWindow().dialog.engine.cancelRequested = 0;
-        TheWindow().dialog.engine.PumpMessages(10);
-    });
+    MeasureShare(state, [] { TheWindow().dialog.Engine().PumpMessages(10); });
 }
 
 void PollWithoutWaiting(benchmark::State& state) {

@@ -213,7 +213,7 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         ASSERT_FALSE(cli::ParseTarget(false, Address(31), target).Refused());
         cli::Outcome outcome;
         {
-            cli::ConsolePort port(0, true, out);
+            cli::ConsolePort port(true, out);
             outcome = cli::RunDownload(target, 6, port);
         }
         interrupt.join();

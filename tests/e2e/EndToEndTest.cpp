@@ -58,8 +58,7 @@ class EndToEndTest : public UiTest {
         flash_ = (dir_.path() / "flash.bin").string();
         UiTest::SetUp();
         PickModel();
-        dialog_->runTcpDownload = [this] { return result_ = dialog_->engine.RunTcpDownload(); };
-        dialog_->runIpxDownload = [this] { return result_ = dialog_->engine.RunIpxDownload(); };
+        RunThroughEngine();
         services_.onMessage = [this](int id) {
             if (id == 110) {
                 progressAtSuccess_ = Progress()->value();
@@ -124,10 +123,21 @@ class EndToEndTest : public UiTest {
         dir_.File("PS1B.BIN", Join(main));
         ASSERT_TRUE(SetLocalModificationTime(dir_.File("PS2B.BIN", Join(companion)), 1, 10));
     }
-    // A click on a transport box picks model 6 again, so switch first, then set the model.
+    // The window's engine runs the download; a model that the model list cannot pick (the
+    // list picks model 6 alone) takes the request's place when the test has set one.
+    void RunThroughEngine() {
+        dialog_->runDownload = [this](DownloadRequest request) {
+            if (model_ != 0) {
+                request.modelIndex = model_;
+            }
+            DownloadOutcome outcome = dialog_->Engine().Run(request);
+            result_ = outcome.result;
+            return outcome;
+        };
+    }
     void ChooseTwoFileModel(bool ipx) {
         dialog_->ApplyTransport(ipx ? 2 : 0);
-        dialog_->target()->modelIndex = 3;
+        model_ = 3;
     }
     // The simulator's code as model 3: over IPX every model answers the Vantrel query, which the
     // first list entry checks against aa01.
@@ -138,6 +148,7 @@ class EndToEndTest : public UiTest {
     std::unique_ptr<WorkingDir> cwd_;
     std::string flash_;
     int result_ = 1;
+    int model_ = 0;
     int progressAtSuccess_ = -1;
 };
 
@@ -163,7 +174,6 @@ TEST_F(EndToEndTest, SampleImageOverBothTransports) {
 
 TEST_F(EndToEndTest, TwoFileModelSendsBothFiles) {
     TwoFileModel();
-    dialog_->target()->modelIndex = 3;
     for (bool ipx : {false, true}) {
         SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
         auto sim = StartSim({"--once", "--model-code", TwoFileModelCode(ipx)});
@@ -246,8 +256,11 @@ TEST_F(EndToEndTest, FaultMatrix) {
         for (bool ipx : {false, true}) {
             SCOPED_TRACE(std::string(fault.name) + (ipx ? " over IPX" : " over TCP/IP"));
             std::filesystem::remove(flash_);
-            // deviceModelCode outlives a download; every case starts without one.
-            dialog_->engine.deviceModelCode.clear();
+            // The engine keeps the last model code from one download to the next; every case
+            // starts with a fresh window and engine, without one.
+            Open();
+            PickModel();
+            RunThroughEngine();
             auto sim = StartSim(fault.args);
             const auto start = std::chrono::steady_clock::now();
             Download(ipx);
@@ -319,8 +332,7 @@ TEST_F(EndToEndTest, CancelDuringEraseAndTransfer) {
             SCOPED_TRACE(std::string(c.name) + (ipx ? " over IPX" : " over TCP/IP"));
             Open();
             PickModel();
-            dialog_->runTcpDownload = [this] { return result_ = dialog_->engine.RunTcpDownload(); };
-            dialog_->runIpxDownload = [this] { return result_ = dialog_->engine.RunIpxDownload(); };
+            RunThroughEngine();
             std::vector<std::string> args = c.args;
             if (c.twoFiles) {
                 ChooseTwoFileModel(ipx);

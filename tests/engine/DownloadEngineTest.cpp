@@ -21,9 +21,6 @@ using test::Op;
 using test::RecordedMessage;
 using test::Reply;
 
-constexpr std::initializer_list<int> kLocked = {1026, 1040, 1044, 1030, 1016, 1017, 1003, 1007,
-                                                1008, 1009, 1013, 1004, 1005, 1011, 1012};
-
 Bytes IdentRecord(std::uint8_t code0, std::uint8_t code1) {
     return DataRecord(0x008800, {code0, code1, 0x01, 0x10, 0, 0, 0, 0});
 }
@@ -56,8 +53,11 @@ Bytes WithoutLineFeeds(const std::vector<Bytes>& records) {
 class EngineTest : public ::testing::Test {
   protected:
     EngineTest() : cwd_(dir_.path()) {
-        engine_.target = target_.get();
-        target_->modelIndex = 6;
+        request_.octets = {"192", "0", "2", "1"};
+        request_.network = "00000001";
+        request_.mac = "00D1F0000001";
+        request_.modelIndex = 6;
+        request_.firstListEntry = true;
         dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
         fdsBefore_ = test::OpenDescriptorCount();
     }
@@ -66,14 +66,14 @@ class EngineTest : public ::testing::Test {
     }
 
     int RunTcp() {
-        target_->mode = TAVDL_MODE_TCP_QUERY;
-        engine_.cancelRequested = 0;
-        return engine_.RunTcpDownload();
+        request_.ipx = false;
+        last_ = engine_.Run(request_);
+        return last_.result;
     }
     int RunIpx() {
-        target_->mode = TAVDL_MODE_IPX;
-        engine_.cancelRequested = 0;
-        return engine_.RunIpxDownload();
+        request_.ipx = true;
+        last_ = engine_.Run(request_);
+        return last_.result;
     }
     std::vector<int> MessageIds() const {
         std::vector<int> ids;
@@ -103,7 +103,8 @@ class EngineTest : public ::testing::Test {
     test::WorkingDir cwd_;
     test::ScriptedTransport transport_;
     test::RecordingPort port_;
-    TargetRecordPtr target_ = CreateTargetRecord();
+    DownloadRequest request_;
+    DownloadOutcome last_;
     DownloadEngine engine_{transport_, port_};
     int fdsBefore_ = 0;
 };
@@ -115,15 +116,16 @@ TEST_F(EngineTest, TcpDownloadRunsEveryStepInOrder) {
               (std::vector<RecordedMessage>{{121, Icon::Information}, {122, Icon::Warning}}));
     EXPECT_EQ(port_.statusLog,
               (std::vector<std::string>{"text 57626", "show", "text 57627", "text 57628", "hide"}));
-    for (int id : kLocked) {
-        EXPECT_FALSE(port_.enabled.at(id)) << id;
-    }
-    EXPECT_EQ(engine_.deviceVersion, "1.10");
-    EXPECT_EQ(engine_.deviceModelCode, "aa01");
-    EXPECT_EQ(engine_.mainWindowHandle, &port_);
+    EXPECT_EQ(port_.events, (std::vector<std::string>{"started", "ended 0"}));
+    EXPECT_EQ(last_.deviceVersion, "1.10");
+    EXPECT_EQ(last_.deviceModelCode, "aa01");
+    EXPECT_EQ(last_.fileVersion, "01.10");
+    EXPECT_EQ(port_.confirmations,
+              (std::vector<ConfirmationValues>{{"192.0.2.1", "1.10", "01.10"}}));
 
     const auto& calls = transport_.calls;
     ASSERT_GE(calls.size(), 8u);
+    EXPECT_EQ(calls[0].window, &port_) << "the wait hook's argument is the port's window";
     auto expect = [](const test::Call& call, Op op, int mode, int wait, int port) {
         EXPECT_EQ(call.op, op);
         EXPECT_EQ(call.mode, mode);
@@ -184,12 +186,7 @@ TEST_F(EngineTest, IpxDownloadUsesItsOwnAttemptsWaitsAndPrefix) {
     EXPECT_EQ(finish[0].data,
               (Bytes{0x01, 0x00, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(4 + sends.size()),
                      0x00, 0x03, 0x71, 0x0A, 0x00}));
-    for (int id : {1004, 1005, 1026, 1040, 1044, 1017, 1011, 1012, 1016, 1030}) {
-        EXPECT_TRUE(port_.enabled.at(id)) << id;
-    }
-    for (int id : {1003, 1007, 1008, 1009, 1013}) {
-        EXPECT_FALSE(port_.enabled.at(id)) << id << " stays disabled until the command ends";
-    }
+    EXPECT_EQ(port_.events, (std::vector<std::string>{"started", "ended 0"}));
     EXPECT_EQ(transport_.closeCount, 1);
 }
 
@@ -236,22 +233,15 @@ TEST_F(EngineTest, VersionQueryRetriesAndItsMessages) {
     EXPECT_EQ(transport_.calls.size(), 1u);
     EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{112, Icon::Error}}));
 
-    // The same with aa01 kept from an earlier download goes on to the confirmation.
-    engine_.deviceModelCode = "aa01";
-    port_.confirmation = 2;
-    transport_.Queue(Op::VantrelVersion, {0, {0xFF}});
-    EXPECT_EQ(RunTcp(), result::kNotStarted);
-    EXPECT_EQ(port_.confirmations, 1);
-
     // Three replies that are not valid: 113 three times, no 112, buffer cleared after each, so
-    // the model check passes.
+    // the model check passes and the confirmation (declined here) follows.
     port_.messages.clear();
-    engine_.deviceModelCode = "";
+    port_.confirm = false;
     transport_.Queue(Op::VantrelVersion, {0, {5, 1, 1, 1, 1, 1, 0x0B, 0x01, 1, 1}}, 3);
     EXPECT_EQ(RunTcp(), result::kNotStarted);
     EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{
                                   {113, Icon::Error}, {113, Icon::Error}, {113, Icon::Error}}));
-    EXPECT_EQ(engine_.deviceVersion, "");
+    EXPECT_EQ(last_.deviceVersion, "");
 
     // Over IPX five attempts and the buffer is kept: -14 with the first list entry selected.
     port_.messages.clear();
@@ -271,27 +261,27 @@ TEST_F(EngineTest, VersionQueryRetriesAndItsMessages) {
     // no version: nothing is read from it, no 113, and 112 after the third.
     port_.messages.clear();
     transport_.calls.clear();
-    engine_.deviceModelCode = "";
+    last_.deviceModelCode = "";
     transport_.Queue(Op::VantrelVersion, {1, {7, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}}, 3);
     EXPECT_EQ(RunTcp(), result::kNotStarted);
     EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{112, Icon::Error}}));
     EXPECT_EQ(transport_.CallsOf(Op::VantrelVersion).size(), 3u);
-    EXPECT_EQ(engine_.deviceVersion, "");
-    EXPECT_EQ(engine_.deviceModelCode, "");
+    EXPECT_EQ(last_.deviceVersion, "");
+    EXPECT_EQ(last_.deviceModelCode, "");
 
     // A valid reply of another model: deviceModelCode 0b01 and -14; with another list entry
     // selected the check does not apply.
     transport_.Queue(Op::VantrelVersion, {0, {7, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}});
     EXPECT_EQ(RunTcp(), result::kWrongModel);
-    EXPECT_EQ(engine_.deviceModelCode, "0b01");
-    EXPECT_EQ(engine_.deviceVersion, "a.05");
-    port_.selection = 1;
+    EXPECT_EQ(last_.deviceModelCode, "0b01");
+    EXPECT_EQ(last_.deviceVersion, "a.05");
+    request_.firstListEntry = false;
     transport_.Queue(Op::VantrelVersion, {0, {7, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}});
     EXPECT_EQ(RunTcp(), result::kNotStarted);
 }
 
 TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
-    target_->modelIndex = 3;
+    request_.modelIndex = 3;
     dir_.File("PS1B.BIN", Image(0x51, 0x00, 3));
     // Version 01.10 needs a companion file last modified at 01:10.
     ASSERT_TRUE(test::SetLocalModificationTime(
@@ -308,11 +298,11 @@ TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
     transport_.calls.clear();
     transport_.Queue(Op::BrambleVersion, {0, {7, 0, 0, 0, 0, 0, 0x51, 0x01, 1, 1}}, 2);
     transport_.Queue(Op::BrambleVersion, {0, {0, 0, 0, 0, 0, 0, 0x51, 0x00, 0x02, 0x30}});
-    port_.selection = 1;
+    request_.firstListEntry = false;
     EXPECT_EQ(RunTcp(), 0);
     EXPECT_EQ(transport_.calls[0].port, 5021);
-    EXPECT_EQ(engine_.deviceVersion, "2.30");
-    EXPECT_EQ(engine_.deviceModelCode, "5100");
+    EXPECT_EQ(last_.deviceVersion, "2.30");
+    EXPECT_EQ(last_.deviceModelCode, "5100");
     // Both files were sent, the companion after the main file, one block each (header 3 +
     // identification 15 + 3 x 39 + end record 3; 16 data bytes in 23 + end record 3).
     EXPECT_EQ(SentLengths(), (std::vector<std::size_t>{138, 26}));
@@ -327,16 +317,18 @@ TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
     for (const Reply& reply : {Reply(-1, {}), Reply(0, {0xFF})}) {
         port_.messages.clear();
         transport_.Queue(Op::VantrelVersion,
-                         {reply.result, reply.bytes, [this] { engine_.OnCancelCommand(); }});
+                         {reply.result, reply.bytes, [this] { engine_.Cancel(); }});
         EXPECT_EQ(RunTcp(), result::kNotStarted);
         EXPECT_EQ(port_.messages, (std::vector<RecordedMessage>{{57624, Icon::None}}));
     }
 
     port_.messages.clear();
-    port_.confirmation = 2;
+    port_.events.clear();
+    port_.confirm = false;
     EXPECT_EQ(RunTcp(), result::kNotStarted);
     EXPECT_TRUE(port_.messages.empty());
-    EXPECT_TRUE(port_.enabled.empty()) << "declining leaves every control as it was";
+    EXPECT_EQ(port_.events, (std::vector<std::string>{"ended -6"}))
+        << "declining leaves every control as it was";
     EXPECT_TRUE(port_.statusLog.empty());
 }
 
@@ -356,8 +348,8 @@ TEST_F(EngineTest, DownloadModeSwitch) {
     EXPECT_EQ(transport_.CallsOf(Op::JampEprom).size(), 5u);
 
     // Model 1 goes on without a confirmed switch.
-    target_->modelIndex = 1;
-    port_.selection = 1;
+    request_.modelIndex = 1;
+    request_.firstListEntry = false;
     dir_.File("RS.BIN", Image(0x16, 0x01, 2));
     transport_.calls.clear();
     transport_.Queue(Op::JampEprom, {-1, {}}, 3);
@@ -365,7 +357,7 @@ TEST_F(EngineTest, DownloadModeSwitch) {
     EXPECT_EQ(transport_.CallsOf(Op::OpenSocket).size(), 1u);
 
     // Model 5 stops over TCP/IP but goes on over IPX (where it then has no file to send).
-    target_->modelIndex = 5;
+    request_.modelIndex = 5;
     dir_.File("RS.BIN", Image(0x21, 0x01, 2));
     transport_.Queue(Op::JampEprom, {-1, {}}, 3);
     EXPECT_EQ(RunTcp(), result::kModeSwitchFailed);
@@ -374,9 +366,11 @@ TEST_F(EngineTest, DownloadModeSwitch) {
     transport_.Queue(Op::JampEprom, {-1, {}}, 5);
     EXPECT_EQ(RunIpx(), result::kConnectionFailed);
     EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
-    EXPECT_EQ(transport_.Ops(), (std::vector<Op>{Op::VantrelVersion, Op::JampEprom, Op::JampEprom,
-                                                 Op::JampEprom, Op::JampEprom, Op::JampEprom,
-                                                 Op::OpenSocket, Op::Connection, Op::Erase}));
+    EXPECT_EQ(transport_.Ops(),
+              (std::vector<Op>{Op::VantrelVersion, Op::JampEprom, Op::JampEprom, Op::JampEprom,
+                               Op::JampEprom, Op::JampEprom, Op::OpenSocket, Op::Connection,
+                               Op::Erase, Op::CloseSocket}))
+        << "the engine closes its socket on every path";
 }
 
 TEST_F(EngineTest, SocketConnectionAndErase) {
@@ -419,7 +413,7 @@ TEST_F(EngineTest, CancelAtEachTest) {
     // In the pump after the mode switch: the socket is not opened, the connection step ends it.
     port_.onDispatch = [this] {
         if (port_.dispatches == 10) {
-            engine_.OnCancelCommand();
+            engine_.Cancel();
         }
     };
     EXPECT_EQ(RunTcp(), result::kCancelled);
@@ -429,7 +423,7 @@ TEST_F(EngineTest, CancelAtEachTest) {
     // During the erase.
     port_.onDispatch = nullptr;
     transport_.calls.clear();
-    transport_.Queue(Op::Erase, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+    transport_.Queue(Op::Erase, {-1, {}, [this] { engine_.Cancel(); }});
     EXPECT_EQ(RunTcp(), result::kCancelled);
     EXPECT_EQ(transport_.CallsOf(Op::Erase).size(), 1u);
 
@@ -437,7 +431,7 @@ TEST_F(EngineTest, CancelAtEachTest) {
     // text never shows and nothing is sent.
     port_.statusLog.clear();
     transport_.calls.clear();
-    transport_.Queue(Op::Erase, {0, {}, [this] { engine_.OnCancelCommand(); }});
+    transport_.Queue(Op::Erase, {0, {}, [this] { engine_.Cancel(); }});
     EXPECT_EQ(RunTcp(), result::kCancelled);
     EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
     EXPECT_EQ(port_.statusLog, (std::vector<std::string>{"text 57626", "show", "text 57627"}));
@@ -446,7 +440,7 @@ TEST_F(EngineTest, CancelAtEachTest) {
     port_.statusLog.clear();
     transport_.calls.clear();
     transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}});
-    transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+    transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.Cancel(); }});
     EXPECT_EQ(RunTcp(), result::kCancelled);
     EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 2u);
     EXPECT_EQ(port_.statusLog.back(), "hide");
@@ -455,7 +449,7 @@ TEST_F(EngineTest, CancelAtEachTest) {
     transport_.calls.clear();
     const int blocks = 4;  // 23 records, six a block
     transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}}, blocks - 1);
-    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}, [this] { engine_.OnCancelCommand(); }});
+    transport_.Queue(Op::SendData, {0, {0x70, 0x30, 0x03}, [this] { engine_.Cancel(); }});
     EXPECT_EQ(RunTcp(), result::kFinishFailed);
     EXPECT_EQ(static_cast<int>(transport_.CallsOf(Op::SendData).size()), blocks);
     EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
@@ -513,8 +507,8 @@ TEST_F(EngineTest, MainFileThatNoLongerOpensIsNotReportedAsSuccess) {
     std::filesystem::remove("RS.BIN");
 
     // Model 5 over IPX has no main file to send: the same ending.
-    target_->modelIndex = 5;
-    port_.selection = 1;
+    request_.modelIndex = 5;
+    request_.firstListEntry = false;
     dir_.File("RS.BIN", Image(0x21, 0x01, 2));
     port_.messages.clear();
     transport_.calls.clear();
@@ -524,8 +518,8 @@ TEST_F(EngineTest, MainFileThatNoLongerOpensIsNotReportedAsSuccess) {
 }
 
 TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
-    target_->modelIndex = 4;
-    port_.selection = 1;
+    request_.modelIndex = 4;
+    request_.firstListEntry = false;
     // 01.10 needs a companion file last modified at 01:10 local time.
     dir_.File("PS1B.BIN", Image(0x06, 0x01, 2));
     auto companion = [this] {
@@ -546,7 +540,7 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     for (bool ipx : {false, true}) {
         transport_.calls.clear();
         transport_.Queue(Op::SendData, {0, ipx ? Bytes{0x01, 0x00} : Bytes{0x70, 0x30, 0x03}});
-        transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.OnCancelCommand(); }});
+        transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.Cancel(); }});
         EXPECT_EQ(ipx ? RunIpx() : RunTcp(), result::kFinishFailed);
         EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 2u);
         EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
@@ -598,24 +592,60 @@ TEST_F(EngineTest, FinishStep) {
     EXPECT_EQ(RunIpx(), 0);
 }
 
-TEST_F(EngineTest, SuccessOfModelFiveOverTcpGivesBackTheTcpControls) {
-    target_->modelIndex = 5;
-    port_.selection = 1;
+// A request whose address the engine refuses ends before anything runs, whichever front end sent
+// it: the refusal's message, no transport call, no start or end of a download.
+TEST_F(EngineTest, RefusedAddressRunsNothing) {
+    request_.octets = {"127", "0", "0", "1"};
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_TRUE(last_.refused);
+    EXPECT_EQ(last_.messages, (std::vector<ShownMessage>{{57620, Icon::Error}}));
+    request_.octets = {"00", "0", "0", "0"};
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_TRUE(last_.refused && last_.messages.empty());
+    request_.mac = "00D1F0";
+    EXPECT_EQ(RunIpx(), result::kNotStarted);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{57620, 57606}));
+    EXPECT_TRUE(transport_.calls.empty());
+    EXPECT_TRUE(port_.events.empty());
+    EXPECT_TRUE(port_.confirmations.empty());
+}
+
+// The model code of the last valid version reply stays with the engine: a print server that then
+// does not answer passes the model check of the list's first entry and reaches the confirmation.
+TEST_F(EngineTest, ModelCodeKeptFromAnEarlierDownload) {
+    EXPECT_EQ(RunTcp(), 0);
+    port_.confirm = false;
+    port_.confirmations.clear();
+    transport_.Queue(Op::VantrelVersion, {0, {0xFF}});
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.confirmations, (std::vector<ConfirmationValues>{{"192.0.2.1", "", "01.10"}}));
+    EXPECT_EQ(last_.deviceModelCode, "") << "the outcome holds only this download's answer";
+}
+
+TEST_F(EngineTest, TheEndSaysWhetherTheModelLoadsOverTcpOnly) {
+    request_.modelIndex = 5;
+    request_.firstListEntry = false;
     dir_.File("RS.BIN", Image(0x21, 0x01, 2));
     EXPECT_EQ(RunTcp(), 0);
-    for (int id : {1003, 1007, 1008, 1009, 1026, 1040, 1044, 1016, 1013, 1030}) {
-        EXPECT_TRUE(port_.enabled.at(id)) << id;
-    }
-    for (int id : {1017, 1011, 1012, 1004, 1005}) {
-        EXPECT_FALSE(port_.enabled.at(id)) << id;
-    }
+    EXPECT_EQ(port_.events, (std::vector<std::string>{"started", "ended 0 tcp-only"}));
+
+    // A failed download ends with its result; a model outside the table is never started.
+    port_.events.clear();
+    transport_.Queue(Op::Erase, {-1}, 3);
+    EXPECT_EQ(RunTcp(), result::kEraseFailed);
+    EXPECT_EQ(port_.events, (std::vector<std::string>{"started", "ended -11 tcp-only"}));
+    port_.events.clear();
+    request_.modelIndex = 0;
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    EXPECT_EQ(port_.events, (std::vector<std::string>{"ended -6 unknown model"}));
 }
 
 // The block transfer on its own.
 class TransferTest : public EngineTest {
   protected:
     int Send(const Bytes& contents, std::uint32_t totalSize, int mode) {
-        target_->mode = mode;
+        request_.ipx = mode == TAVDL_MODE_IPX;
+        engine_.AdoptConnection(request_, {10, mode}, 42);
         std::FILE* file = std::fopen(dir_.File("img.bin", contents).c_str(), "rb");
         const int result = engine_.SendImageFile(file, totalSize);
         if (result != -1) {
@@ -667,14 +697,13 @@ TEST_F(TransferTest, RetriesShareOneCountAndKeepTheBlock) {
 
     // A refusal with cancel requested stops at once.
     transport_.calls.clear();
-    transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.cancelRequested = 1; }});
+    transport_.Queue(Op::SendData, {-1, {}, [this] { engine_.Cancel(); }});
     EXPECT_EQ(Send(file, 300, 0), result::kCancelled);
-    EXPECT_EQ(transport_.calls.size(), 1u);
-    engine_.cancelRequested = 0;
+    EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 1u);
 
     // Over IPX byte 1 = 0 acknowledges whatever bytes 8 to 10 hold; a resend keeps its number.
     transport_.calls.clear();
-    engine_.ipxSequence = {0, 3};
+    engine_.SetIpxSequence(3);
     transport_.Queue(Op::SendData, {0, {0x01, 0x05, 0, 0, 0, 0, 0, 0, 0x70, 0x30, 0x04}});
     transport_.Queue(Op::SendData, {0, {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0x11, 0x22, 0x33}});
     transport_.Queue(Op::SendData, {0, {0x01, 0x05, 0, 0, 0, 0, 0, 0, 0x70, 0x30, 0x03}});
@@ -687,12 +716,12 @@ TEST_F(TransferTest, RetriesShareOneCountAndKeepTheBlock) {
 
 TEST_F(TransferTest, SequenceNumbersWrap) {
     std::uint8_t message[6] = {};
-    engine_.ipxSequence = {0x00, 0xFE};
+    engine_.SetIpxSequence(0x00FE);
     engine_.NextIpxSequence(message);
     EXPECT_EQ((message[4] << 8) | message[5], 0x00FF);
     engine_.NextIpxSequence(message);
     EXPECT_EQ((message[4] << 8) | message[5], 0x0100);
-    engine_.ipxSequence = {0xFF, 0xFF};
+    engine_.SetIpxSequence(0xFFFF);
     engine_.NextIpxSequence(message);
     EXPECT_EQ((message[4] << 8) | message[5], 0x0000);
 }
@@ -711,7 +740,7 @@ TEST_F(TransferTest, PumpWaitsWholeSecondsWithoutSpinningAndStopsOnCancel) {
     port_.dispatches = 0;
     port_.onDispatch = [this] {
         if (port_.dispatches == 3) {
-            engine_.OnCancelCommand();
+            engine_.Cancel();
         }
     };
     engine_.PumpMessages(10);
@@ -722,10 +751,10 @@ TEST_F(TransferTest, PumpWaitsWholeSecondsWithoutSpinningAndStopsOnCancel) {
 }
 
 TEST_F(TransferTest, CancelClosesTheSocketEvenWhenNoneIsOpen) {
-    engine_.OnCancelCommand();
-    engine_.OnCancelCommand();
+    engine_.Cancel();
+    engine_.Cancel();
     EXPECT_EQ(transport_.closeCount, 2);
-    EXPECT_EQ(engine_.cancelRequested, 1);
+    EXPECT_TRUE(engine_.CancelRequested());
 }
 
 TEST(FormatVersionBytesTest, Examples) {

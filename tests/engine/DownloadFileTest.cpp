@@ -1,4 +1,5 @@
 #include "engine/DownloadFile.h"
+#include "resources/ResourceIds.h"
 
 #include <gtest/gtest.h>
 

@@ -23,16 +23,16 @@ std::vector<Op> ScriptedTransport::Ops() const {
     return ops;
 }
 
-int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, void* reply,
-                              const void* data, unsigned long dataLength) {
+int ScriptedTransport::Answer(Op op, const vexil::Call& made, Transport::ReplySpan reply,
+                              DataSpan data) {
+    TAVDL_ADDR* addr = &made.target;
+    ApplyCallSetup(*addr, made.setup);
     Call call{op, addr->mode, addr->waitSeconds, InetPort(*addr), IpxSocket(*addr), {}};
-    if (reply != nullptr && replySize > 0) {
-        call.replyByte0 = static_cast<const std::uint8_t*>(reply)[0];
+    if (!reply.empty()) {
+        call.replyByte0 = reply[0];
     }
-    if (data != nullptr) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        call.data.assign(bytes, bytes + dataLength);
-    }
+    call.data.assign(data.begin(), data.end());
+    call.window = made.window;
     calls.push_back(call);
 
     Reply answer;
@@ -65,9 +65,9 @@ int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, 
                 break;
         }
     }
-    if (reply != nullptr && !answer.bytes.empty()) {
-        std::memcpy(reply, answer.bytes.data(),
-                    std::min<std::size_t>(answer.bytes.size(), replySize));
+    if (!reply.empty() && !answer.bytes.empty()) {
+        std::memcpy(reply.data(), answer.bytes.data(),
+                    std::min<std::size_t>(answer.bytes.size(), reply.size()));
     }
     if (answer.during) {
         answer.during();
@@ -75,50 +75,46 @@ int ScriptedTransport::Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, 
     return answer.result;
 }
 
-int ScriptedTransport::VantrelGetVersion(TAVDL_ADDR* addr, void*, unsigned long replySize,
-                                         void* reply) {
-    return Answer(Op::VantrelVersion, addr, replySize, reply, nullptr, 0);
+int ScriptedTransport::VantrelGetVersion(const vexil::Call& call, Transport::ReplySpan reply) {
+    return Answer(Op::VantrelVersion, call, reply);
 }
-int ScriptedTransport::BrambleGetVersion(TAVDL_ADDR* addr, void*, unsigned long replySize,
-                                         void* reply) {
-    return Answer(Op::BrambleVersion, addr, replySize, reply, nullptr, 0);
+int ScriptedTransport::BrambleGetVersion(const vexil::Call& call, Transport::ReplySpan reply) {
+    return Answer(Op::BrambleVersion, call, reply);
 }
-int ScriptedTransport::BrambleJampEprom(TAVDL_ADDR* addr, void*, unsigned long replySize,
-                                        void* reply) {
-    return Answer(Op::JampEprom, addr, replySize, reply, nullptr, 0);
+int ScriptedTransport::BrambleJampEprom(const vexil::Call& call, Transport::ReplySpan reply) {
+    return Answer(Op::JampEprom, call, reply);
 }
-int ScriptedTransport::OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) {
+int ScriptedTransport::OpenSocket(const vexil::Call& call, unsigned int& socket) {
     // Opened unless told otherwise: a result of 0 means no socket.
     if (script[Op::OpenSocket].empty()) {
         Queue(Op::OpenSocket, {1, {}, {}});
     }
-    const int opened = Answer(Op::OpenSocket, addr, 0, nullptr, nullptr, 0);
+    const int opened = Answer(Op::OpenSocket, call, {});
     if (opened != 0) {
-        *socket = 42;
+        socket = 42;
     }
     return opened;
 }
-int ScriptedTransport::DownloadConnection(TAVDL_ADDR* addr, void*, unsigned long replySize,
-                                          void* reply, unsigned int*) {
-    return Answer(Op::Connection, addr, replySize, reply, nullptr, 0);
+int ScriptedTransport::DownloadConnection(const vexil::Call& call, Transport::ReplySpan reply,
+                                          unsigned int&) {
+    return Answer(Op::Connection, call, reply);
 }
-int ScriptedTransport::DownloadEraseFlash(TAVDL_ADDR* addr, void*, unsigned long replySize,
-                                          void* reply, unsigned int*) {
-    return Answer(Op::Erase, addr, replySize, reply, nullptr, 0);
+int ScriptedTransport::DownloadEraseFlash(const vexil::Call& call, Transport::ReplySpan reply,
+                                          unsigned int&) {
+    return Answer(Op::Erase, call, reply);
 }
-int ScriptedTransport::DownloadSendData(TAVDL_ADDR* addr, void*, unsigned long dataLength,
-                                        void* data, unsigned long replySize, void* reply,
-                                        unsigned int*) {
-    return Answer(Op::SendData, addr, replySize, reply, data, dataLength);
+int ScriptedTransport::DownloadSendData(const vexil::Call& call, DataSpan data,
+                                        Transport::ReplySpan reply, unsigned int&) {
+    return Answer(Op::SendData, call, reply, data);
 }
-int ScriptedTransport::DownloadFinish(TAVDL_ADDR* addr, void*, unsigned long dataLength, void* data,
-                                      unsigned long replySize, void* reply, unsigned int*) {
-    return Answer(Op::Finish, addr, replySize, reply, data, dataLength);
+int ScriptedTransport::DownloadFinish(const vexil::Call& call, DataSpan data,
+                                      Transport::ReplySpan reply, unsigned int&) {
+    return Answer(Op::Finish, call, reply, data);
 }
-void ScriptedTransport::CloseSocket(unsigned int* socket) {
+void ScriptedTransport::CloseSocket(unsigned int& socket) {
     ++closeCount;
     calls.push_back({Op::CloseSocket, 0, 0, 0, 0, {}, -1});
-    *socket = 0;
+    socket = 0;
 }
 
 void RecordingPort::ShowMessage(int stringId, Icon icon) {
@@ -133,8 +129,9 @@ void RecordingPort::SetStatusText(int stringId) {
 void RecordingPort::ShowStatus(bool visible) {
     statusLog.push_back(visible ? "show" : "hide");
 }
-void RecordingPort::EnableControl(int id, bool on) {
-    enabled[id] = on;
+void RecordingPort::DownloadEnded(const DownloadEnd& end) {
+    events.push_back("ended " + std::to_string(end.result) + (end.tcpOnlyModel ? " tcp-only" : "") +
+                     (end.modelKnown ? "" : " unknown model"));
 }
 void RecordingPort::SetProgressRange(int, int high) {
     progressHigh = high;
@@ -147,9 +144,9 @@ void RecordingPort::SetProgressPosition(int position) {
     progressPositions.push_back(position);
     progress = position;
 }
-int RecordingPort::RunConfirmation() {
-    ++confirmations;
-    return confirmation;
+bool RecordingPort::ConfirmTarget(const ConfirmationValues& values) {
+    confirmations.push_back(values);
+    return confirm;
 }
 void RecordingPort::DispatchEvents(int maxWaitMs) {
     now += maxWaitMs;

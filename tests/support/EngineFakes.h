@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Confirmation.h"
 #include "engine/DialogPort.h"
 #include "engine/Transport.h"
 #include "tests/support/RecordingSink.h"
@@ -34,8 +35,9 @@ struct Call {
     int waitSeconds;
     std::uint16_t port;
     std::uint16_t ipxSocket;
-    Bytes data;           // what SendData and Finish carried
-    int replyByte0 = -1;  // the reply buffer's first byte when the call was made
+    Bytes data;                    // what SendData and Finish carried
+    int replyByte0 = -1;           // the reply buffer's first byte when the call was made
+    const void* window = nullptr;  // the wait hook's argument
 };
 
 struct Reply {
@@ -62,22 +64,19 @@ class ScriptedTransport : public Transport {
     std::vector<Call> CallsOf(Op op) const;
     std::vector<Op> Ops() const;
 
-    int VantrelGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                          void* reply) override;
-    int BrambleGetVersion(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                          void* reply) override;
-    int BrambleJampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize,
-                         void* reply) override;
-    int OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) override;
-    int DownloadConnection(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
-                           unsigned int* socket) override;
-    int DownloadEraseFlash(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
-                           unsigned int* socket) override;
-    int DownloadSendData(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                         unsigned long replySize, void* reply, unsigned int* socket) override;
-    int DownloadFinish(TAVDL_ADDR* addr, void* window, unsigned long dataLength, void* data,
-                       unsigned long replySize, void* reply, unsigned int* socket) override;
-    void CloseSocket(unsigned int* socket) override;
+    int VantrelGetVersion(const vexil::Call& call, Transport::ReplySpan reply) override;
+    int BrambleGetVersion(const vexil::Call& call, Transport::ReplySpan reply) override;
+    int BrambleJampEprom(const vexil::Call& call, Transport::ReplySpan reply) override;
+    int OpenSocket(const vexil::Call& call, unsigned int& socket) override;
+    int DownloadConnection(const vexil::Call& call, Transport::ReplySpan reply,
+                           unsigned int& socket) override;
+    int DownloadEraseFlash(const vexil::Call& call, Transport::ReplySpan reply,
+                           unsigned int& socket) override;
+    int DownloadSendData(const vexil::Call& call, DataSpan data, Transport::ReplySpan reply,
+                         unsigned int& socket) override;
+    int DownloadFinish(const vexil::Call& call, DataSpan data, Transport::ReplySpan reply,
+                       unsigned int& socket) override;
+    void CloseSocket(unsigned int& socket) override;
     bool StartSockets() override { return socketsWork; }
     void SetWaitHook(void (*hook)(void*)) override { waitHook = hook; }
 
@@ -85,8 +84,8 @@ class ScriptedTransport : public Transport {
     void (*waitHook)(void*) = nullptr;
 
   private:
-    int Answer(Op op, TAVDL_ADDR* addr, unsigned long replySize, void* reply, const void* data,
-               unsigned long dataLength);
+    // Records the call with the record's fields once its set-up is written, then answers it.
+    int Answer(Op op, const vexil::Call& call, Transport::ReplySpan reply, DataSpan data = {});
 };
 
 class RecordingPort : public DialogPort {
@@ -94,26 +93,26 @@ class RecordingPort : public DialogPort {
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
     void ShowStatus(bool visible) override;
-    void EnableControl(int id, bool enabled) override;
-    int ModelListSelection() override { return selection; }
+    void DownloadStarted() override { events.push_back("started"); }
+    void DownloadEnded(const DownloadEnd& end) override;
     void SetProgressRange(int low, int high) override;
     void AdvanceProgress(int delta) override;
     void SetProgressPosition(int position) override;
-    int RunConfirmation() override;
+    bool ConfirmTarget(const ConfirmationValues& values) override;
     void DispatchEvents(int maxWaitMs) override;
     std::int64_t NowMilliseconds() override { return now; }
     void* WindowHandle() override { return this; }
 
     std::vector<RecordedMessage> messages;
     std::vector<std::string> statusLog;  // "text 57626", "show", "hide"
-    std::map<int, bool> enabled;         // last state set per control id
+    // "started", and "ended RESULT" with " tcp-only" or " unknown model" when they hold.
+    std::vector<std::string> events;
     std::vector<int> progressDeltas;
     std::vector<int> progressPositions;
     int progress = 0;
     int progressHigh = 0;
-    int selection = 0;
-    int confirmation = 1;
-    int confirmations = 0;
+    bool confirm = true;
+    std::vector<ConfirmationValues> confirmations;
     std::int64_t now = 5'000'000;
     int dispatches = 0;
     std::function<void()> onDispatch;

@@ -16,12 +16,12 @@ class HeadlessPort : public DialogPort {
     void ShowMessage(int, Icon) override {}
     void SetStatusText(int) override {}
     void ShowStatus(bool) override {}
-    void EnableControl(int, bool) override {}
-    int ModelListSelection() override { return 0; }
+    void DownloadStarted() override {}
+    void DownloadEnded(const DownloadEnd&) override {}
     void SetProgressRange(int, int) override {}
     void AdvanceProgress(int) override {}
     void SetProgressPosition(int) override {}
-    int RunConfirmation() override { return 1; }
+    bool ConfirmTarget(const ConfirmationValues&) override { return true; }
     void DispatchEvents(int) override {}
     std::int64_t NowMilliseconds() override { return 0; }
     void* WindowHandle() override { return nullptr; }

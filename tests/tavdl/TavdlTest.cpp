@@ -264,11 +264,13 @@ TEST_F(TavdlTest, AdapterSendsEachVersionQueryToItsOwnPort) {
     for (const Row& row : {Row{true, 0}, Row{false, payload::kVantrelValid}}) {
         SCOPED_TRACE(row.bramble ? "Bramble" : "Vantrel");
         auto target = Target(false);
-        target->waitSeconds = 1;  // a query on the wrong port goes unanswered
-        SetInetPort(*target, row.bramble ? ports_.bramble : ports_.vantrel);
+        // A query on the wrong port goes unanswered; the adapter writes the set-up itself.
+        const Call call{*target,
+                        nullptr,
+                        {1, TAVDL_MODE_TCP_QUERY, row.bramble ? ports_.bramble : ports_.vantrel}};
         std::uint8_t reply[512] = {};
-        EXPECT_EQ(row.bramble ? transport.BrambleGetVersion(target.get(), nullptr, 512, reply)
-                              : transport.VantrelGetVersion(target.get(), nullptr, 512, reply),
+        EXPECT_EQ(row.bramble ? transport.BrambleGetVersion(call, reply)
+                              : transport.VantrelGetVersion(call, reply),
                   0);
         EXPECT_EQ(Bytes(reply, reply + 10),
                   (Bytes{row.byte0, 0, 0, 0, 0, 0, 0x0B, 0x01, 0x0A, 0x05}));

@@ -74,12 +74,12 @@ class KeyboardTest : public UiTest {
     void Prepare(const QString& address) {
         Open();
         Key(Qt::Key_Down);  // the model list has the focus at start-up
-        ASSERT_EQ(dialog_->target()->modelIndex, 6);
-        dialog_->runTcpDownload = [this] {
+        ASSERT_EQ(dialog_->ModelIndex(), 6);
+        dialog_->runDownload = [this](const DownloadRequest& request) {
             ++runs;
-            ranWith = InetAddress(*dialog_->target());
+            ranWith = InetAddress(*RecordOf(request));
             Key(Qt::Key_Return);  // pressed during the download: never the cancel button
-            return dialog_->engine.cancelRequested != 0 ? -5 : 0;
+            return Ended(dialog_->Engine().CancelRequested() ? -5 : 0);
         };
         QTest::mouseClick(Octet(0), Qt::LeftButton);
         Type(address);
@@ -196,7 +196,9 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
         SCOPED_TRACE(row.address);
         const bool ipx = QString(row.address).size() == 12;
         Prepare(ipx ? "" : row.address);
-        dialog_->runTcpDownload = [this] { return dialog_->engine.RunTcpDownload(); };
+        dialog_->runDownload = [this](const DownloadRequest& request) {
+            return dialog_->Engine().Run(request);
+        };
         if (ipx) {
             QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
             QTest::mouseClick(Mac(), Qt::LeftButton);

@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "engine/Confirmation.h"
 #include "engine/DownloadEngine.h"
 #include "resources/StringTable.h"
 #include "tests/support/TestFiles.h"
@@ -32,7 +33,7 @@ TEST_F(UiTest, StartUpState) {
     EXPECT_EQ(Mac()->lastValidText, "00D1F0");
     EXPECT_EQ(ModelList()->count(), 1);
     EXPECT_EQ(ModelList()->currentIndex(), -1);
-    EXPECT_EQ(dialog_->target()->modelIndex, 0);
+    EXPECT_EQ(dialog_->ModelIndex(), 0);
     EXPECT_FALSE(W(kWebPage)->isVisible());
     EXPECT_EQ(dialog_->windowTitle(), "Vexilware");
     EXPECT_TRUE(services_.messages.empty());
@@ -66,7 +67,7 @@ TEST_F(UiTest, SocketStartUpFailureIsReportedOnce) {
 
 TEST_F(UiTest, SelectionStates) {
     PickModel();
-    EXPECT_EQ(dialog_->target()->modelIndex, 6);
+    EXPECT_EQ(dialog_->ModelIndex(), 6);
     EXPECT_TRUE(Check(kTcpCheck)->isChecked());
     EXPECT_FALSE(Check(kIpxCheck)->isChecked());
     for (int id : {kDownload, kBrowse, kWebPage, kTcpCheck, kIpxCheck, kOctet1, kOctet2, kOctet3,
@@ -107,16 +108,17 @@ class DownloadCommandTest : public UiTest {
     void SetUp() override {
         UiTest::SetUp();
         PickModel();
-        dialog_->runTcpDownload = [this] {
+        dialog_->runDownload = [this](const DownloadRequest& request) {
             ++runs;
-            return result;
+            ran = request;
+            return Ended(result);
         };
-        dialog_->runIpxDownload = dialog_->runTcpDownload;
     }
     void Download() { QTest::mouseClick(static_cast<QPushButton*>(W(kDownload)), Qt::LeftButton); }
 
     int runs = 0;
     int result = 0;
+    DownloadRequest ran;
 };
 
 TEST_F(DownloadCommandTest, RefusedEntries) {
@@ -139,10 +141,9 @@ TEST_F(DownloadCommandTest, RefusedEntries) {
     EXPECT_TRUE(services_.messages.empty());
 
     TypeAddress({"192", "", "2", "3"});
-    dialog_->target()->mode = 0;
     Download();
     EXPECT_EQ(MessageIds(), (std::vector<int>{57605}));
-    EXPECT_EQ(dialog_->target()->mode, 1);
+    EXPECT_FALSE(dialog_->FieldsRequest().ipx);
     EXPECT_EQ(runs, 0);
     EXPECT_TRUE(W(kDownload)->isEnabled());
 }
@@ -165,7 +166,7 @@ TEST_F(DownloadCommandTest, OctetOutOfRangeWhenEnterStartsTheDownload) {
     Octet(2)->setFocus();
     QTest::keyClick(Octet(2), Qt::Key_Return);
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(InetAddress(*dialog_->target()), (std::array<std::uint8_t, 4>{192, 0, 2, 1}));
+    EXPECT_EQ(InetAddress(*RecordOf(ran)), (std::array<std::uint8_t, 4>{192, 0, 2, 1}));
 }
 
 TEST_F(DownloadCommandTest, IpxAddressAndTheMacLength) {
@@ -176,9 +177,9 @@ TEST_F(DownloadCommandTest, IpxAddressAndTheMacLength) {
     Download();
     EXPECT_EQ(MessageIds(), (std::vector<int>{57606}));
     EXPECT_EQ(runs, 0);
-    EXPECT_EQ(IpxNetwork(*dialog_->target()), (std::array<std::uint8_t, 4>{0xAB, 0, 0, 0}));
-    EXPECT_EQ(IpxNode(*dialog_->target()),
-              (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0x12, 0x34, 0x00}));
+    const TargetRecordPtr refused = RecordOf(dialog_->FieldsRequest());
+    EXPECT_EQ(IpxNetwork(*refused), (std::array<std::uint8_t, 4>{0xAB, 0, 0, 0}));
+    EXPECT_EQ(IpxNode(*refused), (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0x12, 0x34, 0x00}));
     EXPECT_EQ(Progress()->value(), 5);
     EXPECT_TRUE(W(kDownload)->isEnabled());
 
@@ -186,10 +187,9 @@ TEST_F(DownloadCommandTest, IpxAddressAndTheMacLength) {
     Mac()->setText("00d1f0abcdef");
     Download();
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(dialog_->target()->mode, 2);
-    EXPECT_EQ(IpxNetwork(*dialog_->target()),
-              (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0x78}));
-    EXPECT_EQ(IpxNode(*dialog_->target()),
+    EXPECT_EQ(RecordOf(ran)->mode, 2);
+    EXPECT_EQ(IpxNetwork(*RecordOf(ran)), (std::array<std::uint8_t, 4>{0x12, 0x34, 0x56, 0x78}));
+    EXPECT_EQ(IpxNode(*RecordOf(ran)),
               (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0xAB, 0xCD, 0xEF}));
 }
 
@@ -249,7 +249,6 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
             statusDuringBox = Status()->text();
             statusShownDuringBox = Status()->isVisible();
         };
-        const int closes = transport_.closeCount;
         Download();
         EXPECT_EQ(services_.messages, row.messages);
         EXPECT_EQ(Status()->isVisible(), std::string(row.status) == "keep");
@@ -261,7 +260,6 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
         }
         EXPECT_EQ(Progress()->value(), 0);
         EXPECT_TRUE(W(kDownload)->isEnabled());
-        EXPECT_EQ(transport_.closeCount, closes + 1) << "the socket is closed after every run";
         for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse,
                        kIpxCheck, kIpLabel, kTcpCheck, kWebPage}) {
             EXPECT_TRUE(W(id)->isEnabled()) << id;
@@ -271,17 +269,19 @@ TEST_F(DownloadCommandTest, EveryResultCode) {
 
 TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
     TypeAddress({"192", "0", "2", "1"});
-    // The download disables everything, as a sequence does.
-    dialog_->runTcpDownload = [this] {
+    // The download locks the target's controls, then ends, as the engine says it does; the
+    // window gives back the controls of the model (5 loads over TCP/IP only) and transport.
+    bool tcpOnly = true;
+    dialog_->runDownload = [this, &tcpOnly](const DownloadRequest&) {
+        dialog_->DownloadStarted();
         for (int id :
              {kModelList, kModelLabel, kBrowse, kWebPage, kTcpCheck, kIpxCheck, kOctet1, kOctet2,
               kOctet3, kOctet4, kIpLabel, kNetworkAddress, kMacAddress, kNetworkLabel, kMacLabel}) {
-            dialog_->EnableControl(id, false);
+            EXPECT_FALSE(W(id)->isEnabled()) << id << " is locked while a download runs";
         }
-        return -6;
+        dialog_->DownloadEnded({-6, true, tcpOnly});
+        return Ended(-6);
     };
-    dialog_->runIpxDownload = dialog_->runTcpDownload;
-    dialog_->target()->modelIndex = 5;
     Download();
     for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse, kTcpCheck,
                    kWebPage, kIpLabel}) {
@@ -290,7 +290,7 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
     for (int id : {kIpxCheck, kNetworkLabel, kMacLabel, kNetworkAddress, kMacAddress}) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
-    dialog_->target()->modelIndex = 6;
+    tcpOnly = false;
     Download();
     for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse, kIpxCheck,
                    kIpLabel, kTcpCheck, kWebPage}) {
@@ -310,16 +310,13 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
 TEST_F(UiTest, ConfirmationShowsTargetAndVersions) {
     PickModel();
     TypeAddress({"192", "168", "0", "10"});
-    dialog_->engine.fileVersion = "01.10";
-    dialog_->RunConfirmation();
+    dialog_->ConfirmTarget(MakeConfirmation(dialog_->FieldsRequest(), "", "01.10"));
     EXPECT_EQ(services_.confirmLines, (QStringList{"192.168.0.10", "?", "1.10"}));
 
     dialog_->ApplyTransport(2);
     Network()->setText("00000001");
     Mac()->setText("00D1F0AB");
-    dialog_->engine.deviceVersion = "1.10";
-    dialog_->engine.fileVersion = "12.34";
-    dialog_->RunConfirmation();
+    dialog_->ConfirmTarget(MakeConfirmation(dialog_->FieldsRequest(), "1.10", "12.34"));
     EXPECT_EQ(services_.confirmLines, (QStringList{"00D1F0AB", "1.10", "2.34"}));
 
     // Escape has the effect of "do not download".
@@ -388,7 +385,7 @@ TEST_F(UiTest, CancelEndsTheDialogAndFreesTheRecordOnce) {
             dialog_->close();
         }
         EXPECT_EQ(transport_.closeCount, closes + 1);
-        EXPECT_EQ(dialog_->engine.cancelRequested, 1);
+        EXPECT_TRUE(dialog_->Engine().CancelRequested());
         EXPECT_FALSE(dialog_->isVisible());
         EXPECT_EQ(dialog_->result(), 2);
         EXPECT_EQ(LiveTargetRecords(), 1);
@@ -400,10 +397,10 @@ TEST_F(UiTest, CancelEndsTheDialogAndFreesTheRecordOnce) {
 
 TEST_F(DownloadCommandTest, CancelDuringADownloadReportsBeforeTheWindowCloses) {
     TypeAddress({"192", "0", "2", "1"});
-    dialog_->runTcpDownload = [this] {
+    dialog_->runDownload = [this](const DownloadRequest&) {
         dialog_->reject();
         EXPECT_TRUE(dialog_->isVisible()) << "the window stays until the result is reported";
-        return dialog_->engine.cancelRequested ? -5 : 0;
+        return Ended(dialog_->Engine().CancelRequested() ? -5 : 0);
     };
     Download();
     EXPECT_EQ(MessageIds(), (std::vector<int>{111}));

@@ -18,6 +18,8 @@
 #include <deque>
 #include <memory>
 
+#include "engine/TargetRecord.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/EngineFakes.h"
 #include "ui/DialogServices.h"
 #include "ui/FilterEdit.h"
@@ -145,6 +147,19 @@ class ModalAnswerer : public QObject {
 class UiTest : public ::testing::Test {
   protected:
     void SetUp() override { Open(); }
+
+    // What a download that a test stands in for returns: only its result.
+    static DownloadOutcome Ended(int result) {
+        DownloadOutcome outcome;
+        outcome.result = static_cast<DownloadResult>(result);
+        return outcome;
+    }
+    // The target record the engine makes of a request.
+    static TargetRecordPtr RecordOf(const DownloadRequest& request) {
+        TargetRecordPtr record = CreateTargetRecord();
+        FillTargetRecord(request, *record);
+        return record;
+    }
 
     void Open() {
         dialog_.reset();

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 
+#include "resources/ResourceIds.h"
 #include "tests/support/EngineFakes.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"

@@ -1,0 +1,63 @@
+// What a front end hands the engine for one download, and what it gets back. The request holds
+// the target as the user entered it; the engine checks it, makes the target record from it and
+// owns that record and the download socket for the whole run.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "engine/DialogPort.h"
+#include "engine/DownloadResult.h"
+#include "tavdl/tavdl.h"
+
+namespace vexil {
+
+struct DownloadRequest {
+    bool ipx = false;
+    // TCP/IP: the four octet texts as entered, first octet first. The first octet is tested
+    // for a loopback address whatever the transport, as the download command does.
+    std::array<std::string, 4> octets;
+    // IPX: the network number and MAC address texts, hexadecimal.
+    std::string network;
+    std::string mac;
+    int modelIndex = 0;
+    // The model was picked as the model list's first entry, the LAN card option: a print server
+    // that answers with another model code is then refused.
+    bool firstListEntry = false;
+};
+
+// The address checks of the download command on a request, in the order the user meets them: 0
+// when the address can be used, else the message to show, or kSilentRefusal for an address of
+// four zero bytes, which is refused without one.
+inline constexpr int kSilentRefusal = -1;
+int EntryRefusal(const DownloadRequest& request);
+
+// Writes the request's transport, address and model into a target record.
+void FillTargetRecord(const DownloadRequest& request, TAVDL_ADDR& record);
+
+struct ShownMessage {
+    int stringId;
+    Icon icon;
+    bool operator==(const ShownMessage&) const = default;
+};
+
+struct DownloadOutcome {
+    DownloadResult result = result::kSuccess;
+    // The address was refused before anything ran: the refusal's message (if any) has been
+    // shown, and there is no result to report.
+    bool refused = false;
+    std::string deviceVersion;    // empty when the print server reported none
+    std::string deviceModelCode;  // with deviceVersion
+    std::string fileVersion;      // the download file's, such as 01.10
+    // Every message shown for this download, in order; ReportOutcome adds the result's.
+    std::vector<ShownMessage> messages;
+
+    // The first message shown with the error icon, 0 when none: the cause, where the last
+    // message is only its consequence (no answer to the version query, then "another model").
+    int FirstErrorMessage() const;
+    // The last message shown, 0 when none.
+    int LastMessage() const;
+};
+
+}  // namespace vexil

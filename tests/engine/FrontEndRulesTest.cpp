@@ -1,0 +1,138 @@
+// The rules both front ends share, without a window: the address as entered and its refusals,
+// the target record made of a request, the result table and the confirmation's values and lines.
+#include <gtest/gtest.h>
+
+#include "engine/AddressEntry.h"
+#include "engine/Confirmation.h"
+#include "engine/DownloadRequest.h"
+#include "engine/ResultReport.h"
+#include "engine/TargetRecord.h"
+#include "tests/support/EngineFakes.h"
+
+namespace vexil {
+namespace {
+
+DownloadRequest Tcp(std::array<std::string, 4> octets) {
+    DownloadRequest request;
+    request.octets = std::move(octets);
+    return request;
+}
+DownloadRequest Ipx(std::string network, std::string mac, std::string octet1 = "") {
+    DownloadRequest request;
+    request.ipx = true;
+    request.octets[0] = std::move(octet1);
+    request.network = std::move(network);
+    request.mac = std::move(mac);
+    return request;
+}
+
+TEST(EntryRefusalTest, EachRefusalInTheOrderTheUserMeetsIt) {
+    const struct {
+        const char* name;
+        DownloadRequest request;
+        int refusal;
+    } rows[] = {
+        {"usable", Tcp({"192", "0", "2", "1"}), 0},
+        {"loopback", Tcp({"127", "", "", ""}), 57620},
+        {"loopback before the IPX checks", Ipx("00000001", "00D1", "127"), 57620},
+        {"empty first octet", Tcp({"", "0", "2", "1"}), 57605},
+        {"empty later octet", Tcp({"192", "", "2", "1"}), 57605},
+        {"first octet 0", Tcp({"0", "1", "2", "3"}), 57611},
+        {"four zero bytes, silently", Tcp({"00", "0", "0", "0"}), kSilentRefusal},
+        {"IPX leaves the octets alone", Ipx("00000001", "00D1F0ABCDEF", ""), 0},
+        {"short MAC address", Ipx("ABC", "00D1F012345"), 57606},
+        {"long MAC address", Ipx("ABC", "00D1F01234567"), 57606},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(EntryRefusal(row.request), row.refusal) << row.name;
+    }
+}
+
+TEST(EntryRefusalTest, OctetRangesAndTheirMessages) {
+    const struct {
+        std::size_t index;
+        double value;
+        int message;
+        int bound;
+    } rows[] = {{0, 0, 119, 1},     {0, 1, 0, 0},    {0, 223, 0, 0},
+                {0, 224, 118, 223}, {1, -1, 119, 0}, {1, 255, 0, 0},
+                {2, 256, 118, 255}, {3, 0, 119, 1},  {3, 255.5, 118, 255}};
+    for (const auto& row : rows) {
+        int bound = 0;
+        EXPECT_EQ(address::RangeMessage(row.index, row.value, bound), row.message)
+            << row.index << " " << row.value;
+        EXPECT_EQ(bound, row.bound) << row.index << " " << row.value;
+    }
+}
+
+TEST(FillTargetRecordTest, TheRecordOfARequest) {
+    TargetRecordPtr record = CreateTargetRecord();
+    DownloadRequest tcp = Tcp({"192", "0", "2", "1"});
+    tcp.modelIndex = 5;
+    FillTargetRecord(tcp, *record);
+    EXPECT_EQ(record->mode, TAVDL_MODE_TCP_QUERY);
+    EXPECT_EQ(record->modelIndex, 5);
+    EXPECT_EQ(InetAddress(*record), (std::array<std::uint8_t, 4>{192, 0, 2, 1}));
+
+    // Hexadecimal text two digits a byte, a last odd digit dropped, the rest zero.
+    FillTargetRecord(Ipx("ABC", "00d1f0abcdef"), *record);
+    EXPECT_EQ(record->mode, TAVDL_MODE_IPX);
+    EXPECT_EQ(IpxNetwork(*record), (std::array<std::uint8_t, 4>{0xAB, 0, 0, 0}));
+    EXPECT_EQ(IpxNode(*record), (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0xAB, 0xCD, 0xEF}));
+}
+
+TEST(ResultTableTest, MessagesAndStatusLineOfEachResult) {
+    const Icon e = Icon::Error;
+    const struct {
+        int result;
+        std::vector<ShownMessage> messages;
+        StatusLine status;
+    } rows[] = {
+        {0, {{110, Icon::Information}}, StatusLine::kUntouched},
+        {-1, {{109, e}, {57621, e}}, StatusLine::kUntouched},
+        {-2, {{57613, e}, {57621, e}}, StatusLine::kUntouched},
+        {-5, {{111, e}}, StatusLine::kUntouched},
+        {-6, {}, StatusLine::kUntouched},
+        {-7, {{57623, e}}, StatusLine::kHiddenBefore},
+        {-9, {{57622, e}}, StatusLine::kSendingFailedThenHidden},
+        {-13, {{57621, e}}, StatusLine::kSendingFailedThenHidden},
+        {-14, {{57631, e}}, StatusLine::kSendingFailedThenHidden},
+        {-99, {{57623, e}}, StatusLine::kHiddenBefore},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.result);
+        EXPECT_EQ(FindResult(row.result).status, row.status);
+        // The outcome keeps what the sequence showed and adds the result's messages.
+        DownloadOutcome outcome;
+        outcome.result = static_cast<DownloadResult>(row.result);
+        outcome.messages = {{121, Icon::Information}};
+        test::RecordingPort port;
+        ReportOutcome(outcome, port);
+        std::vector<ShownMessage> expected = {{121, Icon::Information}};
+        expected.insert(expected.end(), row.messages.begin(), row.messages.end());
+        EXPECT_EQ(outcome.messages, expected);
+        EXPECT_EQ(port.messages.size(), row.messages.size());
+        const bool error = !row.messages.empty() && row.messages[0].icon == e;
+        EXPECT_EQ(outcome.FirstErrorMessage(), error ? row.messages[0].stringId : 0);
+        EXPECT_EQ(outcome.LastMessage(), row.messages.empty() ? 121 : row.messages.back().stringId);
+    }
+}
+
+TEST(ConfirmationTest, ValuesAsShownAndAsConsoleLines) {
+    // The octets as typed, joined without a check; over IPX the MAC address alone.
+    const ConfirmationValues tcp = MakeConfirmation(Tcp({"192", "168", "0", "10"}), "", "01.10");
+    EXPECT_EQ(tcp, (ConfirmationValues{"192.168.0.10", "", "01.10"}));
+    EXPECT_EQ(ShownConfirmation(tcp), (std::array<std::string, 3>{"192.168.0.10", "?", "1.10"}));
+    EXPECT_EQ(ConfirmationLines(tcp),
+              (std::array<std::string, 3>{"指定されたターゲット 192.168.0.10 の",
+                                          "現在のバージョンは ? です。",
+                                          "ダウンロードするファイルのバージョンは、 1.10 です。"}));
+
+    const ConfirmationValues ipx =
+        MakeConfirmation(Ipx("00000001", "00D1F0AB", "127"), "1.10", "12.34");
+    EXPECT_EQ(ShownConfirmation(ipx), (std::array<std::string, 3>{"00D1F0AB", "1.10", "2.34"}));
+    EXPECT_EQ(ShownConfirmation(MakeConfirmation(Ipx("", ""), "", ""))[2], "");
+}
+
+}  // namespace
+}  // namespace vexil
