@@ -1,11 +1,10 @@
 #include "tests/support/TestFiles.h"
 
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <ctime>
 #include <fstream>
+
+#include "tests/support/TestPlatform.h"
 
 namespace vexil::test {
 
@@ -19,14 +18,13 @@ bool SetLocalModificationTime(const std::string& path, int hour, int minute, int
     local.tm_sec = second;
     local.tm_isdst = -1;
     const std::time_t when = std::mktime(&local);
-    const timeval times[2] = {{when, 0}, {when, 0}};
-    return ::utimes(path.c_str(), times) == 0;
+    return SetFileTime(path, when);
 }
 
 ScratchDir::ScratchDir() {
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
-            ("vexil-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+            ("vexil-test-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
 }
@@ -51,15 +49,6 @@ WorkingDir::WorkingDir(const std::filesystem::path& to)
 
 WorkingDir::~WorkingDir() {
     std::filesystem::current_path(previous_);
-}
-
-int OpenDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
 }
 
 }  // namespace vexil::test

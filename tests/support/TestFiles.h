@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/Records.h"
+#include "tests/support/TestPlatform.h"
 
 namespace vexil::test {
 
@@ -36,7 +37,5 @@ class WorkingDir {
   private:
     std::filesystem::path previous_;
 };
-
-int OpenDescriptorCount();
 
 }  // namespace vexil::test

@@ -1,0 +1,43 @@
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/TestPlatform.h"
+
+namespace vexil::test {
+
+int OpenDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+int ProcessId() {
+    return static_cast<int>(::getpid());
+}
+
+bool SetFileTime(const std::string& path, std::time_t when) {
+    const timeval times[2] = {{when, 0}, {when, 0}};
+    return ::utimes(path.c_str(), times) == 0;
+}
+
+void SetEnvironment(const char* name, const std::optional<std::string>& value) {
+    if (value) {
+        ::setenv(name, value->c_str(), 1);
+    } else {
+        ::unsetenv(name);
+    }
+    ::tzset();
+}
+
+bool MakeFifo(const std::string& path) {
+    return ::mkfifo(path.c_str(), 0600) == 0;
+}
+
+}  // namespace vexil::test

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "tests/support/TestPlatform.h"
+
+namespace vexil::test {
+
+int OpenDescriptorCount() {
+    DWORD count = 0;
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
+int ProcessId() {
+    return static_cast<int>(::GetCurrentProcessId());
+}
+
+bool SetFileTime(const std::string& path, std::time_t when) {
+    HANDLE file =
+        ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // Seconds since 1970 as 100-nanosecond intervals since 1601.
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(when) + 11644473600ULL) * 10000000ULL;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    const bool set = ::SetFileTime(file, nullptr, &time, &time) != 0;
+    ::CloseHandle(file);
+    return set;
+}
+
+void SetEnvironment(const char* name, const std::optional<std::string>& value) {
+    ::_putenv_s(name, value ? value->c_str() : "");
+    ::_tzset();
+}
+
+bool MakeFifo(const std::string&) {
+    return false;
+}
+
+}  // namespace vexil::test
