@@ -1,0 +1,107 @@
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/RecordFile.h"
+#include "platform/WidePath.h"
+
+namespace vexil {
+
+namespace {
+
+std::string Reason(int error) {
+    return std::strerror(error);
+}
+
+// Opens for writing; refuses what is not a regular file (a folder, a device such as NUL or a
+// named pipe). Returns the descriptor, or -1 with `reason` set.
+int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason) {
+    if (path.empty()) {
+        reason = "no file named";
+        return -1;
+    }
+    std::error_code error;
+    const auto status = std::filesystem::status(WidePath(path), error);
+    if (std::filesystem::is_directory(status)) {
+        reason = "it is a folder";
+        return -1;
+    }
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        reason = "it is not a regular file";
+        return -1;
+    }
+    int fd = -1;
+    const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT |
+                      (mode == RecordMode::kAppend ? _O_APPEND : 0);
+    if (::_wsopen_s(&fd, WidePath(path).c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) {
+        reason = Reason(errno);
+        return -1;
+    }
+    // Checked again on what was opened: only a disk file takes records.
+    if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) {
+        reason = "it is not a regular file";
+        ::_close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::string CheckRecordFile(const std::string& path) {
+    std::string reason;
+    const int fd = OpenRecordFile(path, RecordMode::kAppend, reason);
+    if (fd >= 0) {
+        ::_close(fd);
+    }
+    return reason;
+}
+
+std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
+    std::string reason;
+    if (mode == RecordMode::kReplace) {
+        // What the file held stays until the new text is whole on the disk: written beside it,
+        // then moved over it in one step.
+        if (const int fd = OpenRecordFile(path, RecordMode::kAppend, reason); fd < 0) {
+            return reason;
+        } else {
+            ::_close(fd);
+        }
+        const std::string temporary = path + ".new";
+        ::_wunlink(WidePath(temporary).c_str());
+        reason = WriteRecord(temporary, text, RecordMode::kAppend);
+        if (reason.empty() && !::MoveFileExW(WidePath(temporary).c_str(), WidePath(path).c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            reason = "it could not be replaced (error " + std::to_string(::GetLastError()) + ")";
+        }
+        if (!reason.empty()) {
+            ::_wunlink(WidePath(temporary).c_str());
+        }
+        return reason;
+    }
+    const int fd = OpenRecordFile(path, mode, reason);
+    if (fd < 0) {
+        return reason;
+    }
+    // One write, so that the lines that several processes append never interleave.
+    const int written = ::_write(fd, text.data(), static_cast<unsigned>(text.size()));
+    if (written < 0) {
+        reason = Reason(errno);
+    } else if (static_cast<std::size_t>(written) != text.size()) {
+        reason = "only part of it was written (the disk is full or a size limit was reached)";
+    } else if (::_commit(fd) != 0) {
+        reason = Reason(errno);
+    }
+    if (::_close(fd) != 0 && reason.empty()) {
+        reason = Reason(errno);
+    }
+    return reason;
+}
+
+}  // namespace vexil

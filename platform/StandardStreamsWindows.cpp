@@ -1,0 +1,29 @@
+#include <io.h>
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "platform/StandardStreams.h"
+
+namespace vexil {
+
+bool OpenStandardStreams() {
+    // A program started without a console or with a stream closed has no handle behind that
+    // stream (its number is negative, or the handle invalid): NUL takes its place.
+    struct Stream {
+        std::FILE* file;
+        const char* mode;
+    };
+    for (const Stream& stream : {Stream{stdin, "rb"}, Stream{stdout, "wb"}, Stream{stderr, "wb"}}) {
+        const int fd = ::_fileno(stream.file);
+        if (fd >= 0 && ::_get_osfhandle(fd) >= 0) {
+            continue;
+        }
+        if (std::freopen("NUL", stream.mode, stream.file) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace vexil
