@@ -49,6 +49,9 @@ void DownloadEngine::Begin(const DownloadRequest& request) {
     request_ = request;
     outcome_ = DownloadOutcome{};
     fileModelCode_.clear();
+    // A model code is this download's answer or none: one kept from an earlier print server
+    // would let one that does not answer pass the model check of the list's first entry.
+    deviceModelCode_.clear();
     policy_ = &PolicyFor(request.ipx);
     window_ = port_.WindowHandle();
     FillTargetRecord(request, *target_);

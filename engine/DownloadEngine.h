@@ -126,9 +126,7 @@ class DownloadEngine : private MessageSink {
     DownloadRequest request_;
     DownloadOutcome outcome_;
     std::string fileModelCode_;
-    // The model code of the last valid version reply, kept from one download to the next of
-    // this engine, as the model check of the model list's first entry reads it.
-    std::string deviceModelCode_;
+    std::string deviceModelCode_;  // of this download's valid version reply; empty when none
     std::uint16_t ipxSequence_ = 0;
 };
 

@@ -266,6 +266,11 @@ void MainDialog::OnDownload() {
     if (downloadRunning_) {
         return;
     }
+    // A loopback address is refused before the command takes the download button.
+    if (EntryRefusal(FieldsRequest()) == msg::kFirstOctet127) {
+        ShowMessage(msg::kFirstOctet127, Icon::Error);
+        return;
+    }
     const QPointer<QWidget> focusBefore = focusWidget();
     EnableControl(kDownload, false);
     const std::optional<DownloadRequest> request = EnteredRequest();
@@ -278,6 +283,11 @@ void MainDialog::OnDownload() {
     runningIpx_ = request->ipx;
     DownloadOutcome outcome = runDownload(*request);
     ReportOutcome(outcome, *this);
+    // The controls come back once the result has been read, as the last box closes.
+    if (controlsAfterReport_) {
+        ApplyControlState(*controlsAfterReport_);
+        controlsAfterReport_.reset();
+    }
     progress_->setValue(0);
     EnableControl(kDownload, true);
     RestoreFocus(focusBefore, true);
@@ -332,9 +342,9 @@ void MainDialog::DownloadEnded(const DownloadEnd& end) {
     if (!end.modelKnown) {
         return;
     }
-    ApplyControlState(end.tcpOnlyModel ? ControlState::kTcpOnlyModel
-                      : runningIpx_    ? ControlState::kIpx
-                                       : ControlState::kTcp);
+    controlsAfterReport_ = end.tcpOnlyModel ? ControlState::kTcpOnlyModel
+                           : runningIpx_    ? ControlState::kIpx
+                                            : ControlState::kTcp;
 }
 
 void MainDialog::OnBrowseFile() {

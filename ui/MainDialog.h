@@ -105,6 +105,8 @@ class MainDialog : public QDialog, public DialogPort {
     DownloadEngine engine_;
     int modelIndex_ = 0;
     bool runningIpx_ = false;
+    // What the ended download gives back, applied once its result has been reported.
+    std::optional<ControlState> controlsAfterReport_;
     QMap<int, QWidget*> controls_;
     QList<QWidget*> inOrder_;  // template order, labels included
     QPointer<QWidget> focusPlace_;

@@ -256,11 +256,6 @@ TEST_F(EndToEndTest, FaultMatrix) {
         for (bool ipx : {false, true}) {
             SCOPED_TRACE(std::string(fault.name) + (ipx ? " over IPX" : " over TCP/IP"));
             std::filesystem::remove(flash_);
-            // The engine keeps the last model code from one download to the next; every case
-            // starts with a fresh window and engine, without one.
-            Open();
-            PickModel();
-            RunThroughEngine();
             auto sim = StartSim(fault.args);
             const auto start = std::chrono::steady_clock::now();
             Download(ipx);

@@ -612,16 +612,17 @@ TEST_F(EngineTest, RefusedAddressRunsNothing) {
     EXPECT_TRUE(port_.confirmations.empty());
 }
 
-// The model code of the last valid version reply stays with the engine: a print server that then
-// does not answer passes the model check of the list's first entry and reaches the confirmation.
-TEST_F(EngineTest, ModelCodeKeptFromAnEarlierDownload) {
+// A print server that does not answer is checked against this download's answer only: a model
+// code from an earlier print server must not let it pass as the list's first entry.
+TEST_F(EngineTest, NoModelCodeKeptFromAnEarlierDownload) {
     EXPECT_EQ(RunTcp(), 0);
-    port_.confirm = false;
+    port_.messages.clear();
     port_.confirmations.clear();
     transport_.Queue(Op::VantrelVersion, {0, {0xFF}});
-    EXPECT_EQ(RunTcp(), result::kNotStarted);
-    EXPECT_EQ(port_.confirmations, (std::vector<ConfirmationValues>{{"192.0.2.1", "", "01.10"}}));
-    EXPECT_EQ(last_.deviceModelCode, "") << "the outcome holds only this download's answer";
+    EXPECT_EQ(RunTcp(), result::kWrongModel);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{112}));
+    EXPECT_TRUE(port_.confirmations.empty());
+    EXPECT_EQ(last_.deviceModelCode, "");
 }
 
 TEST_F(EngineTest, TheEndSaysWhetherTheModelLoadsOverTcpOnly) {

@@ -124,8 +124,12 @@ class DownloadCommandTest : public UiTest {
 TEST_F(DownloadCommandTest, RefusedEntries) {
     TypeAddress({"127", "0", "0", "1"});
     QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);  // IPX: the first octet still counts
+    bool downloadEnabledDuringBox = false;
+    services_.onMessage = [&](int) { downloadEnabledDuringBox = W(kDownload)->isEnabled(); };
     Download();
+    services_.onMessage = nullptr;
     EXPECT_EQ(MessageIds(), (std::vector<int>{57620}));
+    EXPECT_TRUE(downloadEnabledDuringBox) << "a loopback address is refused before anything";
     EXPECT_TRUE(W(kDownload)->isEnabled());
     QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
 
@@ -272,6 +276,7 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
     // The download locks the target's controls, then ends, as the engine says it does; the
     // window gives back the controls of the model (5 loads over TCP/IP only) and transport.
     bool tcpOnly = true;
+    result = -6;
     dialog_->runDownload = [this, &tcpOnly](const DownloadRequest&) {
         dialog_->DownloadStarted();
         for (int id :
@@ -279,8 +284,8 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
               kOctet3, kOctet4, kIpLabel, kNetworkAddress, kMacAddress, kNetworkLabel, kMacLabel}) {
             EXPECT_FALSE(W(id)->isEnabled()) << id << " is locked while a download runs";
         }
-        dialog_->DownloadEnded({-6, true, tcpOnly});
-        return Ended(-6);
+        dialog_->DownloadEnded({result, true, tcpOnly});
+        return Ended(result);
     };
     Download();
     for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse, kTcpCheck,
@@ -290,8 +295,14 @@ TEST_F(DownloadCommandTest, ControlsAfterADownloadFollowModelAndTransport) {
     for (int id : {kIpxCheck, kNetworkLabel, kMacLabel, kNetworkAddress, kMacAddress}) {
         EXPECT_FALSE(W(id)->isEnabled()) << id;
     }
+    // A failed download gives them back once its result box has been closed.
     tcpOnly = false;
+    result = -11;
+    std::vector<bool> lockedDuringBox;
+    services_.onMessage = [&](int) { lockedDuringBox.push_back(!W(kModelList)->isEnabled()); };
     Download();
+    services_.onMessage = nullptr;
+    EXPECT_EQ(lockedDuringBox, (std::vector<bool>{true}));
     for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kModelList, kModelLabel, kBrowse, kIpxCheck,
                    kIpLabel, kTcpCheck, kWebPage}) {
         EXPECT_TRUE(W(id)->isEnabled()) << id;
