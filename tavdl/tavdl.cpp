@@ -7,16 +7,7 @@
 // a session is held by a shared pointer while a call uses it, so closing it from another thread
 // (or from the hook) only marks it closed, and its descriptor goes when the last user lets go.
 // One call at a time may use a session; a second one meanwhile fails without touching it.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +17,7 @@
 #include <mutex>
 #include <string>
 
-#include "protocol/UniqueFd.h"
+#include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 
@@ -46,7 +37,7 @@ constexpr wire::IpxAddress kClientIpx = {
 
 struct Session {
     bool ipx = false;
-    tavdl::UniqueFd fd;  // TCP connection or UDP tunnel socket; none while not connected
+    net::UniqueSocket fd;  // TCP connection or UDP tunnel socket; none while not connected
     std::atomic<bool> closed{false};
     std::atomic<bool> inUse{false};  // a call is using the session
     wire::StreamReader received;     // TCP bytes not yet taken as messages
@@ -103,7 +94,8 @@ Clock::time_point Deadline(const TAVDL_ADDR* addr) {
 // Waits until `fd` is ready for `events` or the deadline passes, running the hook at least
 // every kSliceMs. Returns 1 when ready, 0 at the deadline, -1 when the session was closed (from
 // the hook or another thread; the fd must then not be touched again) or poll failed.
-int Wait(int fd, short events, Clock::time_point deadline, void* window, const Session* session) {
+int Wait(net::Handle fd, short events, Clock::time_point deadline, void* window,
+         const Session* session) {
     for (;;) {
         if (const TAVDL_WAIT_HOOK hook = g_hook.load(); hook != nullptr) {
             hook(window);
@@ -116,12 +108,12 @@ int Wait(int fd, short events, Clock::time_point deadline, void* window, const S
         if (left <= 0) {
             return 0;
         }
-        pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left < kSliceMs ? left : kSliceMs));
+        const int ready =
+            net::Wait(fd, events, static_cast<int>(left < kSliceMs ? left : kSliceMs));
         if (ready > 0) {
             return 1;
         }
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0 && net::LastError() != net::Error::kInterrupted) {
             return -1;
         }
     }
@@ -156,7 +148,7 @@ bool ParseTunnel(const std::string& text, sockaddr_in& to) {
     }
     if (host == "localhost") {
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    } else if (::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) {
+    } else if (!net::ParseIpv4(host.c_str(), to.sin_addr)) {
         return false;
     }
     to.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -200,10 +192,10 @@ wire::IpxAddress IpxTarget(const TAVDL_ADDR* addr) {
     return to;
 }
 
-tavdl::UniqueFd OpenUdp(const sockaddr_in& to) {
-    tavdl::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+net::UniqueSocket OpenUdp(const sockaddr_in& to) {
+    net::UniqueSocket fd(net::Open(net::Kind::kDatagram));
     // Connected, so the kernel passes on datagrams from this peer only.
-    if (fd.Valid() && ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    if (fd.Valid() && net::Connect(fd.Get(), to) != 0) {
         fd.Reset();
     }
     return fd;
@@ -224,7 +216,7 @@ void CopyReply(const std::uint8_t* data, std::size_t length, unsigned long reply
 
 // One exchange over a UDP socket, plain or as IPX packets. Returns 0 or 1 (the status of the
 // reply) with the reply copied, or -1 when nothing fitting arrived by the deadline.
-int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request,
+int UdpExchange(net::Handle fd, const wire::IpxAddress* ipx, const Request& request,
                 Clock::time_point deadline, void* window, const Session* session,
                 unsigned long replySize, void* reply) {
     if (request.length > wire::kMaxData) {
@@ -235,18 +227,20 @@ int UdpExchange(int fd, const wire::IpxAddress* ipx, const Request& request,
     std::uint8_t out[wire::kMaxFrame];
     const std::size_t total = wire::EncodeFrame(
         framing, {request.type, id, 0, request.data, request.length}, out, ipx, &kClientIpx);
-    if (::send(fd, out, total, MSG_NOSIGNAL) != static_cast<ssize_t>(total)) {
+    if (net::Send(fd, out, total) != static_cast<long>(total)) {
         return -1;
     }
     std::uint8_t in[wire::kMaxFrame + 1];
     for (;;) {
-        const int ready = Wait(fd, POLLIN, deadline, window, session);
+        const int ready = Wait(fd, net::kReadable, deadline, window, session);
         if (ready <= 0) {
             return -1;
         }
-        const ssize_t got = ::recv(fd, in, sizeof in, 0);
+        const long got = net::Receive(fd, in, sizeof in);
         if (got < 0) {
-            if (errno == EAGAIN || errno == EINTR || errno == ECONNREFUSED) {
+            if (const net::Error error = net::LastError(); error == net::Error::kWouldBlock ||
+                                                           error == net::Error::kInterrupted ||
+                                                           error == net::Error::kRefused) {
                 continue;  // nothing there after all, or an ICMP error from an earlier send
             }
             return -1;
@@ -271,7 +265,7 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
     if (addr != nullptr) {
         const bool ipx = addr->mode == TAVDL_MODE_IPX;
         sockaddr_in to = InetTarget(addr);
-        tavdl::UniqueFd fd;
+        net::UniqueSocket fd;
         if (!ipx || TunnelEndpoint(to)) {
             fd = OpenUdp(to);
         }
@@ -291,16 +285,17 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
 bool SendAll(Session& session, const std::uint8_t* data, std::size_t length,
              Clock::time_point deadline, void* window) {
     while (length > 0) {
-        const ssize_t sent = ::send(session.fd.Get(), data, length, MSG_NOSIGNAL);
+        const long sent = net::Send(session.fd.Get(), data, length);
         if (sent > 0) {
             data += sent;
             length -= static_cast<std::size_t>(sent);
             continue;
         }
-        if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+        if (sent < 0 && net::LastError() != net::Error::kWouldBlock &&
+            net::LastError() != net::Error::kInterrupted) {
             return false;
         }
-        if (Wait(session.fd.Get(), POLLOUT, deadline, window, &session) <= 0) {
+        if (Wait(session.fd.Get(), net::kWritable, deadline, window, &session) <= 0) {
             return false;
         }
     }
@@ -334,7 +329,7 @@ int TcpExchange(Session& session, const Request& request, Clock::time_point dead
             CopyReply(message.data, message.length, replySize, reply);
             return message.status == 0 ? 0 : 1;
         }
-        const int ready = Wait(session.fd.Get(), POLLIN, deadline, window, &session);
+        const int ready = Wait(session.fd.Get(), net::kReadable, deadline, window, &session);
         if (ready < 0) {
             return session.closed ? -1 : broken();
         }
@@ -342,12 +337,13 @@ int TcpExchange(Session& session, const Request& request, Clock::time_point dead
             return -1;  // no answer in time; a late one is recognised by its id and dropped
         }
         std::uint8_t chunk[4096];
-        const ssize_t got = ::recv(session.fd.Get(), chunk, sizeof chunk, 0);
+        const long got = net::Receive(session.fd.Get(), chunk, sizeof chunk);
         if (got == 0) {
             return broken();  // the print server closed the connection
         }
         if (got < 0) {
-            if (errno == EAGAIN || errno == EINTR) {
+            if (net::LastError() == net::Error::kWouldBlock ||
+                net::LastError() == net::Error::kInterrupted) {
                 continue;
             }
             return broken();
@@ -383,22 +379,19 @@ int SessionCall(std::uint8_t type, TAVDL_ADDR* addr, void* window, const void* d
 // Opens the TCP connection of a session that has none.
 bool Connect(Session& session, const TAVDL_ADDR* addr, void* window, Clock::time_point deadline) {
     const sockaddr_in to = InetTarget(addr);
-    tavdl::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    net::UniqueSocket fd(net::Open(net::Kind::kStream));
     if (!fd.Valid()) {
         return false;
     }
-    const int one = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        if (errno != EINPROGRESS) {
+    net::SetNoDelay(fd.Get());
+    if (net::Connect(fd.Get(), to) != 0) {
+        if (net::LastError() != net::Error::kInProgress) {
             return false;
         }
-        if (Wait(fd.Get(), POLLOUT, deadline, window, &session) <= 0 || session.closed) {
+        if (Wait(fd.Get(), net::kWritable, deadline, window, &session) <= 0 || session.closed) {
             return false;
         }
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+        if (net::PendingError(fd.Get()) != 0) {
             return false;
         }
     }

@@ -1,8 +1,6 @@
 #include "transport/TavdlTransport.h"
 
-#include <sys/socket.h>
-
-#include "protocol/UniqueFd.h"
+#include "protocol/Socket.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
@@ -14,7 +12,11 @@ TAVDL_ADDR* Prepared(const Call& call) {
     return &call.target;
 }
 
-// The library takes buffers as a length and an untyped pointer; it only reads the data.
+// The library takes buffers as a length and an untyped pointer; it only reads the data. The
+// engine's buffers are a few hundred bytes, well within the ABI's `unsigned long`.
+unsigned long Size(std::size_t size) {
+    return static_cast<unsigned long>(size);
+}
 void* Bytes(Transport::DataSpan data) {
     return const_cast<std::uint8_t*>(data.data());
 }
@@ -22,41 +24,41 @@ void* Bytes(Transport::DataSpan data) {
 }  // namespace
 
 int TavdlTransport::VantrelGetVersion(const Call& call, ReplySpan reply) {
-    return TavDL_Vantrel_GetVersion(Prepared(call), call.window, reply.size(), reply.data());
+    return TavDL_Vantrel_GetVersion(Prepared(call), call.window, Size(reply.size()), reply.data());
 }
 int TavdlTransport::BrambleGetVersion(const Call& call, ReplySpan reply) {
-    return TavDL_Bramble_GetVersion(Prepared(call), call.window, reply.size(), reply.data());
+    return TavDL_Bramble_GetVersion(Prepared(call), call.window, Size(reply.size()), reply.data());
 }
 int TavdlTransport::BrambleJampEprom(const Call& call, ReplySpan reply) {
-    return TavDL_Bramble_JampEprom(Prepared(call), call.window, reply.size(), reply.data());
+    return TavDL_Bramble_JampEprom(Prepared(call), call.window, Size(reply.size()), reply.data());
 }
 int TavdlTransport::OpenSocket(const Call& call, unsigned int& socket) {
     return TavDL_OpenSocket(Prepared(call), &socket);
 }
 int TavdlTransport::DownloadConnection(const Call& call, ReplySpan reply, unsigned int& socket) {
-    return TavDL_Download_Connection(Prepared(call), call.window, reply.size(), reply.data(),
+    return TavDL_Download_Connection(Prepared(call), call.window, Size(reply.size()), reply.data(),
                                      &socket);
 }
 int TavdlTransport::DownloadEraseFlash(const Call& call, ReplySpan reply, unsigned int& socket) {
-    return TavDL_Download_EraseFlash(Prepared(call), call.window, reply.size(), reply.data(),
+    return TavDL_Download_EraseFlash(Prepared(call), call.window, Size(reply.size()), reply.data(),
                                      &socket);
 }
 int TavdlTransport::DownloadSendData(const Call& call, DataSpan data, ReplySpan reply,
                                      unsigned int& socket) {
-    return TavDL_Download_SendData(Prepared(call), call.window, data.size(), Bytes(data),
-                                   reply.size(), reply.data(), &socket);
+    return TavDL_Download_SendData(Prepared(call), call.window, Size(data.size()), Bytes(data),
+                                   Size(reply.size()), reply.data(), &socket);
 }
 int TavdlTransport::DownloadFinish(const Call& call, DataSpan data, ReplySpan reply,
                                    unsigned int& socket) {
-    return TavDL_Download_Finish(Prepared(call), call.window, data.size(), Bytes(data),
-                                 reply.size(), reply.data(), &socket);
+    return TavDL_Download_Finish(Prepared(call), call.window, Size(data.size()), Bytes(data),
+                                 Size(reply.size()), reply.data(), &socket);
 }
 void TavdlTransport::CloseSocket(unsigned int& socket) {
     TavDL_CloseSocket(&socket);
 }
 
 bool TavdlTransport::StartSockets() {
-    return tavdl::UniqueFd(::socket(AF_INET, SOCK_DGRAM, 0)).Valid();
+    return net::UniqueSocket(net::Open(net::Kind::kDatagram)).Valid();
 }
 
 void TavdlTransport::SetWaitHook(void (*hook)(void* window)) {

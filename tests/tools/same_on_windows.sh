@@ -7,7 +7,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/check.sh"
 linux=$(cd "$1" && pwd)/tools/vexil-file
-windows=$(cd "$2" && pwd)/tools/vexil-file.exe
+windows=$(cd "$2" && pwd)/bin/vexil-file.exe
 srec=$(cd "$here/../.." && pwd)/resources/sample/firmware.srec
 
 work=$(mktemp -d)
