@@ -91,17 +91,9 @@ DownloadRequest RequestFor(const Target& target, int modelIndex) {
     request.ipx = target.ipx;
     request.modelIndex = modelIndex;
     request.firstListEntry = modelIndex == kLanCardModel;
+    SetAddressText(request, target.text);
     if (target.ipx) {
-        request.network = target.text.substr(0, target.text.find(':'));
         request.mac = target.Shown();
-    } else {
-        const std::string& text = target.text;
-        std::size_t start = 0;
-        for (std::string& octet : request.octets) {
-            const std::size_t dot = std::min(text.find('.', start), text.size());
-            octet = text.substr(start, dot - start);
-            start = std::min(dot + 1, text.size());
-        }
     }
     return request;
 }

@@ -49,9 +49,6 @@ void DownloadEngine::Begin(const DownloadRequest& request) {
     request_ = request;
     outcome_ = DownloadOutcome{};
     fileModelCode_.clear();
-    // A model code is this download's answer or none: one kept from an earlier print server
-    // would let one that does not answer pass the model check of the list's first entry.
-    deviceModelCode_.clear();
     policy_ = &PolicyFor(request.ipx);
     window_ = port_.WindowHandle();
     FillTargetRecord(request, *target_);
@@ -62,9 +59,6 @@ DownloadOutcome DownloadEngine::End(DownloadResult result) {
         transport_.CloseSocket(socket_);
     }
     outcome_.result = result;
-    if (outcome_.deviceVersion.empty()) {
-        outcome_.deviceModelCode.clear();
-    }
     return std::move(outcome_);
 }
 
@@ -198,11 +192,11 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
                 const std::uint8_t* firmware = run.reply + payload::kFirmwareAt;
                 const std::uint8_t* code = run.reply + payload::kModelCodeAt;
                 outcome_.deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);
-                deviceModelCode_ = FormatVersionBytes(code[0], code[1], false);
-                if (deviceModelCode_.size() < 4) {
-                    deviceModelCode_ = "0" + deviceModelCode_;
+                std::string& modelCode = outcome_.deviceModelCode;
+                modelCode = FormatVersionBytes(code[0], code[1], false);
+                if (modelCode.size() < 4) {
+                    modelCode = "0" + modelCode;
                 }
-                outcome_.deviceModelCode = deviceModelCode_;
                 break;
             }
             ShowMessage(msg::kVersionInvalid, Icon::Error);
@@ -226,8 +220,10 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
 // The model list's first entry is the LAN card option: a print server that answered with
 // another model code is not one.
 DownloadEngine::StepResult DownloadEngine::CheckModel(RunState& run) {
-    if (request_.firstListEntry && deviceModelCode_ != FindModel(kLanCardModel)->modelCode &&
-        run.reply[0] != 0) {
+    // The outcome starts empty with each download: a model code from an earlier print server
+    // would let one that does not answer pass this check.
+    if (request_.firstListEntry &&
+        outcome_.deviceModelCode != FindModel(kLanCardModel)->modelCode && run.reply[0] != 0) {
         return result::kWrongModel;
     }
     return std::nullopt;

@@ -126,7 +126,6 @@ class DownloadEngine : private MessageSink {
     DownloadRequest request_;
     DownloadOutcome outcome_;
     std::string fileModelCode_;
-    std::string deviceModelCode_;  // of this download's valid version reply; empty when none
     std::uint16_t ipxSequence_ = 0;
 };
 

@@ -32,6 +32,21 @@ int EntryRefusal(const DownloadRequest& request) {
     return entry.address == 0 ? kSilentRefusal : 0;
 }
 
+void SetAddressText(DownloadRequest& request, std::string_view text) {
+    if (request.ipx) {
+        const std::size_t colon = std::min(text.find(':'), text.size());
+        request.network = text.substr(0, colon);
+        request.mac = text.substr(std::min(colon + 1, text.size()));
+        return;
+    }
+    std::size_t start = 0;
+    for (std::string& octet : request.octets) {
+        const std::size_t dot = std::min(text.find('.', start), text.size());
+        octet = text.substr(start, dot - start);
+        start = std::min(dot + 1, text.size());
+    }
+}
+
 void FillTargetRecord(const DownloadRequest& request, TAVDL_ADDR& record) {
     record.modelIndex = request.modelIndex;
     if (request.ipx) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/DialogPort.h"
@@ -32,6 +33,10 @@ struct DownloadRequest {
 // four zero bytes, which is refused without one.
 inline constexpr int kSilentRefusal = -1;
 int EntryRefusal(const DownloadRequest& request);
+
+// The request's address from one text, as a command line gives it: A.B.C.D into the four octet
+// texts, or NETWORK:NODE (request.ipx) into the network and MAC texts; nothing is checked.
+void SetAddressText(DownloadRequest& request, std::string_view text);
 
 // Writes the request's transport, address and model into a target record.
 void FillTargetRecord(const DownloadRequest& request, TAVDL_ADDR& record);

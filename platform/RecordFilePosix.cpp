@@ -47,41 +47,18 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
 
 }  // namespace
 
-std::string CheckRecordFile(const std::string& path) {
-    std::string reason;
-    const int fd = OpenRecordFile(path, RecordMode::kAppend, reason);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return reason;
+namespace records {
+
+int Open(const std::string& path, RecordMode mode, std::string& reason) {
+    return OpenRecordFile(path, mode, reason);
 }
 
-std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
+void Close(int fd) {
+    ::close(fd);
+}
+
+std::string WriteAndClose(int fd, std::string_view text) {
     std::string reason;
-    if (mode == RecordMode::kReplace) {
-        // What the file held stays until the new text is whole on the disk: written beside it,
-        // then renamed over it in one step.
-        if (const int fd = OpenRecordFile(path, RecordMode::kAppend, reason); fd < 0) {
-            return reason;
-        } else {
-            ::close(fd);
-        }
-        const std::string temporary = path + ".new";
-        ::unlink(temporary.c_str());
-        reason = WriteRecord(temporary, text, RecordMode::kAppend);
-        if (reason.empty() && ::rename(temporary.c_str(), path.c_str()) != 0) {
-            reason = Reason(errno);
-        }
-        if (!reason.empty()) {
-            ::unlink(temporary.c_str());
-        }
-        return reason;
-    }
-    const int fd = OpenRecordFile(path, mode, reason);
-    if (fd < 0) {
-        return reason;
-    }
-    // One write, so that the lines that several processes append never interleave.
     ssize_t written = -1;
     do {
         written = ::write(fd, text.data(), text.size());
@@ -98,5 +75,15 @@ std::string WriteRecord(const std::string& path, std::string_view text, RecordMo
     }
     return reason;
 }
+
+void Remove(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+std::string Replace(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? std::string() : Reason(errno);
+}
+
+}  // namespace records
 
 }  // namespace vexil

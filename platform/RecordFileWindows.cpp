@@ -54,42 +54,18 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
 
 }  // namespace
 
-std::string CheckRecordFile(const std::string& path) {
-    std::string reason;
-    const int fd = OpenRecordFile(path, RecordMode::kAppend, reason);
-    if (fd >= 0) {
-        ::_close(fd);
-    }
-    return reason;
+namespace records {
+
+int Open(const std::string& path, RecordMode mode, std::string& reason) {
+    return OpenRecordFile(path, mode, reason);
 }
 
-std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
+void Close(int fd) {
+    ::_close(fd);
+}
+
+std::string WriteAndClose(int fd, std::string_view text) {
     std::string reason;
-    if (mode == RecordMode::kReplace) {
-        // What the file held stays until the new text is whole on the disk: written beside it,
-        // then moved over it in one step.
-        if (const int fd = OpenRecordFile(path, RecordMode::kAppend, reason); fd < 0) {
-            return reason;
-        } else {
-            ::_close(fd);
-        }
-        const std::string temporary = path + ".new";
-        ::_wunlink(WidePath(temporary).c_str());
-        reason = WriteRecord(temporary, text, RecordMode::kAppend);
-        if (reason.empty() && !::MoveFileExW(WidePath(temporary).c_str(), WidePath(path).c_str(),
-                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            reason = "it could not be replaced (error " + std::to_string(::GetLastError()) + ")";
-        }
-        if (!reason.empty()) {
-            ::_wunlink(WidePath(temporary).c_str());
-        }
-        return reason;
-    }
-    const int fd = OpenRecordFile(path, mode, reason);
-    if (fd < 0) {
-        return reason;
-    }
-    // One write, so that the lines that several processes append never interleave.
     const int written = ::_write(fd, text.data(), static_cast<unsigned>(text.size()));
     if (written < 0) {
         reason = Reason(errno);
@@ -103,5 +79,19 @@ std::string WriteRecord(const std::string& path, std::string_view text, RecordMo
     }
     return reason;
 }
+
+void Remove(const std::string& path) {
+    ::_wunlink(WidePath(path).c_str());
+}
+
+std::string Replace(const std::string& from, const std::string& to) {
+    if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return {};
+    }
+    return "it could not be replaced (error " + std::to_string(::GetLastError()) + ")";
+}
+
+}  // namespace records
 
 }  // namespace vexil

@@ -51,19 +51,8 @@ int main(int argc, char** argv) {
     DownloadRequest request;
     request.modelIndex = 6;
     request.firstListEntry = true;
-    const std::string address = argv[2];
     request.ipx = std::strcmp(argv[1], "ipx") == 0;
-    if (request.ipx) {
-        request.network = address.substr(0, address.find(':'));
-        request.mac = address.substr(address.find(':') + 1);
-    } else {
-        std::size_t start = 0;
-        for (std::string& octet : request.octets) {
-            const std::size_t dot = std::min(address.find('.', start), address.size());
-            octet = address.substr(start, dot - start);
-            start = std::min(dot + 1, address.size());
-        }
-    }
+    SetAddressText(request, argv[2]);
     TavdlTransport transport;
     PrintingPort port;
     if (!transport.StartSockets()) {
