@@ -1,15 +1,9 @@
 #include "cli/ConsolePort.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <vector>
 
+#include "platform/Console.h"
 #include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
@@ -18,52 +12,11 @@ namespace vexil::cli {
 
 namespace {
 
-// The self-pipe that turns a signal into something poll can wait for.
-int g_signalPipe[2] = {-1, -1};
-
-void OnCancelSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
 constexpr int kBarWidth = 30;
 // How long the console sleeps in one pass of the engine's waits (see DispatchEvents).
 constexpr int kConsoleSliceMs = 100;
 
 }  // namespace
-
-void CatchCancelSignals() {
-    if (g_signalPipe[0] < 0) {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            return;
-        }
-    }
-    struct sigaction action {};
-    action.sa_handler = OnCancelSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
-
-int CancelSignalDescriptor() {
-    return g_signalPipe[0];
-}
-
-bool ConsumeCancelSignals() {
-    if (g_signalPipe[0] < 0) {
-        return false;
-    }
-    bool any = false;
-    char bytes[32];
-    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
-        any = true;
-    }
-    return any;
-}
 
 const char* KindName(Icon icon) {
     switch (icon) {
@@ -94,28 +47,19 @@ std::string FormatMessage(const char* kind, int stringId) {
 
 Answer AskYesNo() {
     std::string answer;
-    for (;;) {
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {CancelSignalDescriptor(), POLLIN, 0}};
-        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Answer::No;
-        }
-        if (fds[1].revents != 0 && ConsumeCancelSignals()) {
+    switch (console::ReadLine(answer)) {
+        case console::LineRead::kCancelled:
             return Answer::Cancelled;
-        }
-        char c = 0;
-        if (::read(STDIN_FILENO, &c, 1) != 1 || c == '\n') {
+        case console::LineRead::kEnd:
+            return Answer::No;
+        case console::LineRead::kLine:
             break;
-        }
-        answer += c;
     }
     return answer == "y" || answer == "Y" || answer == "yes" ? Answer::Yes : Answer::No;
 }
 
 ConsolePort::ConsolePort(bool assumeYes, std::FILE* out)
-    : assumeYes_(assumeYes), out_(out), terminal_(::isatty(::fileno(out)) == 1) {}
+    : assumeYes_(assumeYes), out_(out), terminal_(console::IsTerminal(out)) {}
 
 ConsolePort::~ConsolePort() {
     EndProgressLine();
@@ -234,7 +178,7 @@ bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
     if (assumeYes_) {
         return true;
     }
-    if (::isatty(STDIN_FILENO) != 1) {
+    if (!console::IsTerminal(stdin)) {
         Print(
             "vexil-download: no terminal to confirm on: nothing was changed; give --yes to "
             "download without asking\n");
@@ -252,7 +196,7 @@ bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
 }
 
 void ConsolePort::TakeSignals() {
-    if (ConsumeCancelSignals() && onCancel) {
+    if (console::TakeCancel() && onCancel) {
         onCancel();
     }
 }
@@ -262,17 +206,11 @@ void ConsolePort::DispatchEvents(int maxWaitMs) {
     if (maxWaitMs <= 0) {
         return;
     }
-    // Sleep until a signal arrives or the slice ends: no spinning. The console's one event, a
-    // cancel signal, ends this wait at once through the self-pipe, so the slice can be longer
+    // Sleep until a cancel arrives or the slice ends: no spinning. The console's one event, the
+    // cancel command, ends this wait at once, so the slice can be longer
     // than a window's: the engine's waits keep their whole seconds, and a fleet of a thousand
     // downloads wakes ten times a second each rather than two hundred.
-    const int slice = std::max(maxWaitMs, kConsoleSliceMs);
-    pollfd fd{CancelSignalDescriptor(), POLLIN, 0};
-    if (fd.fd < 0) {
-        ::poll(nullptr, 0, slice);
-        return;
-    }
-    if (::poll(&fd, 1, slice) > 0) {
+    if (console::WaitForCancel(std::max(maxWaitMs, kConsoleSliceMs))) {
         TakeSignals();
     }
 }

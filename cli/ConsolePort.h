@@ -1,6 +1,7 @@
 // The dialog port of the command line: messages and status texts as lines on standard error,
 // the progress bar as a bar on a terminal or one line per tenth otherwise, the confirmation as
-// its three lines and a y/N question, and SIGINT, SIGTERM and SIGHUP as the cancel command.
+// its three lines and a y/N question, and the console's cancel (Ctrl-C and its kin) as the
+// cancel command.
 #pragma once
 
 #include <array>
@@ -14,18 +15,8 @@
 
 namespace vexil::cli {
 
-// Catches SIGINT, SIGTERM and SIGHUP from now on; each one is a cancel command that the port
-// hands to `onCancel` at its next chance (a wait, a library call's wait hook, the confirmation).
-// SIGHUP is among them because a closed SSH session sends it: a download must then be cancelled
-// and recorded, not killed halfway with the print server left in download mode.
-void CatchCancelSignals();
-// The descriptor that becomes readable when a signal has arrived, for callers that wait with
-// poll themselves; ConsumeCancelSignals empties it and says whether a signal was pending.
-int CancelSignalDescriptor();
-bool ConsumeCancelSignals();
-
-// Reads a line from standard input, which is a terminal, as the answer to a y/N question; a
-// cancel signal ends the question.
+// Reads a line from standard input, which is a terminal, as the answer to a y/N question; the
+// cancel command ends the question.
 enum class Answer { Yes, No, Cancelled };
 Answer AskYesNo();
 

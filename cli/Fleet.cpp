@@ -1,13 +1,5 @@
 #include "cli/Fleet.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -18,6 +10,8 @@
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
 #include "cli/Report.h"
+#include "platform/Console.h"
+#include "platform/Process.h"
 #include "platform/RecordFile.h"
 #include "resources/StringTable.h"
 
@@ -27,15 +21,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kReportFd = 3;
 constexpr int kNotStarted = -5;  // a target that a cancel kept from starting counts as cancelled
 constexpr int kFailedOtherwise = -7;
 constexpr int kNotStartedByCheck = -6;
 
 struct Job {
-    pid_t pid = -1;
-    int errFd = -1;
-    int reportFd = -1;
+    bool errorsOpen = false;
+    bool reportOpen = false;
     std::string pendingLine;
     std::string reportText;  // what the child writes on its report descriptor
     Clock::time_point start;
@@ -45,16 +37,9 @@ struct Job {
     Report report;
 };
 
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
 std::vector<std::string> ChildArguments(const Options& options, const Target& target, bool yes) {
-    std::vector<std::string> args = {"vexil-download", "--model", options.modelText,
-                                     target.ipx ? "--ipx" : "--tcp", target.text};
+    std::vector<std::string> args = {"--model", options.modelText, target.ipx ? "--ipx" : "--tcp",
+                                     target.text};
     if (options.query) {
         args.push_back("--query");
     }
@@ -70,69 +55,7 @@ std::vector<std::string> ChildArguments(const Options& options, const Target& ta
     if (yes) {
         args.push_back("--yes");
     }
-    args.insert(args.end(), {"--report-fd", std::to_string(kReportFd)});
     return args;
-}
-
-// Whether a failed start lacked only room (descriptors or processes) that a running download
-// gives back when it ends.
-bool OutOfRoom(int error) {
-    return error == EMFILE || error == ENFILE || error == EAGAIN || error == ENOMEM;
-}
-
-// Starts the download of one target in a child process; false with errno set when it could not.
-bool Start(Job& job, std::vector<std::string> args) {
-    int err[2];
-    int report[2];
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        return false;
-    }
-    if (::pipe2(report, O_CLOEXEC) != 0) {
-        const int error = errno;
-        ::close(err[0]);
-        ::close(err[1]);
-        errno = error;
-        return false;
-    }
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    const pid_t parent = ::getpid();
-    job.pid = ::fork();
-    if (job.pid == 0) {
-        // A download must not go on unsupervised: when the fleet ends, even killed, the child
-        // gets SIGTERM, which cancels its download and still writes its log line. The parent
-        // may have died before the request took effect.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) {
-            ::_exit(128 + SIGTERM);
-        }
-        // Child: stderr and the report descriptor into the pipes, no standard input. dup2 leaves
-        // the copies open across exec; every other descriptor of ours is close-on-exec.
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, STDIN_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::dup2(report[1], kReportFd);
-        ::execv("/proc/self/exe", argv.data());
-        ::_exit(127);
-    }
-    const int error = errno;
-    ::close(err[1]);
-    ::close(report[1]);
-    if (job.pid < 0) {
-        ::close(err[0]);
-        ::close(report[0]);
-        errno = error;
-        return false;
-    }
-    job.errFd = err[0];
-    job.reportFd = report[0];
-    job.start = Clock::now();
-    job.startTime = UtcNow();
-    job.started = true;
-    return true;
 }
 
 // Passes a child's complete lines on, each behind its target.
@@ -152,10 +75,7 @@ void PassLines(Job& job, const std::string& label, const char* data, std::size_t
     std::fflush(stderr);
 }
 
-void Finish(Job& job, const Options& options) {
-    int status = 0;
-    while (::waitpid(job.pid, &status, 0) < 0 && errno == EINTR) {
-    }
+void Finish(Job& job, const process::Exit& exit, const Options& options) {
     job.done = true;
     const double seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
     const std::string line = job.reportText.substr(0, job.reportText.find('\n'));
@@ -169,16 +89,10 @@ void Finish(Job& job, const Options& options) {
     report.seconds = seconds;
     report.start = job.startTime;
     report.end = UtcNow();
-    const bool cancelled =
-        WIFSIGNALED(status) &&
-        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGTERM || WTERMSIG(status) == SIGHUP);
     // Ended by a cancel before it could see it: nothing had been sent yet.
-    report.result = cancelled ? kNotStarted : kFailedOtherwise;
-    report.note = WIFSIGNALED(status)
-                      ? "its process was ended by signal " + std::to_string(WTERMSIG(status))
-                      : "its process ended with status " + std::to_string(WEXITSTATUS(status)) +
-                            " and no report";
-    if (!cancelled) {
+    report.result = exit.cancelled ? kNotStarted : kFailedOtherwise;
+    report.note = "its process " + exit.how + (exit.killed ? "" : " and no report");
+    if (!exit.cancelled) {
         report.note += "; the print server may wait in download mode";
     }
     if (!options.log.empty()) {
@@ -201,16 +115,6 @@ bool AskOnce(const std::vector<Target>& targets) {
     std::fprintf(stderr, "Download to every one of them without asking again? (y/N) ");
     std::fflush(stderr);
     return AskYesNo() == Answer::Yes;
-}
-
-// Each download of a fleet holds two pipes here and a process; a campus of them needs more
-// descriptors than the usual soft limit of 1,024, and the hard limit is ours to take.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 }  // namespace
@@ -249,7 +153,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
         }
     }
     bool yes = options.yes || options.query;
-    if (!yes && ::isatty(STDIN_FILENO) == 1) {
+    if (!yes && console::IsTerminal(stdin)) {
         // One question for the fleet: the downloads run side by side and cannot share the
         // terminal. Without a terminal each child shows its confirmation and changes nothing.
         if (!AskOnce(targets)) {
@@ -257,7 +161,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
         }
         yes = true;
     }
-    RaiseDescriptorLimit();
+    process::Children children;
     std::vector<Job> jobs(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         jobs[i].report.target = targets[i];
@@ -271,10 +175,16 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
     while (next < targets.size() || running > 0) {
         while (!stopping && !waitingForRoom && next < targets.size() && running < options.jobs) {
             Job& job = jobs[next];
-            if (Start(job, ChildArguments(options, targets[next], yes))) {
+            std::string reason;
+            const process::Started started =
+                children.Start(next, ChildArguments(options, targets[next], yes), reason);
+            if (started == process::Started::kYes) {
+                job.errorsOpen = job.reportOpen = job.started = true;
+                job.start = Clock::now();
+                job.startTime = UtcNow();
                 ++running;
                 ++next;
-            } else if (OutOfRoom(errno) && running > 0) {
+            } else if (started == process::Started::kNoRoom && running > 0) {
                 // No descriptor or process to spare: the target starts when a download ends.
                 waitingForRoom = true;
             } else {
@@ -282,58 +192,36 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
                 job.started = true;
                 job.report.result = kFailedOtherwise;
                 std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
-                             targets[next].Label().c_str(), std::strerror(errno));
+                             targets[next].Label().c_str(), reason.c_str());
                 ++next;
             }
         }
         if (stopping && running == 0) {
             break;
         }
-        std::vector<pollfd> fds;
-        std::vector<std::size_t> owners;
-        for (std::size_t i = 0; i < jobs.size(); ++i) {
-            for (int fd : {jobs[i].errFd, jobs[i].reportFd}) {
-                if (fd >= 0) {
-                    fds.push_back({fd, POLLIN, 0});
-                    owners.push_back(i);
-                }
-            }
-        }
-        fds.push_back({CancelSignalDescriptor(), POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+        std::vector<process::Output> outputs;
+        const auto woken = children.Wait(outputs);
+        if (woken == process::Children::Woken::kBroken) {
             break;
         }
-        if (fds.back().revents != 0 && ConsumeCancelSignals() && !stopping) {
+        if (woken == process::Children::Woken::kCancel && console::TakeCancel() && !stopping) {
             // The cancel command for the fleet: the running downloads are cancelled, the rest
             // are not started.
             stopping = true;
-            for (const Job& job : jobs) {
-                if (job.started && !job.done) {
-                    ::kill(job.pid, SIGTERM);
-                }
-            }
+            children.CancelAll();
         }
-        for (std::size_t k = 0; k + 1 < fds.size(); ++k) {
-            if (fds[k].revents == 0) {
-                continue;
-            }
-            Job& job = jobs[owners[k]];
-            char buffer[4096];
-            const ssize_t got = ::read(fds[k].fd, buffer, sizeof buffer);
-            const bool ended = got <= 0 && !(got < 0 && errno == EINTR);
-            if (fds[k].fd == job.errFd) {
-                PassLines(job, targets[owners[k]].Label(), buffer, got > 0 ? got : 0, ended);
-                if (ended) {
-                    CloseFd(job.errFd);
-                }
+        for (const process::Output& output : outputs) {
+            Job& job = jobs[output.child];
+            if (output.stream == process::Stream::kErrors) {
+                PassLines(job, targets[output.child].Label(), output.data.data(),
+                          output.data.size(), output.ended);
+                job.errorsOpen = job.errorsOpen && !output.ended;
             } else {
-                job.reportText.append(buffer, got > 0 ? got : 0);
-                if (ended) {
-                    CloseFd(job.reportFd);
-                }
+                job.reportText += output.data;
+                job.reportOpen = job.reportOpen && !output.ended;
             }
-            if (job.errFd < 0 && job.reportFd < 0 && !job.done) {
-                Finish(job, options);
+            if (!job.errorsOpen && !job.reportOpen && !job.done) {
+                Finish(job, children.Reap(output.child), options);
                 --running;
                 waitingForRoom = false;
                 if (options.json) {

@@ -13,6 +13,9 @@
 #include "cmdline/CommandLine.h"
 #include "engine/AddressEntry.h"
 #include "engine/ModelTable.h"
+#include "platform/Process.h"
+#include "platform/RecordFile.h"
+#include "platform/WidePath.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 
@@ -201,9 +204,9 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             throw Text("--jobs takes a number from 1 to " + std::to_string(kMaxJobs));
         }
     });
-    value("--report-fd", [&options](const std::string& text) {
-        if (!cmdline::ReadNumber(text, 3, 1023, options.reportFd)) {
-            throw Text("--report-fd takes a descriptor number");
+    value(process::kReportOption, [&options](const std::string& text) {
+        if (!cmdline::ReadNumber(text, 3, process::MaxReportChannel(), options.reportFd)) {
+            throw Text(std::string(process::kReportOption) + " takes a descriptor number");
         }
     });
 
@@ -269,7 +272,7 @@ std::vector<std::string_view> Words(std::string_view line) {
 // Reads the whole file, or says why not: a folder, unreadable, or larger than the bound (a
 // device such as /dev/zero never ends). Pipes are read as they come.
 Refusal ReadBounded(const std::string& path, std::string& text) {
-    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    std::FILE* file = OpenForReading(path);
     if (file == nullptr) {
         return Text("cannot read the targets file " + path + ": " + std::strerror(errno));
     }
@@ -301,7 +304,7 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
 }  // namespace
 
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
-    if (std::error_code error; std::filesystem::is_directory(path, error)) {
+    if (std::error_code error; std::filesystem::is_directory(WidePath(path), error)) {
         return Text("the targets file " + path + " is a folder");
     }
     std::string text;
@@ -426,8 +429,9 @@ const char kHelp[] =
     "Each option may be given once.\n"
     "\n"
     "Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal or SSH session) cancel the\n"
-    "download as the window's cancel button does. The downloads of a fleet are cancelled too\n"
-    "when vexil-download itself ends, even killed: none goes on unsupervised.\n"
+    "download as the window's cancel button does; on Windows Ctrl-C, Ctrl-Break and closing\n"
+    "the console window do. The downloads of a fleet are cancelled too when vexil-download\n"
+    "itself ends, even killed: none goes on unsupervised.\n"
     "\n"
     "Exit status:\n"
     "The magnitude of the download's result code, 64 for a usage error, 74 when the download\n"

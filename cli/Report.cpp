@@ -1,9 +1,9 @@
 #include "cli/Report.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "cli/Download.h"
@@ -84,12 +84,18 @@ const char* VerdictName(Verdict verdict) {
 }
 
 std::string UtcNow() {
-    char time[32] = "";
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return time;
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
+    char text[32] = "";
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long long>(time.hours().count()),
+                  static_cast<long long>(time.minutes().count()),
+                  static_cast<long long>(time.seconds().count()));
+    return text;
 }
 
 // The outcome's name in the log and the JSON alike.
@@ -236,13 +242,14 @@ std::string SummaryTable(const std::vector<Report>& reports) {
         }
         table += row + (text.empty() ? "" : "  " + text) + "\n";
     }
+    const int count = static_cast<int>(reports.size());
     if (query) {
-        table += Row("%d of %zu print servers answered\n", succeeded, reports.size());
+        table += Row("%d of %d print servers answered\n", succeeded, count);
     } else if (current > 0) {
-        table += Row("%d of %zu downloads succeeded (%d already current)\n", succeeded,
-                     reports.size(), current);
+        table +=
+            Row("%d of %d downloads succeeded (%d already current)\n", succeeded, count, current);
     } else {
-        table += Row("%d of %zu downloads succeeded\n", succeeded, reports.size());
+        table += Row("%d of %d downloads succeeded\n", succeeded, count);
     }
     return table;
 }

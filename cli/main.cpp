@@ -1,8 +1,5 @@
 // vexil-download: the firmware download of the Vexilware window from the command line, for one
 // print server or, with --targets, for a whole fleet of them; with --query an inventory.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,10 +12,15 @@
 #include "cli/Fleet.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
+#include "platform/Console.h"
+#include "platform/Process.h"
 #include "platform/RecordFile.h"
 #include "platform/StandardStreams.h"
+#include "platform/WidePath.h"
 
 using namespace vexil::cli;
+namespace console = vexil::console;
+namespace process = vexil::process;
 
 namespace {
 
@@ -39,8 +41,8 @@ int Refuse(const Refusal& refusal) {
 void MakeAbsolute(std::string& path) {
     std::error_code error;
     if (!path.empty()) {
-        if (const auto absolute = std::filesystem::absolute(path, error); !error) {
-            path = absolute.string();
+        if (const auto absolute = std::filesystem::absolute(vexil::WidePath(path), error); !error) {
+            path = vexil::Utf8Text(absolute);
         }
     }
 }
@@ -108,10 +110,7 @@ int RunOne(const Options& options) {
     }
     const int status = ExitStatus(report.result);
     if (options.reportFd >= 0) {
-        const std::string line = ToJson(report) + "\n";
-        [[maybe_unused]] const ssize_t written =
-            ::write(options.reportFd, line.data(), line.size());
-        ::close(options.reportFd);
+        process::SendReport(options.reportFd, ToJson(report) + "\n");
     }
     if (options.json) {
         std::printf("%s\n%s\n", ToJson(report).c_str(),
@@ -131,24 +130,29 @@ int RunOne(const Options& options) {
 // Whether two paths name one file: the same name, or one file through links.
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    if (std::filesystem::equivalent(a, b, error)) {
+    const std::filesystem::path first = vexil::WidePath(a);
+    const std::filesystem::path second = vexil::WidePath(b);
+    if (std::filesystem::equivalent(first, second, error)) {
         return true;
     }
-    return std::filesystem::weakly_canonical(a, error) ==
-           std::filesystem::weakly_canonical(b, error);
+    return std::filesystem::weakly_canonical(first, error) ==
+           std::filesystem::weakly_canonical(second, error);
 }
 
-int Run(int argc, char** argv) {
+int Run(std::vector<std::string> arguments) {
     // First of all: a program started with its standard streams closed would otherwise hand
     // their numbers to the first pipe or file it opens, and its messages would land there.
     if (!vexil::OpenStandardStreams()) {
         return kExitNotRecorded;
     }
-    // A write past a file size limit then fails with a reason instead of ending the program
-    // in the middle of a download.
-    ::signal(SIGXFSZ, SIG_IGN);
+    console::Prepare();
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
     Options options;
-    if (const Refusal refusal = ParseOptions(argc, argv, options); refusal.Refused()) {
+    if (const Refusal refusal = ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
+        refusal.Refused()) {
         return Refuse(refusal);
     }
     if (options.help) {
@@ -170,8 +174,10 @@ int Run(int argc, char** argv) {
             return Refuse(refusal);
         }
     }
-    ::signal(SIGPIPE, SIG_IGN);
-    CatchCancelSignals();
+    console::CatchCancel();
+    if (options.reportFd >= 0) {
+        process::WatchFleet(options.reportFd);
+    }
 
     // The log, the --failed file and the targets file are three files: one written over
     // another would destroy a record, or the list of print servers.
@@ -201,8 +207,12 @@ int Run(int argc, char** argv) {
     }
     // The engine opens the download files by their fixed names from the working directory. A
     // fleet checks the folder once here, before any of its downloads starts.
-    if (!options.query && !options.dir.empty() && ::chdir(options.dir.c_str()) != 0) {
-        return Refuse({0, "cannot use the folder " + options.dir + ": " + std::strerror(errno)});
+    if (!options.query && !options.dir.empty()) {
+        std::error_code error;
+        std::filesystem::current_path(vexil::WidePath(options.dir), error);
+        if (error) {
+            return Refuse({0, "cannot use the folder " + options.dir + ": " + error.message()});
+        }
     }
     if (!targets.empty()) {
         return RunFleet(options, targets);
@@ -213,7 +223,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = Run(argc, argv);
+    const int status = Run(vexil::console::Arguments(argc, argv));
     // What went to standard output (the JSON, the summary, the inventory) must be there: a full
     // disk or a closed pipe is reported, not hidden behind a status of success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {

@@ -3,6 +3,7 @@
 // write is checked and flushed, and the reason of a failure is told.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,9 @@ std::string CheckRecordFile(const std::string& path);
 // to the disk before closing. Returns an empty string when all of it is on the disk, else
 // the reason (a full disk, a file size limit, the file replaced by a FIFO meanwhile, ...).
 std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode);
+
+// Opens a file (a path in UTF-8) to read in binary, never inherited by a child process;
+// nullptr with errno set when it cannot.
+std::FILE* OpenForReading(const std::string& path);
 
 }  // namespace vexil

@@ -47,6 +47,10 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
 
 }  // namespace
 
+std::FILE* OpenForReading(const std::string& path) {
+    return std::fopen(path.c_str(), "rbe");
+}
+
 namespace records {
 
 int Open(const std::string& path, RecordMode mode, std::string& reason) {

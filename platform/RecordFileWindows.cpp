@@ -54,6 +54,10 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
 
 }  // namespace
 
+std::FILE* OpenForReading(const std::string& path) {
+    return ::_wfopen(WidePath(path).c_str(), L"rbN");
+}
+
 namespace records {
 
 int Open(const std::string& path, RecordMode mode, std::string& reason) {

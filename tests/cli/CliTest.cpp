@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "cli/Download.h"
+#include "platform/Console.h"
 #include "tests/cli/Command.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -205,7 +206,7 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
                        "the simulator to start erasing");
             ::kill(::getpid(), SIGINT);
         });
-        cli::CatchCancelSignals();
+        console::CatchCancel();
         WorkingDir cwd(VEXIL_SAMPLE_DIR);
         std::FILE* out = std::tmpfile();
         const int fds = OpenDescriptorCount();

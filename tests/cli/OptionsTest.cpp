@@ -8,6 +8,7 @@
 #include "cli/Download.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
+#include "platform/Process.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil::test {
@@ -24,6 +25,9 @@ cli::Refusal Parse(std::vector<std::string> args, cli::Options& options) {
 
 TEST(Options, AcceptedAndRefused) {
     using Check = std::function<bool(const cli::Options&)>;
+    // A descriptor on POSIX, a handle value on Windows.
+    const int maxChannel = process::MaxReportChannel();
+    const std::string pastMax = std::to_string(static_cast<long long>(maxChannel) + 1);
     const struct {
         std::vector<std::string> args;
         std::string refusal;  // empty: accepted, and `check` holds
@@ -53,11 +57,11 @@ TEST(Options, AcceptedAndRefused) {
         {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd", "3"},
          "",
          [](auto& o) { return o.reportFd == 3; }},
-        {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd=1023"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd=" + std::to_string(maxChannel)},
          "",
-         [](auto& o) { return o.reportFd == 1023; }},
+         [maxChannel](auto& o) { return o.reportFd == maxChannel; }},
         {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd", "2"}, "--report-fd takes", {}},
-        {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd", "1024"}, "--report-fd takes", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd", pastMax}, "--report-fd takes", {}},
         {{"--model", "1", "--tcp", "10.0.0.1"}, "", [](auto& o) { return o.modelIndex == 1; }},
         {{"--model", "6", "--tcp", "10.0.0.1"}, "", [](auto& o) { return o.modelIndex == 6; }},
         {{"--model", "0", "--tcp", "10.0.0.1"}, "--model takes", {}},

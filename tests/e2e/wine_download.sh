@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Whole downloads by the Windows build under Wine, over TCP/IP and over IPX, against the Linux
-# simulator, inside a private network namespace (run through in_netns.sh): the flash the
-# simulator keeps must equal the one a Linux download leaves.
+# vexil-download.exe under Wine against the Linux simulator, inside a private network namespace
+# (run through in_netns.sh): a whole download over TCP/IP and one over IPX, with Windows paths
+# (drive letter, backslashes) in --dir and --log; then a fleet of both from a targets file with
+# CR LF line ends, whose children are Windows processes. The flash the simulator keeps must
+# equal the image, and the log lines must be the bytes the Linux program writes for the same
+# fleet.
 # Usage: wine_download.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -9,6 +12,7 @@ source "$here/../tools/check.sh"
 linux=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
 sim=$linux/tools/vexil-printserver-sim
+download=$windows/bin/vexil-download.exe
 
 work=$(mktemp -d)
 cleanup() {
@@ -17,38 +21,139 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-cp "$linux/sample/RS.BIN" "$work/"
-"$linux/tools/vexil-file" extract "$work/RS.BIN" "$work/expected.bin" >/dev/null
+mkdir "$work/files" "$work/logs"
+cp "$linux/sample/RS.BIN" "$work/files/"
+"$linux/tools/vexil-file" extract "$work/files/RS.BIN" "$work/expected.bin" >/dev/null
 
 # Wine's processes are made by its wineserver, which must run in this namespace: a fresh one.
 export WINEPREFIX=$windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
+# The library's IPX tunnel goes to the simulator's address rather than to loopback.
+export TAVDL_IPX_TUNNEL=192.0.2.1:16640
 
-for transport in tcp ipx; do
-    target=192.0.2.1
-    [ "$transport" = ipx ] && target=00000001:00D1F0123456
+# The simulator on 192.0.2.1, told to end after one download or not; waits until it listens.
+start_sim() {
     rm -f "$work/flash.bin" "$work/ready"
     mkfifo "$work/ready"
-    "$sim" --listen 192.0.2.1 --flash "$work/flash.bin" --once --quiet \
-        --ready-fd 3 3>"$work/ready" &
+    "$sim" --listen 192.0.2.1 --flash "$work/flash.bin" "$@" --ready-fd 3 3>"$work/ready" \
+        >"$work/sim.log" 2>&1 &
     sim_pid=$!
-    line=
+    local line=
     read -r -t 10 line <"$work/ready"
-    check "$transport: the simulator listens" test "$line" = ready
-    # The library's IPX tunnel goes to the simulator's address rather than to loopback.
-    (cd "$work" && TAVDL_IPX_TUNNEL=192.0.2.1:16640 timeout 300 \
-        wine "$windows/bin/wine_download.exe" "$transport" "$target") >"$work/out" 2>&1
-    status=$?
-    tr -d '\r' <"$work/out" | sed "s/^/  $transport: /"
-    check "$transport: the download succeeded under Wine" test "$status" -eq 0
+    check "the simulator listens" test "$line" = ready
+}
+stop_sim() {
     # A simulator given its download ends by itself (--once); one that was not is ended here.
     timeout 20 tail --pid="$sim_pid" -f /dev/null || kill "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null
     sim_pid=
+}
+show() {
+    tr -d '\r' <"$work/out" | sed "s/^/  $1: /"
+}
+# A log with each line's time replaced, to compare two runs.
+untimed() {
+    sed -E 's/^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z /TIME /' "$1"
+}
+
+dir=$(winepath -w "$work/files")
+log=$(winepath -w "$work/logs")\\windows.log
+for transport in tcp ipx; do
+    target=192.0.2.1
+    [ "$transport" = ipx ] && target=00000001:00D1F0123456
+    start_sim --once --quiet
+    (cd "$work" && timeout 300 wine "$download" --model 6 "--$transport" "$target" --yes \
+        --dir "$dir" --log "$log") >"$work/out" 2>&1
+    status=$?
+    show "$transport"
+    check "$transport: the download succeeded under Wine" test "$status" -eq 0
+    stop_sim
     check "$transport: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
 done
+check "the log has one line per download, LF alone" \
+    test "$(grep -c "outcome=succeeded$" "$work/logs/windows.log")" -eq 2
+check "no CR in the log" test "$(tr -cd '\r' <"$work/logs/windows.log" | wc -c)" -eq 0
+
+# A fleet of both targets, one after the other, from a targets file with CR LF line ends; then
+# the Linux program's fleet against the same simulator, for the log lines to compare.
+printf 'tcp 192.0.2.1\r\nipx 00000001:00D1F0123456\r\n' >"$work/targets"
+start_sim --quiet
+(cd "$work" && timeout 300 wine "$download" --model 6 --targets "$(winepath -w "$work/targets")" \
+    --jobs 1 --yes --dir "$dir" --log "$(winepath -w "$work/logs")\\fleet.log" \
+    --failed "$(winepath -w "$work/logs")\\failed" --json) >"$work/out" 2>"$work/err"
+status=$?
+sed "s/^/  fleet: /" "$work/err"
+check "fleet: both downloads succeeded under Wine" test "$status" -eq 0
+check "fleet: the summary counts two successes" grep -q '"succeeded":2' "$work/out"
+check "fleet: each child's lines came through" grep -q '^\[tcp 192.0.2.1\] ' "$work/err"
+check "fleet: no target failed" test ! -s "$work/logs/failed"
+check "fleet: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
+(cd "$work" && timeout 300 "$linux/cli/vexil-download" --model 6 --targets "$work/targets" \
+    --jobs 1 --yes --dir "$work/files" --log "$work/logs/linux.log") >/dev/null 2>&1
+check "fleet: the Linux program's log lines are the same bytes" \
+    cmp -s <(untimed "$work/logs/fleet.log") <(untimed "$work/logs/linux.log")
+kill "$sim_pid" 2>/dev/null
+stop_sim
+
+# Waits, a bounded number of times, until the simulator has begun to erase.
+erasing() {
+    for _ in $(seq 150); do
+        grep -q "erase:" "$work/sim.log" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# Waits, a bounded number of times, until process $1 has ended.
+ended() {
+    for _ in $(seq 150); do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# Ctrl-C while the flash is erased (Wine hands SIGINT to the program as a console's Ctrl-C): the
+# download is cancelled as the cancel button does, with message 111 and status 5, and logged.
+start_sim --erase-seconds 30
+# Run without timeout(1), whose own process would take the signal; the waits below are bounded.
+(cd "$work" && exec wine "$download" --model 6 --tcp 192.0.2.1 --yes --dir "$dir" \
+    --log "$(winepath -w "$work/logs")\\cancel.log") >"$work/out" 2>&1 &
+program=$!
+check "Ctrl-C: the simulator began to erase" erasing
+kill -INT "$program"
+check "Ctrl-C: the program ended" ended "$program" || kill -KILL "$program"
+wait "$program"
+status=$?
+show "Ctrl-C"
+check "Ctrl-C: exit status 5" test "$status" -eq 5
+check "Ctrl-C: message 111" grep -q "^error 111 " "$work/out"
+check "Ctrl-C: logged as cancelled" grep -q "outcome=cancelled$" "$work/logs/cancel.log"
+kill "$sim_pid" 2>/dev/null
+stop_sim
+
+# A fleet killed outright: its child, a Windows process of its own, sees the fleet's end as the
+# cancel command, cancels its download and still logs it; none goes on unsupervised.
+start_sim --erase-seconds 30
+printf 'tcp 192.0.2.1\n' >"$work/one-target"
+(cd "$work" && exec wine "$download" --model 6 --targets \
+    "$(winepath -w "$work/one-target")" --yes --dir "$dir" \
+    --log "$(winepath -w "$work/logs")\\killed.log") >"$work/out" 2>&1 &
+fleet=$!
+check "killed fleet: the simulator began to erase" erasing
+kill -KILL "$fleet"
+wait "$fleet" 2>/dev/null
+logged() {
+    for _ in $(seq 150); do
+        grep -q "outcome=cancelled$" "$work/logs/killed.log" 2>/dev/null && return 0
+        sleep 0.2
+    done
+    return 1
+}
+check "killed fleet: its child cancelled and logged the download" logged
+kill "$sim_pid" 2>/dev/null
+stop_sim
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]
