@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/Console.h"
+#include "platform/StandardStreams.h"
 
 namespace vexil::console {
 
@@ -36,7 +37,7 @@ bool IsTerminal(std::FILE* stream) {
 }
 
 void CatchCancel() {
-    ::signal(SIGPIPE, SIG_IGN);
+    SurviveClosedPipes();
     if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }

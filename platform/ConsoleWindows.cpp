@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "platform/Console.h"
+#include "platform/StandardStreams.h"
 
 namespace vexil::console {
 
@@ -91,6 +92,7 @@ bool IsTerminal(std::FILE* stream) {
 }
 
 void CatchCancel() {
+    SurviveClosedPipes();
     if (g_cancelEvent == nullptr) {
         g_cancelEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }

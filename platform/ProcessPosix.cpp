@@ -12,6 +12,7 @@
 
 #include "platform/Console.h"
 #include "platform/Process.h"
+#include "platform/StandardStreams.h"
 
 namespace vexil::process {
 
@@ -180,8 +181,8 @@ void WatchFleet(int) {
 }
 
 void SendReport(int channel, const std::string& text) {
-    [[maybe_unused]] const ssize_t written = ::write(channel, text.data(), text.size());
-    ::close(channel);
+    std::string lost;  // a fleet that has gone reads no report; it records the child itself
+    SayOnDescriptor(channel, text, lost);
 }
 
 }  // namespace vexil::process

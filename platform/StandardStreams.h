@@ -4,11 +4,23 @@
 // socket or a log file.
 #pragma once
 
+#include <string>
+
 namespace vexil {
 
 // Opens /dev/null on each of descriptors 0 to 2 that is closed. Call it first in main, before
 // anything else is opened. Returns false when one of them cannot be opened (the program should
 // then end, since nothing it writes can be trusted to go where it is meant).
 bool OpenStandardStreams();
+
+// A program whose messages may go to a pipe that its reader has closed: writing to it then fails
+// (and the message is lost) rather than ending the program. On POSIX SIGPIPE is ignored;
+// Windows has no such signal, and a write there fails already.
+void SurviveClosedPipes();
+
+// Writes `text` to descriptor `fd` that the starter handed down, and closes it: how a program
+// started in the background says it is ready. On Windows `fd` is a descriptor of the C runtime.
+// False, with the reason in `why`, when it cannot.
+bool SayOnDescriptor(int fd, const std::string& text, std::string& why);
 
 }  // namespace vexil

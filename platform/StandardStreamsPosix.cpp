@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace vexil {
 
@@ -22,6 +24,19 @@ bool OpenStandardStreams() {
         }
     }
     return true;
+}
+
+void SurviveClosedPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool SayOnDescriptor(int fd, const std::string& text, std::string& why) {
+    const bool said = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!said) {
+        why = std::strerror(errno);
+    }
+    ::close(fd);
+    return said;
 }
 
 }  // namespace vexil

@@ -1,6 +1,8 @@
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 #include "platform/StandardStreams.h"
@@ -24,6 +26,21 @@ bool OpenStandardStreams() {
         }
     }
     return true;
+}
+
+void SurviveClosedPipes() {
+    // Nothing to do: a write to a pipe whose reader has gone fails with an error, never a
+    // signal.
+}
+
+bool SayOnDescriptor(int fd, const std::string& text, std::string& why) {
+    const bool said = ::_write(fd, text.data(), static_cast<unsigned>(text.size())) ==
+                      static_cast<int>(text.size());
+    if (!said) {
+        why = std::strerror(errno);
+    }
+    ::_close(fd);
+    return said;
 }
 
 }  // namespace vexil

@@ -1,10 +1,12 @@
-// The sockets of the transport library, the same on every platform: non-blocking, never inherited
-// by a child process, never raising a signal, with the platform's errors mapped once. The
-// platform's side is in SocketPosix.cpp and SocketWindows.cpp.
+// The sockets of the transport library and of the simulated print server, the same on every
+// platform: non-blocking, never inherited by a child process, never raising a signal, with the
+// platform's errors mapped once. The platform's side is in SocketPosix.cpp and SocketWindows.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <utility>
 
 #include "protocol/SocketAddress.h"
@@ -23,9 +25,12 @@ enum class Kind { kDatagram, kStream };
 Handle Open(Kind kind);
 void Close(Handle socket);
 
-// What the last failed call on this thread ran into.
-enum class Error { kWouldBlock, kInterrupted, kRefused, kInProgress, kOther };
+// What the last failed call on this thread ran into (kNoRoom: the process or the system has no
+// descriptor, or handle, left for another socket).
+enum class Error { kWouldBlock, kInterrupted, kRefused, kInProgress, kNoRoom, kOther };
 Error LastError();
+// The platform's own words for it, for a message.
+std::string LastErrorText();
 
 // 0, or -1 with LastError (a stream connection under way is kInProgress).
 int Connect(Handle socket, const sockaddr_in& to);
@@ -42,6 +47,35 @@ int PendingError(Handle socket);
 void SetNoDelay(Handle socket);
 // A dotted IPv4 address.
 bool ParseIpv4(const char* text, in_addr& address);
+
+// The server's side. Bind takes a port whose last connections still linger (a server started
+// again at once), but never a TCP port that another socket listens on: 0, or -1 with
+// LastError.
+int Bind(Handle socket, const sockaddr_in& at);
+// Listens with the longest queue of waiting connections the platform allows: 0, or -1.
+int Listen(Handle socket);
+// A connection waiting on a listening socket, non-blocking and not inherited like every socket
+// here; kNoSocket with LastError (kWouldBlock when none waits).
+Handle Accept(Handle listener);
+// One datagram to `to`, or from the peer put in `from`: its bytes (a datagram longer than
+// `size` cut to it), or -1 with LastError.
+long SendTo(Handle socket, const void* data, std::size_t length, const sockaddr_in& to);
+long ReceiveFrom(Handle socket, void* buffer, std::size_t size, sockaddr_in& from);
+
+// One socket of a wait on many; one that is kNoSocket is left out of the wait.
+struct Waiting {
+    Handle socket = kNoSocket;
+    short events = 0;  // kReadable, kWritable
+    // What it is ready for after the wait. kReadable also when a receive would end at once for
+    // another reason: the peer closed, or an error waits to be collected.
+    short ready = 0;
+};
+// How many of `sockets` are ready, 0 when `timeoutMs` passed, -1 on an error (kInterrupted
+// when a signal ended the wait).
+int WaitAny(std::span<Waiting> sockets, int timeoutMs);
+
+// How many more sockets this process may open, as far as the platform limits it.
+std::size_t SocketRoom();
 
 // A socket that closes itself.
 class UniqueSocket {

@@ -1,10 +1,14 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
 
 #include "protocol/Socket.h"
 
@@ -37,9 +41,16 @@ Error LastError() {
             return Error::kRefused;
         case EINPROGRESS:
             return Error::kInProgress;
+        case EMFILE:
+        case ENFILE:
+            return Error::kNoRoom;
         default:
             return Error::kOther;
     }
+}
+
+std::string LastErrorText() {
+    return std::strerror(errno);
 }
 
 int Connect(Handle socket, const sockaddr_in& to) {
@@ -79,6 +90,70 @@ void SetNoDelay(Handle socket) {
 
 bool ParseIpv4(const char* text, in_addr& address) {
     return ::inet_pton(AF_INET, text, &address) == 1;
+}
+
+int Bind(Handle socket, const sockaddr_in& at) {
+    // Without SO_REUSEADDR the connections of a server that ended a moment ago keep the port in
+    // TIME_WAIT for a minute; a port another socket listens on stays refused either way.
+    const int one = 1;
+    ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    return ::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&at), sizeof at);
+}
+
+int Listen(Handle socket) {
+    return ::listen(static_cast<int>(socket), SOMAXCONN);
+}
+
+Handle Accept(Handle listener) {
+    const int fd =
+        ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    return fd < 0 ? kNoSocket : fd;
+}
+
+long SendTo(Handle socket, const void* data, std::size_t length, const sockaddr_in& to) {
+    return static_cast<long>(::sendto(static_cast<int>(socket), data, length, MSG_NOSIGNAL,
+                                      reinterpret_cast<const sockaddr*>(&to), sizeof to));
+}
+
+long ReceiveFrom(Handle socket, void* buffer, std::size_t size, sockaddr_in& from) {
+    socklen_t fromSize = sizeof from;
+    return static_cast<long>(::recvfrom(static_cast<int>(socket), buffer, size, 0,
+                                        reinterpret_cast<sockaddr*>(&from), &fromSize));
+}
+
+int WaitAny(std::span<Waiting> sockets, int timeoutMs) {
+    // poll leaves out an entry whose descriptor is negative, as kNoSocket is.
+    std::vector<pollfd> fds;
+    fds.reserve(sockets.size());
+    for (const Waiting& w : sockets) {
+        fds.push_back({static_cast<int>(w.socket),
+                       static_cast<short>(((w.events & kReadable) ? POLLIN : 0) |
+                                          ((w.events & kWritable) ? POLLOUT : 0)),
+                       0});
+    }
+    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        const short got = ready > 0 ? fds[i].revents : 0;
+        const bool ended = (got & (POLLHUP | POLLERR)) != 0;
+        sockets[i].ready = static_cast<short>(
+            ((sockets[i].events & kReadable) && ((got & POLLIN) || ended) ? kReadable : 0) |
+            ((sockets[i].events & kWritable) && ((got & POLLOUT) || ended) ? kWritable : 0));
+    }
+    return ready;
+}
+
+std::size_t SocketRoom() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+    // The lowest free descriptor: the ones below it are in use (standard streams, sockets).
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const rlim_t inUse = probe < 0 ? 0 : static_cast<rlim_t>(probe);
+    if (probe >= 0) {
+        ::close(probe);
+    }
+    return limit.rlim_cur > inUse ? static_cast<std::size_t>(limit.rlim_cur - inUse) : 0;
 }
 
 }  // namespace net

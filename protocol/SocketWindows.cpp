@@ -1,4 +1,5 @@
 #include <mutex>
+#include <vector>
 
 #include "protocol/Socket.h"
 
@@ -62,9 +63,27 @@ Error LastError() {
             return Error::kRefused;
         case WSAEINPROGRESS:
             return Error::kInProgress;
+        case WSAEMFILE:
+        case WSAENOBUFS:
+            return Error::kNoRoom;
         default:
             return Error::kOther;
     }
+}
+
+std::string LastErrorText() {
+    const int error = ::WSAGetLastError();
+    char text[256];
+    DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    // The system's text ends its sentence and its line.
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.')) {
+        --length;
+    }
+    const std::string number = "error " + std::to_string(error);
+    return length == 0 ? number : std::string(text, length) + " (" + number + ")";
 }
 
 int Connect(Handle socket, const sockaddr_in& to) {
@@ -116,6 +135,94 @@ void SetNoDelay(Handle socket) {
 
 bool ParseIpv4(const char* text, in_addr& address) {
     return ::inet_pton(AF_INET, text, &address) == 1;
+}
+
+int Bind(Handle socket, const sockaddr_in& at) {
+    // Windows takes a port whose last connections linger in TIME_WAIT without asking; its
+    // SO_REUSEADDR would instead let this socket share a port that another one listens on.
+    // Exclusive use keeps a second server off the port, as on POSIX.
+    const BOOL one = TRUE;
+    ::setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&one), sizeof one);
+    return ::bind(static_cast<SOCKET>(socket), reinterpret_cast<const sockaddr*>(&at), sizeof at);
+}
+
+int Listen(Handle socket) {
+    return ::listen(static_cast<SOCKET>(socket), SOMAXCONN);
+}
+
+Handle Accept(Handle listener) {
+    const SOCKET socket = ::accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+    if (socket == INVALID_SOCKET) {
+        return kNoSocket;
+    }
+    // An accepted socket takes its flags from the listener, but not for certain its handle's
+    // inheritance: both are set here as Open sets them.
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(socket, FIONBIO, &nonBlocking) != 0 ||
+        !::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0)) {
+        const int why = ::WSAGetLastError();
+        ::closesocket(socket);
+        ::WSASetLastError(why);
+        return kNoSocket;
+    }
+    return static_cast<Handle>(socket);
+}
+
+long SendTo(Handle socket, const void* data, std::size_t length, const sockaddr_in& to) {
+    return ::sendto(static_cast<SOCKET>(socket), static_cast<const char*>(data),
+                    static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+long ReceiveFrom(Handle socket, void* buffer, std::size_t size, sockaddr_in& from) {
+    int fromSize = sizeof from;
+    const int got =
+        ::recvfrom(static_cast<SOCKET>(socket), static_cast<char*>(buffer), static_cast<int>(size),
+                   0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+    // A datagram longer than the buffer fills it and fails with WSAEMSGSIZE here; POSIX hands
+    // over the part that fits, which tells the caller it was too long.
+    if (got < 0 && ::WSAGetLastError() == WSAEMSGSIZE) {
+        return static_cast<long>(size);
+    }
+    return got;
+}
+
+int WaitAny(std::span<Waiting> sockets, int timeoutMs) {
+    // WSAPoll refuses an invalid socket and an empty list, where poll leaves out the first and
+    // sleeps through the second: only the sockets there are go to it.
+    std::vector<WSAPOLLFD> fds;
+    std::vector<std::size_t> from;
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        sockets[i].ready = 0;
+        if (sockets[i].socket != kNoSocket) {
+            const short events = sockets[i].events;
+            fds.push_back({static_cast<SOCKET>(sockets[i].socket),
+                           static_cast<short>(((events & kReadable) ? POLLRDNORM : 0) |
+                                              ((events & kWritable) ? POLLWRNORM : 0)),
+                           0});
+            from.push_back(i);
+        }
+    }
+    if (fds.empty()) {
+        ::Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return 0;
+    }
+    const int ready = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs);
+    for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
+        Waiting& w = sockets[from[k]];
+        const short got = fds[k].revents;
+        const bool ended = (got & (POLLHUP | POLLERR)) != 0;
+        w.ready = static_cast<short>(
+            ((w.events & kReadable) && ((got & POLLRDNORM) || ended) ? kReadable : 0) |
+            ((w.events & kWritable) && ((got & POLLWRNORM) || ended) ? kWritable : 0));
+    }
+    return ready;
+}
+
+std::size_t SocketRoom() {
+    // Windows has no descriptor limit to count against: a socket is a kernel handle, and a
+    // process may hold up to 2^24 of those, memory permitting: far more than any caller takes.
+    return std::size_t{1} << 24;
 }
 
 }  // namespace net

@@ -20,12 +20,27 @@ std::string CannotWrite(const std::string& path, const std::string& why) {
     return "cannot write " + path + ": " + why;
 }
 
+// A device (NUL, CON, COM1; before Windows 11 also nul.txt in any folder) or a pipe: Windows gives
+// its full path in the device namespace, where std::filesystem finds no file at all.
+bool IsDevice(const std::filesystem::path& path) {
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return false;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    return length > 0 && length < size && full.compare(0, 4, L"\\\\.\\") == 0;
+}
+
 }  // namespace
 
 std::string OutputRefusal(const std::string& path, const std::string& input) {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path output = WidePath(path);
+    if (IsDevice(output)) {
+        return NotRegular(path);
+    }
     const auto status = fs::status(output, error);
     if (!fs::exists(status)) {
         // A new file: its folder must be there.

@@ -2,8 +2,7 @@
 // download-mode switch and the download connection over TCP/IP and over IPX tunnelled in UDP,
 // keeps a flash image, checks every record it receives, and writes the image to a file when
 // the download finishes. Fault options make every failure of a download reachable.
-#include <signal.h>
-
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -14,7 +13,7 @@
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) {
     g_stop = 1;
 }
@@ -40,11 +39,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vexil-printserver-sim: %s (see --help)\n", error.c_str());
         return 2;
     }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    // Either signal ends the wait for the sockets at once on POSIX (a wait for sockets is never
+    // restarted after a handler); on Windows the loop sees it within a second.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    // Its log may go to a pipe whose reader has gone: the simulator goes on serving.
+    vexil::SurviveClosedPipes();
     const SimLog log(options.quiet);
     PrintServer server(options, log);
     SimNetwork network(options, server, log);

@@ -40,4 +40,8 @@ bool MakeFifo(const std::string& path) {
     return ::mkfifo(path.c_str(), 0600) == 0;
 }
 
+const char* NullDevice() {
+    return "/dev/null";
+}
+
 }  // namespace vexil::test

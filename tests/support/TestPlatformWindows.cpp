@@ -42,4 +42,8 @@ bool MakeFifo(const std::string&) {
     return false;
 }
 
+const char* NullDevice() {
+    return "NUL";
+}
+
 }  // namespace vexil::test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace vexil::sim {
 namespace {
@@ -29,7 +30,7 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
         {{"--flash", folder + "/flash.bin"}, ""},
         {{"--flash", folder}, "--flash: " + folder + " is not a regular file"},
         {{"--flash", folder + "/missing/flash.bin"}, "--flash: cannot write"},
-        {{"--flash", "/dev/null"}, "is not a regular file"},
+        {{"--flash", test::NullDevice()}, "is not a regular file"},
         {{"--ready-fd", "3"}, ""},
         {{"--ready-fd", "2"}, "--ready-fd needs a descriptor number from 3"},
         {{"--erase-seconds", "601"}, "--erase-seconds needs 0 to 600"},

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # vexil-printserver-sim as a process, in a private network namespace (in_netns.sh): a download
-# over a raw TCP connection with its standard streams closed, --quiet, and a --flash that
-# cannot be written refused before it listens.
+# over a raw TCP connection with its standard streams closed, --quiet, a stop on SIGTERM or
+# SIGINT, and a --flash that cannot be written refused before it listens.
 # usage: in_netns.sh printserver_sim_tool.sh VEXIL_PRINTSERVER_SIM
 set -u
 sim=$1
@@ -69,6 +69,24 @@ download 6010
 finish
 check "closed streams: exits 0" test $? -eq 0
 check "closed streams: the flash" test "$(od -An -tx1 "$work/flash")" = "$expected"
+
+# SIGTERM and SIGINT end the simulator's wait for its sockets at once, however long it would
+# have slept: it says so and exits 0 well within the second of its idle wait.
+for signal in TERM INT; do
+    rm -f "$work/log"
+    start 6020 "$sim" 2>"$work/log"
+    check "SIG$signal: listens" test $? -eq 0
+    kill -s "$signal" "$pid"
+    gone=1
+    for ((try = 0; try < 40; try++)); do  # 40 tries 20 ms apart
+        kill -0 "$pid" 2>/dev/null || { gone=0; break; }
+        sleep 0.02
+    done
+    check "SIG$signal: stops within 0.8 seconds" test "$gone" -eq 0
+    finish
+    check "SIG$signal: exits 0" test $? -eq 0
+    check "SIG$signal: says it stopped" grep -q "stopped" "$work/log"
+done
 
 # A --flash that cannot be written: refused at once with the usage status, nothing listens.
 mkdir "$work/folder"

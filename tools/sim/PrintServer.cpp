@@ -206,23 +206,23 @@ std::optional<Reply> PrintServer::HandleData(const std::uint8_t* data, std::size
     const auto echoed = static_cast<std::uint16_t>(ipx ? sequence : 0);
     const int k = blockNumber_;
     if (faults_.Take(BlockFault::kRefuse, k)) {
-        log_.Note("%s block %d (%zu bytes): refused (fault)", via, k, blockLength);
+        log_.Note("%s block %d (%llu bytes): refused (fault)", via, k, Count(blockLength));
         return Reply{1, {}, 0};
     }
     if (faults_.Take(BlockFault::kDrop, k)) {
-        log_.Note("%s block %d (%zu bytes): not answered (fault)", via, k, blockLength);
+        log_.Note("%s block %d (%llu bytes): not answered (fault)", via, k, Count(blockLength));
         return std::nullopt;
     }
     const int delay = faults_.Take(BlockFault::kLate, k) ? o_.lateMs : 0;
     if (faults_.Take(BlockFault::kNak, k)) {
-        log_.Note("%s block %d (%zu bytes): answered without acknowledgement%s (fault)", via, k,
-                  blockLength, delay ? ", late" : "");
+        log_.Note("%s block %d (%llu bytes): answered without acknowledgement%s (fault)", via, k,
+                  Count(blockLength), delay ? ", late" : "");
         return Reply{0, payload::BlockReply(ipx, false, echoed), delay};
     }
     std::vector<record::BlockRecord> records;
     bool end = false;
     if (const int check = record::ParseBlock(block, blockLength, records, end); check != 0) {
-        log_.Note("%s block %d (%zu bytes): %s, not acknowledged", via, k, blockLength,
+        log_.Note("%s block %d (%llu bytes): %s, not acknowledged", via, k, Count(blockLength),
                   check == -2 ? "checksum error" : "malformed records");
         return Reply{0, payload::BlockReply(ipx, false, echoed), 0};
     }
@@ -236,12 +236,13 @@ std::optional<Reply> PrintServer::HandleData(const std::uint8_t* data, std::size
         ++blocksApplied_;
     }
     if (ipx) {
-        log_.Note("ipx block %d seq 0x%04x (%zu bytes, %zu records)%s: acknowledged%s", k, sequence,
-                  blockLength, records.size(), resend ? ", a resend" : "",
+        log_.Note("ipx block %d seq 0x%04x (%llu bytes, %llu records)%s: acknowledged%s", k,
+                  sequence, Count(blockLength), Count(records.size()), resend ? ", a resend" : "",
                   delay ? " late (fault)" : "");
     } else {
-        log_.Note("tcp block %d (%zu bytes, %zu records)%s: acknowledged%s", k, blockLength,
-                  records.size(), resend ? ", a resend" : "", delay ? " late (fault)" : "");
+        log_.Note("tcp block %d (%llu bytes, %llu records)%s: acknowledged%s", k,
+                  Count(blockLength), Count(records.size()), resend ? ", a resend" : "",
+                  delay ? " late (fault)" : "");
     }
     return Reply{0, payload::BlockReply(ipx, true, echoed), delay};
 }
@@ -266,9 +267,9 @@ std::optional<Reply> PrintServer::HandleFinish(const std::uint8_t* data, std::si
         std::string error;
         saved = flash_.SaveBinary(o_.flashFile, error) ? "saved to " + o_.flashFile : error;
     }
-    log_.Always("download finished over %s: %zu blocks, %zu data bytes, %s%06X-%06X, %s",
-                ipx ? "IPX" : "TCP/IP", blocksApplied_, flash_.WrittenBytes(), any ? "0x" : "none ",
-                any ? low : 0, any ? high : 0, saved.c_str());
+    log_.Always("download finished over %s: %llu blocks, %llu data bytes, %s%06X-%06X, %s",
+                ipx ? "IPX" : "TCP/IP", Count(blocksApplied_), Count(flash_.WrittenBytes()),
+                any ? "0x" : "none ", any ? low : 0, any ? high : 0, saved.c_str());
     finished_ = true;
     owner_.reset();  // the download is over; the next client may start one
     return Reply{0, ipx ? ToBytes(payload::kIpxFinishAck) : ToBytes(payload::kTcpFinishAck), 0};
@@ -282,7 +283,7 @@ std::optional<Outgoing> PrintServer::AnswerDatagram(Door door, const std::uint8_
     wire::IpxAddress from{};
     if (!wire::DecodeDatagram(ipx ? wire::Framing::kIpx : wire::Framing::kDatagram, in, size,
                               request, &to, &from)) {
-        log_.Note("%s datagram of %zu bytes ignored%s", ipx ? "ipx" : "udp", size,
+        log_.Note("%s datagram of %llu bytes ignored%s", ipx ? "ipx" : "udp", Count(size),
                   ipx ? ": not an IPX packet of ours" : "");
         return std::nullopt;
     }

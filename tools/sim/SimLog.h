@@ -1,9 +1,16 @@
 // What the simulator says on stderr, each line behind its name.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace vexil::sim {
+
+// A size as the log prints it, with %llu: the printf of Windows' C runtime, whose format the
+// compiler checks there, has no %zu.
+constexpr unsigned long long Count(std::size_t size) {
+    return size;
+}
 
 class SimLog {
   public:

@@ -1,16 +1,10 @@
 #include "tools/sim/SimNetwork.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <cstddef>
+#include <string>
+
+#include "platform/StandardStreams.h"
 
 namespace vexil::sim {
 
@@ -22,7 +16,7 @@ namespace wire = tavdl::wire;
 constexpr std::size_t kMaxConnections = 1024;
 // Descriptors kept free beside the connections: the flash file written when a download
 // finishes, and one to spare.
-constexpr long kSpareDescriptors = 2;
+constexpr std::size_t kSpareDescriptors = 2;
 // Connections accepted in one round of the loop, so that a burst is taken quickly without
 // starving the other sockets.
 constexpr int kAcceptsPerRound = 64;
@@ -41,48 +35,38 @@ Clock::duration Seconds(double seconds) {
 
 // How many connections the descriptor limit leaves room for, beside those open now.
 std::size_t ConnectionRoom() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-        return kMaxConnections;
-    }
-    // The lowest free descriptor: the ones below it are in use (standard streams, sockets).
-    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const long inUse = probe < 0 ? 0 : probe;
-    if (probe >= 0) {
-        ::close(probe);
-    }
-    const long room = static_cast<long>(limit.rlim_cur) - inUse - kSpareDescriptors;
-    return static_cast<std::size_t>(std::clamp<long>(room, 1, kMaxConnections));
+    const std::size_t room = net::SocketRoom();
+    return std::clamp<std::size_t>(room > kSpareDescriptors ? room - kSpareDescriptors : 1, 1,
+                                   kMaxConnections);
 }
+
+// The entries of the wait in Run: the four sockets of their own, then one per connection.
+enum Entry : std::size_t { kVantrel, kBramble, kListener, kTunnel, kConnections };
 
 }  // namespace
 
-tavdl::UniqueFd SimNetwork::OpenSocket(int type, int port) {
-    tavdl::UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.Valid()) {
-        return fd;
-    }
-    const int one = 1;
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+net::UniqueSocket SimNetwork::OpenSocket(net::Kind kind, int port) {
+    net::UniqueSocket socket(net::Open(kind));
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(static_cast<std::uint16_t>(port));
-    ::inet_pton(AF_INET, o_.listen.c_str(), &at.sin_addr);
+    net::ParseIpv4(o_.listen.c_str(), at.sin_addr);
     // The backlog holds a burst of connections while the loop takes them.
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-        (type == SOCK_STREAM && ::listen(fd.Get(), SOMAXCONN) != 0)) {
-        log_.Always("cannot listen on %s:%d: %s", o_.listen.c_str(), port, std::strerror(errno));
-        fd.Reset();
+    if (!socket.Valid() || net::Bind(socket.Get(), at) != 0 ||
+        (kind == net::Kind::kStream && net::Listen(socket.Get()) != 0)) {
+        log_.Always("cannot listen on %s:%d: %s", o_.listen.c_str(), port,
+                    net::LastErrorText().c_str());
+        socket.Reset();
     }
-    return fd;
+    return socket;
 }
 
 bool SimNetwork::Start() {
-    vantrel_ = OpenSocket(SOCK_DGRAM, o_.vantrelPort);
-    bramble_ = OpenSocket(SOCK_DGRAM, o_.bramblePort);
-    listener_ = OpenSocket(SOCK_STREAM, o_.downloadPort);
+    vantrel_ = OpenSocket(net::Kind::kDatagram, o_.vantrelPort);
+    bramble_ = OpenSocket(net::Kind::kDatagram, o_.bramblePort);
+    listener_ = OpenSocket(net::Kind::kStream, o_.downloadPort);
     if (o_.tunnelPort != 0) {
-        tunnel_ = OpenSocket(SOCK_DGRAM, o_.tunnelPort);
+        tunnel_ = OpenSocket(net::Kind::kDatagram, o_.tunnelPort);
         if (!tunnel_.Valid()) {
             return false;
         }
@@ -99,12 +83,8 @@ bool SimNetwork::Start() {
         o_.node[2], o_.node[3], o_.node[4], o_.node[5], o_.modelCode[0], o_.modelCode[1],
         o_.version[0], o_.version[1]);
     if (o_.readyFd >= 0) {
-        static const char kReady[] = "ready\n";
-        const bool said = ::write(o_.readyFd, kReady, sizeof kReady - 1) == sizeof kReady - 1;
-        const int why = errno;
-        ::close(o_.readyFd);
-        if (!said) {
-            log_.Always("cannot say ready on descriptor %d: %s", o_.readyFd, std::strerror(why));
+        if (std::string why; !vexil::SayOnDescriptor(o_.readyFd, "ready\n", why)) {
+            log_.Always("cannot say ready on descriptor %d: %s", o_.readyFd, why.c_str());
             return false;
         }
     }
@@ -120,8 +100,8 @@ void SimNetwork::Schedule(Pending pending, int delayMs) {
         // A flood of requests must not grow the queue without end; the reply is lost as a
         // datagram may be, and the client's retry deals with it.
         if (!saidQueueFull_) {
-            log_.Note("%zu replies already wait for their delay: further ones are dropped",
-                      pending_.size());
+            log_.Note("%llu replies already wait for their delay: further ones are dropped",
+                      Count(pending_.size()));
             saidQueueFull_ = true;
         }
         return;
@@ -139,14 +119,13 @@ void SimNetwork::Schedule(Pending pending, int delayMs) {
 
 void SimNetwork::SendPending(const Pending& pending) {
     if (!pending.tcp) {
-        ::sendto(pending.udpFd, pending.bytes.data(), pending.bytes.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&pending.peer), sizeof pending.peer);
+        net::SendTo(pending.udpSocket, pending.bytes.data(), pending.bytes.size(), pending.peer);
         return;
     }
     for (const Connection& connection : connections_) {
         if (connection.serial == pending.connection) {
             // Replies are small; a full socket buffer means the peer stopped reading.
-            ::send(connection.fd.Get(), pending.bytes.data(), pending.bytes.size(), MSG_NOSIGNAL);
+            net::Send(connection.socket.Get(), pending.bytes.data(), pending.bytes.size());
             return;
         }
     }
@@ -157,26 +136,24 @@ void SimNetwork::FlushDue() {
     for (std::size_t i = 0; i < pending_.size();) {
         if (pending_[i].due <= now) {
             SendPending(pending_[i]);
-            pending_.erase(pending_.begin() + static_cast<long>(i));
+            pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
             ++i;
         }
     }
 }
 
-void SimNetwork::OnDatagram(int fd, Door door) {
+void SimNetwork::OnDatagram(net::Handle socket, Door door) {
     std::uint8_t in[wire::kMaxFrame + 1];
     sockaddr_in peer{};
-    socklen_t peerSize = sizeof peer;
-    const ssize_t got =
-        ::recvfrom(fd, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&peer), &peerSize);
+    const long got = net::ReceiveFrom(socket, in, sizeof in, peer);
     if (got < 0) {
         return;
     }
     auto answer = server_.AnswerDatagram(door, in, static_cast<std::size_t>(got),
                                          {UdpClient(peer), Clock::now()});
     if (answer) {
-        Schedule({{}, false, 0, fd, peer, std::move(answer->bytes)}, answer->delayMs);
+        Schedule({{}, false, 0, socket, peer, std::move(answer->bytes)}, answer->delayMs);
     }
 }
 
@@ -185,7 +162,7 @@ void SimNetwork::Close(std::size_t index, const char* why) {
     if (why != nullptr) {
         log_.Note("tcp connection %s", why);
     }
-    connections_.erase(connections_.begin() + static_cast<long>(index));
+    connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(index));
     std::erase_if(pending_, [serial](const Pending& p) { return p.tcp && p.connection == serial; });
     server_.Leave(serial);
     listenerResting_ = false;  // a descriptor is free again
@@ -218,18 +195,17 @@ void SimNetwork::OnAccept() {
             restUntil_ = Clock::now() + kListenerRest;
             return;
         }
-        tavdl::UniqueFd fd(
-            ::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (!fd.Valid()) {
-            if (errno == EMFILE || errno == ENFILE) {
+        net::UniqueSocket socket(net::Accept(listener_.Get()));
+        if (!socket.Valid()) {
+            if (net::LastError() == net::Error::kNoRoom) {
                 // The limit is lower than counted (or other descriptors are open): no more
                 // connections than now from here on, and room made as at the counted limit.
                 maxConnections_ = std::max<std::size_t>(1, connections_.size());
                 if (!saidLimit_) {
                     log_.Note(
-                        "descriptor limit reached at %zu connections: from now on the "
+                        "descriptor limit reached at %llu connections: from now on the "
                         "one silent longest is closed for each new one",
-                        connections_.size());
+                        Count(connections_.size()));
                     saidLimit_ = true;
                 }
                 if (!ShedOne()) {
@@ -243,14 +219,13 @@ void SimNetwork::OnAccept() {
         }
         if (connections_.size() + 1 >= maxConnections_ && !saidLimit_) {
             log_.Note(
-                "%zu connections, as many as the descriptor limit allows: from now on the one "
+                "%llu connections, as many as the descriptor limit allows: from now on the one "
                 "silent longest is closed for each new one",
-                maxConnections_);
+                Count(maxConnections_));
             saidLimit_ = true;
         }
-        const int one = 1;
-        ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        connections_.push_back({std::move(fd), nextSerial_++, {}, Clock::now()});
+        net::SetNoDelay(socket.Get());
+        connections_.push_back({std::move(socket), nextSerial_++, {}, Clock::now()});
         log_.Note("tcp connection opened");
     }
 }
@@ -258,13 +233,14 @@ void SimNetwork::OnAccept() {
 // Returns false when the connection is to be closed.
 bool SimNetwork::OnTcpReadable(Connection& connection) {
     std::uint8_t chunk[4096];
-    const ssize_t got = ::recv(connection.fd.Get(), chunk, sizeof chunk, 0);
+    const long got = net::Receive(connection.socket.Get(), chunk, sizeof chunk);
     if (got == 0) {
         log_.Note("tcp connection closed by the program");
         return false;
     }
     if (got < 0) {
-        return errno == EAGAIN || errno == EINTR;
+        const net::Error error = net::LastError();
+        return error == net::Error::kWouldBlock || error == net::Error::kInterrupted;
     }
     const auto now = Clock::now();
     connection.quietSince = std::max(connection.quietSince, now);
@@ -273,7 +249,8 @@ bool SimNetwork::OnTcpReadable(Connection& connection) {
         server_.AnswerStream(connection.received, chunk, static_cast<std::size_t>(got),
                              {connection.serial, now}, answers);
     for (Outgoing& answer : answers) {
-        Schedule({{}, true, connection.serial, -1, {}, std::move(answer.bytes)}, answer.delayMs);
+        Schedule({{}, true, connection.serial, net::kNoSocket, {}, std::move(answer.bytes)},
+                 answer.delayMs);
     }
     return keep;
 }
@@ -287,25 +264,25 @@ void SimNetwork::CloseSilent() {
     }
 }
 
-int SimNetwork::Run(const volatile sig_atomic_t& stop) {
-    std::vector<pollfd> fds;
+int SimNetwork::Run(const volatile std::sig_atomic_t& stop) {
+    std::vector<net::Waiting> waiting;
     while (!stop) {
         const auto now = Clock::now();
         if (listenerResting_ && now >= restUntil_) {
             listenerResting_ = false;
         }
-        // A negative descriptor is left out of the poll: the resting listener.
-        fds = {{vantrel_.Get(), POLLIN, 0},
-               {bramble_.Get(), POLLIN, 0},
-               {listenerResting_ ? -1 : listener_.Get(), POLLIN, 0},
-               {tunnel_.Get(), POLLIN, 0}};
+        // kNoSocket is left out of the wait: the resting listener, the tunnel turned off.
+        waiting = {{vantrel_.Get(), net::kReadable},
+                   {bramble_.Get(), net::kReadable},
+                   {listenerResting_ ? net::kNoSocket : listener_.Get(), net::kReadable},
+                   {tunnel_.Get(), net::kReadable}};
         for (const Connection& connection : connections_) {
-            fds.push_back({connection.fd.Get(), POLLIN, 0});
+            waiting.push_back({connection.socket.Get(), net::kReadable});
         }
         // Asleep until the next thing falls due: a held-back reply, the listener's rest, a
         // connection's idle time. A simulator that waits for its client costs no CPU, so that a
-        // fleet of a thousand of them measures the program rather than its peers; a signal ends
-        // the wait at once.
+        // fleet of a thousand of them measures the program rather than its peers; on POSIX a
+        // signal ends the wait at once, elsewhere the wait is a second at most.
         auto wake = now + std::chrono::seconds(1);
         for (const Pending& pending : pending_) {
             wake = std::min(wake, pending.due);
@@ -318,9 +295,9 @@ int SimNetwork::Run(const volatile sig_atomic_t& stop) {
         }
         const int timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()));
-        const int ready = ::poll(fds.data(), fds.size(), timeout);
-        if (ready < 0 && errno != EINTR) {
-            log_.Always("poll: %s", std::strerror(errno));
+        const int ready = net::WaitAny(waiting, timeout);
+        if (ready < 0 && net::LastError() != net::Error::kInterrupted) {
+            log_.Always("waiting for the sockets: %s", net::LastErrorText().c_str());
             return 1;
         }
         FlushDue();
@@ -328,20 +305,19 @@ int SimNetwork::Run(const volatile sig_atomic_t& stop) {
             // Connections first (from the back, so that closing one keeps the others'
             // indexes), so that a client that left has ended its download before the next
             // client's datagrams are read.
-            for (std::size_t i = fds.size(); i-- > 4;) {
-                const std::size_t index = i - 4;
-                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
-                    !OnTcpReadable(connections_[index])) {
+            for (std::size_t i = waiting.size(); i-- > kConnections;) {
+                const std::size_t index = i - kConnections;
+                if (waiting[i].ready && !OnTcpReadable(connections_[index])) {
                     Close(index, nullptr);
                 }
             }
-            if (fds[0].revents & POLLIN)
+            if (waiting[kVantrel].ready)
                 OnDatagram(vantrel_.Get(), Door::kVantrelPort);
-            if (fds[1].revents & POLLIN)
+            if (waiting[kBramble].ready)
                 OnDatagram(bramble_.Get(), Door::kBramblePort);
-            if (fds[3].revents & POLLIN)
+            if (waiting[kTunnel].ready)
                 OnDatagram(tunnel_.Get(), Door::kTunnel);
-            if (fds[2].revents & POLLIN)
+            if (waiting[kListener].ready)
                 OnAccept();
         }
         CloseSilent();

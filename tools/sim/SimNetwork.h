@@ -5,14 +5,12 @@
 // room for a new one, and the replies held back are bounded in number.
 #pragma once
 
-#include <netinet/in.h>
-#include <signal.h>
-
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <vector>
 
-#include "protocol/UniqueFd.h"
+#include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tools/sim/PrintServer.h"
 
@@ -26,14 +24,14 @@ class SimNetwork {
     // cannot be opened.
     bool Start();
     // Serves until `stop` is set, or after one finished download with --once. The exit status.
-    int Run(const volatile sig_atomic_t& stop);
+    int Run(const volatile std::sig_atomic_t& stop);
 
     // At most this many replies wait for their delay at once; more are dropped as lost.
     static constexpr std::size_t kMaxPending = 256;
 
   private:
     struct Connection {
-        tavdl::UniqueFd fd;
+        net::UniqueSocket socket;
         std::uint64_t serial;
         tavdl::wire::StreamReader received;
         Clock::time_point quietSince;  // its last request, or the reply held back for it
@@ -42,13 +40,13 @@ class SimNetwork {
         Clock::time_point due;
         bool tcp;
         std::uint64_t connection;  // TCP: the connection's serial
-        int udpFd;                 // UDP: the socket and the peer to answer
+        net::Handle udpSocket;     // UDP: the socket and the peer to answer
         sockaddr_in peer;
         std::vector<std::uint8_t> bytes;
     };
 
-    tavdl::UniqueFd OpenSocket(int type, int port);
-    void OnDatagram(int fd, Door door);
+    net::UniqueSocket OpenSocket(net::Kind kind, int port);
+    void OnDatagram(net::Handle socket, Door door);
     void OnAccept();
     bool OnTcpReadable(Connection& connection);
     void Close(std::size_t index, const char* why);
@@ -61,7 +59,7 @@ class SimNetwork {
     const Options& o_;
     PrintServer& server_;
     const SimLog& log_;
-    tavdl::UniqueFd vantrel_, bramble_, listener_, tunnel_;
+    net::UniqueSocket vantrel_, bramble_, listener_, tunnel_;
     std::vector<Connection> connections_;
     std::uint64_t nextSerial_ = 1;
     std::vector<Pending> pending_;
