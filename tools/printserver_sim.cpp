@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Console.h"
 #include "platform/StandardStreams.h"
 #include "tools/sim/PrintServer.h"
 #include "tools/sim/SimNetwork.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     if (!vexil::OpenStandardStreams()) {
         return 1;
     }
+    vexil::console::Prepare();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(HelpText().c_str(), stdout);

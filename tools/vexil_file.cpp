@@ -16,6 +16,7 @@
 #include "engine/DownloadFile.h"
 #include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
+#include "platform/Console.h"
 #include "platform/StandardStreams.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
@@ -405,6 +406,7 @@ int main(int argc, char** argv) {
     if (!OpenStandardStreams()) {
         return kExitBadFile;
     }
+    console::Prepare();
     if (argc < 2) {
         return Usage("no command");
     }

@@ -1,28 +1,38 @@
 #!/usr/bin/env bash
-# vexil-file on Linux and the same program built for Windows, run under Wine, given the same
-# work: the files they write must be the same bytes, what they print the same text (line ends
-# aside: the Windows C library ends printed lines with CR LF) and their exit statuses the same.
+# vexil-file and vexil-download on Linux and the same programs built for Windows, run under
+# Wine, given the same work: the files they write must be the same bytes, what they print the
+# same bytes and their exit statuses the same. Run in a private network namespace
+# (tests/e2e/in_netns.sh), so that whatever a refused command might send stays in it.
 # Usage: same_on_windows.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/check.sh"
-linux=$(cd "$1" && pwd)/tools/vexil-file
-windows=$(cd "$2" && pwd)/bin/vexil-file.exe
+linux_build=$(cd "$1" && pwd)
+windows_build=$(cd "$2" && pwd)
 srec=$(cd "$here/../.." && pwd)/resources/sample/firmware.srec
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; wineserver -k 2>/dev/null' EXIT
 mkdir "$work/linux" "$work/windows" "$work/folder"
 
-# Runs one command line in both worlds, each in its own folder; FILE in the arguments names the
-# folder's copy of the sample. Compares status and printed text.
-both() {
-    local name=$1
+# Wine's sockets live in the namespace of its wineserver: a fresh one, started in this one.
+export WINEPREFIX=$windows_build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+
+# Runs one command line of a program (vexil-file or vexil-download) in both worlds, each in its
+# own folder, and compares status and printed text. With `numbers` first, only the numbered
+# messages of the string table are compared: the rest names the platform's own paths and
+# reasons.
+run_both() {
+    local tool=$1
     shift
     local side
     for side in linux windows; do
-        local program=$linux
-        [ "$side" = windows ] && program=$windows
+        local program=$linux_build/tools/$tool
+        [ "$tool" = vexil-download ] && program=$linux_build/cli/$tool
+        [ "$side" = windows ] && program=$windows_build/bin/$tool.exe
         (
             cd "$work/$side" || exit 99
             if [ "$side" = windows ]; then
@@ -33,9 +43,32 @@ both() {
         ) >"$work/$side.out" 2>"$work/$side.err"
         echo $? >"$work/$side.status"
     done
+}
+both() {
+    local name=$1
+    shift
+    run_both vexil-file "$@"
     check "$name: same status" cmp -s "$work/linux.status" "$work/windows.status"
-    check "$name: same output" cmp -s "$work/linux.out" <(tr -d '\r' <"$work/windows.out")
-    check "$name: same messages" cmp -s "$work/linux.err" <(tr -d '\r' <"$work/windows.err")
+    check "$name: same output" cmp -s "$work/linux.out" "$work/windows.out"
+    check "$name: same messages" cmp -s "$work/linux.err" "$work/windows.err"
+}
+numbered() {
+    grep -E '^(error|warning|information|message|status) [0-9]+ ' "$1"
+}
+download() {
+    local compare=all
+    [ "$1" = numbers ] && compare=numbers && shift
+    local name=$1
+    shift
+    run_both vexil-download "$@"
+    check "vexil-download $name: same status" cmp -s "$work/linux.status" "$work/windows.status"
+    check "vexil-download $name: same output" cmp -s "$work/linux.out" "$work/windows.out"
+    if [ "$compare" = all ]; then
+        check "vexil-download $name: same messages" cmp -s "$work/linux.err" "$work/windows.err"
+    else
+        check "vexil-download $name: same numbered messages" \
+            cmp -s <(numbered "$work/linux.err") <(numbered "$work/windows.err")
+    fi
 }
 
 cp "$srec" "$work/linux/firmware.srec"
@@ -59,6 +92,36 @@ both "a damaged file" info RS.BIN
 both "an output that is a folder" extract back.srec out.bin
 both "an output that is the input" extract RS.BIN RS.BIN
 both "a missing input" info missing.bin
+
+# vexil-download: usage, refused addresses and options, and download files that fail the check
+# before anything is sent.
+download "help" --help
+download "model list" --list-models
+download "no model" --tcp 192.0.2.1
+download "unknown option" --model 6 --tcp 192.0.2.1 --speed 9
+download "repeated option" --model 6 --model 6 --tcp 192.0.2.1
+download "model out of range" --model 9 --tcp 192.0.2.1
+download "loopback address" --model 6 --tcp 127.0.0.1 --yes
+download "octet out of range" --model 6 --tcp 192.0.2.256 --yes
+download "broadcast node" --model 6 --ipx 00000001:FFFFFFFFFFFF --yes
+download "IPX for a TCP/IP-only model" --model 5 --ipx 00000001:00D1F0123456 --yes
+download "jobs without targets" --model 6 --tcp 192.0.2.1 --jobs 2
+for side in linux windows; do
+    mkdir "$work/$side/empty" "$work/$side/damaged"
+    cp "$work/$side/RS.BIN" "$work/$side/damaged/"  # damaged above
+    printf 'tcp 192.0.2.1\r\nipx 00000001:00D1F0123456\r\ntcp 192.0.2.1\r\n' \
+        >"$work/$side/duplicates"
+    printf 'tcp 192.0.2.1\n\0\n' >"$work/$side/nul"
+done
+download numbers "no download file" --model 6 --tcp 192.0.2.1 --yes --dir empty
+download numbers "a damaged download file" --model 6 --tcp 192.0.2.1 --yes --dir damaged
+download numbers "a fleet with a damaged download file" --model 6 --targets duplicates --yes \
+    --dir damaged
+download numbers "a missing folder" --model 6 --tcp 192.0.2.1 --yes --dir missing
+download numbers "a targets file with a repeated target" --model 6 --targets duplicates --yes
+download numbers "a targets file with a NUL byte" --model 6 --targets nul --yes
+download numbers "a missing targets file" --model 6 --targets missing --yes
+download numbers "a log that is a folder" --model 6 --tcp 192.0.2.1 --yes --log empty
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]
