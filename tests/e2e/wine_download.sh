@@ -25,11 +25,9 @@ mkdir "$work/files" "$work/logs"
 cp "$linux/sample/RS.BIN" "$work/files/"
 "$linux/tools/vexil-file" extract "$work/files/RS.BIN" "$work/expected.bin" >/dev/null
 
-# Wine's processes are made by its wineserver, which must run in this namespace: a fresh one.
-export WINEPREFIX=$windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-wineserver -k 2>/dev/null
-wineserver -w 2>/dev/null
+source "$here/../../scripts/wine-env.sh"
+wine_env "$windows"
+fresh_wineserver
 # The library's IPX tunnel goes to the simulator's address rather than to loopback.
 export TAVDL_IPX_TUNNEL=192.0.2.1:16640
 
@@ -97,22 +95,8 @@ check "fleet: the Linux program's log lines are the same bytes" \
 kill "$sim_pid" 2>/dev/null
 stop_sim
 
-# Waits, a bounded number of times, until the simulator has begun to erase.
-erasing() {
-    for _ in $(seq 150); do
-        grep -q "erase:" "$work/sim.log" && return 0
-        sleep 0.2
-    done
-    return 1
-}
-# Waits, a bounded number of times, until process $1 has ended.
-ended() {
-    for _ in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || return 0
-        sleep 0.2
-    done
-    return 1
-}
+erasing() { until_true 300 grep -q "erase:" "$work/sim.log"; }
+ended() { until_true 300 eval "! kill -0 $1 2>/dev/null"; }
 
 # Ctrl-C while the flash is erased (Wine hands SIGINT to the program as a console's Ctrl-C): the
 # download is cancelled as the cancel button does, with message 111 and status 5, and logged.
@@ -144,14 +128,8 @@ fleet=$!
 check "killed fleet: the simulator began to erase" erasing
 kill -KILL "$fleet"
 wait "$fleet" 2>/dev/null
-logged() {
-    for _ in $(seq 150); do
-        grep -q "outcome=cancelled$" "$work/logs/killed.log" 2>/dev/null && return 0
-        sleep 0.2
-    done
-    return 1
-}
-check "killed fleet: its child cancelled and logged the download" logged
+check "killed fleet: its child cancelled and logged the download" \
+    until_true 300 grep -qs "outcome=cancelled$" "$work/logs/killed.log"
 kill "$sim_pid" 2>/dev/null
 stop_sim
 

@@ -21,24 +21,10 @@ trap cleanup EXIT
 cp "$linux/sample/RS.BIN" "$work/"
 "$linux/tools/vexil-file" extract "$work/RS.BIN" "$work/expected.bin" >/dev/null
 
-# Wine's processes are made by its wineserver, which must run in this namespace: a fresh one.
-export WINEPREFIX=$windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-wineserver -k 2>/dev/null
-wineserver -w 2>/dev/null
+source "$here/../../scripts/wine-env.sh"
+wine_env "$windows"
+fresh_wineserver
 
-# `until_true TRIES COMMAND...`: runs COMMAND every tenth of a second until it succeeds, at most
-# TRIES times; fails when it never did.
-until_true() {
-    local tries=$1
-    shift
-    local i
-    for ((i = 0; i < tries; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 running() { kill -0 "$sim_pid" 2>/dev/null; }
 stopped() { ! running; }
 

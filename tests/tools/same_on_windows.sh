@@ -15,11 +15,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"; wineserver -k 2>/dev/null' EXIT
 mkdir "$work/linux" "$work/windows" "$work/folder"
 
-# Wine's sockets live in the namespace of its wineserver: a fresh one, started in this one.
-export WINEPREFIX=$windows_build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-wineserver -k 2>/dev/null
-wineserver -w 2>/dev/null
+source "$here/../../scripts/wine-env.sh"
+wine_env "$windows_build"
+fresh_wineserver
 
 # Runs one command line of a program (vexil-file or vexil-download) in both worlds, each in its
 # own folder, and compares status and printed text. With `numbers` first, only the numbered
