@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "platform/Console.h"
 #include "platform/StandardStreams.h"
@@ -57,7 +58,12 @@ HANDLE StreamHandle(std::FILE* stream) {
 }  // namespace
 
 void Prepare() {
-    ::SetConsoleOutputCP(CP_UTF8);
+    // The code page belongs to the console, which outlives the program: the user's own is given
+    // back at the end.
+    static const UINT userCodePage = ::GetConsoleOutputCP();
+    if (userCodePage != 0 && userCodePage != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
+        std::atexit([] { ::SetConsoleOutputCP(userCodePage); });
+    }
     for (std::FILE* stream : {stdout, stderr}) {
         // Binary: the same bytes as on every other platform, LF alone; a console starts the
         // next line at LF by itself.
