@@ -6,12 +6,16 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/CommandLineWindows.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
 
 namespace vexil::process {
 
 namespace {
+
+using windows::Quoted;
+using windows::Wide;
 
 // A child's pipes from the fleet's side, and the threads that read them: an anonymous pipe
 // cannot be waited on together with an event, so each has a reader that queues what comes.
@@ -32,35 +36,6 @@ void CloseHandleOnce(HANDLE& handle) {
         ::CloseHandle(handle);
     }
     handle = nullptr;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int size =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
-// One argument as CommandLineToArgvW and the C runtime split a command line again: quoted when
-// it holds a space, a tab or a quote, with backslashes doubled only before a quote.
-std::wstring Quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring out = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
 }
 
 std::string Describe(DWORD error) {

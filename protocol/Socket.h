@@ -1,6 +1,7 @@
 // The sockets of the transport library and of the simulated print server, the same on every
 // platform: non-blocking, never inherited by a child process, never raising a signal, with the
-// platform's errors mapped once. The platform's side is in SocketPosix.cpp and SocketWindows.cpp.
+// platform's errors mapped once. The platform's side is in SocketPosix.cpp and SocketWindows.cpp;
+// what is made of the unit's own calls alone, in Socket.cpp.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +35,7 @@ std::string LastErrorText();
 
 // 0, or -1 with LastError (a stream connection under way is kInProgress).
 int Connect(Handle socket, const sockaddr_in& to);
-// Bytes sent or received, or -1 with LastError.
+// Bytes sent or received (a datagram longer than `size` cut to it), or -1 with LastError.
 long Send(Handle socket, const void* data, std::size_t length);
 long Receive(Handle socket, void* buffer, std::size_t size);
 
@@ -76,6 +77,12 @@ int WaitAny(std::span<Waiting> sockets, int timeoutMs);
 
 // How many more sockets this process may open, as far as the platform limits it.
 std::size_t SocketRoom();
+
+// The port a socket is bound to (the one the system picked for port 0), or 0.
+std::uint16_t BoundPort(Handle socket);
+// Exactly `size` bytes from a stream, waiting for each part until `timeoutMs` has passed in all:
+// the bytes received, fewer when the peer closed first, the deadline passed or a receive failed.
+std::size_t ReceiveAll(Handle socket, void* buffer, std::size_t size, int timeoutMs);
 
 // A socket that closes itself.
 class UniqueSocket {

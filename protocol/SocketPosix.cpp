@@ -156,4 +156,13 @@ std::size_t SocketRoom() {
     return limit.rlim_cur > inUse ? static_cast<std::size_t>(limit.rlim_cur - inUse) : 0;
 }
 
+std::uint16_t BoundPort(Handle socket) {
+    sockaddr_in at{};
+    socklen_t size = sizeof at;
+    if (::getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&at), &size) != 0) {
+        return 0;
+    }
+    return ntohs(at.sin_port);
+}
+
 }  // namespace net

@@ -104,8 +104,14 @@ long Send(Handle socket, const void* data, std::size_t length) {
 }
 
 long Receive(Handle socket, void* buffer, std::size_t size) {
-    return ::recv(static_cast<SOCKET>(socket), static_cast<char*>(buffer), static_cast<int>(size),
-                  0);
+    const int got =
+        ::recv(static_cast<SOCKET>(socket), static_cast<char*>(buffer), static_cast<int>(size), 0);
+    // A datagram longer than the buffer (on a connected datagram socket) is cut to it, as on
+    // POSIX and as in ReceiveFrom.
+    if (got < 0 && ::WSAGetLastError() == WSAEMSGSIZE) {
+        return static_cast<long>(size);
+    }
+    return got;
 }
 
 int Wait(Handle socket, short events, int timeoutMs) {
@@ -223,6 +229,15 @@ std::size_t SocketRoom() {
     // Windows has no descriptor limit to count against: a socket is a kernel handle, and a
     // process may hold up to 2^24 of those, memory permitting: far more than any caller takes.
     return std::size_t{1} << 24;
+}
+
+std::uint16_t BoundPort(Handle socket) {
+    sockaddr_in at{};
+    int size = sizeof at;
+    if (::getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&at), &size) != 0) {
+        return 0;
+    }
+    return ntohs(at.sin_port);
 }
 
 }  // namespace net

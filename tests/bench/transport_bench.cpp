@@ -88,11 +88,15 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t size) {
 
 // Baseline: a second process answers each length-prefixed frame with an acknowledgement frame.
 void PingPong(benchmark::State& state) {
-    const int listener = test::OpenLoopbackListener(kPingPongPort);
+    net::UniqueSocket listener = test::OpenLoopbackListener(kPingPongPort);
     const int one = 1;
     const pid_t child = ::fork();
     if (child == 0) {
-        const int fd = ::accept(listener, nullptr, nullptr);
+        // The listener does not block; the connection it waits for gets a blocking socket, as
+        // a plain TCP peer has.
+        const int fd = net::Wait(listener.Get(), net::kReadable, 10000) == 1
+                           ? ::accept(static_cast<int>(listener.Get()), nullptr, nullptr)
+                           : -1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::uint8_t frame[wire::kMaxFrame];
         std::uint8_t ack[wire::kMaxFrame];
@@ -108,7 +112,7 @@ void PingPong(benchmark::State& state) {
         }
         ::_exit(0);
     }
-    ::close(listener);
+    listener.Reset();
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in at{};

@@ -91,6 +91,14 @@ TEST(SocketTest, DatagramsBetweenPeers) {
     // Nothing more waits: the rest of the long datagram is gone, not a datagram of its own.
     EXPECT_EQ(ReceiveFrom(server.Get(), in, sizeof in, from), -1);
     EXPECT_EQ(LastError(), Error::kWouldBlock);
+
+    // The same through a connected socket's Receive, as the transport library takes replies.
+    ASSERT_EQ(Connect(client.Get(), serverAt), 0) << LastErrorText();
+    ASSERT_EQ(SendTo(server.Get(), tooLong.data(), tooLong.size(), from), 100);
+    ASSERT_TRUE(Readable(client.Get())) << "no long datagram within 5 seconds";
+    EXPECT_EQ(Receive(client.Get(), in, 10), 10);
+    EXPECT_EQ(Receive(client.Get(), in, sizeof in), -1);
+    EXPECT_EQ(LastError(), Error::kWouldBlock);
 }
 
 // A listening socket: nothing to accept at first (at once, not blocking), then the connection
@@ -99,6 +107,7 @@ TEST(SocketTest, ListenAcceptAndTheirConnection) {
     sockaddr_in at{};
     UniqueSocket listener = BoundSocket(Kind::kStream, at);
     ASSERT_TRUE(listener.Valid());
+    EXPECT_EQ(BoundPort(listener.Get()), ntohs(at.sin_port));
     EXPECT_EQ(Accept(listener.Get()), kNoSocket);
     EXPECT_EQ(LastError(), Error::kWouldBlock);
 
@@ -130,7 +139,18 @@ TEST(SocketTest, ListenAcceptAndTheirConnection) {
     ASSERT_EQ(Receive(client.Get(), in, sizeof in), 4);
     EXPECT_EQ(std::string(in, 4), "pong");
 
+    // Exactly so many bytes, sent in parts; none by the deadline; fewer when the peer closes.
+    ASSERT_EQ(Send(client.Get(), "pi", 2), 2);
+    ASSERT_EQ(Send(client.Get(), "ng", 2), 2);
+    ASSERT_EQ(ReceiveAll(accepted.Get(), in, 4, kDeadlineMs), 4u);
+    EXPECT_EQ(std::string(in, 4), "ping");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveAll(accepted.Get(), in, 4, 100), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    ASSERT_EQ(Send(client.Get(), "p", 1), 1);
+
     client.Reset();
+    EXPECT_EQ(ReceiveAll(accepted.Get(), in, 4, kDeadlineMs), 1u) << "the peer's close not seen";
     ASSERT_TRUE(Readable(accepted.Get())) << "the peer's close not seen within 5 seconds";
     EXPECT_EQ(Receive(accepted.Get(), in, sizeof in), 0);
 }

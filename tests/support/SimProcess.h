@@ -1,10 +1,12 @@
 // Runs vexil-printserver-sim as a child process for a test, and stops it again. The simulator
-// ends with the thread that started it whatever happens (it gets SIGKILL when that thread
-// ends), so a test that crashes leaves no simulator behind on its ports.
+// ends with the test whatever happens, so a test that crashes leaves no simulator behind on its
+// ports: on POSIX it gets SIGKILL when the thread that started it ends; on Windows it runs in a
+// Job object that ends its processes when the test program ends. The platform's side is in
+// SimProcessPosix.cpp and SimProcessWindows.cpp.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,14 +16,16 @@ namespace vexil::test {
 
 class SimProcess {
   public:
-    // Starts the simulator with `args` and waits until it says on a pipe of its own that it
-    // listens (so --quiet changes nothing here), at most 10 seconds. When it does not, the test
-    // fails with its exit status and its log, and Running() is false. The path of the binary
-    // comes from the VEXIL_SIM environment variable or the build's default.
+    // Starts the simulator with `args` and waits until it is ready, at most 10 seconds (under
+    // Wine, where a program takes seconds to start, 60). On POSIX it says so on a pipe of its
+    // own, so --quiet changes nothing there; a program started by Wine gets no descriptor handed
+    // down, so on Windows its log's "listening on" line says it, and --quiet is refused. When it
+    // is not ready, the test fails with its exit status and its log, and Running() is false. The
+    // path of the binary comes from the VEXIL_SIM environment variable or the build's default.
     explicit SimProcess(const std::vector<std::string>& args);
     // The same on four free ports of its own (Ports() says which), chosen again when another
     // process takes one first; with `descriptorLimit` above 0 the simulator runs with at most
-    // that many open descriptors.
+    // that many open descriptors (only where LimitsDescriptors() says so).
     struct OnFreePorts {
         int descriptorLimit = 0;
     };
@@ -30,8 +34,12 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    bool Running() const { return pid_ > 0; }
-    // Ends it as SIGTERM would in use.
+    // Whether the platform can start it with a descriptor limit (POSIX's setrlimit; Windows has
+    // no such limit on handles).
+    static bool LimitsDescriptors();
+
+    bool Running() const { return process_ != 0; }
+    // Ends it as SIGTERM would in use. Windows has no SIGTERM: there it is terminated at once.
     void Stop();
     // Waits for the process to end by itself (for --once); returns its exit status or -1.
     int WaitForExit(int timeoutMs);
@@ -40,11 +48,16 @@ class SimProcess {
     const SimPorts& Ports() const { return ports_; }
 
   private:
-    // Starts it and waits until it is ready; when it is not, ends it and returns why.
+    // Starts it with its stderr in a new log file and waits until it is ready; when it is not,
+    // ends it and returns why.
     std::string Start(const std::vector<std::string>& args, int descriptorLimit);
+    // The platform's part of Start: "" once it is ready, or how it failed, having ended it.
+    std::string Launch(const std::string& binary, const std::vector<std::string>& args,
+                       int descriptorLimit);
 
-    pid_t pid_ = -1;
-    std::string logPath_;
+    // Its pid on POSIX, its process handle on Windows; 0 while none runs.
+    std::intptr_t process_ = 0;
+    std::filesystem::path logPath_;
     SimPorts ports_;
 };
 

@@ -1,11 +1,6 @@
 // The transport library against the simulated print server on loopback, through its C
 // interface alone, and against hostile peers played by the test itself.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,12 +18,14 @@
 #include "engine/DevicePayloads.h"
 #include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
+#include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 #include "transport/TavdlTransport.h"
 
 namespace vexil {
@@ -97,7 +94,7 @@ class TavdlTest : public ::testing::Test {
     }
     void UsePorts(const test::SimPorts& ports) {
         ports_ = ports;
-        setenv("TAVDL_IPX_TUNNEL", ("127.0.0.1:" + std::to_string(ports.tunnel)).c_str(), 1);
+        test::SetEnvironment("TAVDL_IPX_TUNNEL", "127.0.0.1:" + std::to_string(ports.tunnel));
     }
     void TearDown() override {
         TavDL_CloseSocket(&socket_);
@@ -152,8 +149,9 @@ class TavdlTest : public ::testing::Test {
             bool acked = false;
             for (int attempt = 0; attempt < 5 && !acked; ++attempt) {
                 std::memset(reply_, 0, sizeof reply_);
-                const int sent = TavDL_Download_SendData(&target, nullptr, prefix + length, send,
-                                                         512, reply_, &socket_);
+                const int sent = TavDL_Download_SendData(
+                    &target, nullptr, static_cast<unsigned long>(prefix + length), send, 512,
+                    reply_, &socket_);
                 acked = sent == 0 && payload::IsBlockAck(reply_, ipx);
             }
             if (!acked) {
@@ -280,8 +278,9 @@ TEST_F(TavdlTest, AdapterSendsEachVersionQueryToItsOwnPort) {
 TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     auto target = Target(false);
     target->waitSeconds = 1;
-    const int silent = test::OpenLoopbackDatagram(0);  // a socket that never answers
-    SetInetPort(*target, test::BoundPort(silent));
+    net::UniqueSocket silent = test::OpenLoopbackDatagram(0);  // a socket that never answers
+    ASSERT_TRUE(silent.Valid());
+    SetInetPort(*target, net::BoundPort(silent.Get()));
     const auto start = Clock::now();
     EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(reply_[0], 0xFF);
@@ -290,7 +289,7 @@ TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     EXPECT_EQ(reply_[0], 0xFF);
     EXPECT_NE(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
     EXPECT_EQ(reply_[0], 0xFF);
-    ::close(silent);
+    silent.Reset();
 
     // Over IPX, a card at another node does not answer.
     auto sim = StartSim({});
@@ -377,8 +376,9 @@ TEST_F(TavdlTest, LateReplyIsNotTakenForTheNextOne) {
             }
             target->waitSeconds = waitSeconds;
             std::memset(reply_, 0, sizeof reply_);
-            return TavDL_Download_SendData(target.get(), nullptr, data.size(), data.data(), 512,
-                                           reply_, &socket_);
+            return TavDL_Download_SendData(target.get(), nullptr,
+                                           static_cast<unsigned long>(data.size()), data.data(),
+                                           512, reply_, &socket_);
         };
         const Bytes one_ = Bytes(one.begin(), one.end() - 1);  // a block has no line feed
         const Bytes two_ = Bytes(two.begin(), two.end() - 1);
@@ -455,20 +455,18 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
         return out;
     };
     // Reads one request frame from the library; its message is returned.
-    auto readRequest = [](int fd, std::uint8_t* message) {
+    auto readRequest = [](net::Handle connection, std::uint8_t* message) {
         std::uint8_t prefix[wire::kLengthPrefix];
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 3000) > 0 &&
-               ::recv(fd, prefix, sizeof prefix, MSG_WAITALL) == sizeof prefix &&
-               ::recv(fd, message, wire::StreamLength(prefix), MSG_WAITALL) ==
-                   static_cast<ssize_t>(wire::StreamLength(prefix));
+        return net::ReceiveAll(connection, prefix, sizeof prefix, 3000) == sizeof prefix &&
+               net::ReceiveAll(connection, message, wire::StreamLength(prefix), 3000) ==
+                   wire::StreamLength(prefix);
     };
-    const int listener = test::OpenLoopbackListener(0);
-    ASSERT_GE(listener, 0);
+    net::UniqueSocket listener = test::OpenLoopbackListener(0);
+    ASSERT_TRUE(listener.Valid());
     auto target = Target(false);
     target->mode = TAVDL_MODE_TCP_CONNECTION;
     target->waitSeconds = 1;
-    SetInetPort(*target, test::BoundPort(listener));
+    SetInetPort(*target, net::BoundPort(listener.Get()));
 
     // TCP, an answer to the erase request of a connected session, made from the request. The
     // result each answer must give, the reply bytes taken into an 8-byte room, and whether the
@@ -527,30 +525,27 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
         std::atomic<bool> closedByLibrary{false};
         std::atomic<bool> returned{false};
         std::thread peer([&] {
-            pollfd p{listener, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0) {
+            if (net::Wait(listener.Get(), net::kReadable, 3000) != 1) {
                 return;
             }
-            const int fd = ::accept(listener, nullptr, nullptr);
+            const net::UniqueSocket connection(net::Accept(listener.Get()));
+            const net::Handle fd = connection.Get();
             std::uint8_t request[wire::kMaxMessage];
             if (readRequest(fd, request)) {
                 const Bytes accepted = frame(wire::kConnect | 0x80, wire::GetId(request), 0, {0});
-                (void)::send(fd, accepted.data(), accepted.size(), MSG_NOSIGNAL);
+                (void)net::Send(fd, accepted.data(), accepted.size());
             }
             if (readRequest(fd, request)) {
                 // The answer goes out a byte at a time: the library must put it together.
                 for (const std::uint8_t byte : answer.bytes(wire::GetId(request))) {
-                    (void)::send(fd, &byte, 1, MSG_NOSIGNAL);
+                    (void)net::Send(fd, &byte, 1);
                 }
             }
             // The library closes its side before its call returns, or keeps it open.
             for (int after = 0; after < 10 && !closedByLibrary;) {
-                p = {fd, POLLIN, 0};
-                std::uint8_t byte = 0;
-                closedByLibrary = ::poll(&p, 1, 10) > 0 && ::recv(fd, &byte, 1, 0) == 0;
+                closedByLibrary = test::PeerClosed(fd, 10);
                 after += returned ? 1 : 0;
             }
-            ::close(fd);
         });
         std::uint8_t reply[16] = {};
         ASSERT_NE(TavDL_OpenSocket(target.get(), &socket_), 0);
@@ -579,16 +574,18 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
     }
     std::thread peer([&] {
         for (const Bytes& answer : answers) {
-            pollfd p{listener, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0) {
+            if (net::Wait(listener.Get(), net::kReadable, 3000) != 1) {
                 return;
             }
-            const int fd = ::accept(listener, nullptr, nullptr);
+            const net::UniqueSocket connection(net::Accept(listener.Get()));
             std::uint8_t request[2048];
-            (void)::recv(fd, request, sizeof request, 0);
-            (void)::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-            ::usleep(20'000);
-            ::close(fd);
+            if (net::Wait(connection.Get(), net::kReadable, 3000) == 1) {
+                (void)net::Receive(connection.Get(), request, sizeof request);
+            }
+            (void)net::Send(connection.Get(), answer.data(), answer.size());
+            // The close comes a moment after the answer, as from a peer that gives up, rather
+            // than with it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
     std::uint8_t reply[16];
@@ -602,32 +599,28 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
         TavDL_CloseSocket(&socket_);
     }
     peer.join();
-    ::close(listener);
+    listener.Reset();
 
     // UDP and IPX: a tunnel endpoint that answers with garbage first, then a reply from the
     // wrong node, then the right reply; only the right one counts.
-    const int tunnel = test::OpenLoopbackDatagram(0);
-    ASSERT_GE(tunnel, 0);
-    UsePorts({0, 0, 0, test::BoundPort(tunnel)});
+    const net::UniqueSocket tunnel = test::OpenLoopbackDatagram(0);
+    ASSERT_TRUE(tunnel.Valid());
+    UsePorts({0, 0, 0, net::BoundPort(tunnel.Get())});
     std::atomic<bool> done{false};
     std::thread ipxPeer([&] {
         std::uint8_t in[2048];
         while (!done) {
-            pollfd p{tunnel, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) {
+            if (net::Wait(tunnel.Get(), net::kReadable, 50) != 1) {
                 continue;
             }
             sockaddr_in from{};
-            socklen_t size = sizeof from;
-            const ssize_t got =
-                ::recvfrom(tunnel, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &size);
+            const long got = net::ReceiveFrom(tunnel.Get(), in, sizeof in, from);
             if (got < 36) {
                 continue;
             }
             for (int g = 0; g < 20; ++g) {
                 const Bytes junk = randomBytes(g % 2 ? 2000 : 60);
-                ::sendto(tunnel, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                         size);
+                net::SendTo(tunnel.Get(), junk.data(), junk.size(), from);
             }
             wire::Message request;
             wire::IpxAddress to{}, source{};
@@ -640,7 +633,7 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
                 const std::uint8_t data[10] = {static_cast<std::uint8_t>(answer)};
                 const std::size_t bytes = wire::EncodeFrame(
                     wire::Framing::kIpx, wire::ReplyTo(request, 0, data, 10), out, &source, sender);
-                ::sendto(tunnel, out, bytes, 0, reinterpret_cast<sockaddr*>(&from), size);
+                net::SendTo(tunnel.Get(), out, bytes, from);
             }
         }
     });
@@ -652,7 +645,6 @@ TEST_F(TavdlTest, HostilePeersNeverCrashTheLibrary) {
     }
     done = true;
     ipxPeer.join();
-    ::close(tunnel);
 }
 
 TEST_F(TavdlTest, PeerThatClosesFailsTheCall) {
@@ -696,9 +688,10 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
         std::uint8_t reply[512];
         EXPECT_EQ(TavDL_Download_Connection(ipx.get(), nullptr, 512, reply, &other), 1);
         EXPECT_EQ(TavDL_Download_EraseFlash(ipx.get(), nullptr, 512, reply, &other), 1);
-        EXPECT_EQ(TavDL_Download_SendData(ipx.get(), nullptr, data.size(), data.data(), 512, reply,
-                                          &other),
-                  1);
+        EXPECT_EQ(
+            TavDL_Download_SendData(ipx.get(), nullptr, static_cast<unsigned long>(data.size()),
+                                    data.data(), 512, reply, &other),
+            1);
         auto finish = payload::kIpxFinishRequest;
         EXPECT_EQ(TavDL_Download_Finish(ipx.get(), nullptr, finish.size(), finish.data(), 512,
                                         reply, &other),
@@ -706,26 +699,25 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
         TavDL_CloseSocket(&other);
 
         // Over TCP/IP, erase and data frames on a connection that never asked to connect.
-        const int fd = test::ConnectLoopback(ports_.download);
-        ASSERT_GE(fd, 0);
+        const net::UniqueSocket connection = test::ConnectLoopback(ports_.download);
+        ASSERT_TRUE(connection.Valid());
         for (const auto& [type, bytes] : {std::pair{wire::kErase, Bytes{}},
                                           {wire::kData, block},
                                           {wire::kFinish, Bytes{0x71, 0x03}}}) {
             std::uint8_t out[wire::kMaxFrame];
             const std::size_t size = wire::EncodeFrame(
                 wire::Framing::kStream, {type, 77, 0, bytes.data(), bytes.size()}, out);
-            ASSERT_EQ(::send(fd, out, size, MSG_NOSIGNAL), static_cast<ssize_t>(size));
+            ASSERT_EQ(net::Send(connection.Get(), out, size), static_cast<long>(size));
             std::uint8_t in[wire::kLengthPrefix + wire::kHeaderSize];
-            ASSERT_EQ(::recv(fd, in, sizeof in, MSG_WAITALL), static_cast<ssize_t>(sizeof in));
+            ASSERT_EQ(net::ReceiveAll(connection.Get(), in, sizeof in, 5000), sizeof in);
             EXPECT_EQ(in[wire::kLengthPrefix], type | wire::kReplyBit);
             EXPECT_EQ(in[wire::kLengthPrefix + 5], 1) << "status: refused";
             std::uint8_t rest[wire::kMaxData];
             const std::size_t more = wire::StreamLength(in) - wire::kHeaderSize;
             if (more > 0) {
-                ASSERT_EQ(::recv(fd, rest, more, MSG_WAITALL), static_cast<ssize_t>(more));
+                ASSERT_EQ(net::ReceiveAll(connection.Get(), rest, more, 5000), more);
             }
         }
-        ::close(fd);
     };
     for (bool ipx : {false, true}) {
         SCOPED_TRACE(ipx ? "the download over IPX" : "the download over TCP/IP");
@@ -737,20 +729,23 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
 // At a low descriptor limit, flooded with idle connections, the simulator keeps taking new ones
 // (the one silent longest makes room, said once) and serves a well-behaved download.
 TEST_F(TavdlTest, SimulatorServesADownloadAtItsDescriptorLimit) {
-    std::vector<int> idle;
+    if (!test::SimProcess::LimitsDescriptors()) {
+        GTEST_SKIP() << "Windows has no descriptor limit to start the simulator with";
+    }
+    std::vector<net::UniqueSocket> idle;
     WholeDownload(false, {},
                   {[&] {
                        for (int i = 0; i < 40; ++i) {
                            idle.push_back(test::ConnectLoopback(ports_.download));
-                           ASSERT_GE(idle.back(), 0);
+                           ASSERT_TRUE(idle.back().Valid());
                        }
                    },
                    nullptr, 24});
     std::size_t shed = 0;
-    for (const int fd : idle) {
-        shed += test::PeerClosed(fd, 0) ? 1 : 0;
-        ::close(fd);
+    for (const net::UniqueSocket& connection : idle) {
+        shed += test::PeerClosed(connection.Get(), 0) ? 1 : 0;
     }
+    idle.clear();
     EXPECT_GT(shed, 0u);
     const auto said = log_.find("as many as the descriptor limit allows");
     ASSERT_NE(said, std::string::npos);
@@ -760,10 +755,10 @@ TEST_F(TavdlTest, SimulatorServesADownloadAtItsDescriptorLimit) {
 // A connection that stays silent is closed after --idle-seconds.
 TEST_F(TavdlTest, SimulatorClosesSilentConnections) {
     auto sim = StartSim({"--idle-seconds", "0.3"});
-    const int fd = test::ConnectLoopback(ports_.download);
-    ASSERT_GE(fd, 0);
-    EXPECT_TRUE(test::PeerClosed(fd, 5000));
-    ::close(fd);
+    net::UniqueSocket connection = test::ConnectLoopback(ports_.download);
+    ASSERT_TRUE(connection.Valid());
+    EXPECT_TRUE(test::PeerClosed(connection.Get(), 5000));
+    connection.Reset();
     EXPECT_NE(sim->Log().find("silent too long: closed"), std::string::npos);
 }
 
@@ -793,9 +788,10 @@ TEST_F(TavdlTest, ThreeThreadsAtOnce) {
     std::uint8_t reply[512];
     const auto start = Clock::now();
     unsigned int shared = socket_;
-    EXPECT_NE(TavDL_Download_SendData(target.get(), nullptr, one.size() - 1,
-                                      const_cast<std::uint8_t*>(one.data()), 512, reply, &shared),
-              0);
+    EXPECT_NE(
+        TavDL_Download_SendData(target.get(), nullptr, static_cast<unsigned long>(one.size() - 1),
+                                const_cast<std::uint8_t*>(one.data()), 512, reply, &shared),
+        0);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "the busy socket failed at once";
     const auto closedAt = Clock::now();
     TavDL_CloseSocket(&shared);
@@ -830,9 +826,9 @@ TEST_F(TavdlTest, ThreeThreadsAtOnce) {
             handles[me] = socket;
             count(TavDL_Download_Connection(mine.get(), nullptr, 512, answer, &socket));
             for (int i = 0; i < 2; ++i) {
-                count(TavDL_Download_SendData(mine.get(), nullptr, data.size(),
-                                              const_cast<std::uint8_t*>(data.data()), 512, answer,
-                                              &socket));
+                count(TavDL_Download_SendData(
+                    mine.get(), nullptr, static_cast<unsigned long>(data.size()),
+                    const_cast<std::uint8_t*>(data.data()), 512, answer, &socket));
             }
             handles[me] = 0;
             TavDL_CloseSocket(&socket);
@@ -870,12 +866,12 @@ TEST_F(TavdlTest, ThreeThreadsAtOnce) {
 // out of the exchange's wait (here a wait hook that holds the first slice for 1.2 seconds, and a
 // peer that accepts and never answers).
 TEST_F(TavdlTest, ConnectionWaitsAtMostWaitSecondsInAll) {
-    const int listener = test::OpenLoopbackListener(0);
-    ASSERT_GE(listener, 0);
+    net::UniqueSocket listener = test::OpenLoopbackListener(0);
+    ASSERT_TRUE(listener.Valid());
     auto target = Target(false);
     target->mode = TAVDL_MODE_TCP_CONNECTION;
     target->waitSeconds = 2;
-    SetInetPort(*target, test::BoundPort(listener));
+    SetInetPort(*target, net::BoundPort(listener.Get()));
     static bool held;
     held = false;
     TavDL_SetWaitHook([](void*) {
@@ -891,7 +887,6 @@ TEST_F(TavdlTest, ConnectionWaitsAtMostWaitSecondsInAll) {
     EXPECT_GE(took, std::chrono::milliseconds(1900));
     EXPECT_LT(took, std::chrono::milliseconds(2500)) << "the connect and the exchange each waited";
     TavDL_CloseSocket(&socket_);
-    ::close(listener);
 }
 
 // TAVDL_IPX_TUNNEL is host:port and nothing else; a bad value is said once on stderr with the
@@ -928,9 +923,9 @@ TEST_F(TavdlTest, TunnelSettingIsStrict) {
         if (row.value.empty()) {
             // The default endpoint is the simulator's only when it listens there; taken as
             // given either way, so nothing is said.
-            unsetenv("TAVDL_IPX_TUNNEL");
+            test::SetEnvironment("TAVDL_IPX_TUNNEL", std::nullopt);
         } else {
-            setenv("TAVDL_IPX_TUNNEL", row.value.c_str(), 1);
+            test::SetEnvironment("TAVDL_IPX_TUNNEL", row.value);
         }
         testing::internal::CaptureStderr();
         const int first = TavDL_Vantrel_GetVersion(ipx.get(), nullptr, 512, reply_);
