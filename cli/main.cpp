@@ -39,12 +39,7 @@ int Refuse(const Refusal& refusal) {
 
 // A path as the children of a fleet and the download (which changes to --dir) must read it.
 void MakeAbsolute(std::string& path) {
-    std::error_code error;
-    if (!path.empty()) {
-        if (const auto absolute = std::filesystem::absolute(vexil::WidePath(path), error); !error) {
-            path = vexil::Utf8Text(absolute);
-        }
-    }
+    path = vexil::AbsolutePath(path);
 }
 
 // One target's run, in this process.
@@ -127,18 +122,6 @@ int RunOne(const Options& options) {
     return status != 0 ? status : recorded ? 0 : kExitNotRecorded;
 }
 
-// Whether two paths name one file: the same name, or one file through links.
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    const std::filesystem::path first = vexil::WidePath(a);
-    const std::filesystem::path second = vexil::WidePath(b);
-    if (std::filesystem::equivalent(first, second, error)) {
-        return true;
-    }
-    return std::filesystem::weakly_canonical(first, error) ==
-           std::filesystem::weakly_canonical(second, error);
-}
-
 int Run(std::vector<std::string> arguments) {
     // First of all: a program started with its standard streams closed would otherwise hand
     // their numbers to the first pipe or file it opens, and its messages would land there.
@@ -188,7 +171,7 @@ int Run(std::vector<std::string> arguments) {
     for (std::size_t i = 0; i < std::size(files); ++i) {
         for (std::size_t j = i + 1; j < std::size(files); ++j) {
             if (!files[i].first->empty() && !files[j].first->empty() &&
-                SameFile(*files[i].first, *files[j].first)) {
+                vexil::NamesOneFile(*files[i].first, *files[j].first)) {
                 return Refuse({0, std::string(files[i].second) + " and " + files[j].second +
                                       " name the same file: " + *files[j].first});
             }

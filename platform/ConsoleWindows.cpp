@@ -31,6 +31,10 @@ BOOL WINAPI OnControl(DWORD event) {
             RaiseCancel();
             return TRUE;
         case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            // The console window closed, or the user logs off, or Windows shuts down: the
+            // counterparts of a hang-up and a SIGTERM.
             RaiseCancel();
             ::Sleep(kCloseGraceMs);
             return TRUE;

@@ -1,8 +1,21 @@
 #include "platform/RecordFile.h"
 
 #include "platform/RecordFileSystem.h"
+#include "platform/WidePath.h"
 
 namespace vexil {
+
+bool NamesOneFile(const std::string& a, const std::string& b) {
+    const std::filesystem::path first = WidePath(AbsolutePath(a));
+    const std::filesystem::path second = WidePath(AbsolutePath(b));
+    std::error_code error;
+    if (std::filesystem::equivalent(first, second, error)) {
+        return true;
+    }
+    // A file that does not exist yet has no identity to compare: its full name stands for it.
+    return records::SameName(std::filesystem::weakly_canonical(first, error),
+                             std::filesystem::weakly_canonical(second, error));
+}
 
 std::string CheckRecordFile(const std::string& path) {
     std::string reason;

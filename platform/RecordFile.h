@@ -22,6 +22,15 @@ std::string CheckRecordFile(const std::string& path);
 // the reason (a full disk, a file size limit, the file replaced by a FIFO meanwhile, ...).
 std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode);
 
+// The absolute form of a path (UTF-8), for a program that changes its working folder or hands
+// the path to a child; the path as given when it has none. On Windows a share's
+// \\server\share and a \\?\ path are kept as they are.
+std::string AbsolutePath(const std::string& path);
+
+// Whether two paths name one file: the same name, or one file through links, also before either
+// exists. On Windows names that differ only in letter case are one file's.
+bool NamesOneFile(const std::string& a, const std::string& b);
+
 // Opens a file (a path in UTF-8) to read in binary, never inherited by a child process;
 // nullptr with errno set when it cannot.
 std::FILE* OpenForReading(const std::string& path);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace vexil {
 
@@ -47,11 +48,21 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
 
 }  // namespace
 
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error || path.empty() ? path : absolute.string();
+}
+
 std::FILE* OpenForReading(const std::string& path) {
     return std::fopen(path.c_str(), "rbe");
 }
 
 namespace records {
+
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+    return a == b;
+}
 
 int Open(const std::string& path, RecordMode mode, std::string& reason) {
     return OpenRecordFile(path, mode, reason);

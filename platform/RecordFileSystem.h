@@ -2,6 +2,7 @@
 // (RecordFilePosix.cpp, RecordFileWindows.cpp); RecordFile.cpp builds the records on it.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,8 @@ void Close(int fd);
 // or empty.
 std::string WriteAndClose(int fd, std::string_view text);
 void Remove(const std::string& path);
+// Whether two full names are one, as the platform's file system compares them.
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b);
 // Puts `from` in the place of `to` in one step; the reason of a failure, or empty.
 std::string Replace(const std::string& from, const std::string& to);
 

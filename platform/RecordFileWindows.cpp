@@ -54,11 +54,32 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
 
 }  // namespace
 
+std::string AbsolutePath(const std::string& path) {
+    // GetFullPathNameW, not std::filesystem::absolute, which puts the working drive before a
+    // share's \\server\share.
+    const std::wstring wide = WidePath(path).wstring();
+    const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (path.empty() || size == 0) {
+        return path;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    return Utf8Text(std::filesystem::path(full));
+}
+
 std::FILE* OpenForReading(const std::string& path) {
     return ::_wfopen(WidePath(path).c_str(), L"rbN");
 }
 
 namespace records {
+
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
 
 int Open(const std::string& path, RecordMode mode, std::string& reason) {
     return OpenRecordFile(path, mode, reason);

@@ -21,7 +21,10 @@ bool OpenStandardStreams() {
         if (fd >= 0 && ::_get_osfhandle(fd) >= 0) {
             continue;
         }
-        if (std::freopen("NUL", stream.mode, stream.file) == nullptr) {
+        // A stream without any descriptor (a detached process's, number -2) may refuse even
+        // that; it then writes nowhere, just as NUL would, and no file the program opens can
+        // take its place: the program goes on.
+        if (std::freopen("NUL", stream.mode, stream.file) == nullptr && fd >= 0) {
             return false;
         }
     }

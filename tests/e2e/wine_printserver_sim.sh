@@ -33,7 +33,7 @@ stopped() { ! running; }
 start_sim() {  # start_sim LOG
     (cd "$work" && exec wine "$sim" --listen 192.0.2.1 --flash flash.bin --once) 2>"$work/$1" &
     sim_pid=$!
-    until_true 600 grep -q "listening on" "$work/$1"
+    until_true 600 grep -qs "listening on" "$work/$1"
 }
 
 for transport in tcp ipx; do
