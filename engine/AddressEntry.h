@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace vexil::address {
@@ -44,6 +45,24 @@ IpEntry ReadIpAddress(const std::array<std::string_view, kOctets>& texts);
 // Octet `index` (0 to 3) held to its range: 0 when `value` lies in it, else the string number
 // of the message (below the minimum, above the maximum); `bound` is then the bound crossed.
 int RangeMessage(std::size_t index, double value, int& bound);
+
+// What an octet field takes while the user types: its characters only, at most its length.
+bool IsOctetText(std::string_view text);
+
+// The check made when an octet field is left (or a download starts while it has the focus), on
+// a text that is not empty: the value as the C library reads a number, held to the range of
+// octet `index` (0 to 3). `message` is 0 or the refusal's string number, and `text` what the
+// field then shows: the bound crossed, or the value rewritten as a whole number ("1.2" is 1).
+struct HeldOctet {
+    int message = 0;
+    std::string text;
+};
+HeldOctet HoldOctet(std::size_t index, std::string_view text);
+
+// The characters the hexadecimal fields refuse once typed letters are in upper case: G to Z
+// and the printable ASCII punctuation. A refused text beeps and the last accepted one stays.
+bool IsRefusedHexCharacter(char32_t c);
+bool IsHexFieldText(std::u32string_view text);
 
 // Six bytes from hexadecimal text, two digits a byte, upper or lower case; any other character
 // counts as digit 0, a last odd digit and anything after the twelfth digit are ignored, and

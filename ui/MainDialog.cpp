@@ -16,6 +16,7 @@
 
 #include "engine/AddressEntry.h"
 #include "engine/Confirmation.h"
+#include "engine/ControlStates.h"
 #include "engine/ModelTable.h"
 #include "engine/ResultReport.h"
 #include "resources/DialogTemplates.h"
@@ -88,7 +89,8 @@ void MainDialog::Initialise() {
     progress_->setRange(0, 100);
     progress_->setValue(0);
 
-    // The octet fields: position, characters, length, range and format, in field order. Their
+    // The octet fields: position and length, in field order (their rules are the address
+    // entry's). Their
     // neighbours for the focus moves are the controls around them in the template.
     const int octetIds[address::kOctets] = {kOctet1, kOctet2, kOctet3, kOctet4};
     for (std::size_t i = 0; i < address::kOctets; ++i) {
@@ -101,18 +103,13 @@ void MainDialog::Initialise() {
                             at + 1 < built.inOrder.size() ? built.inOrder[at + 1] : nullptr);
         connect(edit, &NumericEdit::FocusStoppedAt, this, &MainDialog::ParkFocus);
     }
-    for (std::size_t i = 0; i < address::kOctets; ++i) {
-        octets_[i]->SetAllowedChars(QString::fromLatin1(address::kOctetCharacters.data(),
-                                                        address::kOctetCharacters.size()));
-        octets_[i]->SetMaxLength(static_cast<int>(address::kOctetLength));
-        octets_[i]->SetRange(address::kOctetRanges[i].minimum, address::kOctetRanges[i].maximum);
-        octets_[i]->SetFormat("%d");
+    for (NumericEdit* octet : octets_) {
+        octet->setMaxLength(static_cast<int>(address::kOctetLength));
     }
     for (FilterEdit* edit : {macEdit_, networkEdit_}) {
         edit->SetServices(&services_);
         edit->setMaxLength(
             static_cast<int>(edit == macEdit_ ? address::kMacLength : address::kNetworkLength));
-        edit->SetExcludedChars(HexFieldExclusions());
     }
 
     if (!transport_.StartSockets()) {
@@ -125,7 +122,6 @@ void MainDialog::Initialise() {
     }
     modelList_->setCurrentIndex(-1);
 
-    EnableAll({kIpxGroup, kIpGroup}, false);
     ApplyTransport(kTransportTcp);
     macEdit_->setText("00D1F0");
     ApplyTransport(ipxCheck_->isChecked() ? kTransportIpx : kTransportTcp);
@@ -148,46 +144,28 @@ void MainDialog::Initialise() {
     modelList_->setFocus();
 }
 
-void MainDialog::EnableAll(std::initializer_list<int> ids, bool enabled) {
-    for (int id : ids) {
-        EnableControl(id, enabled);
-    }
-}
-
 void MainDialog::ApplyTransport(int choice) {
+    using controls::Transport;
+    Transport transport = choice == kTransportTcp   ? Transport::kTcp
+                          : choice == kTransportIpx ? Transport::kIpx
+                                                    : Transport::kNone;
     if (modelList_->currentIndex() < 0) {
-        EnableAll({kDownload, kBrowse, kWebPage, kIpxGroup, kIpGroup}, false);
-        choice = kTransportNone;
+        for (int id : controls::ModelCommands()) {
+            EnableControl(id, false);
+        }
+        transport = Transport::kNone;
     }
-    if (choice != kTransportTcp && choice != kTransportIpx) {
-        choice = kTransportNone;
+    ipxCheck_->setChecked(transport == Transport::kIpx);
+    tcpCheck_->setChecked(transport == Transport::kTcp);
+    for (const controls::Change& change : controls::TransportChanges(transport)) {
+        EnableControl(change.id, change.enabled);
     }
-    const bool tcp = choice == kTransportTcp;
-    const bool ipx = choice == kTransportIpx;
-    EnableAll({kIpxGroup, kIpGroup}, false);
-    EnableControl(kTcpCheck, tcp || ipx);
-    EnableControl(kIpxCheck, tcp || ipx);
-    ipxCheck_->setChecked(ipx);
-    tcpCheck_->setChecked(tcp);
-    EnableAll({kOctet1, kOctet2, kOctet3, kOctet4}, tcp);
-    EnableAll({kMacAddress, kNetworkAddress}, ipx);
-    EnableControl(kIpLabel, tcp);
-    EnableControl(kMacLabel, ipx);
-    EnableControl(kNetworkLabel, ipx);
 }
 
 namespace {
 
-// Whether the model list shows entry i of the model names at selection 0: the only way a model
-// index is set.
 bool LanCardChosen(QComboBox* list) {
-    const QString text = list->currentText();
-    for (int i = 0; i < list->count() && *kModelNames[i] != '\0'; ++i) {
-        if (text == QString::fromUtf8(kModelNames[i]) && list->currentIndex() == 0) {
-            return true;
-        }
-    }
-    return false;
+    return controls::PicksLanCard(list->currentIndex(), list->currentText().toStdString());
 }
 
 }  // namespace
@@ -200,7 +178,9 @@ void MainDialog::OnModelSelected() {
     if (LanCardChosen(modelList_)) {
         modelIndex_ = kLanCardModel;
     }
-    EnableAll({kDownload, kBrowse, kWebPage}, true);
+    for (int id : controls::ModelCommands()) {
+        EnableControl(id, true);
+    }
 }
 
 void MainDialog::OnIpxClicked() {
@@ -298,53 +278,21 @@ void MainDialog::OnDownload() {
     }
 }
 
-namespace {
-
-// What a download does to a control: nothing, enable it or disable it.
-enum Change : char { k_, kOn, kOff };
-struct ControlStates {
-    int id;
-    Change locked;        // from the confirmation until the download ends
-    Change tcpOnlyModel;  // after the download of a model that loads over TCP/IP only
-    Change tcp;           // after a TCP/IP download
-    Change ipx;           // after an IPX download
-};
-constexpr ControlStates kControlStates[] = {
-    {kModelList, kOff, kOn, kOn, kOn}, {kModelLabel, kOff, kOn, kOn, kOn},
-    {kBrowse, kOff, kOn, kOn, kOn},    {kWebPage, kOff, kOn, kOn, kOn},
-    {kTcpCheck, kOff, kOn, kOn, kOn},  {kIpxCheck, kOff, kOff, kOn, kOn},
-    {kOctet1, kOff, kOn, kOn, k_},     {kOctet2, kOff, kOn, kOn, k_},
-    {kOctet3, kOff, kOn, kOn, k_},     {kOctet4, kOff, kOn, kOn, k_},
-    {kIpLabel, kOff, kOn, kOn, k_},    {kNetworkAddress, kOff, k_, k_, kOn},
-    {kMacAddress, kOff, k_, k_, kOn},  {kNetworkLabel, kOff, kOff, k_, kOn},
-    {kMacLabel, kOff, kOff, k_, kOn},
-};
-
-}  // namespace
-
-void MainDialog::ApplyControlState(ControlState state) {
-    for (const ControlStates& row : kControlStates) {
-        const Change change = state == ControlState::kLocked         ? row.locked
-                              : state == ControlState::kTcpOnlyModel ? row.tcpOnlyModel
-                              : state == ControlState::kTcp          ? row.tcp
-                                                                     : row.ipx;
-        if (change != k_) {
-            EnableControl(row.id, change == kOn);
-        }
+void MainDialog::ApplyControlState(controls::State state) {
+    for (const controls::Change& change : controls::StateChanges(state)) {
+        EnableControl(change.id, change.enabled);
     }
 }
 
 void MainDialog::DownloadStarted() {
-    ApplyControlState(ControlState::kLocked);
+    ApplyControlState(controls::State::kLocked);
 }
 
 void MainDialog::DownloadEnded(const DownloadEnd& end) {
-    if (!end.modelKnown) {
-        return;
+    controls::State state;
+    if (controls::StateAfter({end.modelKnown, end.tcpOnlyModel, runningIpx_}, state)) {
+        controlsAfterReport_ = state;
     }
-    controlsAfterReport_ = end.tcpOnlyModel ? ControlState::kTcpOnlyModel
-                           : runningIpx_    ? ControlState::kIpx
-                                            : ControlState::kTcp;
 }
 
 void MainDialog::OnBrowseFile() {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 
+#include "engine/ControlStates.h"
 #include "engine/DialogPort.h"
 #include "engine/DownloadEngine.h"
 #include "engine/Transport.h"
@@ -88,10 +89,8 @@ class MainDialog : public QDialog, public DialogPort {
   private:
     void Initialise();
     void EnableControl(int id, bool enabled);
-    void EnableAll(std::initializer_list<int> ids, bool enabled);
-    // The controls that a download locks and gives back, in one table by state.
-    enum class ControlState { kLocked, kTcpOnlyModel, kTcp, kIpx };
-    void ApplyControlState(ControlState state);
+    // The controls that a download locks and gives back, by the shared table.
+    void ApplyControlState(controls::State state);
     // Keeps the keyboard focus at `control`'s place in the template order when that control
     // cannot hold it (disabled): the dialog itself takes the focus, so Enter reaches only the
     // default button, and the next Tab goes on from that place.
@@ -106,7 +105,7 @@ class MainDialog : public QDialog, public DialogPort {
     int modelIndex_ = 0;
     bool runningIpx_ = false;
     // What the ended download gives back, applied once its result has been reported.
-    std::optional<ControlState> controlsAfterReport_;
+    std::optional<controls::State> controlsAfterReport_;
     QMap<int, QWidget*> controls_;
     QList<QWidget*> inOrder_;  // template order, labels included
     QPointer<QWidget> focusPlace_;

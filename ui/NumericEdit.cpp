@@ -2,63 +2,20 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
+#include "engine/AddressEntry.h"
 #include "resources/ResourceIds.h"
 #include "ui/DialogServices.h"
 
 namespace vexil {
 
-void NumericEdit::SetMaxLength(int n) {
-    maxLength = n;
-    setMaxLength(n);
-}
-
-void NumericEdit::SetRange(double min, double max) {
-    minimum = min;
-    maximum = max;
-}
-
 bool NumericEdit::CheckText(const QString& text) {
-    if (text.isEmpty()) {
+    if (address::IsOctetText(text.toStdString())) {
         return true;
     }
-    auto refuse = [this] {
-        Beep();
-        return false;
-    };
-    for (const QChar c : text) {
-        if (!allowedChars.isEmpty() && !allowedChars.contains(c)) {
-            return refuse();
-        }
-        if (!excludedChars.isEmpty() && excludedChars.contains(c)) {
-            return refuse();
-        }
-    }
-    const QByteArray bytes = text.toUtf8();
-    qsizetype limit = maxLength;
-    qsizetype minusCount = 0;
-    qsizetype dotCount = 0;
-    if (minimum < 0) {
-        --limit;
-        if (text.indexOf('-', 1) >= 0) {
-            return refuse();
-        }
-        minusCount = text.startsWith('-') ? 1 : 0;
-    }
-    if (format.contains('f')) {
-        --limit;
-        dotCount = text.count('.');
-        if (dotCount > 1) {
-            return refuse();
-        }
-    }
-    if (bytes.size() - minusCount - dotCount > limit) {
-        return refuse();
-    }
-    return true;
+    Beep();
+    return false;
 }
 
 void NumericEdit::MoveToNext(bool selectAll, bool afterFullField) {
@@ -105,7 +62,7 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
             case Qt::Key_Left:
             case Qt::Key_Up:
                 AddressEdit::keyPressEvent(event);
-                if (isNt3 == 0 && position >= 2 && !previous_.isNull()) {
+                if (position >= 2 && !previous_.isNull()) {
                     // Back to the previous field, with its caret behind its last character.
                     QWidget* previous = previous_.data();
                     previous->setFocus(Qt::OtherFocusReason);
@@ -116,7 +73,7 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
             case Qt::Key_Right:
             case Qt::Key_Down: {
                 const bool atEnd = text().isEmpty() || cursorPosition() >= text().size();
-                if (atEnd && isNt3 == 0 && position <= 3) {
+                if (atEnd && position <= 3) {
                     MoveToNext(false);
                 }
                 AddressEdit::keyPressEvent(event);
@@ -135,7 +92,7 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
     if (!character) {
         return;
     }
-    if (octet && text().size() == maxLength) {
+    if (octet && text().size() == maxLength()) {
         MoveToNext(true, typed != ".");
     }
     if (typed == ".") {
@@ -148,50 +105,26 @@ void NumericEdit::mousePressEvent(QMouseEvent* event) {
     QLineEdit::mousePressEvent(event);
 }
 
-QString NumericEdit::FormatValue(double value) const {
-    char text[64];
-    const QByteArray pattern = format.toLatin1();
-    if (format.contains('d')) {
-        std::snprintf(text, sizeof text, pattern.constData(), static_cast<int>(value));
-    } else {
-        std::snprintf(text, sizeof text, pattern.constData(), value);
-    }
-    return QString::fromLatin1(text);
-}
-
 bool NumericEdit::HoldToRange(bool rewrite) {
     const QString current = text();
     if (current.isEmpty()) {
         Beep();
         return true;
     }
-    const QByteArray bytes = current.toLatin1();
-    const double value = std::strtod(bytes.constData(), nullptr);
-    QString replacement;
-    bool inRange = true;
-    if (value < minimum) {
+    const address::HeldOctet held =
+        address::HoldOctet(static_cast<std::size_t>(position - 1), current.toStdString());
+    if (held.message != 0) {
         Beep();
         if (Services() != nullptr) {
-            Services()->ShowMessageBox(window(), msg::kBelowMinimum, Icon::Error);
+            Services()->ShowMessageBox(window(), held.message, Icon::Error);
         }
-        replacement = FormatValue(minimum);
-        inRange = false;
-    } else if (value > maximum) {
-        Beep();
-        if (Services() != nullptr) {
-            Services()->ShowMessageBox(window(), msg::kAboveMaximum, Icon::Error);
-        }
-        replacement = FormatValue(maximum);
-        inRange = false;
-    } else if (rewrite) {
-        replacement = FormatValue(value);
-    } else {
+    } else if (!rewrite) {
         return true;
     }
-    if (replacement != text()) {
+    if (const QString replacement = QString::fromStdString(held.text); replacement != text()) {
         setText(replacement);
     }
-    return inRange;
+    return held.message == 0;
 }
 
 void NumericEdit::focusOutEvent(QFocusEvent* event) {

@@ -1,6 +1,6 @@
-// An IPv4 octet field: only the allowed characters, at most maxLength of them, the value held
-// to its range when the field is left (messages 119 and 118), and the focus moved between the
-// four octets the way an address entry does.
+// An IPv4 octet field: the address entry's characters and length, the value held to its range
+// when the field is left (messages 119 and 118), and the focus moved between the four octets
+// the way an address entry does.
 #pragma once
 
 #include <QPointer>
@@ -19,26 +19,14 @@ class NumericEdit : public AddressEdit {
         previous_ = previous;
         next_ = next;
     }
-    void SetAllowedChars(const QString& text) { allowedChars = text; }
-    void SetMaxLength(int n);
-    void SetRange(double min, double max);
-    void SetFormat(const QString& text) { format = text; }
-
+    // Whether the field may hold `text`: the octet's characters and length; a refusal beeps.
     bool CheckText(const QString& text) override;
     // The check that leaving the field makes: beep on an empty field; beep, message 119 or 118
-    // and the bound written back when the value is out of range; the value rewritten with the
-    // format otherwise (when `rewrite`). Returns false when the value was out of range.
+    // and the bound written back when the value is out of range; the value rewritten as a whole
+    // number otherwise (when `rewrite`). Returns false when the value was out of range.
     bool HoldToRange(bool rewrite);
-    QString FormatValue(double value) const;
 
-    int position = 0;
-    QString excludedChars;
-    QString allowedChars;
-    QString format = "%3d";
-    int maxLength = 10;
-    double minimum = 0.0;
-    double maximum = 0.0;
-    int isNt3 = 0;  // the arrow-key moves are off on one old platform; never set here
+    int position = 0;  // 1 to 4
 
   signals:
     // The next control in the dialog's order cannot take the focus (label 1011 after octet 4
