@@ -83,4 +83,6 @@ const DialogTemplate& AboutDialogTemplate() {
 // "LANｶｰﾄﾞｵﾌﾟｼｮﾝ": three ASCII letters and ten half-width katakana.
 const char* const kModelNames[] = {"LANｶｰﾄﾞｵﾌﾟｼｮﾝ", ""};
 
+const char kWebPageAddress[] = "https://vexilware.example/lan-products/";
+
 }  // namespace vexil

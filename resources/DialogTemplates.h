@@ -61,4 +61,10 @@ const DialogTemplate& AboutDialogTemplate();    // 100
 // The model list's entries, ended by an empty entry.
 extern const char* const kModelNames[];
 
+// The page that button 1030 opens in the browser: where the download files are published.
+extern const char kWebPageAddress[];
+
+// The system menu's command of the about box (string 101).
+inline constexpr int kAboutCommand = 0x10;
+
 }  // namespace vexil

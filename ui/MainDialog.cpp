@@ -39,8 +39,6 @@ using namespace control;
 constexpr int kTransportTcp = 0;
 constexpr int kTransportIpx = 2;
 constexpr int kTransportNone = -1;
-constexpr int kAboutCommand = 16;
-const char kWebPageAddress[] = "https://vexilware.example/lan-products/";
 
 QWidget* MakeEdit(int id, QWidget* parent) {
     switch (id) {
