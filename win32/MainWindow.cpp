@@ -29,6 +29,12 @@ constexpr DWORD kMainStyle =
 
 const wchar_t kWindowProperty[] = L"Vexil.MainWindow";
 
+// The progress bar's class, which the template names, is registered by the common controls.
+void RegisterControlClasses() {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Transport& transport, Services& services)
@@ -47,6 +53,7 @@ MainWindow::~MainWindow() {
 
 INT_PTR MainWindow::Run() {
     modal_ = true;
+    RegisterControlClasses();
     const InMemoryTemplate dialog(MainDialogTemplate(), kMainStyle);
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                    &MainWindow::DialogProc, reinterpret_cast<LPARAM>(this));
@@ -54,6 +61,7 @@ INT_PTR MainWindow::Run() {
 
 HWND MainWindow::Open() {
     modal_ = false;
+    RegisterControlClasses();
     const InMemoryTemplate dialog(MainDialogTemplate(), kMainStyle);
     CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                &MainWindow::DialogProc, reinterpret_cast<LPARAM>(this));

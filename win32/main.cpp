@@ -1,15 +1,11 @@
 // Vexil.exe: the download window on Windows.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "transport/TavdlTransport.h"
 #include "win32/MainWindow.h"
 #include "win32/Services.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
     vexil::TavdlTransport transport;
     vexil::win32::Services services;
     vexil::win32::MainWindow window(transport, services);

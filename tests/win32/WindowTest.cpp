@@ -1,0 +1,428 @@
+// The Windows window as a person operates it, by window messages under Wine's display-less
+// driver: keys on the control that has the focus, Tab and Enter through the dialog's own
+// keyboard handling, and the real message boxes and dialogs, answered from the keyboard.
+#include <windows.h>
+
+#include <imm.h>
+
+#include <filesystem>
+
+#include "engine/ControlStates.h"
+#include "resources/DialogTemplates.h"
+#include "resources/StringTable.h"
+#include "tests/support/TestFiles.h"
+#include "tests/win32/WindowFixture.h"
+#include "win32/DialogTemplate.h"
+
+namespace vexil::test {
+namespace {
+
+using win32::Wide;
+
+class KeyboardTest : public WindowTest {
+  protected:
+    // A fresh window, the model picked with the keyboard, an address typed into octet 1 in one
+    // go, and a download that only notes the address it was given.
+    void Prepare(const std::wstring& address) {
+        Open();
+        PickModel();
+        ASSERT_EQ(window_->ModelIndex(), 6);
+        window_->runDownload = [this](const DownloadRequest& request) {
+            ++runs;
+            ranWith = AddressOf(request);
+            Key(VK_RETURN);  // pressed during the download: never the cancel button
+            return Ended(window_->Engine().CancelRequested() ? -5 : 0);
+        };
+        SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
+        Type(address);
+    }
+    std::vector<std::wstring> Octets() const {
+        return {TextOf(kOctet1), TextOf(kOctet2), TextOf(kOctet3), TextOf(kOctet4)};
+    }
+    std::vector<std::wstring> SeenKinds() const {
+        std::vector<std::wstring> kinds;
+        for (const auto& seen : answerer_->seen) {
+            kinds.push_back(seen.kind);
+        }
+        return kinds;
+    }
+
+    int runs = 0;
+    std::array<std::uint8_t, 4> ranWith{};
+};
+
+TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
+    struct Row {
+        const wchar_t* typed;
+        std::vector<std::wstring> octets;
+    };
+    const std::vector<Row> rows = {
+        {L"192.0.2.1", {L"192", L"0", L"2", L"1"}},
+        {L"10.0.0.1", {L"10", L"0", L"0", L"1"}},
+        {L"192.168.100.200", {L"192", L"168", L"100", L"200"}},
+        {L"1.2.3.4", {L"1", L"2", L"3", L"4"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(win32::Utf8(row.typed));
+        Prepare(row.typed);
+        EXPECT_EQ(Octets(), row.octets);
+        EXPECT_EQ(services_.beeps, 0);
+        // Tab goes on after octet 4 to the download button, and Shift+Tab comes back.
+        Key(VK_TAB);
+        EXPECT_EQ(Focused(), W(kDownload));
+        Key(VK_TAB, true);
+        EXPECT_EQ(Focused(), W(kOctet4));
+        Key(VK_TAB);
+        Key(VK_RETURN);
+        ASSERT_EQ(runs, 1);
+        std::array<std::uint8_t, 4> expected{};
+        for (std::size_t i = 0; i < 4; ++i) {
+            expected[i] = static_cast<std::uint8_t>(std::stoi(row.octets[i]));
+        }
+        EXPECT_EQ(ranWith, expected);
+        runs = 0;
+    }
+}
+
+TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
+    struct Row {
+        int tabs;  // from octet 4
+        int runs;
+        bool windowOpen;
+        std::vector<std::wstring> seen;
+    };
+    const std::vector<Row> rows = {
+        {0, 1, true, {L"#32770"}},  // Enter in an octet field: the default button
+        {1, 1, true, {L"#32770"}},  // the download button
+        {2, 0, false, {}},          // the cancel button ends the program
+        {3, 0, true, {L"#32770"}},  // the browse button: the open-file dialog, Escape
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.tabs);
+        runs = 0;
+        Prepare(L"192.0.2.1");
+        for (int i = 0; i < row.tabs; ++i) {
+            Key(VK_TAB);
+        }
+        if (row.tabs == 3) {
+            answerer_->Queue({VK_ESCAPE});
+        }
+        Key(VK_RETURN);
+        EXPECT_EQ(runs, row.runs);
+        EXPECT_EQ(!window_->Done(), row.windowOpen);
+        EXPECT_EQ(SeenKinds(), row.seen);
+        if (row.runs == 1) {
+            EXPECT_EQ(MessageIds(), std::vector<int>{msg::kDownloadFinished});
+            // The focus is back on the download button: another Enter downloads again.
+            EXPECT_EQ(Focused(), W(kDownload));
+            Key(VK_RETURN);
+            EXPECT_EQ(runs, 2);
+            EXPECT_FALSE(window_->Done());
+        }
+        if (row.tabs == 3) {
+            EXPECT_EQ(services_.fileDialogs, 1);
+            EXPECT_TRUE(MessageIds().empty()) << "a cancelled file dialog chooses nothing";
+        }
+    }
+}
+
+TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
+    ScratchDir dir;
+    WorkingDir cwd(dir.path());
+    dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                             DataRecord(0x20000, 32), EndRecord()}));
+    struct Row {
+        const wchar_t* address;  // typed into octet 1, or a MAC address over IPX
+        std::vector<UINT> keys;
+        std::vector<int> messages;
+    };
+    const std::vector<Row> rows = {
+        {L"192.168.100.200", {VK_RETURN}, {121, 122, 110}},
+        {L"192.168.100.200", {VK_TAB, VK_RETURN}, {}},
+        {L"00D1F0123456", {VK_ESCAPE}, {}},
+        {L"00D1F0123456", {VK_TAB, VK_TAB, VK_RETURN}, {121, 122, 110}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(win32::Utf8(row.address));
+        const bool ipx = std::wstring(row.address).size() == 12;
+        Prepare(ipx ? L"" : row.address);
+        window_->runDownload = [this](const DownloadRequest& request) {
+            return window_->Engine().Run(request);
+        };
+        if (ipx) {
+            SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kIpxCheck)),
+                         TRUE);
+            Key(VK_SPACE);
+            ASSERT_TRUE(IsWindowEnabled(W(kMacAddress)));
+            SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kMacAddress)),
+                         TRUE);
+            Type(row.address);
+        }
+        services_.messages.clear();
+        answerer_->Queue(row.keys);
+        // While the flash is erased the window is locked, and an Enter pressed then must not
+        // reach the cancel button.
+        transport_.script.clear();
+        std::vector<int> lockedButEnabled;
+        transport_.Queue(
+            Op::Erase, Reply(0, {}, [&] {
+                for (const auto& change : controls::StateChanges(controls::State::kLocked)) {
+                    if (IsWindowEnabled(W(change.id))) {
+                        lockedButEnabled.push_back(change.id);
+                    }
+                }
+                Key(VK_RETURN);
+            }));
+        std::vector<std::wstring> lines;
+        answerer_->inspect = [&lines](HWND dialog) {
+            for (int id : {kConfirmTarget, kConfirmCurrentVersion, kConfirmFileVersion}) {
+                HWND list = GetDlgItem(dialog, id);
+                if (list == nullptr) {
+                    return;
+                }
+                wchar_t line[64] = L"";
+                SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+                lines.push_back(line);
+            }
+        };
+        Key(VK_RETURN);  // in the field the address was typed into
+        ASSERT_FALSE(lines.empty()) << "no confirmation";
+        EXPECT_EQ(lines[0], row.address);
+        EXPECT_EQ(lines[2], L"1.10");
+        EXPECT_EQ(MessageIds(), row.messages);
+        EXPECT_TRUE(lockedButEnabled.empty());
+        EXPECT_FALSE(window_->Done());
+        answerer_->inspect = nullptr;
+    }
+}
+
+TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
+    enum class Action { Enter, Tab, ContextMenu };
+    struct Row {
+        int field;
+        const wchar_t* typed;
+        Action action;
+        const wchar_t* after;
+        std::vector<int> messages;
+        std::vector<std::wstring> seen;  // a box, a menu
+    };
+    const std::vector<Row> rows = {
+        {3, L"0", Action::Enter, L"1", {119}, {L"#32770"}},
+        {0, L"224", Action::Tab, L"223", {118}, {L"#32770"}},
+        {3, L"0", Action::ContextMenu, L"1", {119}, {L"#32770", L"#32768"}},
+        {1, L"25", Action::ContextMenu, L"25", {}, {L"#32768"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(win32::Utf8(row.typed) + " in field " + std::to_string(row.field + 1));
+        Prepare(L"10.1.2.3");
+        services_.messages.clear();
+        services_.beeps = 0;
+        HWND field = window_->Octet(static_cast<std::size_t>(row.field)).Handle();
+        SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
+        Type(row.typed);
+        switch (row.action) {
+            case Action::Enter:
+                Key(VK_RETURN);
+                break;
+            case Action::Tab:
+                Key(VK_TAB);
+                break;
+            case Action::ContextMenu:
+                SendMessageW(field, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(field),
+                             MAKELPARAM(-1, -1));
+                break;
+        }
+        EXPECT_EQ(MessageIds(), row.messages);
+        EXPECT_EQ(services_.beeps, static_cast<int>(row.messages.size()));
+        EXPECT_EQ(TextOf(field), row.after);
+        EXPECT_EQ(SeenKinds(), row.seen);
+        for (const auto& message : services_.messages) {
+            EXPECT_EQ(message.icon, Icon::Error) << "an error's box shows the error icon";
+        }
+        EXPECT_EQ(runs, 0);
+    }
+}
+
+TEST_F(KeyboardTest, WhatTheFieldsShowIsWhatIsUsed) {
+    // A refused key keeps the selection: what is typed next replaces it, as the user meant.
+    struct Row {
+        int id;
+        const wchar_t* before;
+        const wchar_t* typed;  // the first key is refused
+        const wchar_t* after;
+    };
+    const std::vector<Row> rows = {
+        {kMacAddress, L"00D1F01234", L"z00d1f0123456", L"00D1F0123456"},
+        {kOctet1, L"19", L"a10", L"10"},
+    };
+    Prepare(L"");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.id);
+        HWND field = W(row.id);
+        EnableWindow(field, TRUE);
+        SetWindowTextW(field, row.before);
+        SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
+        const int beeps = services_.beeps;
+        Type(row.typed);
+        EXPECT_EQ(TextOf(field), row.after);
+        EXPECT_EQ(services_.beeps, beeps + 1);
+    }
+    // "1.2" pasted into an octet field and Enter pressed there: the field is written as leaving
+    // it would write it, so the confirmation shows the address that is used.
+    Prepare(L"10.0.0.1");
+    ASSERT_TRUE(OpenClipboard(window_->Handle()));
+    EmptyClipboard();
+    HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 4 * sizeof(wchar_t));
+    std::wcscpy(static_cast<wchar_t*>(GlobalLock(text)), L"1.2");
+    GlobalUnlock(text);
+    SetClipboardData(CF_UNICODETEXT, text);
+    CloseClipboard();
+    SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
+    Type(L"\x16");  // Ctrl+V
+    ASSERT_EQ(TextOf(kOctet1), L"1.2");
+    Key(VK_RETURN);
+    EXPECT_EQ(TextOf(kOctet1), L"1");
+    EXPECT_EQ(ranWith, (std::array<std::uint8_t, 4>{1, 0, 0, 1}));
+}
+
+TEST_F(KeyboardTest, AnInputMethodCannotWriteIntoTheAddressFields) {
+    Prepare(L"");
+    for (int id : {kOctet1, kOctet2, kOctet3, kOctet4, kNetworkAddress, kMacAddress}) {
+        SCOPED_TRACE(id);
+        HWND field = W(id);
+        EXPECT_EQ(ImmGetContext(field), nullptr) << "the field has an input context";
+        const std::wstring before = TextOf(field);
+        const int beeps = services_.beeps;
+        SendMessageW(field, WM_IME_CHAR, L'あ', 1);
+        SendMessageW(field, WM_IME_COMPOSITION, 0, GCS_RESULTSTR);
+        EXPECT_EQ(TextOf(field), before);
+        EXPECT_EQ(services_.beeps, beeps + 2);
+    }
+}
+
+TEST_F(WindowTest, MessageBoxesShowTheTableTextUnderTheProgramName) {
+    for (int id : {57631, 57625, 110}) {
+        SCOPED_TRACE(id);
+        window_->ShowMessage(id, Icon::Error);
+        ASSERT_EQ(answerer_->seen.size(), 1u);
+        const SeenWindow box = answerer_->seen.back();
+        answerer_->seen.clear();
+        EXPECT_EQ(box.kind, L"#32770");
+        EXPECT_EQ(box.title, L"win32_tests");
+        // Each line as the table breaks it, nothing else.
+        std::wstring shown;
+        for (const wchar_t c : box.text) {
+            if (c != L'\r') {
+                shown += c;
+            }
+        }
+        EXPECT_EQ(win32::Utf8(shown), LoadLines(id));
+    }
+}
+
+TEST_F(WindowTest, TheWindowIsItsTemplate) {
+    const DialogTemplate& main = MainDialogTemplate();
+    EXPECT_EQ(TextOf(window_->Handle()), Wide(main.caption));
+    RECT client;
+    GetClientRect(window_->Handle(), &client);
+    RECT units{0, 0, main.width, main.height};
+    MapDialogRect(window_->Handle(), &units);
+    EXPECT_EQ(client.right, units.right);
+    EXPECT_EQ(client.bottom, units.bottom);
+    HWND previous = nullptr;
+    for (const ControlSpec& control : main.controls) {
+        SCOPED_TRACE(control.id);
+        HWND made = GetDlgItem(window_->Handle(), control.id);
+        ASSERT_NE(made, nullptr);
+        // In template order, which is also the order of Tab.
+        EXPECT_EQ(GetWindow(made, GW_HWNDPREV), previous);
+        previous = made;
+        RECT at{control.x, control.y, control.x + control.width, control.y + control.height};
+        MapDialogRect(window_->Handle(), &at);
+        RECT is;
+        GetWindowRect(made, &is);
+        MapWindowPoints(nullptr, window_->Handle(), reinterpret_cast<POINT*>(&is), 2);
+        EXPECT_EQ(is.left, at.left);
+        EXPECT_EQ(is.top, at.top);
+        const LONG style = GetWindowLongW(made, GWL_STYLE);
+        EXPECT_EQ((style & WS_TABSTOP) != 0, (control.styles & style::kTabStop) != 0);
+        EXPECT_EQ((style & WS_VISIBLE) != 0, (control.styles & style::kHidden) == 0);
+        if (control.kind == ControlKind::Edit) {
+            EXPECT_EQ((style & ES_UPPERCASE) != 0, (control.styles & style::kUpperCase) != 0);
+        } else if (control.kind != ControlKind::ComboBox &&
+                   control.kind != ControlKind::ProgressBar) {
+            EXPECT_EQ(TextOf(made), Wide(control.text));
+        }
+    }
+    // At start: the focus on the model list, nothing to download until a model is picked, and
+    // the MAC address field holding the maker's prefix.
+    EXPECT_EQ(Focused(), W(kModelList));
+    EXPECT_FALSE(IsWindowEnabled(W(kDownload)));
+    EXPECT_FALSE(IsWindowEnabled(W(kOctet1)));
+    EXPECT_EQ(TextOf(kMacAddress), L"00D1F0");
+    PickModel();
+    EXPECT_TRUE(IsWindowEnabled(W(kDownload)));
+    EXPECT_TRUE(IsWindowEnabled(W(kOctet1)));
+    EXPECT_FALSE(IsWindowEnabled(W(kMacAddress)));
+    EXPECT_EQ(IsDlgButtonChecked(window_->Handle(), kTcpCheck), BST_CHECKED);
+}
+
+TEST_F(WindowTest, TheSystemMenuOpensTheAboutBox) {
+    HMENU menu = GetSystemMenu(window_->Handle(), FALSE);
+    wchar_t item[128] = L"";
+    GetMenuStringW(menu, kAboutCommand, item, 128, MF_BYCOMMAND);
+    EXPECT_EQ(win32::Utf8(item), LoadLines(msg::kAboutMenuItem));
+    SendMessageW(window_->Handle(), WM_SYSCOMMAND, kAboutCommand, 0);
+    ASSERT_EQ(answerer_->seen.size(), 1u);
+    EXPECT_EQ(answerer_->seen[0].title, Wide(AboutDialogTemplate().caption));
+    EXPECT_FALSE(window_->Done());
+}
+
+TEST_F(WindowTest, TheBrowseAndWebPageButtons) {
+    ScratchDir dir;
+    WorkingDir cwd(std::filesystem::temp_directory_path());
+    PickModel();
+    // The chosen file's folder becomes the working folder, where the download files are read.
+    services_.chosenFile = (dir.path() / "RS.BIN").wstring();
+    SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kBrowse, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(W(kBrowse)));
+    EXPECT_EQ(std::filesystem::current_path(), dir.path());
+    EXPECT_EQ(MessageIds(), std::vector<int>{msg::kFileChosen});
+    services_.messages.clear();
+    // No browser: message 120.
+    for (const bool works : {true, false}) {
+        services_.browserWorks = works;
+        SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kWebPage, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(W(kWebPage)));
+        EXPECT_EQ(services_.openedUrl, kWebPageAddress);
+    }
+    EXPECT_EQ(MessageIds(), std::vector<int>{msg::kNoBrowser});
+}
+
+TEST_F(WindowTest, ClosingDuringADownloadCancelsItAndClosesAfterItsMessage) {
+    ScratchDir dir;
+    WorkingDir cwd(dir.path());
+    dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                             DataRecord(0x20000, 32), EndRecord()}));
+    PickModel();
+    SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
+    Type(L"192.0.2.1");
+    transport_.Queue(Op::Erase, Reply(0, {}, [this] {
+                         PostMessageW(window_->Handle(), WM_CLOSE, 0, 0);
+                         Pump();
+                         EXPECT_FALSE(window_->Done()) << "closed before the download ended";
+                     }));
+    Key(VK_RETURN);
+    EXPECT_TRUE(window_->Done());
+    ASSERT_FALSE(MessageIds().empty());
+    EXPECT_EQ(MessageIds().back(), msg::kDownloadCancelled);
+}
+
+TEST_F(WindowTest, NoSocketsNoDownload) {
+    transport_.socketsWork = false;
+    Open();
+    EXPECT_EQ(MessageIds(), std::vector<int>{msg::kWinsockFailed});
+}
+
+}  // namespace
+}  // namespace vexil::test
