@@ -1,12 +1,16 @@
-// The rules both front ends share, without a window: the address as entered and its refusals,
-// the target record made of a request, the result table and the confirmation's values and lines.
+// The rules the front ends share, without a window: the address as entered and its refusals,
+// what the address fields take, the controls by transport and download state, the target
+// record made of a request, the result table and the confirmation's values and lines.
 #include <gtest/gtest.h>
 
 #include "engine/AddressEntry.h"
 #include "engine/Confirmation.h"
+#include "engine/ControlStates.h"
 #include "engine/DownloadRequest.h"
 #include "engine/ResultReport.h"
 #include "engine/TargetRecord.h"
+#include "resources/DialogTemplates.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/EngineFakes.h"
 
 namespace vexil {
@@ -63,6 +67,113 @@ TEST(EntryRefusalTest, OctetRangesAndTheirMessages) {
             << row.index << " " << row.value;
         EXPECT_EQ(bound, row.bound) << row.index << " " << row.value;
     }
+}
+
+TEST(AddressFieldsTest, WhatTheFieldsTakeAndWhatLeavingAnOctetWrites) {
+    const struct {
+        const char* text;
+        bool octet;  // may stand in an octet field
+        bool hex;    // may stand in a hexadecimal field
+    } texts[] = {
+        {"", true, true},     {"192", true, true}, {"1.2", true, false},    {"1234", false, true},
+        {"-1", false, false}, {"a", false, true},  {"00D1F0", false, true}, {"G", false, false},
+        {" ", false, true},   {"~", false, false}, {"@", false, false},     {"[", false, false},
+        {"`", false, false},  {"Z", false, false}, {"0F", false, true},
+    };
+    for (const auto& row : texts) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(address::IsOctetText(row.text), row.octet);
+        const std::string text = row.text;
+        EXPECT_EQ(address::IsHexFieldText(std::u32string(text.begin(), text.end())), row.hex);
+    }
+    EXPECT_TRUE(address::IsHexFieldText(U"あ")) << "only ASCII letters and punctuation are refused";
+
+    const struct {
+        std::size_t index;
+        const char* text;
+        int message;
+        const char* shown;
+    } held[] = {
+        {0, "0", msg::kBelowMinimum, "1"},
+        {0, "224", msg::kAboveMaximum, "223"},
+        {0, "223", 0, "223"},
+        {3, "0", msg::kBelowMinimum, "1"},
+        {3, "255", 0, "255"},
+        {1, "0", 0, "0"},
+        {2, "256", msg::kAboveMaximum, "255"},
+        {0, "1.2", 0, "1"},
+        {1, "7.", 0, "7"},
+        {1, ".", 0, "0"},
+        {3, ".5", msg::kBelowMinimum, "1"},
+        {0, "010", 0, "10"},
+    };
+    for (const auto& row : held) {
+        SCOPED_TRACE(std::string(row.text) + " in octet " + std::to_string(row.index + 1));
+        const address::HeldOctet result = address::HoldOctet(row.index, row.text);
+        EXPECT_EQ(result.message, row.message);
+        EXPECT_EQ(result.text, row.shown);
+    }
+}
+
+TEST(ControlStatesTest, TheTransportAndADownloadEnableTheirControls) {
+    using controls::Change;
+    auto enabled = [](const std::vector<Change>& changes, int id) {
+        for (const Change& change : changes) {
+            if (change.id == id) {
+                return change.enabled ? 1 : 0;
+            }
+        }
+        return -1;  // untouched
+    };
+    using Transport = controls::Transport;
+    const struct {
+        controls::Transport transport;
+        int octet, mac, tcpBox, ipxBox, group;
+    } transports[] = {{Transport::kNone, 0, 0, 0, 0, 0},
+                      {Transport::kTcp, 1, 0, 1, 1, 0},
+                      {Transport::kIpx, 0, 1, 1, 1, 0}};
+    for (const auto& row : transports) {
+        SCOPED_TRACE(static_cast<int>(row.transport));
+        const auto changes = controls::TransportChanges(row.transport);
+        EXPECT_EQ(enabled(changes, control::kOctet4), row.octet);
+        EXPECT_EQ(enabled(changes, control::kNetworkAddress), row.mac);
+        EXPECT_EQ(enabled(changes, control::kMacAddress), row.mac);
+        EXPECT_EQ(enabled(changes, control::kTcpCheck), row.tcpBox);
+        EXPECT_EQ(enabled(changes, control::kIpxCheck), row.ipxBox);
+        EXPECT_EQ(enabled(changes, control::kIpGroup), row.group);
+    }
+    using enum controls::State;
+    const struct {
+        controls::State state;
+        int models, ipxBox, octet, mac, cancel;
+    } states[] = {
+        {kLocked, 0, 0, 0, 0, -1},
+        {kTcpOnlyModel, 1, 0, 1, -1, -1},
+        {kTcp, 1, 1, 1, -1, -1},
+        {kIpx, 1, 1, -1, 1, -1},
+    };
+    for (const auto& row : states) {
+        SCOPED_TRACE(static_cast<int>(row.state));
+        const auto changes = controls::StateChanges(row.state);
+        EXPECT_EQ(enabled(changes, control::kModelList), row.models);
+        EXPECT_EQ(enabled(changes, control::kIpxCheck), row.ipxBox);
+        EXPECT_EQ(enabled(changes, control::kOctet1), row.octet);
+        EXPECT_EQ(enabled(changes, control::kMacAddress), row.mac);
+        EXPECT_EQ(enabled(changes, control::kCancel), row.cancel) << "cancel stays usable";
+    }
+    controls::State after = kLocked;
+    EXPECT_FALSE(controls::StateAfter({false, false, true}, after));
+    ASSERT_TRUE(controls::StateAfter({true, true, true}, after));
+    EXPECT_EQ(after, kTcpOnlyModel);
+    ASSERT_TRUE(controls::StateAfter({true, false, true}, after));
+    EXPECT_EQ(after, kIpx);
+    ASSERT_TRUE(controls::StateAfter({true, false, false}, after));
+    EXPECT_EQ(after, kTcp);
+
+    EXPECT_TRUE(controls::PicksLanCard(0, kModelNames[0]));
+    EXPECT_FALSE(controls::PicksLanCard(1, kModelNames[0]));
+    EXPECT_FALSE(controls::PicksLanCard(-1, ""));
+    EXPECT_FALSE(controls::PicksLanCard(0, "LAN"));
 }
 
 TEST(FillTargetRecordTest, TheRecordOfARequest) {
