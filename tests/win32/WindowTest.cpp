@@ -183,6 +183,17 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
                 wchar_t line[64] = L"";
                 SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
                 lines.push_back(line);
+                // The whole value is shown within the template's width.
+                HDC dc = GetDC(list);
+                HGDIOBJ old = SelectObject(
+                    dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+                SIZE extent{};
+                GetTextExtentPoint32W(dc, line, static_cast<int>(wcslen(line)), &extent);
+                SelectObject(dc, old);
+                ReleaseDC(list, dc);
+                RECT client;
+                GetClientRect(list, &client);
+                EXPECT_LE(extent.cx, client.right - 2) << win32::Utf8(line) << " is cut off";
             }
         };
         Key(VK_RETURN);  // in the field the address was typed into
