@@ -435,5 +435,215 @@ TEST_F(WindowTest, NoSocketsNoDownload) {
     EXPECT_EQ(MessageIds(), std::vector<int>{msg::kWinsockFailed});
 }
 
+class AddressFieldsTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        PickModel();
+    }
+    void Focus(HWND control) {
+        SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+        ASSERT_EQ(Focused(), control);
+    }
+    HWND Octet(int index) { return window_->Octet(static_cast<std::size_t>(index)).Handle(); }
+    DWORD Caret(HWND field) {
+        DWORD end = 0;
+        SendMessageW(field, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&end));
+        return end;
+    }
+};
+
+TEST_F(AddressFieldsTest, MovesBetweenTheOctets) {
+    // A full field or a "." moves on and selects the next field; the "." goes when the field is
+    // left.
+    Focus(Octet(0));
+    Type(L"192");
+    EXPECT_EQ(Focused(), Octet(1));
+    SetWindowTextW(Octet(1), L"55");
+    Focus(Octet(0));
+    SetWindowTextW(Octet(0), L"");
+    Type(L"10.");
+    EXPECT_EQ(Focused(), Octet(1));
+    DWORD start = 1;
+    DWORD end = 0;
+    SendMessageW(Octet(1), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 2u);
+    EXPECT_EQ(TextOf(Octet(0)), L"10");
+    // Refused characters beep and change nothing; the space bar moves on from fields 1 to 3.
+    Focus(Octet(1));
+    SetWindowTextW(Octet(1), L"");
+    Type(L"1a-");
+    EXPECT_EQ(TextOf(Octet(1)), L"1");
+    EXPECT_EQ(services_.beeps, 2);
+    Type(L" ");
+    EXPECT_EQ(Focused(), Octet(2));
+    EXPECT_EQ(TextOf(Octet(1)), L"1");
+    Focus(Octet(3));
+    Type(L" ");
+    EXPECT_EQ(Focused(), Octet(3)) << "no move from field 4";
+    // A backspace in a full field with the caret in front moves on, as any key that leaves the
+    // field full does.
+    SetWindowTextW(Octet(1), L"123");
+    Focus(Octet(1));
+    SendMessageW(Octet(1), EM_SETSEL, 0, 0);
+    Type(L"\b");
+    EXPECT_EQ(TextOf(Octet(1)), L"123");
+    EXPECT_EQ(Focused(), Octet(2));
+    // Left and Up go back to the previous field with the caret behind its text; Right and Down
+    // go on only from behind the last character.
+    SetWindowTextW(Octet(1), L"12");
+    SetWindowTextW(Octet(2), L"345");
+    Focus(Octet(2));
+    SendMessageW(Octet(2), EM_SETSEL, 1, 1);
+    Key(VK_LEFT);
+    EXPECT_EQ(Focused(), Octet(1));
+    EXPECT_EQ(Caret(Octet(1)), 2u);
+    Focus(Octet(0));
+    Key(VK_UP);
+    EXPECT_EQ(Focused(), Octet(0));
+    Focus(Octet(1));
+    SendMessageW(Octet(1), EM_SETSEL, 1, 1);
+    Key(VK_RIGHT);
+    EXPECT_EQ(Focused(), Octet(1)) << "the caret was not behind the last character";
+    Key(VK_DOWN);
+    EXPECT_EQ(Focused(), Octet(2));
+    Focus(Octet(3));
+    SendMessageW(Octet(3), EM_SETSEL, 0, 0);
+    SetWindowTextW(Octet(3), L"");
+    Key(VK_RIGHT);
+    EXPECT_EQ(Focused(), Octet(3));
+}
+
+TEST_F(AddressFieldsTest, LeavingAFieldHoldsItToItsRange) {
+    struct Case {
+        int field;
+        const wchar_t* typed;
+        const wchar_t* after;
+        std::vector<RecordedMessage> messages;
+    };
+    const std::vector<Case> cases = {
+        {0, L"0", L"1", {{119, Icon::Error}}},
+        {0, L"224", L"223", {{118, Icon::Error}}},
+        {1, L"256", L"255", {{118, Icon::Error}}},
+        {3, L"0", L"1", {{119, Icon::Error}}},
+        {2, L"007", L"7", {}},
+        {1, L".", L"0", {}},
+        {0, L".", L"1", {{119, Icon::Error}}},
+        {3, L"255", L"255", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(win32::Utf8(c.typed) + " in field " + std::to_string(c.field + 1));
+        services_.messages.clear();
+        SetWindowTextW(Octet(c.field), c.typed);
+        Focus(Octet(c.field));
+        Focus(W(kModelList));
+        EXPECT_EQ(TextOf(Octet(c.field)), c.after);
+        EXPECT_EQ(services_.messages, c.messages);
+    }
+    // An empty field beeps once and says nothing.
+    services_.messages.clear();
+    SetWindowTextW(Octet(2), L"");
+    Focus(Octet(2));
+    const int beeps = services_.beeps;
+    Focus(W(kModelList));
+    EXPECT_EQ(services_.beeps, beeps + 1);
+    EXPECT_TRUE(services_.messages.empty());
+}
+
+TEST_F(AddressFieldsTest, HexadecimalFields) {
+    Focus(W(kIpxCheck));
+    Key(VK_SPACE);
+    HWND mac = W(kMacAddress);
+    Focus(mac);
+    SetWindowTextW(mac, L"");
+    Type(L"a");
+    EXPECT_EQ(TextOf(mac), L"A");
+    // Letters past F and the punctuation at the edges of the allowed ranges are refused.
+    for (const wchar_t* refused : {L"g", L"z", L"Z", L"/", L":", L"@", L"[", L"`", L"{", L"~"}) {
+        SCOPED_TRACE(win32::Utf8(refused));
+        const int beeps = services_.beeps;
+        Type(refused);
+        EXPECT_EQ(TextOf(mac), L"A");
+        EXPECT_EQ(services_.beeps, beeps + 1);
+    }
+    services_.beeps = 1;
+    Type(L" 0");
+    EXPECT_EQ(TextOf(mac), L"A 0");
+    // A paste holding one excluded character is refused as a whole.
+    SendMessageW(mac, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"12-34"));
+    EXPECT_EQ(TextOf(mac), L"A 0");
+    EXPECT_EQ(services_.beeps, 2);
+    SetWindowTextW(mac, L"00D1F0123456");
+    SendMessageW(mac, EM_SETSEL, 12, 12);
+    Type(L"7");
+    EXPECT_EQ(TextOf(mac), L"00D1F0123456") << "a thirteenth character does not fit";
+    SetWindowTextW(W(kNetworkAddress), L"12345678");
+    Focus(W(kNetworkAddress));
+    SendMessageW(W(kNetworkAddress), EM_SETSEL, 8, 8);
+    Type(L"9");
+    EXPECT_EQ(TextOf(kNetworkAddress), L"12345678");
+}
+
+TEST_F(WindowTest, ADownloadLocksTheTargetAndGivesBackWhatTheModelAndTransportAllow) {
+    PickModel();
+    SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
+    Type(L"192.0.2.1");
+    struct Row {
+        bool ipx;
+        bool tcpOnly;
+        int result;
+        std::vector<int> enabled;
+        std::vector<int> disabled;
+    };
+    const std::vector<Row> rows = {
+        {false,
+         true,
+         -6,
+         {kOctet1, kOctet4, kModelList, kBrowse, kTcpCheck, kIpLabel},
+         {kIpxCheck, kNetworkLabel, kMacLabel, kNetworkAddress, kMacAddress}},
+        {false, false, -11, {kOctet1, kModelList, kIpxCheck, kTcpCheck, kWebPage}, {kMacAddress}},
+        {true,
+         false,
+         0,
+         {kNetworkAddress, kMacAddress, kIpxCheck, kNetworkLabel, kMacLabel},
+         {kOctet1, kOctet4, kIpLabel}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.result);
+        if (row.ipx) {
+            SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kIpxCheck)),
+                         TRUE);
+            Key(VK_SPACE);
+            SetWindowTextW(W(kMacAddress), L"00D1F0123456");
+        }
+        std::vector<bool> lockedDuringBox;
+        window_->runDownload = [&](const DownloadRequest&) {
+            window_->DownloadStarted();
+            for (const auto& change : controls::StateChanges(controls::State::kLocked)) {
+                EXPECT_FALSE(IsWindowEnabled(W(change.id))) << change.id << " during a download";
+            }
+            window_->DownloadEnded({row.result, true, row.tcpOnly});
+            answerer_->inspect = [&](HWND) {
+                lockedDuringBox.push_back(!IsWindowEnabled(W(kModelList)));
+            };
+            return Ended(row.result);
+        };
+        SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kDownload, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(W(kDownload)));
+        answerer_->inspect = nullptr;
+        // The controls come back once the result's box has been closed.
+        EXPECT_EQ(lockedDuringBox, std::vector<bool>(lockedDuringBox.size(), true));
+        for (int id : row.enabled) {
+            EXPECT_TRUE(IsWindowEnabled(W(id))) << id;
+        }
+        for (int id : row.disabled) {
+            EXPECT_FALSE(IsWindowEnabled(W(id))) << id;
+        }
+        EXPECT_EQ(Focused(), W(kDownload));
+    }
+}
+
 }  // namespace
 }  // namespace vexil::test
