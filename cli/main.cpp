@@ -37,11 +37,6 @@ int Refuse(const Refusal& refusal) {
     return kExitUsage;
 }
 
-// A path as the children of a fleet and the download (which changes to --dir) must read it.
-void MakeAbsolute(std::string& path) {
-    path = vexil::AbsolutePath(path);
-}
-
 // One target's run, in this process.
 int RunOne(const Options& options) {
     if (!options.failedFile.empty()) {
@@ -146,9 +141,10 @@ int Run(std::vector<std::string> arguments) {
         std::fputs(ModelList().c_str(), stdout);
         return 0;
     }
-    MakeAbsolute(options.dir);
-    MakeAbsolute(options.log);
-    MakeAbsolute(options.failedFile);
+    // As the children of a fleet and the download (which changes to --dir) must read them.
+    for (std::string* path : {&options.dir, &options.log, &options.failedFile}) {
+        *path = vexil::AbsolutePath(*path);
+    }
     // The targets are read before Ctrl-C becomes the cancel command: until then nothing has been
     // sent, and Ctrl-C ends the program as usual, also while it waits for a pipe to be written.
     std::vector<Target> targets;

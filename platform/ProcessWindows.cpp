@@ -189,8 +189,9 @@ Children::Woken Children::Wait(std::vector<Output>& outputs) {
                 return Woken::kOutput;
             }
         }
-        HANDLE waits[2] = {state_->queued, reinterpret_cast<HANDLE>(console::CancelWaitable())};
-        const DWORD count = console::CancelWaitable() == -1 ? 1 : 2;
+        const auto cancel = console::CancelWaitable();
+        HANDLE waits[2] = {state_->queued, reinterpret_cast<HANDLE>(cancel)};
+        const DWORD count = cancel == -1 ? 1 : 2;
         const DWORD woken = ::WaitForMultipleObjects(count, waits, FALSE, INFINITE);
         if (woken == WAIT_OBJECT_0 + 1) {
             return Woken::kCancel;
