@@ -46,9 +46,6 @@ MainWindow::~MainWindow() {
     if (window_ != nullptr && !modal_) {
         DestroyWindow(window_);
     }
-    if (icon_ != nullptr) {
-        DestroyIcon(icon_);
-    }
 }
 
 INT_PTR MainWindow::Run() {

@@ -101,7 +101,6 @@ class MainWindow : public DialogPort {
     std::array<std::unique_ptr<AddressField>, 4> octets_;
     std::unique_ptr<AddressField> network_;
     std::unique_ptr<AddressField> mac_;
-    HICON icon_ = nullptr;
 };
 
 }  // namespace vexil::win32
