@@ -112,13 +112,13 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::Initialise() {
-    icon_ =
+    // The program's icon, shared: the system keeps it for the life of the program.
+    const auto icon =
         static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource),
                                       IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-    if (icon_ != nullptr) {
-        SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-        SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-        icon_ = nullptr;  // shared: the system keeps it
+    if (icon != nullptr) {
+        SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
     // The about box from the system menu.
     if (HMENU menu = GetSystemMenu(window_, FALSE); menu != nullptr) {
