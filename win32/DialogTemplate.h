@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "resources/DialogTemplates.h"
+#include "win32/IconResource.h"
 
 namespace vexil::win32 {
 
-// The icon resource of the program (the about box's icon and the windows' own).
-inline constexpr int kIconResource = 1;
+inline constexpr int kIconResource = VEXIL_ICON_RESOURCE;
 
 // A DLGTEMPLATEEX with its items, ready for DialogBoxIndirectParamW; `dialogStyle` is the
 // dialog's window style (popup, caption, system menu, ...), to which the font flag is added.
