@@ -118,7 +118,12 @@ LRESULT AddressField::OnChar(wchar_t c, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT AddressField::OnKeyDown(WPARAM key, LPARAM lParam) {
-    separatorGiven_ = false;
+    // A key that types a character (the "." among them) is judged by its WM_CHAR, which follows;
+    // any other key but a modifier means the user has moved on from the automatic move.
+    const bool modifier = key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU;
+    if (!modifier && MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_CHAR) == 0) {
+        separatorGiven_ = false;
+    }
     switch (key) {
         case VK_LEFT:
         case VK_UP: {

@@ -160,8 +160,28 @@ void WindowTest::Key(UINT key, bool shift) {
 void WindowTest::Type(const std::wstring& text) {
     for (const wchar_t c : text) {
         HWND target = Focused() != nullptr ? Focused() : window_->Handle();
-        PostMessageW(target, WM_CHAR, c, 1);
+        const SHORT key = VkKeyScanW(c);
+        if (key == -1) {
+            // No key of the layout types it: the character alone, as an input method sends it.
+            PostMessageW(target, WM_CHAR, c, 1);
+            Pump();
+            continue;
+        }
+        // The key as a keyboard sends it, with Shift or Ctrl held as the layout needs them; the
+        // character comes from translating the key, as it does for a person typing.
+        BYTE state[256];
+        GetKeyboardState(state);
+        BYTE before[256];
+        std::copy(std::begin(state), std::end(state), std::begin(before));
+        state[VK_SHIFT] = (HIBYTE(key) & 1) != 0 ? 0x80 : 0;
+        state[VK_CONTROL] = (HIBYTE(key) & 2) != 0 ? 0x80 : 0;
+        SetKeyboardState(state);
+        const UINT vk = LOBYTE(key);
+        const auto scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+        PostMessageW(target, WM_KEYDOWN, vk, scan | 1);
+        PostMessageW(target, WM_KEYUP, vk, scan | static_cast<LPARAM>(0xC0000001u));
         Pump();
+        SetKeyboardState(before);
     }
 }
 
