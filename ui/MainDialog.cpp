@@ -18,7 +18,6 @@
 #include "engine/Confirmation.h"
 #include "engine/ControlStates.h"
 #include "engine/ModelTable.h"
-#include "engine/ResultReport.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
@@ -65,9 +64,9 @@ MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* 
                           Qt::WindowCloseButtonHint),
       transport_(transport),
       services_(services),
-      engine_(transport, *this) {
+      engine_(transport, *this),
+      command_(*this, *this, engine_) {
     setWindowIcon(AppIcon());
-    runDownload = [this](const DownloadRequest& request) { return engine_.Run(request); };
     Initialise();
 }
 
@@ -169,7 +168,7 @@ bool LanCardChosen(QComboBox* list) {
 }  // namespace
 
 void MainDialog::OnModelSelected() {
-    if (downloadRunning_) {
+    if (command_.Running()) {
         return;
     }
     ApplyTransport(ipxCheck_->isChecked() ? kTransportIpx : kTransportTcp);
@@ -182,7 +181,7 @@ void MainDialog::OnModelSelected() {
 }
 
 void MainDialog::OnIpxClicked() {
-    if (downloadRunning_ || !LanCardChosen(modelList_)) {
+    if (command_.Running() || !LanCardChosen(modelList_)) {
         return;
     }
     modelIndex_ = kLanCardModel;
@@ -191,7 +190,7 @@ void MainDialog::OnIpxClicked() {
 }
 
 void MainDialog::OnTcpClicked() {
-    if (downloadRunning_ || !LanCardChosen(modelList_)) {
+    if (command_.Running() || !LanCardChosen(modelList_)) {
         return;
     }
     modelIndex_ = kLanCardModel;
@@ -220,81 +219,28 @@ DownloadRequest MainDialog::FieldsRequest() const {
 }
 
 std::optional<DownloadRequest> MainDialog::EnteredRequest() {
-    const DownloadRequest request = FieldsRequest();
-    if (const int refusal = EntryRefusal(request); refusal != 0) {
-        if (refusal != kSilentRefusal) {
-            ShowMessage(refusal, Icon::Error);
-        }
-        return std::nullopt;
-    }
-    if (request.ipx) {
-        return request;
-    }
-    // Enter can start a download while an octet field still has the focus, before its own
-    // check has run: hold every octet to its range and write it as leaving it would, so that
-    // the confirmation shows the address that is used ("1.2" is octet 1, shown as 1).
-    if (!std::all_of(octets_.begin(), octets_.end(),
-                     [](NumericEdit* octet) { return octet->HoldToRange(true); })) {
-        return std::nullopt;
-    }
-    return FieldsRequest();
+    return command_.EnteredRequest();
+}
+
+bool MainDialog::HoldOctetsToRange() {
+    return std::all_of(octets_.begin(), octets_.end(),
+                       [](NumericEdit* octet) { return octet->HoldToRange(true); });
 }
 
 void MainDialog::OnDownload() {
-    if (downloadRunning_) {
-        return;
-    }
-    // A loopback address is refused before the command takes the download button.
-    if (EntryRefusal(FieldsRequest()) == msg::kFirstOctet127) {
-        ShowMessage(msg::kFirstOctet127, Icon::Error);
-        return;
-    }
-    const QPointer<QWidget> focusBefore = focusWidget();
-    EnableControl(kDownload, false);
-    const std::optional<DownloadRequest> request = EnteredRequest();
-    if (!request) {
-        EnableControl(kDownload, true);
-        RestoreFocus(focusBefore, false);
-        return;
-    }
-    downloadRunning_ = true;
-    runningIpx_ = request->ipx;
-    DownloadOutcome outcome = runDownload(*request);
-    ReportOutcome(outcome, *this);
-    // The controls come back once the result has been read, as the last box closes.
-    if (controlsAfterReport_) {
-        ApplyControlState(*controlsAfterReport_);
-        controlsAfterReport_.reset();
-    }
-    progress_->setValue(0);
-    EnableControl(kDownload, true);
-    RestoreFocus(focusBefore, true);
-    downloadRunning_ = false;
-    if (closeAfterDownload_) {
-        closeAfterDownload_ = false;
-        QDialog::done(2);
-    }
-}
-
-void MainDialog::ApplyControlState(controls::State state) {
-    for (const controls::Change& change : controls::StateChanges(state)) {
-        EnableControl(change.id, change.enabled);
-    }
+    command_.Run();
 }
 
 void MainDialog::DownloadStarted() {
-    ApplyControlState(controls::State::kLocked);
+    command_.Started();
 }
 
 void MainDialog::DownloadEnded(const DownloadEnd& end) {
-    controls::State state;
-    if (controls::StateAfter({end.modelKnown, end.tcpOnlyModel, runningIpx_}, state)) {
-        controlsAfterReport_ = state;
-    }
+    command_.Ended(end);
 }
 
 void MainDialog::OnBrowseFile() {
-    if (downloadRunning_) {
+    if (command_.Running()) {
         return;
     }
     const QString chosen = services_.GetOpenFileName(this, LoadText(msg::kFileFilter));
@@ -307,7 +253,7 @@ void MainDialog::OnBrowseFile() {
 }
 
 void MainDialog::OnWebPage() {
-    if (downloadRunning_) {
+    if (command_.Running()) {
         return;
     }
     if (!services_.OpenUrl(QUrl(QString::fromLatin1(kWebPageAddress)))) {
@@ -320,13 +266,11 @@ void MainDialog::OnCancelCommand() {
 }
 
 void MainDialog::reject() {
-    engine_.Cancel();
-    if (downloadRunning_) {
-        // The download ends at its next test of the flag and reports its result first.
-        closeAfterDownload_ = true;
-        return;
-    }
-    QDialog::done(2);
+    command_.Cancel();
+}
+
+void MainDialog::Close() {
+    QDialog::done(kCancel);
 }
 
 void MainDialog::OnSysCommand(int id) {
@@ -398,7 +342,12 @@ bool MainDialog::focusNextPrevChild(bool next) {
     return QDialog::focusNextPrevChild(next);
 }
 
-void MainDialog::RestoreFocus(QWidget* before, bool downloadRan) {
+void MainDialog::NoteFocus() {
+    focusBefore_ = focusWidget();
+}
+
+void MainDialog::RestoreFocus(bool downloadRan) {
+    QWidget* before = focusBefore_.data();
     QWidget* download = Control(kDownload);
     QWidget* target =
         (!downloadRan && before != nullptr && before->isEnabled()) ? before : download;

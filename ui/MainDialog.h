@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
-#include "engine/ControlStates.h"
 #include "engine/DialogPort.h"
+#include "engine/DownloadCommand.h"
 #include "engine/DownloadEngine.h"
 #include "engine/Transport.h"
 
@@ -28,7 +28,7 @@ class DialogServices;
 class FilterEdit;
 class NumericEdit;
 
-class MainDialog : public QDialog, public DialogPort {
+class MainDialog : public QDialog, public DialogPort, private CommandWindow {
     Q_OBJECT
   public:
     MainDialog(Transport& transport, DialogServices& services, QWidget* parent = nullptr);
@@ -47,20 +47,17 @@ class MainDialog : public QDialog, public DialogPort {
     void ApplyTransport(int choice);
     static int HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes);
     // The request as the fields hold it now, without any check.
-    DownloadRequest FieldsRequest() const;
+    DownloadRequest FieldsRequest() const override;
     // The download command's request: no value when the address is refused, with its message
     // shown; the octets are held to their ranges first, as leaving each field would.
     std::optional<DownloadRequest> EnteredRequest();
-
-    // The download itself; the engine runs it, tests may put their own in its place.
-    std::function<DownloadOutcome(const DownloadRequest&)> runDownload;
 
     DownloadEngine& Engine() { return engine_; }
     // The model the download command uses: set only by picking the model list's first entry.
     int ModelIndex() const { return modelIndex_; }
     QWidget* Control(int id) const { return controls_.value(id); }
     NumericEdit* Octet(int index) const { return octets_[static_cast<std::size_t>(index)]; }
-    bool DownloadRunning() const { return downloadRunning_; }
+    bool DownloadRunning() const { return command_.Running(); }
 
     // The dialog port.
     void ShowMessage(int stringId, Icon icon) override;
@@ -88,24 +85,31 @@ class MainDialog : public QDialog, public DialogPort {
 
   private:
     void Initialise();
-    void EnableControl(int id, bool enabled);
-    // The controls that a download locks and gives back, by the shared table.
-    void ApplyControlState(controls::State state);
+    // The download command's window.
+    void EnableControl(int id, bool enabled) override;
+    bool HoldOctetsToRange() override;
+    void NoteFocus() override;
+    // Gives the focus back after the download command: to the download button after a
+    // download ran, else to where it was when the command started.
+    void RestoreFocus(bool downloadRan) override;
+    void Close() override;
     // Keeps the keyboard focus at `control`'s place in the template order when that control
     // cannot hold it (disabled): the dialog itself takes the focus, so Enter reaches only the
     // default button, and the next Tab goes on from that place.
     void ParkFocus(QWidget* control);
-    // Gives the focus back after the download command: to the download button after a
-    // download ran, else to where it was when the command started.
-    void RestoreFocus(QWidget* before, bool downloadRan);
 
     Transport& transport_;
     DialogServices& services_;
     DownloadEngine engine_;
+    DownloadCommand command_;
+
+  public:
+    // The download itself; the engine runs it, tests may put their own in its place.
+    std::function<DownloadOutcome(const DownloadRequest&)>& runDownload = command_.runDownload;
+
+  private:
     int modelIndex_ = 0;
-    bool runningIpx_ = false;
-    // What the ended download gives back, applied once its result has been reported.
-    std::optional<controls::State> controlsAfterReport_;
+    QPointer<QWidget> focusBefore_;
     QMap<int, QWidget*> controls_;
     QList<QWidget*> inOrder_;  // template order, labels included
     QPointer<QWidget> focusPlace_;
@@ -117,8 +121,6 @@ class MainDialog : public QDialog, public DialogPort {
     QCheckBox* ipxCheck_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
-    bool downloadRunning_ = false;
-    bool closeAfterDownload_ = false;
 };
 
 }  // namespace vexil

@@ -8,7 +8,6 @@
 #include "engine/AddressEntry.h"
 #include "engine/Confirmation.h"
 #include "engine/ModelTable.h"
-#include "engine/ResultReport.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "win32/DialogTemplate.h"
@@ -38,9 +37,10 @@ void RegisterControlClasses() {
 }  // namespace
 
 MainWindow::MainWindow(Transport& transport, Services& services)
-    : transport_(transport), services_(services), engine_(transport, *this) {
-    runDownload = [this](const DownloadRequest& request) { return engine_.Run(request); };
-}
+    : transport_(transport),
+      services_(services),
+      engine_(transport, *this),
+      command_(*this, *this, engine_) {}
 
 MainWindow::~MainWindow() {
     if (window_ != nullptr && !modal_) {
@@ -104,7 +104,7 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return FALSE;
         case WM_CLOSE:
-            Reject();
+            command_.Cancel();
             return TRUE;
         default:
             return FALSE;
@@ -196,7 +196,7 @@ void MainWindow::OnCommand(int id, int code, HWND from) {
     }
     switch (id) {
         case kDownload:
-            OnDownload();
+            command_.Run();
             break;
         case kBrowse:
             OnBrowseFile();
@@ -216,7 +216,7 @@ void MainWindow::OnCommand(int id, int code, HWND from) {
             }
             break;
         case kCancel:  // the cancel button, Escape and the close box alike
-            Reject();
+            command_.Cancel();
             break;
         default:
             break;
@@ -273,7 +273,7 @@ bool MainWindow::LanCardChosen() const {
 }
 
 void MainWindow::OnModelSelected() {
-    if (downloadRunning_) {
+    if (command_.Running()) {
         return;
     }
     ApplyTransport(Checked(kIpxCheck) ? controls::Transport::kIpx : controls::Transport::kTcp);
@@ -286,7 +286,7 @@ void MainWindow::OnModelSelected() {
 }
 
 void MainWindow::OnTransportClicked(bool ipxBox) {
-    if (downloadRunning_ || !LanCardChosen()) {
+    if (command_.Running() || !LanCardChosen()) {
         return;
     }
     modelIndex_ = kLanCardModel;
@@ -308,88 +308,36 @@ DownloadRequest MainWindow::FieldsRequest() const {
     return request;
 }
 
-std::optional<DownloadRequest> MainWindow::EnteredRequest() {
-    const DownloadRequest request = FieldsRequest();
-    if (const int refusal = EntryRefusal(request); refusal != 0) {
-        if (refusal != kSilentRefusal) {
-            ShowMessage(refusal, Icon::Error);
-        }
-        return std::nullopt;
-    }
-    if (request.ipx) {
-        return request;
-    }
-    // Enter can start a download while an octet field still has the focus, before its own
-    // check has run: hold every octet to its range and write it as leaving it would, so that
-    // the confirmation shows the address that is used ("1.2" is octet 1, shown as 1).
-    if (!std::all_of(octets_.begin(), octets_.end(),
-                     [](const auto& octet) { return octet->HoldToRange(true); })) {
-        return std::nullopt;
-    }
-    return FieldsRequest();
+bool MainWindow::HoldOctetsToRange() {
+    return std::all_of(octets_.begin(), octets_.end(),
+                       [](const auto& octet) { return octet->HoldToRange(true); });
 }
 
-void MainWindow::OnDownload() {
-    if (downloadRunning_) {
-        return;
-    }
-    // A loopback address is refused before the command takes the download button.
-    if (EntryRefusal(FieldsRequest()) == msg::kFirstOctet127) {
-        ShowMessage(msg::kFirstOctet127, Icon::Error);
-        return;
-    }
-    HWND focusBefore = GetFocus();
-    EnableControl(kDownload, false);
-    const std::optional<DownloadRequest> request = EnteredRequest();
-    if (!request) {
-        EnableControl(kDownload, true);
-        const bool backToField = focusBefore != nullptr && IsWindowEnabled(focusBefore) &&
-                                 (GetFocus() == window_ || GetFocus() == nullptr);
-        if (backToField) {
-            FocusControl(focusBefore);
-        } else if (GetFocus() == window_ || GetFocus() == nullptr) {
-            FocusControl(Control(kDownload));
-        }
-        return;
-    }
-    downloadRunning_ = true;
-    runningIpx_ = request->ipx;
-    DownloadOutcome outcome = runDownload(*request);
-    ReportOutcome(outcome, *this);
-    // The controls come back once the result has been read, as the last box closes.
-    if (controlsAfterReport_) {
-        ApplyControlState(*controlsAfterReport_);
-        controlsAfterReport_.reset();
-    }
-    SendMessageW(Control(kProgress), PBM_SETPOS, 0, 0);
-    EnableControl(kDownload, true);
-    FocusControl(Control(kDownload));
-    downloadRunning_ = false;
-    if (closeAfterDownload_) {
-        closeAfterDownload_ = false;
-        Finish(kCancel);
-    }
+void MainWindow::NoteFocus() {
+    focusBefore_ = GetFocus();
 }
 
-void MainWindow::ApplyControlState(controls::State state) {
-    for (const controls::Change& change : controls::StateChanges(state)) {
-        EnableControl(change.id, change.enabled);
+void MainWindow::RestoreFocus(bool downloadRan) {
+    HWND focus = GetFocus();
+    const bool parked = focus == window_ || focus == nullptr;
+    if (!downloadRan && parked && focusBefore_ != nullptr && IsWindow(focusBefore_) &&
+        IsWindowEnabled(focusBefore_)) {
+        FocusControl(focusBefore_);
+    } else if (downloadRan || parked) {
+        FocusControl(Control(kDownload));
     }
 }
 
 void MainWindow::DownloadStarted() {
-    ApplyControlState(controls::State::kLocked);
+    command_.Started();
 }
 
 void MainWindow::DownloadEnded(const DownloadEnd& end) {
-    controls::State state;
-    if (controls::StateAfter({end.modelKnown, end.tcpOnlyModel, runningIpx_}, state)) {
-        controlsAfterReport_ = state;
-    }
+    command_.Ended(end);
 }
 
 void MainWindow::OnBrowseFile() {
-    if (downloadRunning_) {
+    if (command_.Running()) {
         return;
     }
     const std::wstring chosen = services_.OpenFileName(window_);
@@ -403,7 +351,7 @@ void MainWindow::OnBrowseFile() {
 }
 
 void MainWindow::OnWebPage() {
-    if (downloadRunning_) {
+    if (command_.Running()) {
         return;
     }
     if (!services_.OpenUrl(window_, kWebPageAddress)) {
@@ -415,20 +363,10 @@ void MainWindow::OnAbout() {
     RunAbout(window_);
 }
 
-void MainWindow::Reject() {
-    engine_.Cancel();
-    if (downloadRunning_) {
-        // The download ends at its next test of the flag and reports its result first.
-        closeAfterDownload_ = true;
-        return;
-    }
-    Finish(kCancel);
-}
-
-void MainWindow::Finish(INT_PTR result) {
+void MainWindow::Close() {
     done_ = true;
     if (modal_) {
-        EndDialog(window_, result);
+        EndDialog(window_, kCancel);
     } else {
         ShowWindow(window_, SW_HIDE);
     }

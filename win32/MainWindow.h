@@ -12,6 +12,7 @@
 
 #include "engine/ControlStates.h"
 #include "engine/DialogPort.h"
+#include "engine/DownloadCommand.h"
 #include "engine/DownloadEngine.h"
 #include "engine/Transport.h"
 #include "win32/AddressField.h"
@@ -20,7 +21,7 @@ namespace vexil::win32 {
 
 class Services;
 
-class MainWindow : public DialogPort {
+class MainWindow : public DialogPort, private CommandWindow {
   public:
     MainWindow(Transport& transport, Services& services);
     ~MainWindow() override;
@@ -37,11 +38,9 @@ class MainWindow : public DialogPort {
     HWND Control(int id) const { return GetDlgItem(window_, id); }
     AddressField& Octet(std::size_t index) { return *octets_[index]; }
 
-    // The download itself; the engine runs it, tests may put their own in its place.
-    std::function<DownloadOutcome(const DownloadRequest&)> runDownload;
     DownloadEngine& Engine() { return engine_; }
     int ModelIndex() const { return modelIndex_; }
-    bool DownloadRunning() const { return downloadRunning_; }
+    bool DownloadRunning() const { return command_.Running(); }
 
     // The dialog port.
     void ShowMessage(int stringId, Icon icon) override;
@@ -68,36 +67,41 @@ class MainWindow : public DialogPort {
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Initialise();
     void OnCommand(int id, int code, HWND from);
-    void OnDownload();
     void OnBrowseFile();
     void OnModelSelected();
     void OnTransportClicked(bool ipxBox);
     void OnWebPage();
     void OnAbout();
-    void Reject();
-    void Finish(INT_PTR result);
+
+    // The download command's window.
+    DownloadRequest FieldsRequest() const override;
+    bool HoldOctetsToRange() override;
+    void EnableControl(int id, bool enabled) override;
+    void NoteFocus() override;
+    void RestoreFocus(bool downloadRan) override;
+    void Close() override;
 
     void ApplyTransport(controls::Transport transport);
-    void ApplyControlState(controls::State state);
-    void EnableControl(int id, bool enabled);
     bool Checked(int id) const;
     bool LanCardChosen() const;
     AddressField* Field(int id);
-    DownloadRequest FieldsRequest() const;
-    std::optional<DownloadRequest> EnteredRequest();
     void FocusControl(HWND control);
 
     Transport& transport_;
     Services& services_;
     DownloadEngine engine_;
+    DownloadCommand command_;
+
+  public:
+    // The download itself; the engine runs it, tests may put their own in its place.
+    std::function<DownloadOutcome(const DownloadRequest&)>& runDownload = command_.runDownload;
+
+  private:
     HWND window_ = nullptr;
+    HWND focusBefore_ = nullptr;
     bool modal_ = false;
     bool done_ = false;
     int modelIndex_ = 0;
-    bool runningIpx_ = false;
-    bool downloadRunning_ = false;
-    bool closeAfterDownload_ = false;
-    std::optional<controls::State> controlsAfterReport_;
     std::array<std::unique_ptr<AddressField>, 4> octets_;
     std::unique_ptr<AddressField> network_;
     std::unique_ptr<AddressField> mac_;

@@ -1,0 +1,97 @@
+#include "engine/DownloadCommand.h"
+
+#include "engine/DownloadEngine.h"
+#include "engine/ResultReport.h"
+#include "resources/ResourceIds.h"
+
+namespace vexil {
+
+DownloadCommand::DownloadCommand(CommandWindow& window, DialogPort& port, DownloadEngine& engine)
+    : window_(window), port_(port), engine_(engine) {
+    runDownload = [this](const DownloadRequest& request) { return engine_.Run(request); };
+}
+
+std::optional<DownloadRequest> DownloadCommand::EnteredRequest() {
+    const DownloadRequest request = window_.FieldsRequest();
+    if (const int refusal = EntryRefusal(request); refusal != 0) {
+        if (refusal != kSilentRefusal) {
+            port_.ShowMessage(refusal, Icon::Error);
+        }
+        return std::nullopt;
+    }
+    if (request.ipx) {
+        return request;
+    }
+    // Enter can start a download while an octet field still has the focus, before its own
+    // check has run: hold every octet to its range and write it as leaving it would, so that
+    // the confirmation shows the address that is used ("1.2" is octet 1, shown as 1).
+    if (!window_.HoldOctetsToRange()) {
+        return std::nullopt;
+    }
+    return window_.FieldsRequest();
+}
+
+void DownloadCommand::Run() {
+    if (running_) {
+        return;
+    }
+    // A loopback address is refused before the command takes the download button.
+    if (EntryRefusal(window_.FieldsRequest()) == msg::kFirstOctet127) {
+        port_.ShowMessage(msg::kFirstOctet127, Icon::Error);
+        return;
+    }
+    window_.NoteFocus();
+    window_.EnableControl(control::kDownload, false);
+    const std::optional<DownloadRequest> request = EnteredRequest();
+    if (!request) {
+        window_.EnableControl(control::kDownload, true);
+        window_.RestoreFocus(false);
+        return;
+    }
+    running_ = true;
+    runningIpx_ = request->ipx;
+    DownloadOutcome outcome = runDownload(*request);
+    ReportOutcome(outcome, port_);
+    // The controls come back once the result has been read, as the last box closes.
+    if (after_) {
+        Apply(*after_);
+        after_.reset();
+    }
+    port_.SetProgressPosition(0);
+    window_.EnableControl(control::kDownload, true);
+    window_.RestoreFocus(true);
+    running_ = false;
+    if (closeAfter_) {
+        closeAfter_ = false;
+        window_.Close();
+    }
+}
+
+void DownloadCommand::Cancel() {
+    engine_.Cancel();
+    if (running_) {
+        // The download ends at its next test of the flag and reports its result first.
+        closeAfter_ = true;
+        return;
+    }
+    window_.Close();
+}
+
+void DownloadCommand::Apply(controls::State state) {
+    for (const controls::Change& change : controls::StateChanges(state)) {
+        window_.EnableControl(change.id, change.enabled);
+    }
+}
+
+void DownloadCommand::Started() {
+    Apply(controls::State::kLocked);
+}
+
+void DownloadCommand::Ended(const DownloadEnd& end) {
+    controls::State state;
+    if (controls::StateAfter({end.modelKnown, end.tcpOnlyModel, runningIpx_}, state)) {
+        after_ = state;
+    }
+}
+
+}  // namespace vexil

@@ -1,0 +1,71 @@
+// The main window's download command, the same in every window: a loopback address refused
+// before the command takes the download button, the address checks with the octets held to
+// their ranges, the download and its reported result, the controls that the download locked
+// given back once the result has been read, and a close asked for during a download carried
+// out after it. The window supplies its fields, controls and focus.
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include "engine/ControlStates.h"
+#include "engine/DialogPort.h"
+#include "engine/DownloadRequest.h"
+
+namespace vexil {
+
+class DownloadEngine;
+
+// What the command needs of its window beyond the dialog port.
+class CommandWindow {
+  public:
+    virtual ~CommandWindow() = default;
+    // The request as the fields hold it now, without any check.
+    virtual DownloadRequest FieldsRequest() const = 0;
+    // The check that leaving an octet field makes, made on all four as if each were left: false
+    // when one was out of range (its message has been shown).
+    virtual bool HoldOctetsToRange() = 0;
+    virtual void EnableControl(int id, bool enabled) = 0;
+    // The keyboard focus, noted as the command starts and given back as it ends: to the
+    // download button after a download ran, else to where it was.
+    virtual void NoteFocus() = 0;
+    virtual void RestoreFocus(bool downloadRan) = 0;
+    // Ends the window with the cancel button's result.
+    virtual void Close() = 0;
+};
+
+class DownloadCommand {
+  public:
+    DownloadCommand(CommandWindow& window, DialogPort& port, DownloadEngine& engine);
+
+    // The download itself; the engine runs it, tests may put their own in its place.
+    std::function<DownloadOutcome(const DownloadRequest&)> runDownload;
+
+    // The download button.
+    void Run();
+    // The request the command downloads to: no value when the address is refused, with its
+    // message shown; the octets are held to their ranges first, as leaving each field would.
+    std::optional<DownloadRequest> EnteredRequest();
+    // The cancel command (the cancel button, Escape, closing the window): a running download is
+    // cancelled and the window closes once its result has been reported; otherwise it closes.
+    void Cancel();
+    bool Running() const { return running_; }
+
+    // The dialog port's start and end of a download.
+    void Started();
+    void Ended(const DownloadEnd& end);
+
+  private:
+    void Apply(controls::State state);
+
+    CommandWindow& window_;
+    DialogPort& port_;
+    DownloadEngine& engine_;
+    bool running_ = false;
+    bool runningIpx_ = false;
+    bool closeAfter_ = false;
+    // What the ended download gives back, applied once its result has been reported.
+    std::optional<controls::State> after_;
+};
+
+}  // namespace vexil
