@@ -118,7 +118,10 @@ LRESULT AddressField::OnChar(wchar_t c, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT AddressField::OnKeyDown(WPARAM key, LPARAM lParam) {
-    separatorGiven_ = false;
+    // A key's own key-down comes before its character: the "." key's must not forget the move.
+    if (key != VK_OEM_PERIOD && key != VK_DECIMAL && key != VK_SHIFT) {
+        separatorGiven_ = false;
+    }
     switch (key) {
         case VK_LEFT:
         case VK_UP: {
