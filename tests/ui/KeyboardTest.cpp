@@ -9,6 +9,7 @@
 
 #include "resources/StringTable.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WindowRows.h"
 #include "tests/ui/UiFixture.h"
 
 namespace vexil::test {
@@ -63,6 +64,17 @@ class TextRecorder : public QPaintDevice {
     mutable Engine engine_{*this};
 };
 
+// The shared rows' keys as Qt names them.
+std::vector<int> QtKeys(const std::vector<rows::Key>& keys) {
+    std::vector<int> qt;
+    for (const rows::Key key : keys) {
+        qt.push_back(key == rows::Key::Enter ? Qt::Key_Return
+                     : key == rows::Key::Tab ? Qt::Key_Tab
+                                             : Qt::Key_Escape);
+    }
+    return qt;
+}
+
 class KeyboardTest : public UiTest {
   protected:
     void SetUp() override {
@@ -101,20 +113,11 @@ class KeyboardTest : public UiTest {
 };
 
 TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
-    struct Row {
-        const char* typed;
-        QStringList octets;
-    };
-    const std::vector<Row> rows = {
-        {"192.0.2.1", {"192", "0", "2", "1"}},
-        {"10.0.0.1", {"10", "0", "0", "1"}},
-        {"192.168.100.200", {"192", "168", "100", "200"}},
-        {"1.2.3.4", {"1", "2", "3", "4"}},
-    };
-    for (const Row& row : rows) {
+    for (const rows::TypedAddress& row : rows::kTypedAddresses) {
         SCOPED_TRACE(row.typed);
         Prepare(row.typed);
-        EXPECT_EQ(Octets(), row.octets);
+        const QStringList octets = {row.octets[0], row.octets[1], row.octets[2], row.octets[3]};
+        EXPECT_EQ(Octets(), octets);
         EXPECT_EQ(services_.beeps, 0);
         // Tab goes on after octet 4 (or the place of the label after it) to the download button,
         // and Shift+Tab comes back.
@@ -127,7 +130,7 @@ TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
         ASSERT_EQ(runs, 1);
         std::array<std::uint8_t, 4> expected{};
         for (std::size_t i = 0; i < 4; ++i) {
-            expected[i] = static_cast<std::uint8_t>(row.octets[static_cast<int>(i)].toInt());
+            expected[i] = static_cast<std::uint8_t>(std::atoi(row.octets[i]));
         }
         EXPECT_EQ(ranWith, expected);
         runs = 0;
@@ -135,33 +138,25 @@ TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
 }
 
 TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
-    struct Row {
-        int tabs;  // from octet 4
-        int runs;
-        bool windowOpen;
-        std::vector<QString> seen;
-    };
-    const std::vector<Row> rows = {
-        {0, 1, true, {"QMessageBox"}},  // Enter in an octet field: the default button
-        {1, 1, true, {"QMessageBox"}},  // the download button
-        {2, 0, false, {}},              // the cancel button ends the program
-        {3, 0, true, {"QFileDialog"}},  // the browse button, answered with Escape
-    };
-    for (const Row& row : rows) {
+    for (const rows::EnterAfterTabs& row : rows::kEnterAfterTabs) {
         SCOPED_TRACE(row.tabs);
+        const std::vector<QString> seen =
+            row.opens == rows::Opens::MessageBox   ? std::vector<QString>{"QMessageBox"}
+            : row.opens == rows::Opens::FileDialog ? std::vector<QString>{"QFileDialog"}
+                                                   : std::vector<QString>{};
         answerer_.seen.clear();
         runs = 0;
         Prepare("192.0.2.1");
         for (int i = 0; i < row.tabs; ++i) {
             Key(Qt::Key_Tab);
         }
-        if (row.seen == std::vector<QString>{"QFileDialog"}) {
+        if (row.opens == rows::Opens::FileDialog) {
             answerer_.Queue({Qt::Key_Escape});
         }
         Key(Qt::Key_Return);
         EXPECT_EQ(runs, row.runs);
         EXPECT_EQ(dialog_->isVisible(), row.windowOpen);
-        EXPECT_EQ(SeenKinds(), row.seen);
+        EXPECT_EQ(SeenKinds(), seen);
         if (row.runs == 1) {
             // The focus is back on the download button: another Enter downloads again.
             EXPECT_EQ(Focused(), W(kDownload));
@@ -181,18 +176,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
     WorkingDir cwd(dir.path());
     dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
                              DataRecord(0x20000, 32), EndRecord()}));
-    struct Row {
-        const char* address;  // typed into octet 1, or a MAC address over IPX
-        std::vector<int> keys;
-        std::vector<int> messages;
-    };
-    const std::vector<Row> rows = {
-        {"192.168.100.200", {Qt::Key_Return}, {121, 122, 110}},
-        {"192.168.100.200", {Qt::Key_Tab, Qt::Key_Return}, {}},
-        {"00D1F0123456", {Qt::Key_Escape}, {}},
-        {"00D1F0123456", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return}, {121, 122, 110}},
-    };
-    for (const Row& row : rows) {
+    for (const rows::Confirmation& row : rows::kConfirmations) {
         SCOPED_TRACE(row.address);
         const bool ipx = QString(row.address).size() == 12;
         Prepare(ipx ? "" : row.address);
@@ -206,7 +190,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
             Type(row.address);
         }
         services_.messages.clear();
-        answerer_.Queue(row.keys);
+        answerer_.Queue(QtKeys(row.keys));
         // An Enter pressed while the flash is erased must not reach the cancel button.
         transport_.script.clear();
         transport_.Queue(Op::Erase, Reply(0, {}, [this] { Key(Qt::Key_Return); }));
@@ -236,25 +220,14 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
 }
 
 TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
-    enum class Action { Enter, Tab, RightClick };
-    struct Row {
-        int field;
-        const char* typed;
-        Action action;
-        const char* after;
-        std::vector<int> messages;
-        std::vector<QString> seen;
-        std::vector<QMessageBox::Icon> icons;  // of each window seen (a menu has none)
-    };
-    constexpr auto kError = QMessageBox::Critical;
-    constexpr auto kMenu = QMessageBox::NoIcon;
-    const std::vector<Row> rows = {
-        {3, "0", Action::Enter, "1", {119}, {"QMessageBox"}, {kError}},
-        {0, "224", Action::Tab, "223", {118}, {"QMessageBox"}, {kError}},
-        {3, "0", Action::RightClick, "1", {119}, {"QMessageBox", "QMenu"}, {kError, kMenu}},
-        {1, "25", Action::RightClick, "25", {}, {"QMenu"}, {kMenu}},
-    };
-    for (const Row& row : rows) {
+    for (const rows::Refusal& row : rows::kRefusals) {
+        // A box for each message, with the error icon, then the menu (which has none).
+        std::vector<QString> seen(row.messages.size(), "QMessageBox");
+        std::vector<QMessageBox::Icon> icons(row.messages.size(), QMessageBox::Critical);
+        if (row.then == rows::Then::ContextMenu) {
+            seen.push_back("QMenu");
+            icons.push_back(QMessageBox::NoIcon);
+        }
         SCOPED_TRACE(std::string(row.typed) + " in field " + std::to_string(row.field + 1));
         Prepare("10.1.2.3");
         services_.messages.clear();
@@ -263,29 +236,29 @@ TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
         QTest::mouseClick(Octet(row.field), Qt::LeftButton);
         Octet(row.field)->selectAll();
         Type(row.typed);
-        switch (row.action) {
-            case Action::Enter:
+        switch (row.then) {
+            case rows::Then::Enter:
                 Key(Qt::Key_Return);
                 break;
-            case Action::Tab:
+            case rows::Then::Tab:
                 Key(Qt::Key_Tab);
                 break;
-            case Action::RightClick:
+            case rows::Then::ContextMenu:
                 RightClick(Octet(row.field));
                 // The menu opens without a loop of its own: let the answerer see it.
-                static_cast<void>(QTest::qWaitFor(
-                    [&] { return answerer_.seen.size() >= row.seen.size(); }, 2000));
+                static_cast<void>(
+                    QTest::qWaitFor([&] { return answerer_.seen.size() >= seen.size(); }, 2000));
                 break;
         }
         EXPECT_EQ(MessageIds(), row.messages);
         EXPECT_EQ(services_.beeps, static_cast<int>(row.messages.size()));
         EXPECT_EQ(Octet(row.field)->text(), row.after);
-        EXPECT_EQ(SeenKinds(), row.seen);
-        std::vector<QMessageBox::Icon> icons;
-        for (const auto& seen : answerer_.seen) {
-            icons.push_back(seen.icon);
+        EXPECT_EQ(SeenKinds(), seen);
+        std::vector<QMessageBox::Icon> shownIcons;
+        for (const auto& window : answerer_.seen) {
+            shownIcons.push_back(window.icon);
         }
-        EXPECT_EQ(icons, row.icons) << "an error's box shows the error icon";
+        EXPECT_EQ(shownIcons, icons) << "an error's box shows the error icon";
         EXPECT_EQ(runs, 0);
     }
     // The edit fields' menu speaks Japanese.
@@ -293,21 +266,10 @@ TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
 }
 
 TEST_F(KeyboardTest, WhatTheFieldsShowIsWhatIsUsed) {
-    // A refused key keeps the selection: what is typed next replaces it, as the user meant.
-    struct Row {
-        int id;
-        const char* before;
-        const char* typed;  // the first key is refused
-        const char* after;
-    };
-    const std::vector<Row> rows = {
-        {kMacAddress, "00D1F01234", "z00d1f0123456", "00D1F0123456"},
-        {kOctet1, "19", "a10", "10"},
-    };
     Prepare("");
     QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
     QTest::mouseClick(Check(kIpxCheck), Qt::LeftButton);
-    for (const Row& row : rows) {
+    for (const rows::KeptSelection& row : rows::kKeptSelections) {
         SCOPED_TRACE(row.id);
         auto* field = static_cast<QLineEdit*>(W(row.id));
         field->setEnabled(true);

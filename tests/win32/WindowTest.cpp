@@ -11,6 +11,7 @@
 #include "resources/DialogTemplates.h"
 #include "resources/StringTable.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WindowRows.h"
 #include "tests/win32/WindowFixture.h"
 #include "win32/DialogTemplate.h"
 
@@ -18,6 +19,17 @@ namespace vexil::test {
 namespace {
 
 using win32::Wide;
+
+// The shared rows' keys as the system names them.
+std::vector<UINT> VirtualKeys(const std::vector<rows::Key>& keys) {
+    std::vector<UINT> virtualKeys;
+    for (const rows::Key key : keys) {
+        virtualKeys.push_back(key == rows::Key::Enter ? VK_RETURN
+                              : key == rows::Key::Tab ? VK_TAB
+                                                      : VK_ESCAPE);
+    }
+    return virtualKeys;
+}
 
 class KeyboardTest : public WindowTest {
   protected:
@@ -52,20 +64,12 @@ class KeyboardTest : public WindowTest {
 };
 
 TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
-    struct Row {
-        const wchar_t* typed;
-        std::vector<std::wstring> octets;
-    };
-    const std::vector<Row> rows = {
-        {L"192.0.2.1", {L"192", L"0", L"2", L"1"}},
-        {L"10.0.0.1", {L"10", L"0", L"0", L"1"}},
-        {L"192.168.100.200", {L"192", L"168", L"100", L"200"}},
-        {L"1.2.3.4", {L"1", L"2", L"3", L"4"}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(win32::Utf8(row.typed));
-        Prepare(row.typed);
-        EXPECT_EQ(Octets(), row.octets);
+    for (const rows::TypedAddress& row : rows::kTypedAddresses) {
+        SCOPED_TRACE(row.typed);
+        Prepare(Wide(row.typed));
+        const std::vector<std::wstring> octets = {Wide(row.octets[0]), Wide(row.octets[1]),
+                                                  Wide(row.octets[2]), Wide(row.octets[3])};
+        EXPECT_EQ(Octets(), octets);
         EXPECT_EQ(services_.beeps, 0);
         // Tab goes on after octet 4 to the download button, and Shift+Tab comes back.
         Key(VK_TAB);
@@ -77,7 +81,7 @@ TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
         ASSERT_EQ(runs, 1);
         std::array<std::uint8_t, 4> expected{};
         for (std::size_t i = 0; i < 4; ++i) {
-            expected[i] = static_cast<std::uint8_t>(std::stoi(row.octets[i]));
+            expected[i] = static_cast<std::uint8_t>(std::atoi(row.octets[i]));
         }
         EXPECT_EQ(ranWith, expected);
         runs = 0;
@@ -85,32 +89,24 @@ TEST_F(KeyboardTest, AnAddressTypedInOneGoLandsInItsFields) {
 }
 
 TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
-    struct Row {
-        int tabs;  // from octet 4
-        int runs;
-        bool windowOpen;
-        std::vector<std::wstring> seen;
-    };
-    const std::vector<Row> rows = {
-        {0, 1, true, {L"#32770"}},  // Enter in an octet field: the default button
-        {1, 1, true, {L"#32770"}},  // the download button
-        {2, 0, false, {}},          // the cancel button ends the program
-        {3, 0, true, {L"#32770"}},  // the browse button: the open-file dialog, Escape
-    };
-    for (const Row& row : rows) {
+    for (const rows::EnterAfterTabs& row : rows::kEnterAfterTabs) {
         SCOPED_TRACE(row.tabs);
+        // A message box and the open-file dialog are both dialogs of the system's class.
+        const std::vector<std::wstring> seen = row.opens == rows::Opens::Nothing
+                                                   ? std::vector<std::wstring>{}
+                                                   : std::vector<std::wstring>{L"#32770"};
         runs = 0;
         Prepare(L"192.0.2.1");
         for (int i = 0; i < row.tabs; ++i) {
             Key(VK_TAB);
         }
-        if (row.tabs == 3) {
+        if (row.opens == rows::Opens::FileDialog) {
             answerer_->Queue({VK_ESCAPE});
         }
         Key(VK_RETURN);
         EXPECT_EQ(runs, row.runs);
         EXPECT_EQ(!window_->Done(), row.windowOpen);
-        EXPECT_EQ(SeenKinds(), row.seen);
+        EXPECT_EQ(SeenKinds(), seen);
         if (row.runs == 1) {
             EXPECT_EQ(MessageIds(), std::vector<int>{msg::kDownloadFinished});
             // The focus is back on the download button: another Enter downloads again.
@@ -119,7 +115,7 @@ TEST_F(KeyboardTest, EnterPressesTheFocusedButton) {
             EXPECT_EQ(runs, 2);
             EXPECT_FALSE(window_->Done());
         }
-        if (row.tabs == 3) {
+        if (row.opens == rows::Opens::FileDialog) {
             EXPECT_EQ(services_.fileDialogs, 1);
             EXPECT_TRUE(MessageIds().empty()) << "a cancelled file dialog chooses nothing";
         }
@@ -131,21 +127,11 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
     WorkingDir cwd(dir.path());
     dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
                              DataRecord(0x20000, 32), EndRecord()}));
-    struct Row {
-        const wchar_t* address;  // typed into octet 1, or a MAC address over IPX
-        std::vector<UINT> keys;
-        std::vector<int> messages;
-    };
-    const std::vector<Row> rows = {
-        {L"192.168.100.200", {VK_RETURN}, {121, 122, 110}},
-        {L"192.168.100.200", {VK_TAB, VK_RETURN}, {}},
-        {L"00D1F0123456", {VK_ESCAPE}, {}},
-        {L"00D1F0123456", {VK_TAB, VK_TAB, VK_RETURN}, {121, 122, 110}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(win32::Utf8(row.address));
-        const bool ipx = std::wstring(row.address).size() == 12;
-        Prepare(ipx ? L"" : row.address);
+    for (const rows::Confirmation& row : rows::kConfirmations) {
+        SCOPED_TRACE(row.address);
+        const std::wstring address = Wide(row.address);
+        const bool ipx = address.size() == 12;
+        Prepare(ipx ? L"" : address);
         window_->runDownload = [this](const DownloadRequest& request) {
             return window_->Engine().Run(request);
         };
@@ -156,10 +142,10 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
             ASSERT_TRUE(IsWindowEnabled(W(kMacAddress)));
             SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kMacAddress)),
                          TRUE);
-            Type(row.address);
+            Type(address);
         }
         services_.messages.clear();
-        answerer_->Queue(row.keys);
+        answerer_->Queue(VirtualKeys(row.keys));
         // While the flash is erased the window is locked, and an Enter pressed then must not
         // reach the cancel button.
         transport_.script.clear();
@@ -198,7 +184,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
         };
         Key(VK_RETURN);  // in the field the address was typed into
         ASSERT_FALSE(lines.empty()) << "no confirmation";
-        EXPECT_EQ(lines[0], row.address);
+        EXPECT_EQ(lines[0], address);
         EXPECT_EQ(lines[2], L"1.10");
         EXPECT_EQ(MessageIds(), row.messages);
         EXPECT_TRUE(lockedButEnabled.empty());
@@ -208,45 +194,35 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
 }
 
 TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
-    enum class Action { Enter, Tab, ContextMenu };
-    struct Row {
-        int field;
-        const wchar_t* typed;
-        Action action;
-        const wchar_t* after;
-        std::vector<int> messages;
-        std::vector<std::wstring> seen;  // a box, a menu
-    };
-    const std::vector<Row> rows = {
-        {3, L"0", Action::Enter, L"1", {119}, {L"#32770"}},
-        {0, L"224", Action::Tab, L"223", {118}, {L"#32770"}},
-        {3, L"0", Action::ContextMenu, L"1", {119}, {L"#32770", L"#32768"}},
-        {1, L"25", Action::ContextMenu, L"25", {}, {L"#32768"}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(win32::Utf8(row.typed) + " in field " + std::to_string(row.field + 1));
+    for (const rows::Refusal& row : rows::kRefusals) {
+        SCOPED_TRACE(std::string(row.typed) + " in field " + std::to_string(row.field + 1));
+        // A box for each message, then the menu.
+        std::vector<std::wstring> seen(row.messages.size(), L"#32770");
+        if (row.then == rows::Then::ContextMenu) {
+            seen.push_back(L"#32768");
+        }
         Prepare(L"10.1.2.3");
         services_.messages.clear();
         services_.beeps = 0;
         HWND field = window_->Octet(static_cast<std::size_t>(row.field)).Handle();
         SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
-        Type(row.typed);
-        switch (row.action) {
-            case Action::Enter:
+        Type(Wide(row.typed));
+        switch (row.then) {
+            case rows::Then::Enter:
                 Key(VK_RETURN);
                 break;
-            case Action::Tab:
+            case rows::Then::Tab:
                 Key(VK_TAB);
                 break;
-            case Action::ContextMenu:
+            case rows::Then::ContextMenu:
                 SendMessageW(field, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(field),
                              MAKELPARAM(-1, -1));
                 break;
         }
         EXPECT_EQ(MessageIds(), row.messages);
         EXPECT_EQ(services_.beeps, static_cast<int>(row.messages.size()));
-        EXPECT_EQ(TextOf(field), row.after);
-        EXPECT_EQ(SeenKinds(), row.seen);
+        EXPECT_EQ(TextOf(field), Wide(row.after));
+        EXPECT_EQ(SeenKinds(), seen);
         for (const auto& message : services_.messages) {
             EXPECT_EQ(message.icon, Icon::Error) << "an error's box shows the error icon";
         }
@@ -255,27 +231,16 @@ TEST_F(KeyboardTest, OneRefusalGivesOneBeepAndOneMessage) {
 }
 
 TEST_F(KeyboardTest, WhatTheFieldsShowIsWhatIsUsed) {
-    // A refused key keeps the selection: what is typed next replaces it, as the user meant.
-    struct Row {
-        int id;
-        const wchar_t* before;
-        const wchar_t* typed;  // the first key is refused
-        const wchar_t* after;
-    };
-    const std::vector<Row> rows = {
-        {kMacAddress, L"00D1F01234", L"z00d1f0123456", L"00D1F0123456"},
-        {kOctet1, L"19", L"a10", L"10"},
-    };
     Prepare(L"");
-    for (const Row& row : rows) {
+    for (const rows::KeptSelection& row : rows::kKeptSelections) {
         SCOPED_TRACE(row.id);
         HWND field = W(row.id);
         EnableWindow(field, TRUE);
-        SetWindowTextW(field, row.before);
+        SetWindowTextW(field, Wide(row.before).c_str());
         SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
         const int beeps = services_.beeps;
-        Type(row.typed);
-        EXPECT_EQ(TextOf(field), row.after);
+        Type(Wide(row.typed));
+        EXPECT_EQ(TextOf(field), Wide(row.after));
         EXPECT_EQ(services_.beeps, beeps + 1);
     }
     // "1.2" pasted into an octet field and Enter pressed there: the field is written as leaving
@@ -517,30 +482,17 @@ TEST_F(AddressFieldsTest, MovesBetweenTheOctets) {
 }
 
 TEST_F(AddressFieldsTest, LeavingAFieldHoldsItToItsRange) {
-    struct Case {
-        int field;
-        const wchar_t* typed;
-        const wchar_t* after;
-        std::vector<RecordedMessage> messages;
-    };
-    const std::vector<Case> cases = {
-        {0, L"0", L"1", {{119, Icon::Error}}},
-        {0, L"224", L"223", {{118, Icon::Error}}},
-        {1, L"256", L"255", {{118, Icon::Error}}},
-        {3, L"0", L"1", {{119, Icon::Error}}},
-        {2, L"007", L"7", {}},
-        {1, L".", L"0", {}},
-        {0, L".", L"1", {{119, Icon::Error}}},
-        {3, L"255", L"255", {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(win32::Utf8(c.typed) + " in field " + std::to_string(c.field + 1));
+    for (const rows::Left& c : rows::kLeftFields) {
+        SCOPED_TRACE(std::string(c.typed) + " in field " + std::to_string(c.field + 1));
         services_.messages.clear();
-        SetWindowTextW(Octet(c.field), c.typed);
+        SetWindowTextW(Octet(c.field), Wide(c.typed).c_str());
         Focus(Octet(c.field));
         Focus(W(kModelList));
-        EXPECT_EQ(TextOf(Octet(c.field)), c.after);
-        EXPECT_EQ(services_.messages, c.messages);
+        EXPECT_EQ(TextOf(Octet(c.field)), Wide(c.after));
+        const std::vector<RecordedMessage> messages =
+            c.message == 0 ? std::vector<RecordedMessage>{}
+                           : std::vector<RecordedMessage>{{c.message, Icon::Error}};
+        EXPECT_EQ(services_.messages, messages);
     }
     // An empty field beeps once and says nothing.
     services_.messages.clear();
@@ -561,10 +513,10 @@ TEST_F(AddressFieldsTest, HexadecimalFields) {
     Type(L"a");
     EXPECT_EQ(TextOf(mac), L"A");
     // Letters past F and the punctuation at the edges of the allowed ranges are refused.
-    for (const wchar_t* refused : {L"g", L"z", L"Z", L"/", L":", L"@", L"[", L"`", L"{", L"~"}) {
-        SCOPED_TRACE(win32::Utf8(refused));
+    for (const char* refused : rows::kRefusedHexCharacters) {
+        SCOPED_TRACE(refused);
         const int beeps = services_.beeps;
-        Type(refused);
+        Type(Wide(refused));
         EXPECT_EQ(TextOf(mac), L"A");
         EXPECT_EQ(services_.beeps, beeps + 1);
     }
