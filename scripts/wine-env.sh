@@ -8,6 +8,36 @@ wine_env() {
 # A fresh wineserver, started here: Wine's processes are made by it, and its sockets live in
 # its network namespace, so a test in a private namespace needs one of its own.
 fresh_wineserver() {
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
+    wineserver -k 2>/dev/null || true  # none may be running
+    wineserver -w 2>/dev/null || true
+}
+# `wine_window_prefix LOG`: makes the prefix $WINEPREFIX for the window on an X display, with
+# the Japanese dialog font. The dialogs' font is "ＭＳ Ｐゴシック" and the message boxes' the
+# system's; both are given IPAPGothic (fonts-ipafont-gothic), as a Japanese Windows shows them.
+# Made without a display: a desktop process that Wine starts now would keep Wine's display-less
+# driver for every later window. What Wine printed goes to LOG; fails when the prefix cannot be
+# made.
+wine_window_prefix() {
+    local log=$1 reg
+    reg=$(mktemp "${TMPDIR:-/tmp}/fonts.XXXXXX.reg")
+    # regedit reads a file with names beyond ASCII only as UTF-16LE with a byte order mark.
+    {
+        printf '\xff\xfe'
+        printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+            '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+            '"ＭＳ Ｐゴシック"="IPAPGothic"' '"MS Shell Dlg"="IPAPGothic"' \
+            '"MS Shell Dlg 2"="IPAPGothic"' '"MS UI Gothic"="IPAPGothic"' '"Tahoma"="IPAPGothic"' |
+            iconv -f UTF-8 -t UTF-16LE
+    } >"$reg"
+    local status=0
+    (
+        unset DISPLAY
+        fresh_wineserver
+        timeout 300 wineboot -i >"$log" 2>&1 &&
+            timeout 120 wine regedit /S "$(winepath -w "$reg")" >>"$log" 2>&1 &&
+            # The prefix's processes end and the server with them, with the registry saved.
+            { timeout 120 wineserver -w || wineserver -k; }
+    ) || status=1
+    rm -f "$reg"
+    return $status
 }

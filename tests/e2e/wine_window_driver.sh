@@ -42,32 +42,16 @@ cp "$linux/sample/RS.BIN" "$work/files/"
 source "$here/../../scripts/wine-env.sh"
 wine_env "$windows"
 # A prefix of this test's own, so that its font settings and its X11 driver change nothing for
-# the build's prefix that the other Wine tests share. Made without a display: a desktop process
-# that Wine starts now would keep Wine's display-less driver for every later window.
+# the build's prefix that the other Wine tests share.
 export WINEPREFIX=$work/prefix
 # Each message box's text is traced (+msgbox), so that the test knows which box it answers.
 export WINEDEBUG=-all,+msgbox
 
-# The dialogs' font is "ＭＳ Ｐゴシック" and the message boxes' the system's; both are given
-# IPAPGothic (fonts-ipafont-gothic), as a Japanese Windows shows them. regedit reads a file with
-# names beyond ASCII only as UTF-16LE with a byte order mark.
-{
-    printf '\xff\xfe'
-    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-        '"ＭＳ Ｐゴシック"="IPAPGothic"' '"MS Shell Dlg"="IPAPGothic"' \
-        '"MS Shell Dlg 2"="IPAPGothic"' '"MS UI Gothic"="IPAPGothic"' '"Tahoma"="IPAPGothic"' |
-        iconv -f UTF-8 -t UTF-16LE
-} >"$work/fonts.reg"
-fresh_wineserver
-if ! timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 ||
-    ! timeout 120 wine regedit /S "$(winepath -w "$work/fonts.reg")" >>"$work/wineboot.log" 2>&1; then
+if ! wine_window_prefix "$work/wineboot.log"; then
     echo "FAIL the Wine prefix could not be made in $WINEPREFIX:"
     sed 's/^/  wineboot: /' "$work/wineboot.log"
     exit 1
 fi
-# The prefix's processes end and the server with them, with the registry saved.
-timeout 120 wineserver -w || wineserver -k
 export DISPLAY=$display
 export TAVDL_IPX_TUNNEL=192.0.2.1:16640
 
