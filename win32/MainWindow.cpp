@@ -408,6 +408,16 @@ void MainWindow::PumpWaiting(HWND dialog) {
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
+        // While a download runs no control holds the keyboard (the one left would be the cancel
+        // button, where an Enter would cancel), so Escape reaches the window as a key of its
+        // own or, with no focus at all, as a system key. It is the cancel command all the same.
+        const bool escape = (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
+                            message.wParam == VK_ESCAPE;
+        if (escape && dialog != nullptr &&
+            (message.hwnd == dialog || IsChild(dialog, message.hwnd))) {
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            continue;
+        }
         if (dialog == nullptr || !IsDialogMessageW(dialog, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);

@@ -127,7 +127,8 @@ void WindowTest::Open() {
     window_.reset();
     services_.messages.clear();
     window_ = std::make_unique<win32::MainWindow>(transport_, services_);
-    ASSERT_NE(window_->Open(), nullptr) << "the main dialog is not made from its template";
+    ASSERT_NE(window_->Open(), nullptr)
+        << "the main dialog is not made from its template (error " << GetLastError() << ")";
     Pump();
     answerer_->seen.clear();
 }
@@ -147,9 +148,14 @@ void WindowTest::Key(UINT key, bool shift) {
         state[VK_SHIFT] = 0x80;
         SetKeyboardState(state);
     }
-    HWND target = Focused() != nullptr ? Focused() : window_->Handle();
-    PostMessageW(target, WM_KEYDOWN, key, 1);
-    PostMessageW(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+    // As a keyboard sends it: to the control that has the focus; with none, as a system key to
+    // the active window.
+    HWND focused = Focused();
+    HWND target = focused != nullptr ? focused : GetActiveWindow();
+    const UINT down = focused != nullptr ? WM_KEYDOWN : WM_SYSKEYDOWN;
+    const UINT up = focused != nullptr ? WM_KEYUP : WM_SYSKEYUP;
+    PostMessageW(target, down, key, 1);
+    PostMessageW(target, up, key, static_cast<LPARAM>(0xC0000001u));
     Pump();
     if (shift) {
         state[VK_SHIFT] = before;

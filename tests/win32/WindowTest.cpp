@@ -394,6 +394,27 @@ TEST_F(WindowTest, ClosingDuringADownloadCancelsItAndClosesAfterItsMessage) {
     EXPECT_EQ(MessageIds().back(), msg::kDownloadCancelled);
 }
 
+TEST_F(WindowTest, EscapeDuringADownloadCancelsItAsTheCancelButtonDoes) {
+    ScratchDir dir;
+    WorkingDir cwd(dir.path());
+    dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                             DataRecord(0x20000, 32), EndRecord()}));
+    PickModel();
+    SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
+    Type(L"192.0.2.1");
+    bool cancelled = false;
+    transport_.Queue(Op::Erase, Reply(0, {}, [this, &cancelled] {
+                         // The locked window holds the keyboard itself, or nothing does.
+                         Key(VK_ESCAPE);
+                         cancelled = window_->Engine().CancelRequested();
+                     }));
+    Key(VK_RETURN);
+    EXPECT_TRUE(cancelled) << "Escape did not reach the window during the download";
+    ASSERT_FALSE(MessageIds().empty());
+    EXPECT_EQ(MessageIds().back(), msg::kDownloadCancelled);
+    EXPECT_TRUE(window_->Done()) << "the window closes once the result has been read";
+}
+
 TEST_F(WindowTest, NoSocketsNoDownload) {
     transport_.socketsWork = false;
     Open();
