@@ -37,7 +37,6 @@ using namespace control;
 
 constexpr int kTransportTcp = 0;
 constexpr int kTransportIpx = 2;
-constexpr int kTransportNone = -1;
 
 QWidget* MakeEdit(int id, QWidget* parent) {
     switch (id) {
