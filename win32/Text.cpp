@@ -2,20 +2,13 @@
 
 #include <windows.h>
 
+#include "platform/CommandLineWindows.h"
 #include "resources/StringTable.h"
 
 namespace vexil::win32 {
 
 std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        length);
-    return wide;
+    return windows::Wide(std::string(utf8));
 }
 
 std::string Utf8(std::wstring_view wide) {
