@@ -11,6 +11,34 @@ fresh_wineserver() {
     wineserver -k 2>/dev/null || true  # none may be running
     wineserver -w 2>/dev/null || true
 }
+# `wine_run OUT ERR SECONDS PROGRAM [ARGUMENT...]`: PROGRAM under Wine for at most SECONDS (0: no
+# limit), its standard output to the file OUT and its standard error to ERR (one file when they
+# are the same). Each of these programs writes something before it can fail, so one that fails
+# before writing a byte never reached its own code: Wine could not start it, and with
+# WINEDEBUG=-all its loader says nothing of why. Such a start is said as such, on the caller's
+# standard error, and made once more with the loader's and exceptions' errors shown; the second
+# start's status is returned. A failure after the first byte, or a time-out, is the program's
+# own and never run again.
+wine_run() {
+    local out=$1 err=$2 seconds=$3 status
+    shift 3
+    _wine_run_once() {
+        if [ "$out" = "$err" ]; then
+            timeout "$seconds" wine "$@" >"$out" 2>&1
+        else
+            timeout "$seconds" wine "$@" >"$out" 2>"$err"
+        fi
+    }
+    _wine_run_once "$@"
+    status=$?
+    if [ "$status" -ne 0 ] && [ "$status" -ne 124 ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
+        echo "wine_run: Wine ended ${1##*/} with status $status before it wrote anything;" \
+            "it is started once more, with Wine's loader errors shown" >&2
+        WINEDEBUG=-all,err+module,err+seh _wine_run_once "$@"
+        status=$?
+    fi
+    return "$status"
+}
 # `wine_window_prefix LOG`: makes the prefix $WINEPREFIX for the window on an X display, with
 # the Japanese dialog font. The dialogs' font is "ＭＳ Ｐゴシック" and the message boxes' the
 # system's; both are given IPAPGothic (fonts-ipafont-gothic), as a Japanese Windows shows them.

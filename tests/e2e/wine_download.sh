@@ -62,8 +62,8 @@ for transport in tcp ipx; do
     target=192.0.2.1
     [ "$transport" = ipx ] && target=00000001:00D1F0123456
     start_sim --once --quiet
-    (cd "$work" && timeout 300 wine "$download" --model 6 "--$transport" "$target" --yes \
-        --dir "$dir" --log "$log") >"$work/out" 2>&1
+    (cd "$work" && wine_run "$work/out" "$work/out" 300 "$download" --model 6 "--$transport" \
+        "$target" --yes --dir "$dir" --log "$log")
     status=$?
     show "$transport"
     check "$transport: the download succeeded under Wine" test "$status" -eq 0
@@ -78,9 +78,10 @@ check "no CR in the log" test "$(tr -cd '\r' <"$work/logs/windows.log" | wc -c)"
 # the Linux program's fleet against the same simulator, for the log lines to compare.
 printf 'tcp 192.0.2.1\r\nipx 00000001:00D1F0123456\r\n' >"$work/targets"
 start_sim --quiet
-(cd "$work" && timeout 300 wine "$download" --model 6 --targets "$(winepath -w "$work/targets")" \
-    --jobs 1 --yes --dir "$dir" --log "$(winepath -w "$work/logs")\\fleet.log" \
-    --failed "$(winepath -w "$work/logs")\\failed" --json) >"$work/out" 2>"$work/err"
+(cd "$work" && wine_run "$work/out" "$work/err" 300 "$download" --model 6 \
+    --targets "$(winepath -w "$work/targets")" --jobs 1 --yes --dir "$dir" \
+    --log "$(winepath -w "$work/logs")\\fleet.log" --failed "$(winepath -w "$work/logs")\\failed" \
+    --json)
 status=$?
 sed "s/^/  fleet: /" "$work/err"
 check "fleet: both downloads succeeded under Wine" test "$status" -eq 0

@@ -114,7 +114,7 @@ check "the uninstall entry runs the installed uninstaller" \
 
 # The programs run from the install folder: the DLL beside them, the sample file read there.
 run_installed() {  # run_installed PROGRAM ARGUMENT...
-    (cd "$folder" && timeout 120 wine "$@") >"$work/out" 2>&1
+    (cd "$folder" && wine_run "$work/out" "$work/out" 120 "$@")
 }
 run_installed ./vexil-download.exe --list-models
 check "vexil-download.exe --list-models from the install folder: status 0" test $? -eq 0
@@ -129,7 +129,7 @@ window_program_ended() { ! kill -0 "$vexil_pid" 2>/dev/null; }
 if [ "$has_window" -eq 1 ]; then
     (cd "$folder" && exec wine ./Vexil.exe) >"$work/vexil.log" 2>&1 &
     vexil_pid=$!
-    timeout 120 wine "$windows/bin/wait_for_window.exe" Vexil.exe 60 >"$work/window" 2>&1
+    wine_run "$work/window" "$work/window" 120 "$windows/bin/wait_for_window.exe" Vexil.exe 60
     check "Vexil.exe from the install folder shows its window within a minute" test $? -eq 0
     timeout 60 wine taskkill /F /IM Vexil.exe >/dev/null 2>&1
     until_true 300 window_program_ended

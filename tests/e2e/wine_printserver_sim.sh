@@ -42,10 +42,15 @@ for transport in tcp ipx; do
     check "$transport: the simulator listens under Wine within a minute" test $? -eq 0
     if [ "$transport" = tcp ]; then
         # While it runs, a second simulator on its ports is refused, with the reason.
-        (cd "$work" && timeout 120 wine "$sim" --listen 192.0.2.1 --once) 2>"$work/second.log"
-        check "a second simulator on the same ports: exit 1" test $? -eq 1
+        (cd "$work" && wine_run "$work/second.out" "$work/second.log" 120 "$sim" \
+            --listen 192.0.2.1 --once)
+        status=$?
+        failures_before=$failures
+        check "a second simulator on the same ports: exit 1" test "$status" -eq 1
         check "a second simulator on the same ports: says why" \
             grep -q "cannot listen on 192.0.2.1" "$work/second.log"
+        [ "$failures" -eq "$failures_before" ] ||
+            sed 's/^/  second simulator: /' "$work/second.out" "$work/second.log"
         target=(--tcp 192.0.2.1)
         over=TCP/IP
     else

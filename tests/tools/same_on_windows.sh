@@ -34,11 +34,11 @@ run_both() {
         (
             cd "$work/$side" || exit 99
             if [ "$side" = windows ]; then
-                timeout 120 wine "$program" "$@"
+                wine_run "$work/$side.out" "$work/$side.err" 120 "$program" "$@"
             else
-                timeout 60 "$program" "$@"
+                timeout 60 "$program" "$@" >"$work/$side.out" 2>"$work/$side.err"
             fi
-        ) >"$work/$side.out" 2>"$work/$side.err"
+        )
         echo $? >"$work/$side.status"
     done
 }
