@@ -1,6 +1,6 @@
 # The MSI, Vexilware-<version>-win64.msi: run by `cpack -G External` (CPACK_EXTERNAL_PACKAGE_SCRIPT)
-# once cpack has installed the package's files into its staging folder, and stripped them as
-# for the installer and the ZIP. From those files and Vexilware.wxs.in it writes the .wxs
+# once cpack has installed the package's files into its staging folder, stripped and signed them
+# as for the installer and the ZIP. From those files and Vexilware.wxs.in it writes the .wxs
 # beside the staging folder and makes the MSI there with wixl (Debian's `wixl`), which takes the
 # files it names relative to the folder it runs in.
 set(folder ${CPACK_TOPLEVEL_DIRECTORY})

@@ -1,6 +1,6 @@
-# Sourced by the tests of the Windows packages (wine_installer.sh, wine_msi.sh): what they
-# share. The sourcing test has set $windows (the Windows build) and $work (its scratch folder,
-# removed after it), and sourced tests/tools/check.sh.
+# Sourced by the tests of the Windows packages (wine_installer.sh, wine_msi.sh,
+# windows_signing.sh): what they share. The sourcing test has set $windows (the Windows build) and
+# $work (its scratch folder, removed after it), and sourced tests/tools/check.sh.
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"
 
 # `cpack_value NAME`: a setting as the build gave it to CPack, such as CPACK_PACKAGE_VERSION.

@@ -42,23 +42,29 @@ has_window=0
 grep -qx Vexil.exe "$work/zip.list" && has_window=1
 
 # `msi_property MSI NAME`: a property of the MSI's Property table.
-msi_property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
+msi_property() {
+    msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'
+}
 product=$(msi_property "$msi" ProductCode)
 upgrade=$(msi_property "$msi" UpgradeCode)
-check "the MSI's version is the build's, $version" test "$(msi_property "$msi" ProductVersion)" = "$version"
+check "the MSI's version is the build's, $version" \
+    test "$(msi_property "$msi" ProductVersion)" = "$version"
 check "the MSI has a product code and an upgrade code" test -n "$product" -a -n "$upgrade"
 
-# The newer version, from the same build's files.
+# The newer version, from the same build's files, unsigned, whatever the build was given: the
+# test signs nothing and asks no time-stamp server.
 newer_version=${version%.*}.$((${version##*.} + 1))
 newer_name=${name/$version/$newer_version}
 (cd "$windows" &&
-    cpack -G External -B "$work/newer" -D CPACK_PACKAGE_VERSION="$newer_version" \
+    env -u VEXIL_SIGN_PKCS12 -u VEXIL_SIGN_PASSWORD -u VEXIL_SIGN_TIMESTAMP_URL \
+        cpack -G External -B "$work/newer" -D CPACK_PACKAGE_VERSION="$newer_version" \
         -D CPACK_PACKAGE_FILE_NAME="$newer_name") >"$work/newer.log" 2>&1
 newer=$work/newer/$newer_name.msi
 check "cpack makes an MSI of version $newer_version from the same build" test -f "$newer"
 [ -f "$newer" ] || sed 's/^/  cpack: /' "$work/newer.log"
 newer_product=$(msi_property "$newer" ProductCode)
-check "the newer MSI has a product code of its own" test -n "$newer_product" -a "$newer_product" != "$product"
+check "the newer MSI has a product code of its own" \
+    test -n "$newer_product" -a "$newer_product" != "$product"
 check "the newer MSI has the same upgrade code" test "$(msi_property "$newer" UpgradeCode)" = "$upgrade"
 msiextract -C "$work/newer-files" "$newer" >/dev/null
 
@@ -110,8 +116,10 @@ fi
 # Add/Remove programs: the entry under the product code, and the product's icon.
 timeout 120 wine reg query "$uninstall\\$product" 2>/dev/null | tr -d '\r' >"$work/entry"
 failures_before=$failures
-check "the uninstall entry {product code} is in the registry (HKLM)" grep -q "UninstallString" "$work/entry"
-check "the uninstall entry's name is Vexilware" grep -Eq "^ +DisplayName +REG_SZ +Vexilware$" "$work/entry"
+check "the uninstall entry {product code} is in the registry (HKLM)" \
+    grep -q "UninstallString" "$work/entry"
+check "the uninstall entry's name is Vexilware" \
+    grep -Eq "^ +DisplayName +REG_SZ +Vexilware$" "$work/entry"
 check "the uninstall entry's version is $version" \
     grep -Eq "^ +DisplayVersion +REG_SZ +$version$" "$work/entry"
 check "the uninstall entry's publisher is the vendor" \
