@@ -91,6 +91,58 @@ TEST(PrintServerTest, RequestsAndTheirReplies) {
     EXPECT_EQ(server.Flash().WrittenBytes(), 12u);
 }
 
+// After a finished download the version replies carry the version of the image's
+// identification record (the first data record at 0x008800 or 0x010000, as the program finds
+// it), as a print server reports once its power has been reset; --keep-version keeps the
+// configured one, and an unfinished download or a record too short for a version changes
+// nothing.
+TEST(PrintServerTest, VersionAfterAFinishedDownload) {
+    const Bytes ident = {0xAA, 0x01, 0x02, 0x34, 0, 0, 0, 0};
+    struct Row {
+        const char* name;
+        std::vector<Bytes> records;  // one block each
+        bool keepVersion;
+        bool finish;
+        Bytes version;  // what the query answers afterwards
+    };
+    const std::vector<Row> rows = {
+        {"ident at 0x008800",
+         {Block(0x100, 1), test::DataRecord(0x8800, ident)},
+         false,
+         true,
+         {0x02, 0x34}},
+        {"ident at 0x010000", {test::DataRecord(0x10000, ident)}, false, true, {0x02, 0x34}},
+        {"--keep-version", {test::DataRecord(0x8800, ident)}, true, true, {0x01, 0x10}},
+        {"not finished", {test::DataRecord(0x8800, ident)}, false, false, {0x01, 0x10}},
+        {"first ident record too short",
+         {test::DataRecord(0x8800, {0xAA, 0x01}), test::DataRecord(0x10000, ident)},
+         false,
+         true,
+         {0x01, 0x10}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Options options;
+        options.keepVersion = row.keepVersion;
+        const SimLog log(true, nullptr);
+        PrintServer server(options, log);
+        std::vector<std::pair<std::uint8_t, Bytes>> requests = {{wire::kErase, {}}};
+        for (Bytes record : row.records) {
+            record.pop_back();  // a block carries no line feeds
+            requests.emplace_back(wire::kData, record);
+        }
+        if (row.finish) {
+            requests.emplace_back(wire::kFinish, Bytes{0x71, 0x03});
+        }
+        for (const auto& [type, data] : requests) {
+            ASSERT_EQ(server.Handle(type, data.data(), data.size(), Via::kTcp)->status, 0);
+        }
+        const auto reply = server.Handle(wire::kVantrelVersion, nullptr, 0, Via::kUdp);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(Bytes(reply->data.begin() + 8, reply->data.end()), row.version);
+    }
+}
+
 // One download at a time: while client 1's download runs, client 2's connection, erase, data
 // and finish are refused and change nothing, and its version query goes unanswered. A download ends
 // at its finish, when its client leaves, or when its client has been silent past the idle time;

@@ -40,7 +40,7 @@ Bytes ToBytes(const std::array<std::uint8_t, N>& bytes) {
 }  // namespace
 
 PrintServer::PrintServer(const Options& options, const SimLog& log)
-    : o_(options), log_(log), faults_(options) {}
+    : o_(options), log_(log), faults_(options), version_{options.version[0], options.version[1]} {}
 
 bool PrintServer::Busy(const Client& client) {
     if (!owner_) {
@@ -128,11 +128,11 @@ std::optional<Reply> PrintServer::HandleRequest(std::uint8_t type, const std::ui
             }
             log_.Note("%s %s version query: model %02x%02x, firmware %x.%02x%s", name,
                       bramble ? "Bramble" : "Vantrel", o_.modelCode[0], o_.modelCode[1],
-                      o_.version[0], o_.version[1],
+                      version_[0], version_[1],
                       o_.badVersionReply ? " (invalid reply, fault)" : "");
             const auto reply =
                 payload::VersionReply(bramble ? VersionQuery::kBramble : VersionQuery::kVantrel,
-                                      o_.modelCode, o_.version, !o_.badVersionReply);
+                                      o_.modelCode, version_, !o_.badVersionReply);
             return Reply{0, ToBytes(reply), 0};
         }
         case wire::kJampEprom:
@@ -164,6 +164,8 @@ std::optional<Reply> PrintServer::HandleRequest(std::uint8_t type, const std::ui
             lastSequence_ = -1;
             lastApplied_ = false;
             blocksApplied_ = 0;
+            identSeen_ = false;
+            imageVersion_.reset();
             const int delay = static_cast<int>(o_.eraseSeconds * 1000);
             log_.Note("%s erase: flash erased%s", name, delay > 0 ? " (slowly)" : "");
             return Reply{0, {0x00}, delay};
@@ -230,6 +232,13 @@ std::optional<Reply> PrintServer::HandleData(const std::uint8_t* data, std::size
         for (const record::BlockRecord& record : records) {
             if (record.type == record::kDataType) {
                 flash_.Write(record.address, record.data, record.dataLength);
+                if (!identSeen_ && record::IsIdentAddress(record.address)) {
+                    // As the program identifies a file: model code, then the version's two bytes.
+                    identSeen_ = true;
+                    if (record.dataLength >= 4) {
+                        imageVersion_ = std::array{record.data[2], record.data[3]};
+                    }
+                }
             }
         }
         lastApplied_ = true;
@@ -270,6 +279,14 @@ std::optional<Reply> PrintServer::HandleFinish(const std::uint8_t* data, std::si
     log_.Always("download finished over %s: %llu blocks, %llu data bytes, %s%06X-%06X, %s",
                 ipx ? "IPX" : "TCP/IP", Count(blocksApplied_), Count(flash_.WrittenBytes()),
                 any ? "0x" : "none ", any ? low : 0, any ? high : 0, saved.c_str());
+    if (imageVersion_ && !o_.keepVersion) {
+        version_[0] = (*imageVersion_)[0];
+        version_[1] = (*imageVersion_)[1];
+        log_.Note(
+            "the image's identification record says firmware %x.%02x: the version replies "
+            "carry it from now on, as after a power reset",
+            version_[0], version_[1]);
+    }
     finished_ = true;
     owner_.reset();  // the download is over; the next client may start one
     return Reply{0, ipx ? ToBytes(payload::kIpxFinishAck) : ToBytes(payload::kTcpFinishAck), 0};

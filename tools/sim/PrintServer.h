@@ -9,6 +9,7 @@
 // device refuses them.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -95,6 +96,13 @@ class PrintServer {
     bool lastApplied_ = false;
     std::size_t blocksApplied_ = 0;
     bool finished_ = false;
+    // The firmware version the version replies carry. A finished download replaces it with the
+    // version in the image's identification record (the first data record at an identification
+    // address since the erase, when it holds a model code and a version), unless the options
+    // keep it.
+    std::uint8_t version_[2];
+    bool identSeen_ = false;
+    std::optional<std::array<std::uint8_t, 2>> imageVersion_;
     // The client whose download runs (from its accepted mode switch or connection to its
     // finish), whether that is its download connection yet, and until when it counts as
     // present without a word from it.

@@ -88,6 +88,10 @@ constexpr OptionSpec kOptions[] = {
      "firmware version in the version reply, two hex bytes (default\n1.10)",
      "M.mm in hexadecimal, such as 1.10",
      [](Options& o, const std::string& v) { return ParseVersion(v, o.version); }},
+    {nullptr, "--keep-version", nullptr,
+     "keep reporting that version after a finished download (without\nit: the version in the "
+     "identification record of the image\nreceived)",
+     nullptr, [](Options& o, const std::string&) { o.keepVersion = true; return true; }},
     {nullptr, "--flash", "FILE",
      "write the flash image there when a download finishes (raw\nbinary from the lowest address, "
      "gaps 0xFF)",

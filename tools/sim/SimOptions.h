@@ -21,6 +21,9 @@ struct Options {
     std::uint8_t node[6] = {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56};
     std::uint8_t modelCode[2] = {0xAA, 0x01};
     std::uint8_t version[2] = {0x01, 0x10};
+    // Whether `version` stays after a finished download; otherwise the print server reports
+    // the version of the image it received from then on, as it does after a power reset.
+    bool keepVersion = false;
     std::string flashFile;
     bool once = false;
     bool quiet = false;
