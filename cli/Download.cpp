@@ -132,11 +132,22 @@ int CheckDownloadFile(int modelIndex, bool ipx, ConsolePort& port) {
     Target target;
     target.ipx = ipx;
     Session session(port);
-    return session.Engine().CheckFile(RequestFor(target, modelIndex));
+    return session.Engine().CheckFile(RequestFor(target, modelIndex)).result;
 }
 
-Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port) {
+Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool withFile) {
     Session session(port);
+    std::string fileVersion;
+    if (withFile) {
+        // The file is checked as a download would check it, before anything is sent.
+        const DownloadOutcome check = session.Engine().CheckFile(RequestFor(target, modelIndex));
+        if (check.result != result::kSuccess) {
+            Outcome outcome = FromEngine(check);
+            outcome.message = check.LastMessage();
+            return outcome;
+        }
+        fileVersion = check.fileVersion;
+    }
     DownloadOutcome run;
     if (session.StartSockets()) {
         run = session.Engine().QueryVersion(RequestFor(target, modelIndex));
@@ -146,6 +157,7 @@ Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port) {
     }
     Outcome outcome = FromEngine(run);
     outcome.message = run.result == result::kSuccess ? 0 : run.LastMessage();
+    outcome.fileVersion = fileVersion;
     return outcome;
 }
 

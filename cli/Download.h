@@ -35,7 +35,10 @@ Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port,
                     bool skipCurrent = false);
 
 // The model's version query and nothing else; the result is 0 when the print server answered.
-Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port);
+// `withFile`: the model's download file in the working directory is checked first, as a
+// download checks it, and its version reported; a file that fails the check ends the query
+// before anything is sent (not started).
+Outcome RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool withFile = false);
 
 // The download file's check alone, as a download over that transport starts it, for a fleet
 // before any of its downloads: 0, or -6 when the file is missing, not for the model or damaged.

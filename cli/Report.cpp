@@ -123,6 +123,9 @@ std::string ToJson(const Report& report) {
         {"versionBefore", TextOrNull(report.deviceVersion)},
         {"versionAfter", TextOrNull(report.VersionAfter())},
         {"fileVersion", TextOrNull(report.fileVersion)},
+        {"current", report.deviceVersion.empty() || report.fileVersion.empty()
+                        ? json(nullptr)
+                        : json(SameVersion(report.deviceVersion, report.fileVersion))},
         {"firstMessage", Message(report.firstMessage)},
         {"lastMessage", Message(report.lastMessage)},
         {"seconds", report.seconds},

@@ -60,7 +60,7 @@ int RunOne(const Options& options) {
     {
         ConsolePort port(options.yes);
         outcome = options.query
-                      ? RunQuery(options.target, options.modelIndex, port)
+                      ? RunQuery(options.target, options.modelIndex, port, !options.dir.empty())
                       : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
     }
     report.end = UtcNow();
@@ -184,9 +184,10 @@ int Run(std::vector<std::string> arguments) {
             }
         }
     }
-    // The engine opens the download files by their fixed names from the working directory. A
-    // fleet checks the folder once here, before any of its downloads starts.
-    if (!options.query && !options.dir.empty()) {
+    // The engine opens the download files by their fixed names from the working directory (a
+    // query given --dir reports the file's version too). A fleet checks the folder once here,
+    // before any of its downloads starts.
+    if (!options.dir.empty()) {
         std::error_code error;
         std::filesystem::current_path(vexil::WidePath(options.dir), error);
         if (error) {

@@ -97,11 +97,11 @@ DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request) {
     return End(outcome_.deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess);
 }
 
-DownloadResult DownloadEngine::CheckFile(const DownloadRequest& request) {
+DownloadOutcome DownloadEngine::CheckFile(const DownloadRequest& request) {
     Begin(request);
     RunState run{*policy_};
     const StepResult end = Identify(run);
-    return End(end.value_or(result::kSuccess)).result;
+    return End(end.value_or(result::kSuccess));
 }
 
 void DownloadEngine::AdoptConnection(const DownloadRequest& request, const CallSetup& connection,

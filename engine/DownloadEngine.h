@@ -46,10 +46,10 @@ class DownloadEngine : private MessageSink {
     // cancelled or the model is unknown, and kConnectionFailed when it gave no valid answer
     // (the query has shown its message).
     DownloadOutcome QueryVersion(const DownloadRequest& request);
-    // The check of the download file alone, as a download of the request starts it: kSuccess,
-    // or kNotStarted when the file is missing, not for the model or damaged (the check has
-    // shown its messages). Nothing is sent.
-    DownloadResult CheckFile(const DownloadRequest& request);
+    // The check of the download file alone, as a download of the request starts it: kSuccess
+    // with the file's version, or kNotStarted when the file is missing, not for the model or
+    // damaged (the check has shown its messages). Nothing is sent.
+    DownloadOutcome CheckFile(const DownloadRequest& request);
 
     // The cancel command: closes the download socket, so that a call waiting on it returns, and
     // raises the flag that every step tests. Safe from the transport's wait hook and from an

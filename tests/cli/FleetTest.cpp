@@ -230,6 +230,11 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     Sim(50, {"--firmware-version", "2.00", "--model-code", "1601"});
     auto inventory =
         Run("inventory", {"--targets", Targets("t48", {48, 49, 50}), "--query", "--json"});
+    // With --dir the query checks the model's download file first: one that is not there ends
+    // it before anything is sent.
+    Command noFile(
+        {"--model", "6", "--tcp", Address(48), "--query", "--json", "--dir", dir_.path().string()},
+        CommandSetup{}, dir_.path(), "nofile");
     // --skip-current and --failed: one print server is current, one is not, one fails.
     const std::string flash51 = Sim(51);
     const std::string flash52 = Sim(52, {"--firmware-version", "1.00"});
@@ -260,6 +265,18 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_TRUE(answered["query"].get<bool>());
     EXPECT_EQ(byTarget["tcp " + Address(50)]["modelCode"], "1601");
     EXPECT_EQ(byTarget["tcp " + Address(50)]["versionBefore"], "2.00");
+    // The file's version beside each, and whether the print server has it, as --skip-current
+    // compares them (01.10 is 1.10); unknown for the one that did not answer.
+    for (const auto& [host, current] :
+         {std::pair{48, nlohmann::json(true)}, std::pair{49, nlohmann::json(nullptr)},
+          std::pair{50, nlohmann::json(false)}}) {
+        EXPECT_EQ(byTarget["tcp " + Address(host)]["fileVersion"], "01.10") << host;
+        EXPECT_EQ(byTarget["tcp " + Address(host)]["current"], current) << host;
+    }
+    EXPECT_EQ(noFile.Wait(), 6) << noFile.Err();
+    EXPECT_NE(noFile.Err().find("warning 57604 "), std::string::npos) << noFile.Err();
+    EXPECT_EQ(JsonLines(noFile.Out()).at(0)["outcome"], "query-not-started") << noFile.Out();
+    EXPECT_EQ(Count(SimLog(48), "version query"), 1u) << "only the inventory's:\n" << SimLog(48);
     const nlohmann::json& silent = byTarget["tcp " + Address(49)];
     EXPECT_EQ(silent["firstMessage"]["number"], 112);
     EXPECT_EQ(silent["result"], -13);
