@@ -1,0 +1,203 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: 2026 The Vexilware developers; all rights reserved (see LICENSE)
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: printserver_firmware
+short_description: Download new firmware into a network print server
+version_added: 1.0.0
+description:
+  - Runs C(vexil-download --yes --json) once on the host where the task runs, with the download
+    file of the model from I(firmware_dir). It runs the file check, the version query, the
+    download mode, the erase, the transfer and the finish, as the Vexilware window runs them.
+  - Without I(force) a print server that already reports the file's version is left alone
+    (C(--skip-current)). Only the version query is sent to it, and the task reports no change.
+  - A failed download fails the task with the result code and the texts of its first and last
+    message. The module never retries; run the play again for the print servers that failed.
+  - A download takes about half a minute whatever the file's size, for the print server is
+    waited for 25 seconds in any case. Interrupting it (the task's timeout, Ctrl-C) cancels it
+    as the window's cancel button does, which leaves the print server in download mode.
+  - In check mode only the version query is sent (C(vexil-download --query) with the folder,
+    which checks the download file and reports its version), and the task reports whether a
+    download would change the print server. No log line is written.
+author:
+  - The Vexilware developers
+extends_documentation_fragment:
+  - vexilware.printserver.common
+  - ansible.builtin.action_common_attributes
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: none
+  platform:
+    platforms: posix
+options:
+  firmware_dir:
+    description:
+      - The folder on the host where the task runs that holds the model's download files, by
+        their fixed names (C(vexil-download --list-models) names them).
+    type: path
+    required: true
+  log:
+    description:
+      - A file on the host where the task runs to which C(vexil-download) appends one line per
+        download (C(--log)). It is checked before anything is sent to the print server.
+    type: path
+  force:
+    description:
+      - Download even when the print server already reports the file's version.
+    type: bool
+    default: false
+seealso:
+  - module: vexilware.printserver.printserver_info
+'''
+
+EXAMPLES = r'''
+- name: Bring a print server to the firmware of its site's runner, from that runner
+  vexilware.printserver.printserver_firmware:
+    target: tcp 192.0.2.10
+    model: 6
+    firmware_dir: /srv/firmware/lan-card
+    log: /var/log/vexilware/downloads.log
+  delegate_to: runner-tokyo
+
+- name: Download again over IPX, whatever the version it reports
+  vexilware.printserver.printserver_firmware:
+    target: ipx 00000001:00D1F0123456
+    model: 6
+    firmware_dir: /srv/firmware/lan-card
+    force: true
+  register: download
+
+- name: Say what changed
+  ansible.builtin.debug:
+    msg: "{{ download.version_before }} -> {{ download.version_after }}"
+  when: download is changed
+'''
+
+RETURN = r'''
+changed:
+  description: Whether the print server's firmware was replaced (in check mode, whether it would be).
+  returned: always
+  type: bool
+  sample: true
+version_before:
+  description: The firmware version the print server reported before the download; null when it did not answer.
+  returned: always
+  type: str
+  sample: '1.00'
+version_after:
+  description:
+    - After a download, the file's version as the print server reports versions; the print server's own
+      when it was left alone, and in check mode; null when unknown (a failed download).
+  returned: always
+  type: str
+  sample: '1.10'
+file_version:
+  description: The version of the download file, as vexil-download writes it; null when the file check failed.
+  returned: always
+  type: str
+  sample: '01.10'
+result:
+  description: The download's result code from vexil-download; 0 for success (also when the print server was left alone).
+  returned: always
+  type: int
+  sample: 0
+outcome:
+  description:
+    - The outcome as vexil-download names it in its log and JSON, such as C(succeeded), C(already-current),
+      C(failed), C(not-started); in check mode that of the query, such as C(query-succeeded).
+  returned: always
+  type: str
+  sample: succeeded
+first_message:
+  description: The first error message of the run (the cause, where I(last_message) may only be its consequence), or null.
+  returned: always
+  type: dict
+  sample: null
+  contains:
+    number:
+      description: The message's number.
+      type: int
+    text:
+      description: The message's text, lines separated by line feeds.
+      type: str
+last_message:
+  description: The message the run ended with, or null; as I(first_message).
+  returned: always
+  type: dict
+  sample: {"number": 110, "text": "ダウンロードが終了しました。\nプリンタの電源をリセットしてください。"}
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.vexilware.printserver.plugins.module_utils.vexil import (
+    ALREADY_CURRENT, VexilDownload, common_argument_spec, message, message_texts)
+
+
+def fields(report, changed):
+    return dict(
+        changed=changed,
+        version_before=report.get('versionBefore'),
+        version_after=report.get('versionAfter'),
+        file_version=report.get('fileVersion'),
+        result=report.get('result'),
+        outcome=report.get('outcome'),
+        first_message=message(report.get('firstMessage')),
+        last_message=message(report.get('lastMessage')),
+    )
+
+
+def downloaded(report):
+    # Every success but the one that left the print server alone replaced its firmware.
+    return report.get('result') == 0 and report.get('outcome') != ALREADY_CURRENT
+
+
+def would_download(report, force):
+    # vexil-download decides whether the print server has the file's version, as
+    # --skip-current decides it; the module compares no versions of its own.
+    current = report.get('current')
+    return report.get('result') == 0 and (force or current is False)
+
+
+def main():
+    spec = common_argument_spec()
+    spec.update(
+        firmware_dir=dict(type='path', required=True),
+        log=dict(type='path'),
+        force=dict(type='bool', default=False),
+    )
+    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    program = VexilDownload(module)
+    params = module.params
+    folder = ['--dir=%s' % params['firmware_dir']]
+
+    if module.check_mode:
+        report, values = program.run(['--query'] + folder,
+                                     lambda report: fields(report, would_download(report, params['force'])))
+        if report.get('result') != 0:
+            module.fail_json(msg='the version query of %s failed: result %s: %s'
+                                 % (program.target, report.get('result'), message_texts(report)), **values)
+        if not isinstance(report.get('current'), bool):
+            module.fail_json(msg='%s did not say whether the print server has the download file\'s version '
+                                 '(its --query with --dir needs Vexilware 1.0.0 or later)' % program.name, **values)
+        module.exit_json(**values)
+
+    options = folder + ['--yes']
+    if params['log'] is not None:
+        options.append('--log=%s' % params['log'])
+    if not params['force']:
+        options.append('--skip-current')
+    report, values = program.run(options, lambda report: fields(report, downloaded(report)))
+    if report.get('result') != 0:
+        module.fail_json(msg='the download to %s failed: result %s: %s'
+                             % (program.target, report.get('result'), message_texts(report)), **values)
+    module.exit_json(**values)
+
+
+if __name__ == '__main__':
+    main()
