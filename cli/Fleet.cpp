@@ -134,9 +134,9 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
             return kExitNotRecorded;
         }
     }
-    if (!options.query) {
-        // The download file is checked once, before any download starts: a file that is
-        // missing or damaged would fail every target alike.
+    if (!options.query || !options.dir.empty()) {
+        // The download file is checked once, before any download (or query with the file)
+        // starts: a file that is missing or damaged would fail every target alike.
         const bool tcp = std::any_of(targets.begin(), targets.end(),
                                      [](const Target& target) { return !target.ipx; });
         const bool ipx = std::any_of(targets.begin(), targets.end(),

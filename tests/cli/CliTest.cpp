@@ -111,6 +111,12 @@ TEST(VexilDownload, FleetChecksItsFileOnceAndOutputMustArrive) {
     EXPECT_EQ(Count(fleet.Err(), "warning 57604 "), 1u) << fleet.Err();
     EXPECT_NE(fleet.Err().find("nothing was sent to any print server"), std::string::npos);
     EXPECT_EQ(Slurp(failed), "tcp 10.0.0.1\ntcp 10.0.0.2\n");
+    // So does an inventory given the folder, to report the file's version.
+    Command query({"--model", "6", "--targets", (dir.path() / "two").string(), "--dir",
+                   dir.path().string(), "--query"},
+                  std::vector<std::string>{}, dir.path(), "nofilequery");
+    EXPECT_EQ(query.Wait(20), 6) << query.Err();
+    EXPECT_EQ(Count(query.Err(), "warning 57604 "), 1u) << query.Err();
     // Standard output that cannot be written is an error, not a success.
     std::filesystem::create_symlink("/dev/full", dir.path() / "full.out");
     Command full({"--list-models"}, std::vector<std::string>{}, dir.path(), "full");
