@@ -186,6 +186,7 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     line.Flag("--query", [&options] { options.query = true; });
     line.Flag("--json", [&options] { options.json = true; });
     line.Flag("--skip-current", [&options] { options.skipCurrent = true; });
+    line.Flag("--allow-unverified", [&options] { options.allowUnverified = true; });
     value("--model", [&options](const std::string& text) {
         options.modelText = text;
         if (!ParseModel(text, options.modelIndex)) {
@@ -244,8 +245,14 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     if (options.haveTarget == !options.targetsFile.empty()) {
         return Text("give one target, --tcp A.B.C.D or --ipx NETWORK:NODE, or --targets FILE");
     }
-    if (options.query && options.skipCurrent) {
-        return Text("--skip-current goes with a download, not with --query");
+    for (const auto& [given, name] : {std::pair{options.skipCurrent, "--skip-current"},
+                                      std::pair{options.allowUnverified, "--allow-unverified"}}) {
+        if (options.query && given) {
+            return Text(std::string(name) + " goes with a download, not with --query");
+        }
+    }
+    if (options.allowUnverified && !options.yes) {
+        return Text("--allow-unverified goes with --yes");
     }
     return {};
 }
@@ -410,10 +417,15 @@ const char kHelp[] =
     "  --ipx NETWORK:NODE   its IPX network number (8 hex digits) and MAC address (12)\n"
     "  --dir FOLDER         the folder that holds the download files (default: the current one)\n"
     "  --yes, -y            download without asking; without it the confirmation is asked on\n"
-    "                       the terminal, and without a terminal nothing is changed\n"
+    "                       the terminal, and without a terminal nothing is changed. A print\n"
+    "                       server that gave no valid answer to the version query (its model\n"
+    "                       and version unknown) is not confirmed: outcome unverified, status 6\n"
+    "  --allow-unverified   with --yes: download to such a print server too\n"
     "  --log FILE           append one line per target: time, target, model, file version,\n"
-    "                       the version before, result code, last and first message, outcome;\n"
-    "                       each line is on the disk before the program goes on\n"
+    "                       the version before, result code, last and first message, outcome\n"
+    "                       (succeeded, already-current, failed, cancelled, not-started,\n"
+    "                       start-failed, unverified); each line is on the disk before the\n"
+    "                       program goes on\n"
     "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
     "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64)\n"
@@ -442,8 +454,9 @@ const char kHelp[] =
     "   3  a block was not acknowledged\n"
     "   5  cancelled (Ctrl-C, SIGTERM or SIGHUP); the print server waits in download mode\n"
     "   6  not started: download file missing or not for this model, cancelled during the\n"
-    "      version query, or not confirmed\n"
-    "   7  failed otherwise\n"
+    "      version query, or not confirmed (with --yes: unverified, see --allow-unverified)\n"
+    "   7  failed otherwise; in a fleet also a download whose process could not be started\n"
+    "      (start-failed) or was lost\n"
     "   9  no answer to the switch to download mode\n"
     "  10  the switch to download mode failed\n"
     "  11  the flash erase failed\n"

@@ -68,6 +68,7 @@ struct Options {
     Target target;
     std::string dir;
     bool yes = false;
+    bool allowUnverified = false;  // --yes also for a print server whose model was not read
     std::string log;
     std::string targetsFile;
     int jobs = kDefaultJobs;

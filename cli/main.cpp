@@ -59,6 +59,7 @@ int RunOne(const Options& options) {
     Outcome outcome;
     {
         ConsolePort port(options.yes);
+        port.allowUnverified = options.allowUnverified;
         outcome = options.query
                       ? RunQuery(options.target, options.modelIndex, port)
                       : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
@@ -68,6 +69,7 @@ int RunOne(const Options& options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     report.result = outcome.result;
     report.alreadyCurrent = outcome.alreadyCurrent;
+    report.unverified = outcome.unverified;
     report.firstMessage = outcome.firstMessage;
     report.lastMessage = outcome.message;
     report.modelCode = outcome.deviceModelCode;

@@ -4,13 +4,16 @@
 // run side by side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -120,13 +123,105 @@ TEST(VexilDownload, FleetChecksItsFileOnceAndOutputMustArrive) {
         << full.Err();
 }
 
+TEST(VexilDownload, TerminalQuestionTakesOnlyYes) {
+    // The confirmation's question on a real terminal: y, Y and yes download; Enter alone, the
+    // end of input and every other answer do not.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const int savedInput = ::dup(STDIN_FILENO);
+    ASSERT_EQ(::dup2(slave, STDIN_FILENO), STDIN_FILENO);
+    console::CatchCancel();
+    while (console::TakeCancel()) {
+    }
+    // A question still waiting after its deadline is cancelled, which fails its row.
+    std::atomic<bool> answered{false};
+    std::atomic<bool> overdue{false};
+    const struct {
+        std::string typed;
+        bool yes;
+    } rows[] = {{"y\n", true},   {"Y\n", true},           {"yes\n", true}, {"\n", false},
+                {"n\n", false},  {"yes please\n", false}, {"ye\n", false}, {" y\n", false},
+                {"y \n", false}, {"YES\n", false},        {"no\n", false}, {"\x04", false}};
+    for (const auto& row : rows) {
+        ASSERT_EQ(::write(master, row.typed.data(), row.typed.size()),
+                  static_cast<ssize_t>(row.typed.size()));
+        answered = false;
+        std::thread deadline([&] {
+            for (int i = 0; i < 500 && !answered; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (!answered) {
+                overdue = true;
+                console::RaiseCancel();
+            }
+        });
+        std::FILE* out = std::tmpfile();
+        bool confirmed = false;
+        {
+            cli::ConsolePort port(false, out);
+            confirmed = port.ConfirmTarget({"192.0.2.1", "1.10", "01.10"});
+        }
+        answered = true;
+        deadline.join();
+        std::fclose(out);
+        EXPECT_FALSE(overdue.exchange(false)) << "no answer read from " << row.typed;
+        EXPECT_EQ(confirmed, row.yes) << "typed: \"" << row.typed << "\"";
+    }
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+    ::close(slave);
+    ::close(master);
+}
+
+TEST(VexilDownload, FleetThatCannotStartItsDownloadsEnds) {
+    // Seven descriptors: the standard three, the cancel pipe's two, and one pipe of the two a
+    // download needs. Nothing can start, nothing runs: the fleet ends, and each target is on
+    // record with the reason. Nothing is sent, so the addresses are never reached.
+    ScratchDir dir;
+    const std::string targets = dir.File("targets", {});
+    std::ofstream(targets) << "tcp 192.0.2.71\ntcp 192.0.2.72\n";
+    const std::string log = (dir.path() / "log").string();
+    CommandSetup setup;
+    setup.descriptorLimit = 7;
+    const std::vector<std::string> args = {"--model",        "6",    "--targets", targets, "--dir",
+                                           VEXIL_SAMPLE_DIR, "--yes"};
+    std::vector<std::string> withJson = args;
+    withJson.insert(withJson.end(), {"--json", "--log", log});
+    Command json(withJson, setup, dir.path(), "json");
+    Command table(args, setup, dir.path(), "table");
+    ASSERT_EQ(json.Wait(20), 7) << json.Err();
+    ASSERT_EQ(table.Wait(20), 7) << table.Err();
+    std::istringstream lines(json.Out());
+    std::vector<nlohmann::json> objects;
+    for (std::string line; std::getline(lines, line);) {
+        objects.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    ASSERT_EQ(objects.size(), 3u) << json.Out();
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(objects[i]["target"], "tcp 192.0.2.7" + std::to_string(i + 1));
+        EXPECT_EQ(objects[i]["outcome"], "start-failed");
+        EXPECT_EQ(objects[i]["result"], -7);
+        EXPECT_TRUE(objects[i]["logged"].get<bool>());
+        EXPECT_NE(objects[i]["note"].dump().find("Too many open files"), std::string::npos)
+            << objects[i].dump();
+    }
+    EXPECT_EQ(objects[2]["summary"]["failed"], 2);
+    EXPECT_EQ(Count(Slurp(log), " result=-7 message=0 first=0 outcome=start-failed\n"), 2u)
+        << Slurp(log);
+    EXPECT_EQ(Count(table.Out(), "could not be started: Too many open files\n"), 2u) << table.Out();
+    EXPECT_NE(table.Out().find("0 of 2 downloads succeeded"), std::string::npos) << table.Out();
+}
+
 TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
     ScratchDir dir;
     const std::string log = (dir.path() / "downloads.log").string();
+    // --failed of one target: the target when it failed, nothing when it succeeded.
+    auto failed = [&dir](const char* name) { return (dir.path() / name).string(); };
     const std::vector<Case> cases = {
         {"tcp",
          {"--once"},
-         {"--tcp", "@", "--yes", "--log", log},
+         {"--tcp", "@", "--yes", "--log", log, "--failed", failed("failed-tcp")},
          0,
          {"information 110 "},
          {},
@@ -140,11 +235,34 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
          true},
         {"failure",
          {"--refuse-mode-switch", "9"},
-         {"--tcp", "@", "--yes", "--log", log},
+         {"--tcp", "@", "--yes", "--log", log, "--failed", failed("failed-failure")},
          10,
          {"status 57613 ", "error 57625 "},
          {"information 110"},
          false},
+        // --yes confirms no print server whose model was never read, --skip-current neither;
+        // --allow-unverified does.
+        {"unverified",
+         {"--bad-version-reply"},
+         {"--tcp", "@", "--yes", "--log", log},
+         6,
+         {"error 113 ", "no valid version reply, so its model and version are unknown"},
+         {"information 121", "error 112 "},
+         false},
+        {"unverified, --skip-current",
+         {"--bad-version-reply"},
+         {"--tcp", "@", "--yes", "--skip-current"},
+         6,
+         {"no valid version reply"},
+         {"information 121", "already"},
+         false},
+        {"--allow-unverified",
+         {"--bad-version-reply", "--once"},
+         {"--tcp", "@", "--yes", "--allow-unverified"},
+         0,
+         {"error 113 ", "information 110 "},
+         {"no valid version reply"},
+         true},
         {"no terminal",
          {},
          {"--tcp", "@"},
@@ -262,6 +380,11 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
             }
             EXPECT_EQ(progress, "10% 20% 30% 40% 50% 60% 70% 80% 90% 100% ");
         }
+        if (const auto given = std::find(c.args.begin(), c.args.end(), "--failed");
+            given != c.args.end()) {
+            EXPECT_EQ(Slurp(given[1]),
+                      c.status == 0 ? "" : "tcp " + Address(11 + static_cast<int>(i)) + "\n");
+        }
         EXPECT_EQ(std::filesystem::exists(flashes[i]), c.flashWritten);
         if (c.flashWritten) {
             EXPECT_EQ(Slurp(flashes[i]), Slurp(expected));
@@ -275,6 +398,10 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         << logged;
     EXPECT_NE(logged.find("target=tcp:192.0.2.13 model=6 file=01.10 before=1.10 result=-10 "
                           "message=57625"),
+              std::string::npos)
+        << logged;
+    EXPECT_NE(logged.find("target=tcp:192.0.2.14 model=6 file=01.10 before=- result=-6 "
+                          "message=113 first=113 outcome=unverified\n"),
               std::string::npos)
         << logged;
 
