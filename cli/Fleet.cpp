@@ -100,7 +100,9 @@ std::optional<std::string> ChildsLogLine(const std::string& log, std::uintmax_t 
     if (from <= LogSize(log)) {
         file.seekg(static_cast<std::streamoff>(from));
     }
-    const std::string field = " " + LogTarget(target) + " ";
+    std::string field(1, ' ');
+    field += LogTarget(target);
+    field += ' ';
     std::optional<std::string> found;
     // Whole lines only: one without its line feed is still being written, or was cut short.
     for (std::string line; std::getline(file, line) && !file.eof();) {
