@@ -86,9 +86,17 @@ class Command {
         envp.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
-            ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-            ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            // Only the three standard descriptors go to the command: a descriptor limit set
+            // below then counts the command's own descriptors alone.
+            auto give = [](int fd, int as) {
+                ::dup2(fd, as);
+                if (fd != as) {
+                    ::close(fd);
+                }
+            };
+            give(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            give(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            give(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
             for (const int fd : setup.closed) {
                 ::close(fd);
             }
