@@ -81,6 +81,19 @@ check "extract: same S-records" cmp -s "$work/linux/back.srec" "$work/windows/ba
 both "extract as binary" extract RS.BIN back.bin
 check "extract: same binary" cmp -s "$work/linux/back.bin" "$work/windows/back.bin"
 
+# Written over a longer file, an output ends where its own bytes do.
+for side in linux windows; do
+    for out in over.bin over.srec; do
+        head -c 300000 /dev/zero >"$work/$side/$out"
+    done
+done
+both "build over a longer file" build firmware.srec over.bin --ident aa01:01.10
+check "build over a longer file: cut to its length" \
+    cmp -s "$work/linux/RS.BIN" "$work/windows/over.bin"
+both "extract over a longer file" extract RS.BIN over.srec
+check "extract over a longer file: cut to its length" \
+    cmp -s "$work/linux/back.srec" "$work/windows/over.srec"
+
 # A damaged file and refused outputs.
 for side in linux windows; do
     printf '\x01' | dd of="$work/$side/RS.BIN" bs=1 seek=100 conv=notrunc status=none
