@@ -177,7 +177,7 @@ TEST(Files, RecordOnTheDiskBeforeWriteRecordReturns) {
     const ScratchDir scratch;
     RecordCallsSwap swap({Original().write, [](int fd) {
                               ++syncs;
-                              seen += "[" + Read(WidePath(path)) + "]";
+                              seen.append(1, '[').append(Read(WidePath(path))).append(1, ']');
                               if (failSync) {
                                   errno = EIO;
                                   return -1;
