@@ -301,6 +301,80 @@ TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     EXPECT_NE(sim->Log().find("ignored: not this card"), std::string::npos);
 }
 
+// A version reply of fewer than ten bytes reaches the caller with its length, the rest of the
+// buffer zero whatever it held before, so that the check of a version reply refuses it; at ten
+// bytes the reply is valid. Both queries over both transports, against a peer of the test's own
+// that answers with the first bytes of a valid reply.
+TEST_F(TavdlTest, VersionReplyLengthReachesTheCaller) {
+    namespace wire = tavdl::wire;
+    const net::UniqueSocket peer = test::OpenLoopbackDatagram(0);
+    ASSERT_TRUE(peer.Valid());
+    const std::uint16_t port = net::BoundPort(peer.Get());
+    UsePorts({port, port, port, port});
+    std::atomic<int> answerBytes{0};  // below 0: no answer
+    std::atomic<bool> done{false};
+    std::thread answering([&] {
+        // Valid for both queries: byte 0 is 7, byte 7 is not 1.
+        const std::uint8_t valid[10] = {7, 0, 0, 0, 0, 0, 0xAA, 0x00, 0x01, 0x10};
+        std::uint8_t in[wire::kMaxFrame];
+        std::uint8_t out[wire::kMaxFrame];
+        while (!done) {
+            if (net::Wait(peer.Get(), net::kReadable, 50) != 1) {
+                continue;
+            }
+            sockaddr_in from{};
+            const long got = net::ReceiveFrom(peer.Get(), in, sizeof in, from);
+            const bool ipx = got >= static_cast<long>(wire::kIpxHeaderSize) && in[0] == 0xFF;
+            const wire::Framing framing = ipx ? wire::Framing::kIpx : wire::Framing::kDatagram;
+            wire::Message request;
+            wire::IpxAddress to{};
+            wire::IpxAddress source{};
+            const int length = answerBytes;
+            if (got < 0 || length < 0 ||
+                !wire::DecodeDatagram(framing, in, static_cast<std::size_t>(got), request, &to,
+                                      &source)) {
+                continue;
+            }
+            const std::size_t size = wire::EncodeFrame(
+                framing, wire::ReplyTo(request, 0, valid, static_cast<std::size_t>(length)), out,
+                &source, &to);
+            net::SendTo(peer.Get(), out, size, from);
+        }
+    });
+    TavdlTransport transport;
+    for (const bool ipx : {false, true}) {
+        for (const VersionQuery query : {VersionQuery::kVantrel, VersionQuery::kBramble}) {
+            for (const int length : {0, 1, 9, 10}) {
+                SCOPED_TRACE(::testing::Message()
+                             << (query == VersionQuery::kBramble ? "Bramble" : "Vantrel")
+                             << (ipx ? " over IPX, " : " over TCP/IP, ") << length << " bytes");
+                answerBytes = length;
+                auto target = Target(ipx);
+                const Call call{*target, nullptr, {2}};
+                std::memset(reply_, 0xEE, sizeof reply_);  // what an earlier reply left
+                EXPECT_EQ(query == VersionQuery::kBramble
+                              ? transport.BrambleGetVersion(call, reply_)
+                              : transport.VantrelGetVersion(call, reply_),
+                          0);
+                EXPECT_EQ(transport.LastReplyLength(), static_cast<std::size_t>(length));
+                EXPECT_EQ(TavDL_LastReplyLength(), static_cast<unsigned long>(length));
+                EXPECT_EQ(std::count(reply_ + length, reply_ + sizeof reply_, 0),
+                          static_cast<std::ptrdiff_t>(sizeof reply_) - length);
+                EXPECT_EQ(payload::IsValidVersionReply(query, reply_, transport.LastReplyLength()),
+                          length == 10);
+            }
+        }
+    }
+    // A call that gets no reply says none came, whatever the call before it took.
+    answerBytes = -1;
+    auto target = Target(false);
+    target->waitSeconds = 1;
+    EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
+    EXPECT_EQ(TavDL_LastReplyLength(), 0u);
+    done = true;
+    answering.join();
+}
+
 TEST_F(TavdlTest, FaultsGiveTheirResults) {
     auto sim = StartSim({"--bad-version-reply", "--refuse-mode-switch", "1", "--ignore-mode-switch",
                          "1", "--refuse-connections", "2", "--fail-erase", "1"});
