@@ -105,8 +105,9 @@ int Wait(net::Handle fd, short events, Clock::time_point deadline, void* window,
         if (session != nullptr && session->closed) {
             return -1;
         }
+        // Rounded up, so that the wait lasts its whole time and never ends a moment early.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             return 0;
         }

@@ -301,6 +301,29 @@ TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     EXPECT_NE(sim->Log().find("ignored: not this card"), std::string::npos);
 }
 
+// A version query to a port where nothing listens waits its time as one that nobody answers: the
+// refusal the system reports for it (ICMP port unreachable: ECONNREFUSED on Linux, WSAECONNRESET
+// on Windows) ends no exchange early. Over IPX the tunnel endpoint's port is the closed one.
+TEST_F(TavdlTest, ClosedPortWaitsItsTimeAsNoAnswer) {
+    std::uint16_t closed = 0;
+    {
+        const net::UniqueSocket gone = test::OpenLoopbackDatagram(0);
+        ASSERT_TRUE(gone.Valid());
+        closed = net::BoundPort(gone.Get());
+    }
+    for (const bool ipx : {false, true}) {
+        SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
+        UsePorts({closed, closed, closed, closed});
+        auto target = Target(ipx);
+        target->waitSeconds = 1;
+        const auto start = Clock::now();
+        EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
+        // A lower bound only: the call must not end before its wait is over.
+        EXPECT_GE(Clock::now() - start, std::chrono::seconds(target->waitSeconds));
+        EXPECT_EQ(reply_[0], 0xFF);
+    }
+}
+
 // A version reply of fewer than ten bytes reaches the caller with its length, the rest of the
 // buffer zero whatever it held before, so that the check of a version reply refuses it; at ten
 // bytes the reply is valid. Both queries over both transports, against a peer of the test's own
