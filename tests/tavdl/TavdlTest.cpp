@@ -23,6 +23,7 @@
 #include "tavdl/tavdl.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
+#include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestPlatform.h"
@@ -448,6 +449,17 @@ TEST_F(TavdlTest, ResendsAfterFaultsChangeNothingInTheFlash) {
     WholeDownload(false, {"--refuse-block", "2:2", "--nak-block", "3:4", "--refuse-block", "9"});
     WholeDownload(true, {"--refuse-block", "2:2", "--nak-block", "3:4", "--nak-block", "86"});
     EXPECT_NE(log_.find("a resend"), std::string::npos);
+}
+
+// An erase that takes longer than the simulator's idle time keeps the download's connection open:
+// the client waits for the reply held back, and says nothing meanwhile. A block sent again after
+// no acknowledgement is counted once in the finish line.
+TEST_F(TavdlTest, SlowEraseKeepsTheConnection) {
+    WholeDownload(false, {"--idle-seconds", "0.5", "--erase-seconds", "1.5", "--nak-block", "2"});
+    EXPECT_EQ(log_.find("silent too long"), std::string::npos) << log_;
+    const std::string blocks =
+        ": " + std::to_string(test::FileBlocks(VEXIL_SAMPLE).size()) + " blocks,";
+    EXPECT_NE(log_.find("download finished over TCP/IP" + blocks), std::string::npos) << log_;
 }
 
 // A reply that comes after its call gave up must not pass for the reply to the next request:
