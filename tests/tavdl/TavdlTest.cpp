@@ -21,6 +21,7 @@
 #include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
+#include "tests/support/Deadline.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
 #include "tests/support/Records.h"
@@ -221,6 +222,8 @@ class TavdlTest : public ::testing::Test {
         log_ = sim->Log();
     }
 
+    // A library call or a peer thread that never returns ends the test here, with its name.
+    test::Watchdog watchdog_{300, "the test to end (a call or a peer that never returns?)"};
     test::SimPorts ports_;
     unsigned int socket_ = 0;
     std::uint8_t reply_[512] = {};
