@@ -259,9 +259,8 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
 
 namespace {
 
-// A line of a targets file, without its comment, as its words.
+// The words of a line of a targets file, its comment cut off.
 std::vector<std::string_view> Words(std::string_view line) {
-    line = line.substr(0, line.find('#'));
     std::vector<std::string_view> words;
     std::size_t at = 0;
     while (at < line.size()) {
@@ -308,7 +307,62 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
     return {};
 }
 
+// How many bytes the UTF-8 character that starts `text` takes, when it is a whole one and no
+// control character (C1, U+0080 to U+009F, included); 0 otherwise.
+std::size_t PrintableCharacter(std::string_view text) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
+    }
+    // The bounds of the second byte for each lead byte exclude the overlong forms, the
+    // surrogates and what lies past U+10FFFF.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead == 0xC2) {
+        length = 2;
+        low = 0xA0;  // after the C1 controls
+    } else if (lead >= 0xC3 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 }  // namespace
+
+std::string Printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    while (!text.empty()) {
+        std::size_t length = PrintableCharacter(text);
+        if (length != 0) {
+            shown.append(text.substr(0, length));
+        } else {
+            const auto byte = static_cast<unsigned char>(text[0]);
+            shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+            length = 1;
+        }
+        text.remove_prefix(length);
+    }
+    return shown;
+}
 
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     if (std::error_code error; std::filesystem::is_directory(WidePath(path), error)) {
@@ -323,17 +377,22 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     std::size_t at = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     for (int number = 1; at < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
-        const std::string_view line(text.data() + at, end - at);
+        std::string_view line(text.data() + at, end - at);
         at = end + 1;
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);  // a CR LF line end's
+        }
         const std::string where = path + ":" + std::to_string(number) + ": ";
         if (line.size() > kMaxTargetLineBytes) {
             return Text(where + "a line longer than " + std::to_string(kMaxTargetLineBytes) +
                         " bytes");
         }
-        if (line.find('\0') != std::string_view::npos) {
+        // A comment may hold any bytes; only the target is text that must read.
+        const std::string_view content = line.substr(0, line.find('#'));
+        if (content.find('\0') != std::string_view::npos) {
             return Text(where + "a NUL byte: not a text line");
         }
-        const std::vector<std::string_view> words = Words(line);
+        const std::vector<std::string_view> words = Words(content);
         if (words.empty()) {
             continue;
         }
@@ -343,8 +402,9 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
         Target target;
         Refusal refusal = ParseTarget(words[0] == "ipx", words[1], target);
         if (refusal.Refused()) {
-            refusal.text =
-                where + std::string(words[1]) + (refusal.text.empty() ? "" : ": " + refusal.text);
+            // The refused word, and the reason that may repeat it, are the file's bytes.
+            refusal.text = Printable(where + std::string(words[1]) +
+                                     (refusal.text.empty() ? "" : ": " + refusal.text));
             return refusal;
         }
         targets.push_back(target);
@@ -425,7 +485,7 @@ const char kHelp[] =
     "                       the version before, result code, last and first message, outcome\n"
     "                       (succeeded, already-current, failed, cancelled, not-started,\n"
     "                       start-failed, unverified); each line is on the disk before the\n"
-    "                       program goes on\n"
+    "                       program goes on, and one that a full disk cuts short is taken back\n"
     "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
     "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64)\n"
@@ -433,12 +493,15 @@ const char kHelp[] =
     "                       no download file is needed and nothing else is sent\n"
     "  --skip-current       leave alone every print server that already reports the download\n"
     "                       file's version (counted as success: already current)\n"
-    "  --failed FILE        write the targets that did not succeed to FILE, as a targets file\n"
+    "  --failed FILE        write the targets that did not succeed to FILE, as a targets file;\n"
+    "                       FILE is replaced whole by a new file made beside it\n"
     "  --json               one JSON object per target on standard output, then a summary\n"
     "                       object, instead of the summary table\n"
     "  --list-models        print the models, their codes and the download files each needs\n"
     "  --help, -h           this text\n"
-    "Each option may be given once.\n"
+    "Each option may be given once. A --log or --failed FILE that is a symbolic link is\n"
+    "written through: the file it names takes the lines, also one not made yet. Nothing is\n"
+    "created or changed before the run is accepted.\n"
     "\n"
     "Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal or SSH session) cancel the\n"
     "download as the window's cancel button does; on Windows Ctrl-C, Ctrl-Break and closing\n"

@@ -176,13 +176,19 @@ int Run(std::vector<std::string> arguments) {
         }
     }
     // What records the run is checked before anything is sent, so that no download is made
-    // unrecorded; a FIFO or a folder is refused, never waited on.
-    for (const auto& [path, what] : {std::pair{&options.log, "the log"},
-                                     std::pair{&options.failedFile, "the --failed file"}}) {
-        if (!path->empty()) {
-            if (const std::string reason = vexil::CheckRecordFile(*path); !reason.empty()) {
+    // unrecorded; a FIFO or a folder is refused, never waited on. A refused run creates and
+    // changes nothing.
+    const struct {
+        const std::string& path;
+        const char* what;
+        vexil::RecordMode mode;
+    } records[] = {{options.log, "the log", vexil::RecordMode::kAppend},
+                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace}};
+    for (const auto& [path, what, mode] : records) {
+        if (!path.empty()) {
+            if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
                 return Refuse(
-                    {0, "cannot write " + std::string(what) + " " + *path + ": " + reason});
+                    {0, "cannot write " + std::string(what) + " " + path + ": " + reason});
             }
         }
     }

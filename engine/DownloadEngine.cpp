@@ -188,7 +188,7 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
             break;
         }
         if (lastResult == 0) {
-            if (payload::IsValidVersionReply(query, run.reply)) {
+            if (payload::IsValidVersionReply(query, run.reply, transport_.LastReplyLength())) {
                 const std::uint8_t* firmware = run.reply + payload::kFirmwareAt;
                 const std::uint8_t* code = run.reply + payload::kModelCodeAt;
                 outcome_.deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);

@@ -93,12 +93,11 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
         if (ReadBytes(line + record::kHeadSize, want, file) < want) {
             return 0;
         }
-        // A malformed record ends the scan. Checksums are left to the file check, which reads
-        // every record before anything is sent: the scan has never refused a file for one.
+        // Checksums and data past the address space are left to the file check, which reads
+        // every record before anything is sent and names the fault: the scan has never refused a
+        // file for either. (A count too short for an address ended the scan above.)
         record::DataFields fields;
-        if (record::DecodeDataRecord(line + 2, want, fields) == -4) {
-            return 0;
-        }
+        record::DecodeDataRecord(line + 2, want, fields);
         if (!record::IsIdentAddress(fields.address)) {
             continue;
         }

@@ -1,7 +1,8 @@
 // The wire format shared by the transport library, the simulated print server and the transport
 // benchmark: the message header and the three framings, written and read here only. It knows
 // the library's C header for the facts of its interface, and nothing above it. Written down
-// for people in docs/protocol.md; keep the two in step.
+// for people in docs/protocol.md; keep the two in step (tests/protocol/WireGoldenTest.cpp holds
+// this code to the frames written there).
 #pragma once
 
 #include <cstddef>

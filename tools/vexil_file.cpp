@@ -33,7 +33,7 @@ constexpr int kExitBadFile = 1;
 constexpr int kExitUsage = 2;
 
 // The download file's 24-bit address space: its highest address, and how many bytes it holds.
-constexpr std::uint32_t kHighestAddress = 0xFFFFFF;
+using record::kHighestAddress;
 constexpr std::size_t kAddressSpace = std::size_t{kHighestAddress} + 1;
 // The most S-record text read: a whole 24-bit image in records of 8 data bytes or more.
 constexpr std::size_t kMaxSRecordText = 4 * kAddressSpace;

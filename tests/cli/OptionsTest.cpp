@@ -164,6 +164,7 @@ TEST(Options, TargetsFiles) {
         {"ipx 00000001:00d1f0123456\ntcp 10.0.0.1\nipx 00000001:00D1F0123456\n", 0,
          ":3: 00000001:00D1F0123456: the same print server as line 1"},
         {"tcp 10.0.0.1\nipx 00000002:00D1F0123456\nipx 00000001:00D1F0123456\n", 3, ""},
+        {"ipx 00000001:00D1F0123456\nipx 00000001:00D1F0123457\n", 2, ""},
         // n log n: a campus's file with its one repeat at the end.
         {manyLines + "tcp 10.1.0.7\n", 0, ":100001: 10.1.0.7: the same print server as line 7"},
         {manyLines, 100000, ""},
@@ -173,6 +174,11 @@ TEST(Options, TargetsFiles) {
         {"# nothing\n", 0, "names no target"},
         {"\xEF\xBB\xBFtcp 10.0.0.1\n", 1, ""},
         {std::string("tcp 10.0.0.1\ntcp 10.0.0.2\0\n", 27), 0, ":2: a NUL byte"},
+        {std::string("tcp 10.0.0.1 # ") + '\0' + "\xff\n", 1, ""},
+        {"tcp 10.0.0.1 #" + std::string(cli::kMaxTargetLineBytes - 14, '-') + "\r\n", 1, ""},
+        // What a refused line holds reaches the terminal only as text.
+        {"tcp 10.0.\x1b[2J\x07.1\n", 0, ":1: 10.0.\\x1b[2J\\x07.1: octet 3 of 10.0.\\x1b[2J"},
+        {"ipx 1:\xc2\x9b\xe3\x81\x82\xff\n", 0, ":1: 1:\\xc2\\x9b\xe3\x81\x82\\xff"},
         {"ipx 00000001:FFFFFFFFFFFF\n", 0, ":1: 00000001:FFFFFFFFFFFF: the MAC address"},
     };
     for (const auto& c : cases) {

@@ -8,11 +8,11 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tools/check.sh"
+source "$here/windows_packages.sh"
 windows=$(cd "$1" && pwd)
 sources=$(cd "$here/../.." && pwd)
 
 # The packages' name and version as the build gave them to CPack.
-cpack_value() { sed -n "s/^set($1 \"\(.*\)\")$/\1/p" "$windows/CPackConfig.cmake"; }
 name=$(cpack_value CPACK_PACKAGE_FILE_NAME)
 version=$(cpack_value CPACK_PACKAGE_VERSION)
 installer=$windows/$name.exe
@@ -39,27 +39,15 @@ has_window=0
 printf '%s\n' "${expected[@]}" | sort >"$work/expected.list"
 unzip -Z1 "$zip" >"$work/zip.raw"
 check "the ZIP's files are in one folder, $name" test -z "$(grep -v "^$name/" "$work/zip.raw")"
-grep -v '/$' "$work/zip.raw" | sed "s|^$name/||" | sort >"$work/zip.list"
+unpack_zip "$zip" "$work/zip"
 check "the ZIP holds the programs, tavdl.dll and the sample files, and nothing else" \
     diff -u "$work/expected.list" "$work/zip.list"
-unzip -q "$zip" -d "$work/zip"
 check "the ZIP's RS.BIN is the build's sample download file" \
     cmp "$work/zip/$name/RS.BIN" "$windows/sample/RS.BIN"
 check "the ZIP's firmware.srec is the sample image" \
     cmp "$work/zip/$name/firmware.srec" "$sources/resources/sample/firmware.srec"
 
-source "$sources/scripts/wine-env.sh"
-wine_env "$windows"
-# A copy of the build's prefix, thrown away with the test: whatever the install leaves behind
-# stays out of the prefix the build and the other tests use.
-cp -a "$WINEPREFIX" "$work/prefix"
-export WINEPREFIX=$work/prefix
-# The shortcuts stay inside the prefix, rather than becoming menu entries of this machine.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
-fresh_wineserver
-# Wine's null display driver: with no X server, windows are made and shown all the same.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-check "the null display driver is set in the test's prefix" test $? -eq 0
+throwaway_prefix
 
 folder=$WINEPREFIX/drive_c/Program\ Files/Vexilware
 menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Vexilware
@@ -69,21 +57,17 @@ timeout 300 wine "$installer" /S
 check "the silent install ends with status 0 within 5 minutes" test $? -eq 0
 
 # The files: the ZIP's, the same bytes, and the uninstaller.
-(cd "$folder" 2>/dev/null && find . -type f | sed 's|^\./||' | sort) >"$work/installed.list"
+list_files "$folder" >"$work/installed.list"
 (cat "$work/zip.list" && echo Uninstall.exe) | sort >"$work/expected-installed.list"
 check "Program Files\\Vexilware holds the ZIP's files and Uninstall.exe, and nothing else" \
     diff -u "$work/expected-installed.list" "$work/installed.list"
-differing=0
-while read -r file; do
-    cmp -s "$work/zip/$name/$file" "$folder/$file" || differing=$((differing + 1))
-done <"$work/zip.list"
-check "the installed files are the ZIP's bytes" test "$differing" -eq 0
+check "the installed files are the ZIP's bytes" same_files "$work/zip/$name" "$folder"
 
 # Once more over the installed one, as a newer version comes: it first runs the uninstaller of
 # the one there, silently as well, and ends with the same folder.
 timeout 300 wine "$installer" /S
 check "a second silent install over the first ends with status 0 within 5 minutes" test $? -eq 0
-(cd "$folder" 2>/dev/null && find . -type f | sed 's|^\./||' | sort) >"$work/installed-again.list"
+list_files "$folder" >"$work/installed-again.list"
 check "after it, the install folder holds the same files" \
     diff -u "$work/expected-installed.list" "$work/installed-again.list"
 
@@ -113,9 +97,7 @@ check "the uninstall entry runs the installed uninstaller" \
 [ "$failures" -eq "$failures_before" ] || sed 's/^/  entry: /' "$work/entry"
 
 # The programs run from the install folder: the DLL beside them, the sample file read there.
-run_installed() {  # run_installed PROGRAM ARGUMENT...
-    (cd "$folder" && wine_run "$work/out" "$work/out" 120 "$@")
-}
+run_installed() { run_in "$folder" "$@"; }
 run_installed ./vexil-download.exe --list-models
 check "vexil-download.exe --list-models from the install folder: status 0" test $? -eq 0
 check "vexil-download.exe --list-models: the models' download files" grep -q RS.BIN "$work/out"

@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -44,6 +45,21 @@ bool MakeFifo(const std::string&) {
 
 const char* NullDevice() {
     return "NUL";
+}
+
+int CloseStandard(int fd) {
+    const int kept = ::_dup(fd);
+    ::_close(fd);
+    return kept;
+}
+
+void RestoreStandard(int kept, int fd) {
+    ::_dup2(kept, fd);
+    ::_close(kept);
+}
+
+bool LimitFileSize(long long) {
+    return false;
 }
 
 }  // namespace vexil::test

@@ -81,6 +81,19 @@ check "extract: same S-records" cmp -s "$work/linux/back.srec" "$work/windows/ba
 both "extract as binary" extract RS.BIN back.bin
 check "extract: same binary" cmp -s "$work/linux/back.bin" "$work/windows/back.bin"
 
+# Written over a longer file, an output ends where its own bytes do.
+for side in linux windows; do
+    for out in over.bin over.srec; do
+        head -c 300000 /dev/zero >"$work/$side/$out"
+    done
+done
+both "build over a longer file" build firmware.srec over.bin --ident aa01:01.10
+check "build over a longer file: cut to its length" \
+    cmp -s "$work/linux/RS.BIN" "$work/windows/over.bin"
+both "extract over a longer file" extract RS.BIN over.srec
+check "extract over a longer file: cut to its length" \
+    cmp -s "$work/linux/back.srec" "$work/windows/over.srec"
+
 # A damaged file and refused outputs.
 for side in linux windows; do
     printf '\x01' | dd of="$work/$side/RS.BIN" bs=1 seek=100 conv=notrunc status=none
@@ -120,6 +133,19 @@ download numbers "a targets file with a repeated target" --model 6 --targets dup
 download numbers "a targets file with a NUL byte" --model 6 --targets nul --yes
 download numbers "a missing targets file" --model 6 --targets missing --yes
 download numbers "a log that is a folder" --model 6 --tcp 192.0.2.1 --yes --log empty
+# The --failed file: its new text under a name of its own (a folder named FILE.new stays), and
+# none made by a refused run.
+for side in linux windows; do
+    mkdir "$work/$side/retry.new"
+done
+download numbers "--failed beside FILE.new" --model 6 --tcp 192.0.2.1 --yes --dir empty \
+    --failed retry
+check "--failed beside FILE.new: the target to run again" \
+    test "$(cat "$work/windows/retry")" = "tcp 192.0.2.1"
+check "--failed beside FILE.new: the same file" cmp -s "$work/linux/retry" "$work/windows/retry"
+check "--failed beside FILE.new: the folder stays" test -d "$work/windows/retry.new"
+download numbers "a refused run" --model 6 --tcp 192.0.2.1 --yes --dir missing --failed unmade
+check "a refused run: no --failed file" test ! -e "$work/windows/unmade"
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]
