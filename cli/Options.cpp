@@ -276,11 +276,14 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 // Reads the whole file, or says why not: a folder, unreadable, or larger than the bound (a
-// device such as /dev/zero never ends). Pipes are read as they come.
+// device such as /dev/zero never ends). Pipes are read as they come. On Windows a device (NUL,
+// CON, COM1: names in every folder) is refused unread, as a serial port would hold the reading.
 Refusal ReadBounded(const std::string& path, std::string& text) {
     std::FILE* file = OpenForReading(path);
     if (file == nullptr) {
-        return Text("cannot read the targets file " + path + ": " + std::strerror(errno));
+        return Text("cannot read the targets file " + path + ": " +
+                    (errno == ENODEV ? std::string("it is a device, not a regular file")
+                                     : std::strerror(errno)));
     }
     char buffer[1 << 16];
     bool tooLarge = false;
@@ -529,7 +532,9 @@ const char kHelp[] =
     "      version query failed) it did not answer at all\n"
     "  64  usage error: a bad option, a refused address, an unreadable targets file, a log or\n"
     "      --failed file that cannot be written, one file named by two of --log, --failed\n"
-    "      and --targets, or a --dir that cannot be used\n"
+    "      and --targets, or a --dir that cannot be used (also one that is no folder, such as\n"
+    "      the device NUL on Windows)\n"
+    "  70  internal error: a fault of the program itself ended it (the reason is told)\n"
     "  74  the run went as the other statuses say, but a log line, the --failed file or\n"
     "      standard output could not be written (the reason is told)\n"
     "With --targets: 0 when every target succeeded, else the status of the first target in\n"

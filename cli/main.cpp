@@ -14,7 +14,9 @@
 #include "cli/Report.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
+#include "platform/ProgramMain.h"
 #include "platform/RecordFile.h"
+#include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
 
@@ -119,20 +121,15 @@ int RunOne(const Options& options) {
     return status != 0 ? status : recorded ? 0 : kExitNotRecorded;
 }
 
-int Run(std::vector<std::string> arguments) {
+int Run(int argc, char** argv) {
     // First of all: a program started with its standard streams closed would otherwise hand
     // their numbers to the first pipe or file it opens, and its messages would land there.
     if (!vexil::OpenStandardStreams()) {
         return kExitNotRecorded;
     }
     console::Prepare();
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
     Options options;
-    if (const Refusal refusal = ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
-        refusal.Refused()) {
+    if (const Refusal refusal = ParseOptions(argc, argv, options); refusal.Refused()) {
         return Refuse(refusal);
     }
     if (options.help) {
@@ -194,9 +191,16 @@ int Run(std::vector<std::string> arguments) {
     }
     // The engine opens the download files by their fixed names from the working directory. A
     // fleet checks the folder once here, before any of its downloads starts.
+    // What is not a folder (a file, a device such as NUL on Windows) is refused by its kind: the
+    // working folder must never become something else.
     if (!options.query && !options.dir.empty()) {
         std::error_code error;
-        std::filesystem::current_path(vexil::WidePath(options.dir), error);
+        const vexil::FileKind kind = vexil::KindOf(options.dir);
+        if (kind == vexil::FileKind::kRegular || kind == vexil::FileKind::kOther) {
+            error = std::make_error_code(std::errc::not_a_directory);
+        } else {
+            std::filesystem::current_path(vexil::WidePath(options.dir), error);
+        }
         if (error) {
             return Refuse({0, "cannot use the folder " + options.dir + ": " + error.message()});
         }
@@ -210,13 +214,15 @@ int Run(std::vector<std::string> arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = Run(vexil::console::Arguments(argc, argv));
-    // What went to standard output (the JSON, the summary, the inventory) must be there: a full
-    // disk or a closed pipe is reported, not hidden behind a status of success.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "vexil-download: writing standard output failed: %s\n",
-                     std::strerror(errno));
-        return status != 0 ? status : kExitNotRecorded;
-    }
-    return status;
+    return vexil::RunMain("vexil-download", argc, argv, [](int count, char** arguments) {
+        const int status = Run(count, arguments);
+        // What went to standard output (the JSON, the summary, the inventory) must be there: a
+        // full disk or a closed pipe is reported, not hidden behind a status of success.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            std::fprintf(stderr, "vexil-download: writing standard output failed: %s\n",
+                         std::strerror(errno));
+            return status != 0 ? status : kExitNotRecorded;
+        }
+        return status;
+    });
 }

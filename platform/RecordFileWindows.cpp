@@ -10,6 +10,7 @@
 
 #include "platform/RecordFile.h"
 #include "platform/RecordFileSystem.h"
+#include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
@@ -138,7 +139,21 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 std::FILE* OpenForReading(const std::string& path) {
-    return ::_wfopen(WidePath(path).c_str(), L"rbN");
+    // A device is never read: a device name is refused unopened, and whatever else turns out to
+    // be a character device once open (a console, a port named another way) before anything is
+    // read from it. A file and a pipe are read.
+    if (IsDeviceName(path)) {
+        errno = ENODEV;
+        return nullptr;
+    }
+    std::FILE* file = ::_wfopen(WidePath(path).c_str(), L"rbN");
+    if (file != nullptr && ::GetFileType(reinterpret_cast<HANDLE>(
+                               ::_get_osfhandle(::_fileno(file)))) == FILE_TYPE_CHAR) {
+        std::fclose(file);
+        errno = ENODEV;
+        return nullptr;
+    }
+    return file;
 }
 
 namespace records {

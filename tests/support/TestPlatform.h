@@ -6,6 +6,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vexil::test {
 
@@ -29,5 +30,10 @@ void RestoreStandard(int kept, int fd);
 // short as on a full disk (the signal of such a write ignored); a negative size lifts the limit.
 // False where the platform has no such limit.
 bool LimitFileSize(long long bytes);
+// Paths of devices, none of them a regular file: /dev/null and /dev/zero; on Windows its device
+// names (NUL, CON, AUX, COM1), which stand for the device in every folder, `folder` among them.
+std::vector<std::string> DevicePaths(const std::string& folder);
+// Whether the platform keeps device names in every folder (Windows does).
+bool HasDeviceNames();
 
 }  // namespace vexil::test

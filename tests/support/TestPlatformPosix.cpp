@@ -67,4 +67,12 @@ bool LimitFileSize(long long bytes) {
     return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
+std::vector<std::string> DevicePaths(const std::string&) {
+    return {"/dev/null", "/dev/zero"};
+}
+
+bool HasDeviceNames() {
+    return false;
+}
+
 }  // namespace vexil::test

@@ -62,4 +62,12 @@ bool LimitFileSize(long long) {
     return false;
 }
 
+std::vector<std::string> DevicePaths(const std::string& folder) {
+    return {"NUL", "CON", "AUX", "COM1", "nul", folder + "\\NUL", folder + "/com1"};
+}
+
+bool HasDeviceNames() {
+    return true;
+}
+
 }  // namespace vexil::test

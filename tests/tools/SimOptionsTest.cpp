@@ -52,6 +52,12 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
         {{"--vantrel-port", "0x"}, "--vantrel-port needs a port number"},
         {{"--vantrel-port", "0x10"}, "--vantrel-port needs a port number"},
         {{"--vantrel-port", "-0"}, "--vantrel-port needs a port number"},
+        // One UDP port names one service; the download port is TCP's, and 0 lets the system pick.
+        {{"--bramble-port", "5031"}, "--vantrel-port and --bramble-port name one UDP port, 5031"},
+        {{"--vantrel-port", "16640"}, "--vantrel-port and --ipx-tunnel-port name one UDP port"},
+        {{"--ipx-tunnel-port", "5021"}, "--bramble-port and --ipx-tunnel-port name one UDP port"},
+        {{"--vantrel-port", "0", "--bramble-port", "0", "--ipx-tunnel-port", "0"}, ""},
+        {{"--download-port", "5021"}, ""},
         {{"--fail-erase", "0"}, ""},
         {{"--fail-erase", "1000000"}, ""},
         {{"--fail-erase", "1000001"}, "--fail-erase needs a count"},
