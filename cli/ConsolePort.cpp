@@ -176,6 +176,16 @@ bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
         return false;
     }
     if (assumeYes_) {
+        if (!values.Verified() && !allowUnverified) {
+            // --yes answers for a print server that the administrator named and that answered
+            // as a print server of the model; one whose model was never read is not it.
+            declinedAsUnverified_ = true;
+            Print(
+                "vexil-download: the print server gave no valid version reply, so its model and "
+                "version are unknown: not downloaded; --allow-unverified downloads to it "
+                "anyway\n");
+            return false;
+        }
         return true;
     }
     if (!console::IsTerminal(stdin)) {

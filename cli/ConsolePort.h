@@ -36,7 +36,12 @@ class ConsolePort final : public DialogPort {
     // version: the confirmation is declined and AlreadyCurrent() says why.
     std::function<bool(const ConfirmationValues&)> alreadyCurrent;
 
+    // With assumeYes: confirm also a print server whose version reply was not valid. Without
+    // it such a confirmation is declined and Unverified() says why.
+    bool allowUnverified = false;
+
     bool AlreadyCurrent() const { return declinedAsCurrent_; }
+    bool Unverified() const { return declinedAsUnverified_; }
 
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
@@ -65,6 +70,7 @@ class ConsolePort final : public DialogPort {
     std::FILE* out_;
     bool terminal_;
     bool declinedAsCurrent_ = false;
+    bool declinedAsUnverified_ = false;
     int statusText_ = 0;
     bool statusVisible_ = false;
     int low_ = 0;

@@ -123,6 +123,7 @@ Outcome RunDownload(const Target& target, int modelIndex, ConsolePort& port, boo
     port.SetProgressPosition(0);
 
     Outcome outcome = FromEngine(run);
+    outcome.unverified = port.Unverified();
     const std::vector<ResultMessage> shown = ResultMessages(run.result);
     outcome.message = shown.empty() ? before : shown.front().stringId;
     return outcome;

@@ -21,6 +21,9 @@ struct Outcome {
     // With skipCurrent: the print server had the file's version, and nothing was sent to it
     // after the version query. The result is then 0.
     bool alreadyCurrent = false;
+    // Declined at the confirmation, which --yes answered, for a print server that gave no valid
+    // version reply (see ConsolePort::allowUnverified). The result is then -6.
+    bool unverified = false;
     std::string fileVersion;
     std::string deviceVersion;
     std::string deviceModelCode;

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 
 #include "cli/ConsolePort.h"
@@ -13,6 +16,7 @@
 #include "platform/Console.h"
 #include "platform/Process.h"
 #include "platform/RecordFile.h"
+#include "platform/WidePath.h"
 #include "resources/StringTable.h"
 
 namespace vexil::cli {
@@ -32,6 +36,7 @@ struct Job {
     std::string reportText;  // what the child writes on its report descriptor
     Clock::time_point start;
     std::string startTime;
+    std::uintmax_t logSizeAtStart = 0;  // where the child's log line can begin
     bool started = false;
     bool done = false;
     Report report;
@@ -55,6 +60,9 @@ std::vector<std::string> ChildArguments(const Options& options, const Target& ta
     if (yes) {
         args.push_back("--yes");
     }
+    if (options.allowUnverified) {
+        args.push_back("--allow-unverified");
+    }
     return args;
 }
 
@@ -75,6 +83,59 @@ void PassLines(Job& job, const std::string& label, const char* data, std::size_t
     std::fflush(stderr);
 }
 
+std::uintmax_t LogSize(const std::string& log) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(WidePath(log), error);
+    return error ? 0 : size;
+}
+
+// The line a child wrote to the log since `from` for its target, if it wrote one: a child may be
+// killed after its line is on the disk but before its report reaches the fleet. A fleet names
+// each print server once, and writes a line for one only after its child has ended, so a line of
+// the target that follows the child's start is the child's own. A log cut shorter meanwhile is
+// read from its beginning.
+std::optional<std::string> ChildsLogLine(const std::string& log, std::uintmax_t from,
+                                         const Target& target) {
+    std::ifstream file(WidePath(log), std::ios::binary);
+    if (from <= LogSize(log)) {
+        file.seekg(static_cast<std::streamoff>(from));
+    }
+    std::string field(1, ' ');
+    field += LogTarget(target);
+    field += ' ';
+    std::optional<std::string> found;
+    // Whole lines only: one without its line feed is still being written, or was cut short.
+    for (std::string line; std::getline(file, line) && !file.eof();) {
+        if (line.find(field) != std::string::npos) {
+            found = line;
+        }
+    }
+    return found;
+}
+
+// Writes the line of a target that the fleet records in its child's place: one whose process
+// could not be started or was lost before it could report, or that a cancel kept from starting.
+void LogInPlace(Report& report, const Options& options) {
+    if (options.log.empty()) {
+        return;
+    }
+    const std::string reason =
+        WriteRecord(options.log, LogLine(report) + "\n", RecordMode::kAppend);
+    report.logged = reason.empty();
+    report.logFailed = !report.logged;
+    if (!reason.empty()) {
+        std::fprintf(stderr, "vexil-download: writing the log %s failed: %s\n", options.log.c_str(),
+                     reason.c_str());
+    }
+}
+
+void PrintJson(const Report& report, const Options& options) {
+    if (options.json) {
+        std::printf("%s\n", ToJson(report).c_str());
+        std::fflush(stdout);
+    }
+}
+
 void Finish(Job& job, const process::Exit& exit, const Options& options) {
     job.done = true;
     const double seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
@@ -83,28 +144,32 @@ void Finish(Job& job, const process::Exit& exit, const Options& options) {
         job.report.logFailed = !options.log.empty() && !job.report.logged;
         return;
     }
-    // No report: the child's process ended before it could give one (killed, or crashed). Its
-    // print server may have been erased, so the fleet records it in the child's place.
+    // No report: the child's process ended before it could give one (killed, or crashed).
     Report& report = job.report;
     report.seconds = seconds;
     report.start = job.startTime;
     report.end = UtcNow();
+    report.note = "its process " + exit.how;
+    if (const std::optional<std::string> logged =
+            options.log.empty() ? std::nullopt
+                                : ChildsLogLine(options.log, job.logSizeAtStart, report.target)) {
+        // It ended after its download had ended and was logged: what its line says is what
+        // happened, and the line is not written twice.
+        if (!FromLogLine(*logged, report)) {
+            report.result = kFailedOtherwise;
+        }
+        report.logged = true;
+        report.note += " after it had logged its result";
+        return;
+    }
+    // Its print server may have been erased, so the fleet records it in the child's place.
     // Ended by a cancel before it could see it: nothing had been sent yet.
     report.result = exit.cancelled ? kNotStarted : kFailedOtherwise;
-    report.note = "its process " + exit.how + (exit.killed ? "" : " and no report");
+    report.note += exit.killed ? "" : " and no report";
     if (!exit.cancelled) {
         report.note += "; the print server may wait in download mode";
     }
-    if (!options.log.empty()) {
-        const std::string reason =
-            WriteRecord(options.log, LogLine(report) + "\n", RecordMode::kAppend);
-        report.logged = reason.empty();
-        report.logFailed = !report.logged;
-        if (!reason.empty()) {
-            std::fprintf(stderr, "vexil-download: writing the log %s failed: %s\n",
-                         options.log.c_str(), reason.c_str());
-        }
-    }
+    LogInPlace(report, options);
 }
 
 bool AskOnce(const std::vector<Target>& targets) {
@@ -172,9 +237,10 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
     int running = 0;
     bool stopping = false;
     bool waitingForRoom = false;
-    while (next < targets.size() || running > 0) {
+    for (;;) {
         while (!stopping && !waitingForRoom && next < targets.size() && running < options.jobs) {
             Job& job = jobs[next];
+            job.logSizeAtStart = options.log.empty() ? 0 : LogSize(options.log);
             std::string reason;
             const process::Started started =
                 children.Start(next, ChildArguments(options, targets[next], yes), reason);
@@ -188,20 +254,39 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
                 // No descriptor or process to spare: the target starts when a download ends.
                 waitingForRoom = true;
             } else {
-                job.done = true;
-                job.started = true;
+                // With nothing running no room comes back: the target is given up, on record.
+                job.done = job.started = true;
                 job.report.result = kFailedOtherwise;
+                job.report.startFailed = true;
+                job.report.note = "its process could not be started: " + reason;
                 std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
                              targets[next].Label().c_str(), reason.c_str());
+                LogInPlace(job.report, options);
+                PrintJson(job.report, options);
                 ++next;
             }
         }
-        if (stopping && running == 0) {
+        // Every target has been started or given up, or a cancel starts no more: the fleet
+        // ends with its last download. A wait with nothing to wait for would never end.
+        if (running == 0) {
             break;
         }
         std::vector<process::Output> outputs;
         const auto woken = children.Wait(outputs);
         if (woken == process::Children::Woken::kBroken) {
+            // The downloads still running are cancelled (each logs its own line) and none of
+            // them may count as a success the fleet never saw.
+            std::fputs("vexil-download: waiting for the downloads failed: they are cancelled\n",
+                       stderr);
+            children.CancelAll();
+            for (Job& job : jobs) {
+                if (job.started && !job.done) {
+                    job.done = true;
+                    job.report.result = kFailedOtherwise;
+                    job.report.note = "the fleet could not follow its process; it was cancelled";
+                    PrintJson(job.report, options);
+                }
+            }
             break;
         }
         if (woken == process::Children::Woken::kCancel && console::TakeCancel() && !stopping) {
@@ -224,10 +309,7 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
                 Finish(job, children.Reap(output.child), options);
                 --running;
                 waitingForRoom = false;
-                if (options.json) {
-                    std::printf("%s\n", ToJson(job.report).c_str());
-                    std::fflush(stdout);
-                }
+                PrintJson(job.report, options);
             }
         }
     }
@@ -243,9 +325,8 @@ int RunFleet(const Options& options, const std::vector<Target>& targets) {
         if (!job.started) {
             report.result = kNotStarted;
             report.notStarted = true;
-            if (options.json) {
-                std::printf("%s\n", ToJson(report).c_str());
-            }
+            LogInPlace(report, options);
+            PrintJson(report, options);
         }
         reports.push_back(report);
         recorded = recorded && !report.logFailed;

@@ -186,6 +186,7 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     line.Flag("--query", [&options] { options.query = true; });
     line.Flag("--json", [&options] { options.json = true; });
     line.Flag("--skip-current", [&options] { options.skipCurrent = true; });
+    line.Flag("--allow-unverified", [&options] { options.allowUnverified = true; });
     value("--model", [&options](const std::string& text) {
         options.modelText = text;
         if (!ParseModel(text, options.modelIndex)) {
@@ -244,17 +245,22 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     if (options.haveTarget == !options.targetsFile.empty()) {
         return Text("give one target, --tcp A.B.C.D or --ipx NETWORK:NODE, or --targets FILE");
     }
-    if (options.query && options.skipCurrent) {
-        return Text("--skip-current goes with a download, not with --query");
+    for (const auto& [given, name] : {std::pair{options.skipCurrent, "--skip-current"},
+                                      std::pair{options.allowUnverified, "--allow-unverified"}}) {
+        if (options.query && given) {
+            return Text(std::string(name) + " goes with a download, not with --query");
+        }
+    }
+    if (options.allowUnverified && !options.yes) {
+        return Text("--allow-unverified goes with --yes");
     }
     return {};
 }
 
 namespace {
 
-// A line of a targets file, without its comment, as its words.
+// The words of a line of a targets file, its comment cut off.
 std::vector<std::string_view> Words(std::string_view line) {
-    line = line.substr(0, line.find('#'));
     std::vector<std::string_view> words;
     std::size_t at = 0;
     while (at < line.size()) {
@@ -270,11 +276,14 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 // Reads the whole file, or says why not: a folder, unreadable, or larger than the bound (a
-// device such as /dev/zero never ends). Pipes are read as they come.
+// device such as /dev/zero never ends). Pipes are read as they come. On Windows a device (NUL,
+// CON, COM1: names in every folder) is refused unread, as a serial port would hold the reading.
 Refusal ReadBounded(const std::string& path, std::string& text) {
     std::FILE* file = OpenForReading(path);
     if (file == nullptr) {
-        return Text("cannot read the targets file " + path + ": " + std::strerror(errno));
+        return Text("cannot read the targets file " + path + ": " +
+                    (errno == ENODEV ? std::string("it is a device, not a regular file")
+                                     : std::strerror(errno)));
     }
     char buffer[1 << 16];
     bool tooLarge = false;
@@ -301,7 +310,62 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
     return {};
 }
 
+// How many bytes the UTF-8 character that starts `text` takes, when it is a whole one and no
+// control character (C1, U+0080 to U+009F, included); 0 otherwise.
+std::size_t PrintableCharacter(std::string_view text) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
+    }
+    // The bounds of the second byte for each lead byte exclude the overlong forms, the
+    // surrogates and what lies past U+10FFFF.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead == 0xC2) {
+        length = 2;
+        low = 0xA0;  // after the C1 controls
+    } else if (lead >= 0xC3 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 }  // namespace
+
+std::string Printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    while (!text.empty()) {
+        std::size_t length = PrintableCharacter(text);
+        if (length != 0) {
+            shown.append(text.substr(0, length));
+        } else {
+            const auto byte = static_cast<unsigned char>(text[0]);
+            shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+            length = 1;
+        }
+        text.remove_prefix(length);
+    }
+    return shown;
+}
 
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     if (std::error_code error; std::filesystem::is_directory(WidePath(path), error)) {
@@ -316,17 +380,22 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     std::size_t at = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     for (int number = 1; at < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
-        const std::string_view line(text.data() + at, end - at);
+        std::string_view line(text.data() + at, end - at);
         at = end + 1;
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);  // a CR LF line end's
+        }
         const std::string where = path + ":" + std::to_string(number) + ": ";
         if (line.size() > kMaxTargetLineBytes) {
             return Text(where + "a line longer than " + std::to_string(kMaxTargetLineBytes) +
                         " bytes");
         }
-        if (line.find('\0') != std::string_view::npos) {
+        // A comment may hold any bytes; only the target is text that must read.
+        const std::string_view content = line.substr(0, line.find('#'));
+        if (content.find('\0') != std::string_view::npos) {
             return Text(where + "a NUL byte: not a text line");
         }
-        const std::vector<std::string_view> words = Words(line);
+        const std::vector<std::string_view> words = Words(content);
         if (words.empty()) {
             continue;
         }
@@ -336,8 +405,9 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
         Target target;
         Refusal refusal = ParseTarget(words[0] == "ipx", words[1], target);
         if (refusal.Refused()) {
-            refusal.text =
-                where + std::string(words[1]) + (refusal.text.empty() ? "" : ": " + refusal.text);
+            // The refused word, and the reason that may repeat it, are the file's bytes.
+            refusal.text = Printable(where + std::string(words[1]) +
+                                     (refusal.text.empty() ? "" : ": " + refusal.text));
             return refusal;
         }
         targets.push_back(target);
@@ -410,10 +480,15 @@ const char kHelp[] =
     "  --ipx NETWORK:NODE   its IPX network number (8 hex digits) and MAC address (12)\n"
     "  --dir FOLDER         the folder that holds the download files (default: the current one)\n"
     "  --yes, -y            download without asking; without it the confirmation is asked on\n"
-    "                       the terminal, and without a terminal nothing is changed\n"
+    "                       the terminal, and without a terminal nothing is changed. Not for\n"
+    "                       a print server whose version query got no valid answer (its model\n"
+    "                       and version unknown): it is left alone, outcome unverified\n"
+    "  --allow-unverified   with --yes: download to such print servers too\n"
     "  --log FILE           append one line per target: time, target, model, file version,\n"
-    "                       the version before, result code, last and first message, outcome;\n"
-    "                       each line is on the disk before the program goes on\n"
+    "                       the version before, result code, last and first message, outcome\n"
+    "                       (succeeded, already-current, failed, cancelled, not-started,\n"
+    "                       start-failed, unverified); each line is on the disk before the\n"
+    "                       program goes on, and one that a full disk cuts short is taken back\n"
     "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
     "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64)\n"
@@ -423,12 +498,15 @@ const char kHelp[] =
     "                       reported beside the print server's\n"
     "  --skip-current       leave alone every print server that already reports the download\n"
     "                       file's version (counted as success: already current)\n"
-    "  --failed FILE        write the targets that did not succeed to FILE, as a targets file\n"
+    "  --failed FILE        write the targets that did not succeed to FILE, as a targets file;\n"
+    "                       FILE is replaced whole by a new file made beside it\n"
     "  --json               one JSON object per target on standard output, then a summary\n"
     "                       object, instead of the summary table\n"
     "  --list-models        print the models, their codes and the download files each needs\n"
     "  --help, -h           this text\n"
-    "Each option may be given once.\n"
+    "Each option may be given once. A --log or --failed FILE that is a symbolic link is\n"
+    "written through: the file it names takes the lines, also one not made yet. Nothing is\n"
+    "created or changed before the run is accepted.\n"
     "\n"
     "Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal or SSH session) cancel the\n"
     "download as the window's cancel button does; on Windows Ctrl-C, Ctrl-Break and closing\n"
@@ -444,8 +522,9 @@ const char kHelp[] =
     "   3  a block was not acknowledged\n"
     "   5  cancelled (Ctrl-C, SIGTERM or SIGHUP); the print server waits in download mode\n"
     "   6  not started: download file missing or not for this model, cancelled during the\n"
-    "      version query, or not confirmed\n"
-    "   7  failed otherwise\n"
+    "      version query, or not confirmed (with --yes: unverified, see --allow-unverified)\n"
+    "   7  failed otherwise; in a fleet also a download whose process could not be started\n"
+    "      (start-failed) or was lost\n"
     "   9  no answer to the switch to download mode\n"
     "  10  the switch to download mode failed\n"
     "  11  the flash erase failed\n"
@@ -455,7 +534,9 @@ const char kHelp[] =
     "      version query failed) it did not answer at all\n"
     "  64  usage error: a bad option, a refused address, an unreadable targets file, a log or\n"
     "      --failed file that cannot be written, one file named by two of --log, --failed\n"
-    "      and --targets, or a --dir that cannot be used\n"
+    "      and --targets, or a --dir that cannot be used (also one that is no folder, such as\n"
+    "      the device NUL on Windows)\n"
+    "  70  internal error: a fault of the program itself ended it (the reason is told)\n"
     "  74  the run went as the other statuses say, but a log line, the --failed file or\n"
     "      standard output could not be written (the reason is told)\n"
     "With --targets: 0 when every target succeeded, else the status of the first target in\n"

@@ -68,6 +68,7 @@ struct Options {
     Target target;
     std::string dir;
     bool yes = false;
+    bool allowUnverified = false;  // --yes also for a print server whose model was not read
     std::string log;
     std::string targetsFile;
     int jobs = kDefaultJobs;
@@ -78,9 +79,15 @@ struct Options {
 // Parses argv. On failure returns the refusal (its message, or a text for the usage error).
 Refusal ParseOptions(int argc, char** argv, Options& options);
 
+// `text` as it may be shown on a terminal: a control character (C0, DEL or C1) and a byte that
+// is no part of a UTF-8 character are written as \xNN, so that text read from a file cannot
+// move the cursor, change colours or hide what was refused.
+std::string Printable(std::string_view text);
+
 // Reads a targets file: one target a line, "tcp A.B.C.D" or "ipx NETWORK:NODE", "#" starts a
 // comment, CR LF line ends too. A line that does not read refuses the whole file, with its line
-// number, and so does a print server named twice, a line longer than kMaxTargetLineBytes or a
+// number (shown Printable), and so does a print server named twice, a line longer than
+// kMaxTargetLineBytes (its CR LF line end not counted), a NUL byte before its comment, or a
 // file longer than kMaxTargetsFileBytes.
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets);
 

@@ -1,9 +1,11 @@
 #include "cli/Report.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli/Download.h"
@@ -48,6 +50,12 @@ Verdict Report::GetVerdict() const {
     if (notStarted) {
         return Verdict::kNotStarted;
     }
+    if (startFailed) {
+        return Verdict::kStartFailed;
+    }
+    if (unverified) {
+        return Verdict::kUnverified;
+    }
     switch (result) {
         case result::kSuccess:
             return alreadyCurrent ? Verdict::kAlreadyCurrent : Verdict::kSucceeded;
@@ -77,6 +85,10 @@ const char* VerdictName(Verdict verdict) {
             return "failed";
         case Verdict::kCancelled:
             return "cancelled";
+        case Verdict::kStartFailed:
+            return "start-failed";
+        case Verdict::kUnverified:
+            return "unverified";
         case Verdict::kNotStarted:
             break;
     }
@@ -103,13 +115,55 @@ std::string OutcomeName(const Report& report) {
     return (report.query ? "query-" : "") + std::string(VerdictName(report.GetVerdict()));
 }
 
+std::string LogTarget(const Target& target) {
+    return "target=" + std::string(target.ipx ? "ipx:" : "tcp:") + target.text;
+}
+
 std::string LogLine(const Report& report) {
     auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
-    return UtcNow() + " target=" + (report.target.ipx ? "ipx:" : "tcp:") + report.target.text +
-           " model=" + std::to_string(report.model) + " file=" + orDash(report.fileVersion) +
-           " before=" + orDash(report.deviceVersion) + " result=" + std::to_string(report.result) +
+    return UtcNow() + " " + LogTarget(report.target) + " model=" + std::to_string(report.model) +
+           " file=" + orDash(report.fileVersion) + " before=" + orDash(report.deviceVersion) +
+           " result=" + std::to_string(report.result) +
            " message=" + std::to_string(report.lastMessage) +
            " first=" + std::to_string(report.firstMessage) + " outcome=" + OutcomeName(report);
+}
+
+bool FromLogLine(const std::string& line, Report& report) {
+    std::map<std::string, std::string, std::less<>> fields;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        const std::string word = line.substr(at, end - at);
+        if (const std::size_t equals = word.find('='); equals != std::string::npos) {
+            fields[word.substr(0, equals)] = word.substr(equals + 1);
+        }
+        at = end + 1;
+    }
+    auto number = [&fields](const char* key, int& value) {
+        const std::string& text = fields[key];
+        const char* end = text.data() + text.size();
+        const auto [past, error] = std::from_chars(text.data(), end, value);
+        return error == std::errc() && past == end && !text.empty();
+    };
+    auto text = [&fields](const char* key) {
+        const std::string& value = fields[key];
+        return value == "-" ? std::string() : value;
+    };
+    Report read = report;
+    std::string outcome = fields["outcome"];
+    if (outcome.starts_with("query-")) {
+        outcome.erase(0, 6);
+    }
+    if (!number("result", read.result) || !number("message", read.lastMessage) ||
+        !number("first", read.firstMessage) || outcome.empty()) {
+        return false;
+    }
+    read.fileVersion = text("file");
+    read.deviceVersion = text("before");
+    read.alreadyCurrent = outcome == VerdictName(Verdict::kAlreadyCurrent);
+    read.unverified = outcome == VerdictName(Verdict::kUnverified);
+    read.logged = true;
+    report = read;
+    return true;
 }
 
 std::string ToJson(const Report& report) {
@@ -160,6 +214,7 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.seconds = seconds->get<double>();
     report.query = object.value("query", false);
     report.alreadyCurrent = TextOf(object, "outcome") == VerdictName(Verdict::kAlreadyCurrent);
+    report.unverified = TextOf(object, "outcome") == VerdictName(Verdict::kUnverified);
     report.logged = object.value("logged", false);
     report.firstMessage = NumberOf(object.value("firstMessage", json()));
     report.lastMessage = NumberOf(object.value("lastMessage", json()));
@@ -182,16 +237,23 @@ std::string FirstLine(int stringId) {
 // The summary table's text for a target: its last message and, when the cause came earlier,
 // its first error message too.
 std::string Explanation(const Report& report) {
-    if (report.notStarted) {
-        return "not started";
-    }
-    if (report.alreadyCurrent) {
-        return "already current";
-    }
-    std::string text = report.lastMessage != 0 ? FirstLine(report.lastMessage) : "";
+    std::string text;
     auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "  ") + part; };
-    if (report.firstMessage != 0 && report.firstMessage != report.lastMessage) {
-        add("first: " + std::to_string(report.firstMessage) + " " + FirstLine(report.firstMessage));
+    if (report.notStarted) {
+        add("not started");
+    } else if (report.alreadyCurrent) {
+        add("already current");
+    } else if (!report.startFailed) {
+        if (report.lastMessage != 0) {
+            add(FirstLine(report.lastMessage));
+        }
+        if (report.firstMessage != 0 && report.firstMessage != report.lastMessage) {
+            add("first: " + std::to_string(report.firstMessage) + " " +
+                FirstLine(report.firstMessage));
+        }
+        if (report.unverified) {
+            add("unverified: its model and version were not read");
+        }
     }
     if (!report.note.empty()) {
         add(report.note);
@@ -232,7 +294,7 @@ std::string SummaryTable(const std::vector<Report>& reports) {
         const std::string label = r.target.Label();
         const std::string text = Explanation(r);
         std::string row;
-        if (r.notStarted) {
+        if (r.notStarted || r.startFailed) {
             row = query ? Row("%-*s  %4s  %7s  %7s", w, label.c_str(), "-", "-", "-")
                         : Row("%-*s  %6s  %7s  %7s", w, label.c_str(), "-", "-", "-");
         } else if (query) {

@@ -16,7 +16,9 @@ enum class Verdict {
     kAlreadyCurrent,  // --skip-current: the print server had the file's version already
     kFailed,
     kCancelled,
-    kNotStarted,
+    kNotStarted,   // nothing was sent: a cancel kept it from starting, or it was not confirmed
+    kStartFailed,  // a fleet could not start its process (its descriptor or process limit)
+    kUnverified,   // --yes met a print server whose model and version could not be read
 };
 
 struct Report {
@@ -33,10 +35,12 @@ struct Report {
     double seconds = 0;
     std::string start;  // UTC, ISO 8601
     std::string end;
-    bool notStarted = false;  // a cancel of the fleet kept it from starting
-    bool logged = false;      // its log line is on the disk
-    bool logFailed = false;   // its log line could not be written
-    std::string note;         // what the program itself has to say of it, such as a lost process
+    bool notStarted = false;   // a cancel of the fleet kept it from starting
+    bool startFailed = false;  // its process could not be started; the note says why
+    bool unverified = false;   // not confirmed: no valid version reply, and --yes cannot judge
+    bool logged = false;       // its log line is on the disk
+    bool logFailed = false;    // its log line could not be written
+    std::string note;          // what the program itself has to say of it, such as a lost process
 
     Verdict GetVerdict() const;
     bool Succeeded() const { return result == 0; }
@@ -50,8 +54,13 @@ const char* VerdictName(Verdict verdict);
 // UTC now in ISO 8601, as the log and the JSON write times.
 std::string UtcNow();
 
-// The log line (without its line feed).
+// The log line (without its line feed), and its field that names the target, by which a
+// target's line is found again.
 std::string LogLine(const Report& report);
+std::string LogTarget(const Target& target);
+// Reads back what LogLine wrote of a run (versions, result, messages, outcome); false for a line
+// that is not one.
+bool FromLogLine(const std::string& line, Report& report);
 
 // One JSON object on one line (without its line feed); FromJson reads what ToJson wrote and
 // returns false for anything else.

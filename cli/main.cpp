@@ -14,7 +14,9 @@
 #include "cli/Report.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
+#include "platform/ProgramMain.h"
 #include "platform/RecordFile.h"
+#include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
 
@@ -59,6 +61,7 @@ int RunOne(const Options& options) {
     Outcome outcome;
     {
         ConsolePort port(options.yes);
+        port.allowUnverified = options.allowUnverified;
         outcome = options.query
                       ? RunQuery(options.target, options.modelIndex, port, !options.dir.empty())
                       : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
@@ -68,6 +71,7 @@ int RunOne(const Options& options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     report.result = outcome.result;
     report.alreadyCurrent = outcome.alreadyCurrent;
+    report.unverified = outcome.unverified;
     report.firstMessage = outcome.firstMessage;
     report.lastMessage = outcome.message;
     report.modelCode = outcome.deviceModelCode;
@@ -117,20 +121,15 @@ int RunOne(const Options& options) {
     return status != 0 ? status : recorded ? 0 : kExitNotRecorded;
 }
 
-int Run(std::vector<std::string> arguments) {
+int Run(int argc, char** argv) {
     // First of all: a program started with its standard streams closed would otherwise hand
     // their numbers to the first pipe or file it opens, and its messages would land there.
     if (!vexil::OpenStandardStreams()) {
         return kExitNotRecorded;
     }
     console::Prepare();
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
     Options options;
-    if (const Refusal refusal = ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
-        refusal.Refused()) {
+    if (const Refusal refusal = ParseOptions(argc, argv, options); refusal.Refused()) {
         return Refuse(refusal);
     }
     if (options.help) {
@@ -174,22 +173,35 @@ int Run(std::vector<std::string> arguments) {
         }
     }
     // What records the run is checked before anything is sent, so that no download is made
-    // unrecorded; a FIFO or a folder is refused, never waited on.
-    for (const auto& [path, what] : {std::pair{&options.log, "the log"},
-                                     std::pair{&options.failedFile, "the --failed file"}}) {
-        if (!path->empty()) {
-            if (const std::string reason = vexil::CheckRecordFile(*path); !reason.empty()) {
+    // unrecorded; a FIFO or a folder is refused, never waited on. A refused run creates and
+    // changes nothing.
+    const struct {
+        const std::string& path;
+        const char* what;
+        vexil::RecordMode mode;
+    } records[] = {{options.log, "the log", vexil::RecordMode::kAppend},
+                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace}};
+    for (const auto& [path, what, mode] : records) {
+        if (!path.empty()) {
+            if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
                 return Refuse(
-                    {0, "cannot write " + std::string(what) + " " + *path + ": " + reason});
+                    {0, "cannot write " + std::string(what) + " " + path + ": " + reason});
             }
         }
     }
     // The engine opens the download files by their fixed names from the working directory (a
     // query given --dir reports the file's version too). A fleet checks the folder once here,
     // before any of its downloads starts.
+    // What is not a folder (a file, a device such as NUL on Windows) is refused by its kind: the
+    // working folder must never become something else.
     if (!options.dir.empty()) {
         std::error_code error;
-        std::filesystem::current_path(vexil::WidePath(options.dir), error);
+        const vexil::FileKind kind = vexil::KindOf(options.dir);
+        if (kind == vexil::FileKind::kRegular || kind == vexil::FileKind::kOther) {
+            error = std::make_error_code(std::errc::not_a_directory);
+        } else {
+            std::filesystem::current_path(vexil::WidePath(options.dir), error);
+        }
         if (error) {
             return Refuse({0, "cannot use the folder " + options.dir + ": " + error.message()});
         }
@@ -203,13 +215,15 @@ int Run(std::vector<std::string> arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = Run(vexil::console::Arguments(argc, argv));
-    // What went to standard output (the JSON, the summary, the inventory) must be there: a full
-    // disk or a closed pipe is reported, not hidden behind a status of success.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "vexil-download: writing standard output failed: %s\n",
-                     std::strerror(errno));
-        return status != 0 ? status : kExitNotRecorded;
-    }
-    return status;
+    return vexil::RunMain("vexil-download", argc, argv, [](int count, char** arguments) {
+        const int status = Run(count, arguments);
+        // What went to standard output (the JSON, the summary, the inventory) must be there: a
+        // full disk or a closed pipe is reported, not hidden behind a status of success.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            std::fprintf(stderr, "vexil-download: writing standard output failed: %s\n",
+                         std::strerror(errno));
+            return status != 0 ? status : kExitNotRecorded;
+        }
+        return status;
+    });
 }

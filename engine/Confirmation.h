@@ -19,6 +19,11 @@ struct ConfirmationValues {
     std::string deviceVersion;  // as the print server reported it (1.10); empty when none
     std::string fileVersion;    // as the download file carries it (01.10)
     bool operator==(const ConfirmationValues&) const = default;
+    // Whether the print server gave a valid version reply, so that its version and model code
+    // were read (the engine sets the version from such a reply only). Without one nothing but
+    // the address says what print server takes the download: a person at the confirmation can
+    // judge that, a run that confirms unattended cannot.
+    bool Verified() const { return !deviceVersion.empty(); }
 };
 
 ConfirmationValues MakeConfirmation(const DownloadRequest& request,

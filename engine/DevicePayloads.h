@@ -136,7 +136,13 @@ inline std::array<std::uint8_t, kVersionReplySize> VersionReply(VersionQuery que
     return reply;
 }
 
-inline bool IsValidVersionReply(VersionQuery query, const std::uint8_t* reply) {
+// Whether `reply`, `length` bytes as the print server sent them, is a valid version reply. A
+// shorter one is not, whatever the bytes behind it in the buffer say: zero bytes would pass for a
+// Bramble reply of model 0000 and firmware 0.00.
+inline bool IsValidVersionReply(VersionQuery query, const std::uint8_t* reply, std::size_t length) {
+    if (length < kVersionReplySize) {
+        return false;
+    }
     return query == VersionQuery::kVantrel ? reply[0] == kVantrelValid
                                            : reply[kBrambleInvalidAt] != kBrambleInvalid;
 }

@@ -10,6 +10,7 @@
 #include "engine/ModelTable.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
+#include "platform/WidePath.h"
 
 namespace vexil {
 
@@ -188,7 +189,7 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
             break;
         }
         if (lastResult == 0) {
-            if (payload::IsValidVersionReply(query, run.reply)) {
+            if (payload::IsValidVersionReply(query, run.reply, transport_.LastReplyLength())) {
                 const std::uint8_t* firmware = run.reply + payload::kFirmwareAt;
                 const std::uint8_t* code = run.reply + payload::kModelCodeAt;
                 outcome_.deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);
@@ -403,7 +404,7 @@ std::optional<int> DownloadEngine::SendFile(const char* name) {
         return std::nullopt;
     }
     std::error_code error;
-    const auto size = std::filesystem::file_size(name, error);
+    const auto size = std::filesystem::file_size(WidePath(name), error);
     const int sent = SendImageFile(file, error ? 0 : static_cast<std::uint32_t>(size));
     if (sent != kTransferReadFailed) {
         std::fclose(file);  // after a read failure the reader has closed it already

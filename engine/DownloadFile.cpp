@@ -1,11 +1,5 @@
 #include "engine/DownloadFile.h"
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -13,6 +7,7 @@
 
 #include "engine/HexText.h"
 #include "engine/RecordCodec.h"
+#include "platform/WidePath.h"
 #include "resources/ResourceIds.h"
 
 namespace vexil {
@@ -55,7 +50,7 @@ int Fail(std::FILE* file, MessageSink& sink, int message, int result) {
 // The file's last modification as hh.mm in local time on the 24-hour clock, or empty.
 std::string LocalHourAndMinute(const std::string& path) {
     std::error_code error;
-    const auto modified = std::filesystem::last_write_time(path, error);
+    const auto modified = std::filesystem::last_write_time(WidePath(path), error);
     if (error) {
         return {};
     }
@@ -93,12 +88,11 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
         if (ReadBytes(line + record::kHeadSize, want, file) < want) {
             return 0;
         }
-        // A malformed record ends the scan. Checksums are left to the file check, which reads
-        // every record before anything is sent: the scan has never refused a file for one.
+        // Checksums and data past the address space are left to the file check, which reads
+        // every record before anything is sent and names the fault: the scan has never refused a
+        // file for either. (A count too short for an address ended the scan above.)
         record::DataFields fields;
-        if (record::DecodeDataRecord(line + 2, want, fields) == -4) {
-            return 0;
-        }
+        record::DecodeDataRecord(line + 2, want, fields);
         if (!record::IsIdentAddress(fields.address)) {
             continue;
         }
@@ -168,31 +162,6 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
         ++records;
     }
     return 0;
-}
-
-std::FILE* OpenRegularFile(const std::string& path) {
-#if defined(_WIN32)
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error) ? std::fopen(path.c_str(), "rb") : nullptr;
-#else
-    // Opened without waiting (a FIFO's open would wait for a writer), then looked at: the
-    // descriptor checked is the one read, so nothing can be swapped in between.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return nullptr;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (file == nullptr) {
-        ::close(fd);
-    }
-    return file;
-#endif
 }
 
 int VerifyImageFile(const std::string& path, std::size_t capacity, MessageSink& sink) {

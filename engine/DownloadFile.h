@@ -10,6 +10,7 @@
 #include "engine/DevicePayloads.h"
 #include "engine/DialogPort.h"
 #include "engine/ModelTable.h"
+#include "platform/RegularFile.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
@@ -18,11 +19,6 @@ inline constexpr std::size_t kBlockBufferSize = 512;
 // Over IPX the transfer puts its prefix in front of the block in its own 512-byte buffer.
 inline constexpr std::size_t kIpxBlockLimit = kBlockBufferSize - payload::kIpxPrefixSize;
 inline constexpr int kRecordsPerBlock = 6;
-
-// Opens `path` for reading when it is a regular file. Anything else (a FIFO, a device, a
-// directory), or a file that does not open, gives nullptr at once: an open must never wait on
-// a pipe's writer or a device, since the window waits with it.
-std::FILE* OpenRegularFile(const std::string& path);
 
 // Scans from the current position for the first data record at 0x008800 or 0x010000 and copies
 // its first eight data bytes into `out` (bytes the record does not hold are zero). Returns 1 when

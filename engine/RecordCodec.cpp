@@ -44,6 +44,9 @@ int DecodeDataRecord(const std::uint8_t* fromCount, std::size_t size, DataFields
         fields.data = fromCount + 1 + kAddressSize;
         fields.dataLength = size - 2 - kAddressSize;
     }
+    if (check == 0 && fields.dataLength > kHighestAddress - fields.address + 1) {
+        return -4;
+    }
     return check;
 }
 

@@ -19,6 +19,10 @@ inline constexpr std::uint8_t kDataType = '2';
 inline constexpr std::uint8_t kEndType = '8';
 inline constexpr std::uint8_t kLineFeed = 0x0A;
 inline constexpr std::size_t kAddressSize = 3;
+// The highest address three address bytes can name. A data record whose data runs past it is
+// malformed wherever the file is read: a print server with 24-bit addresses would write the bytes
+// beyond it from address 0 on, over its boot code, and vexil-file builds no such image.
+inline constexpr std::uint32_t kHighestAddress = 0xFFFFFF;
 // The identification record is the first data record at one of these addresses.
 inline constexpr std::uint32_t kIdentAddress = 0x008800;
 inline constexpr std::uint32_t kIdentAddressHigh = 0x010000;
@@ -85,10 +89,10 @@ struct DataFields {
 // The one decoder of a data record, for the reader, the identification scan and the block parser
 // alike. `fromCount` is the record from its count byte through its checksum (no line feed): `size`
 // bytes, the count's plus one when the record is whole. The checksum is the last of them, over
-// all the others. Returns -2 for a checksum mismatch (tested first), -4 for a negative count or
-// a count below kMinDataCount, 0 for a sound record. On 0 and -2 `fields` holds the address and the
-// data when `size` has room for them (a caller that reads no checksum may still look at the
-// fields), else it is left empty.
+// all the others. Returns -2 for a checksum mismatch (tested first), -4 for a negative count, a
+// count below kMinDataCount or data that runs past kHighestAddress, 0 for a sound record. Unless
+// the count itself is refused, `fields` holds the address and the data when `size` has room for
+// them (a caller that reads no checksum may still look at the fields), else it is left empty.
 int DecodeDataRecord(const std::uint8_t* fromCount, std::size_t size, DataFields& fields);
 
 // Appends a header record (its head alone, count 0).

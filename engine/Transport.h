@@ -4,6 +4,7 @@
 // set-up into the record before it calls, so the engine never edits the record between calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -46,6 +47,9 @@ class Transport {
     virtual int DownloadFinish(const Call& call, DataSpan data, ReplySpan reply,
                                unsigned int& socket) = 0;
     virtual void CloseSocket(unsigned int& socket) = 0;
+    // How many bytes the reply to the last call held (before any cut to the reply buffer), 0
+    // when none came: the zero bytes behind a short reply are none of the print server's.
+    virtual std::size_t LastReplyLength() = 0;
 
     // The transport layer's start-up: whether sockets can be used at all (the program shows
     // message 109 when not). WSAStartup's place on Windows.

@@ -100,8 +100,13 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
         }
         // Child: stderr and the report descriptor into the pipes, no standard input. dup2 leaves
         // the copies open across exec; every other descriptor of ours is close-on-exec.
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, STDIN_FILENO);
+        // Without a descriptor to spare for /dev/null the input is closed rather than left
+        // the fleet's: the program opens /dev/null in its place once it runs.
+        if (const int null = ::open("/dev/null", O_RDONLY); null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+        } else {
+            ::close(STDIN_FILENO);
+        }
         ::dup2(err[1], STDERR_FILENO);
         ::dup2(report[1], kReportFd);
         ::execv("/proc/self/exe", argv.data());

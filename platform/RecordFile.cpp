@@ -1,52 +1,228 @@
 #include "platform/RecordFile.h"
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <thread>
+
 #include "platform/RecordFileSystem.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
 
-bool NamesOneFile(const std::string& a, const std::string& b) {
-    const std::filesystem::path first = WidePath(AbsolutePath(a));
-    const std::filesystem::path second = WidePath(AbsolutePath(b));
-    std::error_code error;
-    if (std::filesystem::equivalent(first, second, error)) {
-        return true;
-    }
-    // A file that does not exist yet has no identity to compare: its full name stands for it.
-    return records::SameName(std::filesystem::weakly_canonical(first, error),
-                             std::filesystem::weakly_canonical(second, error));
+namespace {
+
+// The folder of an absolute name.
+std::string FolderOf(const std::string& name) {
+    return Utf8Text(WidePath(name).parent_path());
 }
 
-std::string CheckRecordFile(const std::string& path) {
+// A name for the new text of `name`, beside it: ".NAME.xxxxxxxx". It only has to be unlikely
+// to be taken, since the file is created only if no file has that name, and another name is
+// drawn when one has.
+std::string TemporaryName(const std::string& name) {
+    const std::filesystem::path full = WidePath(name);
+    std::string leaf = Utf8Text(full.filename());
+    // Room for the dot and the suffix within a name's 255 bytes (UTF-16 units on Windows), cut
+    // before a character, never inside one.
+    constexpr std::size_t kLeafBytes = 200;
+    if (leaf.size() > kLeafBytes) {
+        std::size_t cut = kLeafBytes;
+        while (cut > 0 && (static_cast<unsigned char>(leaf[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        leaf.resize(cut);
+    }
+    static std::atomic<std::uint64_t> drawn{0};
+    std::uint64_t value =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (++drawn * 0x9E3779B97F4A7C15ULL);
+    try {
+        std::random_device device;
+        value ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+        // The clock and the count alone: another name is drawn if this one is taken.
+    }
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 8; ++i, value /= 36) {
+        suffix += kLetters[value % 36];
+    }
+    return Utf8Text(full.parent_path() / WidePath("." + leaf + "." + suffix));
+}
+
+// Takes the lock of the writers of records. Another writer holds it for one write; a lock held
+// much longer is no writer of records, and the line goes without it rather than wait without
+// end (appends are still whole; only the undoing of a short write may then meet another line
+// after it, and leaves it alone).
+bool Lock(int fd) {
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    for (;;) {
+        bool busy = false;
+        if (records::TryLock(fd, busy)) {
+            return true;
+        }
+        if (!busy || std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+}
+
+// After a write at the end of the file came short: takes back the `written` bytes it left, so
+// that the file holds only whole lines. Where they began: the descriptor is this process's own,
+// and its position after an appending write is where that write's bytes end (the write moved it
+// to the end of the file first), so they begin `written` bytes before. The file's size, unlike
+// the position, counts lines that other processes appended later; the bytes are cut off only
+// when they are still the last of the file, so that no later line is lost. Every writer holds
+// the lock from its write to this check and cut, so none can append in between. A text for the
+// reason: what became of the part written.
+std::string TakeBack(int fd, long long written) {
+    const long long end = records::Position(fd);
+    if (end < written) {
+        return "; that part stays in the file: " + records::Reason(errno);
+    }
+    const long long size = records::Size(fd);
+    if (size != end) {
+        return size < 0 ? "; that part stays in the file: " + records::Reason(errno)
+                        : "; that part stays in the file, as another line follows it";
+    }
+    if (records::Truncate(fd, end - written) != 0) {
+        return "; that part stays in the file: " + records::Reason(errno);
+    }
+    RecordIo().sync(fd);
+    return ", and was taken back";
+}
+
+// Writes `text` to `fd` in one write and forces it to the disk; what an appending write that
+// comes short leaves is taken back. The reason of a failure, or empty.
+std::string WriteWhole(int fd, std::string_view text, bool append) {
+    const bool locked = append && Lock(fd);
+    long long written = -1;
+    do {
+        written = RecordIo().write(fd, text.data(), text.size());
+    } while (written < 0 && errno == EINTR);
     std::string reason;
-    if (const int fd = records::Open(path, RecordMode::kAppend, reason); fd >= 0) {
-        records::Close(fd);
+    if (written < 0) {
+        reason = records::Reason(errno);
+    } else if (static_cast<std::size_t>(written) != text.size()) {
+        reason = "only part of it was written (the disk is full or a size limit was reached)";
+        if (append && written > 0) {
+            reason += TakeBack(fd, written);
+        }
+    }
+    if (locked) {
+        records::Unlock(fd);
+    }
+    if (reason.empty() && RecordIo().sync(fd) != 0) {
+        reason = records::Reason(errno);
     }
     return reason;
 }
 
-std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
-    if (mode == RecordMode::kReplace) {
-        // What the file held stays until the new text is whole on the disk: written beside it,
-        // then put in its place in one step.
-        if (std::string reason = CheckRecordFile(path); !reason.empty()) {
-            return reason;
-        }
-        const std::string temporary = path + ".new";
-        records::Remove(temporary);
-        std::string reason = WriteRecord(temporary, text, RecordMode::kAppend);
-        if (reason.empty()) {
-            reason = records::Replace(temporary, path);
-        }
-        if (!reason.empty()) {
-            records::Remove(temporary);
-        }
+std::string Closed(int fd, std::string reason) {
+    if (records::Close(fd) != 0 && reason.empty() && errno != EINTR) {
+        reason = records::Reason(errno);
+    }
+    return reason;
+}
+
+std::string Replace(const std::string& name, std::string_view text) {
+    // The new text is written beside the file, under a name no other file has, and takes the
+    // file's place when it is whole on the disk: what the file held stays until then.
+    bool exists = false;
+    if (std::string reason = records::CheckExisting(name, exists); !reason.empty()) {
         return reason;
     }
+    std::string temporary;
+    int fd = -1;
     std::string reason;
-    const int fd = records::Open(path, mode, reason);
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        temporary = TemporaryName(name);
+        bool free = true;
+        fd = records::CreateNew(temporary, name, free, reason);
+        if (fd < 0 && free) {
+            return "cannot make its new text beside it in " + FolderOf(name) + ": " + reason;
+        }
+    }
+    if (fd < 0) {
+        return "cannot make its new text beside it in " + FolderOf(name) + ": no free name";
+    }
+    reason = Closed(fd, WriteWhole(fd, text, false));
+    if (reason.empty()) {
+        reason = records::Replace(temporary, name);
+    }
+    if (!reason.empty()) {
+        records::Remove(temporary);
+    }
+    return reason;
+}
+
+}  // namespace
+
+RecordCalls& RecordIo() {
+    static RecordCalls calls{records::Write, records::Sync};
+    return calls;
+}
+
+bool NamesOneFile(const std::string& a, const std::string& b) {
+    // Each through its links, also one that names a file not there yet: the file written would
+    // be the one its link names.
+    std::string reason;
+    std::string first = records::FinalName(a, reason);
+    std::string second = records::FinalName(b, reason);
+    const std::filesystem::path one = WidePath(first.empty() ? AbsolutePath(a) : first);
+    const std::filesystem::path other = WidePath(second.empty() ? AbsolutePath(b) : second);
+    std::error_code error;
+    if (std::filesystem::equivalent(one, other, error)) {
+        return true;
+    }
+    // A file that does not exist yet has no identity to compare: its full name stands for it.
+    return records::SameName(std::filesystem::weakly_canonical(one, error),
+                             std::filesystem::weakly_canonical(other, error));
+}
+
+std::string CheckRecordFile(const std::string& path, RecordMode mode) {
+    if (path.empty()) {
+        return "no file named";
+    }
+    std::string reason;
+    const std::string name = records::FinalName(path, reason);
+    if (name.empty()) {
+        return reason;
+    }
+    bool exists = false;
+    if (reason = records::CheckExisting(name, exists); !reason.empty()) {
+        return reason;
+    }
+    if (exists && mode == RecordMode::kAppend) {
+        return {};
+    }
+    const std::string folder = FolderOf(name);
+    if (reason = records::CheckFolder(folder); !reason.empty()) {
+        return "its folder " + folder + ": " + reason;
+    }
+    return {};
+}
+
+std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
+    if (path.empty()) {
+        return "no file named";
+    }
+    std::string reason;
+    const std::string name = records::FinalName(path, reason);
+    if (name.empty()) {
+        return reason;
+    }
+    if (mode == RecordMode::kReplace) {
+        return Replace(name, text);
+    }
+    const int fd = records::OpenToAppend(name, reason);
     // One write, so that the lines that several processes append never interleave.
-    return fd < 0 ? reason : records::WriteAndClose(fd, text);
+    return fd < 0 ? reason : Closed(fd, WriteWhole(fd, text, true));
 }
 
 }  // namespace vexil

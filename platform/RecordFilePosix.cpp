@@ -1,6 +1,5 @@
-#include "platform/RecordFile.h"
-
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,36 +7,34 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/RecordFile.h"
+#include "platform/RecordFileSystem.h"
+
 namespace vexil {
 
 namespace {
 
-std::string Reason(int error) {
-    return std::strerror(error);
+// What a name that is no regular file is, as a reason.
+std::string Kind(mode_t mode) {
+    return S_ISDIR(mode)    ? "it is a folder"
+           : S_ISFIFO(mode) ? "it is a FIFO"
+                            : "it is not a regular file";
 }
 
-// Opens for writing without blocking on a FIFO and without taking a terminal; refuses what is
-// not a regular file. Returns the descriptor, or -1 with `reason` set.
-int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason) {
-    if (path.empty()) {
-        reason = "no file named";
-        return -1;
-    }
-    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                      (mode == RecordMode::kAppend ? O_APPEND : 0);
+// Opens without blocking on a FIFO and without taking a terminal; refuses what is not a
+// regular file, looked at before (a FIFO opened for writing would not open) and again on what
+// was opened (the name may have changed in between). The descriptor, or -1 with `reason` set.
+int OpenRegular(const std::string& name, int flags, std::string& reason) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        reason = S_ISDIR(info.st_mode)    ? "it is a folder"
-                 : S_ISFIFO(info.st_mode) ? "it is a FIFO"
-                                          : "it is not a regular file";
+    if (::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        reason = Kind(info.st_mode);
         return -1;
     }
-    const int fd = ::open(path.c_str(), flags, 0644);
+    const int fd = ::open(name.c_str(), flags | O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        reason = Reason(errno);
+        reason = records::Reason(errno);
         return -1;
     }
-    // Checked again on what was opened: the name may have changed in between.
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         reason = "it is not a regular file";
         ::close(fd);
@@ -60,43 +57,153 @@ std::FILE* OpenForReading(const std::string& path) {
 
 namespace records {
 
-bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
-    return a == b;
+std::string Reason(int error) {
+    return std::strerror(error);
 }
 
-int Open(const std::string& path, RecordMode mode, std::string& reason) {
-    return OpenRecordFile(path, mode, reason);
-}
-
-void Close(int fd) {
-    ::close(fd);
-}
-
-std::string WriteAndClose(int fd, std::string_view text) {
-    std::string reason;
-    ssize_t written = -1;
-    do {
-        written = ::write(fd, text.data(), text.size());
-    } while (written < 0 && errno == EINTR);
-    if (written < 0) {
-        reason = Reason(errno);
-    } else if (static_cast<std::size_t>(written) != text.size()) {
-        reason = "only part of it was written (the disk is full or a size limit was reached)";
-    } else if (::fsync(fd) != 0) {
-        reason = Reason(errno);
+std::string FinalName(const std::string& path, std::string& reason) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path name = fs::absolute(path, error);
+    if (error) {
+        reason = error.message();
+        return {};
     }
-    if (::close(fd) != 0 && reason.empty() && errno != EINTR) {
-        reason = Reason(errno);
+    // As the kernel follows them, at most 40 links.
+    for (int links = 0; links <= 40; ++links) {
+        const fs::path leaf = name.filename();
+        if (leaf.empty() || leaf == "." || leaf == "..") {
+            // A folder, refused as such when it is opened.
+            return fs::weakly_canonical(name, error).string();
+        }
+        // The folder through its own links; a folder that cannot be looked at is left as it
+        // is named, for the open to tell why.
+        fs::path folder = fs::weakly_canonical(name.parent_path(), error);
+        if (error) {
+            folder = name.parent_path().lexically_normal();
+        }
+        name = folder / leaf;
+        struct stat info {};
+        if (::lstat(name.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return name.string();
+        }
+        const fs::path target = fs::read_symlink(name, error);
+        if (error) {
+            reason = error.message();
+            return {};
+        }
+        name = folder / target;  // an absolute target replaces the folder
+    }
+    reason = Reason(ELOOP);
+    return {};
+}
+
+std::string CheckExisting(const std::string& name, bool& exists) {
+    struct stat info {};
+    exists = ::stat(name.c_str(), &info) == 0;
+    if (!exists) {
+        return errno == ENOENT ? std::string() : Reason(errno);
+    }
+    // Opened as it will be, but neither created nor cut: it stays as it is.
+    std::string reason;
+    const int fd = OpenRegular(name, 0, reason);
+    if (fd >= 0) {
+        ::close(fd);
     }
     return reason;
 }
 
-void Remove(const std::string& path) {
-    ::unlink(path.c_str());
+std::string CheckFolder(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return Reason(errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return Reason(ENOTDIR);
+    }
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : Reason(errno);
+}
+
+int OpenToAppend(const std::string& name, std::string& reason) {
+    return OpenRegular(name, O_CREAT | O_APPEND, reason);
+}
+
+int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        free = errno != EEXIST;
+        reason = Reason(errno);
+        return -1;
+    }
+    // The file it replaces keeps its permissions; a new one has those of any new file (0666
+    // less the umask, as created).
+    if (struct stat info{}; ::stat(like.c_str(), &info) == 0) {
+        ::fchmod(fd, info.st_mode & 07777);
+    }
+    return fd;
+}
+
+bool TryLock(int fd, bool& busy) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        return true;
+    }
+    busy = errno == EWOULDBLOCK || errno == EINTR;
+    return false;
+}
+
+void Unlock(int fd) {
+    ::flock(fd, LOCK_UN);
+}
+
+long long Position(int fd) {
+    return ::lseek(fd, 0, SEEK_CUR);
+}
+
+long long Size(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+int Truncate(int fd, long long size) {
+    return ::ftruncate(fd, static_cast<off_t>(size));
+}
+
+int Close(int fd) {
+    return ::close(fd);
+}
+
+long long Write(int fd, const char* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+
+int Sync(int fd) {
+    return ::fsync(fd);
+}
+
+void Remove(const std::string& name) {
+    ::unlink(name.c_str());
 }
 
 std::string Replace(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0 ? std::string() : Reason(errno);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return Reason(errno);
+    }
+    // The new name is on the disk when the folder that holds it is.
+    const std::string folder = std::filesystem::path(to).parent_path().string();
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};  // a folder that cannot be read: the file system keeps its names as it will
+    }
+    std::string reason;
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        reason = "its folder was not written to the disk: " + Reason(errno);
+    }
+    ::close(fd);
+    return reason;
+}
+
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+    return a == b;
 }
 
 }  // namespace records

@@ -1,26 +1,58 @@
 // What record files need of the platform's file system, one implementation per platform
 // (RecordFilePosix.cpp, RecordFileWindows.cpp); RecordFile.cpp builds the records on it.
+// Paths are UTF-8; descriptors are the C runtime's.
 #pragma once
 
 #include <filesystem>
 #include <string>
-#include <string_view>
-
-#include "platform/RecordFile.h"
 
 namespace vexil::records {
 
-// Opens a regular file for writing, creating it when missing, without ever blocking; refuses
-// what is not a regular file. The descriptor, or -1 with `reason` set.
-int Open(const std::string& path, RecordMode mode, std::string& reason);
-void Close(int fd);
-// Writes `text` in one write, flushes it to the disk and closes `fd`; the reason of a failure,
-// or empty.
-std::string WriteAndClose(int fd, std::string_view text);
-void Remove(const std::string& path);
+// The strerror text of an errno value.
+std::string Reason(int error);
+
+// The absolute name of the file that `path` names once its symbolic links are followed: the
+// final target of a link, which need not exist yet. Empty with `reason` set when the links
+// cannot be followed (a loop; on Windows a link to a file that is not there).
+std::string FinalName(const std::string& path, std::string& reason);
+
+// Whether `name` (no link) can take records, changing nothing: false in `exists` when there is
+// no such file; a reason when it is no regular file or does not open for writing.
+std::string CheckExisting(const std::string& name, bool& exists);
+// Whether a file can be made in `folder`; the reason when not.
+std::string CheckFolder(const std::string& folder);
+
+// Opens `name` to append, creating it when missing, without ever blocking; refuses what is not
+// a regular file. The descriptor, or -1 with `reason` set.
+int OpenToAppend(const std::string& name, std::string& reason);
+// Creates `name` for writing, only if no file of that name exists (false in `free` when one
+// does), with the permissions of `like` when that exists. The descriptor, or -1 with `reason`
+// set.
+int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason);
+
+// A lock that every writer of records holds around its write to a file and the undoing of a
+// short one, so that no other line comes between. False at once when it is not taken: with
+// `busy` set when another holds it, else the file system has no such lock.
+bool TryLock(int fd, bool& busy);
+void Unlock(int fd);
+
+// The descriptor's position, and its file's size; -1 with errno set when unknown.
+long long Position(int fd);
+long long Size(int fd);
+// Cuts the file to `size` bytes; 0, or -1 with errno set.
+int Truncate(int fd, long long size);
+// 0, or -1 with errno set.
+int Close(int fd);
+
+void Remove(const std::string& name);
+// Puts `from` in the place of `to` in one step, and forces the change to the disk; the reason
+// of a failure, or empty.
+std::string Replace(const std::string& from, const std::string& to);
 // Whether two full names are one, as the platform's file system compares them.
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b);
-// Puts `from` in the place of `to` in one step; the reason of a failure, or empty.
-std::string Replace(const std::string& from, const std::string& to);
+
+// The calls that RecordIo() starts with.
+long long Write(int fd, const char* data, std::size_t size);
+int Sync(int fd);
 
 }  // namespace vexil::records

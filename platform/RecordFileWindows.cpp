@@ -9,25 +9,82 @@
 #include <filesystem>
 
 #include "platform/RecordFile.h"
+#include "platform/RecordFileSystem.h"
+#include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
 
 namespace {
 
-std::string Reason(int error) {
-    return std::strerror(error);
+// A device (NUL, CON, COM1) or a pipe: its full name is in the device namespace, \\.\NAME.
+bool InDeviceNamespace(const std::wstring& full) {
+    return full.compare(0, 4, L"\\\\.\\") == 0;
 }
 
-// Opens for writing; refuses what is not a regular file (a folder, a device such as NUL or a
-// named pipe). Returns the descriptor, or -1 with `reason` set.
-int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason) {
-    if (path.empty()) {
-        reason = "no file named";
+// The full name of what the handle opened, links followed; empty when the system has none (a
+// device). Without the \\?\ that the system puts before it, as the programs write paths.
+std::wstring FinalPathOf(HANDLE handle) {
+    const DWORD size = ::GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring name(size, L'\0');
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle, name.data(), size, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= size) {
+        return {};
+    }
+    name.resize(length);
+    if (name.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        return L"\\" + name.substr(7);
+    }
+    if (name.compare(0, 4, L"\\\\?\\") == 0 && name.size() > 6 && name[5] == L':') {
+        return name.substr(4);
+    }
+    return name;
+}
+
+// The final name of an existing file or folder, through its links; empty when it is not there.
+std::wstring FinalPathOf(const std::wstring& full) {
+    HANDLE handle = ::CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::wstring name = FinalPathOf(handle);
+    ::CloseHandle(handle);
+    return name;
+}
+
+std::string SystemReason(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return std::strerror(ENOENT);
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return std::strerror(EACCES);
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return std::strerror(ENOSPC);
+        default:
+            return "error " + std::to_string(error);
+    }
+}
+
+// Opens for writing (creating it when `flags` say so); refuses what is not a regular file: a
+// folder, a device such as NUL or a named pipe, looked at before and on what was opened. The
+// descriptor, or -1 with `reason` set.
+int OpenRegular(const std::string& name, int flags, std::string& reason) {
+    const std::filesystem::path wide = WidePath(name);
+    if (InDeviceNamespace(wide.wstring())) {
+        reason = "it is not a regular file";
         return -1;
     }
     std::error_code error;
-    const auto status = std::filesystem::status(WidePath(path), error);
+    const auto status = std::filesystem::status(wide, error);
     if (std::filesystem::is_directory(status)) {
         reason = "it is a folder";
         return -1;
@@ -37,19 +94,29 @@ int OpenRecordFile(const std::string& path, RecordMode mode, std::string& reason
         return -1;
     }
     int fd = -1;
-    const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT |
-                      (mode == RecordMode::kAppend ? _O_APPEND : 0);
-    if (::_wsopen_s(&fd, WidePath(path).c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) {
-        reason = Reason(errno);
+    if (::_wsopen_s(&fd, wide.c_str(), flags | _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                    _S_IREAD | _S_IWRITE) != 0) {
+        reason = records::Reason(errno);
         return -1;
     }
-    // Checked again on what was opened: only a disk file takes records.
     if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) {
         reason = "it is not a regular file";
         ::_close(fd);
         return -1;
     }
     return fd;
+}
+
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+// The lock's one byte lies far past any file's end, where no record is ever written.
+OVERLAPPED LockPlace() {
+    OVERLAPPED place{};
+    place.Offset = 0xFFFFFFFF;
+    place.OffsetHigh = 0x7FFFFFFF;
+    return place;
 }
 
 }  // namespace
@@ -72,41 +139,160 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 std::FILE* OpenForReading(const std::string& path) {
-    return ::_wfopen(WidePath(path).c_str(), L"rbN");
+    // A device is never read: a device name is refused unopened, and whatever else turns out to
+    // be a character device once open (a console, a port named another way) before anything is
+    // read from it. A file and a pipe are read.
+    if (IsDeviceName(path)) {
+        errno = ENODEV;
+        return nullptr;
+    }
+    std::FILE* file = ::_wfopen(WidePath(path).c_str(), L"rbN");
+    if (file != nullptr && ::GetFileType(reinterpret_cast<HANDLE>(
+                               ::_get_osfhandle(::_fileno(file)))) == FILE_TYPE_CHAR) {
+        std::fclose(file);
+        errno = ENODEV;
+        return nullptr;
+    }
+    return file;
 }
 
 namespace records {
 
-bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
-    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+std::string Reason(int error) {
+    return std::strerror(error);
 }
 
-int Open(const std::string& path, RecordMode mode, std::string& reason) {
-    return OpenRecordFile(path, mode, reason);
-}
-
-void Close(int fd) {
-    ::_close(fd);
-}
-
-std::string WriteAndClose(int fd, std::string_view text) {
-    std::string reason;
-    const int written = ::_write(fd, text.data(), static_cast<unsigned>(text.size()));
-    if (written < 0) {
-        reason = Reason(errno);
-    } else if (static_cast<std::size_t>(written) != text.size()) {
-        reason = "only part of it was written (the disk is full or a size limit was reached)";
-    } else if (::_commit(fd) != 0) {
-        reason = Reason(errno);
+std::string FinalName(const std::string& path, std::string& reason) {
+    const std::wstring full = WidePath(AbsolutePath(path)).wstring();
+    if (InDeviceNamespace(full)) {
+        return Utf8Text(std::filesystem::path(full));
     }
-    if (::_close(fd) != 0 && reason.empty()) {
-        reason = Reason(errno);
+    if (const std::wstring final = FinalPathOf(full); !final.empty()) {
+        return Utf8Text(std::filesystem::path(final));
+    }
+    // Not there: unless it is a link to a file that is not there (whose target the system does
+    // not tell without reading the link's raw data), it is the name in its folder, the folder
+    // through its links.
+    const DWORD attributes = ::GetFileAttributesW(full.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        reason = "it is a link to a file that is not there";
+        return {};
+    }
+    const std::filesystem::path name(full);
+    const std::wstring folder = FinalPathOf(name.parent_path().wstring());
+    return Utf8Text(folder.empty() ? name : std::filesystem::path(folder) / name.filename());
+}
+
+std::string CheckExisting(const std::string& name, bool& exists) {
+    const std::filesystem::path wide = WidePath(name);
+    exists = InDeviceNamespace(wide.wstring()) ||
+             ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!exists) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? std::string()
+                                                                              : SystemReason(error);
+    }
+    // Opened as it will be, but neither created nor cut: it stays as it is.
+    std::string reason;
+    const int fd = OpenRegular(name, 0, reason);
+    if (fd >= 0) {
+        ::_close(fd);
     }
     return reason;
 }
 
-void Remove(const std::string& path) {
-    ::_wunlink(WidePath(path).c_str());
+std::string CheckFolder(const std::string& folder) {
+    const std::filesystem::path wide = WidePath(folder);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return SystemReason(::GetLastError());
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return std::strerror(ENOTDIR);
+    }
+    // The right to add a file, asked of the folder itself: nothing is made.
+    HANDLE handle = ::CreateFileW(wide.c_str(), FILE_ADD_FILE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return SystemReason(::GetLastError());
+    }
+    ::CloseHandle(handle);
+    return {};
+}
+
+int OpenToAppend(const std::string& name, std::string& reason) {
+    return OpenRegular(name, _O_CREAT | _O_APPEND, reason);
+}
+
+int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason) {
+    // The file it replaces keeps its attributes (hidden, archive, ...); a new one is normal.
+    DWORD attributes = ::GetFileAttributesW(WidePath(like).c_str());
+    attributes = attributes == INVALID_FILE_ATTRIBUTES
+                     ? FILE_ATTRIBUTE_NORMAL
+                     : attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    HANDLE handle =
+        ::CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        free = error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS;
+        reason = SystemReason(error);
+        return -1;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        reason = Reason(errno);
+        ::CloseHandle(handle);
+        ::DeleteFileW(WidePath(name).c_str());
+    }
+    return fd;
+}
+
+bool TryLock(int fd, bool& busy) {
+    OVERLAPPED place = LockPlace();
+    if (::LockFileEx(HandleOf(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                     &place)) {
+        return true;
+    }
+    busy = ::GetLastError() == ERROR_LOCK_VIOLATION;
+    return false;
+}
+
+void Unlock(int fd) {
+    OVERLAPPED place = LockPlace();
+    ::UnlockFileEx(HandleOf(fd), 0, 1, 0, &place);
+}
+
+long long Position(int fd) {
+    return ::_telli64(fd);
+}
+
+long long Size(int fd) {
+    return ::_filelengthi64(fd);
+}
+
+int Truncate(int fd, long long size) {
+    const errno_t error = ::_chsize_s(fd, size);
+    errno = error;
+    return error == 0 ? 0 : -1;
+}
+
+int Close(int fd) {
+    return ::_close(fd);
+}
+
+long long Write(int fd, const char* data, std::size_t size) {
+    return ::_write(fd, data, static_cast<unsigned>(size));
+}
+
+int Sync(int fd) {
+    return ::_commit(fd);
+}
+
+void Remove(const std::string& name) {
+    ::_wunlink(WidePath(name).c_str());
 }
 
 std::string Replace(const std::string& from, const std::string& to) {
@@ -114,7 +300,11 @@ std::string Replace(const std::string& from, const std::string& to) {
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return {};
     }
-    return "it could not be replaced (error " + std::to_string(::GetLastError()) + ")";
+    return "it could not be replaced (" + SystemReason(::GetLastError()) + ")";
+}
+
+bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
+    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace records

@@ -50,8 +50,8 @@ void SetNoDelay(Handle socket);
 bool ParseIpv4(const char* text, in_addr& address);
 
 // The server's side. Bind takes a port whose last connections still linger (a server started
-// again at once), but never a TCP port that another socket listens on: 0, or -1 with
-// LastError.
+// again at once), but never a TCP port that another socket listens on, nor a UDP port that
+// another socket is bound to: 0, or -1 with LastError.
 int Bind(Handle socket, const sockaddr_in& at);
 // Listens with the longest queue of waiting connections the platform allows: 0, or -1.
 int Listen(Handle socket);

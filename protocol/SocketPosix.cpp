@@ -93,10 +93,17 @@ bool ParseIpv4(const char* text, in_addr& address) {
 }
 
 int Bind(Handle socket, const sockaddr_in& at) {
-    // Without SO_REUSEADDR the connections of a server that ended a moment ago keep the port in
-    // TIME_WAIT for a minute; a port another socket listens on stays refused either way.
-    const int one = 1;
-    ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Without SO_REUSEADDR the connections of a server that ended a moment ago keep a TCP port
+    // in TIME_WAIT for a minute; a port another socket listens on stays refused either way. A
+    // datagram socket goes without it: there it would let two sockets share one port, as
+    // Windows' exclusive use never does.
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_TYPE, &type, &size) == 0 &&
+        type == SOCK_STREAM) {
+        const int one = 1;
+        ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     return ::bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&at), sizeof at);
 }
 

@@ -47,6 +47,8 @@ std::mutex g_lock;  // guards the session table and the handle counter
 std::map<unsigned int, std::shared_ptr<Session>> g_sessions;
 unsigned int g_nextHandle = 0;  // the handle given last
 std::atomic<std::uint32_t> g_nextExchange{1};
+// The length of the reply the thread's last call took, before it was cut to the caller's buffer.
+thread_local unsigned long t_replyLength = 0;
 
 std::shared_ptr<Session> Find(const unsigned int* handle) {
     if (handle == nullptr) {
@@ -103,8 +105,9 @@ int Wait(net::Handle fd, short events, Clock::time_point deadline, void* window,
         if (session != nullptr && session->closed) {
             return -1;
         }
+        // Rounded up, so that the wait lasts its whole time and never ends a moment early.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             return 0;
         }
@@ -207,11 +210,13 @@ struct Request {
     std::size_t length;
 };
 
-// Copies a reply's data into the caller's buffer, never past its size.
+// Copies a reply's data into the caller's buffer, never past its size, and keeps its whole
+// length for TavDL_LastReplyLength.
 void CopyReply(const std::uint8_t* data, std::size_t length, unsigned long replySize, void* reply) {
     if (reply != nullptr && replySize > 0) {
         std::memcpy(reply, data, length < replySize ? length : replySize);
     }
+    t_replyLength = static_cast<unsigned long>(length);
 }
 
 // One exchange over a UDP socket, plain or as IPX packets. Returns 0 or 1 (the status of the
@@ -258,6 +263,7 @@ int UdpExchange(net::Handle fd, const wire::IpxAddress* ipx, const Request& requ
 
 // The version queries and the download-mode switch: no session, a socket of their own.
 int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply) {
+    t_replyLength = 0;
     if (reply != nullptr && replySize > 0) {
         std::memset(reply, 0, replySize);
     }
@@ -368,6 +374,7 @@ int SessionExchange(Session& session, std::uint8_t type, TAVDL_ADDR* addr, void*
 int SessionCall(std::uint8_t type, TAVDL_ADDR* addr, void* window, const void* data,
                 unsigned long dataLength, unsigned long replySize, void* reply,
                 unsigned int* socket) {
+    t_replyLength = 0;
     const SessionUse session(socket);
     if (addr == nullptr || !session || (dataLength > 0 && data == nullptr)) {
         return -1;
@@ -444,6 +451,7 @@ int TavDL_OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) {
 
 int TavDL_Download_Connection(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply,
                               unsigned int* socket) {
+    t_replyLength = 0;
     const SessionUse session(socket);
     if (addr == nullptr || !session) {
         return -1;
@@ -496,6 +504,10 @@ void TavDL_CloseSocket(unsigned int* socket) {
         session->closed = true;
     }
     *socket = 0;
+}
+
+unsigned long TavDL_LastReplyLength(void) {
+    return t_replyLength;
 }
 
 void TavDL_SetWaitHook(TAVDL_WAIT_HOOK hook) {

@@ -86,6 +86,14 @@ TAVDL_API int TavDL_Download_Finish(TAVDL_ADDR* addr, void* window, unsigned lon
 TAVDL_API void TavDL_CloseSocket(unsigned int* socket);
 
 /*
+ * How many data bytes the reply to the calling thread's last call carried, before any cut to the
+ * size of the reply buffer; 0 when that call got no reply. The buffer holds zero bytes behind a
+ * short reply, which would pass for fields the print server never sent: a caller that reads a
+ * field checks first that the reply reached it.
+ */
+TAVDL_API unsigned long TavDL_LastReplyLength(void);
+
+/*
  * Registers the function that every waiting call runs with its window argument every few
  * milliseconds, so that the caller's window stays alive. TavDL_CloseSocket may be called from
  * inside the hook; the waiting call then fails at once. NULL removes the hook.

@@ -37,7 +37,7 @@ bool WriteDownloadFile(const FlashImage& image, const std::optional<IdentInfo>& 
     }
     std::uint32_t lowest = 0;
     std::uint32_t highest = 0;
-    if (image.Bounds(lowest, highest) && highest > 0xFFFFFF) {
+    if (image.Bounds(lowest, highest) && highest > record::kHighestAddress) {
         error = "the image reaches past the 24-bit address space (highest address " +
                 std::to_string(highest) + ")";
         return false;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 #include "tools/OutputFile.h"
 
@@ -20,25 +21,13 @@ std::string CannotWrite(const std::string& path, const std::string& why) {
     return "cannot write " + path + ": " + why;
 }
 
-// A device (NUL, CON, COM1; before Windows 11 also nul.txt in any folder) or a pipe: Windows gives
-// its full path in the device namespace, where std::filesystem finds no file at all.
-bool IsDevice(const std::filesystem::path& path) {
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) {
-        return false;
-    }
-    std::wstring full(size, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    return length > 0 && length < size && full.compare(0, 4, L"\\\\.\\") == 0;
-}
-
 }  // namespace
 
 std::string OutputRefusal(const std::string& path, const std::string& input) {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path output = WidePath(path);
-    if (IsDevice(output)) {
+    if (IsDeviceName(path)) {
         return NotRegular(path);
     }
     const auto status = fs::status(output, error);
@@ -63,7 +52,11 @@ std::string OutputRefusal(const std::string& path, const std::string& input) {
 
 std::FILE* OpenOutputFile(const std::string& path, std::string& error) {
     // Opened without truncating, then looked at: only a disk file is written, and a refused
-    // file (a device such as NUL, a named pipe) keeps what it had.
+    // file (a named pipe) keeps what it had. A device name is never opened.
+    if (IsDeviceName(path)) {
+        error = NotRegular(path);
+        return nullptr;
+    }
     const std::filesystem::path wide = WidePath(path);
     HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/Console.h"
+#include "platform/ProgramMain.h"
 #include "platform/StandardStreams.h"
 #include "tools/sim/PrintServer.h"
 #include "tools/sim/SimNetwork.h"
@@ -19,9 +20,7 @@ void OnSignal(int) {
     g_stop = 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     using namespace vexil::sim;
     // Before anything is opened: a socket or the flash file opened on a closed standard
     // descriptor would take the log lines meant for it.
@@ -54,4 +53,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     return network.Run(g_stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return vexil::RunMain("vexil-printserver-sim", argc, argv, Run);
 }

@@ -17,7 +17,10 @@
 #include "engine/RecordCodec.h"
 #include "engine/TargetRecord.h"
 #include "platform/Console.h"
+#include "platform/ProgramMain.h"
+#include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
+#include "platform/WidePath.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "tools/DownloadFileWriter.h"
@@ -33,7 +36,7 @@ constexpr int kExitBadFile = 1;
 constexpr int kExitUsage = 2;
 
 // The download file's 24-bit address space: its highest address, and how many bytes it holds.
-constexpr std::uint32_t kHighestAddress = 0xFFFFFF;
+using record::kHighestAddress;
 constexpr std::size_t kAddressSpace = std::size_t{kHighestAddress} + 1;
 // The most S-record text read: a whole 24-bit image in records of 8 data bytes or more.
 constexpr std::size_t kMaxSRecordText = 4 * kAddressSpace;
@@ -47,7 +50,9 @@ const char kUsage[] =
     "  vexil-file blocks FILE [--ipx]\n"
     "      one line per block read: RESULT LENGTH\n"
     "  vexil-file extract FILE OUTPUT\n"
-    "      write the image back as S-record text (.srec) or a raw binary (.bin)\n";
+    "      write the image back as S-record text (.srec) or a raw binary (.bin)\n"
+    "exit status: 0 done, 1 a file refused or not sound, 2 a usage error or an input that\n"
+    "does not open, 70 an internal error (its reason is said)\n";
 
 // Messages of the reader go to stderr as their number and text, on one line.
 class StderrSink : public MessageSink {
@@ -116,9 +121,7 @@ int OpenInput(const std::string& path, std::FILE*& file) {
         return 0;
     }
     const int why = errno;
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (!error && status.type() != std::filesystem::file_type::regular) {
+    if (const FileKind kind = KindOf(path); kind == FileKind::kFolder || kind == FileKind::kOther) {
         return Fail(kExitBadFile, path + " is not a regular file");
     }
     return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(why));
@@ -244,9 +247,8 @@ int Info(const Options& options) {
     // regular file too.
     const char* companionName = FindModel(static_cast<int>(model))->companionFile;
     const std::string companion =
-        (std::filesystem::path(path).parent_path() / (companionName ? companionName : "")).string();
-    std::error_code missing;
-    if (companionName != nullptr && std::filesystem::exists(companion, missing)) {
+        Utf8Text(WidePath(path).parent_path() / (companionName ? companionName : ""));
+    if (companionName != nullptr && KindOf(companion) != FileKind::kMissing) {
         std::FILE* probe = nullptr;
         if (const int refused = OpenInput(companion, probe); refused != 0) {
             std::fclose(file);
@@ -350,7 +352,7 @@ int Extract(const Options& options) {
     }
     const std::string& output = options.positional[1];
     // The download files' own names are in capitals (RS.BIN): the case of the ending is free.
-    std::string extension = std::filesystem::path(output).extension().string();
+    std::string extension = Utf8Text(WidePath(output).extension());
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension != ".srec" && extension != ".bin") {
@@ -398,9 +400,7 @@ int Extract(const Options& options) {
                                             : Fail(kExitBadFile, "writing " + output + " failed");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     // Before anything is opened: a file opened on a closed standard descriptor would take the
     // messages meant for it.
     if (!OpenStandardStreams()) {
@@ -433,4 +433,10 @@ int main(int argc, char** argv) {
         return Extract(options);
     }
     return Usage("unknown command " + command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return vexil::RunMain("vexil-file", argc, argv, Run);
 }

@@ -57,6 +57,10 @@ void TavdlTransport::CloseSocket(unsigned int& socket) {
     TavDL_CloseSocket(&socket);
 }
 
+std::size_t TavdlTransport::LastReplyLength() {
+    return TavDL_LastReplyLength();
+}
+
 bool TavdlTransport::StartSockets() {
     return net::UniqueSocket(net::Open(net::Kind::kDatagram)).Valid();
 }

@@ -20,6 +20,7 @@ class TavdlTransport final : public Transport {
     int DownloadFinish(const Call& call, DataSpan data, ReplySpan reply,
                        unsigned int& socket) override;
     void CloseSocket(unsigned int& socket) override;
+    std::size_t LastReplyLength() override;
     bool StartSockets() override;
     void SetWaitHook(void (*hook)(void* window)) override;
 };

@@ -76,6 +76,15 @@ void NumericEdit::keyPressEvent(QKeyEvent* event) {
                 if (atEnd && position <= 3) {
                     MoveToNext(false);
                 }
+                if (key == Qt::Key_Down) {
+                    // Down moves as Right does, as in the Windows edit control: a line edit
+                    // would leave a selection in place, and the digit typed next would replace
+                    // octet 4 with another print server's.
+                    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, event->modifiers());
+                    AddressEdit::keyPressEvent(&right);
+                    event->setAccepted(right.isAccepted());
+                    return;
+                }
                 AddressEdit::keyPressEvent(event);
                 return;
             }

@@ -1,7 +1,10 @@
+#include "platform/ProgramMain.h"
 #include "ui/UpdaterApp.h"
 
 int main(int argc, char** argv) {
-    vexil::UpdaterApp app(argc, argv);
-    app.InitInstance();
-    return 0;
+    return vexil::RunGuarded("Vexil", [&] {
+        vexil::UpdaterApp app(argc, argv);
+        app.InitInstance();
+        return 0;
+    });
 }

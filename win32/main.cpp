@@ -1,14 +1,17 @@
 // Vexil.exe: the download window on Windows.
 #include <windows.h>
 
+#include "platform/ProgramMain.h"
 #include "transport/TavdlTransport.h"
 #include "win32/MainWindow.h"
 #include "win32/Services.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    vexil::TavdlTransport transport;
-    vexil::win32::Services services;
-    vexil::win32::MainWindow window(transport, services);
-    window.Run();
-    return 0;
+    return vexil::RunGuarded("Vexil", [] {
+        vexil::TavdlTransport transport;
+        vexil::win32::Services services;
+        vexil::win32::MainWindow window(transport, services);
+        window.Run();
+        return 0;
+    });
 }

@@ -4,6 +4,7 @@
 // run side by side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -73,14 +75,23 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
          "--log and --failed name the same file"},
         {{"--model", "6", "--targets", "@one", "--log", "@one"},
          "--log and --targets name the same file"},
+        // Also through a link to a file not made yet: the --failed list would overwrite the log.
+        {{"--model", "6", "--tcp", "10.0.0.1", "--log", "@later.log", "--failed", "@dangling"},
+         "--log and --failed name the same file"},
+        // A refused line's bytes reach the terminal only as text.
+        {{"--model", "6", "--targets", "@escape"}, "escape:1: 10.0.\\x1b[2J.1: octet 3"},
         // A fleet checks its folder once, before any download starts.
         {{"--model", "6", "--targets", "@one", "--dir", "@none", "--yes"}, "cannot use the folder"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--failed", "@unmade", "--dir", "@none"},
+         "cannot use the folder"},
     };
     ScratchDir dir;
     ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0644), 0);
     std::ofstream(dir.path() / "one") << "tcp 10.0.0.1\n";
     std::ofstream(dir.path() / "twice")
         << "tcp 10.0.0.1\nipx 00000001:00D1F0123456\ntcp 10.0.0.01\n";
+    std::ofstream(dir.path() / "escape") << "tcp 10.0.\x1b[2J.1\n";
+    std::filesystem::create_symlink("later.log", dir.path() / "dangling");
     for (auto c : cases) {
         std::string line;
         for (std::string& arg : c.args) {
@@ -96,6 +107,53 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         EXPECT_EQ(command.Wait(10), 64) << line;
         EXPECT_NE(command.Err().find(c.err), std::string::npos) << command.Err();
     }
+    // A refused run makes no file.
+    for (const char* name : {"later.log", "unmade", "x"}) {
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << name;
+    }
+}
+
+TEST(VexilDownload, ClosedStandardErrorReopenedBeforeAnyFile) {
+    // Started with standard error closed and held reading a targets FIFO: had it not opened
+    // /dev/null there first, the FIFO would have taken descriptor 2, and its messages after it.
+    ScratchDir dir;
+    const std::string fifo = (dir.path() / "targets").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    CommandSetup setup;
+    setup.closed = {2};
+    // Its writer, held open (read and write: no wait for a reader), lets the program's open go
+    // through, and the program waits for its line.
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string log = (dir.path() / "run.log").string();
+    Command command({"--model", "6", "--targets", fifo, "--log", log}, setup, dir.path(), "closed");
+    const std::string proc = "/proc/" + std::to_string(command.Pid());
+    const std::string fds = proc + "/fd/";
+    auto opened = [&fds](int fd) {
+        std::error_code error;
+        return std::filesystem::read_symlink(fds + std::to_string(fd), error).string();
+    };
+    const bool held = Eventually(
+        [&] {
+            // Once it runs the program: until then the child holds the test's descriptors.
+            if (Slurp(proc + "/comm") != "vexil-download\n") {
+                return false;
+            }
+            for (int fd = 0; fd < 8; ++fd) {
+                if (opened(fd) == fifo) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        10, "vexil-download to open the targets FIFO");
+    EXPECT_EQ(opened(2), "/dev/null");
+    EXPECT_TRUE(held);
+    const std::string line = "tcp 10.0.0.1 extra\n";
+    EXPECT_EQ(::write(writer, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    ::close(writer);
+    EXPECT_EQ(command.Wait(10), 64);
+    EXPECT_FALSE(std::filesystem::exists(log));
 }
 
 TEST(VexilDownload, FleetChecksItsFileOnceAndOutputMustArrive) {
@@ -126,13 +184,91 @@ TEST(VexilDownload, FleetChecksItsFileOnceAndOutputMustArrive) {
         << full.Err();
 }
 
+TEST(VexilDownload, TerminalQuestionTakesOnlyYes) {
+    // The confirmation's question on a real terminal: y, Y and yes download; Enter alone, the
+    // end of input and every other answer do not.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const int savedInput = ::dup(STDIN_FILENO);
+    ASSERT_EQ(::dup2(slave, STDIN_FILENO), STDIN_FILENO);
+    // No cancel left over from another test may end a question early.
+    console::CatchCancel();
+    while (console::TakeCancel()) {
+    }
+    const struct {
+        std::string typed;
+        bool yes;
+    } rows[] = {{"y\n", true},   {"Y\n", true},           {"yes\n", true}, {"\n", false},
+                {"n\n", false},  {"yes please\n", false}, {"ye\n", false}, {" y\n", false},
+                {"y \n", false}, {"YES\n", false},        {"no\n", false}, {"\x04", false}};
+    for (const auto& row : rows) {
+        ASSERT_EQ(::write(master, row.typed.data(), row.typed.size()),
+                  static_cast<ssize_t>(row.typed.size()));
+        std::FILE* out = std::tmpfile();
+        bool confirmed = false;
+        {
+            const Watchdog watchdog(10, "the question to read the answer " + row.typed);
+            cli::ConsolePort port(false, out);
+            confirmed = port.ConfirmTarget({"192.0.2.1", "1.10", "01.10"});
+        }
+        std::fclose(out);
+        EXPECT_EQ(confirmed, row.yes) << "typed: \"" << row.typed << "\"";
+    }
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+    ::close(slave);
+    ::close(master);
+}
+
+TEST(VexilDownload, FleetThatCannotStartItsDownloadsEnds) {
+    // Seven descriptors: the standard three, the cancel pipe's two, and one pipe of the two a
+    // download needs. Nothing can start, nothing runs: the fleet ends, and each target is on
+    // record with the reason. Nothing is sent, so the addresses are never reached.
+    ScratchDir dir;
+    const std::string targets = dir.File("targets", {});
+    std::ofstream(targets) << "tcp 192.0.2.71\ntcp 192.0.2.72\n";
+    const std::string log = (dir.path() / "log").string();
+    CommandSetup setup;
+    setup.descriptorLimit = 7;
+    const std::vector<std::string> args = {"--model",        "6",    "--targets", targets, "--dir",
+                                           VEXIL_SAMPLE_DIR, "--yes"};
+    std::vector<std::string> withJson = args;
+    withJson.insert(withJson.end(), {"--json", "--log", log});
+    Command json(withJson, setup, dir.path(), "json");
+    Command table(args, setup, dir.path(), "table");
+    ASSERT_EQ(json.Wait(20), 7) << json.Err();
+    ASSERT_EQ(table.Wait(20), 7) << table.Err();
+    std::istringstream lines(json.Out());
+    std::vector<nlohmann::json> objects;
+    for (std::string line; std::getline(lines, line);) {
+        objects.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    ASSERT_EQ(objects.size(), 3u) << json.Out();
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(objects[i]["target"], "tcp 192.0.2.7" + std::to_string(i + 1));
+        EXPECT_EQ(objects[i]["outcome"], "start-failed");
+        EXPECT_EQ(objects[i]["result"], -7);
+        EXPECT_TRUE(objects[i]["logged"].get<bool>());
+        EXPECT_NE(objects[i]["note"].dump().find("Too many open files"), std::string::npos)
+            << objects[i].dump();
+    }
+    EXPECT_EQ(objects[2]["summary"]["failed"], 2);
+    EXPECT_EQ(Count(Slurp(log), " result=-7 message=0 first=0 outcome=start-failed\n"), 2u)
+        << Slurp(log);
+    EXPECT_EQ(Count(table.Out(), "could not be started: Too many open files\n"), 2u) << table.Out();
+    EXPECT_NE(table.Out().find("0 of 2 downloads succeeded"), std::string::npos) << table.Out();
+}
+
 TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
     ScratchDir dir;
     const std::string log = (dir.path() / "downloads.log").string();
+    // --failed of one target: the target when it failed, nothing when it succeeded.
+    auto failed = [&dir](const char* name) { return (dir.path() / name).string(); };
     const std::vector<Case> cases = {
         {"tcp",
          {"--once"},
-         {"--tcp", "@", "--yes", "--log", log},
+         {"--tcp", "@", "--yes", "--log", log, "--failed", failed("failed-tcp")},
          0,
          {"information 110 "},
          {},
@@ -146,11 +282,34 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
          true},
         {"failure",
          {"--refuse-mode-switch", "9"},
-         {"--tcp", "@", "--yes", "--log", log},
+         {"--tcp", "@", "--yes", "--log", log, "--failed", failed("failed-failure")},
          10,
          {"status 57613 ", "error 57625 "},
          {"information 110"},
          false},
+        // --yes confirms no print server whose model was never read, --skip-current neither;
+        // --allow-unverified does.
+        {"unverified",
+         {"--bad-version-reply"},
+         {"--tcp", "@", "--yes", "--log", log},
+         6,
+         {"error 113 ", "no valid version reply, so its model and version are unknown"},
+         {"information 121", "error 112 "},
+         false},
+        {"unverified, --skip-current",
+         {"--bad-version-reply"},
+         {"--tcp", "@", "--yes", "--skip-current"},
+         6,
+         {"no valid version reply"},
+         {"information 121", "already"},
+         false},
+        {"--allow-unverified",
+         {"--bad-version-reply", "--once"},
+         {"--tcp", "@", "--yes", "--allow-unverified"},
+         0,
+         {"error 113 ", "information 110 "},
+         {"no valid version reply"},
+         true},
         {"no terminal",
          {},
          {"--tcp", "@"},
@@ -268,6 +427,11 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
             }
             EXPECT_EQ(progress, "10% 20% 30% 40% 50% 60% 70% 80% 90% 100% ");
         }
+        if (const auto given = std::find(c.args.begin(), c.args.end(), "--failed");
+            given != c.args.end()) {
+            EXPECT_EQ(Slurp(given[1]),
+                      c.status == 0 ? "" : "tcp " + Address(11 + static_cast<int>(i)) + "\n");
+        }
         EXPECT_EQ(std::filesystem::exists(flashes[i]), c.flashWritten);
         if (c.flashWritten) {
             EXPECT_EQ(Slurp(flashes[i]), Slurp(expected));
@@ -281,6 +445,10 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         << logged;
     EXPECT_NE(logged.find("target=tcp:192.0.2.13 model=6 file=01.10 before=1.10 result=-10 "
                           "message=57625"),
+              std::string::npos)
+        << logged;
+    EXPECT_NE(logged.find("target=tcp:192.0.2.14 model=6 file=01.10 before=- result=-6 "
+                          "message=113 first=113 outcome=unverified\n"),
               std::string::npos)
         << logged;
 

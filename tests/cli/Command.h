@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Deadline.h"
+
 extern char** environ;
 
 namespace vexil::test {
@@ -36,20 +38,6 @@ inline std::size_t Count(const std::string& text, const std::string& part) {
         ++count;
     }
     return count;
-}
-
-// Waits until `done` holds, checking every 20 ms; false (and a test failure naming `what`) when
-// it still does not after `seconds`.
-inline bool Eventually(const std::function<bool()>& done, double seconds, const std::string& what) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ADD_FAILURE() << "gave up after " << seconds << " s waiting for " << what;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 struct CommandSetup {
@@ -86,9 +74,17 @@ class Command {
         envp.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
-            ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-            ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            // Only the three standard descriptors go to the command: a descriptor limit set
+            // below then counts the command's own descriptors alone.
+            auto give = [](int fd, int as) {
+                ::dup2(fd, as);
+                if (fd != as) {
+                    ::close(fd);
+                }
+            };
+            give(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            give(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            give(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
             for (const int fd : setup.closed) {
                 ::close(fd);
             }

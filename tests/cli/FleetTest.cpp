@@ -118,8 +118,21 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     // A full disk: the download is made, but its log line cannot be written.
     const std::string flash47 = Sim(47);
     std::ofstream(Path("log47")) << std::string(65536, '#');
-    auto full =
-        Run("full", {"--tcp", Address(47), "--yes", "--log", Path("log47")}, Limits({}, 65536, 0));
+    auto full = Run("full", {"--tcp", Address(47), "--yes", "--log", Path("log47"), "--json"},
+                    Limits({}, 65536, 0));
+    // A fleet whose downloads cannot log: each row says so; the status is 74 only when every
+    // download succeeded, else the first failing target's.
+    Sim(67);
+    Sim(68, {"--fail-erase", "9"});
+    Sim(69);
+    std::ofstream(Path("log67")) << std::string(65536, '#');
+    auto fullFleet =
+        Run("fullfleet", {"--targets", Targets("t67", {67, 68}), "--yes", "--log", Path("log67")},
+            Limits({}, 65536, 0));
+    auto fullFleetOk =
+        Run("fullfleetok",
+            {"--targets", Targets("t69", {69}), "--yes", "--log", Path("log67"), "--json"},
+            Limits({}, 65536, 0));
     // Short of descriptors: the fleet waits for room instead of failing targets.
     std::vector<std::string> flashesShort;
     for (const int host : {58, 59, 60, 61}) {
@@ -136,6 +149,11 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     Sim(65);
     auto lostChild =
         Run("lost", {"--targets", Targets("t63", {63}), "--yes", "--log", Path("log63")});
+    // A download whose process is killed when its line is in the log already: not logged twice,
+    // and what its line says is what the fleet reports.
+    Sim(66, slowErase);
+    auto lostLogged = Run("lostlogged", {"--targets", Targets("t66", {66}), "--yes", "--json",
+                                         "--log", Path("log66")});
     auto cancelled = Run("cancelled", {"--targets", Targets("t64", {64, 65}), "--jobs", "1",
                                        "--yes", "--json", "--log", Path("log64")});
 
@@ -145,9 +163,18 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     auto first = Run("first", {"--tcp", Address(62), "--yes"});
 
     Eventually(
-        [&] { return Erasing(43) && Erasing(44) && Erasing(62) && Erasing(63) && Erasing(64); }, 60,
-        "the erases to begin");
+        [&] {
+            return Erasing(43) && Erasing(44) && Erasing(62) && Erasing(63) && Erasing(64) &&
+                   Erasing(66);
+        },
+        60, "the erases to begin");
     for (const pid_t child : ChildrenOf(lostChild->Pid())) {
+        ::kill(child, SIGKILL);
+    }
+    std::ofstream(Path("log66"), std::ios::app)
+        << "2026-12-07T09:22:11Z target=tcp:" << Address(66)
+        << " model=6 file=01.10 before=1.00 result=0 message=110 first=0 outcome=succeeded\n";
+    for (const pid_t child : ChildrenOf(lostLogged->Pid())) {
         ::kill(child, SIGKILL);
     }
     cancelled->Signal(SIGTERM);
@@ -190,6 +217,17 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     }
 
     EXPECT_EQ(full->Wait(), 74) << full->Err();
+    ASSERT_EQ(JsonLines(full->Out()).size(), 2u) << full->Out();
+    EXPECT_EQ(JsonLines(full->Out())[1]["summary"],
+              nlohmann::json::parse(R"({"targets":1,"succeeded":1,"failed":0,"alreadyCurrent":0,)"
+                                    R"("exitStatus":74})"));
+    EXPECT_EQ(fullFleet->Wait(), 11) << fullFleet->Err();
+    EXPECT_EQ(Count(fullFleet->Out(), "(not logged)\n"), 2u) << fullFleet->Out();
+    EXPECT_EQ(fullFleetOk->Wait(), 74) << fullFleetOk->Err();
+    const std::vector<nlohmann::json> fullFleetJson = JsonLines(fullFleetOk->Out());
+    ASSERT_EQ(fullFleetJson.size(), 2u) << fullFleetOk->Out();
+    EXPECT_FALSE(fullFleetJson[0]["logged"].get<bool>());
+    EXPECT_EQ(fullFleetJson[1]["summary"]["exitStatus"], 74);
     EXPECT_NE(full->Err().find("writing the log " + Path("log47") + " failed: File too large"),
               std::string::npos)
         << full->Err();
@@ -205,6 +243,16 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
                         "result=-7 message=0 first=0 outcome=failed"),
               std::string::npos)
         << Slurp(Path("log63"));
+    EXPECT_EQ(Count(Slurp(Path("log63")), "\n"), 1u) << Slurp(Path("log63"));
+    EXPECT_EQ(lostLogged->Wait(), 0) << lostLogged->Err();
+    EXPECT_EQ(Count(Slurp(Path("log66")), "\n"), 1u) << Slurp(Path("log66"));
+    const std::vector<nlohmann::json> afterLog = JsonLines(lostLogged->Out());
+    ASSERT_EQ(afterLog.size(), 2u) << lostLogged->Out();
+    EXPECT_EQ(afterLog[0]["outcome"], "succeeded");
+    EXPECT_EQ(afterLog[0]["versionBefore"], "1.00");
+    EXPECT_TRUE(afterLog[0]["logged"].get<bool>());
+    EXPECT_EQ(afterLog[0]["note"],
+              "its process was ended by signal 9 after it had logged its result");
     EXPECT_EQ(cancelled->Wait(), 5) << cancelled->Err();
     const std::vector<nlohmann::json> halted = JsonLines(cancelled->Out());
     ASSERT_EQ(halted.size(), 3u) << cancelled->Out();
@@ -212,9 +260,15 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     EXPECT_TRUE(halted[0]["logged"].get<bool>());
     EXPECT_EQ(halted[1]["target"], "tcp " + Address(65));
     EXPECT_EQ(halted[1]["outcome"], "not-started");
-    EXPECT_FALSE(halted[1]["logged"].get<bool>());
+    EXPECT_TRUE(halted[1]["logged"].get<bool>());
     EXPECT_TRUE(halted[1]["start"].is_null());
-    EXPECT_EQ(Count(Slurp(Path("log64")), "\n"), 1u);
+    const std::string log64 = Slurp(Path("log64"));
+    EXPECT_EQ(Count(log64, "\n"), 2u) << log64;
+    EXPECT_NE(log64.find("target=tcp:" + Address(65) +
+                         " model=6 file=- before=- result=-5 message=0 first=0 "
+                         "outcome=not-started\n"),
+              std::string::npos)
+        << log64;
 
     EXPECT_EQ(cramped->Wait(), 0) << cramped->Err() << cramped->Out();
     EXPECT_EQ(cramped->Err().find("cannot start"), std::string::npos) << cramped->Err();
@@ -250,6 +304,19 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     Sim(56, {"--fail-erase", "9"});
     Sim(57, {"--refuse-mode-switch", "9"});
     auto twoFailures = Run("two", {"--targets", Targets("t56", {56, 57}), "--yes"});
+    // A fleet with --yes downloads to no print server whose model was never read, unless
+    // --allow-unverified is given (and reaches the downloads).
+    Sim(71, {"--bad-version-reply"});
+    Sim(72);
+    auto unverified = Run("unverified", {"--targets", Targets("t71", {71, 72}), "--yes", "--json",
+                                         "--log", Path("log71")});
+    const std::string flash73 = Sim(73, {"--bad-version-reply"});
+    auto allowed =
+        Run("allowed", {"--targets", Targets("t73", {73}), "--yes", "--allow-unverified"});
+    // One target, current: the JSON summary counts it so.
+    Sim(70);
+    auto current = Run("current", {"--tcp", Address(70), "--skip-current", "--yes", "--json",
+                                   "--failed", Path("failed70")});
 
     EXPECT_EQ(inventory->Wait(), 13) << inventory->Err();
     const std::vector<nlohmann::json> found = JsonLines(inventory->Out());
@@ -267,11 +334,11 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_EQ(byTarget["tcp " + Address(50)]["versionBefore"], "2.00");
     // The file's version beside each, and whether the print server has it, as --skip-current
     // compares them (01.10 is 1.10); unknown for the one that did not answer.
-    for (const auto& [host, current] :
+    for (const auto& [host, hasIt] :
          {std::pair{48, nlohmann::json(true)}, std::pair{49, nlohmann::json(nullptr)},
           std::pair{50, nlohmann::json(false)}}) {
         EXPECT_EQ(byTarget["tcp " + Address(host)]["fileVersion"], "01.10") << host;
-        EXPECT_EQ(byTarget["tcp " + Address(host)]["current"], current) << host;
+        EXPECT_EQ(byTarget["tcp " + Address(host)]["current"], hasIt) << host;
     }
     EXPECT_EQ(noFile.Wait(), 6) << noFile.Err();
     EXPECT_NE(noFile.Err().find("warning 57604 "), std::string::npos) << noFile.Err();
@@ -299,7 +366,9 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_EQ(byTarget["tcp " + Address(52)]["versionBefore"], "1.00");
     EXPECT_EQ(byTarget["tcp " + Address(52)]["versionAfter"], "1.10");
     EXPECT_EQ(byTarget["tcp " + Address(53)]["lastMessage"]["number"], 57623);
-    EXPECT_EQ(byTarget["summary"]["summary"]["alreadyCurrent"], 1);
+    EXPECT_EQ(byTarget["summary"]["summary"],
+              nlohmann::json::parse(R"({"targets":3,"succeeded":2,"failed":1,"alreadyCurrent":1,)"
+                                    R"("exitStatus":11})"));
     EXPECT_FALSE(std::filesystem::exists(flash51));
     EXPECT_EQ(Slurp(flash52), Image());
     EXPECT_NE(Slurp(Path("log51"))
@@ -315,6 +384,36 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_LT(lastOfFirst, firstOfSecond) << "two downloads overlapped with --jobs 1:\n" << lines;
 
     EXPECT_EQ(twoFailures->Wait(), 11) << twoFailures->Err() << twoFailures->Out();
+
+    EXPECT_EQ(unverified->Wait(), 6) << unverified->Err();
+    byTarget.clear();
+    for (const nlohmann::json& object : JsonLines(unverified->Out())) {
+        byTarget[object.value("target", "summary")] = object;
+    }
+    EXPECT_EQ(byTarget["tcp " + Address(71)]["outcome"], "unverified");
+    EXPECT_EQ(byTarget["tcp " + Address(71)]["result"], -6);
+    EXPECT_EQ(byTarget["tcp " + Address(72)]["outcome"], "succeeded");
+    EXPECT_EQ(byTarget["summary"]["summary"]["failed"], 1);
+    EXPECT_NE(unverified->Err().find("[tcp " + Address(71) +
+                                     "] vexil-download: the print server gave no valid version"),
+              std::string::npos)
+        << unverified->Err();
+    EXPECT_EQ(SimLog(71).find("download-mode switch"), std::string::npos) << SimLog(71);
+    EXPECT_NE(Slurp(Path("log71"))
+                  .find("target=tcp:" + Address(71) +
+                        " model=6 file=01.10 before=- result=-6 message=113 "
+                        "first=113 outcome=unverified\n"),
+              std::string::npos)
+        << Slurp(Path("log71"));
+    EXPECT_EQ(allowed->Wait(), 0) << allowed->Err();
+    EXPECT_TRUE(Slurp(flash73) == Image()) << "the flash of " << Address(73) << " is not the image";
+
+    EXPECT_EQ(current->Wait(), 0) << current->Err();
+    ASSERT_EQ(JsonLines(current->Out()).size(), 2u) << current->Out();
+    EXPECT_EQ(JsonLines(current->Out())[1]["summary"],
+              nlohmann::json::parse(R"({"targets":1,"succeeded":1,"failed":0,"alreadyCurrent":1,)"
+                                    R"("exitStatus":0})"));
+    EXPECT_EQ(Slurp(Path("failed70")), "");
 }
 
 }  // namespace

@@ -4,11 +4,15 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
+#include "cli/ConsolePort.h"
 #include "cli/Download.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
+#include "engine/DownloadEngine.h"
 #include "platform/Process.h"
+#include "tests/support/EngineFakes.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil::test {
@@ -108,6 +112,16 @@ TEST(Options, AcceptedAndRefused) {
          "--skip-current goes",
          {}},
         {{"--model", "6", "--tcp", "10.0.0.1", "--json=1"}, "--json takes no value", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--yes", "--allow-unverified"},
+         "",
+         [](auto& o) { return o.allowUnverified && o.yes; }},
+        {{"--model", "6", "--tcp", "10.0.0.1"}, "", [](auto& o) { return !o.allowUnverified; }},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--allow-unverified"},
+         "--allow-unverified goes with --yes",
+         {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--query", "--yes", "--allow-unverified"},
+         "--allow-unverified goes with a download, not with --query",
+         {}},
         {{"--model", "6", "--ipx", "00000001:FFFFFFFFFFFF"}, "is the broadcast address", {}},
         {{"--model", "6", "--ipx", "00000001:ffffffffffff"}, "is the broadcast address", {}},
         {{"--model", "6", "--ipx", "00000001:000000000000"}, "is zero", {}},
@@ -150,6 +164,7 @@ TEST(Options, TargetsFiles) {
         {"ipx 00000001:00d1f0123456\ntcp 10.0.0.1\nipx 00000001:00D1F0123456\n", 0,
          ":3: 00000001:00D1F0123456: the same print server as line 1"},
         {"tcp 10.0.0.1\nipx 00000002:00D1F0123456\nipx 00000001:00D1F0123456\n", 3, ""},
+        {"ipx 00000001:00D1F0123456\nipx 00000001:00D1F0123457\n", 2, ""},
         // n log n: a campus's file with its one repeat at the end.
         {manyLines + "tcp 10.1.0.7\n", 0, ":100001: 10.1.0.7: the same print server as line 7"},
         {manyLines, 100000, ""},
@@ -159,6 +174,11 @@ TEST(Options, TargetsFiles) {
         {"# nothing\n", 0, "names no target"},
         {"\xEF\xBB\xBFtcp 10.0.0.1\n", 1, ""},
         {std::string("tcp 10.0.0.1\ntcp 10.0.0.2\0\n", 27), 0, ":2: a NUL byte"},
+        {std::string("tcp 10.0.0.1 # ") + '\0' + "\xff\n", 1, ""},
+        {"tcp 10.0.0.1 #" + std::string(cli::kMaxTargetLineBytes - 14, '-') + "\r\n", 1, ""},
+        // What a refused line holds reaches the terminal only as text.
+        {"tcp 10.0.\x1b[2J\x07.1\n", 0, ":1: 10.0.\\x1b[2J\\x07.1: octet 3 of 10.0.\\x1b[2J"},
+        {"ipx 1:\xc2\x9b\xe3\x81\x82\xff\n", 0, ":1: 1:\\xc2\\x9b\xe3\x81\x82\\xff"},
         {"ipx 00000001:FFFFFFFFFFFF\n", 0, ":1: 00000001:FFFFFFFFFFFF: the MAC address"},
     };
     for (const auto& c : cases) {
@@ -175,8 +195,12 @@ TEST(Options, TargetsFiles) {
         }
     }
     // Endless or too large input is refused after the bound, not read into memory for ever.
+    // Windows reads no device at all (Wine finds its /dev/zero all the same): a serial port's
+    // reading would wait.
     std::vector<cli::Target> targets;
-    EXPECT_NE(cli::ReadTargets("/dev/zero", targets).text.find("larger than 16 MiB"),
+    EXPECT_NE(cli::ReadTargets("/dev/zero", targets)
+                  .text.find(test::HasDeviceNames() ? "it is a device, not a regular file"
+                                                    : "larger than 16 MiB"),
               std::string::npos);
     EXPECT_NE(cli::ReadTargets(dir.path().string(), targets).text.find("is a folder"),
               std::string::npos);
@@ -243,6 +267,59 @@ TEST(Options, SameVersion) {
     }
 }
 
+TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {
+    // The engine over a scripted print server, confirmed by the command line's port as --yes
+    // does. A confirmed download ends at once at an unanswered mode switch.
+    ScratchDir dir;
+    dir.File("RS.BIN", test::Join({test::HeaderRecord(),
+                                   test::DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                                   test::DataRecord(0x20000, 32), test::EndRecord()}));
+    WorkingDir cwd(dir.path());
+    const test::Reply invalid(0, {5, 1, 1, 1, 1, 1, 0xAA, 0x01, 1, 0x10});
+    const test::Reply failed(-1);
+    const struct {
+        const char* name;
+        std::vector<test::Reply> replies;  // none: a valid reply of version 1.10
+        bool allowUnverified;
+        bool skipCurrent;
+        bool confirmed;
+        bool unverified;
+    } rows[] = {
+        {"valid", {}, false, false, true, false},
+        {"invalid", {invalid, invalid, invalid}, false, false, false, true},
+        {"invalid, allowed", {invalid, invalid, invalid}, true, false, true, false},
+        {"unanswered", {failed, failed, failed}, false, false, false, true},
+        {"invalid, --skip-current", {invalid, invalid, invalid}, false, true, false, true},
+        {"valid, --skip-current", {}, false, true, false, false},
+    };
+    for (const auto& row : rows) {
+        test::ScriptedTransport transport;
+        for (const test::Reply& reply : row.replies) {
+            transport.Queue(test::Op::VantrelVersion, reply);
+        }
+        transport.Queue(test::Op::JampEprom, test::Reply(0, {0xFF}));
+        std::FILE* out = std::tmpfile();
+        cli::ConsolePort port(true, out);
+        port.allowUnverified = row.allowUnverified;
+        if (row.skipCurrent) {
+            port.alreadyCurrent = [](const ConfirmationValues& values) {
+                return cli::SameVersion(values.deviceVersion, values.fileVersion);
+            };
+        }
+        cli::Target target;
+        ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.1", target).Refused());
+        DownloadEngine engine(transport, port);
+        const DownloadOutcome outcome = engine.Run(cli::RequestFor(target, 6));
+        std::fclose(out);
+        EXPECT_EQ(outcome.result,
+                  row.confirmed ? result::kNoAnswerToModeSwitch : result::kNotStarted)
+            << row.name;
+        EXPECT_EQ(transport.CallsOf(test::Op::JampEprom).size(), row.confirmed ? 1u : 0u)
+            << row.name;
+        EXPECT_EQ(port.Unverified(), row.unverified) << row.name;
+    }
+}
+
 TEST(Report, JsonAndLogForms) {
     cli::Report report;
     ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", report.target).Refused());
@@ -294,6 +371,33 @@ TEST(Report, JsonAndLogForms) {
     idle.result = 0;
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(idle))["outcome"], "query-succeeded");
     EXPECT_NE(cli::LogLine(idle).find(" outcome=query-succeeded"), std::string::npos);
+
+    // Each outcome that says why nothing was sent reads back from a child's report, and from
+    // its log line, as it was.
+    cli::Report unverified = report;
+    unverified.result = -6;
+    unverified.unverified = true;
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(unverified))["outcome"], "unverified");
+    cli::Report fromChild;
+    ASSERT_TRUE(cli::FromJson(cli::ToJson(unverified), fromChild));
+    EXPECT_TRUE(fromChild.unverified);
+    const std::string line = cli::LogLine(unverified);
+    EXPECT_NE(line.find(" result=-6 message=57631 first=112 outcome=unverified"), std::string::npos)
+        << line;
+    cli::Report fromLog;
+    ASSERT_TRUE(cli::FromLogLine(line, fromLog));
+    EXPECT_EQ(std::tuple(fromLog.result, fromLog.lastMessage, fromLog.firstMessage,
+                         fromLog.fileVersion, fromLog.deviceVersion, fromLog.unverified),
+              std::tuple(-6, 57631, 112, std::string("0A.0F"), std::string("1.10"), true));
+    cli::Report failedStart;
+    failedStart.startFailed = true;
+    failedStart.result = -7;
+    EXPECT_NE(cli::LogLine(failedStart).find(" result=-7 message=0 first=0 outcome=start-failed"),
+              std::string::npos);
+    for (const char* notALine : {"", "target=tcp:192.0.2.1 result=x message=0 first=0 outcome=a",
+                                 "result=0 message=0 first=0", "result=0 message=1 outcome=a"}) {
+        EXPECT_FALSE(cli::FromLogLine(notALine, fromLog)) << notALine;
+    }
 
     // What a child hands its parent is read without trust.
     for (const char* hostile : {"", "[]", "{", "null", R"({"result":"0","seconds":1})",

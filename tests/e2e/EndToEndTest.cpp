@@ -71,6 +71,8 @@ class EndToEndTest : public UiTest {
     }
 
     Transport& DialogTransport() override { return library_; }
+    // Every fault of the matrix runs a whole download against the simulator.
+    double TestSeconds() const override { return 600; }
 
     std::unique_ptr<SimProcess> StartSim(std::vector<std::string> args) {
         args.insert(args.begin(), {"--listen", "0.0.0.0", "--flash", flash_});

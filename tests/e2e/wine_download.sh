@@ -96,6 +96,29 @@ check "fleet: the Linux program's log lines are the same bytes" \
 kill "$sim_pid" 2>/dev/null
 stop_sim
 
+# A print server whose version replies are not valid: --yes does not confirm it (its model was
+# never read), --allow-unverified does.
+start_sim --bad-version-reply
+(cd "$work" && wine_run "$work/out" "$work/out" 300 "$download" --model 6 --tcp 192.0.2.1 \
+    --yes --dir "$dir" --log "$(winepath -w "$work/logs")\\unverified.log")
+status=$?
+show "unverified"
+check "unverified: exit status 6" test "$status" -eq 6
+check "unverified: said so" grep -q "no valid version reply" "$work/out"
+check "unverified: logged so" grep -q "result=-6 message=113 first=113 outcome=unverified$" \
+    "$work/logs/unverified.log"
+check "unverified: nothing past the version query" test "$(grep -c erase "$work/sim.log")" -eq 0
+kill "$sim_pid" 2>/dev/null
+stop_sim
+start_sim --bad-version-reply --once --quiet
+(cd "$work" && wine_run "$work/out" "$work/out" 300 "$download" --model 6 --tcp 192.0.2.1 \
+    --yes --allow-unverified --dir "$dir")
+status=$?
+show "--allow-unverified"
+check "--allow-unverified: the download succeeded" test "$status" -eq 0
+stop_sim
+check "--allow-unverified: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
+
 erasing() { until_true 300 grep -q "erase:" "$work/sim.log"; }
 ended() { until_true 300 eval "! kill -0 $1 2>/dev/null"; }
 

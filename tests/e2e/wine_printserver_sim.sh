@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The simulator built for Windows, under Wine, inside a private network namespace (run through
 # in_netns.sh): the Linux vexil-download makes one whole download over TCP/IP and one over IPX
-# against it, and the simulator's flash must equal the image. A second simulator on the ports
-# of a running one is refused before it serves.
+# against it, and the simulator's flash, named beyond ASCII, must equal the image. A second
+# simulator on the ports of a running one is refused before it serves.
 # Usage: wine_printserver_sim.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +24,8 @@ cp "$linux/sample/RS.BIN" "$work/"
 source "$here/../../scripts/wine-env.sh"
 wine_env "$windows"
 fresh_wineserver
+# The flash's name reaches Wine whole, in UTF-8, whatever locale the test was started in.
+export LC_ALL=C.UTF-8
 
 running() { kill -0 "$sim_pid" 2>/dev/null; }
 stopped() { ! running; }
@@ -31,13 +33,14 @@ stopped() { ! running; }
 # Under Wine a descriptor handed down by the shell does not reach the program's C runtime, so
 # the simulator's "listening on" line in its log says it is ready (a Wine start takes seconds).
 start_sim() {  # start_sim LOG
-    (cd "$work" && exec wine "$sim" --listen 192.0.2.1 --flash flash.bin --once) 2>"$work/$1" &
+    (cd "$work" && exec wine "$sim" --listen 192.0.2.1 --flash "$flash" --once) 2>"$work/$1" &
     sim_pid=$!
     until_true 600 grep -qs "listening on" "$work/$1"
 }
 
 for transport in tcp ipx; do
-    rm -f "$work/flash.bin"
+    flash=フラッシュ.bin
+    [ "$transport" = tcp ] && flash=résumé.bin
     start_sim "$transport.log"
     check "$transport: the simulator listens under Wine within a minute" test $? -eq 0
     if [ "$transport" = tcp ]; then
@@ -72,7 +75,7 @@ for transport in tcp ipx; do
     sim_pid=
     check "$transport: the simulator's summary" grep -q "download finished over $over" \
         "$work/$transport.log"
-    check "$transport: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
+    check "$transport: the flash $flash equals the image" cmp -s "$work/$flash" "$work/expected.bin"
 done
 
 echo "$failures failures"

@@ -310,6 +310,47 @@ TEST_F(EngineTest, TwoFileModelsAskTheBrambleQueryAndKeepTheReply) {
     EXPECT_EQ(port_.progress, kProgressMax);
 }
 
+// A version reply shorter than ten bytes is not valid, whatever the bytes behind it in the buffer
+// say (zeros, or what an earlier reply left there): message 113 for each attempt, no version and
+// no 112; at ten bytes it is read. The first attempt of each query is refused (library result 1)
+// with a whole reply of another model, which the Bramble query keeps in its buffer.
+TEST_F(EngineTest, ShortVersionReplyIsNotValid) {
+    struct Row {
+        const char* name;
+        bool ipx;
+        int model;
+        Op op;
+        std::size_t attempts;
+    };
+    const std::vector<Row> rows = {
+        {"Vantrel over TCP/IP", false, 6, Op::VantrelVersion, 3},
+        {"Bramble over TCP/IP", false, 3, Op::BrambleVersion, 3},
+        {"Vantrel over IPX", true, 6, Op::VantrelVersion, 5},
+    };
+    // Valid for both queries: byte 0 is 7, byte 7 is not 1.
+    const Bytes valid = {7, 0, 0, 0, 0, 0, 0x0B, 0x00, 0x0A, 0x05};
+    for (const Row& row : rows) {
+        for (const std::size_t length : {0u, 1u, 9u, 10u}) {
+            SCOPED_TRACE(::testing::Message() << row.name << ", " << length << " bytes");
+            port_.messages.clear();
+            transport_.calls.clear();
+            request_.ipx = row.ipx;
+            request_.modelIndex = row.model;
+            transport_.Queue(row.op, {1, valid});
+            transport_.Queue(row.op, {0, Bytes(valid.begin(), valid.begin() + length)},
+                             static_cast<int>(row.attempts));
+            last_ = engine_.QueryVersion(request_);
+            const bool whole = length == valid.size();
+            EXPECT_EQ(last_.deviceVersion, whole ? "a.05" : "");
+            EXPECT_EQ(last_.result, whole ? result::kSuccess : result::kConnectionFailed);
+            EXPECT_EQ(transport_.CallsOf(row.op).size(), whole ? 2u : row.attempts);
+            EXPECT_EQ(MessageIds(),
+                      whole ? std::vector<int>{} : std::vector<int>(row.attempts - 1, 113));
+            transport_.script.clear();
+        }
+    }
+}
+
 TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
     // Cancel while an attempt waits, whether the attempt then fails or goes unanswered (which
     // ends the attempts): not started, and never reported as another model.

@@ -297,6 +297,53 @@ TEST(ShortRecordTest, OneRuleForTheReaderTheScanAndTheBlockParser) {
     }
 }
 
+// A data record whose data runs past 0xFFFFFF is malformed for the file check made before the
+// flash is erased, for the block reader and for the simulator's block parser alike: a print
+// server with 24-bit addresses would write the bytes past the end at address 0 on. A record
+// that ends exactly at 0xFFFFFF is sound, and so is one with no data at 0xFFFFFF.
+TEST(AddressSpaceTest, DataPastTheHighestAddressIsAFormatError) {
+    struct Row {
+        std::uint32_t address;
+        std::size_t dataBytes;
+        bool sound;
+    };
+    const std::vector<Row> rows = {
+        {0xFFFFF8, 8, true}, {0xFFFFF9, 8, false},  {0xFFFFFF, 1, true},    {0xFFFFFF, 2, false},
+        {0xFFFFFF, 0, true}, {0xFFFF85, 123, true}, {0xFFFF86, 123, false},
+    };
+    test::ScratchDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << std::hex << "0x" << row.address << ", " << std::dec
+                                          << row.dataBytes << " data bytes");
+        const Bytes record = DataRecord(row.address, row.dataBytes);
+        const std::string path = dir.File("image.bin", Join({HeaderRecord(), record, EndRecord()}));
+        const std::vector<RecordedMessage> refused = {{msg::kFormatError, Icon::Error}};
+        for (const std::size_t capacity : {kBlockBufferSize, kIpxBlockLimit}) {
+            test::RecordingSink check;
+            EXPECT_EQ(VerifyImageFile(path, capacity, check), row.sound ? 0 : -4);
+            EXPECT_EQ(check.messages, row.sound ? std::vector<RecordedMessage>{} : refused);
+        }
+
+        test::RecordingSink sink;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        std::uint8_t block[kBlockBufferSize];
+        std::uint32_t length = 0;
+        const int read = ReadRecordBlock(file, block, length, sink);
+        EXPECT_EQ(read, row.sound ? 1 : -4);
+        if (read == 1) {
+            std::fclose(file);
+        }
+        EXPECT_EQ(sink.messages, row.sound ? std::vector<RecordedMessage>{} : refused);
+
+        const Bytes inBlock(record.begin(), record.end() - 1);
+        std::vector<record::BlockRecord> records;
+        bool end = false;
+        EXPECT_EQ(record::ParseBlock(inBlock.data(), inBlock.size(), records, end),
+                  row.sound ? 0 : -4);
+    }
+}
+
 // Identification in the working directory, with the time zone pinned so that the companion
 // file's local time does not depend on the machine.
 class IdentifyTest : public ::testing::Test {

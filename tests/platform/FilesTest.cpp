@@ -1,16 +1,57 @@
-// Paths as the programs compare them and make them absolute, the same rules on every platform
-// with the platform's own file names.
+// Paths as the programs compare them and make them absolute, and the files that record their
+// runs, the same rules on every platform with the platform's own file names.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/RecordFile.h"
+#include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil::test {
 namespace {
+
+std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void Put(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::size_t Entries(const std::filesystem::path& folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+// The records' own write and sync, as they were before any test put its own in place.
+const RecordCalls& Original() {
+    static const RecordCalls calls = RecordIo();
+    return calls;
+}
+
+// Puts test calls in the place of the records' write and sync for the life of the object.
+class RecordCallsSwap {
+  public:
+    explicit RecordCallsSwap(RecordCalls calls) {
+        Original();
+        RecordIo() = calls;
+    }
+    ~RecordCallsSwap() { RecordIo() = Original(); }
+    RecordCallsSwap(const RecordCallsSwap&) = delete;
+    RecordCallsSwap& operator=(const RecordCallsSwap&) = delete;
+};
 
 TEST(Files, OneFileByItsNames) {
     namespace fs = std::filesystem;
@@ -50,6 +91,183 @@ TEST(Files, AbsolutePaths) {
             EXPECT_EQ(AbsolutePath(share), share);
         }
     }
+}
+
+TEST(Files, RecordFilesCheckedWithoutBeingMade) {
+    namespace fs = std::filesystem;
+    const ScratchDir scratch;
+    const fs::path& folder = scratch.path();
+    const std::string missing = Utf8Text(folder / "missing.log");
+    for (const RecordMode mode : {RecordMode::kAppend, RecordMode::kReplace}) {
+        EXPECT_EQ(CheckRecordFile(missing, mode), "");
+        EXPECT_NE(CheckRecordFile(Utf8Text(folder / "none" / "run.log"), mode)
+                      .find(std::strerror(ENOENT)),
+                  std::string::npos);
+        EXPECT_EQ(CheckRecordFile(Utf8Text(folder), mode), "it is a folder");
+        EXPECT_EQ(CheckRecordFile(NullDevice(), mode), "it is not a regular file");
+    }
+    EXPECT_FALSE(fs::exists(missing)) << "a check made the file";
+    EXPECT_EQ(Entries(folder), 0u);
+}
+
+TEST(Files, ReplacedThroughANameNoOtherFileHas) {
+    namespace fs = std::filesystem;
+    const ScratchDir scratch;
+    const fs::path& folder = scratch.path();
+    // What a fixed name beside the file would have met: a log of that name, and a folder.
+    Put(folder / "failed.new", "a log of its own\n");
+    fs::create_directory(folder / "retry.new");
+    Put(folder / "retry", "tcp 192.0.2.1\n");
+    for (const char* name : {"failed", "retry"}) {
+        const std::string path = Utf8Text(folder / name);
+        EXPECT_EQ(WriteRecord(path, "tcp 192.0.2.7\n", RecordMode::kReplace), "") << name;
+        EXPECT_EQ(Read(path), "tcp 192.0.2.7\n") << name;
+        EXPECT_EQ(WriteRecord(path, "", RecordMode::kReplace), "") << name;
+        EXPECT_EQ(Read(path), "") << name;
+    }
+    EXPECT_EQ(Read(folder / "failed.new"), "a log of its own\n");
+    EXPECT_TRUE(fs::is_directory(folder / "retry.new"));
+    EXPECT_EQ(Entries(folder), 4u) << "a new text was left beside its file";
+}
+
+TEST(Files, RecordsThroughSymbolicLinks) {
+    namespace fs = std::filesystem;
+    const ScratchDir scratch;
+    const fs::path& folder = scratch.path();
+    fs::create_directory(folder / "logs");
+    std::error_code error;
+    fs::create_symlink("logs/run.log", folder / "dangling", error);
+    if (error) {
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
+    }
+    const std::string dangling = Utf8Text(folder / "dangling");
+    const std::string log = Utf8Text(folder / "logs" / "run.log");
+    // A link to a log not made yet names the log: it is one file with it.
+    EXPECT_TRUE(NamesOneFile(dangling, log));
+    EXPECT_TRUE(NamesOneFile(log, dangling));
+    EXPECT_FALSE(NamesOneFile(dangling, Utf8Text(folder / "logs" / "other.log")));
+    EXPECT_EQ(CheckRecordFile(dangling, RecordMode::kAppend), "");
+    EXPECT_FALSE(fs::exists(log)) << "a check made the file";
+    EXPECT_EQ(WriteRecord(dangling, "one\n", RecordMode::kAppend), "");
+    EXPECT_EQ(WriteRecord(dangling, "two\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Read(log), "one\ntwo\n");
+    // Replaced through a link: the file it names takes the text, the link stays.
+    fs::create_symlink(fs::absolute(folder / "logs" / "failed"), folder / "failed");
+    for (const char* text : {"tcp 192.0.2.1\n", "tcp 192.0.2.2\n"}) {
+        EXPECT_EQ(WriteRecord(Utf8Text(folder / "failed"), text, RecordMode::kReplace), "");
+        EXPECT_TRUE(fs::is_symlink(folder / "failed"));
+        EXPECT_EQ(Read(folder / "logs" / "failed"), text);
+    }
+    EXPECT_TRUE(fs::is_symlink(folder / "dangling"));
+    EXPECT_EQ(Entries(folder / "logs"), 2u);
+    // Links that never end name no file.
+    fs::create_symlink("loop2", folder / "loop1");
+    fs::create_symlink("loop1", folder / "loop2");
+    EXPECT_EQ(CheckRecordFile(Utf8Text(folder / "loop1"), RecordMode::kAppend),
+              std::strerror(ELOOP));
+    EXPECT_EQ(WriteRecord(Utf8Text(folder / "loop1"), "x\n", RecordMode::kReplace),
+              std::strerror(ELOOP));
+}
+
+TEST(Files, RecordOnTheDiskBeforeWriteRecordReturns) {
+    static std::string path;
+    static std::string seen;  // what the file held at each sync, by its name
+    static int syncs = 0;
+    static bool failSync = false;
+    const ScratchDir scratch;
+    RecordCallsSwap swap({Original().write, [](int fd) {
+                              ++syncs;
+                              seen.append(1, '[').append(Read(WidePath(path))).append(1, ']');
+                              if (failSync) {
+                                  errno = EIO;
+                                  return -1;
+                              }
+                              return Original().sync(fd);
+                          }});
+    path = Utf8Text(scratch.path() / "run.log");
+    EXPECT_EQ(WriteRecord(path, "one\n", RecordMode::kAppend), "");
+    EXPECT_EQ(syncs, 1);
+    EXPECT_EQ(seen, "[one\n]") << "synced before it was written";
+    failSync = true;
+    EXPECT_EQ(WriteRecord(path, "two\n", RecordMode::kAppend), std::strerror(EIO));
+    // Replaced: the new text is synced before it takes the file's place, and a failed sync
+    // leaves the old text.
+    path = Utf8Text(scratch.path() / "failed");
+    Put(WidePath(path), "old\n");
+    EXPECT_EQ(WriteRecord(path, "new\n", RecordMode::kReplace), std::strerror(EIO));
+    EXPECT_EQ(Read(WidePath(path)), "old\n");
+    failSync = false;
+    seen.clear();
+    EXPECT_EQ(WriteRecord(path, "new\n", RecordMode::kReplace), "");
+    EXPECT_EQ(seen, "[old\n]") << "replaced before its new text was synced";
+    EXPECT_EQ(Read(WidePath(path)), "new\n");
+    EXPECT_EQ(syncs, 4);
+    EXPECT_EQ(Entries(scratch.path()), 2u);
+}
+
+TEST(Files, ShortRecordTakenBack) {
+    const ScratchDir scratch;
+    const std::string log = Utf8Text(scratch.path() / "run.log");
+    static std::string interloper;  // a line another writer appends right after the short write
+    RecordCallsSwap swap(
+        {[](int fd, const char* data, std::size_t size) {
+             const long long written = Original().write(fd, data, size / 2);
+             if (!interloper.empty()) {
+                 std::ofstream(WidePath(interloper), std::ios::binary | std::ios::app) << "other\n";
+             }
+             return written;
+         },
+         Original().sync});
+    const std::string cut =
+        "only part of it was written (the disk is full or a size limit was reached)";
+    Put(WidePath(log), "first\n");
+    EXPECT_EQ(WriteRecord(log, "second line\n", RecordMode::kAppend), cut + ", and was taken back");
+    EXPECT_EQ(Read(WidePath(log)), "first\n");
+    // Another line after it is never cut off with it.
+    interloper = log;
+    EXPECT_EQ(WriteRecord(log, "second line\n", RecordMode::kAppend),
+              cut + "; that part stays in the file, as another line follows it");
+    EXPECT_EQ(Read(WidePath(log)), "first\nsecondother\n");
+    interloper.clear();
+    // A new text that comes short leaves the old one.
+    const std::string failed = Utf8Text(scratch.path() / "failed");
+    Put(WidePath(failed), "old\n");
+    EXPECT_EQ(WriteRecord(failed, "tcp 192.0.2.1\n", RecordMode::kReplace), cut);
+    EXPECT_EQ(Read(WidePath(failed)), "old\n");
+    EXPECT_EQ(Entries(scratch.path()), 2u);
+}
+
+TEST(Files, ShortRecordAtARealSizeLimitTakenBack) {
+    const ScratchDir scratch;
+    const std::string log = Utf8Text(scratch.path() / "run.log");
+    Put(WidePath(log), "first\n");
+    if (!LimitFileSize(10)) {
+        GTEST_SKIP() << "no file size limit here";
+    }
+    const std::string reason = WriteRecord(log, "second line\n", RecordMode::kAppend);
+    LimitFileSize(-1);
+    EXPECT_EQ(reason,
+              "only part of it was written (the disk is full or a size limit was reached), and "
+              "was taken back");
+    EXPECT_EQ(Read(WidePath(log)), "first\n");
+}
+
+TEST(StandardStreams, ClosedErrorReopenedBeforeAnyFile) {
+    const ScratchDir scratch;
+    const std::string file = Utf8Text(scratch.path() / "run.log");
+    const int kept = CloseStandard(2);
+    ASSERT_GE(kept, 0);
+    const bool opened = OpenStandardStreams();
+    // The first file opened after it must not take standard error's number.
+    std::FILE* log = std::fopen(file.c_str(), "ab");
+    std::fputs("a message\n", stderr);
+    std::fflush(stderr);
+    if (log != nullptr) {
+        std::fclose(log);
+    }
+    RestoreStandard(kept, 2);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(Read(WidePath(file)), "") << "a message went to the file";
 }
 
 }  // namespace

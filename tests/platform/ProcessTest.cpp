@@ -5,49 +5,19 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Console.h"
 #include "platform/Process.h"
+#include "tests/support/Deadline.h"
 
 namespace vexil::test {
 namespace {
-
-// The whole test ends with a message, rather than hanging, when a child never ends a stream.
-class Deadline {
-  public:
-    Deadline(int seconds, std::string what) : what_(std::move(what)) {
-        watcher_ = std::thread([this, seconds] {
-            std::unique_lock lock(mutex_);
-            if (!ended_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
-                std::fprintf(stderr, "deadline passed: %s\n", what_.c_str());
-                std::abort();
-            }
-        });
-    }
-    ~Deadline() {
-        {
-            const std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        ended_.notify_one();
-        watcher_.join();
-    }
-
-  private:
-    std::string what_;
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
-    std::thread watcher_;
-};
 
 struct Heard {
     std::string errors;
@@ -92,7 +62,7 @@ process::Started Start(process::Children& children, std::size_t id,
 }
 
 TEST(Process, StreamsStatusesAndArgumentsOfSeveralChildren) {
-    const Deadline deadline(120, "the children's streams to end");
+    const Watchdog deadline(120, "the children's streams to end");
     process::Children children;
     // Arguments as a user may give them: spaces, quotes, backslashes before a quote and at the
     // end (a Windows folder), and text outside any code page.
@@ -125,7 +95,7 @@ TEST(Process, StreamsStatusesAndArgumentsOfSeveralChildren) {
 }
 
 TEST(Process, CancelReachesEveryRunningChild) {
-    const Deadline deadline(120, "the cancelled children to end");
+    const Watchdog deadline(120, "the cancelled children to end");
     console::CatchCancel();
     process::Children children;
     std::map<std::size_t, Heard> heard;

@@ -155,15 +155,19 @@ TEST(SocketTest, ListenAcceptAndTheirConnection) {
     EXPECT_EQ(Receive(accepted.Get(), in, sizeof in), 0);
 }
 
-// A TCP port that a socket listens on is no other socket's, with the reason in words.
+// A TCP port that a socket listens on, and a UDP port that a socket is bound to, are no other
+// socket's, with the reason in words: on every platform, as Windows' exclusive use has it.
 TEST(SocketTest, ATakenPortIsRefused) {
-    sockaddr_in at{};
-    UniqueSocket first = BoundSocket(Kind::kStream, at);
-    ASSERT_TRUE(first.Valid());
-    UniqueSocket second(Open(Kind::kStream));
-    ASSERT_TRUE(second.Valid());
-    EXPECT_NE(Bind(second.Get(), at), 0);
-    EXPECT_FALSE(LastErrorText().empty());
+    for (const Kind kind : {Kind::kStream, Kind::kDatagram}) {
+        SCOPED_TRACE(kind == Kind::kStream ? "TCP" : "UDP");
+        sockaddr_in at{};
+        UniqueSocket first = BoundSocket(kind, at);
+        ASSERT_TRUE(first.Valid());
+        UniqueSocket second(Open(kind));
+        ASSERT_TRUE(second.Valid());
+        EXPECT_NE(Bind(second.Get(), at), 0);
+        EXPECT_FALSE(LastErrorText().empty());
+    }
 }
 
 // A wait with every socket left out still waits its time, and finds nothing.

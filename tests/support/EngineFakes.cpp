@@ -65,6 +65,7 @@ int ScriptedTransport::Answer(Op op, const vexil::Call& made, Transport::ReplySp
                 break;
         }
     }
+    lastReplyLength = answer.bytes.size();
     if (!reply.empty() && !answer.bytes.empty()) {
         std::memcpy(reply.data(), answer.bytes.data(),
                     std::min<std::size_t>(answer.bytes.size(), reply.size()));

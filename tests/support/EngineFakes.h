@@ -77,11 +77,14 @@ class ScriptedTransport : public Transport {
     int DownloadFinish(const vexil::Call& call, DataSpan data, Transport::ReplySpan reply,
                        unsigned int& socket) override;
     void CloseSocket(unsigned int& socket) override;
+    // The length of the last call's scripted reply bytes.
+    std::size_t LastReplyLength() override { return lastReplyLength; }
     bool StartSockets() override { return socketsWork; }
     void SetWaitHook(void (*hook)(void*)) override { waitHook = hook; }
 
     bool socketsWork = true;
     void (*waitHook)(void*) = nullptr;
+    std::size_t lastReplyLength = 0;
 
   private:
     // Records the call with the record's fields once its set-up is written, then answers it.

@@ -1,7 +1,9 @@
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -42,6 +44,35 @@ bool MakeFifo(const std::string& path) {
 
 const char* NullDevice() {
     return "/dev/null";
+}
+
+int CloseStandard(int fd) {
+    const int kept = ::dup(fd);
+    ::close(fd);
+    return kept;
+}
+
+void RestoreStandard(int kept, int fd) {
+    ::dup2(kept, fd);
+    ::close(kept);
+}
+
+bool LimitFileSize(long long bytes) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        return false;
+    }
+    limit.rlim_cur = bytes < 0 ? limit.rlim_max : static_cast<rlim_t>(bytes);
+    std::signal(SIGXFSZ, bytes < 0 ? SIG_DFL : SIG_IGN);
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+std::vector<std::string> DevicePaths(const std::string&) {
+    return {"/dev/null", "/dev/zero"};
+}
+
+bool HasDeviceNames() {
+    return false;
 }
 
 }  // namespace vexil::test

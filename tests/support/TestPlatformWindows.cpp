@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -44,6 +45,29 @@ bool MakeFifo(const std::string&) {
 
 const char* NullDevice() {
     return "NUL";
+}
+
+int CloseStandard(int fd) {
+    const int kept = ::_dup(fd);
+    ::_close(fd);
+    return kept;
+}
+
+void RestoreStandard(int kept, int fd) {
+    ::_dup2(kept, fd);
+    ::_close(kept);
+}
+
+bool LimitFileSize(long long) {
+    return false;
+}
+
+std::vector<std::string> DevicePaths(const std::string& folder) {
+    return {"NUL", "CON", "AUX", "COM1", "nul", folder + "\\NUL", folder + "/com1"};
+}
+
+bool HasDeviceNames() {
+    return true;
 }
 
 }  // namespace vexil::test

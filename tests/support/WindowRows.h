@@ -100,6 +100,22 @@ inline const std::vector<Left> kLeftFields = {
     {3, "255", "255", 0},
 };
 
+// Octet 4 reached selected whole, by a full octet 3 typed in one go, then an arrow toward the
+// end: the caret goes behind its text and stays in the field, so that the digit typed next is
+// added to the octet. Typed over it instead, it would name another print server.
+enum class Arrow { Right, Down };
+struct ArrowAtTheEnd {
+    const char* octet4;
+    Arrow arrow;
+    const char* typed;
+    const char* after;
+};
+inline const std::vector<ArrowAtTheEnd> kArrowsAtTheEnd = {
+    {"1", Arrow::Right, "0", "10"},
+    {"25", Arrow::Down, "5", "255"},
+    {"2", Arrow::Right, "", "2"},
+};
+
 // Characters the hexadecimal fields refuse: letters past F and the punctuation at the edges of
 // the allowed ranges.
 inline const std::vector<const char*> kRefusedHexCharacters = {"g", "z", "Z", "/", ":",

@@ -21,8 +21,10 @@
 #include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
+#include "tests/support/Deadline.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Quiet.h"
+#include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestPlatform.h"
@@ -220,6 +222,8 @@ class TavdlTest : public ::testing::Test {
         log_ = sim->Log();
     }
 
+    // A library call or a peer thread that never returns ends the test here, with its name.
+    test::Watchdog watchdog_{300, "the test to end (a call or a peer that never returns?)"};
     test::SimPorts ports_;
     unsigned int socket_ = 0;
     std::uint8_t reply_[512] = {};
@@ -301,6 +305,103 @@ TEST_F(TavdlTest, NoAnswerGivesNonZeroAndFF) {
     EXPECT_NE(sim->Log().find("ignored: not this card"), std::string::npos);
 }
 
+// A version query to a port where nothing listens waits its time as one that nobody answers: the
+// refusal the system reports for it (ICMP port unreachable: ECONNREFUSED on Linux, WSAECONNRESET
+// on Windows) ends no exchange early. Over IPX the tunnel endpoint's port is the closed one.
+TEST_F(TavdlTest, ClosedPortWaitsItsTimeAsNoAnswer) {
+    std::uint16_t closed = 0;
+    {
+        const net::UniqueSocket gone = test::OpenLoopbackDatagram(0);
+        ASSERT_TRUE(gone.Valid());
+        closed = net::BoundPort(gone.Get());
+    }
+    for (const bool ipx : {false, true}) {
+        SCOPED_TRACE(ipx ? "IPX" : "TCP/IP");
+        UsePorts({closed, closed, closed, closed});
+        auto target = Target(ipx);
+        target->waitSeconds = 1;
+        const auto start = Clock::now();
+        EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
+        // A lower bound only: the call must not end before its wait is over.
+        EXPECT_GE(Clock::now() - start, std::chrono::seconds(target->waitSeconds));
+        EXPECT_EQ(reply_[0], 0xFF);
+    }
+}
+
+// A version reply of fewer than ten bytes reaches the caller with its length, the rest of the
+// buffer zero whatever it held before, so that the check of a version reply refuses it; at ten
+// bytes the reply is valid. Both queries over both transports, against a peer of the test's own
+// that answers with the first bytes of a valid reply.
+TEST_F(TavdlTest, VersionReplyLengthReachesTheCaller) {
+    namespace wire = tavdl::wire;
+    const net::UniqueSocket peer = test::OpenLoopbackDatagram(0);
+    ASSERT_TRUE(peer.Valid());
+    const std::uint16_t port = net::BoundPort(peer.Get());
+    UsePorts({port, port, port, port});
+    std::atomic<int> answerBytes{0};  // below 0: no answer
+    std::atomic<bool> done{false};
+    std::thread answering([&] {
+        // Valid for both queries: byte 0 is 7, byte 7 is not 1.
+        const std::uint8_t valid[10] = {7, 0, 0, 0, 0, 0, 0xAA, 0x00, 0x01, 0x10};
+        std::uint8_t in[wire::kMaxFrame];
+        std::uint8_t out[wire::kMaxFrame];
+        while (!done) {
+            if (net::Wait(peer.Get(), net::kReadable, 50) != 1) {
+                continue;
+            }
+            sockaddr_in from{};
+            const long got = net::ReceiveFrom(peer.Get(), in, sizeof in, from);
+            const bool ipx = got >= static_cast<long>(wire::kIpxHeaderSize) && in[0] == 0xFF;
+            const wire::Framing framing = ipx ? wire::Framing::kIpx : wire::Framing::kDatagram;
+            wire::Message request;
+            wire::IpxAddress to{};
+            wire::IpxAddress source{};
+            const int length = answerBytes;
+            if (got < 0 || length < 0 ||
+                !wire::DecodeDatagram(framing, in, static_cast<std::size_t>(got), request, &to,
+                                      &source)) {
+                continue;
+            }
+            const std::size_t size = wire::EncodeFrame(
+                framing, wire::ReplyTo(request, 0, valid, static_cast<std::size_t>(length)), out,
+                &source, &to);
+            net::SendTo(peer.Get(), out, size, from);
+        }
+    });
+    TavdlTransport transport;
+    for (const bool ipx : {false, true}) {
+        for (const VersionQuery query : {VersionQuery::kVantrel, VersionQuery::kBramble}) {
+            for (const int length : {0, 1, 9, 10}) {
+                SCOPED_TRACE(::testing::Message()
+                             << (query == VersionQuery::kBramble ? "Bramble" : "Vantrel")
+                             << (ipx ? " over IPX, " : " over TCP/IP, ") << length << " bytes");
+                answerBytes = length;
+                auto target = Target(ipx);
+                const Call call{*target, nullptr, {2}};
+                std::memset(reply_, 0xEE, sizeof reply_);  // what an earlier reply left
+                EXPECT_EQ(query == VersionQuery::kBramble
+                              ? transport.BrambleGetVersion(call, reply_)
+                              : transport.VantrelGetVersion(call, reply_),
+                          0);
+                EXPECT_EQ(transport.LastReplyLength(), static_cast<std::size_t>(length));
+                EXPECT_EQ(TavDL_LastReplyLength(), static_cast<unsigned long>(length));
+                EXPECT_EQ(std::count(reply_ + length, reply_ + sizeof reply_, 0),
+                          static_cast<std::ptrdiff_t>(sizeof reply_) - length);
+                EXPECT_EQ(payload::IsValidVersionReply(query, reply_, transport.LastReplyLength()),
+                          length == 10);
+            }
+        }
+    }
+    // A call that gets no reply says none came, whatever the call before it took.
+    answerBytes = -1;
+    auto target = Target(false);
+    target->waitSeconds = 1;
+    EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
+    EXPECT_EQ(TavDL_LastReplyLength(), 0u);
+    done = true;
+    answering.join();
+}
+
 TEST_F(TavdlTest, FaultsGiveTheirResults) {
     auto sim = StartSim({"--bad-version-reply", "--refuse-mode-switch", "1", "--ignore-mode-switch",
                          "1", "--refuse-connections", "2", "--fail-erase", "1"});
@@ -351,6 +452,17 @@ TEST_F(TavdlTest, ResendsAfterFaultsChangeNothingInTheFlash) {
     WholeDownload(false, {"--refuse-block", "2:2", "--nak-block", "3:4", "--refuse-block", "9"});
     WholeDownload(true, {"--refuse-block", "2:2", "--nak-block", "3:4", "--nak-block", "86"});
     EXPECT_NE(log_.find("a resend"), std::string::npos);
+}
+
+// An erase that takes longer than the simulator's idle time keeps the download's connection open:
+// the client waits for the reply held back, and says nothing meanwhile. A block sent again after
+// no acknowledgement is counted once in the finish line.
+TEST_F(TavdlTest, SlowEraseKeepsTheConnection) {
+    WholeDownload(false, {"--idle-seconds", "0.5", "--erase-seconds", "1.5", "--nak-block", "2"});
+    EXPECT_EQ(log_.find("silent too long"), std::string::npos) << log_;
+    const std::string blocks =
+        ": " + std::to_string(test::FileBlocks(VEXIL_SAMPLE).size()) + " blocks,";
+    EXPECT_NE(log_.find("download finished over TCP/IP" + blocks), std::string::npos) << log_;
 }
 
 // A reply that comes after its call gave up must not pass for the reply to the next request:

@@ -196,6 +196,62 @@ TEST(PrintServerTest, OneDownloadAtATime) {
     EXPECT_EQ(server.Flash().WrittenBytes(), 4u) << "only client 1's block reached the flash";
 }
 
+// An erase that takes longer than the idle time keeps its client the download's owner: the
+// client waits for the reply held back, and is silent meanwhile. Its blocks sent again (over
+// TCP/IP the same bytes, over IPX the same sequence number) are written and counted once.
+TEST(PrintServerTest, SlowEraseKeepsTheOwnerAndResendsCountOnce) {
+    Options options;
+    options.idleSeconds = 1;
+    options.eraseSeconds = 5;
+    const SimLog log(true, nullptr);
+    const Bytes one = Block(0x100, 1);
+    const Bytes two = Block(0x200, 2);
+    auto ipx = [](std::uint16_t sequence, const Bytes& block) {
+        Bytes data(payload::kIpxPrefix.begin(), payload::kIpxPrefix.end());
+        payload::PutIpxSequence(data.data(), sequence);
+        return test::Join({data, block});
+    };
+    for (const bool overIpx : {false, true}) {
+        SCOPED_TRACE(overIpx ? "IPX" : "TCP/IP");
+        PrintServer server(options, log);
+        const Via via = overIpx ? Via::kIpx : Via::kTcp;
+        const Bytes finish =
+            overIpx ? Bytes(payload::kIpxFinishRequest.begin(), payload::kIpxFinishRequest.end())
+                    : Bytes{0x71, 0x03};
+        struct Row {
+            const char* name;
+            std::uint64_t client;
+            double second;
+            std::uint8_t type;
+            Bytes request;
+            int status;
+        };
+        const std::vector<Row> rows = {
+            {"1 connects", 1, 0, wire::kConnect, {}, 0},
+            {"1 erases, for 5 seconds", 1, 0.5, wire::kErase, {}, 0},
+            {"2 connects while 1 waits for the erase", 2, 4, wire::kConnect, {}, 1},
+            {"2 erases too", 2, 6, wire::kErase, {}, 1},
+            {"1 sends block 1", 1, 6.2, wire::kData, overIpx ? ipx(4, one) : one, 0},
+            {"1 sends it again", 1, 6.4, wire::kData, overIpx ? ipx(4, one) : one, 0},
+            {"1 sends block 2", 1, 6.6, wire::kData, overIpx ? ipx(5, two) : two, 0},
+            {"1 sends it again", 1, 6.8, wire::kData, overIpx ? ipx(5, two) : two, 0},
+            {"1 finishes", 1, 7, wire::kFinish, finish, 0},
+        };
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name);
+            const auto at = Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(
+                                                      std::chrono::duration<double>(row.second));
+            const auto reply = server.Handle(row.type, row.request.data(), row.request.size(), via,
+                                             {row.client, at});
+            ASSERT_TRUE(reply.has_value());
+            EXPECT_EQ(reply->status, row.status);
+        }
+        EXPECT_TRUE(server.Finished());
+        EXPECT_EQ(server.BlocksApplied(), 2u);
+        EXPECT_EQ(server.Flash().WrittenBytes(), 8u);
+    }
+}
+
 // Download mode, datagram by datagram over the Bramble port (TCP/IP) and the IPX tunnel: from
 // one client's accepted mode switch until its download ends (finished, its connection closed,
 // its silence past the idle time) nobody else's version query or mode switch is answered, so a

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestPlatform.h"
+#include "tools/FlashImage.h"
 
 namespace vexil::sim {
 namespace {
@@ -49,6 +52,12 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
         {{"--vantrel-port", "0x"}, "--vantrel-port needs a port number"},
         {{"--vantrel-port", "0x10"}, "--vantrel-port needs a port number"},
         {{"--vantrel-port", "-0"}, "--vantrel-port needs a port number"},
+        // One UDP port names one service; the download port is TCP's, and 0 lets the system pick.
+        {{"--bramble-port", "5031"}, "--vantrel-port and --bramble-port name one UDP port, 5031"},
+        {{"--vantrel-port", "16640"}, "--vantrel-port and --ipx-tunnel-port name one UDP port"},
+        {{"--ipx-tunnel-port", "5021"}, "--bramble-port and --ipx-tunnel-port name one UDP port"},
+        {{"--vantrel-port", "0", "--bramble-port", "0", "--ipx-tunnel-port", "0"}, ""},
+        {{"--download-port", "5021"}, ""},
         {{"--fail-erase", "0"}, ""},
         {{"--fail-erase", "1000000"}, ""},
         {{"--fail-erase", "1000001"}, "--fail-erase needs a count"},
@@ -94,6 +103,20 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
             EXPECT_NE(error.find(row.refusal), std::string::npos) << error;
         }
     }
+}
+
+// The flash file written over a longer one from an earlier run ends where the image does: a
+// tail of old bytes would read as part of the image.
+TEST(SimOptionsTest, FlashFileWrittenOverALongerOne) {
+    test::ScratchDir dir;
+    const std::filesystem::path flash = dir.path() / "flash.bin";
+    std::ofstream(flash, std::ios::binary) << std::string(4096, 'x');
+    FlashImage image;
+    const std::uint8_t bytes[] = {0xAA, 0x01, 0x01, 0x10};
+    image.Write(0x8800, bytes, sizeof bytes);
+    std::string error;
+    ASSERT_TRUE(image.SaveBinary(flash.string(), error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(flash), sizeof bytes);
 }
 
 }  // namespace

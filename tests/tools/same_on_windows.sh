@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# vexil-file and vexil-download on Linux and the same programs built for Windows, run under
-# Wine, given the same work: the files they write must be the same bytes, what they print the
-# same bytes and their exit statuses the same. Run in a private network namespace
+# vexil-file, vexil-download and the simulator's start on Linux and the same programs built for
+# Windows, run under Wine, given the same work (names beyond ASCII among it): the files they
+# write must be the same bytes, what they print the same bytes and their exit statuses the same.
+# Then what Windows alone has: its device names. Run in a private network namespace
 # (tests/e2e/in_netns.sh), so that whatever a refused command might send stays in it.
 # Usage: same_on_windows.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
@@ -18,9 +19,12 @@ mkdir "$work/linux" "$work/windows" "$work/folder"
 source "$here/../../scripts/wine-env.sh"
 wine_env "$windows_build"
 fresh_wineserver
+# Names beyond ASCII reach Wine as the shell gives them, in UTF-8, whatever locale the test
+# was started in.
+export LC_ALL=C.UTF-8
 
-# Runs one command line of a program (vexil-file or vexil-download) in both worlds, each in its
-# own folder, and compares status and printed text. With `numbers` first, only the numbered
+# Runs one command line of a program (vexil-file, vexil-download or vexil-printserver-sim) in
+# both worlds, each in its own folder, and compares status and printed text. With `numbers` first, only the numbered
 # messages of the string table are compared: the rest names the platform's own paths and
 # reasons.
 run_both() {
@@ -81,6 +85,46 @@ check "extract: same S-records" cmp -s "$work/linux/back.srec" "$work/windows/ba
 both "extract as binary" extract RS.BIN back.bin
 check "extract: same binary" cmp -s "$work/linux/back.bin" "$work/windows/back.bin"
 
+# Written over a longer file, an output ends where its own bytes do.
+for side in linux windows; do
+    for out in over.bin over.srec; do
+        head -c 300000 /dev/zero >"$work/$side/$out"
+    done
+done
+both "build over a longer file" build firmware.srec over.bin --ident aa01:01.10
+check "build over a longer file: cut to its length" \
+    cmp -s "$work/linux/RS.BIN" "$work/windows/over.bin"
+both "extract over a longer file" extract RS.BIN over.srec
+check "extract over a longer file: cut to its length" \
+    cmp -s "$work/linux/back.srec" "$work/windows/over.srec"
+
+# Names beyond ASCII, an accented one and a Japanese one, as every path: read, written and said
+# alike, never an uncaught exception.
+for name in "résumé" "ファームウェア"; do
+    cp "$srec" "$work/linux/$name.srec"
+    cp "$srec" "$work/windows/$name.srec"
+    both "build $name.BIN" build "$name.srec" "$name.BIN" --ident aa01:01.10
+    check "build $name.BIN: same download file" cmp -s "$work/linux/$name.BIN" "$work/windows/$name.BIN"
+    both "info $name.BIN" info "$name.BIN"
+    both "extract $name.BIN" extract "$name.BIN" "$name-back.srec"
+    check "extract $name.BIN: same S-records" \
+        cmp -s "$work/linux/$name-back.srec" "$work/windows/$name-back.srec"
+    both "info of a missing $name.bin" info "missing-$name.bin"
+    mkdir "$work/linux/$name" "$work/windows/$name"
+    # The simulator's --flash, checked before it listens: a folder, and a file in a missing one.
+    for flash in "$name" "missing-$name/flash.bin"; do
+        run_both vexil-printserver-sim --flash "$flash" --once
+        check "simulator --flash $flash: same status" cmp -s "$work/linux.status" "$work/windows.status"
+        check "simulator --flash $flash: status 2" grep -qx 2 "$work/windows.status"
+        check "simulator --flash $flash: same messages" cmp -s "$work/linux.err" "$work/windows.err"
+    done
+done
+# Two services of the simulator on one UDP port are refused on both, before either listens.
+run_both vexil-printserver-sim --bramble-port 5031 --once
+check "simulator on one UDP port twice: same status" cmp -s "$work/linux.status" "$work/windows.status"
+check "simulator on one UDP port twice: status 2" grep -qx 2 "$work/windows.status"
+check "simulator on one UDP port twice: same messages" cmp -s "$work/linux.err" "$work/windows.err"
+
 # A damaged file and refused outputs.
 for side in linux windows; do
     printf '\x01' | dd of="$work/$side/RS.BIN" bs=1 seek=100 conv=notrunc status=none
@@ -120,6 +164,48 @@ download numbers "a targets file with a repeated target" --model 6 --targets dup
 download numbers "a targets file with a NUL byte" --model 6 --targets nul --yes
 download numbers "a missing targets file" --model 6 --targets missing --yes
 download numbers "a log that is a folder" --model 6 --tcp 192.0.2.1 --yes --log empty
+# The --failed file: its new text under a name of its own (a folder named FILE.new stays), and
+# none made by a refused run.
+for side in linux windows; do
+    mkdir "$work/$side/retry.new"
+done
+download numbers "--failed beside FILE.new" --model 6 --tcp 192.0.2.1 --yes --dir empty \
+    --failed retry
+check "--failed beside FILE.new: the target to run again" \
+    test "$(cat "$work/windows/retry")" = "tcp 192.0.2.1"
+check "--failed beside FILE.new: the same file" cmp -s "$work/linux/retry" "$work/windows/retry"
+check "--failed beside FILE.new: the folder stays" test -d "$work/windows/retry.new"
+download numbers "a refused run" --model 6 --tcp 192.0.2.1 --yes --dir missing --failed unmade
+check "a refused run: no --failed file" test ! -e "$work/windows/unmade"
+
+for side in linux windows; do
+    mkdir "$work/$side/ダウンロード"
+    cp "$work/$side/damaged/RS.BIN" "$work/$side/ダウンロード/"
+    cp "$work/$side/duplicates" "$work/$side/対象.txt"
+done
+download numbers "a damaged download file in a Japanese folder" --model 6 --tcp 192.0.2.1 --yes \
+    --dir ダウンロード
+download "a targets file with a Japanese name" --model 6 --targets 対象.txt --yes
+
+# Windows' device names name no file in any folder: refused at once as no regular file, never
+# opened or read (a serial port would hold the program; Wine may have no COM1 at all).
+windows_only() {  # windows_only NAME STATUS TEXT PROGRAM ARGUMENT...
+    local name=$1 status=$2 text=$3 tool=$4
+    shift 4
+    (cd "$work/windows" && wine_run "$work/windows.out" "$work/windows.err" 60 \
+        "$windows_build/bin/$tool.exe" "$@")
+    check "$name: status $status" test $? -eq "$status"
+    check "$name: says why" grep -qF "$text" "$work/windows.err"
+}
+for device in NUL CON AUX COM1; do
+    windows_only "vexil-file info $device" 1 "vexil-file: $device is not a regular file" \
+        vexil-file info "$device"
+    windows_only "vexil-download --targets $device" 64 \
+        "the targets file $device: it is a device, not a regular file" \
+        vexil-download --model 6 --targets "$device" --yes
+done
+windows_only "vexil-download --dir NUL" 64 "cannot use the folder" \
+    vexil-download --model 6 --tcp 192.0.2.1 --yes --dir NUL
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]

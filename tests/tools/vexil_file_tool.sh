@@ -194,6 +194,20 @@ build into a device|is not a regular file|build|src.srec|/dev/null
 extract into a missing folder|cannot write|extract|src.bin|$work/missing/out.srec
 EOF
 
+# Written over a longer file (an earlier output), an output ends where its own bytes do.
+"$tool" extract "$work/out.dl" "$work/fresh.srec"
+"$tool" extract "$work/out.dl" "$work/fresh.bin"
+for out in over.dl over.srec over.bin; do
+    head -c 300000 /dev/urandom >"$work/$out"
+done
+"$tool" build "$work/input.srec" "$work/over.dl"
+check "build over a longer file: cut to its length" cmp -s "$work/out.dl" "$work/over.dl"
+for ending in srec bin; do
+    "$tool" extract "$work/out.dl" "$work/over.$ending"
+    check "extract over a longer .$ending: cut to its length" \
+        cmp -s "$work/fresh.$ending" "$work/over.$ending"
+done
+
 # Run with standard input, output and error closed: the same download file as with them open,
 # and a refusal still ends with its status.
 "$tool" build "$work/input.srec" "$work/closed.dl" <&- >&- 2>&-

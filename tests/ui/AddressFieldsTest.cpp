@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <cstring>
+#include <string>
 
 #include "tests/support/WindowRows.h"
 #include "tests/ui/UiFixture.h"
@@ -72,6 +74,23 @@ TEST_F(AddressFieldsTest, BackspaceInAFullFieldAndTheMoveOutOfFieldFour) {
     QTest::keyClicks(Octet(3), "0.");
     EXPECT_NE(Focused(), Octet(3));
     EXPECT_EQ(Octet(3)->text(), "1");
+}
+
+TEST_F(AddressFieldsTest, AnArrowAtTheEndOfOctetFourKeepsTheCaretThere) {
+    for (const rows::ArrowAtTheEnd& row : rows::kArrowsAtTheEnd) {
+        SCOPED_TRACE(std::string(row.octet4) + " then " + row.typed);
+        Octet(3)->setText(row.octet4);
+        Octet(2)->clear();
+        Focus(Octet(2));
+        QTest::keyClicks(Octet(2), "192");
+        ASSERT_EQ(Focused(), Octet(3));
+        QTest::keyClick(Octet(3), row.arrow == rows::Arrow::Right ? Qt::Key_Right : Qt::Key_Down);
+        EXPECT_EQ(Focused(), Octet(3));
+        EXPECT_FALSE(Octet(3)->hasSelectedText());
+        EXPECT_EQ(Octet(3)->cursorPosition(), static_cast<int>(std::strlen(row.octet4)));
+        QTest::keyClicks(Octet(3), row.typed);
+        EXPECT_EQ(Octet(3)->text(), row.after);
+    }
 }
 
 TEST_F(AddressFieldsTest, ArrowKeys) {

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 
 #include "engine/TargetRecord.h"
 #include "resources/ResourceIds.h"
+#include "tests/support/Deadline.h"
 #include "tests/support/EngineFakes.h"
 #include "ui/DialogServices.h"
 #include "ui/FilterEdit.h"
@@ -103,17 +105,27 @@ class ModalAnswerer : public QObject {
     std::function<void(QWidget*)> inspect;  // looks at each window before it is answered
 
   private:
+    // How long a window may take to become active, and to close once answered.
+    static constexpr qint64 kDeadlineMs = 20'000;
+
     void Poll() {
         QWidget* menu = QApplication::activePopupWidget();
         QWidget* window = menu != nullptr ? menu : QApplication::activeModalWidget();
-        if (window == nullptr || !window->isVisible() || answered_.contains(window)) {
+        if (window == nullptr || !window->isVisible()) {
+            return;
+        }
+        if (answered_.contains(window)) {
+            Watch(window, "close on the keys it was answered with");
             return;
         }
         if (menu == nullptr && QApplication::activeWindow() != window) {
             QApplication::setActiveWindow(window);
+            Watch(window, "become active");
             return;
         }
         answered_.append(window);
+        watched_ = window;
+        since_.start();
         Seen what{window->metaObject()->className(), window->windowTitle(), {}};
         if (auto* box = qobject_cast<QMessageBox*>(window)) {
             what.text = box->text();
@@ -139,14 +151,46 @@ class ModalAnswerer : public QObject {
         }
     }
 
+    // A modal window's own event loop holds the test until the window closes: one that does not
+    // become active, or does not close on its answer, by the deadline fails the test and is
+    // closed, so that the test goes on to its end.
+    void Watch(QWidget* window, const char* what) {
+        if (watched_ != window) {
+            watched_ = window;
+            since_.start();
+            return;
+        }
+        if (since_.elapsed() < kDeadlineMs) {
+            return;
+        }
+        ADD_FAILURE() << "gave up after " << kDeadlineMs / 1000 << " s waiting for the "
+                      << window->metaObject()->className() << " \""
+                      << window->windowTitle().toStdString() << "\" to " << what;
+        answered_.append(window);
+        watched_ = nullptr;
+        if (auto* dialog = qobject_cast<QDialog*>(window)) {
+            dialog->reject();
+        } else {
+            window->close();
+        }
+    }
+
     QTimer timer_;
     std::deque<std::vector<int>> answers_;
     QList<QPointer<QWidget>> answered_;
+    QPointer<QWidget> watched_;
+    QElapsedTimer since_;
 };
 
 class UiTest : public ::testing::Test {
   protected:
-    void SetUp() override { Open(); }
+    void SetUp() override {
+        watchdog_ = std::make_unique<Watchdog>(
+            TestSeconds(), "the test to end (a modal window or a download that never ends?)");
+        Open();
+    }
+    // How long one test may take in all.
+    virtual double TestSeconds() const { return 120; }
 
     // What a download that a test stands in for returns: only its result.
     static DownloadOutcome Ended(int result) {
@@ -235,6 +279,7 @@ class UiTest : public ::testing::Test {
     ScriptedTransport transport_;
     RecordingServices services_;
     std::unique_ptr<MainDialog> dialog_;
+    std::unique_ptr<Watchdog> watchdog_;
 };
 
 }  // namespace vexil::test

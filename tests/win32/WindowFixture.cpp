@@ -1,9 +1,6 @@
 #include "tests/win32/WindowFixture.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 
 namespace vexil::test {
 
@@ -100,27 +97,6 @@ void ModalAnswerer::Poll() {
             }
         }
     }
-}
-
-Watchdog::Watchdog(int seconds)
-    : thread_([this, seconds, test = ::testing::UnitTest::GetInstance()->current_test_info()] {
-          std::unique_lock lock(mutex_);
-          if (!finished_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
-              std::fprintf(stderr, "%s.%s: not finished after %d s (a window left unanswered?)\n",
-                           test != nullptr ? test->test_suite_name() : "?",
-                           test != nullptr ? test->name() : "?", seconds);
-              std::fflush(stderr);
-              std::_Exit(1);
-          }
-      }) {}
-
-Watchdog::~Watchdog() {
-    {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-    }
-    finished_.notify_one();
-    thread_.join();
 }
 
 void WindowTest::Open() {

@@ -7,17 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/TargetRecord.h"
 #include "resources/ResourceIds.h"
+#include "tests/support/Deadline.h"
 #include "tests/support/EngineFakes.h"
 #include "win32/MainWindow.h"
 #include "win32/Services.h"
@@ -83,20 +81,6 @@ class ModalAnswerer {
     std::vector<HWND> answered_;
 };
 
-// Ends the test program with a message when one test has not finished by its deadline: a
-// modal window that nobody answers would otherwise hold the run until CTest's timeout.
-class Watchdog {
-  public:
-    explicit Watchdog(int seconds);
-    ~Watchdog();
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    bool done_ = false;
-    std::thread thread_;
-};
-
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -108,7 +92,8 @@ class WindowTest : public ::testing::Test {
         answerer_.reset();
     }
 
-    Watchdog watchdog_{60};
+    // A modal window that nobody answers would otherwise hold the run until CTest's time-out.
+    Watchdog watchdog_{60, "the test to end (a window left unanswered?)"};
     void Open();
 
     static DownloadOutcome Ended(int result) {

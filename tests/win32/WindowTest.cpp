@@ -5,7 +5,9 @@
 
 #include <imm.h>
 
+#include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "engine/ControlStates.h"
 #include "resources/DialogTemplates.h"
@@ -500,6 +502,27 @@ TEST_F(AddressFieldsTest, MovesBetweenTheOctets) {
     SetWindowTextW(Octet(3), L"");
     Key(VK_RIGHT);
     EXPECT_EQ(Focused(), Octet(3));
+}
+
+TEST_F(AddressFieldsTest, AnArrowAtTheEndOfOctetFourKeepsTheCaretThere) {
+    for (const rows::ArrowAtTheEnd& row : rows::kArrowsAtTheEnd) {
+        SCOPED_TRACE(std::string(row.octet4) + " then " + row.typed);
+        SetWindowTextW(Octet(3), Wide(row.octet4).c_str());
+        SetWindowTextW(Octet(2), L"");
+        Focus(Octet(2));
+        Type(L"192");
+        ASSERT_EQ(Focused(), Octet(3));
+        Key(row.arrow == rows::Arrow::Right ? VK_RIGHT : VK_DOWN);
+        EXPECT_EQ(Focused(), Octet(3));
+        DWORD start = 0;
+        DWORD end = 0;
+        SendMessageW(Octet(3), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, std::strlen(row.octet4)) << "the caret is not behind the text";
+        EXPECT_EQ(end, std::strlen(row.octet4)) << "the text is still selected";
+        Type(Wide(row.typed));
+        EXPECT_EQ(TextOf(Octet(3)), Wide(row.after));
+    }
 }
 
 TEST_F(AddressFieldsTest, LeavingAFieldHoldsItToItsRange) {

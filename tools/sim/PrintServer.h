@@ -77,6 +77,9 @@ class PrintServer {
     // Whether a download has finished since the start.
     bool Finished() const { return finished_; }
     const FlashImage& Flash() const { return flash_; }
+    // How many blocks the download since the last erase wrote to the flash, as its finish line
+    // says: a block sent again counts once.
+    std::size_t BlocksApplied() const { return blocksApplied_; }
 
   private:
     // Whether another client's download runs, so that `client` is shut out.

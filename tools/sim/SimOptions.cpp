@@ -1,6 +1,8 @@
 #include "tools/sim/SimOptions.h"
 
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 #include "cmdline/CommandLine.h"
 #include "engine/HexText.h"
@@ -171,6 +173,22 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = std::string(refused->name) + " needs " + refused->needs;
         return false;
     }
+    // The three UDP services each need a port of their own: a datagram for one would otherwise
+    // reach the other, or only one of the sockets, as the system picks. (The download port is
+    // TCP's, apart from them; port 0 lets the system pick a free port.)
+    const std::pair<const char*, int> udp[] = {{"--vantrel-port", options.vantrelPort},
+                                               {"--bramble-port", options.bramblePort},
+                                               {"--ipx-tunnel-port", options.tunnelPort}};
+    for (std::size_t i = 0; i < std::size(udp); ++i) {
+        for (std::size_t j = i + 1; j < std::size(udp); ++j) {
+            if (udp[i].second != 0 && udp[i].second == udp[j].second) {
+                error = std::string(udp[i].first) + " and " + udp[j].first +
+                        " name one UDP port, " + std::to_string(udp[i].second) +
+                        ": each service needs its own";
+                return false;
+            }
+        }
+    }
     // Checked now rather than when the first download finishes, when it would be too late to
     // say so to anyone.
     if (!options.flashFile.empty()) {
@@ -208,6 +226,11 @@ std::string HelpText() {
         }
         text += '\n';
     }
+    text +=
+        "\n"
+        "Exit status: 0 when stopped (SIGINT, SIGTERM) or after --once's download; 1 when a\n"
+        "socket cannot be opened; 2 for a bad option, two services on one UDP port or a --flash\n"
+        "that cannot be written; 70 for an internal error (its reason is said).\n";
     return text;
 }
 
