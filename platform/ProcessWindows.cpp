@@ -1,9 +1,7 @@
 #include <windows.h>
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "platform/CommandLineWindows.h"
@@ -17,19 +15,42 @@ namespace {
 using windows::Quoted;
 using windows::Wide;
 
-// A child's pipes from the fleet's side, and the threads that read them: an anonymous pipe
-// cannot be waited on together with an event, so each has a reader that queues what comes.
+// The fleet reads every child's streams from one I/O completion port, on the thread that waits:
+// each stream is a named pipe whose end here is overlapped, with one read always under way,
+// so that a fleet of any size costs the same threads (an anonymous pipe cannot be read
+// overlapped: it would need a thread per pipe). A child's end is a plain handle it inherits.
 //
 // A child's standard input is a pipe whose writing end only the fleet holds. Closing it is the
 // cancel command; and when the fleet ends, even killed, Windows closes it too, so every child
 // cancels its download and still writes its log line. A Job object that kills its processes
 // with the fleet would end them at once instead, with the print server left in download mode
 // and nothing on record.
+
+// What one read takes at most, and what a pipe holds that is not read yet: a child writes its
+// lines without waiting for the fleet to come round to it.
+constexpr DWORD kChunk = 4096;
+
+// One of a child's streams as read here. Its address is the pipe's completion key; while a
+// read is under way its buffer and OVERLAPPED belong to the system, so it stays put until that
+// read has completed.
+struct Reading {
+    std::size_t child = 0;
+    Stream stream = Stream::kErrors;
+    HANDLE pipe = nullptr;
+    OVERLAPPED overlapped{};
+    bool pending = false;
+    char buffer[kChunk];
+};
+
 struct Child {
     HANDLE process = nullptr;
     HANDLE cancel = nullptr;  // the writing end of the child's standard input
-    std::thread readers[2];
+    std::unique_ptr<Reading> readings[2];
 };
+
+// The completion key of the packet that wakes the wait for a cancel; a stream's key is its
+// Reading's address, never zero.
+constexpr ULONG_PTR kCancelKey = 0;
 
 void CloseHandleOnce(HANDLE& handle) {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
@@ -57,25 +78,107 @@ bool OutOfRoom(DWORD error) {
            error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_TOO_MANY_OPEN_FILES;
 }
 
-// A pipe whose reading end stays here and whose writing end the child inherits.
-bool MakePipe(HANDLE& ours, HANDLE& theirs, bool theyRead) {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    if (!::CreatePipe(&read, &write, nullptr, 0)) {
-        return false;
+// A pipe whose end here is read overlapped and whose writing end the child inherits. Each has
+// a name of its own, with one instance only, and only a local writer may open it.
+DWORD MakeReadPipe(HANDLE& ours, HANDLE& theirs) {
+    static std::atomic<unsigned long> made{0};
+    DWORD error = ERROR_SUCCESS;
+    // A name still held by a pipe of an earlier process with this one's number is skipped.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::wstring name = L"\\\\.\\pipe\\vexil-fleet-" +
+                                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(made++);
+        ours = ::CreateNamedPipeW(
+            name.c_str(),
+            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+            kChunk, 0, nullptr);
+        if (ours == INVALID_HANDLE_VALUE) {
+            ours = nullptr;
+            error = ::GetLastError();
+            if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
+                continue;
+            }
+            return error;
+        }
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        theirs =
+            ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+        if (theirs != INVALID_HANDLE_VALUE) {
+            return ERROR_SUCCESS;
+        }
+        theirs = nullptr;
+        error = ::GetLastError();
+        CloseHandleOnce(ours);
+        if (error != ERROR_PIPE_BUSY) {
+            return error;
+        }
     }
-    ours = theyRead ? write : read;
-    theirs = theyRead ? read : write;
-    return true;
+    return error;
 }
 
 }  // namespace
 
 struct Children::State {
     std::map<std::size_t, Child> running;
-    std::mutex mutex;
-    std::deque<Output> queue;
-    HANDLE queued = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE port = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    std::size_t pending = 0;    // reads under way
+    std::vector<Output> ready;  // what came before a wait: streams that ended at their first read
+    // Turns the console's cancel event into a packet on the port, one at a time: the wait hands
+    // each packet back (`rearm`) before the next is posted, so a cancel not yet taken wakes it
+    // once, not over and over.
+    std::thread cancelWatcher;
+    HANDLE rearm = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE quit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    // Starts a read of the stream; one that fails at once has ended, and no packet follows.
+    void Read(Reading& reading, std::vector<Output>& outputs) {
+        reading.overlapped = {};
+        if (::ReadFile(reading.pipe, reading.buffer, sizeof reading.buffer, nullptr,
+                       &reading.overlapped) ||
+            ::GetLastError() == ERROR_IO_PENDING) {
+            reading.pending = true;
+            ++pending;
+            return;
+        }
+        outputs.push_back({reading.child, reading.stream, {}, true});
+        CloseHandleOnce(reading.pipe);
+    }
+
+    // A read's packet: what came, and the next read; or the stream's end.
+    void Completed(Reading& reading, std::vector<Output>& outputs) {
+        reading.pending = false;
+        --pending;
+        DWORD got = 0;
+        if (::GetOverlappedResult(reading.pipe, &reading.overlapped, &got, FALSE) && got > 0) {
+            outputs.push_back(
+                {reading.child, reading.stream, std::string(reading.buffer, got), false});
+            Read(reading, outputs);
+            return;
+        }
+        outputs.push_back({reading.child, reading.stream, {}, true});
+        CloseHandleOnce(reading.pipe);
+    }
+
+    void WatchCancel() {
+        const auto cancel = console::CancelWaitable();
+        if (cancelWatcher.joinable() || cancel == -1 || port == nullptr) {
+            return;
+        }
+        cancelWatcher = std::thread([this, event = reinterpret_cast<HANDLE>(cancel)] {
+            for (;;) {
+                const HANDLE raised[2] = {quit, event};
+                if (::WaitForMultipleObjects(2, raised, FALSE, INFINITE) != WAIT_OBJECT_0 + 1 ||
+                    !::PostQueuedCompletionStatus(port, 0, kCancelKey, nullptr)) {
+                    return;
+                }
+                const HANDLE taken[2] = {quit, rearm};
+                if (::WaitForMultipleObjects(2, taken, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+                    return;
+                }
+            }
+        });
+    }
 };
 
 int MaxReportChannel() {
@@ -85,16 +188,49 @@ int MaxReportChannel() {
 Children::Children() : state_(std::make_unique<State>()) {}
 
 Children::~Children() {
-    for (auto& [id, child] : state_->running) {
+    State& state = *state_;
+    if (state.cancelWatcher.joinable()) {
+        ::SetEvent(state.quit);
+        state.cancelWatcher.join();
+    }
+    // The children are told to cancel, and the reads still under way are called off; each
+    // still completes with a packet, after which its buffer is free. They are not waited for,
+    // as on every platform.
+    for (auto& [id, child] : state.running) {
         CloseHandleOnce(child.cancel);
-        for (std::thread& reader : child.readers) {
-            if (reader.joinable()) {
-                reader.join();
+        for (const auto& reading : child.readings) {
+            if (reading->pending) {
+                ::CancelIoEx(reading->pipe, &reading->overlapped);
+            }
+        }
+    }
+    while (state.pending > 0) {
+        OVERLAPPED_ENTRY entries[64];
+        ULONG got = 0;
+        if (!::GetQueuedCompletionStatusEx(state.port, entries, 64, &got, 10'000, FALSE)) {
+            break;
+        }
+        for (ULONG i = 0; i < got; ++i) {
+            if (entries[i].lpCompletionKey != kCancelKey) {
+                auto* reading = reinterpret_cast<Reading*>(entries[i].lpCompletionKey);
+                reading->pending = false;
+                --state.pending;
+            }
+        }
+    }
+    for (auto& [id, child] : state.running) {
+        for (auto& reading : child.readings) {
+            CloseHandleOnce(reading->pipe);
+            if (reading->pending) {
+                // Never completed: its memory may still be written, so it is left to the system.
+                static_cast<void>(reading.release());
             }
         }
         CloseHandleOnce(child.process);
     }
-    CloseHandleOnce(state_->queued);
+    CloseHandleOnce(state.port);
+    CloseHandleOnce(state.rearm);
+    CloseHandleOnce(state.quit);
 }
 
 Started Children::Start(std::size_t id, const std::vector<std::string>& args, std::string& reason) {
@@ -108,19 +244,36 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
             CloseHandleOnce(handle);
         }
     };
-    for (int i = 0; i < 3; ++i) {
-        if (!MakePipe(mine[i], theirs[i], i == 2)) {
-            const DWORD error = ::GetLastError();
-            closeAll();
-            reason = Describe(error);
-            return OutOfRoom(error) ? Started::kNoRoom : Started::kFailed;
+    auto fail = [&](DWORD error) {
+        closeAll();
+        reason = Describe(error);
+        return OutOfRoom(error) ? Started::kNoRoom : Started::kFailed;
+    };
+    if (state_->port == nullptr || state_->rearm == nullptr || state_->quit == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (const DWORD error = MakeReadPipe(mine[i], theirs[i]); error != ERROR_SUCCESS) {
+            return fail(error);
         }
+    }
+    if (!::CreatePipe(&theirs[2], &mine[2], nullptr, 0)) {
+        return fail(::GetLastError());
     }
     // Only this child's ends are inheritable, and only until it has them: the fleet starts its
     // children from this one thread, so no child inherits another's pipe (which would keep that
     // pipe open after its own child ended).
-    for (HANDLE handle : theirs) {
-        ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    ::SetHandleInformation(theirs[2], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    std::unique_ptr<Reading> readings[2];
+    for (int i = 0; i < 2; ++i) {
+        readings[i] = std::make_unique<Reading>();
+        readings[i]->child = id;
+        readings[i]->stream = i == 0 ? Stream::kErrors : Stream::kReport;
+        if (::CreateIoCompletionPort(mine[i], state_->port,
+                                     reinterpret_cast<ULONG_PTR>(readings[i].get()),
+                                     0) == nullptr) {
+            return fail(::GetLastError());
+        }
     }
     wchar_t program[MAX_PATH * 2];
     const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH * 2);
@@ -144,71 +297,72 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
         CloseHandleOnce(handle);
     }
     if (!created) {
-        closeAll();
-        reason = Describe(error);
-        return OutOfRoom(error) ? Started::kNoRoom : Started::kFailed;
+        return fail(error);
     }
     ::CloseHandle(info.hThread);
     Child& child = state_->running[id];
     child.process = info.hProcess;
     child.cancel = mine[2];
-    State* state = state_.get();
     for (int i = 0; i < 2; ++i) {
-        const Stream stream = i == 0 ? Stream::kErrors : Stream::kReport;
-        child.readers[i] = std::thread([state, id, stream, pipe = mine[i]] {
-            char buffer[4096];
-            for (;;) {
-                DWORD got = 0;
-                const bool ended =
-                    !::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) || got == 0;
-                {
-                    const std::lock_guard lock(state->mutex);
-                    state->queue.push_back(
-                        {id, stream, std::string(buffer, ended ? 0 : got), ended});
-                }
-                ::SetEvent(state->queued);
-                if (ended) {
-                    ::CloseHandle(pipe);
-                    return;
-                }
-            }
-        });
+        readings[i]->pipe = mine[i];
+        child.readings[i] = std::move(readings[i]);
+        state_->Read(*child.readings[i], state_->ready);
     }
     return Started::kYes;
 }
 
 Children::Woken Children::Wait(std::vector<Output>& outputs) {
+    State& state = *state_;
+    if (!state.ready.empty()) {
+        outputs.insert(outputs.end(), std::make_move_iterator(state.ready.begin()),
+                       std::make_move_iterator(state.ready.end()));
+        state.ready.clear();
+        return Woken::kOutput;
+    }
+    if (state.port == nullptr) {
+        return Woken::kBroken;
+    }
+    state.WatchCancel();
+    const auto cancelEvent = console::CancelWaitable();
+    const std::size_t before = outputs.size();
     for (;;) {
-        {
-            const std::lock_guard lock(state_->mutex);
-            if (!state_->queue.empty()) {
-                for (Output& output : state_->queue) {
-                    outputs.push_back(std::move(output));
-                }
-                state_->queue.clear();
-                return Woken::kOutput;
+        // What the children wrote comes first; a pending cancel only keeps the wait from
+        // sleeping.
+        const bool cancelled =
+            cancelEvent != -1 &&
+            ::WaitForSingleObject(reinterpret_cast<HANDLE>(cancelEvent), 0) == WAIT_OBJECT_0;
+        OVERLAPPED_ENTRY entries[64];
+        ULONG got = 0;
+        if (!::GetQueuedCompletionStatusEx(state.port, entries, 64, &got, cancelled ? 0 : INFINITE,
+                                           FALSE)) {
+            if (cancelled && ::GetLastError() == WAIT_TIMEOUT) {
+                return Woken::kCancel;
             }
-        }
-        const auto cancel = console::CancelWaitable();
-        HANDLE waits[2] = {state_->queued, reinterpret_cast<HANDLE>(cancel)};
-        const DWORD count = cancel == -1 ? 1 : 2;
-        const DWORD woken = ::WaitForMultipleObjects(count, waits, FALSE, INFINITE);
-        if (woken == WAIT_OBJECT_0 + 1) {
-            return Woken::kCancel;
-        }
-        if (woken != WAIT_OBJECT_0) {
             return Woken::kBroken;
+        }
+        bool woken = false;
+        for (ULONG i = 0; i < got; ++i) {
+            if (entries[i].lpCompletionKey == kCancelKey) {
+                woken = true;
+                continue;
+            }
+            state.Completed(*reinterpret_cast<Reading*>(entries[i].lpCompletionKey), outputs);
+        }
+        if (woken) {
+            ::SetEvent(state.rearm);
+        }
+        if (outputs.size() > before) {
+            return Woken::kOutput;
+        }
+        if (cancelled) {
+            return Woken::kCancel;
         }
     }
 }
 
 Exit Children::Reap(std::size_t id) {
     Child& child = state_->running[id];
-    for (std::thread& reader : child.readers) {
-        if (reader.joinable()) {
-            reader.join();
-        }
-    }
+    // Both streams have ended, so neither has a read under way.
     ::WaitForSingleObject(child.process, INFINITE);
     DWORD code = 0;
     ::GetExitCodeProcess(child.process, &code);

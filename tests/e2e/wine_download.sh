@@ -4,7 +4,7 @@
 # (drive letter, backslashes) in --dir and --log; then a fleet of both from a targets file with
 # CR LF line ends, whose children are Windows processes. The flash the simulator keeps must
 # equal the image, and the log lines must be the bytes the Linux program writes for the same
-# fleet.
+# fleet. Then Ctrl-C to a download, a fleet killed outright, and Ctrl-C to a fleet.
 # Usage: wine_download.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -131,7 +131,8 @@ start_sim --erase-seconds 30
 program=$!
 check "Ctrl-C: the simulator began to erase" erasing
 kill -INT "$program"
-check "Ctrl-C: the program ended" ended "$program" || kill -KILL "$program"
+check "Ctrl-C: the program ended" ended "$program"
+kill -KILL "$program" 2>/dev/null
 wait "$program"
 status=$?
 show "Ctrl-C"
@@ -154,6 +155,28 @@ kill -KILL "$fleet"
 wait "$fleet" 2>/dev/null
 check "killed fleet: its child cancelled and logged the download" \
     until_true 300 grep -qs "outcome=cancelled$" "$work/logs/killed.log"
+kill "$sim_pid" 2>/dev/null
+stop_sim
+
+# Ctrl-C to a fleet while its child erases the flash: the fleet's wait, which only its
+# children's pipes would otherwise end, wakes; the child is cancelled, logs it, and the fleet
+# ends with its status. The erase outlasts the wait for the fleet's end: a fleet that heard the
+# cancel only at its child's next line would end after it.
+start_sim --erase-seconds 120
+(cd "$work" && exec wine "$download" --model 6 --targets \
+    "$(winepath -w "$work/one-target")" --yes --dir "$dir" \
+    --log "$(winepath -w "$work/logs")\\fleet-cancel.log") >"$work/out" 2>&1 &
+fleet=$!
+check "fleet Ctrl-C: the simulator began to erase" erasing
+kill -INT "$fleet"
+check "fleet Ctrl-C: the fleet ended" ended "$fleet"
+kill -KILL "$fleet" 2>/dev/null
+wait "$fleet"
+status=$?
+show "fleet Ctrl-C"
+check "fleet Ctrl-C: exit status 5" test "$status" -eq 5
+check "fleet Ctrl-C: its child logged the download cancelled" \
+    grep -q "outcome=cancelled$" "$work/logs/fleet-cancel.log"
 kill "$sim_pid" 2>/dev/null
 stop_sim
 

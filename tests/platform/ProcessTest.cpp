@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/Console.h"
 #include "platform/Process.h"
 #include "tests/support/Deadline.h"
+#include "tests/support/TestPlatform.h"
 
 namespace vexil::test {
 namespace {
@@ -113,6 +115,40 @@ TEST(Process, CancelReachesEveryRunningChild) {
         }
     });
     EXPECT_TRUE(cancelled) << "not every child said it was waiting";
+    for (auto& [id, child] : heard) {
+        EXPECT_EQ(child.report, "cancelled\n") << "child " << id << ": " << child.errors;
+    }
+}
+
+// A fleet's size costs the fleet no threads and, once its children have ended, no handles: many
+// children at once, each waiting for the cancel, against the fleet's cost with one.
+TEST(Process, ManyChildrenCostTheFleetNoThreads) {
+    const Watchdog deadline(300, "the many children to end");
+    console::CatchCancel();
+    process::Children children;
+    std::map<std::size_t, Heard> heard;
+    Start(children, 0, {"echo", "one"});
+    heard[0];
+    Collect(children, heard);
+    const int threads = ThreadCount();
+    const int handles = OpenDescriptorCount();
+    constexpr std::size_t kMany = 64;
+    heard.clear();
+    for (std::size_t i = 1; i <= kMany; ++i) {
+        Start(children, i, {"wait-for-cancel"});
+        heard[i];
+    }
+    std::set<std::size_t> waiting;
+    int peak = -1;
+    Collect(children, heard, [&](std::size_t id, const Heard& child) {
+        if (child.errors == "waiting\n" && waiting.insert(id).second && waiting.size() == kMany) {
+            peak = ThreadCount();
+            children.CancelAll();
+        }
+    });
+    EXPECT_EQ(waiting.size(), kMany) << "not every child said it was waiting";
+    EXPECT_LE(peak, threads) << "threads with " << kMany << " children running";
+    EXPECT_EQ(OpenDescriptorCount(), handles) << "handles after the children ended";
     for (auto& [id, child] : heard) {
         EXPECT_EQ(child.report, "cancelled\n") << "child " << id << ": " << child.errors;
     }

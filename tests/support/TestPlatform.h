@@ -1,6 +1,6 @@
 // What the tests need of the platform they run on, one unit per platform: the process's open
-// descriptors (handles on Windows), file times, the environment, FIFOs and the null device,
-// standard descriptors closed, a file size limit.
+// descriptors (handles on Windows) and threads, file times, the environment, FIFOs and the null
+// device, standard descriptors closed, a file size limit.
 #pragma once
 
 #include <ctime>
@@ -12,6 +12,8 @@ namespace vexil::test {
 
 // How many descriptors (Windows: handles) the process has open now.
 int OpenDescriptorCount();
+// How many threads the process has now.
+int ThreadCount();
 int ProcessId();
 // Sets the file's modification (and access) time.
 bool SetFileTime(const std::string& path, std::time_t when);

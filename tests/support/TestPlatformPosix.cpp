@@ -20,6 +20,15 @@ int OpenDescriptorCount() {
     return count;
 }
 
+int ThreadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
 int ProcessId() {
     return static_cast<int>(::getpid());
 }
