@@ -16,9 +16,12 @@ std::string Ascii(const std::u32string& text) {
 }  // namespace
 
 void PrintTo(const Answer& answer, std::ostream* out) {
-    *out << "{separator " << answer.separatorGiven << ", before " << static_cast<int>(answer.before)
-         << ", edit " << static_cast<int>(answer.edit) << ", after "
-         << static_cast<int>(answer.after) << ", beep " << answer.beep << ", message "
+    const char* const moves[] = {"-", "next", "next selected", "next after full", "previous"};
+    const char* const edits[] = {"key", "as Right", "swallowed"};
+    *out << "{separator " << answer.separatorGiven << ", before "
+         << moves[static_cast<int>(answer.before)] << ", edit "
+         << edits[static_cast<int>(answer.edit)] << ", after "
+         << moves[static_cast<int>(answer.after)] << ", beep " << answer.beep << ", message "
          << answer.message << ", text " << (answer.text ? '"' + Ascii(*answer.text) + '"' : "-")
          << ", selection ";
     if (answer.selection) {
