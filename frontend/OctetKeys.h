@@ -88,7 +88,9 @@ enum class Edit {
 };
 
 // What happens, in this order: `before`, the toolkit's handling (`edit`), `after`, then the beep,
-// the message box (error icon), the text written into the field and the selection set.
+// the message box (error icon), the text written into the field and the selection set. Once the
+// toolkit has handled a Typed character, the window hands on Edited, whose `after` it carries
+// out next.
 struct Answer {
     bool separatorGiven = false;  // the flag's next value in this field
     Move before = Move::None;
