@@ -1,16 +1,6 @@
 #include "ui/FilterEdit.h"
 
-#include "engine/AddressEntry.h"
-
 namespace vexil {
-
-bool FilterEdit::CheckText(const QString& text) {
-    if (address::IsHexFieldText(text.toStdU32String())) {
-        return true;
-    }
-    Beep();
-    return false;
-}
 
 QString FilterEdit::Adjusted(const QString& text) const {
     // The field takes letters in upper case, typed or pasted: a typed a arrives as A.

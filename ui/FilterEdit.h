@@ -11,8 +11,6 @@ class FilterEdit : public AddressEdit {
   public:
     explicit FilterEdit(QWidget* parent = nullptr) : AddressEdit(parent) {}
 
-    bool CheckText(const QString& text) override;
-
   protected:
     QString Adjusted(const QString& text) const override;
 };

@@ -8,18 +8,42 @@
 #include "engine/AddressEntry.h"
 #include "resources/ResourceIds.h"
 #include "win32/Services.h"
-#include "win32/Text.h"
 
 namespace vexil::win32 {
 
 namespace {
+
 constexpr UINT_PTR kSubclassId = 1;
+
+// The keys that the address fields' rules tell apart; a modifier changes nothing.
+constexpr std::pair<WPARAM, octet::Key> kKeys[] = {
+    {VK_SHIFT, octet::Key::Modifier}, {VK_CONTROL, octet::Key::Modifier},
+    {VK_MENU, octet::Key::Modifier},  {VK_LEFT, octet::Key::Left},
+    {VK_UP, octet::Key::Up},          {VK_RIGHT, octet::Key::Right},
+    {VK_DOWN, octet::Key::Down}};
+
+octet::Key KeyOf(WPARAM key) {
+    for (const auto& [virtualKey, meaning] : kKeys) {
+        if (virtualKey == key) {
+            return meaning;
+        }
+    }
+    // A key that types a character (the "." among them) is judged by its WM_CHAR, which follows.
+    return MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_CHAR) != 0 ? octet::Key::Character
+                                                                         : octet::Key::Other;
+}
+
+// The rules take each UTF-16 unit of the edit control as a character.
+std::u32string Characters(const std::wstring& text) {
+    return {text.begin(), text.end()};
+}
+
 }  // namespace
 
 AddressField::AddressField(HWND edit, int position, Services& services)
     : edit_(edit), dialog_(GetParent(edit)), position_(position), services_(services) {
     SendMessageW(edit_, EM_LIMITTEXT,
-                 IsOctet()                                     ? address::kOctetLength
+                 position_ != 0                                ? address::kOctetLength
                  : GetDlgCtrlID(edit_) == control::kMacAddress ? address::kMacLength
                                                                : address::kNetworkLength,
                  0);
@@ -44,33 +68,48 @@ void AddressField::SetText(const std::wstring& text) {
     SetWindowTextW(edit_, text.c_str());
 }
 
-bool AddressField::Accepts(const std::wstring& text) const {
-    if (IsOctet()) {
-        return address::IsOctetText(Utf8(text));
+octet::Answer AddressField::Ask(const octet::Event& event) {
+    DWORD end = 0;
+    SendMessageW(edit_, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    const octet::Answer answer = octet::Decide(
+        {position_, Characters(Text()), static_cast<int>(end), separatorGiven_}, event);
+    separatorGiven_ = answer.separatorGiven;
+    return answer;
+}
+
+void AddressField::Show(const octet::Answer& answer) {
+    if (answer.beep) {
+        services_.Beep();
     }
-    std::u32string characters;
-    for (const wchar_t c : text) {
-        characters += static_cast<char32_t>(c);
+    if (answer.message != 0) {
+        services_.ShowMessage(dialog_, answer.message, Icon::Error);
     }
-    return address::IsHexFieldText(characters);
+    if (answer.text) {
+        updating_ = true;
+        lastValid_.assign(answer.text->begin(), answer.text->end());
+        SetText(lastValid_);
+        updating_ = false;
+    }
+    if (answer.selection) {
+        SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(answer.selection->start),
+                     answer.selection->end);
+    }
 }
 
 void AddressField::OnUpdate() {
     if (updating_) {
         return;
     }
-    const std::wstring text = Text();
-    if (Accepts(text)) {
-        lastValid_ = text;
-        return;
-    }
-    services_.Beep();
-    updating_ = true;
-    SetText(lastValid_);
+    std::optional<octet::Selection> before;
     if (haveSelection_) {
-        SendMessageW(edit_, EM_SETSEL, selectionStart_, selectionEnd_);
+        before =
+            octet::Selection{static_cast<int>(selectionStart_), static_cast<int>(selectionEnd_)};
     }
-    updating_ = false;
+    const octet::Answer answer = Ask(octet::TextChanged{Characters(lastValid_), before});
+    if (answer.accepted) {
+        lastValid_ = Text();
+    }
+    Show(answer);
 }
 
 LRESULT AddressField::Edit(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -82,93 +121,46 @@ LRESULT AddressField::Edit(UINT message, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
-void AddressField::MoveToNext(bool selectAll, bool afterFullField) {
-    if (next_ == nullptr || !IsWindowEnabled(next_->edit_)) {
+void AddressField::Move(octet::Move move) {
+    AddressField* to = move == octet::Move::PreviousAtEnd ? previous_ : next_;
+    if (move == octet::Move::None || to == nullptr || !IsWindowEnabled(to->edit_)) {
         return;
     }
     // Through the dialog, which selects the whole text of the field it moves to.
-    SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next_->edit_), TRUE);
-    if (!selectAll) {
-        SendMessageW(next_->edit_, EM_SETSEL, 0, 0);
+    SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(to->edit_), TRUE);
+    if (move == octet::Move::PreviousAtEnd) {
+        const int end = GetWindowTextLengthW(to->edit_);
+        SendMessageW(to->edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
+        return;
     }
-    next_->separatorGiven_ = afterFullField;
+    if (move == octet::Move::Next) {
+        SendMessageW(to->edit_, EM_SETSEL, 0, 0);
+    }
+    to->separatorGiven_ = move == octet::Move::NextAfterFull;
 }
 
-LRESULT AddressField::OnChar(wchar_t c, WPARAM wParam, LPARAM lParam) {
-    if (std::exchange(separatorGiven_, false) && c == L'.') {
-        // Typing "192.0.2.1" in one go: the "." after "192" follows the move that the full
-        // field made already. Taken as that separator, it must not move on once more and
-        // shift every later octet into the wrong field.
+LRESULT AddressField::OnKey(UINT message, WPARAM wParam, LPARAM lParam) {
+    const std::u32string typed(message == WM_CHAR ? 1 : 0, static_cast<char32_t>(wParam));
+    const octet::Answer answer =
+        Ask(message == WM_CHAR ? octet::Event{octet::Typed{typed}} : octet::KeyDown{KeyOf(wParam)});
+    if (answer.edit == octet::Edit::None) {
         return 0;
     }
-    if (IsOctet() && c == L' ' && position_ <= 3) {
-        MoveToNext(true, false);
+    Move(answer.before);
+    const LRESULT result =
+        Edit(message, answer.edit == octet::Edit::Right ? VK_RIGHT : wParam, lParam);
+    if (message == WM_CHAR) {
+        Move(Ask(octet::Edited{typed}).after);
     }
-    const LRESULT result = Edit(WM_CHAR, wParam, lParam);
-    const bool character = c == L'\b' || c >= L' ';
-    if (IsOctet() && character) {
-        if (static_cast<std::size_t>(GetWindowTextLengthW(edit_)) == address::kOctetLength) {
-            MoveToNext(true, c != L'.');
-        }
-        if (c == L'.') {
-            MoveToNext(true, false);
-        }
-    }
+    Move(answer.after);
     return result;
-}
-
-LRESULT AddressField::OnKeyDown(WPARAM key, LPARAM lParam) {
-    // A key that types a character (the "." among them) is judged by its WM_CHAR, which follows;
-    // any other key but a modifier means the user has moved on from the automatic move.
-    const bool modifier = key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU;
-    if (!modifier && MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_CHAR) == 0) {
-        separatorGiven_ = false;
-    }
-    switch (key) {
-        case VK_LEFT:
-        case VK_UP: {
-            const LRESULT result = DefSubclassProc(edit_, WM_KEYDOWN, key, lParam);
-            if (position_ >= 2 && previous_ != nullptr && IsWindowEnabled(previous_->edit_)) {
-                // Back to the previous field, with its caret behind its last character.
-                SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(previous_->edit_),
-                             TRUE);
-                const int end = GetWindowTextLengthW(previous_->edit_);
-                SendMessageW(previous_->edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
-            }
-            return result;
-        }
-        case VK_RIGHT:
-        case VK_DOWN: {
-            DWORD start = 0;
-            DWORD end = 0;
-            SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                         reinterpret_cast<LPARAM>(&end));
-            if (end >= static_cast<DWORD>(GetWindowTextLengthW(edit_)) && position_ <= 3) {
-                MoveToNext(false, false);
-                return 0;
-            }
-            return DefSubclassProc(edit_, WM_KEYDOWN, key, lParam);
-        }
-        case VK_DELETE:
-            return Edit(WM_KEYDOWN, key, lParam);
-        default:
-            return DefSubclassProc(edit_, WM_KEYDOWN, key, lParam);
-    }
 }
 
 LRESULT AddressField::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CHAR:
-            if (IsOctet()) {
-                return OnChar(static_cast<wchar_t>(wParam), wParam, lParam);
-            }
-            return Edit(message, wParam, lParam);
         case WM_KEYDOWN:
-            if (IsOctet()) {
-                return OnKeyDown(wParam, lParam);
-            }
-            return wParam == VK_DELETE ? Edit(message, wParam, lParam)
-                                       : DefSubclassProc(edit_, message, wParam, lParam);
+            return OnKey(message, wParam, lParam);
         case WM_PASTE:
         case WM_CUT:
         case WM_CLEAR:
@@ -186,18 +178,13 @@ LRESULT AddressField::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_IME_ENDCOMPOSITION:
             return 0;
         case WM_LBUTTONDOWN:
-            separatorGiven_ = false;
+            Ask(octet::Clicked{});
             break;
         case WM_KILLFOCUS:
-            separatorGiven_ = false;
             focusTo_ = reinterpret_cast<HWND>(wParam);
             break;
         case WM_CONTEXTMENU:
-            // The menu takes the keyboard for a moment: a value out of range is refused first,
-            // once, and the menu opens when that message has been answered.
-            if (IsOctet() && GetFocus() == edit_ && GetWindowTextLengthW(edit_) > 0) {
-                HoldToRange(false);
-            }
+            Show(Ask(octet::ContextMenu{GetFocus() == edit_}));
             break;
         default:
             break;
@@ -211,39 +198,16 @@ LRESULT CALLBACK AddressField::Proc(HWND, UINT message, WPARAM wParam, LPARAM lP
 }
 
 void AddressField::OnKillFocus() {
-    if (!IsOctet()) {
-        return;
-    }
     // A message box or another window taking the keyboard (the box of a refusal among them) is
-    // not the user leaving the field: checking then would refuse the same value twice. The
-    // check runs when the focus moves on within the dialog, and when a download starts.
-    if (focusTo_ == nullptr || GetAncestor(focusTo_, GA_ROOT) != dialog_) {
-        return;
-    }
-    HoldToRange(true);
+    // not the user leaving the field. The check runs when the focus moves on within the dialog,
+    // and when a download starts.
+    Show(Ask(octet::FocusLost{focusTo_ != nullptr && GetAncestor(focusTo_, GA_ROOT) == dialog_}));
 }
 
 bool AddressField::HoldToRange(bool rewrite) {
-    const std::wstring text = Text();
-    if (text.empty()) {
-        services_.Beep();
-        return true;
-    }
-    const address::HeldOctet held =
-        address::HoldOctet(static_cast<std::size_t>(position_ - 1), Utf8(text));
-    if (held.message != 0) {
-        services_.Beep();
-        services_.ShowMessage(dialog_, held.message, Icon::Error);
-    } else if (!rewrite) {
-        return true;
-    }
-    if (const std::wstring replacement = Wide(held.text); replacement != Text()) {
-        updating_ = true;
-        SetText(replacement);
-        lastValid_ = replacement;
-        updating_ = false;
-    }
-    return held.message == 0;
+    const octet::Answer answer = Ask(octet::Leave{rewrite});
+    Show(answer);
+    return answer.accepted;
 }
 
 }  // namespace vexil::win32

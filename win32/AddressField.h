@@ -1,11 +1,13 @@
-// The six address fields as subclassed edit controls: every new text checked (EN_UPDATE) with
-// the last accepted text and its selection put back after a beep when refused, no input method,
-// and for the four octets the moves between them and the range check when one is left.
+// The six address fields as subclassed edit controls: their keys, characters, clicks, changes of
+// text (EN_UPDATE) and losses of focus handed to the address fields' rules (frontend/OctetKeys)
+// and the answers carried out, and no input method.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "frontend/OctetKeys.h"
 
 namespace vexil::win32 {
 
@@ -20,7 +22,6 @@ class AddressField {
     AddressField& operator=(const AddressField&) = delete;
 
     HWND Handle() const { return edit_; }
-    bool IsOctet() const { return position_ != 0; }
     void SetNeighbours(AddressField* previous, AddressField* next) {
         previous_ = previous;
         next_ = next;
@@ -31,21 +32,22 @@ class AddressField {
     // The dialog hands on its notifications of this field.
     void OnUpdate();
     void OnKillFocus();
-    // The check that leaving an octet field makes: beep on an empty field; beep, message 119 or
-    // 118 and the bound written back when the value is out of range; the value rewritten as a
-    // whole number otherwise (when `rewrite`). Returns false when the value was out of range.
+    // The check that leaving an octet field makes (`rewrite`: the value written as a whole
+    // number). Returns false when the value was out of range.
     bool HoldToRange(bool rewrite);
 
   private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                  UINT_PTR id, DWORD_PTR self);
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT OnChar(wchar_t c, WPARAM wParam, LPARAM lParam);
-    LRESULT OnKeyDown(WPARAM key, LPARAM lParam);
+    // A key-down or a character.
+    LRESULT OnKey(UINT message, WPARAM wParam, LPARAM lParam);
     // With the selection kept, so that a refused change puts it back.
     LRESULT Edit(UINT message, WPARAM wParam, LPARAM lParam);
-    void MoveToNext(bool selectAll, bool afterFullField);
-    bool Accepts(const std::wstring& text) const;
+    octet::Answer Ask(const octet::Event& event);
+    // The beep, the message box, the text and the selection that an answer asks for.
+    void Show(const octet::Answer& answer);
+    void Move(octet::Move move);
 
     HWND edit_;
     HWND dialog_;
@@ -55,8 +57,6 @@ class AddressField {
     AddressField* next_ = nullptr;
     std::wstring lastValid_;
     bool updating_ = false;
-    // Set when the focus has just arrived by the automatic move from a full field: the "." the
-    // user types next is the separator already given, not a character for this field.
     bool separatorGiven_ = false;
     // The selection before the change being made, while it is made.
     bool haveSelection_ = false;

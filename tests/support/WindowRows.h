@@ -82,7 +82,9 @@ inline const std::vector<KeptSelection> kKeptSelections = {
     {control::kOctet1, "19", "a10", "10"},
 };
 
-// An octet field left with a value: what it then holds, and the message (0: none).
+// An octet field left for another control with a value: what it then holds, and the message
+// (0: none). What each value is held to is the address fields' rules (tests/frontend); here the
+// window writes it and shows the box.
 struct Left {
     int field;
     const char* typed;
@@ -90,14 +92,8 @@ struct Left {
     int message;
 };
 inline const std::vector<Left> kLeftFields = {
-    {0, "0", "1", msg::kBelowMinimum},
     {0, "224", "223", msg::kAboveMaximum},
-    {1, "256", "255", msg::kAboveMaximum},
-    {3, "0", "1", msg::kBelowMinimum},
     {2, "007", "7", 0},
-    {1, ".", "0", 0},
-    {0, ".", "1", msg::kBelowMinimum},
-    {3, "255", "255", 0},
 };
 
 // Octet 4 reached selected whole, by a full octet 3 typed in one go, then an arrow toward the
