@@ -162,19 +162,23 @@ void ConsolePort::EndProgressLine() {
     }
 }
 
-bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
+void ConsolePort::PrintValues(const ConfirmationValues& values) {
     std::string lines;
     for (const std::string& line : ConfirmationLines(values)) {
         lines += line + "\n";
     }
     Print(lines);
-    if (alreadyCurrent && alreadyCurrent(values)) {
-        declinedAsCurrent_ = true;
-        Print(
-            "vexil-download: the print server has the download file's version already: left "
-            "as it is\n");
-        return false;
-    }
+}
+
+void ConsolePort::ReportAlreadyCurrent(const ConfirmationValues& values) {
+    PrintValues(values);
+    Print(
+        "vexil-download: the print server has the download file's version already: left as it "
+        "is\n");
+}
+
+bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
+    PrintValues(values);
     if (assumeYes_) {
         if (!values.Verified() && !allowUnverified) {
             // --yes answers for a print server that the administrator named and that answered

@@ -32,16 +32,16 @@ class ConsolePort final : public DialogPort {
 
     // The cancel command, as the cancel button runs it.
     std::function<void()> onCancel;
-    // When set and true for the confirmation's values, the print server already has the file's
-    // version: the confirmation is declined and AlreadyCurrent() says why.
-    std::function<bool(const ConfirmationValues&)> alreadyCurrent;
 
     // With assumeYes: confirm also a print server whose version reply was not valid. Without
     // it such a confirmation is declined and Unverified() says why.
     bool allowUnverified = false;
 
-    bool AlreadyCurrent() const { return declinedAsCurrent_; }
     bool Unverified() const { return declinedAsUnverified_; }
+
+    // The report of a download that ended as the print server had the file's version already:
+    // the values the confirmation would have shown, and that it is left as it is.
+    void ReportAlreadyCurrent(const ConfirmationValues& values);
 
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
@@ -63,13 +63,13 @@ class ConsolePort final : public DialogPort {
   private:
     void TakeSignals();
     void Print(const std::string& lines);
+    void PrintValues(const ConfirmationValues& values);
     void DrawProgress();
     void EndProgressLine();
 
     bool assumeYes_;
     std::FILE* out_;
     bool terminal_;
-    bool declinedAsCurrent_ = false;
     bool declinedAsUnverified_ = false;
     int statusText_ = 0;
     bool statusVisible_ = false;

@@ -12,6 +12,8 @@
 
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
+#include "cli/Outcomes.h"
+#include "cli/Records.h"
 #include "cli/Report.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
@@ -24,10 +26,6 @@ namespace vexil::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int kNotStarted = -5;  // a target that a cancel kept from starting counts as cancelled
-constexpr int kFailedOtherwise = -7;
-constexpr int kNotStartedByCheck = -6;
 
 struct Job {
     bool errorsOpen = false;
@@ -116,14 +114,7 @@ std::optional<std::string> ChildsLogLine(const std::string& log, std::uintmax_t 
 // Writes the line of a target that the fleet records in its child's place: one whose process
 // could not be started or was lost before it could report, or that a cancel kept from starting.
 void LogInPlace(Report& report, const Options& options) {
-    if (options.log.empty()) {
-        return;
-    }
-    const std::string reason =
-        WriteRecord(options.log, LogLine(report) + "\n", RecordMode::kAppend);
-    report.logged = reason.empty();
-    report.logFailed = !report.logged;
-    if (!reason.empty()) {
+    if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
         std::fprintf(stderr, "vexil-download: writing the log %s failed: %s\n", options.log.c_str(),
                      reason.c_str());
     }
@@ -136,7 +127,7 @@ void PrintJson(const Report& report, const Options& options) {
     }
 }
 
-void Finish(Job& job, const process::Exit& exit, const Options& options) {
+void FinishChild(Job& job, const process::Exit& exit, const Options& options) {
     job.done = true;
     const double seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
     const std::string line = job.reportText.substr(0, job.reportText.find('\n'));
@@ -156,7 +147,7 @@ void Finish(Job& job, const process::Exit& exit, const Options& options) {
         // It ended after its download had ended and was logged: what its line says is what
         // happened, and the line is not written twice.
         if (!FromLogLine(*logged, report)) {
-            report.result = kFailedOtherwise;
+            report.run.result = RowOf(Verdict::kFailed).result;
         }
         report.logged = true;
         report.note += " after it had logged its result";
@@ -164,7 +155,8 @@ void Finish(Job& job, const process::Exit& exit, const Options& options) {
     }
     // Its print server may have been erased, so the fleet records it in the child's place.
     // Ended by a cancel before it could see it: nothing had been sent yet.
-    report.result = exit.cancelled ? kNotStarted : kFailedOtherwise;
+    const Verdict verdict = exit.cancelled ? Verdict::kNotStarted : Verdict::kFailed;
+    report.run.result = RowOf(verdict).result;
     report.note += exit.killed ? "" : " and no report";
     if (!exit.cancelled) {
         report.note += "; the print server may wait in download mode";
@@ -182,185 +174,220 @@ bool AskOnce(const std::vector<Target>& targets) {
     return AskYesNo() == Answer::Yes;
 }
 
+// The fleet's run, step by step: every target started in the file's order as room allows, the
+// outputs of the running ones taken as they come, each one finished when its streams end, and
+// what is left when the fleet ends reported in the children's place.
+class FleetRun {
+  public:
+    FleetRun(const Options& options, const std::vector<Target>& targets, bool yes);
+    // Starts and follows the downloads until none runs and none is left to start.
+    void RunAll();
+    // The targets that never started, each on record as such.
+    void ReportTheRest();
+    // The --failed file, the summary, and the exit status.
+    int Summarize();
+
+  private:
+    void StartWhatCanStart();
+    void StartNext();
+    void GiveUp(Job& job, const std::string& reason);
+    void TakeOutput(const process::Output& output);
+    void CancelTheRunning();
+
+    const Options& options_;
+    const std::vector<Target>& targets_;
+    const bool yes_;
+    process::Children children_;
+    std::vector<Job> jobs_;
+    std::size_t next_ = 0;
+    int running_ = 0;
+    bool stopping_ = false;
+    bool waitingForRoom_ = false;
+};
+
+FleetRun::FleetRun(const Options& options, const std::vector<Target>& targets, bool yes)
+    : options_(options), targets_(targets), yes_(yes), jobs_(targets.size()) {
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        jobs_[i].report.target = targets[i];
+        jobs_[i].report.model = options.modelIndex;
+        jobs_[i].report.query = options.query;
+    }
+}
+
+void FleetRun::RunAll() {
+    for (;;) {
+        StartWhatCanStart();
+        // Every target has been started or given up, or a cancel starts no more: the fleet
+        // ends with its last download. A wait with nothing to wait for would never end.
+        if (running_ == 0) {
+            return;
+        }
+        std::vector<process::Output> outputs;
+        const auto woken = children_.Wait(outputs);
+        if (woken == process::Children::Woken::kBroken) {
+            CancelTheRunning();
+            return;
+        }
+        if (woken == process::Children::Woken::kCancel && console::TakeCancel() && !stopping_) {
+            // The cancel command for the fleet: the running downloads are cancelled, the rest
+            // are not started.
+            stopping_ = true;
+            children_.CancelAll();
+        }
+        for (const process::Output& output : outputs) {
+            TakeOutput(output);
+        }
+    }
+}
+
+void FleetRun::StartWhatCanStart() {
+    while (!stopping_ && !waitingForRoom_ && next_ < targets_.size() && running_ < options_.jobs) {
+        StartNext();
+    }
+}
+
+void FleetRun::StartNext() {
+    Job& job = jobs_[next_];
+    job.logSizeAtStart = options_.log.empty() ? 0 : LogSize(options_.log);
+    std::string reason;
+    const process::Started started =
+        children_.Start(next_, ChildArguments(options_, targets_[next_], yes_), reason);
+    if (started == process::Started::kYes) {
+        job.errorsOpen = job.reportOpen = job.started = true;
+        job.start = Clock::now();
+        job.startTime = UtcNow();
+        ++running_;
+        ++next_;
+    } else if (started == process::Started::kNoRoom && running_ > 0) {
+        // No descriptor or process to spare: the target starts when a download ends.
+        waitingForRoom_ = true;
+    } else {
+        // With nothing running no room comes back: the target is given up, on record.
+        GiveUp(job, reason);
+        ++next_;
+    }
+}
+
+void FleetRun::GiveUp(Job& job, const std::string& reason) {
+    job.done = job.started = true;
+    job.report.run.result = RowOf(Verdict::kStartFailed).result;
+    job.report.startFailed = true;
+    job.report.note = "its process could not be started: " + reason;
+    std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
+                 job.report.target.Label().c_str(), reason.c_str());
+    LogInPlace(job.report, options_);
+    PrintJson(job.report, options_);
+}
+
+void FleetRun::TakeOutput(const process::Output& output) {
+    Job& job = jobs_[output.child];
+    if (output.stream == process::Stream::kErrors) {
+        PassLines(job, targets_[output.child].Label(), output.data.data(), output.data.size(),
+                  output.ended);
+        job.errorsOpen = job.errorsOpen && !output.ended;
+    } else {
+        job.reportText += output.data;
+        job.reportOpen = job.reportOpen && !output.ended;
+    }
+    if (!job.errorsOpen && !job.reportOpen && !job.done) {
+        FinishChild(job, children_.Reap(output.child), options_);
+        --running_;
+        waitingForRoom_ = false;
+        PrintJson(job.report, options_);
+    }
+}
+
+// The wait for the children failed: the downloads still running are cancelled (each logs its
+// own line) and none of them may count as a success the fleet never saw.
+void FleetRun::CancelTheRunning() {
+    std::fputs("vexil-download: waiting for the downloads failed: they are cancelled\n", stderr);
+    children_.CancelAll();
+    for (Job& job : jobs_) {
+        if (job.started && !job.done) {
+            job.done = true;
+            job.report.run.result = RowOf(Verdict::kFailed).result;
+            job.report.note = "the fleet could not follow its process; it was cancelled";
+            PrintJson(job.report, options_);
+        }
+    }
+}
+
+void FleetRun::ReportTheRest() {
+    for (Job& job : jobs_) {
+        if (!job.started) {
+            job.report.run.result = RowOf(Verdict::kNotStarted).result;
+            job.report.notStarted = true;
+            LogInPlace(job.report, options_);
+            PrintJson(job.report, options_);
+        }
+    }
+}
+
+int FleetRun::Summarize() {
+    int status = 0;
+    bool recorded = true;
+    std::vector<Report> reports;
+    for (const Job& job : jobs_) {
+        const Report& report = job.report;
+        reports.push_back(report);
+        recorded = recorded && !report.logFailed;
+        if (!report.Succeeded() && status == 0) {
+            status = ExitStatus(report.run.result);
+        }
+    }
+    recorded = RecordFailed(options_.failedFile, reports) && recorded;
+    if (status == 0 && !recorded) {
+        status = kExitNotRecorded;
+    }
+    if (options_.json) {
+        std::printf("%s\n", SummaryJson(reports, status).c_str());
+    } else {
+        std::fputs(SummaryTable(reports).c_str(), stdout);
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+// The download file is checked once, before any download (or query with the file) starts: a
+// file that is missing or damaged would fail every target alike. False when it failed (said so).
+bool CheckFileOnce(const Options& options, const std::vector<Target>& targets) {
+    ConsolePort port(true);
+    for (const bool overIpx : {false, true}) {
+        const bool used = std::any_of(targets.begin(), targets.end(),
+                                      [overIpx](const Target& t) { return t.ipx == overIpx; });
+        if (used && CheckDownloadFile(options.modelIndex, overIpx, port) != 0) {
+            std::fprintf(stderr,
+                         "vexil-download: the download file check failed: nothing was sent to "
+                         "any print server\n");
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunFleet(const Options& options, const std::vector<Target>& targets) {
-    if (!options.failedFile.empty()) {
-        // Until the fleet has ended, every target counts as not done: a fleet that is killed
-        // leaves a file that runs them all again, never an empty one that reads as success.
-        std::string all;
-        for (const Target& target : targets) {
-            all += target.Label() + "\n";
-        }
-        if (const std::string reason = WriteRecord(options.failedFile, all, RecordMode::kReplace);
-            !reason.empty()) {
-            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
-                         options.failedFile.c_str(), reason.c_str());
-            return kExitNotRecorded;
-        }
+    if (!RecordNotDone(options.failedFile, targets)) {
+        return kExitNotRecorded;
     }
-    if (!options.query || !options.dir.empty()) {
-        // The download file is checked once, before any download (or query with the file)
-        // starts: a file that is missing or damaged would fail every target alike.
-        const bool tcp = std::any_of(targets.begin(), targets.end(),
-                                     [](const Target& target) { return !target.ipx; });
-        const bool ipx = std::any_of(targets.begin(), targets.end(),
-                                     [](const Target& target) { return target.ipx; });
-        ConsolePort port(true);
-        for (const bool overIpx : {false, true}) {
-            if ((overIpx ? ipx : tcp) &&
-                CheckDownloadFile(options.modelIndex, overIpx, port) != 0) {
-                std::fprintf(stderr,
-                             "vexil-download: the download file check failed: nothing was sent "
-                             "to any print server\n");
-                return ExitStatus(kNotStartedByCheck);
-            }
-        }
+    const bool withFile = !options.query || !options.dir.empty();
+    if (withFile && !CheckFileOnce(options, targets)) {
+        return ExitStatus(Verdict::kNotStarted);
     }
     bool yes = options.yes || options.query;
     if (!yes && console::IsTerminal(stdin)) {
         // One question for the fleet: the downloads run side by side and cannot share the
         // terminal. Without a terminal each child shows its confirmation and changes nothing.
         if (!AskOnce(targets)) {
-            return 6;
+            return ExitStatus(Verdict::kNotStarted);
         }
         yes = true;
     }
-    process::Children children;
-    std::vector<Job> jobs(targets.size());
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        jobs[i].report.target = targets[i];
-        jobs[i].report.model = options.modelIndex;
-        jobs[i].report.query = options.query;
-    }
-    std::size_t next = 0;
-    int running = 0;
-    bool stopping = false;
-    bool waitingForRoom = false;
-    for (;;) {
-        while (!stopping && !waitingForRoom && next < targets.size() && running < options.jobs) {
-            Job& job = jobs[next];
-            job.logSizeAtStart = options.log.empty() ? 0 : LogSize(options.log);
-            std::string reason;
-            const process::Started started =
-                children.Start(next, ChildArguments(options, targets[next], yes), reason);
-            if (started == process::Started::kYes) {
-                job.errorsOpen = job.reportOpen = job.started = true;
-                job.start = Clock::now();
-                job.startTime = UtcNow();
-                ++running;
-                ++next;
-            } else if (started == process::Started::kNoRoom && running > 0) {
-                // No descriptor or process to spare: the target starts when a download ends.
-                waitingForRoom = true;
-            } else {
-                // With nothing running no room comes back: the target is given up, on record.
-                job.done = job.started = true;
-                job.report.result = kFailedOtherwise;
-                job.report.startFailed = true;
-                job.report.note = "its process could not be started: " + reason;
-                std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
-                             targets[next].Label().c_str(), reason.c_str());
-                LogInPlace(job.report, options);
-                PrintJson(job.report, options);
-                ++next;
-            }
-        }
-        // Every target has been started or given up, or a cancel starts no more: the fleet
-        // ends with its last download. A wait with nothing to wait for would never end.
-        if (running == 0) {
-            break;
-        }
-        std::vector<process::Output> outputs;
-        const auto woken = children.Wait(outputs);
-        if (woken == process::Children::Woken::kBroken) {
-            // The downloads still running are cancelled (each logs its own line) and none of
-            // them may count as a success the fleet never saw.
-            std::fputs("vexil-download: waiting for the downloads failed: they are cancelled\n",
-                       stderr);
-            children.CancelAll();
-            for (Job& job : jobs) {
-                if (job.started && !job.done) {
-                    job.done = true;
-                    job.report.result = kFailedOtherwise;
-                    job.report.note = "the fleet could not follow its process; it was cancelled";
-                    PrintJson(job.report, options);
-                }
-            }
-            break;
-        }
-        if (woken == process::Children::Woken::kCancel && console::TakeCancel() && !stopping) {
-            // The cancel command for the fleet: the running downloads are cancelled, the rest
-            // are not started.
-            stopping = true;
-            children.CancelAll();
-        }
-        for (const process::Output& output : outputs) {
-            Job& job = jobs[output.child];
-            if (output.stream == process::Stream::kErrors) {
-                PassLines(job, targets[output.child].Label(), output.data.data(),
-                          output.data.size(), output.ended);
-                job.errorsOpen = job.errorsOpen && !output.ended;
-            } else {
-                job.reportText += output.data;
-                job.reportOpen = job.reportOpen && !output.ended;
-            }
-            if (!job.errorsOpen && !job.reportOpen && !job.done) {
-                Finish(job, children.Reap(output.child), options);
-                --running;
-                waitingForRoom = false;
-                PrintJson(job.report, options);
-            }
-        }
-    }
-
-    int status = 0;
-    int succeeded = 0;
-    int current = 0;
-    bool recorded = true;
-    std::string failed;
-    std::vector<Report> reports;
-    for (Job& job : jobs) {
-        Report& report = job.report;
-        if (!job.started) {
-            report.result = kNotStarted;
-            report.notStarted = true;
-            LogInPlace(report, options);
-            PrintJson(report, options);
-        }
-        reports.push_back(report);
-        recorded = recorded && !report.logFailed;
-        if (report.Succeeded()) {
-            ++succeeded;
-            current += report.alreadyCurrent ? 1 : 0;
-        } else {
-            failed += report.target.Label() + "\n";
-            if (status == 0) {
-                status = ExitStatus(report.result);
-            }
-        }
-    }
-    if (!options.failedFile.empty()) {
-        if (const std::string reason =
-                WriteRecord(options.failedFile, failed, RecordMode::kReplace);
-            !reason.empty()) {
-            recorded = false;
-            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
-                         options.failedFile.c_str(), reason.c_str());
-        }
-    }
-    if (status == 0 && !recorded) {
-        status = kExitNotRecorded;
-    }
-    if (options.json) {
-        std::printf(
-            "%s\n",
-            SummaryJson(static_cast<int>(targets.size()), succeeded, current, status).c_str());
-    } else {
-        std::fputs(SummaryTable(reports).c_str(), stdout);
-    }
-    std::fflush(stdout);
-    return status;
+    FleetRun fleet(options, targets, yes);
+    fleet.RunAll();
+    fleet.ReportTheRest();
+    return fleet.Summarize();
 }
 
 }  // namespace vexil::cli

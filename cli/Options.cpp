@@ -150,13 +150,12 @@ bool ParseModel(std::string_view text, int& modelIndex) {
     return cmdline::ReadNumber(text, 1, 6, modelIndex);
 }
 
-Refusal ParseOptions(int argc, char** argv, Options& options) {
-    // Every option once: a second --model or --log would silently win over the first, and
-    // whichever was meant, a download to a fleet must not guess. --tcp and --ipx name the one
-    // target together.
-    cmdline::CommandLine line({.inlineValues = true, .eachOnce = true});
+namespace {
+
+// Every option of the command line, each with what it does to `options`. The handlers refuse by
+// throwing the refusal.
+void DeclareOptions(cmdline::CommandLine& line, Options& options) {
     constexpr int kTargetGroup = 1;
-    // The handlers refuse by throwing the refusal.
     auto value = [&line](const std::string& name, std::function<void(const std::string&)> use,
                          int group = 0) {
         line.Value(
@@ -210,13 +209,10 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
             throw Text(std::string(process::kReportOption) + " takes a descriptor number");
         }
     });
+}
 
-    cmdline::Stop stop;
-    try {
-        stop = line.Read(argc, argv);
-    } catch (const Refusal& refusal) {
-        return refusal;
-    }
+// Why the reading of the words stopped, as the user is told it.
+Refusal StopRefusal(const cmdline::Stop& stop) {
     using Kind = cmdline::Stop::Kind;
     switch (stop.kind) {
         case Kind::kNone:
@@ -233,9 +229,11 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
         case Kind::kNoValue:
             return Text(stop.option + " needs a value");
     }
-    if (options.help || options.listModels) {
-        return {};
-    }
+    return {};
+}
+
+// The options that every one read alone, together.
+Refusal CheckTogether(const Options& options) {
     if (options.modelIndex == 0) {
         return Text("--model is missing");
     }
@@ -255,6 +253,29 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
         return Text("--allow-unverified goes with --yes");
     }
     return {};
+}
+
+}  // namespace
+
+Refusal ParseOptions(int argc, char** argv, Options& options) {
+    // Every option once: a second --model or --log would silently win over the first, and
+    // whichever was meant, a download to a fleet must not guess. --tcp and --ipx name the one
+    // target together.
+    cmdline::CommandLine line({.inlineValues = true, .eachOnce = true});
+    DeclareOptions(line, options);
+    cmdline::Stop stop;
+    try {
+        stop = line.Read(argc, argv);
+    } catch (const Refusal& refusal) {
+        return refusal;
+    }
+    if (Refusal refusal = StopRefusal(stop); refusal.Refused()) {
+        return refusal;
+    }
+    if (options.help || options.listModels) {
+        return {};
+    }
+    return CheckTogether(options);
 }
 
 namespace {
@@ -348,6 +369,41 @@ std::size_t PrintableCharacter(std::string_view text) {
     return length;
 }
 
+// Two downloads into one print server at once would erase and write its flash twice,
+// interleaved. The targets are sorted by address (n log n: a campus's file is checked at once);
+// the first line that repeats an earlier one is refused, with the earliest. `lines` holds the
+// line of each target.
+Refusal FindRepeat(const std::string& path, const std::vector<Target>& targets,
+                   const std::vector<int>& lines) {
+    std::vector<std::size_t> order(targets.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    auto key = [&targets](std::size_t i) {
+        const Target& t = targets[i];
+        return t.ipx ? std::tuple(1, std::array<std::uint8_t, 4>{}, t.network, t.node)
+                     : std::tuple(0, t.octets, std::array<std::uint8_t, 4>{},
+                                  std::array<std::uint8_t, 6>{});
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&key](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    std::size_t repeat = targets.size();
+    std::size_t original = 0;
+    for (std::size_t k = 1, first = 0; k < order.size(); ++k) {
+        if (key(order[k]) != key(order[first])) {
+            first = k;
+        } else if (order[k] < repeat) {
+            repeat = order[k];
+            original = order[first];
+        }
+    }
+    if (repeat < targets.size()) {
+        return Text(path + ":" + std::to_string(lines[repeat]) + ": " + targets[repeat].text +
+                    ": the same print server as line " + std::to_string(lines[original]));
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string Printable(std::string_view text) {
@@ -416,36 +472,7 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     if (targets.empty()) {
         return Text("the targets file " + path + " names no target");
     }
-    // Two downloads into one print server at once would erase and write its flash twice,
-    // interleaved. The targets are sorted by address (n log n: a campus's file is checked at
-    // once); the first line that repeats an earlier one is reported, with the earliest.
-    std::vector<std::size_t> order(targets.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    auto key = [&targets](std::size_t i) {
-        const Target& t = targets[i];
-        return t.ipx ? std::tuple(1, std::array<std::uint8_t, 4>{}, t.network, t.node)
-                     : std::tuple(0, t.octets, std::array<std::uint8_t, 4>{},
-                                  std::array<std::uint8_t, 6>{});
-    };
-    std::stable_sort(order.begin(), order.end(),
-                     [&key](std::size_t a, std::size_t b) { return key(a) < key(b); });
-    std::size_t repeat = targets.size();
-    std::size_t original = 0;
-    for (std::size_t k = 1, first = 0; k < order.size(); ++k) {
-        if (key(order[k]) != key(order[first])) {
-            first = k;
-        } else if (order[k] < repeat) {
-            repeat = order[k];
-            original = order[first];
-        }
-    }
-    if (repeat < targets.size()) {
-        return Text(path + ":" + std::to_string(lines[repeat]) + ": " + targets[repeat].text +
-                    ": the same print server as line " + std::to_string(lines[original]));
-    }
-    return {};
+    return FindRepeat(path, targets, lines);
 }
 
 std::string ModelList() {
@@ -522,7 +549,8 @@ const char kHelp[] =
     "   3  a block was not acknowledged\n"
     "   5  cancelled (Ctrl-C, SIGTERM or SIGHUP); the print server waits in download mode\n"
     "   6  not started: download file missing or not for this model, cancelled during the\n"
-    "      version query, or not confirmed (with --yes: unverified, see --allow-unverified)\n"
+    "      version query or (in a fleet) before the download began, or not confirmed (with\n"
+    "      --yes: unverified, see --allow-unverified)\n"
     "   7  failed otherwise; in a fleet also a download whose process could not be started\n"
     "      (start-failed) or was lost\n"
     "   9  no answer to the switch to download mode\n"

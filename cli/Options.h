@@ -1,5 +1,5 @@
 // The command line of vexil-download: options, targets (one on the command line or a file of
-// them), the model, and the exit statuses.
+// them) and the model.
 #pragma once
 
 #include <array>
@@ -10,11 +10,6 @@
 #include <vector>
 
 namespace vexil::cli {
-
-inline constexpr int kExitUsage = 64;
-// The download (or query) went as it did, but its log line or the list of failed targets could
-// not be written: what happened is not on record.
-inline constexpr int kExitNotRecorded = 74;
 
 // Downloads at once in a fleet: by default enough that a site's printers take minutes (each
 // download mostly waits for the print server), at most a campus at once.

@@ -8,7 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "cli/Download.h"
+#include "engine/DownloadEngine.h"
 #include "engine/DownloadResult.h"
 #include "resources/StringTable.h"
 
@@ -56,9 +56,9 @@ Verdict Report::GetVerdict() const {
     if (unverified) {
         return Verdict::kUnverified;
     }
-    switch (result) {
+    switch (run.result) {
         case result::kSuccess:
-            return alreadyCurrent ? Verdict::kAlreadyCurrent : Verdict::kSucceeded;
+            return run.alreadyCurrent ? Verdict::kAlreadyCurrent : Verdict::kSucceeded;
         case result::kCancelled:
             return Verdict::kCancelled;
         case result::kNotStarted:
@@ -69,30 +69,10 @@ Verdict Report::GetVerdict() const {
 }
 
 std::string Report::VersionAfter() const {
-    if (result != 0) {
+    if (run.result != result::kSuccess) {
         return {};
     }
-    return query || alreadyCurrent ? deviceVersion : AsReported(fileVersion);
-}
-
-const char* VerdictName(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::kSucceeded:
-            return "succeeded";
-        case Verdict::kAlreadyCurrent:
-            return "already-current";
-        case Verdict::kFailed:
-            return "failed";
-        case Verdict::kCancelled:
-            return "cancelled";
-        case Verdict::kStartFailed:
-            return "start-failed";
-        case Verdict::kUnverified:
-            return "unverified";
-        case Verdict::kNotStarted:
-            break;
-    }
-    return "not-started";
+    return query || run.alreadyCurrent ? run.deviceVersion : AsReported(run.fileVersion);
 }
 
 std::string UtcNow() {
@@ -110,10 +90,21 @@ std::string UtcNow() {
     return text;
 }
 
-// The outcome's name in the log and the JSON alike.
+namespace {
+
 std::string OutcomeName(const Report& report) {
-    return (report.query ? "query-" : "") + std::string(VerdictName(report.GetVerdict()));
+    return OutcomeName(report.GetVerdict(), report.query);
 }
+
+// What a report or a log line tells of the messages a run showed: its first error message.
+std::vector<ShownMessage> FirstMessageShown(int stringId) {
+    if (stringId == 0) {
+        return {};
+    }
+    return {{stringId, Icon::Error}};
+}
+
+}  // namespace
 
 std::string LogTarget(const Target& target) {
     return "target=" + std::string(target.ipx ? "ipx:" : "tcp:") + target.text;
@@ -122,10 +113,11 @@ std::string LogTarget(const Target& target) {
 std::string LogLine(const Report& report) {
     auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     return UtcNow() + " " + LogTarget(report.target) + " model=" + std::to_string(report.model) +
-           " file=" + orDash(report.fileVersion) + " before=" + orDash(report.deviceVersion) +
-           " result=" + std::to_string(report.result) +
+           " file=" + orDash(report.run.fileVersion) +
+           " before=" + orDash(report.run.deviceVersion) +
+           " result=" + std::to_string(report.run.result) +
            " message=" + std::to_string(report.lastMessage) +
-           " first=" + std::to_string(report.firstMessage) + " outcome=" + OutcomeName(report);
+           " first=" + std::to_string(report.FirstMessage()) + " outcome=" + OutcomeName(report);
 }
 
 bool FromLogLine(const std::string& line, Report& report) {
@@ -149,18 +141,19 @@ bool FromLogLine(const std::string& line, Report& report) {
         return value == "-" ? std::string() : value;
     };
     Report read = report;
-    std::string outcome = fields["outcome"];
-    if (outcome.starts_with("query-")) {
-        outcome.erase(0, 6);
-    }
-    if (!number("result", read.result) || !number("message", read.lastMessage) ||
-        !number("first", read.firstMessage) || outcome.empty()) {
+    const std::optional<Verdict> verdict = VerdictNamed(fields["outcome"]);
+    int result = 0;
+    int first = 0;
+    if (!number("result", result) || !number("message", read.lastMessage) ||
+        !number("first", first) || !verdict) {
         return false;
     }
-    read.fileVersion = text("file");
-    read.deviceVersion = text("before");
-    read.alreadyCurrent = outcome == VerdictName(Verdict::kAlreadyCurrent);
-    read.unverified = outcome == VerdictName(Verdict::kUnverified);
+    read.run.result = static_cast<DownloadResult>(result);
+    read.run.messages = FirstMessageShown(first);
+    read.run.fileVersion = text("file");
+    read.run.deviceVersion = text("before");
+    read.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
+    read.unverified = verdict == Verdict::kUnverified;
     read.logged = true;
     report = read;
     return true;
@@ -172,15 +165,15 @@ std::string ToJson(const Report& report) {
         {"model", report.model},
         {"query", report.query},
         {"outcome", OutcomeName(report)},
-        {"result", report.result},
-        {"modelCode", TextOrNull(report.modelCode)},
-        {"versionBefore", TextOrNull(report.deviceVersion)},
+        {"result", report.run.result},
+        {"modelCode", TextOrNull(report.run.deviceModelCode)},
+        {"versionBefore", TextOrNull(report.run.deviceVersion)},
         {"versionAfter", TextOrNull(report.VersionAfter())},
-        {"fileVersion", TextOrNull(report.fileVersion)},
-        {"current", report.deviceVersion.empty() || report.fileVersion.empty()
+        {"fileVersion", TextOrNull(report.run.fileVersion)},
+        {"current", report.run.deviceVersion.empty() || report.run.fileVersion.empty()
                         ? json(nullptr)
-                        : json(SameVersion(report.deviceVersion, report.fileVersion))},
-        {"firstMessage", Message(report.firstMessage)},
+                        : json(SameVersion(report.run.deviceVersion, report.run.fileVersion))},
+        {"firstMessage", Message(report.FirstMessage())},
         {"lastMessage", Message(report.lastMessage)},
         {"seconds", report.seconds},
         {"start", TextOrNull(report.start)},
@@ -210,17 +203,18 @@ static bool ReadJson(const std::string& text, Report& report) {
         !seconds->is_number()) {
         return false;
     }
-    report.result = result->get<int>();
+    const std::optional<Verdict> verdict = VerdictNamed(TextOf(object, "outcome"));
+    report.run.result = static_cast<DownloadResult>(result->get<int>());
     report.seconds = seconds->get<double>();
     report.query = object.value("query", false);
-    report.alreadyCurrent = TextOf(object, "outcome") == VerdictName(Verdict::kAlreadyCurrent);
-    report.unverified = TextOf(object, "outcome") == VerdictName(Verdict::kUnverified);
+    report.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
+    report.unverified = verdict == Verdict::kUnverified;
     report.logged = object.value("logged", false);
-    report.firstMessage = NumberOf(object.value("firstMessage", json()));
+    report.run.messages = FirstMessageShown(NumberOf(object.value("firstMessage", json())));
     report.lastMessage = NumberOf(object.value("lastMessage", json()));
-    report.modelCode = TextOf(object, "modelCode");
-    report.deviceVersion = TextOf(object, "versionBefore");
-    report.fileVersion = TextOf(object, "fileVersion");
+    report.run.deviceModelCode = TextOf(object, "modelCode");
+    report.run.deviceVersion = TextOf(object, "versionBefore");
+    report.run.fileVersion = TextOf(object, "fileVersion");
     report.start = TextOf(object, "start");
     report.end = TextOf(object, "end");
     report.note = TextOf(object, "note");
@@ -235,25 +229,21 @@ std::string FirstLine(int stringId) {
 }
 
 // The summary table's text for a target: its last message and, when the cause came earlier,
-// its first error message too.
+// its first error message too, then the verdict's own words.
 std::string Explanation(const Report& report) {
     std::string text;
     auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "  ") + part; };
-    if (report.notStarted) {
-        add("not started");
-    } else if (report.alreadyCurrent) {
-        add("already current");
-    } else if (!report.startFailed) {
+    const int first = report.FirstMessage();
+    if (!report.notStarted && !report.startFailed && !report.run.alreadyCurrent) {
         if (report.lastMessage != 0) {
             add(FirstLine(report.lastMessage));
         }
-        if (report.firstMessage != 0 && report.firstMessage != report.lastMessage) {
-            add("first: " + std::to_string(report.firstMessage) + " " +
-                FirstLine(report.firstMessage));
+        if (first != 0 && first != report.lastMessage) {
+            add("first: " + std::to_string(first) + " " + FirstLine(first));
         }
-        if (report.unverified) {
-            add("unverified: its model and version were not read");
-        }
+    }
+    if (const std::string words = RowOf(report.GetVerdict()).words; !words.empty()) {
+        add(words);
     }
     if (!report.note.empty()) {
         add(report.note);
@@ -262,6 +252,17 @@ std::string Explanation(const Report& report) {
         add("(not logged)");
     }
     return text;
+}
+
+// How many succeeded, and how many of those were current already.
+std::pair<int, int> Count(const std::vector<Report>& reports) {
+    int succeeded = 0;
+    int current = 0;
+    for (const Report& report : reports) {
+        succeeded += report.Succeeded() ? 1 : 0;
+        current += report.Succeeded() && report.run.alreadyCurrent ? 1 : 0;
+    }
+    return {succeeded, current};
 }
 
 std::string Row(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -279,13 +280,10 @@ std::string Row(const char* format, ...) {
 std::string SummaryTable(const std::vector<Report>& reports) {
     const bool query = !reports.empty() && reports.front().query;
     std::size_t width = 6;
-    int succeeded = 0;
-    int current = 0;
     for (const Report& report : reports) {
         width = std::max(width, report.target.Label().size());
-        succeeded += report.Succeeded() && !report.notStarted ? 1 : 0;
-        current += report.alreadyCurrent ? 1 : 0;
     }
+    const auto [succeeded, current] = Count(reports);
     const int w = static_cast<int>(width);
     std::string table =
         query ? Row("%-*s  %4s  %7s  %7s\n", w, "target", "code", "version", "seconds")
@@ -298,12 +296,13 @@ std::string SummaryTable(const std::vector<Report>& reports) {
             row = query ? Row("%-*s  %4s  %7s  %7s", w, label.c_str(), "-", "-", "-")
                         : Row("%-*s  %6s  %7s  %7s", w, label.c_str(), "-", "-", "-");
         } else if (query) {
-            row = Row("%-*s  %4s  %7s  %7.1f", w, label.c_str(),
-                      r.modelCode.empty() ? "-" : r.modelCode.c_str(),
-                      r.deviceVersion.empty() ? "-" : r.deviceVersion.c_str(), r.seconds);
+            const std::string& code = r.run.deviceModelCode;
+            const std::string& version = r.run.deviceVersion;
+            row = Row("%-*s  %4s  %7s  %7.1f", w, label.c_str(), code.empty() ? "-" : code.c_str(),
+                      version.empty() ? "-" : version.c_str(), r.seconds);
         } else {
-            row =
-                Row("%-*s  %6d  %7d  %7.1f", w, label.c_str(), r.result, r.lastMessage, r.seconds);
+            row = Row("%-*s  %6d  %7d  %7.1f", w, label.c_str(), static_cast<int>(r.run.result),
+                      r.lastMessage, r.seconds);
         }
         table += row + (text.empty() ? "" : "  " + text) + "\n";
     }
@@ -319,11 +318,13 @@ std::string SummaryTable(const std::vector<Report>& reports) {
     return table;
 }
 
-std::string SummaryJson(int targets, int succeeded, int alreadyCurrent, int exitStatus) {
+std::string SummaryJson(const std::vector<Report>& reports, int exitStatus) {
+    const int targets = static_cast<int>(reports.size());
+    const auto [succeeded, current] = Count(reports);
     return json{{"summary",
                  {{"targets", targets},
                   {"succeeded", succeeded},
-                  {"alreadyCurrent", alreadyCurrent},
+                  {"alreadyCurrent", current},
                   {"failed", targets - succeeded},
                   {"exitStatus", exitStatus}}}}
         .dump();

@@ -11,6 +11,8 @@
 #include "cli/Download.h"
 #include "cli/Fleet.h"
 #include "cli/Options.h"
+#include "cli/Outcomes.h"
+#include "cli/Records.h"
 #include "cli/Report.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
@@ -39,86 +41,119 @@ int Refuse(const Refusal& refusal) {
     return kExitUsage;
 }
 
-// One target's run, in this process.
-int RunOne(const Options& options) {
-    if (!options.failedFile.empty()) {
-        // Until the run has ended the target counts as not done, so that a run that is killed
-        // never leaves an empty file that reads as success.
-        if (const std::string reason = vexil::WriteRecord(
-                options.failedFile, options.target.Label() + "\n", vexil::RecordMode::kReplace);
-            !reason.empty()) {
-            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
-                         options.failedFile.c_str(), reason.c_str());
-            return kExitNotRecorded;
-        }
-    }
+// One target's download or query, with its times.
+Report RunTimed(const Options& options) {
     const auto start = std::chrono::steady_clock::now();
+    const std::string startTime = UtcNow();
     Report report;
-    report.target = options.target;
-    report.model = options.modelIndex;
-    report.query = options.query;
-    report.start = UtcNow();
-    Outcome outcome;
     {
         ConsolePort port(options.yes);
         port.allowUnverified = options.allowUnverified;
-        outcome = options.query
-                      ? RunQuery(options.target, options.modelIndex, port, !options.dir.empty())
-                      : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
+        report = options.query
+                     ? RunQuery(options.target, options.modelIndex, port, !options.dir.empty())
+                     : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
     }
+    report.start = startTime;
     report.end = UtcNow();
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    report.result = outcome.result;
-    report.alreadyCurrent = outcome.alreadyCurrent;
-    report.unverified = outcome.unverified;
-    report.firstMessage = outcome.firstMessage;
-    report.lastMessage = outcome.message;
-    report.modelCode = outcome.deviceModelCode;
-    report.deviceVersion = outcome.deviceVersion;
-    report.fileVersion = outcome.fileVersion;
+    return report;
+}
 
-    bool recorded = true;
-    if (!options.log.empty()) {
-        const std::string reason =
-            vexil::WriteRecord(options.log, LogLine(report) + "\n", vexil::RecordMode::kAppend);
-        report.logged = reason.empty();
-        if (!reason.empty()) {
-            report.logFailed = true;
-            recorded = false;
-            std::fprintf(stderr,
-                         "vexil-download: writing the log %s failed: %s; this target's result "
-                         "is not on record\n",
-                         options.log.c_str(), reason.c_str());
-        }
-    }
-    if (!options.failedFile.empty()) {
-        const std::string text = report.Succeeded() ? "" : report.target.Label() + "\n";
-        if (const std::string reason =
-                vexil::WriteRecord(options.failedFile, text, vexil::RecordMode::kReplace);
-            !reason.empty()) {
-            recorded = false;
-            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
-                         options.failedFile.c_str(), reason.c_str());
-        }
-    }
-    const int status = ExitStatus(report.result);
+// What the run hands on: its report to the fleet that started it, the JSON, or an inventory of
+// one's table.
+void HandOn(const Report& report, const Options& options, int status) {
     if (options.reportFd >= 0) {
         process::SendReport(options.reportFd, ToJson(report) + "\n");
     }
     if (options.json) {
-        std::printf("%s\n%s\n", ToJson(report).c_str(),
-                    SummaryJson(1, report.Succeeded() ? 1 : 0, report.alreadyCurrent ? 1 : 0,
-                                status != 0 ? status
-                                : recorded  ? 0
-                                            : kExitNotRecorded)
-                        .c_str());
+        std::printf("%s\n%s\n", ToJson(report).c_str(), SummaryJson({report}, status).c_str());
     } else if (options.query && options.reportFd < 0) {
         // An inventory of one (a fleet's child reports to the fleet instead): what the print server
         // reported, as a fleet's table shows it.
         std::fputs(SummaryTable({report}).c_str(), stdout);
     }
-    return status != 0 ? status : recorded ? 0 : kExitNotRecorded;
+}
+
+// One target's run, in this process.
+int RunOne(const Options& options) {
+    if (!RecordNotDone(options.failedFile, {options.target})) {
+        return kExitNotRecorded;
+    }
+    Report report = RunTimed(options);
+    bool recorded = true;
+    if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
+        recorded = false;
+        std::fprintf(stderr,
+                     "vexil-download: writing the log %s failed: %s; this target's result "
+                     "is not on record\n",
+                     options.log.c_str(), reason.c_str());
+    }
+    recorded = RecordFailed(options.failedFile, {report}) && recorded;
+    const int status = ExitStatus(report.run.result);
+    const int exitStatus = status != 0 ? status : recorded ? 0 : kExitNotRecorded;
+    HandOn(report, options, exitStatus);
+    return exitStatus;
+}
+
+// The log, the --failed file and the targets file are three files: one written over another
+// would destroy a record, or the list of print servers.
+Refusal CheckFilesApart(const Options& options) {
+    const std::pair<const std::string*, const char*> files[] = {
+        {&options.log, "--log"},
+        {&options.failedFile, "--failed"},
+        {&options.targetsFile, "--targets"}};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        for (std::size_t j = i + 1; j < std::size(files); ++j) {
+            if (!files[i].first->empty() && !files[j].first->empty() &&
+                vexil::NamesOneFile(*files[i].first, *files[j].first)) {
+                return {0, std::string(files[i].second) + " and " + files[j].second +
+                               " name the same file: " + *files[j].first};
+            }
+        }
+    }
+    return {};
+}
+
+// What records the run is checked before anything is sent, so that no download is made
+// unrecorded; a FIFO or a folder is refused, never waited on. A refused run creates and changes
+// nothing.
+Refusal CheckRecords(const Options& options) {
+    const struct {
+        const std::string& path;
+        const char* what;
+        vexil::RecordMode mode;
+    } records[] = {{options.log, "the log", vexil::RecordMode::kAppend},
+                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace}};
+    for (const auto& [path, what, mode] : records) {
+        if (!path.empty()) {
+            if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
+                return {0, "cannot write " + std::string(what) + " " + path + ": " + reason};
+            }
+        }
+    }
+    return {};
+}
+
+// The engine opens the download files by their fixed names from the working directory (a query
+// given --dir reports the file's version too). A fleet checks the folder once here, before any
+// of its downloads starts. What is not a folder (a file, a device such as NUL on Windows) is
+// refused by its kind: the working folder must never become something else.
+Refusal UseFolder(const Options& options) {
+    if (options.dir.empty()) {
+        return {};
+    }
+    std::error_code error;
+    const vexil::FileKind kind = vexil::KindOf(options.dir);
+    if (kind == vexil::FileKind::kRegular || kind == vexil::FileKind::kOther) {
+        error = std::make_error_code(std::errc::not_a_directory);
+    } else {
+        std::filesystem::current_path(vexil::WidePath(options.dir), error);
+    }
+    if (error) {
+        return {0, "cannot use the folder " + options.dir + ": " + error.message()};
+    }
+    return {};
 }
 
 int Run(int argc, char** argv) {
@@ -157,53 +192,9 @@ int Run(int argc, char** argv) {
         process::WatchFleet(options.reportFd);
     }
 
-    // The log, the --failed file and the targets file are three files: one written over
-    // another would destroy a record, or the list of print servers.
-    const std::pair<const std::string*, const char*> files[] = {
-        {&options.log, "--log"},
-        {&options.failedFile, "--failed"},
-        {&options.targetsFile, "--targets"}};
-    for (std::size_t i = 0; i < std::size(files); ++i) {
-        for (std::size_t j = i + 1; j < std::size(files); ++j) {
-            if (!files[i].first->empty() && !files[j].first->empty() &&
-                vexil::NamesOneFile(*files[i].first, *files[j].first)) {
-                return Refuse({0, std::string(files[i].second) + " and " + files[j].second +
-                                      " name the same file: " + *files[j].first});
-            }
-        }
-    }
-    // What records the run is checked before anything is sent, so that no download is made
-    // unrecorded; a FIFO or a folder is refused, never waited on. A refused run creates and
-    // changes nothing.
-    const struct {
-        const std::string& path;
-        const char* what;
-        vexil::RecordMode mode;
-    } records[] = {{options.log, "the log", vexil::RecordMode::kAppend},
-                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace}};
-    for (const auto& [path, what, mode] : records) {
-        if (!path.empty()) {
-            if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
-                return Refuse(
-                    {0, "cannot write " + std::string(what) + " " + path + ": " + reason});
-            }
-        }
-    }
-    // The engine opens the download files by their fixed names from the working directory (a
-    // query given --dir reports the file's version too). A fleet checks the folder once here,
-    // before any of its downloads starts.
-    // What is not a folder (a file, a device such as NUL on Windows) is refused by its kind: the
-    // working folder must never become something else.
-    if (!options.dir.empty()) {
-        std::error_code error;
-        const vexil::FileKind kind = vexil::KindOf(options.dir);
-        if (kind == vexil::FileKind::kRegular || kind == vexil::FileKind::kOther) {
-            error = std::make_error_code(std::errc::not_a_directory);
-        } else {
-            std::filesystem::current_path(vexil::WidePath(options.dir), error);
-        }
-        if (error) {
-            return Refuse({0, "cannot use the folder " + options.dir + ": " + error.message()});
+    for (Refusal (*check)(const Options&) : {CheckFilesApart, CheckRecords, UseFolder}) {
+        if (const Refusal refusal = check(options); refusal.Refused()) {
+            return Refuse(refusal);
         }
     }
     if (!targets.empty()) {

@@ -1,6 +1,7 @@
 #include "engine/DownloadEngine.h"
 
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 
@@ -26,15 +27,60 @@ struct DownloadEngine::RunState {
 // The sequence as the user meets it, over both transports; the policy tables hold every
 // difference between the two.
 const DownloadEngine::Step DownloadEngine::kSteps[] = {
-    &DownloadEngine::Identify,     &DownloadEngine::QueryVersion,
-    &DownloadEngine::CheckModel,   &DownloadEngine::Confirm,
-    &DownloadEngine::Announce,     &DownloadEngine::SwitchMode,
-    &DownloadEngine::Wait,         &DownloadEngine::OpenSocket,
-    &DownloadEngine::Connect,      &DownloadEngine::Wait,
-    &DownloadEngine::Erase,        &DownloadEngine::Settle,
-    &DownloadEngine::SendMainFile, &DownloadEngine::SendCompanionFile,
-    &DownloadEngine::Finish,       &DownloadEngine::HideStatus,
+    &DownloadEngine::Identify,
+    &DownloadEngine::QueryVersion,
+    &DownloadEngine::CheckModel,
+    &DownloadEngine::SkipIfCurrent,
+    &DownloadEngine::Confirm,
+    &DownloadEngine::Announce,
+    &DownloadEngine::SwitchMode,
+    &DownloadEngine::Wait,
+    &DownloadEngine::OpenSocket,
+    &DownloadEngine::Connect,
+    &DownloadEngine::Wait,
+    &DownloadEngine::Erase,
+    &DownloadEngine::Settle,
+    &DownloadEngine::SendMainFile,
+    &DownloadEngine::SendCompanionFile,
+    &DownloadEngine::Finish,
+    &DownloadEngine::HideStatus,
 };
+
+namespace {
+
+// A version's two numbers: hexadecimal digits around a dot, each number at most 0xFF.
+std::optional<std::array<unsigned, 2>> ReadVersion(std::string_view text) {
+    const std::size_t dot = text.find('.');
+    if (dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::array<unsigned, 2> numbers{};
+    const std::string_view parts[] = {text.substr(0, dot), text.substr(dot + 1)};
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        const char* end = parts[i].data() + parts[i].size();
+        const auto [past, error] = std::from_chars(parts[i].data(), end, numbers[i], 16);
+        if (error != std::errc() || past != end || numbers[i] > 0xFF) {
+            return std::nullopt;
+        }
+    }
+    return numbers;
+}
+
+}  // namespace
+
+bool SameVersion(std::string_view device, std::string_view file) {
+    const auto deviceNumbers = ReadVersion(device);
+    return deviceNumbers && deviceNumbers == ReadVersion(file);
+}
+
+std::string AsReported(std::string_view fileVersion) {
+    const auto numbers = ReadVersion(fileVersion);
+    if (!numbers) {
+        return std::string(fileVersion);
+    }
+    return DownloadEngine::FormatVersionBytes(static_cast<std::uint8_t>((*numbers)[0]),
+                                              static_cast<std::uint8_t>((*numbers)[1]), true);
+}
 
 DownloadEngine::DownloadEngine(Transport& transport, DialogPort& port)
     : transport_(transport), port_(port), target_(CreateTargetRecord()), policy_(&kTcpPolicy) {}
@@ -226,6 +272,16 @@ DownloadEngine::StepResult DownloadEngine::CheckModel(RunState& run) {
     if (request_.firstListEntry &&
         outcome_.deviceModelCode != FindModel(kLanCardModel)->modelCode && run.reply[0] != 0) {
         return result::kWrongModel;
+    }
+    return std::nullopt;
+}
+
+// A print server that reports the download file's version is left alone when the request asks
+// so: nothing but the query has been sent to it, and the confirmation is not asked.
+DownloadEngine::StepResult DownloadEngine::SkipIfCurrent(RunState&) {
+    if (request_.skipCurrent && SameVersion(outcome_.deviceVersion, outcome_.fileVersion)) {
+        outcome_.alreadyCurrent = true;
+        return result::kSuccess;
     }
     return std::nullopt;
 }

@@ -1,4 +1,5 @@
-// One firmware download, TCP/IP or IPX: the address check, file check, version query,
+// One firmware download, TCP/IP or IPX: the address check, file check, version query (and, when
+// asked, the end of the run for a print server that has the file's version already),
 // confirmation, download-mode switch, connection, erase, block transfer and finish, with the
 // message pump that keeps the window alive and the cancel operation that stops it. A front end
 // hands the engine a request and gets an outcome; the engine makes and owns the target record
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/DialogPort.h"
 #include "engine/DownloadRequest.h"
@@ -29,6 +31,14 @@ inline constexpr int kPumpWaitMs = 5;
 
 struct RetriedCall;
 struct TransportPolicy;
+
+// Whether the version a print server reports (1.10) is the version of a download file (01.10):
+// each is two hexadecimal numbers around a dot, compared as numbers, so that leading zeros and
+// case do not matter. Text that is no such version is the version of nothing.
+bool SameVersion(std::string_view device, std::string_view file);
+// A download file's version (01.10) as a print server reports versions (1.10); text that is no
+// version is returned as it is.
+std::string AsReported(std::string_view fileVersion);
 
 class DownloadEngine : private MessageSink {
   public:
@@ -90,6 +100,7 @@ class DownloadEngine : private MessageSink {
     StepResult Identify(RunState& run);
     StepResult QueryVersion(RunState& run);
     StepResult CheckModel(RunState& run);
+    StepResult SkipIfCurrent(RunState& run);
     StepResult Confirm(RunState& run);
     StepResult Announce(RunState& run);
     StepResult SwitchMode(RunState& run);

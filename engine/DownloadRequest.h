@@ -26,6 +26,9 @@ struct DownloadRequest {
     // The model was picked as the model list's first entry, the LAN card option: a print server
     // that answers with another model code is then refused.
     bool firstListEntry = false;
+    // A print server that already reports the download file's version is left alone: the run
+    // ends after the version query, before the confirmation, with the outcome alreadyCurrent.
+    bool skipCurrent = false;
 };
 
 // The address checks of the download command on a request, in the order the user meets them: 0
@@ -55,6 +58,9 @@ struct DownloadOutcome {
     std::string deviceVersion;    // empty when the print server reported none
     std::string deviceModelCode;  // with deviceVersion
     std::string fileVersion;      // the download file's, such as 01.10
+    // The request's skipCurrent met a print server that reports the file's version: nothing
+    // was sent after the version query, and the result is kSuccess (what was asked holds).
+    bool alreadyCurrent = false;
     // Every message shown for this download, in order; ReportOutcome adds the result's.
     std::vector<ShownMessage> messages;
 

@@ -7,7 +7,7 @@ namespace vexil {
 
 namespace result {
 enum DownloadResult : std::int32_t {
-    kSuccess = 0,                // the finish step was acknowledged
+    kSuccess = 0,                // the finish step was acknowledged, or the version was current
     kSocketStartFailed = -1,     // reported, never returned by a sequence
     kBlockRefused = -2,          // the library refused one block five times
     kBlockNotAcknowledged = -3,  // one block was sent five times without an acknowledgement

@@ -387,15 +387,15 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         const int fds = OpenDescriptorCount();
         cli::Target target;
         ASSERT_FALSE(cli::ParseTarget(false, Address(31), target).Refused());
-        cli::Outcome outcome;
+        cli::Report report;
         {
             cli::ConsolePort port(true, out);
-            outcome = cli::RunDownload(target, 6, port);
+            report = cli::RunDownload(target, 6, port);
         }
         interrupt.join();
         EXPECT_EQ(OpenDescriptorCount(), fds) << "a descriptor was left open";
-        EXPECT_EQ(cli::ExitStatus(outcome.result), 5);
-        EXPECT_EQ(outcome.message, 111);
+        EXPECT_EQ(cli::ExitStatus(report.run.result), 5);
+        EXPECT_EQ(report.lastMessage, 111);
         std::rewind(out);
         std::string printed(1 << 16, '\0');
         printed.resize(std::fread(printed.data(), 1, printed.size(), out));

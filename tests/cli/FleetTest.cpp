@@ -265,7 +265,7 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     const std::string log64 = Slurp(Path("log64"));
     EXPECT_EQ(Count(log64, "\n"), 2u) << log64;
     EXPECT_NE(log64.find("target=tcp:" + Address(65) +
-                         " model=6 file=- before=- result=-5 message=0 first=0 "
+                         " model=6 file=- before=- result=-6 message=0 first=0 "
                          "outcome=not-started\n"),
               std::string::npos)
         << log64;

@@ -214,9 +214,9 @@ TEST(Report, SummaryTable) {
     }
     reports[0].lastMessage = 110;
     reports[0].seconds = 27.6;
-    reports[1].alreadyCurrent = true;
-    reports[2].result = -14;
-    reports[2].firstMessage = 112;
+    reports[1].run.alreadyCurrent = true;
+    reports[2].run.result = result::kWrongModel;
+    reports[2].run.messages = {{112, Icon::Error}};
     reports[2].lastMessage = 57631;
     reports[2].note = "its process was ended by signal 9";
     const std::string table = cli::SummaryTable(reports);
@@ -237,9 +237,9 @@ TEST(Report, SummaryTable) {
         report.target = target;
         report.query = true;
     }
-    reports[0].modelCode = "aa01";
-    reports[0].deviceVersion = "1.10";
-    reports[1].result = -13;
+    reports[0].run.deviceModelCode = "aa01";
+    reports[0].run.deviceVersion = "1.10";
+    reports[1].run.result = result::kConnectionFailed;
     reports[1].lastMessage = 112;
     reports[2].notStarted = true;
     const std::string inventory = cli::SummaryTable(reports);
@@ -250,21 +250,6 @@ TEST(Report, SummaryTable) {
               std::string::npos)
         << inventory;
     EXPECT_NE(inventory.find("1 of 3 print servers answered\n"), std::string::npos) << inventory;
-}
-
-TEST(Options, SameVersion) {
-    const struct {
-        const char* device;
-        const char* file;
-        bool same;
-    } cases[] = {
-        {"1.10", "01.10", true},  {"1.10", "01.11", false},  {"a.0f", "0A.0F", true},
-        {"1.10", "02.10", false}, {"", "01.10", false},      {"1.10", "", false},
-        {"110", "01.10", false},  {"1.100", "01.10", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(cli::SameVersion(c.device, c.file), c.same) << c.device << " " << c.file;
-    }
 }
 
 TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {
@@ -284,13 +269,14 @@ TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {
         bool skipCurrent;
         bool confirmed;
         bool unverified;
+        bool current;
     } rows[] = {
-        {"valid", {}, false, false, true, false},
-        {"invalid", {invalid, invalid, invalid}, false, false, false, true},
-        {"invalid, allowed", {invalid, invalid, invalid}, true, false, true, false},
-        {"unanswered", {failed, failed, failed}, false, false, false, true},
-        {"invalid, --skip-current", {invalid, invalid, invalid}, false, true, false, true},
-        {"valid, --skip-current", {}, false, true, false, false},
+        {"valid", {}, false, false, true, false, false},
+        {"invalid", {invalid, invalid, invalid}, false, false, false, true, false},
+        {"invalid, allowed", {invalid, invalid, invalid}, true, false, true, false, false},
+        {"unanswered", {failed, failed, failed}, false, false, false, true, false},
+        {"invalid, --skip-current", {invalid, invalid, invalid}, false, true, false, true, false},
+        {"valid, --skip-current", {}, false, true, false, false, true},
     };
     for (const auto& row : rows) {
         test::ScriptedTransport transport;
@@ -301,19 +287,18 @@ TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {
         std::FILE* out = std::tmpfile();
         cli::ConsolePort port(true, out);
         port.allowUnverified = row.allowUnverified;
-        if (row.skipCurrent) {
-            port.alreadyCurrent = [](const ConfirmationValues& values) {
-                return cli::SameVersion(values.deviceVersion, values.fileVersion);
-            };
-        }
         cli::Target target;
         ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.1", target).Refused());
+        DownloadRequest request = cli::RequestFor(target, 6);
+        request.skipCurrent = row.skipCurrent;
         DownloadEngine engine(transport, port);
-        const DownloadOutcome outcome = engine.Run(cli::RequestFor(target, 6));
+        const DownloadOutcome outcome = engine.Run(request);
         std::fclose(out);
-        EXPECT_EQ(outcome.result,
-                  row.confirmed ? result::kNoAnswerToModeSwitch : result::kNotStarted)
+        EXPECT_EQ(outcome.result, row.confirmed ? result::kNoAnswerToModeSwitch
+                                  : row.current ? result::kSuccess
+                                                : result::kNotStarted)
             << row.name;
+        EXPECT_EQ(outcome.alreadyCurrent, row.current) << row.name;
         EXPECT_EQ(transport.CallsOf(test::Op::JampEprom).size(), row.confirmed ? 1u : 0u)
             << row.name;
         EXPECT_EQ(port.Unverified(), row.unverified) << row.name;
@@ -324,10 +309,10 @@ TEST(Report, JsonAndLogForms) {
     cli::Report report;
     ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", report.target).Refused());
     report.model = 6;
-    report.result = -14;
-    report.firstMessage = 112;
+    report.run.result = result::kWrongModel;
+    report.run.messages = {{117, Icon::Warning}, {112, Icon::Error}, {57631, Icon::Error}};
     report.lastMessage = 57631;
-    report.fileVersion = "01.10";
+    report.run.fileVersion = "01.10";
     report.seconds = 2.5;
     report.start = "2026-12-07T10:00:00Z";
     report.end = "2026-12-07T10:00:02Z";
@@ -349,33 +334,33 @@ TEST(Report, JsonAndLogForms) {
               " target=tcp:192.0.2.10 model=6 file=01.10 before=- result=-14 message=57631 "
               "first=112 outcome=failed");
 
-    report.result = 0;
-    report.alreadyCurrent = true;
-    report.deviceVersion = "1.10";
+    report.run.result = result::kSuccess;
+    report.run.alreadyCurrent = true;
+    report.run.deviceVersion = "1.10";
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "1.10");
-    report.alreadyCurrent = false;
+    report.run.alreadyCurrent = false;
     // After a download: the file's version as the print server will report it.
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "1.10");
-    report.fileVersion = "0A.0F";
+    report.run.fileVersion = "0A.0F";
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "a.0f");
     // Not started: no times, not logged, and said so, whatever result code it counts as.
     cli::Report idle;
     idle.notStarted = true;
-    idle.result = -5;
+    idle.run.result = result::kCancelled;
     const auto notStarted = nlohmann::json::parse(cli::ToJson(idle));
     EXPECT_EQ(notStarted["outcome"], "not-started");
     EXPECT_TRUE(notStarted["start"].is_null());
     EXPECT_FALSE(notStarted["logged"].get<bool>());
     idle.query = true;
     idle.notStarted = false;
-    idle.result = 0;
+    idle.run.result = result::kSuccess;
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(idle))["outcome"], "query-succeeded");
     EXPECT_NE(cli::LogLine(idle).find(" outcome=query-succeeded"), std::string::npos);
 
     // Each outcome that says why nothing was sent reads back from a child's report, and from
     // its log line, as it was.
     cli::Report unverified = report;
-    unverified.result = -6;
+    unverified.run.result = result::kNotStarted;
     unverified.unverified = true;
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(unverified))["outcome"], "unverified");
     cli::Report fromChild;
@@ -386,12 +371,13 @@ TEST(Report, JsonAndLogForms) {
         << line;
     cli::Report fromLog;
     ASSERT_TRUE(cli::FromLogLine(line, fromLog));
-    EXPECT_EQ(std::tuple(fromLog.result, fromLog.lastMessage, fromLog.firstMessage,
-                         fromLog.fileVersion, fromLog.deviceVersion, fromLog.unverified),
+    EXPECT_EQ(std::tuple(static_cast<int>(fromLog.run.result), fromLog.lastMessage,
+                         fromLog.FirstMessage(), fromLog.run.fileVersion, fromLog.run.deviceVersion,
+                         fromLog.unverified),
               std::tuple(-6, 57631, 112, std::string("0A.0F"), std::string("1.10"), true));
     cli::Report failedStart;
     failedStart.startFailed = true;
-    failedStart.result = -7;
+    failedStart.run.result = result::kDownloadFailed;
     EXPECT_NE(cli::LogLine(failedStart).find(" result=-7 message=0 first=0 outcome=start-failed"),
               std::string::npos);
     for (const char* notALine : {"", "target=tcp:192.0.2.1 result=x message=0 first=0 outcome=a",

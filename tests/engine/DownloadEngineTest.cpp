@@ -372,6 +372,62 @@ TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
     EXPECT_TRUE(port_.statusLog.empty());
 }
 
+// With skipCurrent a print server that reports the file's version (01.10 here) is sent nothing
+// after the query and is not asked about; any other answer goes on to the confirmation as usual.
+TEST_F(EngineTest, SkipCurrentEndsAfterTheQueryOnlyForTheFilesVersion) {
+    const Reply other(0, {7, 0, 0, 0, 0, 0, 0xAA, 0x01, 0x01, 0x11});
+    const Reply invalid(0, {5, 1, 1, 1, 1, 1, 0xAA, 0x01, 0x01, 0x10});
+    const struct {
+        const char* name;
+        bool ipx;
+        std::vector<Reply> replies;  // none: a valid reply of version 1.10
+        bool current;
+    } rows[] = {
+        {"same version", false, {}, true},
+        {"same version over IPX", true, {}, true},
+        {"other version", false, {other}, false},
+        {"no valid reply", false, {invalid, invalid, invalid}, false},
+        {"no reply", false, {Reply(-1), Reply(-1), Reply(-1)}, false},
+    };
+    request_.skipCurrent = true;
+    port_.confirm = false;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        transport_.calls.clear();
+        port_.confirmations.clear();
+        port_.events.clear();
+        port_.statusLog.clear();
+        for (const Reply& reply : row.replies) {
+            transport_.Queue(Op::VantrelVersion, reply);
+        }
+        EXPECT_EQ(row.ipx ? RunIpx() : RunTcp(),
+                  row.current ? result::kSuccess : result::kNotStarted);
+        EXPECT_EQ(last_.alreadyCurrent, row.current);
+        EXPECT_EQ(port_.confirmations.size(), row.current ? 0u : 1u);
+        EXPECT_EQ(transport_.Ops(),
+                  std::vector<Op>(row.replies.empty() ? 1 : row.replies.size(), Op::VantrelVersion))
+            << "nothing but the query is sent before the confirmation";
+        EXPECT_EQ(port_.events, (std::vector<std::string>{row.current ? "ended 0" : "ended -6"}));
+        EXPECT_TRUE(port_.statusLog.empty());
+    }
+}
+
+// A print server's version against a file's: two numbers each, whatever their leading zeros.
+TEST(Version, SameVersion) {
+    const struct {
+        const char* device;
+        const char* file;
+        bool same;
+    } cases[] = {
+        {"1.10", "01.10", true},  {"1.10", "01.11", false},  {"a.0f", "0A.0F", true},
+        {"1.10", "02.10", false}, {"", "01.10", false},      {"1.10", "", false},
+        {"110", "01.10", false},  {"1.100", "01.10", false}, {"1.10", "01.10.1", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SameVersion(c.device, c.file), c.same) << c.device << " " << c.file;
+    }
+}
+
 TEST_F(EngineTest, DownloadModeSwitch) {
     transport_.Queue(Op::JampEprom, {0, {0xFF}});
     EXPECT_EQ(RunTcp(), result::kNoAnswerToModeSwitch);

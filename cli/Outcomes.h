@@ -1,0 +1,71 @@
+// How a target's run ends, as the log, the JSON and the summary name it: the one list of those
+// names, with the result code that each carries and so its exit status, and the program's own
+// statuses that no target's result gives.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/DownloadResult.h"
+
+namespace vexil::cli {
+
+inline constexpr int kExitUsage = 64;
+// The download (or query) went as it did, but its log line or the list of failed targets could
+// not be written: what happened is not on record.
+inline constexpr int kExitNotRecorded = 74;
+
+enum class Verdict {
+    kSucceeded,
+    kAlreadyCurrent,
+    kFailed,
+    kCancelled,
+    kNotStarted,
+    kStartFailed,
+    kUnverified,
+};
+
+struct VerdictRow {
+    Verdict verdict;
+    const char* name;  // in the log and the JSON, behind "query-" for a version query
+    // The result code that the verdict carries; a failure carries the engine's own code, and
+    // this one when the fleet records it in the place of a download it lost.
+    DownloadResult result;
+    const char* words;  // what the summary table says of it beside the messages; "" for nothing
+};
+
+inline constexpr VerdictRow kVerdicts[] = {
+    // Downloaded; with --query: the print server answered.
+    {Verdict::kSucceeded, "succeeded", result::kSuccess, ""},
+    // --skip-current: the print server reported the file's version, and only the query was
+    // sent to it. What was asked holds, so it counts as a success.
+    {Verdict::kAlreadyCurrent, "already-current", result::kSuccess, "already current"},
+    // Any other result of the engine.
+    {Verdict::kFailed, "failed", result::kDownloadFailed, ""},
+    // Cancelled once the print server was switched to download mode, where it may still wait.
+    {Verdict::kCancelled, "cancelled", result::kCancelled, ""},
+    // Nothing was sent but the version query: the download file failed its check, a cancel came
+    // during the query or before the download began, or the download was not confirmed.
+    {Verdict::kNotStarted, "not-started", result::kNotStarted, "not started"},
+    // A fleet could not start the target's process (the note says why); nothing was sent.
+    {Verdict::kStartFailed, "start-failed", result::kDownloadFailed, ""},
+    // --yes did not confirm a print server that gave no valid version reply.
+    {Verdict::kUnverified, "unverified", result::kNotStarted,
+     "unverified: its model and version were not read"},
+};
+
+const VerdictRow& RowOf(Verdict verdict);
+
+// The verdict's name as the log and the JSON write it, and the verdict that such a name names
+// (none for another name).
+std::string OutcomeName(Verdict verdict, bool query);
+std::optional<Verdict> VerdictNamed(std::string_view name);
+
+// The exit status of a result code: its magnitude.
+int ExitStatus(int result);
+inline int ExitStatus(Verdict verdict) {
+    return ExitStatus(RowOf(verdict).result);
+}
+
+}  // namespace vexil::cli

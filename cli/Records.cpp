@@ -1,0 +1,51 @@
+#include "cli/Records.h"
+
+#include <cstdio>
+
+#include "platform/RecordFile.h"
+
+namespace vexil::cli {
+
+namespace {
+
+bool WriteFailedFile(const std::string& failedFile, const std::string& text) {
+    if (failedFile.empty()) {
+        return true;
+    }
+    const std::string reason = WriteRecord(failedFile, text, RecordMode::kReplace);
+    if (!reason.empty()) {
+        std::fprintf(stderr, "vexil-download: writing %s failed: %s\n", failedFile.c_str(),
+                     reason.c_str());
+    }
+    return reason.empty();
+}
+
+}  // namespace
+
+bool RecordNotDone(const std::string& failedFile, const std::vector<Target>& targets) {
+    std::string all;
+    for (const Target& target : targets) {
+        all += target.Label() + "\n";
+    }
+    return WriteFailedFile(failedFile, all);
+}
+
+bool RecordFailed(const std::string& failedFile, const std::vector<Report>& reports) {
+    std::string failed;
+    for (const Report& report : reports) {
+        failed += report.Succeeded() ? "" : report.target.Label() + "\n";
+    }
+    return WriteFailedFile(failedFile, failed);
+}
+
+std::string AppendLogLine(const std::string& log, Report& report) {
+    if (log.empty()) {
+        return {};
+    }
+    const std::string reason = WriteRecord(log, LogLine(report) + "\n", RecordMode::kAppend);
+    report.logged = reason.empty();
+    report.logFailed = !report.logged;
+    return reason;
+}
+
+}  // namespace vexil::cli
