@@ -845,6 +845,25 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
 // download mode does not), its flash file is named by its address, and the first address's print
 // server is the one behind the IPX tunnel.
 TEST_F(TavdlTest, ManyPrintServersInOneSimulator) {
+    // Wine binds a UDP socket to its network interface, every address of it, rather than to its
+    // address: there one port serves one address of the loopback device.
+    const auto udpOn = [](const char* address, std::uint16_t port) {
+        net::UniqueSocket socket(net::Open(net::Kind::kDatagram));
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(port);
+        net::ParseIpv4(address, at.sin_addr);
+        return socket.Valid() && net::Bind(socket.Get(), at) == 0 ? std::move(socket)
+                                                                  : net::UniqueSocket();
+    };
+    {
+        const net::UniqueSocket first = udpOn("127.0.0.2", 0);
+        ASSERT_TRUE(first.Valid()) << net::LastErrorText();
+        if (!udpOn("127.0.0.3", net::BoundPort(first.Get())).Valid()) {
+            GTEST_SKIP() << "one UDP port cannot be bound on two loopback addresses here (Wine "
+                            "binds a UDP socket to its interface)";
+        }
+    }
     test::ScratchDir dir;
     auto sim = StartSim({"--listen", "127.0.0.2-127.0.0.4", "--flash-dir", dir.path().string(),
                          "--printer", "127.0.0.3 --no-version-reply", "--printer",
