@@ -13,8 +13,6 @@ namespace vexil::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
-// How long the console sleeps in one pass of the engine's waits (see DispatchEvents).
-constexpr int kConsoleSliceMs = 100;
 
 }  // namespace
 
@@ -220,11 +218,13 @@ void ConsolePort::DispatchEvents(int maxWaitMs) {
     if (maxWaitMs <= 0) {
         return;
     }
-    // Sleep until a cancel arrives or the slice ends: no spinning. The console's one event, the
-    // cancel command, ends this wait at once, so the slice can be longer
-    // than a window's: the engine's waits keep their whole seconds, and a fleet of a thousand
-    // downloads wakes ten times a second each rather than two hundred.
-    if (console::WaitForCancel(std::max(maxWaitMs, kConsoleSliceMs))) {
+    // Sleep until a cancel arrives or the clock's next whole second: no spinning. The console's
+    // one event, the cancel command, ends this wait at once, so there is nothing to wake for
+    // before the engine's wait, which counts whole seconds of this clock, can have ended: a
+    // wait of 10 s wakes 11 times rather than the 2,000 of a window's 5 ms slices, and a fleet
+    // of a thousand downloads costs its processes' wakes nothing to speak of.
+    const auto untilNextSecond = static_cast<int>(1000 - NowMilliseconds() % 1000);
+    if (console::WaitForCancel(std::max(maxWaitMs, untilNextSecond))) {
         TakeSignals();
     }
 }

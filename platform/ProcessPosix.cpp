@@ -2,7 +2,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,13 +49,8 @@ int MaxReportChannel() {
 }
 
 Children::Children() : state_(std::make_unique<State>()) {
-    // Each child holds two pipes here and a process; a campus of them needs more descriptors
-    // than the usual soft limit of 1,024, and the hard limit is ours to take.
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
+    // Each child holds two pipes here and a process.
+    TakeHardDescriptorLimit();
 }
 
 Children::~Children() {

@@ -18,6 +18,11 @@ bool OpenStandardStreams();
 // Windows has no such signal, and a write there fails already.
 void SurviveClosedPipes();
 
+// A program that holds many descriptors at once (a fleet's pipes, a simulator's sockets) takes
+// the hard limit as its own: the usual soft limit of 1,024 is the system's guess, not the
+// administrator's ceiling. Windows has no such limit on handles.
+void TakeHardDescriptorLimit();
+
 // Writes `text` to descriptor `fd` that the starter handed down, and closes it: how a program
 // started in the background says it is ready. On Windows `fd` is a descriptor of the C runtime.
 // False, with the reason in `why`, when it cannot.

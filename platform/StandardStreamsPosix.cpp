@@ -1,6 +1,7 @@
 #include "platform/StandardStreams.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,14 @@ bool OpenStandardStreams() {
 
 void SurviveClosedPipes() {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void TakeHardDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 bool SayOnDescriptor(int fd, const std::string& text, std::string& why) {

@@ -36,6 +36,8 @@ void SurviveClosedPipes() {
     // signal.
 }
 
+void TakeHardDescriptorLimit() {}
+
 bool SayOnDescriptor(int fd, const std::string& text, std::string& why) {
     const bool said = ::_write(fd, text.data(), static_cast<unsigned>(text.size())) ==
                       static_cast<int>(text.size());

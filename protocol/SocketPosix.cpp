@@ -1,13 +1,16 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 #include "protocol/Socket.h"
@@ -147,6 +150,71 @@ int WaitAny(std::span<Waiting> sockets, int timeoutMs) {
             ((sockets[i].events & kWritable) && ((got & POLLOUT) || ended) ? kWritable : 0));
     }
     return ready;
+}
+
+struct Poller::State {
+    int epoll = -1;
+    // The events each socket is watched for; one watched for none is out of the epoll set.
+    std::unordered_map<Handle, short> watched;
+    std::vector<epoll_event> events;
+};
+
+Poller::Poller() : state_(std::make_unique<State>()) {
+    state_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+}
+
+Poller::~Poller() {
+    if (state_->epoll >= 0) {
+        ::close(state_->epoll);
+    }
+}
+
+bool Poller::Watch(Handle socket, short events, std::uint64_t token) {
+    if (state_->epoll < 0) {
+        return false;
+    }
+    const auto known = state_->watched.find(socket);
+    const short before = known == state_->watched.end() ? 0 : known->second;
+    epoll_event event{};
+    event.events = ((events & kReadable) ? EPOLLIN : 0u) | ((events & kWritable) ? EPOLLOUT : 0u);
+    event.data.u64 = token;
+    // epoll reports a hang-up or an error whatever is asked: a socket watched for nothing is
+    // taken out of the set instead.
+    const int op = events == 0 ? EPOLL_CTL_DEL : (before == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
+    if ((events != 0 || before != 0) &&
+        ::epoll_ctl(state_->epoll, op, static_cast<int>(socket), &event) != 0) {
+        return false;
+    }
+    state_->watched[socket] = events;
+    return true;
+}
+
+void Poller::Forget(Handle socket) {
+    const auto known = state_->watched.find(socket);
+    if (known == state_->watched.end()) {
+        return;
+    }
+    if (known->second != 0) {
+        ::epoll_ctl(state_->epoll, EPOLL_CTL_DEL, static_cast<int>(socket), nullptr);
+    }
+    state_->watched.erase(known);
+}
+
+int Poller::Wait(std::vector<Ready>& ready, int timeoutMs) {
+    ready.clear();
+    // Those not handed over in one wait stay ready for the next, behind the ones that were.
+    constexpr std::size_t kMostAtOnce = 1024;
+    state_->events.resize(std::clamp<std::size_t>(state_->watched.size(), 1, kMostAtOnce));
+    const int got = ::epoll_wait(state_->epoll, state_->events.data(),
+                                 static_cast<int>(state_->events.size()), timeoutMs);
+    for (int i = 0; i < got; ++i) {
+        const std::uint32_t e = state_->events[i].events;
+        const bool ended = (e & (EPOLLHUP | EPOLLERR)) != 0;
+        ready.push_back({state_->events[i].data.u64,
+                         static_cast<short>(((e & EPOLLIN) || ended ? kReadable : 0) |
+                                            ((e & EPOLLOUT) || ended ? kWritable : 0))});
+    }
+    return got;
 }
 
 std::size_t SocketRoom() {

@@ -1,4 +1,5 @@
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "protocol/Socket.h"
@@ -223,6 +224,81 @@ int WaitAny(std::span<Waiting> sockets, int timeoutMs) {
             ((w.events & kWritable) && ((got & POLLWRNORM) || ended) ? kWritable : 0));
     }
     return ready;
+}
+
+struct Poller::State {
+    struct Entry {
+        Handle socket;
+        short events;
+        std::uint64_t token;
+    };
+    std::vector<Entry> entries;
+    std::unordered_map<Handle, std::size_t> index;  // where each socket is in `entries`
+    std::vector<WSAPOLLFD> fds;
+    std::vector<std::size_t> from;
+};
+
+Poller::Poller() : state_(std::make_unique<State>()) {}
+
+Poller::~Poller() = default;
+
+bool Poller::Watch(Handle socket, short events, std::uint64_t token) {
+    if (const auto known = state_->index.find(socket); known != state_->index.end()) {
+        state_->entries[known->second] = {socket, events, token};
+        return true;
+    }
+    state_->index[socket] = state_->entries.size();
+    state_->entries.push_back({socket, events, token});
+    return true;
+}
+
+void Poller::Forget(Handle socket) {
+    const auto known = state_->index.find(socket);
+    if (known == state_->index.end()) {
+        return;
+    }
+    const std::size_t at = known->second;
+    state_->index.erase(known);
+    if (at + 1 != state_->entries.size()) {
+        state_->entries[at] = state_->entries.back();
+        state_->index[state_->entries[at].socket] = at;
+    }
+    state_->entries.pop_back();
+}
+
+int Poller::Wait(std::vector<Ready>& ready, int timeoutMs) {
+    ready.clear();
+    // WSAPoll takes no socket watched for nothing, and no empty list.
+    state_->fds.clear();
+    state_->from.clear();
+    for (std::size_t i = 0; i < state_->entries.size(); ++i) {
+        const State::Entry& entry = state_->entries[i];
+        if (entry.events != 0) {
+            state_->fds.push_back(
+                {static_cast<SOCKET>(entry.socket),
+                 static_cast<short>(((entry.events & kReadable) ? POLLRDNORM : 0) |
+                                    ((entry.events & kWritable) ? POLLWRNORM : 0)),
+                 0});
+            state_->from.push_back(i);
+        }
+    }
+    if (state_->fds.empty()) {
+        ::Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return 0;
+    }
+    const int got =
+        ::WSAPoll(state_->fds.data(), static_cast<ULONG>(state_->fds.size()), timeoutMs);
+    for (std::size_t k = 0; got > 0 && k < state_->fds.size(); ++k) {
+        const short e = state_->fds[k].revents;
+        if (e == 0) {
+            continue;
+        }
+        const bool ended = (e & (POLLHUP | POLLERR)) != 0;
+        ready.push_back({state_->entries[state_->from[k]].token,
+                         static_cast<short>(((e & POLLRDNORM) || ended ? kReadable : 0) |
+                                            ((e & POLLWRNORM) || ended ? kWritable : 0))});
+    }
+    return got < 0 ? got : static_cast<int>(ready.size());
 }
 
 std::size_t SocketRoom() {

@@ -1,7 +1,8 @@
-// vexil-printserver-sim: a simulated network print server. It answers the version queries, the
-// download-mode switch and the download connection over TCP/IP and over IPX tunnelled in UDP,
-// keeps a flash image, checks every record it receives, and writes the image to a file when
-// the download finishes. Fault options make every failure of a download reachable.
+// vexil-printserver-sim: simulated network print servers, one or one for each address it is
+// given, all in one process. Each answers the version queries, the download-mode switch and the
+// download connection over TCP/IP (the first one also over IPX tunnelled in UDP), keeps a flash
+// image, checks every record it receives, and writes the image to a file when the download
+// finishes. Fault options make every failure of a download reachable.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -34,9 +35,9 @@ int Run(int argc, char** argv) {
             return 0;
         }
     }
-    Options options;
+    std::vector<Options> printers;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error)) {
+    if (!ParseOptions(argc, argv, printers, error)) {
         std::fprintf(stderr, "vexil-printserver-sim: %s (see --help)\n", error.c_str());
         return 2;
     }
@@ -46,9 +47,11 @@ int Run(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     // Its log may go to a pipe whose reader has gone: the simulator goes on serving.
     vexil::SurviveClosedPipes();
-    const SimLog log(options.quiet);
-    PrintServer server(options, log);
-    SimNetwork network(options, server, log);
+    // Three sockets for each print server: a fleet of them needs more descriptors than the
+    // usual soft limit.
+    vexil::TakeHardDescriptorLimit();
+    const SimLog log(printers.front().quiet);
+    SimNetwork network(printers, log);
     if (!network.Start()) {
         return 1;
     }

@@ -329,12 +329,12 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
          {"information 121"},
          false},
     };
-    // The fleet: three simulators, one of whose erase always fails; the IPX target reaches the
-    // second one through its tunnel.
+    // The fleet: three print servers played by one simulator, one of whose erase always fails;
+    // the IPX target reaches the second one (the first address given, so the IPX card) through
+    // its tunnel.
     const std::string targets = dir.File("targets", {});
     std::ofstream(targets) << "# the fleet\ntcp 192.0.2.21\n\nipx 00000001:00D1F0123456  # .22\n"
                               "tcp 192.0.2.23\n";
-    const std::vector<std::string> fleetSims[] = {{}, {}, {"--fail-erase", "9"}};
 
     std::vector<std::unique_ptr<SimProcess>> sims;
     auto startSim = [&](int host, std::vector<std::string> options) {
@@ -364,9 +364,13 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
             args, std::vector<std::string>{"TAVDL_IPX_TUNNEL=" + Address(host) + ":16640"},
             dir.path(), cases[i].name));
     }
+    sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{
+        "--listen", Address(22), "--listen", Address(21), "--listen", Address(23), "--flash-dir",
+        dir.path().string(), "--printer", Address(23) + " --fail-erase 9"}));
+    EXPECT_TRUE(sims.back()->Running()) << sims.back()->Log();
     std::vector<std::string> fleetFlashes;
     for (int k = 0; k < 3; ++k) {
-        fleetFlashes.push_back(startSim(21 + k, fleetSims[k]));
+        fleetFlashes.push_back((dir.path() / (Address(21 + k) + ".bin")).string());
     }
     Command fleet(
         {"--model", "6", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--targets", targets, "--jobs", "3"},

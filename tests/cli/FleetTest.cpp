@@ -1,7 +1,8 @@
 // vexil-download as administrators run it, end to end inside the private network namespace of
 // in_netns.sh: started by schedulers with closed streams, hung up on, its fleet killed, on a
 // full disk, short of descriptors, and with the inventory, the JSON results, --skip-current and
-// --failed. Every case runs side by side, each against simulators on addresses of its own.
+// --failed. Every case runs side by side, each against print servers on addresses of its own,
+// all played by one simulator.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -58,15 +59,36 @@ CommandSetup Limits(std::vector<int> closed, rlim_t fileSizeLimit, rlim_t descri
 
 class Fleet : public ::testing::Test {
   protected:
-    // A simulator on 192.0.2.HOST whose flash file is returned.
+    // A print server on 192.0.2.HOST with `options` of its own, played by the test's one
+    // simulator once StartSims() has started it; the path of its flash file.
     std::string Sim(int host, std::vector<std::string> options = {}) {
-        const std::string flash = (dir_.path() / ("flash" + std::to_string(host))).string();
-        options.insert(options.begin(), {"--listen", Address(host), "--flash", flash});
-        sims_[host] = std::make_unique<SimProcess>(options);
-        EXPECT_TRUE(sims_[host]->Running()) << sims_[host]->Log();
-        return flash;
+        listen_.insert(listen_.end(), {"--listen", Address(host)});
+        if (!options.empty()) {
+            std::string printer = Address(host);
+            for (const std::string& option : options) {
+                printer += " " + option;
+            }
+            listen_.insert(listen_.end(), {"--printer", printer});
+        }
+        return (dir_.path() / (Address(host) + ".bin")).string();
     }
-    std::string SimLog(int host) const { return sims_.at(host)->Log(); }
+    void StartSims() {
+        listen_.insert(listen_.end(), {"--flash-dir", dir_.path().string()});
+        sim_ = std::make_unique<SimProcess>(listen_);
+        ASSERT_TRUE(sim_->Running()) << sim_->Log();
+    }
+    // What the simulator said of the print server on 192.0.2.HOST.
+    std::string SimLog(int host) const {
+        const std::string mark = "vexil-printserver-sim: " + Address(host) + ": ";
+        std::istringstream lines(sim_->Log());
+        std::string said;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind(mark, 0) == 0) {
+                said += line + "\n";
+            }
+        }
+        return said;
+    }
     bool Erasing(int host) const { return SimLog(host).find("erase:") != std::string::npos; }
     std::string Targets(const std::string& name, const std::vector<int>& hosts) const {
         const std::string path = (dir_.path() / name).string();
@@ -92,39 +114,52 @@ class Fleet : public ::testing::Test {
     }
 
     ScratchDir dir_;
-    std::map<int, std::unique_ptr<SimProcess>> sims_;
+    std::vector<std::string> listen_;
+    std::unique_ptr<SimProcess> sim_;
 };
 
 TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     const std::regex logged(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ target=tcp:[0-9.]+ model=6 )");
-    // Closed standard streams: nothing the program opens may take their place.
+    // The print servers of every case below, played by one simulator.
+    const std::vector<std::string> slowErase = {"--erase-seconds", "30"};
     const std::string flash41 = Sim(41);
     const std::string flash42 = Sim(42);
+    Sim(43, slowErase);
+    Sim(44, slowErase);
+    Sim(45, slowErase);
+    Sim(46, slowErase);
+    const std::string flash47 = Sim(47);
+    std::vector<std::string> flashesShort;
+    for (const int host : {58, 59, 60, 61}) {
+        flashesShort.push_back(Sim(host));
+    }
+    Sim(63, slowErase);
+    Sim(64, slowErase);
+    Sim(65);
+    Sim(62, slowErase);
+    Sim(66, slowErase);
+    Sim(67);
+    Sim(68, {"--fail-erase", "9"});
+    Sim(69);
+    StartSims();
+
+    // Closed standard streams: nothing the program opens may take their place.
     auto closedTwo = Run("closed02", {"--tcp", Address(41), "--yes", "--log", Path("log41")},
                          Limits({0, 2}, RLIM_INFINITY, 0));
     auto closedAll = Run("closed012", {"--tcp", Address(42), "--yes", "--log", Path("log42")},
                          Limits({0, 1, 2}, RLIM_INFINITY, 0));
     // SIGTERM and SIGHUP (a closed SSH session) cancel as Ctrl-C does, and are logged.
-    const std::vector<std::string> slowErase = {"--erase-seconds", "30"};
-    Sim(43, slowErase);
-    Sim(44, slowErase);
     auto terminated = Run("sigterm", {"--tcp", Address(43), "--yes", "--log", Path("log43")});
     auto hungUp = Run("sighup", {"--tcp", Address(44), "--yes", "--log", Path("log44")});
     // A fleet killed outright: its downloads cancel by themselves and still log.
-    Sim(45, slowErase);
-    Sim(46, slowErase);
     auto killed =
         Run("killed", {"--targets", Targets("t45", {45, 46}), "--yes", "--log", Path("log45")});
     // A full disk: the download is made, but its log line cannot be written.
-    const std::string flash47 = Sim(47);
     std::ofstream(Path("log47")) << std::string(65536, '#');
     auto full = Run("full", {"--tcp", Address(47), "--yes", "--log", Path("log47"), "--json"},
                     Limits({}, 65536, 0));
     // A fleet whose downloads cannot log: each row says so; the status is 74 only when every
     // download succeeded, else the first failing target's.
-    Sim(67);
-    Sim(68, {"--fail-erase", "9"});
-    Sim(69);
     std::ofstream(Path("log67")) << std::string(65536, '#');
     auto fullFleet =
         Run("fullfleet", {"--targets", Targets("t67", {67, 68}), "--yes", "--log", Path("log67")},
@@ -134,24 +169,16 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
             {"--targets", Targets("t69", {69}), "--yes", "--log", Path("log67"), "--json"},
             Limits({}, 65536, 0));
     // Short of descriptors: the fleet waits for room instead of failing targets.
-    std::vector<std::string> flashesShort;
-    for (const int host : {58, 59, 60, 61}) {
-        flashesShort.push_back(Sim(host));
-    }
     auto cramped =
         Run("cramped", {"--targets", Targets("t58", {58, 59, 60, 61}), "--jobs", "4", "--yes"},
             Limits({}, RLIM_INFINITY, 14));
 
     // A fleet's download whose process is killed: the fleet logs it in its place. And a fleet
     // cancelled with a target not yet started: that one says so, unlogged and without times.
-    Sim(63, slowErase);
-    Sim(64, slowErase);
-    Sim(65);
     auto lostChild =
         Run("lost", {"--targets", Targets("t63", {63}), "--yes", "--log", Path("log63")});
     // A download whose process is killed when its line is in the log already: not logged twice,
     // and what its line says is what the fleet reports.
-    Sim(66, slowErase);
     auto lostLogged = Run("lostlogged", {"--targets", Targets("t66", {66}), "--yes", "--json",
                                          "--log", Path("log66")});
     auto cancelled = Run("cancelled", {"--targets", Targets("t64", {64, 65}), "--jobs", "1",
@@ -159,7 +186,6 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
 
     // A print server busy with another client's download answers that client only: a second
     // client stops at the version query, before anything could harm the first one's download.
-    Sim(62, slowErase);
     auto first = Run("first", {"--tcp", Address(62), "--yes"});
 
     Eventually(
@@ -278,10 +304,24 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
 }
 
 TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
-    // The inventory: two print servers answer (one of them with other firmware), one is not
-    // there; nothing but the query is sent, and no download file is needed.
+    // The print servers of every case below, played by one simulator.
     Sim(48);
     Sim(50, {"--firmware-version", "2.00", "--model-code", "1601"});
+    const std::string flash51 = Sim(51);
+    const std::string flash52 = Sim(52, {"--firmware-version", "1.00"});
+    Sim(53, {"--fail-erase", "9", "--firmware-version", "1.00"});
+    Sim(54);
+    Sim(55);
+    Sim(56, {"--fail-erase", "9"});
+    Sim(57, {"--refuse-mode-switch", "9"});
+    Sim(70);
+    Sim(71, {"--bad-version-reply"});
+    Sim(72);
+    const std::string flash73 = Sim(73, {"--bad-version-reply"});
+    StartSims();
+
+    // The inventory: two print servers answer (one of them with other firmware), one is not
+    // there; nothing but the query is sent, and no download file is needed.
     auto inventory =
         Run("inventory", {"--targets", Targets("t48", {48, 49, 50}), "--query", "--json"});
     // With --dir the query checks the model's download file first: one that is not there ends
@@ -290,31 +330,20 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
         {"--model", "6", "--tcp", Address(48), "--query", "--json", "--dir", dir_.path().string()},
         CommandSetup{}, dir_.path(), "nofile");
     // --skip-current and --failed: one print server is current, one is not, one fails.
-    const std::string flash51 = Sim(51);
-    const std::string flash52 = Sim(52, {"--firmware-version", "1.00"});
-    Sim(53, {"--fail-erase", "9", "--firmware-version", "1.00"});
     auto skipping =
         Run("skipping", {"--targets", Targets("t51", {51, 52, 53}), "--skip-current", "--failed",
                          Path("failed51"), "--json", "--yes", "--log", Path("log51")});
     // One at a time with --jobs 1: the second download starts when the first has ended.
-    Sim(54);
-    Sim(55);
     auto serial = Run("serial", {"--targets", Targets("t54", {54, 55}), "--jobs", "1", "--yes"});
     // The fleet's status is the first failing target's in the file, not the first to end.
-    Sim(56, {"--fail-erase", "9"});
-    Sim(57, {"--refuse-mode-switch", "9"});
     auto twoFailures = Run("two", {"--targets", Targets("t56", {56, 57}), "--yes"});
     // A fleet with --yes downloads to no print server whose model was never read, unless
     // --allow-unverified is given (and reaches the downloads).
-    Sim(71, {"--bad-version-reply"});
-    Sim(72);
     auto unverified = Run("unverified", {"--targets", Targets("t71", {71, 72}), "--yes", "--json",
                                          "--log", Path("log71")});
-    const std::string flash73 = Sim(73, {"--bad-version-reply"});
     auto allowed =
         Run("allowed", {"--targets", Targets("t73", {73}), "--yes", "--allow-unverified"});
     // One target, current: the JSON summary counts it so.
-    Sim(70);
     auto current = Run("current", {"--tcp", Address(70), "--skip-current", "--yes", "--json",
                                    "--failed", Path("failed70")});
 

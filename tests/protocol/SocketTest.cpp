@@ -180,6 +180,44 @@ TEST(SocketTest, AWaitOnNoSocketWaitsItsTime) {
     EXPECT_EQ(none[1].ready, 0);
 }
 
+// A wait on sockets that stay watched: only the ready one is reported, by its token; one
+// watched for nothing stays out of the waits however ready, and comes back with a new token; a
+// socket forgotten and closed leaves no trace for the next one (which may get its number).
+TEST(SocketTest, PollerReportsTheReadyByToken) {
+    sockaddr_in aAt{};
+    sockaddr_in bAt{};
+    UniqueSocket a = BoundSocket(Kind::kDatagram, aAt);
+    UniqueSocket b = BoundSocket(Kind::kDatagram, bAt);
+    UniqueSocket sender(Open(Kind::kDatagram));
+    ASSERT_TRUE(a.Valid() && b.Valid() && sender.Valid());
+    Poller poller;
+    ASSERT_TRUE(poller.Watch(a.Get(), kReadable, 7));
+    ASSERT_TRUE(poller.Watch(b.Get(), kReadable, 9));
+    const char byte = 'x';
+    ASSERT_EQ(SendTo(sender.Get(), &byte, 1, bAt), 1);
+    std::vector<Poller::Ready> ready;
+    ASSERT_EQ(poller.Wait(ready, kDeadlineMs), 1);
+    EXPECT_EQ(ready.at(0).token, 9u);
+    EXPECT_EQ(ready.at(0).events & kReadable, kReadable);
+
+    ASSERT_TRUE(poller.Watch(b.Get(), 0, 9));
+    EXPECT_EQ(poller.Wait(ready, 50), 0);
+    EXPECT_TRUE(ready.empty());
+    ASSERT_TRUE(poller.Watch(b.Get(), kReadable, 11));
+    ASSERT_EQ(poller.Wait(ready, kDeadlineMs), 1);
+    EXPECT_EQ(ready.at(0).token, 11u);
+
+    poller.Forget(b.Get());
+    b.Reset();
+    sockaddr_in cAt{};
+    UniqueSocket c = BoundSocket(Kind::kDatagram, cAt);
+    ASSERT_TRUE(c.Valid());
+    ASSERT_TRUE(poller.Watch(c.Get(), kReadable, 13)) << LastErrorText();
+    ASSERT_EQ(SendTo(sender.Get(), &byte, 1, cAt), 1);
+    ASSERT_EQ(poller.Wait(ready, kDeadlineMs), 1);
+    EXPECT_EQ(ready.at(0).token, 13u);
+}
+
 // Room for sockets: at least the ones a program opens at start, and more than zero after one
 // more is open.
 TEST(SocketTest, RoomForSockets) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -835,6 +836,89 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
         SCOPED_TRACE(ipx ? "the download over IPX" : "the download over TCP/IP");
         WholeDownload(ipx, {}, {nullptr, intrude});
         EXPECT_NE(log_.find("another client's download runs"), std::string::npos);
+    }
+}
+
+// One simulator playing three print servers on loopback addresses of their own, each with its
+// own state: a fault given to one address silences that one only, a download to one leaves the
+// others' flash, owner and version alone (they answer other clients meanwhile, while the one in
+// download mode does not), its flash file is named by its address, and the first address's print
+// server is the one behind the IPX tunnel.
+TEST_F(TavdlTest, ManyPrintServersInOneSimulator) {
+    // Wine binds a UDP socket to its network interface, every address of it, rather than to its
+    // address: there one port serves one address of the loopback device.
+    const auto udpOn = [](const char* address, std::uint16_t port) {
+        net::UniqueSocket socket(net::Open(net::Kind::kDatagram));
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(port);
+        net::ParseIpv4(address, at.sin_addr);
+        return socket.Valid() && net::Bind(socket.Get(), at) == 0 ? std::move(socket)
+                                                                  : net::UniqueSocket();
+    };
+    {
+        const net::UniqueSocket first = udpOn("127.0.0.2", 0);
+        ASSERT_TRUE(first.Valid()) << net::LastErrorText();
+        if (!udpOn("127.0.0.3", net::BoundPort(first.Get())).Valid()) {
+            GTEST_SKIP() << "one UDP port cannot be bound on two loopback addresses here (Wine "
+                            "binds a UDP socket to its interface)";
+        }
+    }
+    test::ScratchDir dir;
+    auto sim = StartSim({"--listen", "127.0.0.2-127.0.0.4", "--flash-dir", dir.path().string(),
+                         "--printer", "127.0.0.3 --no-version-reply", "--printer",
+                         "127.0.0.4 --firmware-version 2.00"});
+    ASSERT_TRUE(sim->Running());
+    auto at = [this](std::uint8_t host) {
+        auto target = Target(false);
+        target->waitSeconds = 1;
+        SetInetAddress(*target, Ipv4Address(127, 0, 0, host));
+        return target;
+    };
+    // The version each answers (0 for none), asked from a socket of its own.
+    auto version = [&](std::uint8_t host) -> int {
+        std::memset(reply_, 0, sizeof reply_);
+        if (TavDL_Vantrel_GetVersion(at(host).get(), nullptr, 512, reply_) != 0) {
+            return 0;
+        }
+        return reply_[8] << 8 | reply_[9];
+    };
+    EXPECT_EQ(version(2), 0x0110);
+    EXPECT_EQ(version(3), 0) << "--printer's fault for 127.0.0.3";
+    EXPECT_EQ(version(4), 0x0200);
+    test::SetEnvironment("TAVDL_IPX_TUNNEL", "127.0.0.2:" + std::to_string(ports_.tunnel));
+    ASSERT_EQ(TavDL_Vantrel_GetVersion(Target(true).get(), nullptr, 512, reply_), 0);
+    EXPECT_EQ(sim->Log().find("127.0.0.3: ipx"), std::string::npos);
+    EXPECT_NE(sim->Log().find("127.0.0.2: ipx Vantrel version query"), std::string::npos)
+        << sim->Log();
+
+    auto target = at(2);
+    SetInetPort(*target, ports_.bramble);
+    ASSERT_EQ(TavDL_Bramble_JampEprom(target.get(), nullptr, 512, reply_), 0);
+    Connect(*target);
+    ASSERT_EQ(TavDL_Download_EraseFlash(target.get(), nullptr, 512, reply_, &socket_), 0);
+    std::uint16_t sequence = 3;
+    ASSERT_TRUE(SendFile(*target, VEXIL_SAMPLE, sequence, [&] {
+        EXPECT_EQ(version(2), 0) << "in download mode for another client";
+        EXPECT_EQ(version(4), 0x0200) << "another print server's owner";
+    }));
+    ASSERT_TRUE(Finish(*target, sequence));
+    TavDL_CloseSocket(&socket_);
+    EXPECT_EQ(version(2), 0x0110) << "out of download mode";
+
+    const std::string expected = (dir.path() / "expected.bin").string();
+    ASSERT_EQ(std::system(
+                  (std::string(VEXIL_FILE) + " extract " + VEXIL_SAMPLE + " " + expected).c_str()),
+              0);
+    EXPECT_EQ(ReadFile((dir.path() / "127.0.0.2.bin").string()), ReadFile(expected));
+    for (const char* untouched : {"127.0.0.3.bin", "127.0.0.4.bin"}) {
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / untouched)) << untouched;
+    }
+    const std::string log = sim->Log();
+    EXPECT_NE(log.find("127.0.0.2: tcp erase: flash erased"), std::string::npos) << log;
+    EXPECT_NE(log.find("127.0.0.2: download finished over TCP/IP"), std::string::npos) << log;
+    for (const char* other : {"127.0.0.3: tcp", "127.0.0.4: tcp", "127.0.0.4: udp download"}) {
+        EXPECT_EQ(log.find(other), std::string::npos) << other << "\n" << log;
     }
 }
 

@@ -83,6 +83,40 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
         {{"--once", "--once", "--late-ms", "1", "--late-ms", "2"}, ""},
         {{"-"}, "unknown option -"},
         {{"--"}, "unknown option --"},
+        // Several print servers: ranges inclusive, at most 65536 addresses in all, each once.
+        {{"--listen", "127.0.0.2-127.0.0.4", "--listen", "127.0.0.9"}, ""},
+        {{"--listen", "127.0.0.2-127.0.0.2"}, ""},
+        {{"--listen", "10.0.0.0-10.0.255.255"}, ""},
+        {{"--listen", "10.0.0.0-10.1.0.0"},
+         "--listen: 65537 addresses in all, more than the 65536"},
+        {{"--listen", "10.0.0.0-10.0.255.255", "--listen", "10.1.0.0"}, "65537 addresses in all"},
+        {{"--listen", "127.0.0.4-127.0.0.2"},
+         "--listen 127.0.0.4-127.0.0.2: the first address is above the last"},
+        {{"--listen", "127.0.0.2-"}, "--listen needs an IPv4 address, or a range FIRST-LAST"},
+        {{"--listen", "127.0.0.2-127.0.0"}, "--listen needs an IPv4 address"},
+        {{"--listen", "127.0.0.0/24"}, "--listen needs an IPv4 address"},
+        {{"--listen", "::1"}, "--listen needs an IPv4 address"},
+        {{"--listen", "127.0.0.2", "--listen", "127.0.0.1-127.0.0.3"},
+         "--listen: 127.0.0.2 is given twice"},
+        {{"--listen", "127.0.0.2-127.0.0.3", "--flash", folder + "/flash.bin"},
+         "--flash takes the image of one print server: with several addresses give --flash-dir"},
+        {{"--flash", folder + "/flash.bin", "--flash-dir", folder}, "--flash and --flash-dir"},
+        {{"--listen", "127.0.0.2-127.0.0.3", "--flash-dir", folder}, ""},
+        {{"--listen", "127.0.0.2-127.0.0.3", "--flash-dir", folder + "/missing"},
+         "--flash-dir: cannot write " + folder + "/missing"},
+        {{"--printer", "127.0.0.1 --no-version-reply --fail-erase 2"}, ""},
+        {{"--printer", "127.0.0.9 --no-version-reply"},
+         "127.0.0.9 is not an address given to --listen"},
+        {{"--listen", "127.0.0.2-127.0.0.4", "--printer", "127.0.0.3-127.0.0.5 --bad-finish"},
+         "127.0.0.5 is not an address given to --listen"},
+        {{"--printer", "127.0.0.1 --once"},
+         "--once is an option of the whole simulator, not of one print server"},
+        {{"--printer", "127.0.0.1 --fail-erase x"},
+         "--printer \"127.0.0.1 --fail-erase x\": --fail-erase needs a count"},
+        {{"--printer", "127.0.0.1 --late-ms"}, "--late-ms needs a count"},
+        {{"--printer", "127.0.0.1 --flood"}, "unknown option --flood"},
+        {{"--printer", "--no-version-reply"}, "it needs an address or range FIRST-LAST first"},
+        {{"--printer", ""}, "it needs an address or range FIRST-LAST first"},
     };
     for (const Row& row : rows) {
         std::vector<char*> argv = {const_cast<char*>("vexil-printserver-sim")};
@@ -92,16 +126,65 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
             shown += " " + arg;
         }
         SCOPED_TRACE(shown);
-        Options options;
+        std::vector<Options> printers;
         std::string error;
         const bool parsed =
-            ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+            ParseOptions(static_cast<int>(argv.size()), argv.data(), printers, error);
         if (row.refusal.empty()) {
             EXPECT_TRUE(parsed) << error;
         } else {
             EXPECT_FALSE(parsed);
             EXPECT_NE(error.find(row.refusal), std::string::npos) << error;
         }
+    }
+}
+
+// Each print server has its own options: those of all, then those --printer gives its address
+// (in the order given), and its flash file named by its address.
+TEST(SimOptionsTest, EachPrintServerItsOwnOptions) {
+    test::ScratchDir dir;
+    const std::string folder = dir.path().string();
+    const std::vector<std::string> args = {"vexil-printserver-sim",
+                                           "--listen",
+                                           "127.0.0.2-127.0.0.4",
+                                           "--listen",
+                                           "127.0.0.9",
+                                           "--flash-dir",
+                                           folder,
+                                           "--fail-erase",
+                                           "1",
+                                           "--printer",
+                                           "127.0.0.3-127.0.0.4 --no-version-reply  --fail-erase 3",
+                                           "--printer",
+                                           "127.0.0.4 --model-code 1601 --nak-block 2"};
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    std::vector<Options> printers;
+    std::string error;
+    ASSERT_TRUE(ParseOptions(static_cast<int>(argv.size()), argv.data(), printers, error)) << error;
+    ASSERT_EQ(printers.size(), 4u);
+    struct Row {
+        const char* address;
+        bool silent;
+        int failErase;
+        std::uint8_t model;
+        std::size_t nakBlocks;
+    };
+    const Row rows[] = {{"127.0.0.2", false, 1, 0xAA, 0},
+                        {"127.0.0.3", true, 3, 0xAA, 0},
+                        {"127.0.0.4", true, 3, 0x16, 1},
+                        {"127.0.0.9", false, 1, 0xAA, 0}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(rows[i].address);
+        EXPECT_EQ(printers[i].listen, rows[i].address);
+        EXPECT_EQ(std::filesystem::path(printers[i].flashFile),
+                  dir.path() / (std::string(rows[i].address) + ".bin"));
+        EXPECT_EQ(printers[i].noVersionReply, rows[i].silent);
+        EXPECT_EQ(printers[i].failErase, rows[i].failErase);
+        EXPECT_EQ(printers[i].modelCode[0], rows[i].model);
+        EXPECT_EQ(printers[i].nakBlock.size(), rows[i].nakBlocks);
     }
 }
 

@@ -6,11 +6,11 @@ namespace vexil::sim {
 
 namespace {
 
-void Line(std::FILE* out, const char* format, std::va_list args) {
+void Line(std::FILE* out, const std::string& prefix, const char* format, std::va_list args) {
     if (out == nullptr) {
         return;
     }
-    std::fprintf(out, "vexil-printserver-sim: ");
+    std::fputs(prefix.c_str(), out);
     std::vfprintf(out, format, args);
     std::fprintf(out, "\n");
 }
@@ -23,14 +23,14 @@ void SimLog::Note(const char* format, ...) const {
     }
     std::va_list args;
     va_start(args, format);
-    Line(out_, format, args);
+    Line(out_, prefix_, format, args);
     va_end(args);
 }
 
 void SimLog::Always(const char* format, ...) const {
     std::va_list args;
     va_start(args, format);
-    Line(out_, format, args);
+    Line(out_, prefix_, format, args);
     va_end(args);
 }
 

@@ -1,8 +1,10 @@
-// What the simulator says on stderr, each line behind its name.
+// What the simulator says on stderr, each line behind its name, and when it plays several print
+// servers, a print server's lines behind that one's address as well.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace vexil::sim {
 
@@ -14,8 +16,13 @@ constexpr unsigned long long Count(std::size_t size) {
 
 class SimLog {
   public:
-    // `out` nullptr says nothing at all (for tests).
-    explicit SimLog(bool quiet, std::FILE* out = stderr) : quiet_(quiet), out_(out) {}
+    // `out` nullptr says nothing at all (for tests). A `name` goes before each line.
+    explicit SimLog(bool quiet, std::FILE* out = stderr, std::string name = {})
+        : quiet_(quiet), out_(out), prefix_("vexil-printserver-sim: ") {
+        if (!name.empty()) {
+            prefix_.append(name).append(": ");
+        }
+    }
     // The running commentary: where it listens, every request, its limits. --quiet leaves it
     // out.
     void Note(const char* format, ...) const __attribute__((format(printf, 2, 3)));
@@ -25,6 +32,7 @@ class SimLog {
   private:
     bool quiet_;
     std::FILE* out_;
+    std::string prefix_;
 };
 
 }  // namespace vexil::sim

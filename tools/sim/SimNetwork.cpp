@@ -12,8 +12,11 @@ namespace {
 
 namespace wire = tavdl::wire;
 
-// Connections taken at most, whatever the descriptor limit: each costs a poll entry and a buffer.
+// Connections taken at most beside one for each print server, whatever the descriptor limit:
+// each costs a poll entry and a buffer.
 constexpr std::size_t kMaxConnections = 1024;
+// The sockets of each print server: its two query ports and its download port.
+constexpr std::size_t kSocketsPerStation = 3;
 // Descriptors kept free beside the connections: the flash file written when a download
 // finishes, and one to spare.
 constexpr std::size_t kSpareDescriptors = 2;
@@ -34,27 +37,50 @@ Clock::duration Seconds(double seconds) {
 }
 
 // How many connections the descriptor limit leaves room for, beside those open now.
-std::size_t ConnectionRoom() {
+std::size_t ConnectionRoom(std::size_t stations) {
     const std::size_t room = net::SocketRoom();
     return std::clamp<std::size_t>(room > kSpareDescriptors ? room - kSpareDescriptors : 1, 1,
-                                   kMaxConnections);
+                                   kMaxConnections + stations);
 }
 
-// The entries of the wait in Run: the four sockets of their own, then one per connection.
-enum Entry : std::size_t { kVantrel, kBramble, kListener, kTunnel, kConnections };
+// What a socket the loop waits on is, in the top byte of its token; below it the print server's
+// place, or the connection's serial.
+enum class Source : std::uint64_t { kTunnel, kVantrel, kBramble, kListener, kConnection };
+constexpr int kSourceShift = 56;
+std::uint64_t Token(Source source, std::uint64_t value) {
+    return (static_cast<std::uint64_t>(source) << kSourceShift) | value;
+}
+Source SourceOf(std::uint64_t token) {
+    return static_cast<Source>(token >> kSourceShift);
+}
+std::uint64_t ValueOf(std::uint64_t token) {
+    return token & ((std::uint64_t{1} << kSourceShift) - 1);
+}
 
 }  // namespace
 
-net::UniqueSocket SimNetwork::OpenSocket(net::Kind kind, int port) {
+SimNetwork::SimNetwork(const std::vector<Options>& printers, const SimLog& log)
+    : stations_([&printers] {
+          std::vector<std::unique_ptr<Station>> stations;
+          stations.reserve(printers.size());
+          for (const Options& printer : printers) {
+              stations.push_back(std::make_unique<Station>(printer, printers.size() > 1));
+          }
+          return stations;
+      }()),
+      o_(stations_.front()->options),
+      log_(log) {}
+
+net::UniqueSocket SimNetwork::OpenSocket(const Station& station, net::Kind kind, int port) {
     net::UniqueSocket socket(net::Open(kind));
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(static_cast<std::uint16_t>(port));
-    net::ParseIpv4(o_.listen.c_str(), at.sin_addr);
+    net::ParseIpv4(station.options.listen.c_str(), at.sin_addr);
     // The backlog holds a burst of connections while the loop takes them.
     if (!socket.Valid() || net::Bind(socket.Get(), at) != 0 ||
         (kind == net::Kind::kStream && net::Listen(socket.Get()) != 0)) {
-        log_.Always("cannot listen on %s:%d: %s", o_.listen.c_str(), port,
+        log_.Always("cannot listen on %s:%d: %s", station.options.listen.c_str(), port,
                     net::LastErrorText().c_str());
         socket.Reset();
     }
@@ -62,26 +88,78 @@ net::UniqueSocket SimNetwork::OpenSocket(net::Kind kind, int port) {
 }
 
 bool SimNetwork::Start() {
-    vantrel_ = OpenSocket(net::Kind::kDatagram, o_.vantrelPort);
-    bramble_ = OpenSocket(net::Kind::kDatagram, o_.bramblePort);
-    listener_ = OpenSocket(net::Kind::kStream, o_.downloadPort);
-    if (o_.tunnelPort != 0) {
-        tunnel_ = OpenSocket(net::Kind::kDatagram, o_.tunnelPort);
-        if (!tunnel_.Valid()) {
+    // Each print server holds three sockets, and each download a connection beside them.
+    const std::size_t sockets = kSocketsPerStation * stations_.size() + (o_.tunnelPort != 0);
+    if (const std::size_t room = net::SocketRoom(); room < sockets + kSpareDescriptors + 1) {
+        log_.Always(
+            "%llu print servers need %llu descriptors (%llu sockets, %llu spare and one "
+            "connection), but the descriptor limit leaves room for %llu: raise the limit (ulimit "
+            "-n) or give fewer addresses",
+            Count(stations_.size()), Count(sockets + kSpareDescriptors + 1), Count(sockets),
+            Count(kSpareDescriptors), Count(room));
+        return false;
+    }
+    const auto watch = [this](const net::UniqueSocket& socket, Source source, std::uint64_t value) {
+        if (!socket.Valid()) {
+            return false;
+        }
+        if (!poller_.Watch(socket.Get(), net::kReadable, Token(source, value))) {
+            log_.Always("cannot wait on a socket: %s", net::LastErrorText().c_str());
+            return false;
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i < stations_.size(); ++i) {
+        Station& station = *stations_[i];
+        station.vantrel = OpenSocket(station, net::Kind::kDatagram, o_.vantrelPort);
+        station.bramble = OpenSocket(station, net::Kind::kDatagram, o_.bramblePort);
+        station.listener = OpenSocket(station, net::Kind::kStream, o_.downloadPort);
+        if (!watch(station.vantrel, Source::kVantrel, i) ||
+            !watch(station.bramble, Source::kBramble, i) ||
+            !watch(station.listener, Source::kListener, i)) {
             return false;
         }
     }
-    if (!vantrel_.Valid() || !bramble_.Valid() || !listener_.Valid()) {
-        return false;
+    if (o_.tunnelPort != 0) {
+        tunnel_ = OpenSocket(*stations_.front(), net::Kind::kDatagram, o_.tunnelPort);
+        if (!watch(tunnel_, Source::kTunnel, 0)) {
+            return false;
+        }
     }
-    maxConnections_ = ConnectionRoom();
-    log_.Note(
-        "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, IPX tunnel %d/udp as "
-        "%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X), model code %02x%02x, firmware %x.%02x",
-        o_.listen.c_str(), o_.vantrelPort, o_.bramblePort, o_.downloadPort, o_.tunnelPort,
-        o_.network[0], o_.network[1], o_.network[2], o_.network[3], o_.node[0], o_.node[1],
-        o_.node[2], o_.node[3], o_.node[4], o_.node[5], o_.modelCode[0], o_.modelCode[1],
-        o_.version[0], o_.version[1]);
+    maxConnections_ = ConnectionRoom(stations_.size());
+    const auto& first = o_;
+    if (stations_.size() == 1) {
+        log_.Note(
+            "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, IPX tunnel %d/udp "
+            "as %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X), model code %02x%02x, firmware "
+            "%x.%02x",
+            first.listen.c_str(), first.vantrelPort, first.bramblePort, first.downloadPort,
+            first.tunnelPort, first.network[0], first.network[1], first.network[2],
+            first.network[3], first.node[0], first.node[1], first.node[2], first.node[3],
+            first.node[4], first.node[5], first.modelCode[0], first.modelCode[1], first.version[0],
+            first.version[1]);
+    } else {
+        for (const auto& station : stations_) {
+            const Options& o = station->options;
+            station->log.Note("model code %02x%02x, firmware %x.%02x", o.modelCode[0],
+                              o.modelCode[1], o.version[0], o.version[1]);
+        }
+        log_.Note(
+            "listening on %llu addresses, the first %s, the last %s (version %d/udp, switch "
+            "%d/udp, download "
+            "%d/tcp on each; IPX tunnel %d/udp on %s as %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X)",
+            Count(stations_.size()), first.listen.c_str(), stations_.back()->options.listen.c_str(),
+            first.vantrelPort, first.bramblePort, first.downloadPort, first.tunnelPort,
+            first.listen.c_str(), first.network[0], first.network[1], first.network[2],
+            first.network[3], first.node[0], first.node[1], first.node[2], first.node[3],
+            first.node[4], first.node[5]);
+    }
+    if (maxConnections_ < stations_.size()) {
+        log_.Note(
+            "the descriptor limit leaves room for %llu connections at once, fewer than the print "
+            "servers: a download beyond that waits for room (raise ulimit -n)",
+            Count(maxConnections_));
+    }
     if (o_.readyFd >= 0) {
         if (std::string why; !vexil::SayOnDescriptor(o_.readyFd, "ready\n", why)) {
             log_.Always("cannot say ready on descriptor %d: %s", o_.readyFd, why.c_str());
@@ -96,7 +174,7 @@ void SimNetwork::Schedule(Pending pending, int delayMs) {
         SendPending(pending);
         return;
     }
-    if (pending_.size() >= kMaxPending) {
+    if (pending_.size() >= kMaxPending + stations_.size()) {
         // A flood of requests must not grow the queue without end; the reply is lost as a
         // datagram may be, and the client's retry deals with it.
         if (!saidQueueFull_) {
@@ -108,10 +186,8 @@ void SimNetwork::Schedule(Pending pending, int delayMs) {
     }
     pending.due = Clock::now() + std::chrono::milliseconds(delayMs);
     if (pending.tcp) {
-        for (Connection& connection : connections_) {
-            if (connection.serial == pending.connection) {
-                connection.quietSince = std::max(connection.quietSince, pending.due);
-            }
+        if (const auto found = connections_.find(pending.connection); found != connections_.end()) {
+            found->second.quietSince = std::max(found->second.quietSince, pending.due);
         }
     }
     pending_.push_back(std::move(pending));
@@ -122,12 +198,9 @@ void SimNetwork::SendPending(const Pending& pending) {
         net::SendTo(pending.udpSocket, pending.bytes.data(), pending.bytes.size(), pending.peer);
         return;
     }
-    for (const Connection& connection : connections_) {
-        if (connection.serial == pending.connection) {
-            // Replies are small; a full socket buffer means the peer stopped reading.
-            net::Send(connection.socket.Get(), pending.bytes.data(), pending.bytes.size());
-            return;
-        }
+    if (const auto found = connections_.find(pending.connection); found != connections_.end()) {
+        // Replies are small; a full socket buffer means the peer stopped reading.
+        net::Send(found->second.socket.Get(), pending.bytes.data(), pending.bytes.size());
     }
 }
 
@@ -143,59 +216,72 @@ void SimNetwork::FlushDue() {
     }
 }
 
-void SimNetwork::OnDatagram(net::Handle socket, Door door) {
+void SimNetwork::OnDatagram(Station& station, net::Handle socket, Door door) {
     std::uint8_t in[wire::kMaxFrame + 1];
     sockaddr_in peer{};
     const long got = net::ReceiveFrom(socket, in, sizeof in, peer);
     if (got < 0) {
         return;
     }
-    auto answer = server_.AnswerDatagram(door, in, static_cast<std::size_t>(got),
-                                         {UdpClient(peer), Clock::now()});
+    auto answer = station.server.AnswerDatagram(door, in, static_cast<std::size_t>(got),
+                                                {UdpClient(peer), Clock::now()});
     if (answer) {
         Schedule({{}, false, 0, socket, peer, std::move(answer->bytes)}, answer->delayMs);
     }
 }
 
-void SimNetwork::Close(std::size_t index, const char* why) {
-    const std::uint64_t serial = connections_[index].serial;
+void SimNetwork::Close(std::uint64_t serial, const char* why) {
+    const auto found = connections_.find(serial);
+    Station& station = *found->second.station;
     if (why != nullptr) {
-        log_.Note("tcp connection %s", why);
+        station.log.Note("tcp connection %s", why);
     }
-    connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(index));
+    poller_.Forget(found->second.socket.Get());
+    connections_.erase(found);
     std::erase_if(pending_, [serial](const Pending& p) { return p.tcp && p.connection == serial; });
-    server_.Leave(serial);
-    listenerResting_ = false;  // a descriptor is free again
+    station.server.Leave(serial);
+    RestListeners(false);  // a descriptor is free again
+}
+
+void SimNetwork::RestListeners(bool resting) {
+    if (resting == listenerResting_) {
+        return;
+    }
+    listenerResting_ = resting;
+    if (resting) {
+        restUntil_ = Clock::now() + kListenerRest;
+    }
+    for (std::size_t i = 0; i < stations_.size(); ++i) {
+        poller_.Watch(stations_[i]->listener.Get(), resting ? 0 : net::kReadable,
+                      Token(Source::kListener, i));
+    }
 }
 
 // Closes the connection silent longest that carries no download and waits for no reply; false
 // when there is none.
 bool SimNetwork::ShedOne() {
     const auto now = Clock::now();
-    const auto owner = server_.DownloadClient();
-    std::size_t chosen = connections_.size();
-    for (std::size_t i = 0; i < connections_.size(); ++i) {
-        const Connection& c = connections_[i];
-        if (c.serial != owner && c.quietSince <= now &&
-            (chosen == connections_.size() || c.quietSince < connections_[chosen].quietSince)) {
-            chosen = i;
+    auto chosen = connections_.end();
+    for (auto c = connections_.begin(); c != connections_.end(); ++c) {
+        if (c->first != c->second.station->server.DownloadClient() && c->second.quietSince <= now &&
+            (chosen == connections_.end() || c->second.quietSince < chosen->second.quietSince)) {
+            chosen = c;
         }
     }
-    if (chosen == connections_.size()) {
+    if (chosen == connections_.end()) {
         return false;
     }
-    Close(chosen, "silent longest closed to make room for a new one");
+    Close(chosen->first, "silent longest closed to make room for a new one");
     return true;
 }
 
-void SimNetwork::OnAccept() {
+void SimNetwork::OnAccept(Station& station) {
     for (int round = 0; round < kAcceptsPerRound; ++round) {
         if (connections_.size() >= maxConnections_ && !ShedOne()) {
-            listenerResting_ = true;
-            restUntil_ = Clock::now() + kListenerRest;
+            RestListeners(true);
             return;
         }
-        net::UniqueSocket socket(net::Accept(listener_.Get()));
+        net::UniqueSocket socket(net::Accept(station.listener.Get()));
         if (!socket.Valid()) {
             if (net::LastError() == net::Error::kNoRoom) {
                 // The limit is lower than counted (or other descriptors are open): no more
@@ -209,8 +295,7 @@ void SimNetwork::OnAccept() {
                     saidLimit_ = true;
                 }
                 if (!ShedOne()) {
-                    listenerResting_ = true;
-                    restUntil_ = Clock::now() + kListenerRest;
+                    RestListeners(true);
                     return;
                 }
                 continue;
@@ -225,17 +310,22 @@ void SimNetwork::OnAccept() {
             saidLimit_ = true;
         }
         net::SetNoDelay(socket.Get());
-        connections_.push_back({std::move(socket), nextSerial_++, {}, Clock::now()});
-        log_.Note("tcp connection opened");
+        const std::uint64_t serial = nextSerial_++;
+        if (!poller_.Watch(socket.Get(), net::kReadable, Token(Source::kConnection, serial))) {
+            station.log.Note("tcp connection not taken: %s", net::LastErrorText().c_str());
+            continue;
+        }
+        connections_.emplace(serial, Connection{std::move(socket), &station, {}, Clock::now()});
+        station.log.Note("tcp connection opened");
     }
 }
 
 // Returns false when the connection is to be closed.
-bool SimNetwork::OnTcpReadable(Connection& connection) {
+bool SimNetwork::OnTcpReadable(std::uint64_t serial, Connection& connection) {
     std::uint8_t chunk[4096];
     const long got = net::Receive(connection.socket.Get(), chunk, sizeof chunk);
     if (got == 0) {
-        log_.Note("tcp connection closed by the program");
+        connection.station->log.Note("tcp connection closed by the program");
         return false;
     }
     if (got < 0) {
@@ -245,44 +335,42 @@ bool SimNetwork::OnTcpReadable(Connection& connection) {
     const auto now = Clock::now();
     connection.quietSince = std::max(connection.quietSince, now);
     std::vector<Outgoing> answers;
-    const bool keep =
-        server_.AnswerStream(connection.received, chunk, static_cast<std::size_t>(got),
-                             {connection.serial, now}, answers);
+    const bool keep = connection.station->server.AnswerStream(
+        connection.received, chunk, static_cast<std::size_t>(got), {serial, now}, answers);
     for (Outgoing& answer : answers) {
-        Schedule({{}, true, connection.serial, net::kNoSocket, {}, std::move(answer.bytes)},
-                 answer.delayMs);
+        Schedule({{}, true, serial, net::kNoSocket, {}, std::move(answer.bytes)}, answer.delayMs);
     }
     return keep;
 }
 
 void SimNetwork::CloseSilent() {
     const auto limit = Clock::now() - Seconds(o_.idleSeconds);
-    for (std::size_t i = connections_.size(); i-- > 0;) {
-        if (connections_[i].quietSince < limit) {
-            Close(i, "silent too long: closed");
+    for (auto c = connections_.begin(); c != connections_.end();) {
+        const std::uint64_t serial = c->first;
+        const bool silent = c->second.quietSince < limit;
+        ++c;
+        if (silent) {
+            Close(serial, "silent too long: closed");
         }
     }
 }
 
+bool SimNetwork::AnyFinished() const {
+    return std::any_of(stations_.begin(), stations_.end(),
+                       [](const auto& station) { return station->server.Finished(); });
+}
+
 int SimNetwork::Run(const volatile std::sig_atomic_t& stop) {
-    std::vector<net::Waiting> waiting;
+    std::vector<net::Poller::Ready> ready;
     while (!stop) {
         const auto now = Clock::now();
         if (listenerResting_ && now >= restUntil_) {
-            listenerResting_ = false;
+            RestListeners(false);
         }
-        // kNoSocket is left out of the wait: the resting listener, the tunnel turned off.
-        waiting = {{vantrel_.Get(), net::kReadable},
-                   {bramble_.Get(), net::kReadable},
-                   {listenerResting_ ? net::kNoSocket : listener_.Get(), net::kReadable},
-                   {tunnel_.Get(), net::kReadable}};
-        for (const Connection& connection : connections_) {
-            waiting.push_back({connection.socket.Get(), net::kReadable});
-        }
-        // Asleep until the next thing falls due: a held-back reply, the listener's rest, a
-        // connection's idle time. A simulator that waits for its client costs no CPU, so that a
-        // fleet of a thousand of them measures the program rather than its peers; on POSIX a
-        // signal ends the wait at once, elsewhere the wait is a second at most.
+        // Asleep until the next thing falls due: a held-back reply, the listeners' rest, a
+        // connection's idle time. A simulator that waits for its clients costs no CPU, so that a
+        // fleet of a thousand print servers measures the program rather than its peers; on POSIX
+        // a signal ends the wait at once, elsewhere the wait is a second at most.
         auto wake = now + std::chrono::seconds(1);
         for (const Pending& pending : pending_) {
             wake = std::min(wake, pending.due);
@@ -290,38 +378,53 @@ int SimNetwork::Run(const volatile std::sig_atomic_t& stop) {
         if (listenerResting_) {
             wake = std::min(wake, restUntil_);
         }
-        for (const Connection& connection : connections_) {
+        for (const auto& [serial, connection] : connections_) {
             wake = std::min(wake, connection.quietSince + Seconds(o_.idleSeconds));
         }
         const int timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()));
-        const int ready = net::WaitAny(waiting, timeout);
-        if (ready < 0 && net::LastError() != net::Error::kInterrupted) {
+        if (poller_.Wait(ready, timeout) < 0 && net::LastError() != net::Error::kInterrupted) {
             log_.Always("waiting for the sockets: %s", net::LastErrorText().c_str());
             return 1;
         }
         FlushDue();
-        if (ready > 0) {
-            // Connections first (from the back, so that closing one keeps the others'
-            // indexes), so that a client that left has ended its download before the next
-            // client's datagrams are read.
-            for (std::size_t i = waiting.size(); i-- > kConnections;) {
-                const std::size_t index = i - kConnections;
-                if (waiting[i].ready && !OnTcpReadable(connections_[index])) {
-                    Close(index, nullptr);
-                }
+        // Connections first, so that a client that left has ended its download before the next
+        // client's datagrams are read.
+        for (const net::Poller::Ready& one : ready) {
+            if (SourceOf(one.token) != Source::kConnection) {
+                continue;
             }
-            if (waiting[kVantrel].ready)
-                OnDatagram(vantrel_.Get(), Door::kVantrelPort);
-            if (waiting[kBramble].ready)
-                OnDatagram(bramble_.Get(), Door::kBramblePort);
-            if (waiting[kTunnel].ready)
-                OnDatagram(tunnel_.Get(), Door::kTunnel);
-            if (waiting[kListener].ready)
-                OnAccept();
+            const std::uint64_t serial = ValueOf(one.token);
+            const auto found = connections_.find(serial);  // gone when shed meanwhile
+            if (found != connections_.end() && !OnTcpReadable(serial, found->second)) {
+                Close(serial, nullptr);
+            }
+        }
+        for (const net::Poller::Ready& one : ready) {
+            const std::uint64_t value = ValueOf(one.token);
+            switch (SourceOf(one.token)) {
+                case Source::kTunnel:
+                    OnDatagram(*stations_.front(), tunnel_.Get(), Door::kTunnel);
+                    break;
+                case Source::kVantrel:
+                    OnDatagram(*stations_[value], stations_[value]->vantrel.Get(),
+                               Door::kVantrelPort);
+                    break;
+                case Source::kBramble:
+                    OnDatagram(*stations_[value], stations_[value]->bramble.Get(),
+                               Door::kBramblePort);
+                    break;
+                case Source::kListener:
+                    if (!listenerResting_) {
+                        OnAccept(*stations_[value]);
+                    }
+                    break;
+                case Source::kConnection:
+                    break;
+            }
         }
         CloseSilent();
-        if (o_.once && server_.Finished() && pending_.empty()) {
+        if (o_.once && pending_.empty() && AnyFinished()) {
             return 0;
         }
     }

@@ -1,7 +1,10 @@
 #include "tools/sim/SimOptions.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
+#include <sstream>
 #include <utility>
 
 #include "cmdline/CommandLine.h"
@@ -35,6 +38,41 @@ bool ParseBlockFault(const std::string& text, std::map<int, int>& into) {
     return true;
 }
 
+// An IPv4 address in host order from its dotted form, and back.
+bool ReadAddress(const std::string& text, std::uint32_t& address) {
+    in_addr parsed{};
+    if (!net::ParseIpv4(text.c_str(), parsed)) {
+        return false;
+    }
+    address = ntohl(parsed.s_addr);
+    return true;
+}
+
+std::string Dotted(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
+                  (address >> 8) & 0xFF, address & 0xFF);
+    return text;
+}
+
+// FIRST-LAST, inclusive, or one ADDRESS. False when either is not an IPv4 address; a range whose
+// first address is above its last is refused with the reason thrown.
+bool ReadAddresses(const std::string& option, const std::string& text,
+                   std::pair<std::uint32_t, std::uint32_t>& range) {
+    const auto dash = text.find('-');
+    if (!ReadAddress(text.substr(0, dash), range.first)) {
+        return false;
+    }
+    range.second = range.first;
+    if (dash != std::string::npos && !ReadAddress(text.substr(dash + 1), range.second)) {
+        return false;
+    }
+    if (range.first > range.second) {
+        throw option + " " + text + ": the first address is above the last";
+    }
+    return true;
+}
+
 // M.mm in hexadecimal, one or two digits before the dot.
 bool ParseVersion(const std::string& text, std::uint8_t version[2]) {
     const auto dot = text.find('.');
@@ -46,43 +84,98 @@ bool ParseVersion(const std::string& text, std::uint8_t version[2]) {
            ParseHexBytes(text.substr(dot + 1), version + 1, 1);
 }
 
+// What the command line gives beside the options every print server has: its addresses, where
+// the flash images go, and the options of some print servers.
+struct Reading {
+    Options common;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;  // --listen, in their order
+    std::size_t addresses = 0;
+    std::string flashDir;
+    std::vector<std::string> printers;  // --printer, in their order
+};
+
+// One option: what it applies to (the whole simulator's Reading, or one print server's
+// Options), its place in --help and its refusal.
+template <class Into>
 struct OptionSpec {
     const char* heading;  // starts a section of --help
     const char* name;
     const char* value;  // what follows the option, or nullptr for a flag
     const char* help;   // lines after the first are indented below it
     const char* needs;  // "--name needs ..." when the value is missing or wrong
-    bool (*apply)(Options& options, const std::string& value);
+    // False when the value is not one the option takes; a refusal with a reason of its own is
+    // thrown as its whole message.
+    bool (*apply)(Into& into, const std::string& value);
 };
 
 // clang-format off
-constexpr OptionSpec kOptions[] = {
-    {"Where it listens", "--listen", "ADDR", "IPv4 address for every socket (default 127.0.0.1)",
-     "an IPv4 address",
-     [](Options& o, const std::string& v) {
-         in_addr probe{};
-         if (!net::ParseIpv4(v.c_str(), probe)) {
+constexpr OptionSpec<Reading> kSimulatorOptions[] = {
+    {"Where it listens", "--listen", "FIRST[-LAST]",
+     "IPv4 address of a print server, or a range of them from FIRST to\nLAST: one print server "
+     "each, all with the same ports; may be\nrepeated, at most 65536 in all (default 127.0.0.1)",
+     "an IPv4 address, or a range FIRST-LAST of them",
+     [](Reading& r, const std::string& v) {
+         std::pair<std::uint32_t, std::uint32_t> range;
+         if (!ReadAddresses("--listen", v, range)) {
              return false;
          }
-         o.listen = v;
+         r.addresses += std::size_t{range.second - range.first} + 1;
+         if (r.addresses > kMaxPrintServers) {
+             throw "--listen: " + std::to_string(r.addresses) + " addresses in all, more than the " +
+                 std::to_string(kMaxPrintServers) + " print servers one simulator plays";
+         }
+         r.ranges.push_back(range);
          return true;
      }},
     {nullptr, "--vantrel-port", "N", "UDP port of the Vantrel version query (default 5031)",
-     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.vantrelPort); }},
+     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.vantrelPort); }},
     {nullptr, "--bramble-port", "N",
      "UDP port of the Bramble version query and the download-mode\nswitch (default 5021)",
-     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.bramblePort); }},
+     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.bramblePort); }},
     {nullptr, "--download-port", "N", "TCP port of the download connection (default 5001)",
-     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.downloadPort); }},
+     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.downloadPort); }},
     {nullptr, "--ipx-tunnel-port", "N",
-     "UDP port of the IPX tunnel (default 16640, the library's default;\n0 turns IPX off)",
-     "a port number", [](Options& o, const std::string& v) { return ParsePort(v, o.tunnelPort); }},
+     "UDP port of the IPX tunnel (default 16640, the library's default;\n0 turns IPX off); with "
+     "several addresses the first one's print\nserver is the IPX card, the others have no IPX side",
+     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.tunnelPort); }},
     {nullptr, "--ipx-network", "HEX8", "IPX network number of the card (default 00000001)",
      "8 hexadecimal digits",
-     [](Options& o, const std::string& v) { return ParseHexBytes(v, o.network, 4); }},
+     [](Reading& r, const std::string& v) { return ParseHexBytes(v, r.common.network, 4); }},
     {nullptr, "--ipx-node", "HEX12", "IPX node (MAC) address of the card (default 00D1F0123456)",
      "12 hexadecimal digits",
-     [](Options& o, const std::string& v) { return ParseHexBytes(v, o.node, 6); }},
+     [](Reading& r, const std::string& v) { return ParseHexBytes(v, r.common.node, 6); }},
+    {"How it runs", "--flash", "FILE",
+     "write the flash image there when a download finishes (raw\nbinary from the lowest address, "
+     "gaps 0xFF); one print server only",
+     "a value", [](Reading& r, const std::string& v) { r.common.flashFile = v; return true; }},
+    {nullptr, "--flash-dir", "DIR",
+     "write each print server's flash image to DIR/ADDRESS.bin when\nits download finishes "
+     "(ADDRESS as given to --listen)",
+     "a value", [](Reading& r, const std::string& v) { r.flashDir = v; return true; }},
+    {nullptr, "--printer", "\"ADDR OPTIONS\"",
+     "the print server at ADDR (or those from FIRST-LAST) takes\nOPTIONS on top of the options "
+     "of all; OPTIONS are those under\n\"What it is\" and \"Faults\", in the same word, such as\n"
+     "--printer \"192.0.2.5 --no-version-reply\"; may be repeated",
+     "an address or range, then options of one print server",
+     [](Reading& r, const std::string& v) { r.printers.push_back(v); return true; }},
+    {nullptr, "--once", nullptr, "exit after one finished download (of any print server)", nullptr,
+     [](Reading& r, const std::string&) { r.common.once = true; return true; }},
+    {nullptr, "--idle-seconds", "S",
+     "close a TCP connection silent for S seconds, and end the download\nof a client silent "
+     "that long (fractions allowed; default 60)",
+     "more than 0, at most 86400",
+     [](Reading& r, const std::string& v) { return cmdline::ReadSeconds(v, 0, 86400, r.common.idleSeconds) &&
+                                                   r.common.idleSeconds > 0; }},
+    {nullptr, "--quiet", nullptr,
+     "log nothing but the summary of a finished download (and why it\nstops, when it cannot go on)",
+     nullptr, [](Reading& r, const std::string&) { r.common.quiet = true; return true; }},
+    {nullptr, "--ready-fd", "N",
+     "write \"ready\" to descriptor N once every socket listens, then\nclose it (for scripts that "
+     "wait for it)", "a descriptor number from 3 (0 to 2 are the standard streams)",
+     [](Reading& r, const std::string& v) { return cmdline::ReadNumber(v, 3, 1'000'000, r.common.readyFd); }},
+};
+
+constexpr OptionSpec<Options> kPrintServerOptions[] = {
     {"What it is", "--model-code", "HEX4", "model code in the version reply (default aa01)",
      "4 hexadecimal digits",
      [](Options& o, const std::string& v) { return ParseHexBytes(v, o.modelCode, 2); }},
@@ -94,25 +187,6 @@ constexpr OptionSpec kOptions[] = {
      "keep reporting that version after a finished download (without\nit: the version in the "
      "identification record of the image\nreceived)",
      nullptr, [](Options& o, const std::string&) { o.keepVersion = true; return true; }},
-    {nullptr, "--flash", "FILE",
-     "write the flash image there when a download finishes (raw\nbinary from the lowest address, "
-     "gaps 0xFF)",
-     "a value", [](Options& o, const std::string& v) { o.flashFile = v; return true; }},
-    {nullptr, "--once", nullptr, "exit after one finished download", nullptr,
-     [](Options& o, const std::string&) { o.once = true; return true; }},
-    {nullptr, "--idle-seconds", "S",
-     "close a TCP connection silent for S seconds, and end the download\nof a client silent "
-     "that long (fractions allowed; default 60)",
-     "more than 0, at most 86400",
-     [](Options& o, const std::string& v) { return cmdline::ReadSeconds(v, 0, 86400, o.idleSeconds) &&
-                                                   o.idleSeconds > 0; }},
-    {nullptr, "--quiet", nullptr,
-     "log nothing but the summary of a finished download (and why it\nstops, when it cannot go on)",
-     nullptr, [](Options& o, const std::string&) { o.quiet = true; return true; }},
-    {nullptr, "--ready-fd", "N",
-     "write \"ready\" to descriptor N once every socket listens, then\nclose it (for scripts that "
-     "wait for it)", "a descriptor number from 3 (0 to 2 are the standard streams)",
-     [](Options& o, const std::string& v) { return cmdline::ReadNumber(v, 3, 1'000'000, o.readyFd); }},
     {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
      [](Options& o, const std::string&) { o.noVersionReply = true; return true; }},
     {nullptr, "--bad-version-reply", nullptr, "answer version queries with an invalid reply",
@@ -142,70 +216,199 @@ constexpr OptionSpec kOptions[] = {
 };
 // clang-format on
 
-}  // namespace
+template <class Into>
+std::string Needs(const OptionSpec<Into>& option) {
+    return std::string(option.name) + " needs " + option.needs;
+}
 
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-    cmdline::CommandLine line({.inlineValues = false, .eachOnce = false});
-    for (const OptionSpec& option : kOptions) {
+// Hands each option of `table` that the command line gives to `apply`, which takes its
+// description and value; a value the option does not take stops the reading with the option.
+template <class Table, class Apply>
+void Register(cmdline::CommandLine& line, const Table& table, Apply apply) {
+    for (const auto& option : table) {
         if (option.value == nullptr) {
-            line.Flag(option.name, [&options, &option] { option.apply(options, ""); });
+            line.Flag(option.name, [apply, &option] { apply(option, std::string()); });
         } else {
-            // A value the option does not take stops the reading with the option.
-            line.Value(option.name, [&options, &option](const std::string& value) {
-                if (!option.apply(options, value)) {
-                    throw &option;
-                }
-            });
+            line.Value(option.name,
+                       [apply, &option](const std::string& value) { apply(option, value); });
         }
     }
-    try {
-        const cmdline::Stop stop = line.Read(argc, argv);
-        if (stop.kind == cmdline::Stop::Kind::kUnexpected) {
-            error = "unknown option " + stop.word;
-            return false;
-        }
-        for (const OptionSpec& option : kOptions) {
-            if (stop.kind == cmdline::Stop::Kind::kNoValue && stop.option == option.name) {
-                throw &option;
+}
+
+// Reads `argv` as far as the rules of the command line go; a refusal is thrown as its message.
+void Read(cmdline::CommandLine& line, int argc, char** argv, int first = 1) {
+    const cmdline::Stop stop = line.Read(argc, argv, first);
+    if (stop.kind == cmdline::Stop::Kind::kUnexpected) {
+        throw "unknown option " + stop.word;
+    }
+    if (stop.kind == cmdline::Stop::Kind::kNoValue) {
+        for (const auto& option : kSimulatorOptions) {
+            if (stop.option == option.name) {
+                throw Needs(option);
             }
         }
-    } catch (const OptionSpec* refused) {
-        error = std::string(refused->name) + " needs " + refused->needs;
-        return false;
+        for (const auto& option : kPrintServerOptions) {
+            if (stop.option == option.name) {
+                throw Needs(option);
+            }
+        }
+    }
+}
+
+// One --printer: its address or range, and its options applied to those print servers.
+// `index` holds every address with its print server's place, in the order of the addresses.
+void ApplyPrinter(const std::string& text,
+                  const std::vector<std::pair<std::uint32_t, std::size_t>>& index,
+                  std::vector<Options>& printers) {
+    std::istringstream split(text);
+    std::vector<std::string> words{"--printer"};
+    for (std::string word; split >> word;) {
+        words.push_back(word);
+    }
+    const std::string said = "--printer \"" + text + "\"";
+    std::pair<std::uint32_t, std::uint32_t> range;
+    if (words.size() < 2 || !ReadAddresses(said, words[1], range)) {
+        throw said + ": it needs an address or range FIRST-LAST first, then options";
+    }
+    // The options are read once, each value checked on a scratch copy, and then applied to
+    // every print server of the range.
+    std::vector<std::pair<const OptionSpec<Options>*, std::string>> given;
+    Options scratch;
+    cmdline::CommandLine line({.inlineValues = false, .eachOnce = false});
+    Register(line, kPrintServerOptions,
+             [&](const OptionSpec<Options>& option, const std::string& value) {
+                 if (!option.apply(scratch, value)) {
+                     throw said + ": " + Needs(option);
+                 }
+                 given.emplace_back(&option, value);
+             });
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    try {
+        Read(line, static_cast<int>(argv.size()), argv.data(), 2);
+    } catch (const std::string& refusal) {
+        for (const auto& option : kSimulatorOptions) {
+            if (refusal == "unknown option " + std::string(option.name)) {
+                throw said + ": " + option.name +
+                    " is an option of the whole simulator, not of one print server";
+            }
+        }
+        throw said + ": " + refusal;
+    }
+    auto at = std::lower_bound(index.begin(), index.end(), std::pair{range.first, std::size_t{0}});
+    for (std::uint64_t address = range.first; address <= range.second; ++address, ++at) {
+        if (at == index.end() || at->first != address) {
+            throw said + ": " + Dotted(static_cast<std::uint32_t>(address)) +
+                " is not an address given to --listen";
+        }
+        for (const auto& [option, value] : given) {
+            option->apply(printers[at->second], value);
+        }
+    }
+}
+
+void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
+    Reading reading;
+    cmdline::CommandLine line({.inlineValues = false, .eachOnce = false});
+    Register(line, kSimulatorOptions,
+             [&reading](const OptionSpec<Reading>& option, const std::string& value) {
+                 if (!option.apply(reading, value)) {
+                     throw Needs(option);
+                 }
+             });
+    Register(line, kPrintServerOptions,
+             [&reading](const OptionSpec<Options>& option, const std::string& value) {
+                 if (!option.apply(reading.common, value)) {
+                     throw Needs(option);
+                 }
+             });
+    Read(line, argc, argv);
+    if (reading.ranges.empty()) {
+        ReadAddresses("--listen", reading.common.listen, reading.ranges.emplace_back());
+        reading.addresses = 1;
+    }
+    if (!reading.common.flashFile.empty() && !reading.flashDir.empty()) {
+        throw std::string("--flash and --flash-dir: give one of them");
+    }
+    if (!reading.common.flashFile.empty() && reading.addresses > 1) {
+        throw std::string(
+            "--flash takes the image of one print server: with several addresses give "
+            "--flash-dir");
+    }
+    printers.clear();
+    printers.reserve(reading.addresses);
+    std::vector<std::pair<std::uint32_t, std::size_t>> index;
+    index.reserve(reading.addresses);
+    for (const auto& [first, last] : reading.ranges) {
+        for (std::uint64_t address = first; address <= last; ++address) {
+            index.emplace_back(static_cast<std::uint32_t>(address), printers.size());
+            Options& printer = printers.emplace_back(reading.common);
+            printer.listen = Dotted(static_cast<std::uint32_t>(address));
+            if (!reading.flashDir.empty()) {
+                printer.flashFile =
+                    (std::filesystem::path(reading.flashDir) / (printer.listen + ".bin")).string();
+            }
+        }
+    }
+    std::sort(index.begin(), index.end());
+    const auto twice =
+        std::adjacent_find(index.begin(), index.end(),
+                           [](const auto& a, const auto& b) { return a.first == b.first; });
+    if (twice != index.end()) {
+        throw "--listen: " + Dotted(twice->first) + " is given twice";
+    }
+    for (const std::string& printer : reading.printers) {
+        ApplyPrinter(printer, index, printers);
     }
     // The three UDP services each need a port of their own: a datagram for one would otherwise
     // reach the other, or only one of the sockets, as the system picks. (The download port is
     // TCP's, apart from them; port 0 lets the system pick a free port.)
-    const std::pair<const char*, int> udp[] = {{"--vantrel-port", options.vantrelPort},
-                                               {"--bramble-port", options.bramblePort},
-                                               {"--ipx-tunnel-port", options.tunnelPort}};
+    const Options& ports = reading.common;
+    const std::pair<const char*, int> udp[] = {{"--vantrel-port", ports.vantrelPort},
+                                               {"--bramble-port", ports.bramblePort},
+                                               {"--ipx-tunnel-port", ports.tunnelPort}};
     for (std::size_t i = 0; i < std::size(udp); ++i) {
         for (std::size_t j = i + 1; j < std::size(udp); ++j) {
             if (udp[i].second != 0 && udp[i].second == udp[j].second) {
-                error = std::string(udp[i].first) + " and " + udp[j].first +
-                        " name one UDP port, " + std::to_string(udp[i].second) +
-                        ": each service needs its own";
-                return false;
+                throw std::string(udp[i].first) + " and " + udp[j].first + " name one UDP port, " +
+                    std::to_string(udp[i].second) + ": each service needs its own";
             }
         }
     }
     // Checked now rather than when the first download finishes, when it would be too late to
     // say so to anyone.
-    if (!options.flashFile.empty()) {
-        if (const std::string refused = OutputRefusal(options.flashFile); !refused.empty()) {
-            error = "--flash: " + refused;
-            return false;
+    for (const Options& printer : printers) {
+        if (printer.flashFile.empty()) {
+            continue;
+        }
+        if (const std::string refused = OutputRefusal(printer.flashFile); !refused.empty()) {
+            throw(reading.flashDir.empty() ? "--flash: " : "--flash-dir: ") + refused;
         }
     }
-    return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, std::vector<Options>& printers, std::string& error) {
+    try {
+        ParseInto(argc, argv, printers);
+        return true;
+    } catch (const std::string& refusal) {
+        error = refusal;
+        return false;
+    }
 }
 
 std::string HelpText() {
     std::string text =
         "usage: vexil-printserver-sim [options]\n"
         "\n"
-        "Plays a network print server for the Vexilware download program.\n";
-    for (const OptionSpec& entry : kOptions) {
+        "Plays network print servers for the Vexilware download program: one, or one for\n"
+        "each address given to --listen, all in one process, each with its own download,\n"
+        "flash image and faults.\n";
+    const auto describe = [&text](const auto& entry) {
         // Appended piece by piece: GCC 12 at -O3 sees an overlapping copy in the sum of a
         // literal and a string that is not there (-Wrestrict).
         if (entry.heading != nullptr) {
@@ -225,6 +428,12 @@ std::string HelpText() {
             }
         }
         text += '\n';
+    };
+    for (const auto& entry : kSimulatorOptions) {
+        describe(entry);
+    }
+    for (const auto& entry : kPrintServerOptions) {
+        describe(entry);
     }
     text +=
         "\n"

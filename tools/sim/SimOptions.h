@@ -1,18 +1,24 @@
-// vexil-printserver-sim's options: what it is, where it listens and which faults it plays. One
-// table of the options drives both the parsing and --help.
+// vexil-printserver-sim's options: where it listens, how it runs, and for each print server it
+// plays what it is and which faults it plays. Two tables of the options (the simulator's own, and
+// those of one print server, which --printer gives to some of them) drive both the parsing and
+// --help.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "engine/DevicePayloads.h"
 #include "protocol/Wire.h"
 
 namespace vexil::sim {
 
+// The options of one print server. Those of the simulator as a whole (the ports, the IPX card,
+// --once, --quiet, --ready-fd, --idle-seconds) are the same in every print server's.
 struct Options {
-    std::string listen = "127.0.0.1";
+    std::string listen = "127.0.0.1";  // this print server's address
     int vantrelPort = payload::kVantrelQueryPort;
     int bramblePort = payload::kBrambleQueryPort;
     int downloadPort = payload::kDownloadPort;
@@ -24,7 +30,7 @@ struct Options {
     // Whether `version` stays after a finished download; otherwise the print server reports
     // the version of the image it received from then on, as it does after a power reset.
     bool keepVersion = false;
-    std::string flashFile;
+    std::string flashFile;  // from --flash, or --flash-dir and the address
     bool once = false;
     bool quiet = false;
     // A descriptor to write "ready" to (and close) once every socket listens, or -1.
@@ -46,9 +52,13 @@ struct Options {
     bool badFinish = false;
 };
 
-// Reads the command line (without --help), and checks at once that the flash file can be
-// written; false with a message naming the option.
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+// The most print servers one simulator plays.
+constexpr std::size_t kMaxPrintServers = 65536;
+
+// Reads the command line (without --help) into the options of each print server, in the order
+// their addresses were given, and checks at once that their flash files can be written; false
+// with a message naming the option.
+bool ParseOptions(int argc, char** argv, std::vector<Options>& printers, std::string& error);
 
 // The text of --help.
 std::string HelpText();
