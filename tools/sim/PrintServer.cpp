@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/DevicePayloads.h"
-#include "engine/RecordCodec.h"
+#include "format/DevicePayloads.h"
+#include "format/RecordCodec.h"
 #include "protocol/Wire.h"
 
 namespace vexil::sim {

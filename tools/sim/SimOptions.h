@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "engine/DevicePayloads.h"
+#include "format/DevicePayloads.h"
 #include "protocol/Wire.h"
 
 namespace vexil::sim {

@@ -11,10 +11,14 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/ModelTable.h"
 #include "tavdl/tavdl.h"
 
-namespace vexil::payload {
+namespace vexil {
+
+// The two version queries of the transport library.
+enum class VersionQuery { kVantrel, kBramble };
+
+namespace payload {
 
 // The reply buffer every call is given.
 inline constexpr std::size_t kReplySize = 512;
@@ -147,4 +151,5 @@ inline bool IsValidVersionReply(VersionQuery query, const std::uint8_t* reply, s
                                            : reply[kBrambleInvalidAt] != kBrambleInvalid;
 }
 
-}  // namespace vexil::payload
+}  // namespace payload
+}  // namespace vexil
