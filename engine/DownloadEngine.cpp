@@ -6,9 +6,9 @@
 
 #include "engine/Confirmation.h"
 #include "engine/ModelTable.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
-#include "format/DevicePayloads.h"
 #include "format/DownloadFileReader.h"
 #include "platform/WidePath.h"
 

@@ -10,8 +10,8 @@
 
 #include "engine/DialogPort.h"
 #include "engine/ModelTable.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/Transport.h"
-#include "format/DevicePayloads.h"
 #include "format/DownloadFileReader.h"
 #include "resources/ResourceIds.h"
 #include "tavdl/tavdl.h"

@@ -19,8 +19,8 @@
 #include <memory>
 
 #include "engine/DownloadEngine.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
-#include "format/DevicePayloads.h"
 #include "format/DownloadFileReader.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"

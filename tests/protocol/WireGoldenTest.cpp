@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
-#include "format/DevicePayloads.h"
 #include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"

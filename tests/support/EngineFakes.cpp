@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/TargetRecord.h"
-#include "format/DevicePayloads.h"
+#include "tools/sim/PrintServerPayloads.h"
 
 namespace vexil::test {
 

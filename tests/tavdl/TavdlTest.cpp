@@ -15,8 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
-#include "format/DevicePayloads.h"
 #include "format/DownloadFileReader.h"
 #include "protocol/Socket.h"
 #include "protocol/Wire.h"
