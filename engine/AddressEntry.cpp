@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/HexText.h"
+#include "format/HexText.h"
 #include "resources/ResourceIds.h"
 
 namespace vexil::address {

@@ -6,11 +6,11 @@
 #include <filesystem>
 
 #include "engine/Confirmation.h"
-#include "engine/DevicePayloads.h"
-#include "engine/DownloadFile.h"
 #include "engine/ModelTable.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
+#include "format/DownloadFileReader.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
@@ -95,7 +95,6 @@ void DownloadEngine::Begin(const DownloadRequest& request) {
     cancelRequested_ = false;
     request_ = request;
     outcome_ = DownloadOutcome{};
-    fileModelCode_.clear();
     policy_ = &PolicyFor(request.ipx);
     window_ = port_.WindowHandle();
     FillTargetRecord(request, *target_);
@@ -190,18 +189,33 @@ DownloadEngine::Attempts DownloadEngine::Retry(const RetriedCall& step, std::uin
 // The download file of the model, before any traffic with the print server.
 DownloadEngine::StepResult DownloadEngine::Identify(RunState& run) {
     const int model = request_.modelIndex;
-    if (IdentifyDownloadFile(model, *target_, fileModelCode_, outcome_.fileVersion, *this) != 0 ||
-        fileModelCode_ != ModelCode(*target_)) {
+    const Identification found = IdentifyDownloadFile(model);
+    if (found.message != 0) {
+        ShowMessage(found.message, Icon::Error);
+    }
+    outcome_.fileVersion = found.identity.version;
+    // The target record carries the model code that the file must have, once a file was found
+    // to carry one.
+    const ModelTraits* traits = FindModel(model);
+    if (!found.identity.modelCode.empty()) {
+        SetModelCode(*target_, traits->modelCode);
+    }
+    if (found.result != 0 || found.identity.modelCode != traits->modelCode) {
         ShowMessage(msg::kFileMissing, Icon::Warning);
         return result::kNotStarted;
     }
-    run.model = FindModel(model);
+    run.model = traits;
     // Every block of the files to be sent is read once before anything is sent: a file that
     // would fail halfway through its transfer must not cost the print server the firmware it
-    // has, for its flash is erased before the transfer. The reader shows what is wrong.
+    // has, for its flash is erased before the transfer. The reader's fault is shown first.
     for (const char* file : {MainFileToSend(run), run.model->companionFile}) {
-        if (file != nullptr && *file != '\0' &&
-            VerifyImageFile(file, run.policy.blockLimit, *this) != 0) {
+        if (file == nullptr || *file == '\0') {
+            continue;
+        }
+        if (const int checked = VerifyImageFile(file, run.policy.blockLimit); checked != 0) {
+            if (const int message = ReaderMessage(checked); message != 0) {
+                ShowMessage(message, Icon::Error);
+            }
             ShowMessage(msg::kFileMissing, Icon::Warning);
             return result::kNotStarted;
         }
@@ -488,7 +502,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
         std::memset(reply, 0, sizeof reply);
         if (retries == 0) {
             // A block is read once, however often it has to be sent.
-            readResult = ReadRecordBlock(file, block, length, *this, policy.blockLimit);
+            readResult = ReadRecordBlock(file, block, length, policy.blockLimit);
             lastBlock = readResult == 1;
             const std::uint32_t step =
                 totalSize == 0 ? 0 : length * static_cast<std::uint32_t>(kProgressMax) / totalSize;
@@ -497,6 +511,9 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
             }
         }
         if (readResult < 0 || readResult > 1) {
+            if (const int message = ReaderMessage(readResult); message != 0) {
+                ShowMessage(message, Icon::Error);
+            }
             ShowMessage(msg::kFileUnreadable, Icon::Error);
             return kTransferReadFailed;
         }

@@ -23,8 +23,8 @@
 namespace vexil {
 
 inline constexpr int kProgressMax = 0x7FFF;
-// SendImageFile's result when the record reader failed (it has shown its message and closed the
-// file); its other results are those of DownloadResult.
+// SendImageFile's result when the record reader failed (its message is shown and the file
+// closed); its other results are those of DownloadResult.
 inline constexpr int kTransferReadFailed = -1;
 // How long one pass of the pump waits for window events when none are waiting.
 inline constexpr int kPumpWaitMs = 5;
@@ -40,10 +40,10 @@ bool SameVersion(std::string_view device, std::string_view file);
 // version is returned as it is.
 std::string AsReported(std::string_view fileVersion);
 
-class DownloadEngine : private MessageSink {
+class DownloadEngine {
   public:
     DownloadEngine(Transport& transport, DialogPort& port);
-    ~DownloadEngine() override;
+    ~DownloadEngine();
     DownloadEngine(const DownloadEngine&) = delete;
     DownloadEngine& operator=(const DownloadEngine&) = delete;
 
@@ -119,9 +119,8 @@ class DownloadEngine : private MessageSink {
     Attempts Retry(const RetriedCall& step, std::uint8_t* reply, Attempt attempt);
     StepResult EndOfAttempts(Attempts attempts, int message, DownloadResult failed);
     Call CallWith(const CallSetup& setup) { return {*target_, window_, setup}; }
-    // Every message of a run goes through here into the outcome, then to the port; the file
-    // reader shows its messages the same way.
-    void ShowMessage(int stringId, Icon icon) override;
+    // Every message of a run goes through here into the outcome, then to the port.
+    void ShowMessage(int stringId, Icon icon);
     // Opens, sends and closes one image file; no value when it does not open (message 106).
     std::optional<int> SendFile(const char* name);
     static const char* MainFileToSend(const RunState& run);
@@ -136,7 +135,6 @@ class DownloadEngine : private MessageSink {
     const TransportPolicy* policy_;
     DownloadRequest request_;
     DownloadOutcome outcome_;
-    std::string fileModelCode_;
     std::uint16_t ipxSequence_ = 0;
 };
 

@@ -8,23 +8,28 @@ namespace {
 
 using enum VersionQuery;
 
+constexpr ModelTraits Row(int model, VersionQuery tcpQuery, bool tcpOnly, bool switchRequiredTcp,
+                          bool switchRequiredIpx) {
+    return {*FindModelFiles(model), tcpQuery, tcpOnly, switchRequiredTcp, switchRequiredIpx};
+}
+
 // clang-format off
-constexpr std::array<ModelTraits, 6> kModels{{
-    // main file  code    companion   TCP/IP    TCP only  failed switch ends it
-    //                                query               TCP/IP  IPX
-    {"RS.BIN",    "1601", nullptr,    kVantrel, false,    false,  false},
-    {"PS1B.BIN",  "5101", "PS2B.BIN", kBramble, false,    false,  false},
-    {"PS1B.BIN",  "5100", "PS2B.BIN", kBramble, false,    false,  false},
-    {"PS1B.BIN",  "0601", "PS2B.BIN", kBramble, false,    false,  false},
-    {"RS.BIN",    "2101", nullptr,    kVantrel, true,     true,   false},
-    {"RS.BIN",    "aa01", nullptr,    kVantrel, false,    true,   true},
+constexpr std::array<ModelTraits, kModelFiles.size()> kModels{{
+    //  model  TCP/IP    TCP only  failed switch ends it
+    //         query               TCP/IP  IPX
+    Row(1,     kVantrel, false,    false,  false),
+    Row(2,     kBramble, false,    false,  false),
+    Row(3,     kBramble, false,    false,  false),
+    Row(4,     kBramble, false,    false,  false),
+    Row(5,     kVantrel, true,     true,   false),
+    Row(6,     kVantrel, false,    true,   true),
 }};
 // clang-format on
 
 }  // namespace
 
 const ModelTraits* FindModel(int modelIndex) {
-    if (modelIndex < 1 || modelIndex > static_cast<int>(kModels.size())) {
+    if (FindModelFiles(modelIndex) == nullptr) {
         return nullptr;
     }
     return &kModels[static_cast<std::size_t>(modelIndex - 1)];

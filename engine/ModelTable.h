@@ -1,18 +1,15 @@
-// The print-server models by model index (1 to 6): their download files, the model code their
-// images carry, and what sets each apart in the download sequences. Every model trait and file
-// name is written here and nowhere else.
+// The print-server models by model index (1 to 6): their download files (format/ModelFiles.h)
+// and what sets each apart in the download sequences. Every model trait is written here and
+// nowhere else.
 #pragma once
+
+#include "format/DevicePayloads.h"
+#include "format/ModelFiles.h"
 
 namespace vexil {
 
-// The two version queries of the transport library.
-enum class VersionQuery { kVantrel, kBramble };
-
-struct ModelTraits {
-    const char* mainFile;       // opened by this relative name from the working directory
-    const char* modelCode;      // what the image's identification record must carry
-    const char* companionFile;  // sent after the main file; nullptr for one-file models
-    VersionQuery tcpQuery;      // the query over TCP/IP (over IPX every model takes Vantrel)
+struct ModelTraits : ModelFiles {
+    VersionQuery tcpQuery;  // the query over TCP/IP (over IPX every model takes Vantrel)
     // Loads over TCP/IP only: over IPX it has no main file, and after a download the TCP/IP
     // controls come back whichever transport was chosen.
     bool tcpOnly;
@@ -20,8 +17,6 @@ struct ModelTraits {
     // sequence goes on as if the print server had taken it), over TCP/IP and over IPX.
     bool switchRequiredTcp;
     bool switchRequiredIpx;
-
-    bool TwoFiles() const { return companionFile != nullptr; }
 };
 
 // The row of model 1 to 6, or nullptr for any other index.

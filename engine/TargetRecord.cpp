@@ -109,6 +109,10 @@ std::string ModelCode(const TAVDL_ADDR& record) {
     return std::string(code, std::find(code, code + sizeof record.modelCode, '\0'));
 }
 
+void SetModelCode(TAVDL_ADDR& record, const char* code) {
+    std::memcpy(record.modelCode, code, sizeof record.modelCode);
+}
+
 void ApplyCallSetup(TAVDL_ADDR& target, const CallSetup& setup) {
     target.waitSeconds = setup.waitSeconds;
     if (setup.mode != CallSetup::kKeep) {

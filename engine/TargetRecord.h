@@ -66,8 +66,10 @@ constexpr std::uint32_t Ipv4Address(std::uint8_t first, std::uint8_t second, std
 // Writes such a value into inetAddr, first octet first; InetAddress reads the four octets back.
 void SetInetAddress(TAVDL_ADDR& record, std::uint32_t address);
 std::array<std::uint8_t, 4> InetAddress(const TAVDL_ADDR& record);
-// The expected model code, up to its NUL (all five bytes when there is none).
+// The expected model code, up to its NUL (all five bytes when there is none); SetModelCode writes
+// a code of four characters and its NUL.
 std::string ModelCode(const TAVDL_ADDR& record);
+void SetModelCode(TAVDL_ADDR& record, const char* code);
 
 // IPX socket number, written and read in network byte order.
 void SetIpxSocket(TAVDL_ADDR& record, std::uint16_t socket);

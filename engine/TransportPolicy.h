@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/DevicePayloads.h"
 #include "engine/DialogPort.h"
-#include "engine/DownloadFile.h"
 #include "engine/ModelTable.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/Transport.h"
+#include "format/DownloadFileReader.h"
 #include "resources/ResourceIds.h"
 #include "tavdl/tavdl.h"
 

@@ -13,20 +13,19 @@
 #include <vector>
 
 #include "cmdline/CommandLine.h"
-#include "engine/DownloadFile.h"
-#include "engine/RecordCodec.h"
-#include "engine/TargetRecord.h"
+#include "format/DownloadFileReader.h"
+#include "format/DownloadFileWriter.h"
+#include "format/FlashImage.h"
+#include "format/RecordCodec.h"
+#include "format/SRecordText.h"
 #include "platform/Console.h"
+#include "platform/OutputFile.h"
 #include "platform/ProgramMain.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
-#include "tools/DownloadFileWriter.h"
-#include "tools/FlashImage.h"
-#include "tools/OutputFile.h"
-#include "tools/SRecordText.h"
 
 namespace {
 
@@ -54,23 +53,20 @@ const char kUsage[] =
     "exit status: 0 done, 1 a file refused or not sound, 2 a usage error or an input that\n"
     "does not open, 70 an internal error (its reason is said)\n";
 
-// Messages of the reader go to stderr as their number and text, on one line.
-class StderrSink : public MessageSink {
-  public:
-    void ShowMessage(int stringId, Icon) override {
-        if (first == 0) {
-            first = stringId;
-        }
-        std::string text(LoadString(stringId));
-        for (char& c : text) {
-            if (c == '\r' || c == '\n') {
-                c = ' ';
-            }
-        }
-        std::fprintf(stderr, "%d %s\n", stringId, text.c_str());
+// A message of the program (the reader's, the identification's) goes to stderr as its number
+// and text, on one line; 0 says nothing.
+void Say(int stringId) {
+    if (stringId == 0) {
+        return;
     }
-    int first = 0;
-};
+    std::string text(LoadString(stringId));
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    std::fprintf(stderr, "%d %s\n", stringId, text.c_str());
+}
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "vexil-file: %s\n%s", why.c_str(), kUsage);
@@ -209,13 +205,14 @@ int Build(const Options& options) {
 // Reads FILE block by block as the transfer does, handing each sound block to `onBlock`.
 // Returns the reader's last result (1 at a sound end).
 template <typename OnBlock>
-int ReadAllBlocks(std::FILE* file, bool ipx, MessageSink& sink, OnBlock onBlock) {
+int ReadAllBlocks(std::FILE* file, bool ipx, OnBlock onBlock) {
     std::uint8_t buffer[kBlockBufferSize];
     for (;;) {
         std::uint32_t length = 0;
         const int result =
-            ReadRecordBlock(file, buffer, length, sink, ipx ? kIpxBlockLimit : kBlockBufferSize);
+            ReadRecordBlock(file, buffer, length, ipx ? kIpxBlockLimit : kBlockBufferSize);
         if (result < 0) {
+            Say(ReaderMessage(result));
             return result;  // the reader has closed the file
         }
         if (!onBlock(result, buffer, length)) {
@@ -245,7 +242,8 @@ int Info(const Options& options) {
     }
     // A two-file model's companion file is looked for beside FILE; one that is there must be a
     // regular file too.
-    const char* companionName = FindModel(static_cast<int>(model))->companionFile;
+    const ModelFiles& files = *FindModelFiles(static_cast<int>(model));
+    const char* companionName = files.companionFile;
     const std::string companion =
         Utf8Text(WidePath(path).parent_path() / (companionName ? companionName : ""));
     if (companionName != nullptr && KindOf(companion) != FileKind::kMissing) {
@@ -256,29 +254,27 @@ int Info(const Options& options) {
         }
         std::fclose(probe);
     }
-    auto target = CreateTargetRecord();
-    std::string fileModelCode;
-    std::string fileVersion;
-    StderrSink sink;
-    const int identified = IdentifyDownloadFiles(static_cast<int>(model), path, companion, *target,
-                                                 fileModelCode, fileVersion, sink);
-    if (identified != 0) {
+    const Identification identified =
+        IdentifyDownloadFiles(static_cast<int>(model), path, companion);
+    Say(identified.message);
+    if (identified.result != 0) {
         std::fclose(file);
         return Fail(kExitBadFile, "identification for model " + std::to_string(model) +
-                                      " failed (result " + std::to_string(identified) + ")");
+                                      " failed (result " + std::to_string(identified.result) + ")");
     }
-    if (fileModelCode != target->modelCode) {
+    const FileIdentity& identity = identified.identity;
+    if (identity.modelCode != files.modelCode) {
         std::fclose(file);
-        sink.ShowMessage(msg::kFileMissing, Icon::Warning);
-        return Fail(kExitBadFile, "model code " + fileModelCode + " is not model " +
-                                      std::to_string(model) + "'s " + target->modelCode);
+        Say(msg::kFileMissing);
+        return Fail(kExitBadFile, "model code " + identity.modelCode + " is not model " +
+                                      std::to_string(model) + "'s " + files.modelCode);
     }
 
     std::size_t blocks = 0, dataRecords = 0, otherRecords = 0, dataBytes = 0;
     std::uint32_t lowest = 0xFFFFFFFF, highest = 0;
     std::vector<record::BlockRecord> records;
-    const int result = ReadAllBlocks(
-        file, options.ipx, sink, [&](int, const std::uint8_t* block, std::uint32_t length) {
+    const int result =
+        ReadAllBlocks(file, options.ipx, [&](int, const std::uint8_t* block, std::uint32_t length) {
             bool end = false;
             if (record::ParseBlock(block, length, records, end) != 0) {
                 return false;
@@ -304,8 +300,8 @@ int Info(const Options& options) {
         return Fail(kExitBadFile,
                     "the file is not sound (reader result " + std::to_string(result) + ")");
     }
-    std::printf("model code:    %s\n", fileModelCode.c_str());
-    std::printf("version:       %s\n", fileVersion.c_str());
+    std::printf("model code:    %s\n", identity.modelCode.c_str());
+    std::printf("version:       %s\n", identity.version.c_str());
     std::printf("records:       %zu (%zu data, %zu header and end)\n", dataRecords + otherRecords,
                 dataRecords, otherRecords);
     std::printf("blocks:        %zu\n", blocks);
@@ -326,12 +322,12 @@ int Blocks(const Options& options) {
     if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
         return refused;
     }
-    StderrSink sink;
     std::uint8_t buffer[kBlockBufferSize];
     for (;;) {
         std::uint32_t length = 0;
-        const int result = ReadRecordBlock(file, buffer, length, sink,
-                                           options.ipx ? kIpxBlockLimit : kBlockBufferSize);
+        const int result =
+            ReadRecordBlock(file, buffer, length, options.ipx ? kIpxBlockLimit : kBlockBufferSize);
+        Say(ReaderMessage(result));
         std::printf("%d %u\n", result, length);
         if (result == 0) {
             continue;
@@ -366,11 +362,10 @@ int Extract(const Options& options) {
     if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
         return refused;
     }
-    StderrSink sink;
     FlashImage image;
     std::vector<record::BlockRecord> records;
     const int result =
-        ReadAllBlocks(file, false, sink, [&](int, const std::uint8_t* block, std::uint32_t length) {
+        ReadAllBlocks(file, false, [&](int, const std::uint8_t* block, std::uint32_t length) {
             bool end = false;
             if (record::ParseBlock(block, length, records, end) != 0) {
                 return false;

@@ -5,9 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/DownloadFile.h"
+#include "format/DownloadFileReader.h"
 #include "tests/bench/BenchSupport.h"
-#include "tests/support/Quiet.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -56,14 +55,13 @@ void Baseline(benchmark::State& state) {
 
 void Reader(benchmark::State& state) {
     const std::string& path = BenchFile();
-    test::NullSink sink;
     for (auto _ : state) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         std::uint8_t buffer[kBlockBufferSize];
         std::uint32_t length = 0;
         std::uint64_t total = 0;
         int result = 0;
-        while ((result = ReadRecordBlock(file, buffer, length, sink)) == 0) {
+        while ((result = ReadRecordBlock(file, buffer, length)) == 0) {
             total += length;
         }
         if (result == 1) {

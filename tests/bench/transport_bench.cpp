@@ -18,10 +18,10 @@
 #include <fstream>
 #include <memory>
 
-#include "engine/DevicePayloads.h"
 #include "engine/DownloadEngine.h"
-#include "engine/DownloadFile.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
+#include "format/DownloadFileReader.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 #include "tests/bench/BenchSupport.h"

@@ -11,13 +11,13 @@
 #include <random>
 #include <set>
 
-#include "engine/RecordCodec.h"
+#include "format/FlashImage.h"
+#include "format/RecordCodec.h"
 #include "resources/StringTable.h"
 #include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/ui/UiFixture.h"
-#include "tools/FlashImage.h"
 #include "transport/TavdlTransport.h"
 
 namespace vexil::test {

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "engine/DownloadFile.h"
 #include "engine/TargetRecord.h"
+#include "format/DownloadFileReader.h"
 #include "tests/support/EngineFakes.h"
 #include "tests/support/TestFiles.h"
 
@@ -125,6 +125,7 @@ TEST_F(EngineTest, TcpDownloadRunsEveryStepInOrder) {
     const auto& calls = transport_.calls;
     ASSERT_GE(calls.size(), 8u);
     EXPECT_EQ(calls[0].window, &port_) << "the wait hook's argument is the port's window";
+    EXPECT_EQ(calls[0].modelCode, "aa01") << "the model's code, put in the record by the engine";
     auto expect = [](const test::Call& call, Op op, int mode, int wait, int port) {
         EXPECT_EQ(call.op, op);
         EXPECT_EQ(call.mode, mode);

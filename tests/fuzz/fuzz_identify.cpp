@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/DownloadFile.h"
-#include "engine/TargetRecord.h"
-#include "tests/support/Quiet.h"
+#include "format/DownloadFileReader.h"
 
 namespace {}  // namespace
 
@@ -23,14 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (write(fd, data + 1, size - 1) == static_cast<ssize_t>(size - 1)) {
         const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        auto target = vexil::CreateTargetRecord();
-        std::string code;
-        std::string version;
-        vexil::test::NullSink sink;
         const int model = data[0] % 8;
-        const int result =
-            vexil::IdentifyDownloadFiles(model, path, path, *target, code, version, sink);
-        if (result == 0 && code.size() != 4) {
+        const vexil::Identification found = vexil::IdentifyDownloadFiles(model, path, path);
+        if (found.result == 0 && found.identity.modelCode.size() != 4) {
             __builtin_trap();  // a sound identification always yields a four-digit code
         }
     }

@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/DownloadFile.h"
-#include "tests/support/Quiet.h"
+#include "format/DownloadFileReader.h"
 
 namespace {
 
@@ -14,12 +13,11 @@ void ReadBlocks(const std::uint8_t* data, std::size_t size, std::size_t capacity
     if (file == nullptr) {
         return;
     }
-    vexil::test::NullSink sink;
     // Exactly `capacity` bytes, so AddressSanitizer sees any write past the block's room.
     auto* buffer = new std::uint8_t[capacity];
     for (;;) {
         std::uint32_t length = 0;
-        const int result = vexil::ReadRecordBlock(file, buffer, length, sink, capacity);
+        const int result = vexil::ReadRecordBlock(file, buffer, length, capacity);
         if (result < 0) {
             break;  // closed by the reader
         }

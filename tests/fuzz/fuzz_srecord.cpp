@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/DownloadFile.h"
-#include "engine/RecordCodec.h"
-#include "tests/support/Quiet.h"
-#include "tools/DownloadFileWriter.h"
-#include "tools/FlashImage.h"
-#include "tools/SRecordText.h"
+#include "format/DownloadFileReader.h"
+#include "format/DownloadFileWriter.h"
+#include "format/FlashImage.h"
+#include "format/RecordCodec.h"
+#include "format/SRecordText.h"
 
 namespace {}  // namespace
 
@@ -36,14 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t recordBytes = 1 + data[0] % vexil::kMaxRecordBytes;
     if (vexil::WriteDownloadFile(image, std::nullopt, recordBytes, path, error)) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
-        vexil::test::NullSink sink;
         vexil::FlashImage readBack;
         std::vector<vexil::record::BlockRecord> records;
         std::uint8_t buffer[vexil::kIpxBlockLimit];
         for (;;) {
             std::uint32_t length = 0;
-            const int result =
-                vexil::ReadRecordBlock(file, buffer, length, sink, vexil::kIpxBlockLimit);
+            const int result = vexil::ReadRecordBlock(file, buffer, length, vexil::kIpxBlockLimit);
             bool end = false;
             if (result < 0 || vexil::record::ParseBlock(buffer, length, records, end) != 0) {
                 __builtin_trap();  // the writer made a file its own reader refuses

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/DevicePayloads.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
 #include "protocol/Socket.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/DevicePayloads.h"
 #include "engine/TargetRecord.h"
+#include "tools/sim/PrintServerPayloads.h"
 
 namespace vexil::test {
 
@@ -33,6 +33,7 @@ int ScriptedTransport::Answer(Op op, const vexil::Call& made, Transport::ReplySp
     }
     call.data.assign(data.begin(), data.end());
     call.window = made.window;
+    call.modelCode = ModelCode(*addr);
     calls.push_back(call);
 
     Reply answer;

@@ -38,6 +38,7 @@ struct Call {
     Bytes data;                    // what SendData and Finish carried
     int replyByte0 = -1;           // the reply buffer's first byte when the call was made
     const void* window = nullptr;  // the wait hook's argument
+    std::string modelCode = {};    // the model code the record expects
 };
 
 struct Reply {

@@ -1,15 +1,10 @@
-// A message sink and a dialog port that show nothing, for harnesses and benchmarks that only
-// need the engine to run.
+// A dialog port that shows nothing, for harnesses and benchmarks that only need the engine to
+// run.
 #pragma once
 
 #include "engine/DialogPort.h"
 
 namespace vexil::test {
-
-class NullSink : public MessageSink {
-  public:
-    void ShowMessage(int, Icon) override {}
-};
 
 class HeadlessPort : public DialogPort {
   public:

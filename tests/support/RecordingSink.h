@@ -13,10 +13,4 @@ struct RecordedMessage {
     bool operator==(const RecordedMessage&) const = default;
 };
 
-class RecordingSink : public MessageSink {
-  public:
-    void ShowMessage(int stringId, Icon icon) override { messages.push_back({stringId, icon}); }
-    std::vector<RecordedMessage> messages;
-};
-
 }  // namespace vexil::test

@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include "engine/DownloadFile.h"
-#include "engine/RecordCodec.h"
-#include "tests/support/Quiet.h"
+#include "format/DownloadFileReader.h"
+#include "format/RecordCodec.h"
 
 namespace vexil::test {
 
@@ -48,11 +47,10 @@ std::vector<Bytes> FileBlocks(const std::string& path, std::size_t capacity) {
     if (file == nullptr) {
         return blocks;
     }
-    NullSink sink;
     std::uint8_t buffer[kBlockBufferSize];
     for (;;) {
         std::uint32_t length = 0;
-        const int result = ReadRecordBlock(file, buffer, length, sink, capacity);
+        const int result = ReadRecordBlock(file, buffer, length, capacity);
         if (result < 0) {
             return blocks;  // the reader has closed the file
         }

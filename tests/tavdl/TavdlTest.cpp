@@ -16,15 +16,14 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/DevicePayloads.h"
-#include "engine/DownloadFile.h"
+#include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
+#include "format/DownloadFileReader.h"
 #include "protocol/Socket.h"
 #include "protocol/Wire.h"
 #include "tavdl/tavdl.h"
 #include "tests/support/Deadline.h"
 #include "tests/support/Loopback.h"
-#include "tests/support/Quiet.h"
 #include "tests/support/Records.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -132,14 +131,13 @@ class TavdlTest : public ::testing::Test {
                   const std::function<void()>& midway = {}) {
         const bool ipx = target.mode == TAVDL_MODE_IPX;
         std::FILE* file = std::fopen(path.c_str(), "rb");
-        test::NullSink sink;
         std::uint8_t block[512];
         std::uint8_t send[512];
         int blocks = 0;
         for (;;) {
             std::uint32_t length = 0;
             const int r =
-                ReadRecordBlock(file, block, length, sink, ipx ? kIpxBlockLimit : kBlockBufferSize);
+                ReadRecordBlock(file, block, length, ipx ? kIpxBlockLimit : kBlockBufferSize);
             if (r < 0) {
                 return false;
             }

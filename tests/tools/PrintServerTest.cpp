@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/DevicePayloads.h"
+#include "format/DevicePayloads.h"
 #include "protocol/Wire.h"
 #include "tests/support/Records.h"
 

@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestPlatform.h"
-#include "tools/FlashImage.h"
 
 namespace vexil::sim {
 namespace {
@@ -186,20 +183,6 @@ TEST(SimOptionsTest, EachPrintServerItsOwnOptions) {
         EXPECT_EQ(printers[i].modelCode[0], rows[i].model);
         EXPECT_EQ(printers[i].nakBlock.size(), rows[i].nakBlocks);
     }
-}
-
-// The flash file written over a longer one from an earlier run ends where the image does: a
-// tail of old bytes would read as part of the image.
-TEST(SimOptionsTest, FlashFileWrittenOverALongerOne) {
-    test::ScratchDir dir;
-    const std::filesystem::path flash = dir.path() / "flash.bin";
-    std::ofstream(flash, std::ios::binary) << std::string(4096, 'x');
-    FlashImage image;
-    const std::uint8_t bytes[] = {0xAA, 0x01, 0x01, 0x10};
-    image.Write(0x8800, bytes, sizeof bytes);
-    std::string error;
-    ASSERT_TRUE(image.SaveBinary(flash.string(), error)) << error;
-    EXPECT_EQ(std::filesystem::file_size(flash), sizeof bytes);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "engine/DevicePayloads.h"
-#include "engine/RecordCodec.h"
+#include "format/RecordCodec.h"
 #include "protocol/Wire.h"
+#include "tools/sim/PrintServerPayloads.h"
 
 namespace vexil::sim {
 

@@ -16,8 +16,8 @@
 #include <optional>
 #include <vector>
 
+#include "format/FlashImage.h"
 #include "protocol/Wire.h"
-#include "tools/FlashImage.h"
 #include "tools/sim/FaultPlan.h"
 #include "tools/sim/SimLog.h"
 #include "tools/sim/SimOptions.h"

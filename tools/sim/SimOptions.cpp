@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "cmdline/CommandLine.h"
-#include "engine/HexText.h"
+#include "format/HexText.h"
+#include "platform/OutputFile.h"
 #include "protocol/Socket.h"
-#include "tools/OutputFile.h"
 
 namespace vexil::sim {
 

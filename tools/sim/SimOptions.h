@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/DevicePayloads.h"
+#include "format/DevicePayloads.h"
 #include "protocol/Wire.h"
 
 namespace vexil::sim {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/FlashImage.h"
+#include "format/FlashImage.h"
 
 namespace vexil {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/OutputFile.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
-#include "tools/OutputFile.h"
 
 namespace vexil {
 

@@ -1,4 +1,4 @@
-#include "tools/DownloadFileWriter.h"
+#include "format/DownloadFileWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/HexText.h"
-#include "engine/RecordCodec.h"
-#include "tools/OutputFile.h"
+#include "format/HexText.h"
+#include "format/RecordCodec.h"
+#include "platform/OutputFile.h"
 
 namespace vexil {
 

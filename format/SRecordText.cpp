@@ -1,12 +1,12 @@
-#include "tools/SRecordText.h"
+#include "format/SRecordText.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "engine/HexText.h"
-#include "engine/RecordCodec.h"
+#include "format/HexText.h"
+#include "format/RecordCodec.h"
 
 namespace vexil {
 

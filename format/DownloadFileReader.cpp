@@ -1,12 +1,12 @@
-#include "engine/DownloadFile.h"
+#include "format/DownloadFileReader.h"
 
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 
-#include "engine/HexText.h"
-#include "engine/RecordCodec.h"
+#include "format/HexText.h"
+#include "format/RecordCodec.h"
 #include "platform/WidePath.h"
 #include "resources/ResourceIds.h"
 
@@ -41,9 +41,8 @@ std::size_t ReadHead(std::uint8_t* head, std::FILE* file) {
     return record::kHeadSize;
 }
 
-int Fail(std::FILE* file, MessageSink& sink, int message, int result) {
+int Fail(std::FILE* file, int result) {
     std::fclose(file);
-    sink.ShowMessage(message, Icon::Error);
     return result;
 }
 
@@ -64,6 +63,14 @@ std::string LocalHourAndMinute(const std::string& path) {
     char hhmm[16];
     std::snprintf(hhmm, sizeof hhmm, "%02d.%02d", local->tm_hour, local->tm_min);
     return hhmm;
+}
+
+// An identification that found no model code.
+Identification Refused(int result, int message = 0) {
+    Identification refused;
+    refused.result = result;
+    refused.message = message;
+    return refused;
 }
 
 }  // namespace
@@ -106,7 +113,7 @@ int FindIdentRecord(std::FILE* file, std::uint8_t out[8]) {
     }
 }
 
-int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length, MessageSink& sink,
+int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length,
                     std::size_t capacity) {
     using record::kHeadSize;
     length = 0;
@@ -116,15 +123,15 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
         std::uint8_t head[kHeadSize];
         const std::size_t got = ReadHead(head, file);
         if (got == 0) {
-            return Fail(file, sink, msg::kReadFailed, -1);
+            return Fail(file, -1);
         }
         if (got < kHeadSize) {
-            return Fail(file, sink, msg::kFormatError, -4);
+            return Fail(file, -4);
         }
         const record::Head decoded = record::DecodeHead(head);
         if (decoded.type == record::kHeaderType || decoded.type == record::kEndType) {
             if (position + kHeadSize > capacity) {
-                return Fail(file, sink, msg::kFormatError, -4);
+                return Fail(file, -4);
             }
             std::memcpy(at, head, kHeadSize);
             length += kHeadSize;
@@ -138,43 +145,57 @@ int ReadRecordBlock(std::FILE* file, std::uint8_t* buffer, std::uint32_t& length
             const int count = decoded.count;
             const auto want = static_cast<std::size_t>(count) + 1;
             if (count < 0 || position + kHeadSize + want > capacity) {
-                return Fail(file, sink, msg::kFormatError, -4);
+                return Fail(file, -4);
             }
             std::memcpy(at, head, kHeadSize);
             const std::size_t n = ReadBytes(at + kHeadSize, want, file);
             if (n == 0) {
-                return Fail(file, sink, msg::kReadFailed, -1);
+                return Fail(file, -1);
             }
             length += static_cast<std::uint32_t>(n + 2);
             // The last byte read is the line feed; the record runs from the count up to it.
             record::DataFields fields;
             if (const int check = record::DecodeDataRecord(at + 2, n, fields); check != 0) {
-                return Fail(file, sink, check == -2 ? msg::kChecksumError : msg::kFormatError,
-                            check);
+                return Fail(file, check);
             }
             if (at[n + 2] != record::kLineFeed) {
-                return Fail(file, sink, msg::kDataLengthError, -3);
+                return Fail(file, -3);
             }
             position += n + 2;  // the next head overwrites the line feed
         } else {
-            return Fail(file, sink, msg::kFormatError, -4);
+            return Fail(file, -4);
         }
         ++records;
     }
     return 0;
 }
 
-int VerifyImageFile(const std::string& path, std::size_t capacity, MessageSink& sink) {
+int ReaderMessage(int result) {
+    switch (result) {
+        case -1:
+            return msg::kReadFailed;
+        case -2:
+            return msg::kChecksumError;
+        case -3:
+            return msg::kDataLengthError;
+        case -4:
+            return msg::kFormatError;
+        default:
+            return 0;
+    }
+}
+
+int VerifyImageFile(const std::string& path, std::size_t capacity) {
     std::FILE* file = OpenRegularFile(path);
     if (file == nullptr) {
-        return -1;
+        return kFileNotOpened;
     }
     std::uint8_t block[kBlockBufferSize];
     std::uint32_t length = 0;
     for (;;) {
-        const int read = ReadRecordBlock(file, block, length, sink, capacity);
+        const int read = ReadRecordBlock(file, block, length, capacity);
         if (read < 0) {
-            return read;  // the reader has shown its message and closed the file
+            return read;  // the reader has closed the file
         }
         if (read == 1) {
             std::fclose(file);
@@ -183,57 +204,53 @@ int VerifyImageFile(const std::string& path, std::size_t capacity, MessageSink& 
     }
 }
 
-int IdentifyDownloadFile(int modelIndex, TAVDL_ADDR& target, std::string& fileModelCode,
-                         std::string& fileVersion, MessageSink& sink) {
-    const ModelTraits* model = FindModel(modelIndex);
+Identification IdentifyDownloadFile(int modelIndex) {
+    const ModelFiles* model = FindModelFiles(modelIndex);
     if (model == nullptr) {
-        return -7;
+        return Refused(-7);
     }
     return IdentifyDownloadFiles(modelIndex, model->mainFile,
-                                 model->companionFile ? model->companionFile : "", target,
-                                 fileModelCode, fileVersion, sink);
+                                 model->companionFile ? model->companionFile : "");
 }
 
-int IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
-                          const std::string& companionPath, TAVDL_ADDR& target,
-                          std::string& fileModelCode, std::string& fileVersion, MessageSink& sink) {
-    const ModelTraits* model = FindModel(modelIndex);
+Identification IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
+                                     const std::string& companionPath) {
+    const ModelFiles* model = FindModelFiles(modelIndex);
     if (model == nullptr) {
-        return -7;
+        return Refused(-7);
     }
     std::FILE* file = OpenRegularFile(mainPath);
     if (file == nullptr) {
-        return -1;
+        return Refused(-1);
     }
-    fileModelCode.clear();
-    fileVersion.clear();
-
     std::uint8_t ident[8];
-    if (FindIdentRecord(file, ident) == 0) {
-        std::fclose(file);
-        sink.ShowMessage(msg::kNoIdentRecord, Icon::Error);
-        return -1;
-    }
-    fileModelCode = TwoHexDigits(ident[0]) + TwoHexDigits(ident[1]);
-    std::memcpy(target.modelCode, model->modelCode, sizeof target.modelCode);
-    if (fileModelCode != model->modelCode) {
-        std::fclose(file);
-        return 0;
-    }
-    fileVersion = TwoHexDigits(ident[2]) + "." + TwoHexDigits(ident[3]);
+    const bool found = FindIdentRecord(file, ident) != 0;
     std::fclose(file);
-
+    if (!found) {
+        return Refused(-1, msg::kNoIdentRecord);
+    }
+    Identification identified;
+    FileIdentity& identity = identified.identity;
+    identity.modelCode = TwoHexDigits(ident[0]) + TwoHexDigits(ident[1]);
+    if (identity.modelCode != model->modelCode) {
+        return identified;
+    }
+    identity.version = TwoHexDigits(ident[2]) + "." + TwoHexDigits(ident[3]);
     if (!model->TwoFiles()) {
-        return 0;
+        return identified;
     }
     std::FILE* companion = OpenRegularFile(companionPath);
     if (companion == nullptr) {
-        return -1;
+        identified.result = -1;
+        return identified;
     }
     std::fclose(companion);
     // The companion file carries the main file's version in its modification time.
     const std::string hhmm = LocalHourAndMinute(companionPath);
-    return !hhmm.empty() && fileVersion == hhmm ? 0 : -7;
+    if (hhmm.empty() || identity.version != hhmm) {
+        identified.result = -7;
+    }
+    return identified;
 }
 
 }  // namespace vexil

@@ -1,4 +1,4 @@
-#include "tools/OutputFile.h"
+#include "platform/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/FlashImage.h"
+#include "format/FlashImage.h"
 
 namespace vexil {
 

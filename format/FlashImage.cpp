@@ -1,11 +1,11 @@
-#include "tools/FlashImage.h"
+#include "format/FlashImage.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "tools/OutputFile.h"
+#include "platform/OutputFile.h"
 
 namespace vexil {
 

@@ -1,4 +1,4 @@
-#include "tools/SRecordText.h"
+#include "format/SRecordText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/DownloadFile.h"
+#include "format/DownloadFileReader.h"
 #include "resources/ResourceIds.h"
 
 #include <gtest/gtest.h>
@@ -6,9 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "engine/RecordCodec.h"
-#include "engine/TargetRecord.h"
-#include "tests/support/RecordingSink.h"
+#include "format/RecordCodec.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil {
@@ -20,7 +18,6 @@ using test::EndRecord;
 using test::HeaderRecord;
 using test::Join;
 using test::kWorkedExample;
-using test::RecordedMessage;
 
 // Reads `contents` block by block with the real reader and records every result and length.
 class ReaderTest : public ::testing::Test {
@@ -39,8 +36,11 @@ class ReaderTest : public ::testing::Test {
         for (int guard = 0; guard < 1000; ++guard) {
             std::fill(std::begin(buffer_), std::end(buffer_), 0xCC);
             std::uint32_t length = 12345;
-            const int result = ReadRecordBlock(file, buffer_, length, sink_, capacity);
+            const int result = ReadRecordBlock(file, buffer_, length, capacity);
             steps.push_back({result, length});
+            if (const int message = ReaderMessage(result); message != 0) {
+                messages_.push_back(message);
+            }
             // Nothing may land past the room the caller gave the reader.
             for (std::size_t i = capacity; i < sizeof buffer_; ++i) {
                 EXPECT_EQ(buffer_[i], 0xCC) << "written past the block buffer at " << i;
@@ -59,7 +59,7 @@ class ReaderTest : public ::testing::Test {
     }
 
     test::ScratchDir dir_;
-    test::RecordingSink sink_;
+    std::vector<int> messages_;  // of the reader's results
     std::uint8_t buffer_[kBlockBufferSize + 64];
 };
 
@@ -67,7 +67,7 @@ TEST_F(ReaderTest, WorkedExampleTakesFifteenBytesInABlock) {
     EXPECT_EQ(ReadAll(Join({kWorkedExample, EndRecord()})), (std::vector<Step>{{1, 18}}));
     EXPECT_EQ(Bytes(buffer_, buffer_ + 15),
               Bytes(kWorkedExample.begin(), kWorkedExample.end() - 1));
-    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(ReaderTest, BlockShapes) {
@@ -86,7 +86,7 @@ TEST_F(ReaderTest, BlockShapes) {
     // An end record among the first six returns at once; nothing after it is read.
     EXPECT_EQ(ReadAll(Join({six[0], EndRecord(), Bytes{'x', 'y', 'z'}})),
               (std::vector<Step>{{1, 42}}));
-    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(ReaderTest, FailuresShowTheirMessageAndCloseTheFile) {
@@ -121,11 +121,11 @@ TEST_F(ReaderTest, FailuresShowTheirMessageAndCloseTheFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        sink_.messages.clear();
+        messages_.clear();
         const auto steps = ReadAll(c.contents);
         ASSERT_FALSE(steps.empty());
         EXPECT_EQ(steps.back().result, c.result);
-        EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{c.message, Icon::Error}}));
+        EXPECT_EQ(messages_, std::vector<int>{c.message});
     }
 }
 
@@ -148,17 +148,17 @@ TEST_F(ReaderTest, BlockThatWouldOverrunTheBufferIsAFormatError) {
     }
     const Bytes file = Join({Join(records), EndRecord()});
     EXPECT_EQ(ReadAll(file), (std::vector<Step>{{0, 510}, {1, 3}}));
-    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_TRUE(messages_.empty());
 
     const auto ipx = ReadAll(file, kIpxBlockLimit);
     EXPECT_EQ(ipx.back().result, -4);
-    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kFormatError, Icon::Error}}));
+    EXPECT_EQ(messages_, std::vector<int>{msg::kFormatError});
 
     // Records whose last line feed ends exactly at the limit are read whole: five records of 78
     // data bytes (85 each) and one of capacity - 433, then the line feed.
     for (const std::size_t capacity : {kBlockBufferSize, kIpxBlockLimit}) {
         SCOPED_TRACE(capacity);
-        sink_.messages.clear();
+        messages_.clear();
         records.clear();
         for (int i = 0; i < 5; ++i) {
             records.push_back(DataRecord(0x3000 + 78 * i, 78));
@@ -166,17 +166,17 @@ TEST_F(ReaderTest, BlockThatWouldOverrunTheBufferIsAFormatError) {
         records.push_back(DataRecord(0x3200, capacity - 433));
         EXPECT_EQ(ReadAll(Join({Join(records), EndRecord()}), capacity),
                   (std::vector<Step>{{0, static_cast<std::uint32_t>(capacity - 1)}, {1, 3}}));
-        EXPECT_TRUE(sink_.messages.empty());
+        EXPECT_TRUE(messages_.empty());
     }
 
     // Six records of the largest count would take 6 * 130 bytes.
-    sink_.messages.clear();
+    messages_.clear();
     records.clear();
     for (int i = 0; i < 6; ++i) {
         records.push_back(DataRecord(0x4000 + 123 * i, 123));
     }
     EXPECT_EQ(ReadAll(Join({Join(records), EndRecord()})).back().result, -4);
-    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kFormatError, Icon::Error}}));
+    EXPECT_EQ(messages_, std::vector<int>{msg::kFormatError});
 }
 
 TEST(FindIdentRecordTest, ScansForTheFirstRecordAtAnIdentAddress) {
@@ -265,19 +265,17 @@ TEST(ShortRecordTest, OneRuleForTheReaderTheScanAndTheBlockParser) {
         record.push_back(row.goodChecksum ? checksum : static_cast<std::uint8_t>(checksum ^ 0x01));
         record.push_back(record::kLineFeed);
 
-        test::RecordingSink sink;
         std::FILE* file =
             std::fopen(dir.File("read.bin", Join({record, EndRecord()})).c_str(), "rb");
         ASSERT_NE(file, nullptr);
         std::uint8_t block[kBlockBufferSize];
         std::uint32_t length = 0;
-        EXPECT_EQ(ReadRecordBlock(file, block, length, sink), row.read);
-        if (row.read == 1) {
+        const int read = ReadRecordBlock(file, block, length);
+        EXPECT_EQ(read, row.read);
+        if (read == 1) {
             std::fclose(file);
-            EXPECT_TRUE(sink.messages.empty());
-        } else {
-            EXPECT_EQ(sink.messages, (std::vector<RecordedMessage>{{row.message, Icon::Error}}));
         }
+        EXPECT_EQ(ReaderMessage(read), row.message);
 
         file = std::fopen(dir.File("scan.bin", Join({record, kWorkedExample})).c_str(), "rb");
         ASSERT_NE(file, nullptr);
@@ -317,24 +315,23 @@ TEST(AddressSpaceTest, DataPastTheHighestAddressIsAFormatError) {
                                           << row.dataBytes << " data bytes");
         const Bytes record = DataRecord(row.address, row.dataBytes);
         const std::string path = dir.File("image.bin", Join({HeaderRecord(), record, EndRecord()}));
-        const std::vector<RecordedMessage> refused = {{msg::kFormatError, Icon::Error}};
+        const int refused = row.sound ? 0 : msg::kFormatError;
         for (const std::size_t capacity : {kBlockBufferSize, kIpxBlockLimit}) {
-            test::RecordingSink check;
-            EXPECT_EQ(VerifyImageFile(path, capacity, check), row.sound ? 0 : -4);
-            EXPECT_EQ(check.messages, row.sound ? std::vector<RecordedMessage>{} : refused);
+            const int checked = VerifyImageFile(path, capacity);
+            EXPECT_EQ(checked, row.sound ? 0 : -4);
+            EXPECT_EQ(ReaderMessage(checked), refused);
         }
 
-        test::RecordingSink sink;
         std::FILE* file = std::fopen(path.c_str(), "rb");
         ASSERT_NE(file, nullptr);
         std::uint8_t block[kBlockBufferSize];
         std::uint32_t length = 0;
-        const int read = ReadRecordBlock(file, block, length, sink);
+        const int read = ReadRecordBlock(file, block, length);
         EXPECT_EQ(read, row.sound ? 1 : -4);
         if (read == 1) {
             std::fclose(file);
         }
-        EXPECT_EQ(sink.messages, row.sound ? std::vector<RecordedMessage>{} : refused);
+        EXPECT_EQ(ReaderMessage(read), refused);
 
         const Bytes inBlock(record.begin(), record.end() - 1);
         std::vector<record::BlockRecord> records;
@@ -359,10 +356,14 @@ class IdentifyTest : public ::testing::Test {
     int Identify(int model) {
         test::WorkingDir cwd(dir_.path());
         const int before = test::OpenDescriptorCount();
-        const int result =
-            IdentifyDownloadFile(model, *target_, fileModelCode_, fileVersion_, sink_);
+        const Identification found = IdentifyDownloadFile(model);
         EXPECT_EQ(test::OpenDescriptorCount(), before) << "identification left a file open";
-        return result;
+        if (found.message != 0) {
+            messages_.push_back(found.message);
+        }
+        fileModelCode_ = found.identity.modelCode;
+        fileVersion_ = found.identity.version;
+        return found.result;
     }
 
     Bytes Image(std::uint8_t code0, std::uint8_t code1, std::uint8_t major, std::uint8_t minor) {
@@ -378,10 +379,9 @@ class IdentifyTest : public ::testing::Test {
     }
 
     test::ScratchDir dir_;
-    test::RecordingSink sink_;
-    TargetRecordPtr target_ = CreateTargetRecord();
-    std::string fileModelCode_ = "old";
-    std::string fileVersion_ = "old";
+    std::vector<int> messages_;
+    std::string fileModelCode_;
+    std::string fileVersion_;
     std::optional<std::string> savedTz_;
 };
 
@@ -390,12 +390,10 @@ TEST_F(IdentifyTest, EachModelFindsItsFileAndCode) {
     EXPECT_EQ(Identify(6), 0);
     EXPECT_EQ(fileModelCode_, "aa01");
     EXPECT_EQ(fileVersion_, "01.10");
-    EXPECT_STREQ(target_->modelCode, "aa01");
 
     // The same file for model 1: result 0, but the codes differ and the version stays empty.
     EXPECT_EQ(Identify(1), 0);
     EXPECT_EQ(fileModelCode_, "aa01");
-    EXPECT_STREQ(target_->modelCode, "1601");
     EXPECT_EQ(fileVersion_, "");
 
     dir_.File("RS.BIN", Image(0x21, 0x01, 0x02, 0x00));
@@ -416,7 +414,7 @@ TEST_F(IdentifyTest, EachModelFindsItsFileAndCode) {
         EXPECT_EQ(Identify(model), 0);
         EXPECT_EQ(fileModelCode_, expected[model - 2]);
     }
-    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(IdentifyTest, CompanionFileTimeMustMatchTheVersion) {
@@ -432,53 +430,25 @@ TEST_F(IdentifyTest, CompanionFileTimeMustMatchTheVersion) {
     // A version with a hex letter never matches a time.
     dir_.File("PS1B.BIN", Image(0x51, 0x01, 0x0A, 0x10));
     EXPECT_EQ(Identify(2), -7);
-    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(IdentifyTest, FailuresAndTheirMessages) {
     EXPECT_EQ(Identify(0), -7);
     EXPECT_EQ(Identify(7), -7);
     EXPECT_EQ(Identify(6), -1) << "main file missing";
-    EXPECT_TRUE(sink_.messages.empty());
-    EXPECT_EQ(fileModelCode_, "old") << "strings keep their values when the file does not open";
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(fileModelCode_, "") << "no model code from a file that does not open";
 
     dir_.File("RS.BIN", Join({DataRecord(0x100, 8), EndRecord(), kWorkedExample}));
     EXPECT_EQ(Identify(6), -1);
     EXPECT_EQ(fileModelCode_, "");
-    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kNoIdentRecord, Icon::Error}}));
+    EXPECT_EQ(messages_, std::vector<int>{msg::kNoIdentRecord});
 
-    sink_.messages.clear();
+    messages_.clear();
     dir_.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01}), EndRecord()}));
     EXPECT_EQ(Identify(6), -1);
-    EXPECT_EQ(sink_.messages, (std::vector<RecordedMessage>{{msg::kNoIdentRecord, Icon::Error}}));
-}
-
-TEST(TargetRecordTest, CreatedZeroWithBothFamilies) {
-    auto record = CreateTargetRecord();
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(record.get());
-    for (std::size_t i = 0; i < sizeof(TAVDL_ADDR); ++i) {
-        if (i == 12) {
-            EXPECT_EQ(bytes[i], 2);
-        } else if (i == 28) {
-            EXPECT_EQ(bytes[i], 6);
-        } else {
-            EXPECT_EQ(bytes[i], 0) << "byte " << i;
-        }
-    }
-    SetInetPort(*record, 5031);
-    SetIpxSocket(*record, 0x4100);
-    SetInetAddress(*record, Ipv4Address(192, 0, 2, 10));
-    SetIpxNode(*record, {0x00, 0xD1, 0xF0, 0x12, 0x34, 0x56});
-    EXPECT_EQ(bytes[14], 0x13);
-    EXPECT_EQ(bytes[15], 0xA7);
-    EXPECT_EQ(bytes[40], 0x41);
-    EXPECT_EQ(bytes[41], 0x00);
-    EXPECT_EQ(bytes[16], 192);
-    EXPECT_EQ(bytes[19], 10);
-    EXPECT_EQ(bytes[34], 0x00);
-    EXPECT_EQ(bytes[39], 0x56);
-    EXPECT_EQ(InetPort(*record), 5031);
-    EXPECT_EQ(IpxSocket(*record), 0x4100);
+    EXPECT_EQ(messages_, std::vector<int>{msg::kNoIdentRecord});
 }
 
 }  // namespace

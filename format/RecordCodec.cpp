@@ -1,4 +1,4 @@
-#include "engine/RecordCodec.h"
+#include "format/RecordCodec.h"
 
 namespace vexil::record {
 
