@@ -407,7 +407,7 @@ TEST_F(EndToEndTest, ImagesMadeByOtherTools) {
 
 // Not in CI: a 4 MiB image downloaded 20 times in a row, each time over a random transport with
 // random refused and unacknowledged blocks (fewer than five sends each), the flash checked after
-// every download. See the README's developer section for the command.
+// every download. docs/testing.md gives the command.
 TEST_F(EndToEndTest, DISABLED_LongRunWithRandomFaults) {
     std::vector<Bytes> records = {DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0})};
     for (std::uint32_t address = 0; address < (4u << 20); address += 32) {
