@@ -176,7 +176,8 @@ bool AskOnce(const std::vector<Target>& targets) {
 
 // The fleet's run, step by step: every target started in the file's order as room allows, the
 // outputs of the running ones taken as they come, each one finished when its streams end, and
-// what is left when the fleet ends reported in the children's place.
+// what is left when the fleet ends reported in the children's place. A cancel, or as many
+// failures as --max-failures allows, starts no more; the running ones go on to their end.
 class FleetRun {
   public:
     FleetRun(const Options& options, const std::vector<Target>& targets, bool yes);
@@ -190,6 +191,8 @@ class FleetRun {
   private:
     void StartWhatCanStart();
     void StartNext();
+    // Counts a target that ended without success, and stops the fleet at its limit.
+    void Ended(const Job& job);
     void GiveUp(Job& job, const std::string& reason);
     void TakeOutput(const process::Output& output);
     void CancelTheRunning();
@@ -201,7 +204,9 @@ class FleetRun {
     std::vector<Job> jobs_;
     std::size_t next_ = 0;
     int running_ = 0;
-    bool stopping_ = false;
+    int failures_ = 0;
+    bool stopping_ = false;           // cancelled: the running ones are cancelled too
+    bool stoppedByFailures_ = false;  // at --max-failures before any cancel: they go on
     bool waitingForRoom_ = false;
 };
 
@@ -217,7 +222,8 @@ FleetRun::FleetRun(const Options& options, const std::vector<Target>& targets, b
 void FleetRun::RunAll() {
     for (;;) {
         StartWhatCanStart();
-        // Every target has been started or given up, or a cancel starts no more: the fleet
+        // Every target has been started or given up, or a cancel or the failures' limit starts
+        // no more: the fleet
         // ends with its last download. A wait with nothing to wait for would never end.
         if (running_ == 0) {
             return;
@@ -241,7 +247,8 @@ void FleetRun::RunAll() {
 }
 
 void FleetRun::StartWhatCanStart() {
-    while (!stopping_ && !waitingForRoom_ && next_ < targets_.size() && running_ < options_.jobs) {
+    while (!stopping_ && !stoppedByFailures_ && !waitingForRoom_ && next_ < targets_.size() &&
+           running_ < options_.jobs) {
         StartNext();
     }
 }
@@ -268,6 +275,21 @@ void FleetRun::StartNext() {
     }
 }
 
+void FleetRun::Ended(const Job& job) {
+    // A failure is what --failed lists: every target that did not succeed.
+    if (job.report.Succeeded() || options_.maxFailures == 0) {
+        return;
+    }
+    if (++failures_ == options_.maxFailures && !stopping_) {
+        stoppedByFailures_ = true;
+        if (next_ < targets_.size()) {
+            std::fprintf(stderr,
+                         "vexil-download: %d downloads failed: no further download is started\n",
+                         failures_);
+        }
+    }
+}
+
 void FleetRun::GiveUp(Job& job, const std::string& reason) {
     job.done = job.started = true;
     job.report.run.result = RowOf(Verdict::kStartFailed).result;
@@ -277,6 +299,7 @@ void FleetRun::GiveUp(Job& job, const std::string& reason) {
                  job.report.target.Label().c_str(), reason.c_str());
     LogInPlace(job.report, options_);
     PrintJson(job.report, options_);
+    Ended(job);
 }
 
 void FleetRun::TakeOutput(const process::Output& output) {
@@ -294,6 +317,7 @@ void FleetRun::TakeOutput(const process::Output& output) {
         --running_;
         waitingForRoom_ = false;
         PrintJson(job.report, options_);
+        Ended(job);
     }
 }
 
@@ -315,8 +339,14 @@ void FleetRun::CancelTheRunning() {
 void FleetRun::ReportTheRest() {
     for (Job& job : jobs_) {
         if (!job.started) {
-            job.report.run.result = RowOf(Verdict::kNotStarted).result;
-            job.report.notStarted = true;
+            const Verdict verdict = stoppedByFailures_ ? Verdict::kStopped : Verdict::kNotStarted;
+            job.report.run.result = RowOf(verdict).result;
+            job.report.notStarted = !stoppedByFailures_;
+            job.report.stopped = stoppedByFailures_;
+            if (stoppedByFailures_) {
+                job.report.note =
+                    "the fleet stopped after " + std::to_string(options_.maxFailures) + " failures";
+            }
             LogInPlace(job.report, options_);
             PrintJson(job.report, options_);
         }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <tuple>
 
 #include "cmdline/CommandLine.h"
@@ -204,6 +205,11 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
             throw Text("--jobs takes a number from 1 to " + std::to_string(kMaxJobs));
         }
     });
+    value("--max-failures", [&options](const std::string& text) {
+        if (!cmdline::ReadNumber(text, 1, std::numeric_limits<int>::max(), options.maxFailures)) {
+            throw Text("--max-failures takes a number of failures, at least 1");
+        }
+    });
     value(process::kReportOption, [&options](const std::string& text) {
         if (!cmdline::ReadNumber(text, 3, process::MaxReportChannel(), options.reportFd)) {
             throw Text(std::string(process::kReportOption) + " takes a descriptor number");
@@ -237,14 +243,19 @@ Refusal CheckTogether(const Options& options) {
     if (options.modelIndex == 0) {
         return Text("--model is missing");
     }
-    if (options.jobsGiven && options.targetsFile.empty()) {
-        return Text("--jobs goes with --targets");
+    // A single target is the whole run: there is nothing left to stop after its failure.
+    for (const auto& [given, name] : {std::pair{options.jobsGiven, "--jobs"},
+                                      std::pair{options.maxFailures > 0, "--max-failures"}}) {
+        if (given && options.targetsFile.empty()) {
+            return Text(std::string(name) + " goes with --targets");
+        }
     }
     if (options.haveTarget == !options.targetsFile.empty()) {
         return Text("give one target, --tcp A.B.C.D or --ipx NETWORK:NODE, or --targets FILE");
     }
     for (const auto& [given, name] : {std::pair{options.skipCurrent, "--skip-current"},
-                                      std::pair{options.allowUnverified, "--allow-unverified"}}) {
+                                      std::pair{options.allowUnverified, "--allow-unverified"},
+                                      std::pair{options.maxFailures > 0, "--max-failures"}}) {
         if (options.query && given) {
             return Text(std::string(name) + " goes with a download, not with --query");
         }
@@ -492,7 +503,8 @@ std::string ModelList() {
 
 const char kHelp[] =
     "usage: vexil-download --model MODEL (--tcp A.B.C.D | --ipx NETWORK:NODE) [OPTION]...\n"
-    "  or:  vexil-download --model MODEL --targets FILE [--jobs N] [OPTION]...\n"
+    "  or:  vexil-download --model MODEL --targets FILE [--jobs N] [--max-failures N]\n"
+    "                      [OPTION]...\n"
     "  or:  vexil-download --model MODEL (--tcp ... | --ipx ... | --targets FILE) --query\n"
     "  or:  vexil-download --list-models\n"
     "\n"
@@ -514,11 +526,17 @@ const char kHelp[] =
     "  --log FILE           append one line per target: time, target, model, file version,\n"
     "                       the version before, result code, last and first message, outcome\n"
     "                       (succeeded, already-current, failed, cancelled, not-started,\n"
-    "                       start-failed, unverified); each line is on the disk before the\n"
-    "                       program goes on, and one that a full disk cuts short is taken back\n"
+    "                       start-failed, unverified, stopped); versions as the print server\n"
+    "                       reports them (a file's 01.10 as 1.10); each line is on the disk\n"
+    "                       before the program goes on, and one that a full disk cuts short is\n"
+    "                       taken back\n"
     "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
     "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64)\n"
+    "  --max-failures N     with --targets, for a download: once N targets have failed (any\n"
+    "                       that --failed would list), start no further download; those\n"
+    "                       running go on to their end, and the rest are not started, outcome\n"
+    "                       stopped, each logged, in the summary and in the --failed file\n"
     "  --query              only ask each print server its model code and firmware version;\n"
     "                       no download file is needed and nothing else is sent; with --dir\n"
     "                       the model's download file there is checked first and its version\n"

@@ -68,6 +68,8 @@ struct Options {
     std::string targetsFile;
     int jobs = kDefaultJobs;
     bool jobsGiven = false;
+    // A fleet starts no download once this many have failed; 0: it tries every target.
+    int maxFailures = 0;
     int reportFd = -1;  // set by the fleet runner for its children
 };
 

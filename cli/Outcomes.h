@@ -24,6 +24,7 @@ enum class Verdict {
     kNotStarted,
     kStartFailed,
     kUnverified,
+    kStopped,
 };
 
 struct VerdictRow {
@@ -53,6 +54,9 @@ inline constexpr VerdictRow kVerdicts[] = {
     // --yes did not confirm a print server that gave no valid version reply.
     {Verdict::kUnverified, "unverified", result::kNotStarted,
      "unverified: its model and version were not read"},
+    // --max-failures: the fleet had as many failures as it allows and started no more; nothing
+    // was sent. It comes after every target started, so it never decides the fleet's status.
+    {Verdict::kStopped, "stopped", result::kNotStarted, "not started"},
 };
 
 const VerdictRow& RowOf(Verdict verdict);

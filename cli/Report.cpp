@@ -53,6 +53,9 @@ Verdict Report::GetVerdict() const {
     if (startFailed) {
         return Verdict::kStartFailed;
     }
+    if (stopped) {
+        return Verdict::kStopped;
+    }
     if (unverified) {
         return Verdict::kUnverified;
     }
@@ -72,7 +75,7 @@ std::string Report::VersionAfter() const {
     if (run.result != result::kSuccess) {
         return {};
     }
-    return query || run.alreadyCurrent ? run.deviceVersion : AsReported(run.fileVersion);
+    return ShownVersion(query || run.alreadyCurrent ? run.deviceVersion : run.fileVersion);
 }
 
 std::string UtcNow() {
@@ -113,8 +116,8 @@ std::string LogTarget(const Target& target) {
 std::string LogLine(const Report& report) {
     auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     return UtcNow() + " " + LogTarget(report.target) + " model=" + std::to_string(report.model) +
-           " file=" + orDash(report.run.fileVersion) +
-           " before=" + orDash(report.run.deviceVersion) +
+           " file=" + orDash(ShownVersion(report.run.fileVersion)) +
+           " before=" + orDash(ShownVersion(report.run.deviceVersion)) +
            " result=" + std::to_string(report.run.result) +
            " message=" + std::to_string(report.lastMessage) +
            " first=" + std::to_string(report.FirstMessage()) + " outcome=" + OutcomeName(report);
@@ -154,6 +157,7 @@ bool FromLogLine(const std::string& line, Report& report) {
     read.run.deviceVersion = text("before");
     read.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
     read.unverified = verdict == Verdict::kUnverified;
+    read.stopped = verdict == Verdict::kStopped;
     read.logged = true;
     report = read;
     return true;
@@ -167,9 +171,9 @@ std::string ToJson(const Report& report) {
         {"outcome", OutcomeName(report)},
         {"result", report.run.result},
         {"modelCode", TextOrNull(report.run.deviceModelCode)},
-        {"versionBefore", TextOrNull(report.run.deviceVersion)},
+        {"versionBefore", TextOrNull(ShownVersion(report.run.deviceVersion))},
         {"versionAfter", TextOrNull(report.VersionAfter())},
-        {"fileVersion", TextOrNull(report.run.fileVersion)},
+        {"fileVersion", TextOrNull(ShownVersion(report.run.fileVersion))},
         {"current", report.run.deviceVersion.empty() || report.run.fileVersion.empty()
                         ? json(nullptr)
                         : json(SameVersion(report.run.deviceVersion, report.run.fileVersion))},
@@ -209,6 +213,7 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.query = object.value("query", false);
     report.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
     report.unverified = verdict == Verdict::kUnverified;
+    report.stopped = verdict == Verdict::kStopped;
     report.logged = object.value("logged", false);
     report.run.messages = FirstMessageShown(NumberOf(object.value("firstMessage", json())));
     report.lastMessage = NumberOf(object.value("lastMessage", json()));
@@ -234,7 +239,7 @@ std::string Explanation(const Report& report) {
     std::string text;
     auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "  ") + part; };
     const int first = report.FirstMessage();
-    if (!report.notStarted && !report.startFailed && !report.run.alreadyCurrent) {
+    if (!report.NotRun() && !report.run.alreadyCurrent) {
         if (report.lastMessage != 0) {
             add(FirstLine(report.lastMessage));
         }
@@ -254,15 +259,20 @@ std::string Explanation(const Report& report) {
     return text;
 }
 
-// How many succeeded, and how many of those were current already.
-std::pair<int, int> Count(const std::vector<Report>& reports) {
+struct Counts {
     int succeeded = 0;
-    int current = 0;
+    int current = 0;  // of those that succeeded, the ones current already
+    int stopped = 0;  // of those that did not, the ones a fleet's --max-failures kept from starting
+};
+
+Counts Count(const std::vector<Report>& reports) {
+    Counts counts;
     for (const Report& report : reports) {
-        succeeded += report.Succeeded() ? 1 : 0;
-        current += report.Succeeded() && report.run.alreadyCurrent ? 1 : 0;
+        counts.succeeded += report.Succeeded() ? 1 : 0;
+        counts.current += report.Succeeded() && report.run.alreadyCurrent ? 1 : 0;
+        counts.stopped += report.GetVerdict() == Verdict::kStopped ? 1 : 0;
     }
-    return {succeeded, current};
+    return counts;
 }
 
 std::string Row(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -283,7 +293,7 @@ std::string SummaryTable(const std::vector<Report>& reports) {
     for (const Report& report : reports) {
         width = std::max(width, report.target.Label().size());
     }
-    const auto [succeeded, current] = Count(reports);
+    const auto [succeeded, current, stopped] = Count(reports);
     const int w = static_cast<int>(width);
     std::string table =
         query ? Row("%-*s  %4s  %7s  %7s\n", w, "target", "code", "version", "seconds")
@@ -292,12 +302,12 @@ std::string SummaryTable(const std::vector<Report>& reports) {
         const std::string label = r.target.Label();
         const std::string text = Explanation(r);
         std::string row;
-        if (r.notStarted || r.startFailed) {
+        if (r.NotRun()) {
             row = query ? Row("%-*s  %4s  %7s  %7s", w, label.c_str(), "-", "-", "-")
                         : Row("%-*s  %6s  %7s  %7s", w, label.c_str(), "-", "-", "-");
         } else if (query) {
             const std::string& code = r.run.deviceModelCode;
-            const std::string& version = r.run.deviceVersion;
+            const std::string version = ShownVersion(r.run.deviceVersion);
             row = Row("%-*s  %4s  %7s  %7.1f", w, label.c_str(), code.empty() ? "-" : code.c_str(),
                       version.empty() ? "-" : version.c_str(), r.seconds);
         } else {
@@ -309,23 +319,24 @@ std::string SummaryTable(const std::vector<Report>& reports) {
     const int count = static_cast<int>(reports.size());
     if (query) {
         table += Row("%d of %d print servers answered\n", succeeded, count);
-    } else if (current > 0) {
-        table +=
-            Row("%d of %d downloads succeeded (%d already current)\n", succeeded, count, current);
-    } else {
-        table += Row("%d of %d downloads succeeded\n", succeeded, count);
+        return table;
     }
-    return table;
+    table += Row("%d of %d downloads succeeded", succeeded, count);
+    table += current > 0 ? Row(" (%d already current)", current) : "";
+    table +=
+        stopped > 0 ? Row("; %d not started: the fleet stopped after its failures", stopped) : "";
+    return table + "\n";
 }
 
 std::string SummaryJson(const std::vector<Report>& reports, int exitStatus) {
     const int targets = static_cast<int>(reports.size());
-    const auto [succeeded, current] = Count(reports);
+    const auto [succeeded, current, stopped] = Count(reports);
     return json{{"summary",
                  {{"targets", targets},
                   {"succeeded", succeeded},
                   {"alreadyCurrent", current},
                   {"failed", targets - succeeded},
+                  {"stopped", stopped},
                   {"exitStatus", exitStatus}}}}
         .dump();
 }

@@ -28,17 +28,20 @@ struct Report {
     std::string end;
     bool notStarted = false;   // a cancel of the fleet kept it from starting
     bool startFailed = false;  // its process could not be started; the note says why
+    bool stopped = false;      // --max-failures: the fleet stopped before it started this one
     bool logged = false;       // its log line is on the disk
     bool logFailed = false;    // its log line could not be written
     std::string note;          // what the program itself has to say of it, such as a lost process
 
     Verdict GetVerdict() const;
+    // Whether the fleet never ran a process for it (nothing was sent to its print server).
+    bool NotRun() const { return notStarted || startFailed || stopped; }
     // A target the fleet never started has not succeeded, whatever result it carries.
-    bool Succeeded() const { return run.result == result::kSuccess && !notStarted && !startFailed; }
+    bool Succeeded() const { return run.result == result::kSuccess && !NotRun(); }
     // The first error message shown, 0 when none was.
     int FirstMessage() const { return run.FirstErrorMessage(); }
-    // The version the print server has now, as far as is known, as it reports versions (1.10);
-    // empty when unknown.
+    // The version the print server has now, as far as is known, in the one form (1.10); empty
+    // when unknown.
     std::string VersionAfter() const;
 };
 

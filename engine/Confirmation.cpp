@@ -1,5 +1,7 @@
 #include "engine/Confirmation.h"
 
+#include "engine/DownloadEngine.h"
+
 #include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
@@ -28,7 +30,13 @@ std::array<std::string, 3> ShownConfirmation(const ConfirmationValues& values) {
 }
 
 std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values) {
-    const std::array<std::string, 3> shown = ShownConfirmation(values);
+    std::array<std::string, 3> shown = ShownConfirmation(values);
+    // A console's lines stand beside its log and JSON, which write versions in one form; the
+    // window's cut of the file's first character would lose a digit of a version from 10.00 on.
+    if (values.Verified()) {
+        shown[1] = ShownVersion(values.deviceVersion);
+    }
+    shown[2] = ShownVersion(values.fileVersion);
     const confirm::Label labels[] = {confirm::kTarget, confirm::kCurrentVersion,
                                      confirm::kFileVersion};
     std::array<std::string, 3> lines;

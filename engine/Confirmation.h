@@ -34,7 +34,8 @@ ConfirmationValues MakeConfirmation(const DownloadRequest& request,
 // none, and the file's version without its first character (01.10 shows as 1.10).
 std::array<std::string, 3> ShownConfirmation(const ConfirmationValues& values);
 
-// The three lines as a text console shows them: each shown value between the dialog's labels.
+// The three lines as a text console shows them: each shown value between the dialog's labels,
+// both versions in the one form of ShownVersion.
 std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values);
 
 }  // namespace vexil

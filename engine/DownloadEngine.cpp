@@ -73,10 +73,10 @@ bool SameVersion(std::string_view device, std::string_view file) {
     return deviceNumbers && deviceNumbers == ReadVersion(file);
 }
 
-std::string AsReported(std::string_view fileVersion) {
-    const auto numbers = ReadVersion(fileVersion);
+std::string ShownVersion(std::string_view version) {
+    const auto numbers = ReadVersion(version);
     if (!numbers) {
-        return std::string(fileVersion);
+        return std::string(version);
     }
     return DownloadEngine::FormatVersionBytes(static_cast<std::uint8_t>((*numbers)[0]),
                                               static_cast<std::uint8_t>((*numbers)[1]), true);

@@ -36,9 +36,12 @@ struct TransportPolicy;
 // each is two hexadecimal numbers around a dot, compared as numbers, so that leading zeros and
 // case do not matter. Text that is no such version is the version of nothing.
 bool SameVersion(std::string_view device, std::string_view file);
-// A download file's version (01.10) as a print server reports versions (1.10); text that is no
-// version is returned as it is.
-std::string AsReported(std::string_view fileVersion);
+// The one form in which every version is written for people and scripts alike, whether a print
+// server reported it (1.10) or a download file carries it (01.10): as the confirmation shows a
+// print server's, the first number in lowercase hexadecimal without leading zeros, a dot, the
+// second as two lowercase hexadecimal digits (01.10 and 1.10 give 1.10, 0A.0F gives a.0f).
+// Empty stays empty, and other text that is no version is returned as it is.
+std::string ShownVersion(std::string_view version);
 
 class DownloadEngine {
   public:

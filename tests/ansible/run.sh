@@ -99,7 +99,7 @@ integration() {
     play check 0 --check
     for host in pa2 pa3 pb1; do expect check "$host" printserver_firmware changed=True failed=False; done
     for host in pa1 pb2 pb3; do expect check "$host" printserver_firmware changed=False failed=False; done
-    expect check pa2 printserver_firmware version_before=1.00 file_version=01.10 outcome=query-succeeded
+    expect check pa2 printserver_firmware version_before=1.00 file_version=1.10 outcome=query-succeeded
     expect check pb2 printserver_info answered=True version=1.10
     for sim in pa1 pa2 pa3 pb1 pb2 pb3; do
         [ "$(switches $sim)" = 0 ] && [ ! -e "$work/flash.$sim" ] || fail "check mode changed $sim"

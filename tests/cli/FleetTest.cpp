@@ -199,7 +199,7 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     }
     std::ofstream(Path("log66"), std::ios::app)
         << "2026-12-07T09:22:11Z target=tcp:" << Address(66)
-        << " model=6 file=01.10 before=1.00 result=0 message=110 first=0 outcome=succeeded\n";
+        << " model=6 file=1.10 before=1.00 result=0 message=110 first=0 outcome=succeeded\n";
     for (const pid_t child : ChildrenOf(lostLogged->Pid())) {
         ::kill(child, SIGKILL);
     }
@@ -246,7 +246,7 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     ASSERT_EQ(JsonLines(full->Out()).size(), 2u) << full->Out();
     EXPECT_EQ(JsonLines(full->Out())[1]["summary"],
               nlohmann::json::parse(R"({"targets":1,"succeeded":1,"failed":0,"alreadyCurrent":0,)"
-                                    R"("exitStatus":74})"));
+                                    R"("stopped":0,"exitStatus":74})"));
     EXPECT_EQ(fullFleet->Wait(), 11) << fullFleet->Err();
     EXPECT_EQ(Count(fullFleet->Out(), "(not logged)\n"), 2u) << fullFleet->Out();
     EXPECT_EQ(fullFleetOk->Wait(), 74) << fullFleetOk->Err();
@@ -366,7 +366,7 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     for (const auto& [host, hasIt] :
          {std::pair{48, nlohmann::json(true)}, std::pair{49, nlohmann::json(nullptr)},
           std::pair{50, nlohmann::json(false)}}) {
-        EXPECT_EQ(byTarget["tcp " + Address(host)]["fileVersion"], "01.10") << host;
+        EXPECT_EQ(byTarget["tcp " + Address(host)]["fileVersion"], "1.10") << host;
         EXPECT_EQ(byTarget["tcp " + Address(host)]["current"], hasIt) << host;
     }
     EXPECT_EQ(noFile.Wait(), 6) << noFile.Err();
@@ -397,7 +397,7 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_EQ(byTarget["tcp " + Address(53)]["lastMessage"]["number"], 57623);
     EXPECT_EQ(byTarget["summary"]["summary"],
               nlohmann::json::parse(R"({"targets":3,"succeeded":2,"failed":1,"alreadyCurrent":1,)"
-                                    R"("exitStatus":11})"));
+                                    R"("stopped":0,"exitStatus":11})"));
     EXPECT_FALSE(std::filesystem::exists(flash51));
     EXPECT_EQ(Slurp(flash52), Image());
     EXPECT_NE(Slurp(Path("log51"))
@@ -430,7 +430,7 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_EQ(SimLog(71).find("download-mode switch"), std::string::npos) << SimLog(71);
     EXPECT_NE(Slurp(Path("log71"))
                   .find("target=tcp:" + Address(71) +
-                        " model=6 file=01.10 before=- result=-6 message=113 "
+                        " model=6 file=1.10 before=- result=-6 message=113 "
                         "first=113 outcome=unverified\n"),
               std::string::npos)
         << Slurp(Path("log71"));
@@ -441,8 +441,107 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     ASSERT_EQ(JsonLines(current->Out()).size(), 2u) << current->Out();
     EXPECT_EQ(JsonLines(current->Out())[1]["summary"],
               nlohmann::json::parse(R"({"targets":1,"succeeded":1,"failed":0,"alreadyCurrent":1,)"
-                                    R"("exitStatus":0})"));
+                                    R"("stopped":0,"exitStatus":0})"));
     EXPECT_EQ(Slurp(Path("failed70")), "");
+}
+
+// --max-failures 2 over six print servers, one at a time and three at a time: once the second
+// target has failed no further download starts, the running ones end as they would have, and
+// each target not started is on record as stopped. Mode-switch refusals fail at once, and
+// downloads take their waits, so which target starts when is fixed by the file's order.
+TEST_F(Fleet, MaxFailuresStopsTheRollout) {
+    const std::vector<std::string> refuse = {"--refuse-mode-switch", "9", "--firmware-version",
+                                             "1.00"};
+    const std::vector<std::string> older = {"--firmware-version", "1.00"};
+    // One at a time, --skip-current: current, refused, current, refused, then two left alone.
+    Sim(80);
+    Sim(81, refuse);
+    Sim(82);
+    Sim(83, refuse);
+    Sim(84, older);
+    Sim(85, older);
+    // Three at a time: a download beside the first refusal, whose place the second refusal
+    // takes; another download still running; two left alone.
+    const std::string flash86 = Sim(86, older);
+    Sim(87, refuse);
+    const std::string flash88 = Sim(88, older);
+    Sim(89, refuse);
+    Sim(90, older);
+    Sim(91, older);
+    StartSims();
+
+    auto serial = Run("serial", {"--targets", Targets("t80", {80, 81, 82, 83, 84, 85}), "--jobs",
+                                 "1", "--max-failures", "2", "--skip-current", "--yes", "--log",
+                                 Path("log80"), "--failed", Path("failed80")});
+    auto wide = Run("wide", {"--targets", Targets("t86", {86, 87, 88, 89, 90, 91}), "--jobs", "3",
+                             "--max-failures", "2", "--yes", "--json", "--log", Path("log86"),
+                             "--failed", Path("failed86")});
+
+    const struct {
+        Command* command;
+        const char* log;
+        const char* failed;
+        std::vector<int> failing;  // in the file's order, the stopped ones last
+        int stopped;
+    } runs[] = {{serial.get(), "log80", "failed80", {81, 83, 84, 85}, 2},
+                {wide.get(), "log86", "failed86", {87, 89, 90, 91}, 2}};
+    for (const auto& run : runs) {
+        // The status is the first failure's in the file's order: a refused mode switch.
+        EXPECT_EQ(run.command->Wait(), 10) << run.command->Err() << run.command->Out();
+        EXPECT_NE(run.command->Err().find("vexil-download: 2 downloads failed: no further "
+                                          "download is started\n"),
+                  std::string::npos)
+            << run.command->Err();
+        std::string failed;
+        for (const int host : run.failing) {
+            failed += "tcp " + Address(host) + "\n";
+        }
+        EXPECT_EQ(Slurp(Path(run.failed)), failed);
+        const std::string log = Slurp(Path(run.log));
+        EXPECT_EQ(Count(log, "\n"), 6u) << log;
+        EXPECT_EQ(Count(log, "result=-10 message=57625 "), 2u) << log;
+        for (std::size_t i = run.failing.size() - run.stopped; i < run.failing.size(); ++i) {
+            const int host = run.failing[i];
+            EXPECT_NE(log.find("target=tcp:" + Address(host) +
+                               " model=6 file=- before=- result=-6 message=0 first=0 "
+                               "outcome=stopped\n"),
+                      std::string::npos)
+                << log;
+            EXPECT_EQ(SimLog(host).find("version query"), std::string::npos) << SimLog(host);
+        }
+    }
+    const std::string table = serial->Out();
+    EXPECT_EQ(Count(table, "not started  the fleet stopped after 2 failures\n"), 2u) << table;
+    EXPECT_EQ(Count(table, "  already current\n"), 2u) << table;
+    EXPECT_NE(table.find("\n2 of 6 downloads succeeded (2 already current); 2 not started: the "
+                         "fleet stopped after its failures\n"),
+              std::string::npos)
+        << table;
+
+    // The downloads running when the limit came went on to their end.
+    EXPECT_EQ(Slurp(flash86), Image());
+    EXPECT_EQ(Slurp(flash88), Image());
+    std::map<std::string, nlohmann::json> byTarget;
+    for (const nlohmann::json& object : JsonLines(wide->Out())) {
+        byTarget[object.value("target", "summary")] = object;
+    }
+    ASSERT_EQ(byTarget.size(), 7u) << wide->Out();
+    for (const int host : {90, 91}) {
+        const nlohmann::json& stopped = byTarget["tcp " + Address(host)];
+        EXPECT_EQ(stopped["outcome"], "stopped");
+        EXPECT_EQ(stopped["result"], -6);
+        EXPECT_EQ(stopped["note"], "the fleet stopped after 2 failures");
+        EXPECT_TRUE(stopped["start"].is_null());
+        EXPECT_TRUE(stopped["logged"].get<bool>());
+    }
+    // The versions of a download in the one form.
+    const nlohmann::json& done = byTarget["tcp " + Address(86)];
+    EXPECT_EQ(done["outcome"], "succeeded");
+    EXPECT_EQ(std::tuple(done["versionBefore"], done["fileVersion"], done["versionAfter"]),
+              std::tuple(nlohmann::json("1.00"), nlohmann::json("1.10"), nlohmann::json("1.10")));
+    EXPECT_EQ(byTarget["summary"]["summary"],
+              nlohmann::json::parse(R"({"targets":6,"succeeded":2,"failed":4,"alreadyCurrent":0,)"
+                                    R"("stopped":2,"exitStatus":10})"));
 }
 
 }  // namespace

@@ -58,6 +58,18 @@ TEST(Options, AcceptedAndRefused) {
         {{"--model", "6", "--targets", "t", "--jobs", "0x"}, "--jobs takes a number", {}},
         {{"--model", "6", "--targets", "t", "--jobs="}, "--jobs needs a value, not an empty", {}},
         {{"--model", "6", "--targets", "t", "--jobs"}, "--jobs needs a value", {}},
+        {{"--model", "6", "--targets", "t", "--max-failures", "1"},
+         "",
+         [](auto& o) { return o.maxFailures == 1; }},
+        {{"--model", "6", "--targets", "t"}, "", [](auto& o) { return o.maxFailures == 0; }},
+        {{"--model", "6", "--targets", "t", "--max-failures", "0"}, "--max-failures takes", {}},
+        {{"--model", "6", "--targets", "t", "--max-failures", "-1"}, "--max-failures takes", {}},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--max-failures", "1"},
+         "--max-failures goes with --targets",
+         {}},
+        {{"--model", "6", "--targets", "t", "--query", "--max-failures", "2"},
+         "--max-failures goes with a download",
+         {}},
         {{"--model", "6", "--tcp", "10.0.0.1", "--report-fd", "3"},
          "",
          [](auto& o) { return o.reportFd == 3; }},
@@ -331,7 +343,7 @@ TEST(Report, JsonAndLogForms) {
     back.model = report.model;
     EXPECT_EQ(cli::ToJson(back), json);
     EXPECT_EQ(cli::LogLine(report).substr(20),
-              " target=tcp:192.0.2.10 model=6 file=01.10 before=- result=-14 message=57631 "
+              " target=tcp:192.0.2.10 model=6 file=1.10 before=- result=-14 message=57631 "
               "first=112 outcome=failed");
 
     report.run.result = result::kSuccess;
@@ -342,7 +354,10 @@ TEST(Report, JsonAndLogForms) {
     // After a download: the file's version as the print server will report it.
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "1.10");
     report.run.fileVersion = "0A.0F";
+    // Every version in the one form, whichever end gave it.
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["versionAfter"], "a.0f");
+    EXPECT_EQ(nlohmann::json::parse(cli::ToJson(report))["fileVersion"], "a.0f");
+    EXPECT_NE(cli::LogLine(report).find(" file=a.0f before=1.10 "), std::string::npos);
     // Not started: no times, not logged, and said so, whatever result code it counts as.
     cli::Report idle;
     idle.notStarted = true;
@@ -374,11 +389,24 @@ TEST(Report, JsonAndLogForms) {
     EXPECT_EQ(std::tuple(static_cast<int>(fromLog.run.result), fromLog.lastMessage,
                          fromLog.FirstMessage(), fromLog.run.fileVersion, fromLog.run.deviceVersion,
                          fromLog.unverified),
-              std::tuple(-6, 57631, 112, std::string("0A.0F"), std::string("1.10"), true));
+              std::tuple(-6, 57631, 112, std::string("a.0f"), std::string("1.10"), true));
     cli::Report failedStart;
     failedStart.startFailed = true;
     failedStart.run.result = result::kDownloadFailed;
     EXPECT_NE(cli::LogLine(failedStart).find(" result=-7 message=0 first=0 outcome=start-failed"),
+              std::string::npos);
+    // Stopped by --max-failures: its own outcome, which reads back from both forms.
+    cli::Report stopped;
+    stopped.stopped = true;
+    stopped.run.result = result::kNotStarted;
+    cli::Report stoppedBack;
+    ASSERT_TRUE(cli::FromJson(cli::ToJson(stopped), stoppedBack));
+    ASSERT_TRUE(cli::FromLogLine(cli::LogLine(stopped), fromLog));
+    for (const cli::Report& r : {stopped, stoppedBack, fromLog}) {
+        EXPECT_EQ(r.GetVerdict(), cli::Verdict::kStopped);
+        EXPECT_FALSE(r.Succeeded());
+    }
+    EXPECT_NE(cli::LogLine(stopped).find(" result=-6 message=0 first=0 outcome=stopped"),
               std::string::npos);
     for (const char* notALine : {"", "target=tcp:192.0.2.1 result=x message=0 first=0 outcome=a",
                                  "result=0 message=0 first=0", "result=0 message=1 outcome=a"}) {

@@ -4,7 +4,8 @@
 # (drive letter, backslashes) in --dir and --log; then a fleet of both from a targets file with
 # CR LF line ends, whose children are Windows processes. The flash the simulator keeps must
 # equal the image, and the log lines must be the bytes the Linux program writes for the same
-# fleet. Then Ctrl-C to a download, a fleet killed outright, and Ctrl-C to a fleet.
+# fleet. Then a fleet that --max-failures stops, Ctrl-C to a download, a fleet killed outright,
+# and Ctrl-C to a fleet.
 # Usage: wine_download.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -118,6 +119,26 @@ show "--allow-unverified"
 check "--allow-unverified: the download succeeded" test "$status" -eq 0
 stop_sim
 check "--allow-unverified: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
+
+# --max-failures 1: the first target's mode switch is refused, and the fleet starts neither of
+# the two after it; each is on record as stopped, and nothing is sent to them.
+start_sim --refuse-mode-switch 9
+printf 'tcp 192.0.2.1\r\ntcp 192.0.2.2\r\ntcp 192.0.2.3\r\n' >"$work/rollout"
+(cd "$work" && wine_run "$work/out" "$work/err" 300 "$download" --model 6 \
+    --targets "$(winepath -w "$work/rollout")" --jobs 1 --max-failures 1 --yes --dir "$dir" \
+    --log "$(winepath -w "$work/logs")\\rollout.log" \
+    --failed "$(winepath -w "$work/logs")\\rollout-failed" --json)
+status=$?
+sed "s/^/  --max-failures: /" "$work/err"
+check "--max-failures: the first failure's status, 10" test "$status" -eq 10
+check "--max-failures: the summary counts two stopped" \
+    grep -q '"failed":3,"stopped":2,"succeeded":0,"targets":3' "$work/out"
+check "--max-failures: each stopped target logged" \
+    test "$(grep -c "result=-6 message=0 first=0 outcome=stopped$" "$work/logs/rollout.log")" -eq 2
+check "--max-failures: every target in the --failed file" \
+    test "$(tr -d '\r' <"$work/logs/rollout-failed" | grep -c '^tcp ')" -eq 3
+kill "$sim_pid" 2>/dev/null
+stop_sim
 
 erasing() { until_true 300 grep -q "erase:" "$work/sim.log"; }
 ended() { until_true 300 eval "! kill -0 $1 2>/dev/null"; }

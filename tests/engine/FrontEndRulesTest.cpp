@@ -242,6 +242,11 @@ TEST(ConfirmationTest, ValuesAsShownAndAsConsoleLines) {
     const ConfirmationValues ipx =
         MakeConfirmation(Ipx("00000001", "00D1F0AB", "127"), "1.10", "12.34");
     EXPECT_EQ(ShownConfirmation(ipx), (std::array<std::string, 3>{"00D1F0AB", "1.10", "2.34"}));
+    // The console writes both versions whole, as its log and JSON do.
+    EXPECT_EQ(ConfirmationLines(ipx)[2], "ダウンロードするファイルのバージョンは、 12.34 です。");
+    const auto hex = ConfirmationLines(MakeConfirmation(Ipx("", ""), "a.05", "0A.0F"));
+    EXPECT_EQ(hex[1], "現在のバージョンは a.05 です。");
+    EXPECT_EQ(hex[2], "ダウンロードするファイルのバージョンは、 a.0f です。");
     EXPECT_EQ(ShownConfirmation(MakeConfirmation(Ipx("", ""), "", ""))[2], "");
 }
 

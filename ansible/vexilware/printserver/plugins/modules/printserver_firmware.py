@@ -102,7 +102,7 @@ file_version:
   description: The version of the download file, as vexil-download writes it; null when the file check failed.
   returned: always
   type: str
-  sample: '01.10'
+  sample: '1.10'
 result:
   description: The download's result code from vexil-download; 0 for success (also when the print server was left alone).
   returned: always

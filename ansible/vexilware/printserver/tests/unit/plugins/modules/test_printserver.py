@@ -41,7 +41,7 @@ MESSAGE_110 = {'number': 110, 'text': 'ダウンロードが終了しました�
 def report(**fields):
     """A target's JSON object as vexil-download writes it, with the given fields changed."""
     base = {'target': 'tcp 192.0.2.10', 'model': 6, 'query': False, 'outcome': 'succeeded', 'result': 0,
-            'modelCode': 'aa01', 'versionBefore': '1.00', 'versionAfter': '1.10', 'fileVersion': '01.10',
+            'modelCode': 'aa01', 'versionBefore': '1.00', 'versionAfter': '1.10', 'fileVersion': '1.10',
             'current': False, 'firstMessage': None, 'lastMessage': MESSAGE_110, 'seconds': 27.5,
             'start': '2026-12-07T09:22:11Z', 'end': '2026-12-07T09:22:38Z', 'logged': False, 'note': None}
     base.update(fields)
@@ -123,7 +123,7 @@ RESULT_ROWS = [
      report(query=True, outcome='query-unverified', result=-6, versionBefore=None, extra=[1]), 6,
      dict(answered=False, result=-6), None),
     ('downloaded', printserver_firmware, FIRMWARE, False, report(), 0,
-     dict(changed=True, version_before='1.00', version_after='1.10', file_version='01.10', result=0,
+     dict(changed=True, version_before='1.00', version_after='1.10', file_version='1.10', result=0,
           outcome='succeeded', first_message=None, last_message=MESSAGE_110), None),
     ('already current', printserver_firmware, FIRMWARE, False,
      report(outcome='already-current', versionBefore='1.10', lastMessage=None), 0,
@@ -142,7 +142,7 @@ RESULT_ROWS = [
      'not on record: information 110 ok / vexil-download: writing the log /l failed: No space left on device'),
     ('check: would download', printserver_firmware, FIRMWARE, True,
      report(query=True, outcome='query-succeeded', versionAfter='1.00', lastMessage=None), 0,
-     dict(changed=True, version_before='1.00', version_after='1.00', file_version='01.10'), None),
+     dict(changed=True, version_before='1.00', version_after='1.00', file_version='1.10'), None),
     ('check: current', printserver_firmware, FIRMWARE, True,
      report(query=True, outcome='query-succeeded', current=True), 0, dict(changed=False), None),
     ('check: current, forced', printserver_firmware, dict(FIRMWARE, force=True), True,
