@@ -223,8 +223,8 @@ void FleetRun::RunAll() {
     for (;;) {
         StartWhatCanStart();
         // Every target has been started or given up, or a cancel or the failures' limit starts
-        // no more: the fleet
-        // ends with its last download. A wait with nothing to wait for would never end.
+        // no more: the fleet ends with its last download. A wait with nothing to wait for would
+        // never end.
         if (running_ == 0) {
             return;
         }
@@ -284,7 +284,8 @@ void FleetRun::Ended(const Job& job) {
         stoppedByFailures_ = true;
         if (next_ < targets_.size()) {
             std::fprintf(stderr,
-                         "vexil-download: %d downloads failed: no further download is started\n",
+                         "vexil-download: --max-failures %d reached: no further download is "
+                         "started\n",
                          failures_);
         }
     }
@@ -345,7 +346,7 @@ void FleetRun::ReportTheRest() {
             job.report.stopped = stoppedByFailures_;
             if (stoppedByFailures_) {
                 job.report.note =
-                    "the fleet stopped after " + std::to_string(options_.maxFailures) + " failures";
+                    "the fleet stopped at --max-failures " + std::to_string(options_.maxFailures);
             }
             LogInPlace(job.report, options_);
             PrintJson(job.report, options_);

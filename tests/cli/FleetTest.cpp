@@ -488,7 +488,7 @@ TEST_F(Fleet, MaxFailuresStopsTheRollout) {
     for (const auto& run : runs) {
         // The status is the first failure's in the file's order: a refused mode switch.
         EXPECT_EQ(run.command->Wait(), 10) << run.command->Err() << run.command->Out();
-        EXPECT_NE(run.command->Err().find("vexil-download: 2 downloads failed: no further "
+        EXPECT_NE(run.command->Err().find("vexil-download: --max-failures 2 reached: no further "
                                           "download is started\n"),
                   std::string::npos)
             << run.command->Err();
@@ -511,7 +511,7 @@ TEST_F(Fleet, MaxFailuresStopsTheRollout) {
         }
     }
     const std::string table = serial->Out();
-    EXPECT_EQ(Count(table, "not started  the fleet stopped after 2 failures\n"), 2u) << table;
+    EXPECT_EQ(Count(table, "not started  the fleet stopped at --max-failures 2\n"), 2u) << table;
     EXPECT_EQ(Count(table, "  already current\n"), 2u) << table;
     EXPECT_NE(table.find("\n2 of 6 downloads succeeded (2 already current); 2 not started: the "
                          "fleet stopped after its failures\n"),
@@ -530,7 +530,7 @@ TEST_F(Fleet, MaxFailuresStopsTheRollout) {
         const nlohmann::json& stopped = byTarget["tcp " + Address(host)];
         EXPECT_EQ(stopped["outcome"], "stopped");
         EXPECT_EQ(stopped["result"], -6);
-        EXPECT_EQ(stopped["note"], "the fleet stopped after 2 failures");
+        EXPECT_EQ(stopped["note"], "the fleet stopped at --max-failures 2");
         EXPECT_TRUE(stopped["start"].is_null());
         EXPECT_TRUE(stopped["logged"].get<bool>());
     }
