@@ -485,9 +485,10 @@ TEST_F(WindowLogicTest, TheBrowseAndWebPageButtons) {
     view_->messages.clear();
     view_->chosenFile.clear();
     std::filesystem::current_path(std::filesystem::temp_directory_path());
+    const std::filesystem::path before = std::filesystem::current_path();
     Click(kBrowse);
     EXPECT_TRUE(view_->messages.empty());
-    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::temp_directory_path());
+    EXPECT_EQ(std::filesystem::current_path(), before);
     // No browser: message 120.
     for (const bool works : {true, false}) {
         view_->browserWorks = works;
