@@ -1,7 +1,7 @@
-// The dialog port of the command line: messages and status texts as lines on standard error,
+// The command line's side of the engine: messages and status texts as lines on standard error,
 // the progress bar as a bar on a terminal or one line per tenth otherwise, the confirmation as
-// its three lines and a y/N question, and the console's cancel (Ctrl-C and its kin) as the
-// cancel command.
+// its three lines and a y/N question, and the console's cancel (Ctrl-C and its kin), taken
+// while the engine waits, as the cancel command.
 #pragma once
 
 #include <array>
@@ -10,8 +10,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/Confirmation.h"
-#include "engine/DialogPort.h"
+#include "engine/Ports.h"
+#include "frontend/Confirmation.h"
 
 namespace vexil::cli {
 
@@ -25,7 +25,10 @@ Answer AskYesNo();
 std::string FormatMessage(const char* kind, int stringId);
 const char* KindName(Icon icon);
 
-class ConsolePort final : public DialogPort {
+class ConsolePort final : public MessageSink,
+                          public ProgressDisplay,
+                          public Confirmer,
+                          public EventPump {
   public:
     explicit ConsolePort(bool assumeYes, std::FILE* out = stderr);
     ~ConsolePort() override;
@@ -47,7 +50,6 @@ class ConsolePort final : public DialogPort {
     void SetStatusText(int stringId) override;
     void ShowStatus(bool visible) override;
     void DownloadStarted() override {}
-    void DownloadEnded(const DownloadEnd&) override {}
     void SetProgressRange(int low, int high) override;
     void AdvanceProgress(int delta) override;
     void SetProgressPosition(int position) override;

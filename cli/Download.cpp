@@ -1,9 +1,9 @@
 #include "cli/Download.h"
 
-#include "engine/Confirmation.h"
 #include "engine/DownloadEngine.h"
 #include "engine/ModelTable.h"
-#include "engine/ResultReport.h"
+#include "frontend/Confirmation.h"
+#include "frontend/ResultReport.h"
 #include "transport/TavdlTransport.h"
 
 namespace vexil::cli {
@@ -72,7 +72,7 @@ Report RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool
         return report;
     }
     const int before = run.LastMessage();
-    ReportOutcome(run, port);
+    ReportOutcome(run, port, port);
     port.SetProgressPosition(0);
     report.unverified = port.Unverified();
     const std::vector<ResultMessage> shown = ResultMessages(run.result);
@@ -104,7 +104,7 @@ Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool wi
         report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex));
     } else {
         report.run.result = result::kSocketStartFailed;
-        ReportOutcome(report.run, port);
+        ReportOutcome(report.run, port, port);
     }
     report.run.fileVersion = fileVersion;
     report.lastMessage = report.run.result == result::kSuccess ? 0 : report.run.LastMessage();

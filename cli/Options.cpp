@@ -11,8 +11,8 @@
 #include <tuple>
 
 #include "cmdline/CommandLine.h"
-#include "engine/AddressEntry.h"
 #include "engine/ModelTable.h"
+#include "frontend/AddressEntry.h"
 #include "platform/Process.h"
 #include "platform/RecordFile.h"
 #include "platform/RegularFile.h"

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/Confirmation.h"
 #include "engine/ModelTable.h"
 #include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
@@ -82,8 +81,8 @@ std::string AsReported(std::string_view fileVersion) {
                                               static_cast<std::uint8_t>((*numbers)[1]), true);
 }
 
-DownloadEngine::DownloadEngine(Transport& transport, DialogPort& port)
-    : transport_(transport), port_(port), target_(CreateTargetRecord()), policy_(&kTcpPolicy) {}
+DownloadEngine::DownloadEngine(Transport& transport, const EnginePorts& ports)
+    : transport_(transport), ports_(ports), target_(CreateTargetRecord()), policy_(&kTcpPolicy) {}
 
 DownloadEngine::~DownloadEngine() {
     if (socket_ != 0) {
@@ -96,7 +95,7 @@ void DownloadEngine::Begin(const DownloadRequest& request) {
     request_ = request;
     outcome_ = DownloadOutcome{};
     policy_ = &PolicyFor(request.ipx);
-    window_ = port_.WindowHandle();
+    window_ = ports_.pump.WindowHandle();
     FillTargetRecord(request, *target_);
 }
 
@@ -125,8 +124,6 @@ DownloadOutcome DownloadEngine::Run(const DownloadRequest& request) {
             break;
         }
     }
-    const ModelTraits* model = FindModel(request.modelIndex);
-    port_.DownloadEnded({result, model != nullptr, model != nullptr && model->tcpOnly});
     return End(result);
 }
 
@@ -159,7 +156,7 @@ void DownloadEngine::AdoptConnection(const DownloadRequest& request, const CallS
 
 void DownloadEngine::ShowMessage(int stringId, Icon icon) {
     outcome_.messages.push_back({stringId, icon});
-    port_.ShowMessage(stringId, icon);
+    ports_.messages.ShowMessage(stringId, icon);
 }
 
 std::string DownloadEngine::FormatVersionBytes(std::uint8_t first, std::uint8_t second,
@@ -303,7 +300,7 @@ DownloadEngine::StepResult DownloadEngine::SkipIfCurrent(RunState&) {
 DownloadEngine::StepResult DownloadEngine::Confirm(RunState&) {
     const ConfirmationValues values =
         MakeConfirmation(request_, outcome_.deviceVersion, outcome_.fileVersion);
-    if (!port_.ConfirmTarget(values)) {
+    if (!ports_.confirmer.ConfirmTarget(values)) {
         return result::kNotStarted;
     }
     return std::nullopt;
@@ -312,9 +309,9 @@ DownloadEngine::StepResult DownloadEngine::Confirm(RunState&) {
 DownloadEngine::StepResult DownloadEngine::Announce(RunState& run) {
     ShowMessage(msg::kDownloadStarts, Icon::Information);
     ShowMessage(msg::kDoNotSwitchOff, Icon::Warning);
-    port_.SetStatusText(run.policy.statusModeSwitch);
-    port_.ShowStatus(true);
-    port_.DownloadStarted();
+    ports_.progress.SetStatusText(run.policy.statusModeSwitch);
+    ports_.progress.ShowStatus(true);
+    ports_.progress.DownloadStarted();
     return std::nullopt;
 }
 
@@ -378,7 +375,7 @@ DownloadEngine::StepResult DownloadEngine::Connect(RunState& run) {
 }
 
 DownloadEngine::StepResult DownloadEngine::Erase(RunState& run) {
-    port_.SetStatusText(run.policy.statusErasing);
+    ports_.progress.SetStatusText(run.policy.statusErasing);
     const Attempts attempts = Retry(run.policy.erase, run.reply, [&](const Call& call) {
         return transport_.DownloadEraseFlash(call, run.reply, socket_);
     });
@@ -391,7 +388,7 @@ DownloadEngine::StepResult DownloadEngine::Settle(RunState& run) {
     if (Cancelled()) {
         return result::kCancelled;
     }
-    port_.SetStatusText(run.policy.statusDownloading);
+    ports_.progress.SetStatusText(run.policy.statusDownloading);
     ipxSequence_ = 3;
     return std::nullopt;
 }
@@ -407,7 +404,7 @@ DownloadEngine::StepResult DownloadEngine::SendMainFile(RunState& run) {
     if (sent == 0) {
         return std::nullopt;
     }
-    port_.ShowStatus(false);
+    ports_.progress.ShowStatus(false);
     if (!sent || *sent == kTransferReadFailed) {
         return result::kConnectionFailed;
     }
@@ -457,7 +454,7 @@ DownloadEngine::StepResult DownloadEngine::Finish(RunState& run) {
 }
 
 DownloadEngine::StepResult DownloadEngine::HideStatus(RunState&) {
-    port_.ShowStatus(false);
+    ports_.progress.ShowStatus(false);
     return result::kSuccess;
 }
 
@@ -488,7 +485,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
     std::uint8_t reply[kReplySize] = {};
     const TransportPolicy& policy = *policy_;
     const CallSetup sendSetup{30};
-    port_.SetProgressRange(0, kProgressMax);
+    ports_.progress.SetProgressRange(0, kProgressMax);
 
     int retries = 0;
     int readResult = 0;
@@ -507,7 +504,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
             const std::uint32_t step =
                 totalSize == 0 ? 0 : length * static_cast<std::uint32_t>(kProgressMax) / totalSize;
             if (step > 0) {
-                port_.AdvanceProgress(static_cast<int>(step));
+                ports_.progress.AdvanceProgress(static_cast<int>(step));
             }
         }
         if (readResult < 0 || readResult > 1) {
@@ -547,7 +544,7 @@ int DownloadEngine::SendImageFile(std::FILE* file, std::uint32_t totalSize) {
         retries = 0;
         std::memset(send, 0, sizeof send);
         if (lastBlock) {
-            port_.SetProgressPosition(kProgressMax);
+            ports_.progress.SetProgressPosition(kProgressMax);
             return 0;
         }
     }
@@ -562,10 +559,10 @@ void DownloadEngine::PumpMessages(int seconds) {
     if (Cancelled()) {
         return;
     }
-    const std::int64_t start = port_.NowMilliseconds() / 1000;
+    const std::int64_t start = ports_.pump.NowMilliseconds() / 1000;
     while (!Cancelled()) {
-        port_.DispatchEvents(kPumpWaitMs);
-        const std::int64_t now = port_.NowMilliseconds() / 1000;
+        ports_.pump.DispatchEvents(kPumpWaitMs);
+        const std::int64_t now = ports_.pump.NowMilliseconds() / 1000;
         if (now - start > seconds) {
             break;
         }

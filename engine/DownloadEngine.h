@@ -3,20 +3,21 @@
 // confirmation, download-mode switch, connection, erase, block transfer and finish, with the
 // message pump that keeps the window alive and the cancel operation that stops it. A front end
 // hands the engine a request and gets an outcome; the engine makes and owns the target record
-// and the download socket, reaches the front end only through the dialog port and the print
-// server only through the transport.
+// and the download socket, reaches the front end only through its narrow roles (engine/Ports.h)
+// and the print server only through the transport.
 #pragma once
 
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "engine/DialogPort.h"
 #include "engine/DownloadRequest.h"
 #include "engine/DownloadResult.h"
+#include "engine/Ports.h"
 #include "engine/TargetRecord.h"
 #include "engine/Transport.h"
 
@@ -42,7 +43,14 @@ std::string AsReported(std::string_view fileVersion);
 
 class DownloadEngine {
   public:
-    DownloadEngine(Transport& transport, DialogPort& port);
+    DownloadEngine(Transport& transport, const EnginePorts& ports);
+    // A front end that plays every role with one object.
+    template <typename AllRoles>
+    requires std::derived_from<AllRoles, MessageSink> &&
+        std::derived_from<AllRoles, ProgressDisplay> && std::derived_from<AllRoles, Confirmer> &&
+        std::derived_from<AllRoles, EventPump>
+        DownloadEngine(Transport& transport, AllRoles& all)
+        : DownloadEngine(transport, EnginePorts{all, all, all, all}) {}
     ~DownloadEngine();
     DownloadEngine(const DownloadEngine&) = delete;
     DownloadEngine& operator=(const DownloadEngine&) = delete;
@@ -119,7 +127,7 @@ class DownloadEngine {
     Attempts Retry(const RetriedCall& step, std::uint8_t* reply, Attempt attempt);
     StepResult EndOfAttempts(Attempts attempts, int message, DownloadResult failed);
     Call CallWith(const CallSetup& setup) { return {*target_, window_, setup}; }
-    // Every message of a run goes through here into the outcome, then to the port.
+    // Every message of a run goes through here into the outcome, then to the front end.
     void ShowMessage(int stringId, Icon icon);
     // Opens, sends and closes one image file; no value when it does not open (message 106).
     std::optional<int> SendFile(const char* name);
@@ -127,7 +135,7 @@ class DownloadEngine {
     bool Cancelled() const { return cancelRequested_; }
 
     Transport& transport_;
-    DialogPort& port_;
+    EnginePorts ports_;
     TargetRecordPtr target_;
     unsigned int socket_ = 0;
     void* window_ = nullptr;

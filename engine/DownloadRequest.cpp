@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/AddressEntry.h"
+#include "engine/TargetAddress.h"
 #include "engine/TargetRecord.h"
 #include "resources/ResourceIds.h"
 
@@ -61,6 +61,19 @@ void FillTargetRecord(const DownloadRequest& request, TAVDL_ADDR& record) {
         record.mode = TAVDL_MODE_TCP_QUERY;
         SetInetAddress(record, ReadOctets(request).address);
     }
+}
+
+ConfirmationValues MakeConfirmation(const DownloadRequest& request,
+                                    const std::string& deviceVersion,
+                                    const std::string& fileVersion) {
+    std::string target = request.mac;
+    if (!request.ipx) {
+        target = request.octets[0];
+        for (std::size_t i = 1; i < request.octets.size(); ++i) {
+            target += "." + request.octets[i];
+        }
+    }
+    return {target, deviceVersion, fileVersion};
 }
 
 int DownloadOutcome::FirstErrorMessage() const {

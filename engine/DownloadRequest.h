@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/DialogPort.h"
 #include "engine/DownloadResult.h"
+#include "engine/Ports.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
@@ -70,5 +70,24 @@ struct DownloadOutcome {
     // The last message shown, 0 when none.
     int LastMessage() const;
 };
+
+// What the target confirmation asks about before a print server is switched to download mode.
+struct ConfirmationValues {
+    // The octets joined by "." without any check, or the MAC address alone: the IPX network
+    // number is not shown.
+    std::string target;
+    std::string deviceVersion;  // as the print server reported it (1.10); empty when none
+    std::string fileVersion;    // as the download file carries it (01.10)
+    bool operator==(const ConfirmationValues&) const = default;
+    // Whether the print server gave a valid version reply, so that its version and model code
+    // were read (the engine sets the version from such a reply only). Without one nothing but
+    // the address says what print server takes the download: a person at the confirmation can
+    // judge that, a run that confirms unattended cannot.
+    bool Verified() const { return !deviceVersion.empty(); }
+};
+
+ConfirmationValues MakeConfirmation(const DownloadRequest& request,
+                                    const std::string& deviceVersion,
+                                    const std::string& fileVersion);
 
 }  // namespace vexil

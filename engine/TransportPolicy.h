@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/DialogPort.h"
 #include "engine/ModelTable.h"
+#include "engine/Ports.h"
 #include "engine/ProgramPayloads.h"
 #include "engine/Transport.h"
 #include "format/DownloadFileReader.h"

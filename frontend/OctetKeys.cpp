@@ -1,6 +1,6 @@
 #include "frontend/OctetKeys.h"
 
-#include "engine/AddressEntry.h"
+#include "frontend/AddressEntry.h"
 
 namespace vexil::octet {
 

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "packaging/IconFile.h"
 #include "ui/AppIcon.h"
-#include "ui/IconFile.h"
 
 namespace {
 

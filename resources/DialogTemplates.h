@@ -4,6 +4,8 @@
 
 #include <span>
 
+#include "resources/ControlIds.h"
+
 namespace vexil {
 
 enum class ControlKind {

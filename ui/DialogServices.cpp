@@ -58,7 +58,7 @@ int DialogServices::RunModal(QDialog& dialog) {
 
 QString DialogServices::GetOpenFileName(QWidget* parent, const QString& filter) {
     // The file need not exist, as in the original dialog; the default extension is .bin.
-    QFileDialog dialog(parent, QString(), QString(), QtFileFilter(filter));
+    QFileDialog dialog(parent, QString(), QString(), filter);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setDefaultSuffix("bin");
@@ -77,23 +77,11 @@ void DialogServices::Beep() {
 }
 
 std::int64_t DialogServices::NowMilliseconds() {
-    return DialogPort::SteadyMilliseconds();
+    return EventPump::SteadyMilliseconds();
 }
 
 QString ProgramTitle() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-}
-
-QString QtFileFilter(const QString& filter) {
-    const QStringList parts = filter.split('|');
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty()) {
-            break;
-        }
-        filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
-    }
-    return filters.join(";;");
 }
 
 }  // namespace vexil

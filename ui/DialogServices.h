@@ -6,7 +6,7 @@
 #include <QUrl>
 #include <cstdint>
 
-#include "engine/DialogPort.h"
+#include "engine/Ports.h"
 
 class QDialog;
 class QWidget;
@@ -21,7 +21,8 @@ class DialogServices {
     virtual void ShowMessageBox(QWidget* parent, int stringId, Icon icon);
     // Runs `dialog` modally and returns its result.
     virtual int RunModal(QDialog& dialog);
-    // The open-file dialog; an empty string when the user cancels.
+    // The open-file dialog with a filter in Qt's notation; an empty string when the user
+    // cancels.
     virtual QString GetOpenFileName(QWidget* parent, const QString& filter);
     virtual bool OpenUrl(const QUrl& url);
     // The short warning sound of a refused key or value (1024 Hz for 100 ms on the original
@@ -36,8 +37,5 @@ QString LoadText(int stringId);
 
 // The executable's base name: the caption of every message box.
 QString ProgramTitle();
-
-// The Qt filter for a filter text in the "description|pattern|...||" notation.
-QString QtFileFilter(const QString& filter);
 
 }  // namespace vexil

@@ -1,77 +1,37 @@
-// The main window: template 102 with its controls, the download command and its result
-// messages, the transport and model selection, the file selection and the cancel command. It
-// builds the engine's request from its fields and is the engine's dialog port.
+// The main window in Qt: template 102's widgets, found by their ids, as the view of the shared
+// window logic. Qt's signals become the logic's commands; what only Qt needs stays here: the
+// focus kept at a disabled control's place, the about item of the context menu.
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QList>
 #include <QMap>
 #include <QPointer>
+#include <QPushButton>
 #include <array>
-#include <functional>
-#include <optional>
 
-#include "engine/DialogPort.h"
-#include "engine/DownloadCommand.h"
-#include "engine/DownloadEngine.h"
 #include "engine/Transport.h"
-
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
+#include "frontend/MainWindowLogic.h"
+#include "frontend/WindowView.h"
+#include "resources/ControlIds.h"
 
 namespace vexil {
 
 class DialogServices;
-class FilterEdit;
 class NumericEdit;
 
-class MainDialog : public QDialog, public DialogPort, private CommandWindow {
+class MainDialog : public QDialog, private WindowView {
     Q_OBJECT
   public:
     MainDialog(Transport& transport, DialogServices& services, QWidget* parent = nullptr);
     ~MainDialog() override;
 
-    // Handlers, as the command table connects them.
-    void OnDownload();
-    void OnBrowseFile();
-    void OnModelSelected();
-    void OnIpxClicked();
-    void OnTcpClicked();
-    void OnWebPage();
-    void OnCancelCommand();
-    void OnSysCommand(int id);
-
-    void ApplyTransport(int choice);
-    static int HexTextToBytes(const QString& text, std::array<std::uint8_t, 6>& bytes);
-    // The request as the fields hold it now, without any check.
-    DownloadRequest FieldsRequest() const override;
-    // The download command's request: no value when the address is refused, with its message
-    // shown; the octets are held to their ranges first, as leaving each field would.
-    std::optional<DownloadRequest> EnteredRequest();
-
-    DownloadEngine& Engine() { return engine_; }
-    // The model the download command uses: set only by picking the model list's first entry.
-    int ModelIndex() const { return modelIndex_; }
+    MainWindowLogic& Logic() { return logic_; }
     QWidget* Control(int id) const { return controls_.value(id); }
     NumericEdit* Octet(int index) const { return octets_[static_cast<std::size_t>(index)]; }
-    bool DownloadRunning() const { return command_.Running(); }
-
-    // The dialog port.
-    void ShowMessage(int stringId, Icon icon) override;
-    void SetStatusText(int stringId) override;
-    void ShowStatus(bool visible) override;
-    void DownloadStarted() override;
-    void DownloadEnded(const DownloadEnd& end) override;
-    void SetProgressRange(int low, int high) override;
-    void AdvanceProgress(int delta) override;
-    void SetProgressPosition(int position) override;
-    bool ConfirmTarget(const ConfirmationValues& values) override;
-    void DispatchEvents(int maxWaitMs) override;
-    std::int64_t NowMilliseconds() override;
-    void* WindowHandle() override { return this; }
 
     // The transport library's wait hook: keeps the window alive while a call waits.
     static void WaitHook(void* window);
@@ -84,43 +44,54 @@ class MainDialog : public QDialog, public DialogPort, private CommandWindow {
     bool focusNextPrevChild(bool next) override;
 
   private:
-    void Initialise();
-    // The download command's window.
-    void EnableControl(int id, bool enabled) override;
-    bool HoldOctetsToRange() override;
-    void NoteFocus() override;
-    // Gives the focus back after the download command: to the download button after a
-    // download ran, else to where it was when the command started.
-    void RestoreFocus(bool downloadRan) override;
-    void Close() override;
+    template <typename Widget>
+    Widget* As(int id) const {
+        return qobject_cast<Widget*>(Control(id));
+    }
     // Keeps the keyboard focus at `control`'s place in the template order when that control
     // cannot hold it (disabled): the dialog itself takes the focus, so Enter reaches only the
     // default button, and the next Tab goes on from that place.
-    void ParkFocus(QWidget* control);
+    void ParkFocusAt(QWidget* control);
 
-    Transport& transport_;
+    // The view.
+    std::string Text(int id) const override { return As<QLineEdit>(id)->text().toStdString(); }
+    void SetText(int id, const std::string& text) override;
+    bool Checked(int id) const override { return As<QCheckBox>(id)->isChecked(); }
+    void SetChecked(int id, bool checked) override { As<QCheckBox>(id)->setChecked(checked); }
+    bool Enabled(int id) const override { return Control(id)->isEnabled(); }
+    void Enable(int id, bool enabled) override { Control(id)->setEnabled(enabled); }
+    void Show(int id, bool visible) override { Control(id)->setVisible(visible); }
+    void AddItem(int id, const std::string& text) override {
+        As<QComboBox>(id)->addItem(QString::fromStdString(text));
+    }
+    void Select(int id, int index) override { As<QComboBox>(id)->setCurrentIndex(index); }
+    int Selection(int id) const override { return As<QComboBox>(id)->currentIndex(); }
+    std::string SelectedText(int id) const override {
+        return As<QComboBox>(id)->currentText().toStdString();
+    }
+    void SetProgress(int low, int high, int position) override;
+    void SetDefaultButton(int id) override { As<QPushButton>(id)->setDefault(true); }
+    int Focused() const override;
+    void Focus(int id) override { Control(id)->setFocus(Qt::OtherFocusReason); }
+    void ParkFocus(int id) override { ParkFocusAt(Control(id)); }
+    bool HoldOctetsToRange() override;
+    void ShowMessage(int stringId, Icon icon) override;
+    int RunConfirmation(const std::array<std::string, 3>& shown) override;
+    void ShowAbout() override;
+    std::filesystem::path ChooseFile(const std::vector<FileFilter>& filters) override;
+    bool OpenWebPage(const char* address) override;
+    void Close() override { QDialog::done(control::kCancel); }
+    void TakeEvents() override { WaitHook(this); }
+    void WaitForEvents(int maxWaitMs) override;
+    std::int64_t NowMilliseconds() override;
+    void* WindowHandle() override { return this; }
+
     DialogServices& services_;
-    DownloadEngine engine_;
-    DownloadCommand command_;
-
-  public:
-    // The download itself; the engine runs it, tests may put their own in its place.
-    std::function<DownloadOutcome(const DownloadRequest&)>& runDownload = command_.runDownload;
-
-  private:
-    int modelIndex_ = 0;
-    QPointer<QWidget> focusBefore_;
     QMap<int, QWidget*> controls_;
     QList<QWidget*> inOrder_;  // template order, labels included
     QPointer<QWidget> focusPlace_;
     std::array<NumericEdit*, 4> octets_{};
-    FilterEdit* networkEdit_ = nullptr;
-    FilterEdit* macEdit_ = nullptr;
-    QComboBox* modelList_ = nullptr;
-    QCheckBox* tcpCheck_ = nullptr;
-    QCheckBox* ipxCheck_ = nullptr;
-    QProgressBar* progress_ = nullptr;
-    QLabel* status_ = nullptr;
+    MainWindowLogic logic_;
 };
 
 }  // namespace vexil

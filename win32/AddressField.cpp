@@ -5,7 +5,8 @@
 
 #include <utility>
 
-#include "engine/AddressEntry.h"
+#include "frontend/AddressEntry.h"
+#include "resources/ControlIds.h"
 #include "resources/ResourceIds.h"
 #include "win32/Services.h"
 

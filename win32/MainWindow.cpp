@@ -3,11 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <filesystem>
 
-#include "engine/AddressEntry.h"
-#include "engine/Confirmation.h"
-#include "engine/ModelTable.h"
+#include "frontend/AddressEntry.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "win32/DialogTemplate.h"
@@ -20,6 +17,7 @@ namespace vexil::win32 {
 namespace {
 
 using namespace control;
+using Notification = MainWindowLogic::Notification;
 
 // An application window of its own, shown in the task bar: a system menu and a minimise box, no
 // maximise box, its size fixed by the template.
@@ -34,13 +32,17 @@ void RegisterControlClasses() {
     InitCommonControlsEx(&classes);
 }
 
+std::wstring TextOf(HWND control) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Transport& transport, Services& services)
-    : transport_(transport),
-      services_(services),
-      engine_(transport, *this),
-      command_(*this, *this, engine_) {}
+    : services_(services), logic_(*this, transport) {}
 
 MainWindow::~MainWindow() {
     if (window_ != nullptr && !modal_) {
@@ -98,13 +100,9 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
             return TRUE;
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == kAboutCommand) {
-                OnAbout();
-                return TRUE;
-            }
-            return FALSE;
+            return logic_.OnSysCommand(static_cast<int>(wParam)) ? TRUE : FALSE;
         case WM_CLOSE:
-            command_.Cancel();
+            logic_.OnCommand(kCancel, Notification::kClicked);
             return TRUE;
         default:
             return FALSE;
@@ -140,34 +138,7 @@ void MainWindow::Initialise() {
     }
     network_ = std::make_unique<AddressField>(Control(kNetworkAddress), 0, services_);
     mac_ = std::make_unique<AddressField>(Control(kMacAddress), 0, services_);
-
-    SendMessageW(Control(kProgress), PBM_SETRANGE32, 0, 100);
-    SendMessageW(Control(kProgress), PBM_SETPOS, 0, 0);
-
-    if (!transport_.StartSockets()) {
-        ShowMessage(msg::kWinsockFailed, Icon::Error);
-    }
-
-    HWND models = Control(kModelList);
-    SendMessageW(models, CB_RESETCONTENT, 0, 0);
-    for (const char* const* name = kModelNames; **name != '\0'; ++name) {
-        SendMessageW(models, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(*name).c_str()));
-    }
-    SendMessageW(models, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-
-    ApplyTransport(controls::Transport::kTcp);
-    mac_->SetText(L"00D1F0");
-    ApplyTransport(Checked(kIpxCheck) ? controls::Transport::kIpx : controls::Transport::kTcp);
-
-    // Enter presses the focused push button, otherwise the download button, the first of the
-    // template's two default buttons.
-    SendMessageW(window_, DM_SETDEFID, kDownload, 0);
-    transport_.SetWaitHook(&MainWindow::WaitHook);
-    FocusControl(models);
-}
-
-void MainWindow::FocusControl(HWND control) {
-    SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    logic_.Initialise(&MainWindow::WaitHook);
 }
 
 AddressField* MainWindow::Field(int id) {
@@ -192,120 +163,42 @@ void MainWindow::OnCommand(int id, int code, HWND from) {
         } else if (code == EN_KILLFOCUS) {
             field->OnKillFocus();
         }
-        return;
-    }
-    switch (id) {
-        case kDownload:
-            command_.Run();
-            break;
-        case kBrowse:
-            OnBrowseFile();
-            break;
-        case kWebPage:
-            OnWebPage();
-            break;
-        case kTcpCheck:
-        case kIpxCheck:
-            if (code == BN_CLICKED) {
-                OnTransportClicked(id == kIpxCheck);
-            }
-            break;
-        case kModelList:
-            if (code == CBN_SELCHANGE) {
-                OnModelSelected();
-            }
-            break;
-        case kCancel:  // the cancel button, Escape and the close box alike
-            command_.Cancel();
-            break;
-        default:
-            break;
-    }
-}
-
-bool MainWindow::Checked(int id) const {
-    return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void MainWindow::EnableControl(int id, bool enabled) {
-    HWND control = Control(id);
-    if (control == nullptr) {
-        return;
-    }
-    if (!enabled && GetFocus() == control) {
-        // A disabled control cannot keep the keyboard; the dialog holds it instead, so that an
-        // Enter pressed now reaches only the default button, never the cancel button that the
-        // next control in the order would be during a download.
-        SetFocus(window_);
-    }
-    EnableWindow(control, enabled ? TRUE : FALSE);
-}
-
-void MainWindow::ApplyTransport(controls::Transport transport) {
-    if (SendMessageW(Control(kModelList), CB_GETCURSEL, 0, 0) == CB_ERR) {
-        for (int id : controls::ModelCommands()) {
-            EnableControl(id, false);
+    } else if (id == kModelList) {
+        if (code == CBN_SELCHANGE) {
+            logic_.OnCommand(id, Notification::kSelected);
         }
-        transport = controls::Transport::kNone;
-    }
-    CheckDlgButton(window_, kIpxCheck,
-                   transport == controls::Transport::kIpx ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(window_, kTcpCheck,
-                   transport == controls::Transport::kTcp ? BST_CHECKED : BST_UNCHECKED);
-    for (const controls::Change& change : controls::TransportChanges(transport)) {
-        EnableControl(change.id, change.enabled);
+    } else if (code == BN_CLICKED) {  // a button, Enter on the default button, Escape
+        logic_.OnCommand(id, Notification::kClicked);
     }
 }
 
-bool MainWindow::LanCardChosen() const {
-    HWND models = Control(kModelList);
-    const auto selection = static_cast<int>(SendMessageW(models, CB_GETCURSEL, 0, 0));
-    std::wstring shown;
-    if (selection >= 0) {
-        shown.resize(static_cast<std::size_t>(
-                         SendMessageW(models, CB_GETLBTEXTLEN, static_cast<WPARAM>(selection), 0)) +
-                     1);
-        SendMessageW(models, CB_GETLBTEXT, static_cast<WPARAM>(selection),
-                     reinterpret_cast<LPARAM>(shown.data()));
-        shown.resize(shown.size() - 1);
-    }
-    return controls::PicksLanCard(selection, Utf8(shown));
+std::string MainWindow::Text(int id) const {
+    return Utf8(TextOf(Control(id)));
 }
 
-void MainWindow::OnModelSelected() {
-    if (command_.Running()) {
-        return;
+std::string MainWindow::SelectedText(int id) const {
+    const int selection = Selection(id);
+    if (selection < 0) {
+        return {};
     }
-    ApplyTransport(Checked(kIpxCheck) ? controls::Transport::kIpx : controls::Transport::kTcp);
-    if (LanCardChosen()) {
-        modelIndex_ = kLanCardModel;
-    }
-    for (int id : controls::ModelCommands()) {
-        EnableControl(id, true);
-    }
+    const auto at = static_cast<WPARAM>(selection);
+    std::wstring shown(static_cast<std::size_t>(SendMessageW(Control(id), CB_GETLBTEXTLEN, at, 0)),
+                       L'\0');
+    SendMessageW(Control(id), CB_GETLBTEXT, at, reinterpret_cast<LPARAM>(shown.data()));
+    return Utf8(shown);
 }
 
-void MainWindow::OnTransportClicked(bool ipxBox) {
-    if (command_.Running() || !LanCardChosen()) {
-        return;
-    }
-    modelIndex_ = kLanCardModel;
-    // The other box still shows the transport in force before the click: switch it over.
-    const bool tcpBefore = ipxBox ? Checked(kTcpCheck) : !Checked(kTcpCheck);
-    ApplyTransport(tcpBefore ? controls::Transport::kIpx : controls::Transport::kTcp);
+void MainWindow::SetProgress(int low, int high, int position) {
+    SendMessageW(Control(kProgress), PBM_SETRANGE32, static_cast<WPARAM>(low), high);
+    SendMessageW(Control(kProgress), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-DownloadRequest MainWindow::FieldsRequest() const {
-    DownloadRequest request;
-    request.ipx = !Checked(kTcpCheck);
-    for (std::size_t i = 0; i < octets_.size(); ++i) {
-        request.octets[i] = Utf8(octets_[i]->Text());
+int MainWindow::Focused() const {
+    HWND focus = GetFocus();
+    if (focus == nullptr || focus == window_) {
+        return kWindowFocus;
     }
-    request.network = Utf8(network_->Text());
-    request.mac = Utf8(mac_->Text());
-    request.modelIndex = modelIndex_;
-    request.firstListEntry = SendMessageW(Control(kModelList), CB_GETCURSEL, 0, 0) == 0;
-    return request;
+    return GetParent(focus) == window_ ? GetDlgCtrlID(focus) : kOtherFocus;
 }
 
 bool MainWindow::HoldOctetsToRange() {
@@ -313,54 +206,29 @@ bool MainWindow::HoldOctetsToRange() {
                        [](const auto& octet) { return octet->HoldToRange(true); });
 }
 
-void MainWindow::NoteFocus() {
-    focusBefore_ = GetFocus();
+void MainWindow::ShowMessage(int stringId, Icon icon) {
+    services_.ShowMessage(window_, stringId, icon);
 }
 
-void MainWindow::RestoreFocus(bool downloadRan) {
-    HWND focus = GetFocus();
-    const bool parked = focus == window_ || focus == nullptr;
-    if (!downloadRan && parked && focusBefore_ != nullptr && IsWindow(focusBefore_) &&
-        IsWindowEnabled(focusBefore_)) {
-        FocusControl(focusBefore_);
-    } else if (downloadRan || parked) {
-        FocusControl(Control(kDownload));
-    }
+int MainWindow::RunConfirmation(const std::array<std::string, 3>& shown) {
+    return win32::RunConfirmation(window_, shown);
 }
 
-void MainWindow::DownloadStarted() {
-    command_.Started();
-}
-
-void MainWindow::DownloadEnded(const DownloadEnd& end) {
-    command_.Ended(end);
-}
-
-void MainWindow::OnBrowseFile() {
-    if (command_.Running()) {
-        return;
-    }
-    const std::wstring chosen = services_.OpenFileName(window_);
-    if (chosen.empty()) {
-        return;
-    }
-    // Only the folder counts: the download files are opened by their fixed names from there.
-    std::error_code error;
-    std::filesystem::current_path(std::filesystem::path(chosen).parent_path(), error);
-    ShowMessage(msg::kFileChosen, Icon::Information);
-}
-
-void MainWindow::OnWebPage() {
-    if (command_.Running()) {
-        return;
-    }
-    if (!services_.OpenUrl(window_, kWebPageAddress)) {
-        ShowMessage(msg::kNoBrowser, Icon::Error);
-    }
-}
-
-void MainWindow::OnAbout() {
+void MainWindow::ShowAbout() {
     RunAbout(window_);
+}
+
+std::filesystem::path MainWindow::ChooseFile(const std::vector<FileFilter>& filters) {
+    // Each part ended by a NUL, the whole by a second NUL.
+    std::wstring filter;
+    for (const FileFilter& entry : filters) {
+        filter += Wide(entry.description) + L'\0' + Wide(entry.patterns) + L'\0';
+    }
+    return services_.OpenFileName(window_, filter + L'\0');
+}
+
+bool MainWindow::OpenWebPage(const char* address) {
+    return services_.OpenUrl(window_, address);
 }
 
 void MainWindow::Close() {
@@ -370,34 +238,6 @@ void MainWindow::Close() {
     } else {
         ShowWindow(window_, SW_HIDE);
     }
-}
-
-void MainWindow::ShowMessage(int stringId, Icon icon) {
-    services_.ShowMessage(window_, stringId, icon);
-}
-
-void MainWindow::SetStatusText(int stringId) {
-    SetWindowTextW(Control(kStatusLine), LoadWide(stringId).c_str());
-}
-
-void MainWindow::ShowStatus(bool visible) {
-    ShowWindow(Control(kStatusLine), visible ? SW_SHOW : SW_HIDE);
-}
-
-void MainWindow::SetProgressRange(int low, int high) {
-    SendMessageW(Control(kProgress), PBM_SETRANGE32, static_cast<WPARAM>(low), high);
-}
-
-void MainWindow::AdvanceProgress(int delta) {
-    SendMessageW(Control(kProgress), PBM_DELTAPOS, static_cast<WPARAM>(delta), 0);
-}
-
-void MainWindow::SetProgressPosition(int position) {
-    SendMessageW(Control(kProgress), PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-bool MainWindow::ConfirmTarget(const ConfirmationValues& values) {
-    return RunConfirmation(window_, ShownConfirmation(values)) != kCancel;
 }
 
 void MainWindow::PumpWaiting(HWND dialog) {
@@ -422,15 +262,6 @@ void MainWindow::PumpWaiting(HWND dialog) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-    }
-}
-
-void MainWindow::DispatchEvents(int maxWaitMs) {
-    PumpWaiting(window_);
-    if (maxWaitMs > 0 && !engine_.CancelRequested()) {
-        // Sleep until the next message or the end of the slice.
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(maxWaitMs), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
     }
 }
 

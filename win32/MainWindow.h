@@ -1,27 +1,25 @@
-// The main window as a native dialog: template 102 with its controls, the download command and
-// its result messages, the transport and model selection, the file selection and the cancel
-// command. It builds the engine's request from its fields and is the engine's dialog port.
+// The main window as a native dialog: template 102 in memory, its controls found by their ids,
+// as the view of the shared window logic. Window messages become the logic's commands; what
+// only Win32 needs stays here: the address fields' notifications, the system menu, the modal
+// and the pumped runs of the window and Escape taken in the pump.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
-#include <functional>
 #include <memory>
-#include <optional>
 
-#include "engine/ControlStates.h"
-#include "engine/DialogPort.h"
-#include "engine/DownloadCommand.h"
-#include "engine/DownloadEngine.h"
 #include "engine/Transport.h"
+#include "frontend/MainWindowLogic.h"
+#include "frontend/WindowView.h"
 #include "win32/AddressField.h"
+#include "win32/Text.h"
 
 namespace vexil::win32 {
 
 class Services;
 
-class MainWindow : public DialogPort, private CommandWindow {
+class MainWindow : private WindowView {
   public:
     MainWindow(Transport& transport, Services& services);
     ~MainWindow() override;
@@ -37,24 +35,7 @@ class MainWindow : public DialogPort, private CommandWindow {
     HWND Handle() const { return window_; }
     HWND Control(int id) const { return GetDlgItem(window_, id); }
     AddressField& Octet(std::size_t index) { return *octets_[index]; }
-
-    DownloadEngine& Engine() { return engine_; }
-    int ModelIndex() const { return modelIndex_; }
-    bool DownloadRunning() const { return command_.Running(); }
-
-    // The dialog port.
-    void ShowMessage(int stringId, Icon icon) override;
-    void SetStatusText(int stringId) override;
-    void ShowStatus(bool visible) override;
-    void DownloadStarted() override;
-    void DownloadEnded(const DownloadEnd& end) override;
-    void SetProgressRange(int low, int high) override;
-    void AdvanceProgress(int delta) override;
-    void SetProgressPosition(int position) override;
-    bool ConfirmTarget(const ConfirmationValues& values) override;
-    void DispatchEvents(int maxWaitMs) override;
-    std::int64_t NowMilliseconds() override;
-    void* WindowHandle() override { return window_; }
+    MainWindowLogic& Logic() { return logic_; }
 
     // The transport library's wait hook: keeps the window alive while a call waits.
     static void WaitHook(void* window);
@@ -67,44 +48,65 @@ class MainWindow : public DialogPort, private CommandWindow {
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Initialise();
     void OnCommand(int id, int code, HWND from);
-    void OnBrowseFile();
-    void OnModelSelected();
-    void OnTransportClicked(bool ipxBox);
-    void OnWebPage();
-    void OnAbout();
-
-    // The download command's window.
-    DownloadRequest FieldsRequest() const override;
-    bool HoldOctetsToRange() override;
-    void EnableControl(int id, bool enabled) override;
-    void NoteFocus() override;
-    void RestoreFocus(bool downloadRan) override;
-    void Close() override;
-
-    void ApplyTransport(controls::Transport transport);
-    bool Checked(int id) const;
-    bool LanCardChosen() const;
     AddressField* Field(int id);
-    void FocusControl(HWND control);
 
-    Transport& transport_;
+    // The view.
+    std::string Text(int id) const override;
+    void SetText(int id, const std::string& text) override {
+        SetWindowTextW(Control(id), Wide(text).c_str());
+    }
+    bool Checked(int id) const override { return IsDlgButtonChecked(window_, id) == BST_CHECKED; }
+    void SetChecked(int id, bool checked) override {
+        CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+    bool Enabled(int id) const override { return IsWindowEnabled(Control(id)) != FALSE; }
+    void Enable(int id, bool enabled) override { EnableWindow(Control(id), enabled); }
+    void Show(int id, bool visible) override {
+        ShowWindow(Control(id), visible ? SW_SHOW : SW_HIDE);
+    }
+    void AddItem(int id, const std::string& text) override {
+        SendMessageW(Control(id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+    }
+    void Select(int id, int index) override {
+        SendMessageW(Control(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+    int Selection(int id) const override {
+        return static_cast<int>(SendMessageW(Control(id), CB_GETCURSEL, 0, 0));
+    }
+    std::string SelectedText(int id) const override;
+    void SetProgress(int low, int high, int position) override;
+    void SetDefaultButton(int id) override {
+        SendMessageW(window_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
+    }
+    int Focused() const override;
+    void Focus(int id) override {
+        SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(id)), TRUE);
+    }
+    // A disabled control cannot keep the keyboard; the dialog holds it instead.
+    void ParkFocus(int) override { SetFocus(window_); }
+    bool HoldOctetsToRange() override;
+    void ShowMessage(int stringId, Icon icon) override;
+    int RunConfirmation(const std::array<std::string, 3>& shown) override;
+    void ShowAbout() override;
+    std::filesystem::path ChooseFile(const std::vector<FileFilter>& filters) override;
+    bool OpenWebPage(const char* address) override;
+    void Close() override;
+    void TakeEvents() override { PumpWaiting(window_); }
+    void WaitForEvents(int maxWaitMs) override {
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(maxWaitMs), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+    }
+    std::int64_t NowMilliseconds() override;
+    void* WindowHandle() override { return window_; }
+
     Services& services_;
-    DownloadEngine engine_;
-    DownloadCommand command_;
-
-  public:
-    // The download itself; the engine runs it, tests may put their own in its place.
-    std::function<DownloadOutcome(const DownloadRequest&)>& runDownload = command_.runDownload;
-
-  private:
     HWND window_ = nullptr;
-    HWND focusBefore_ = nullptr;
     bool modal_ = false;
     bool done_ = false;
-    int modelIndex_ = 0;
     std::array<std::unique_ptr<AddressField>, 4> octets_;
     std::unique_ptr<AddressField> network_;
     std::unique_ptr<AddressField> mac_;
+    MainWindowLogic logic_;
 };
 
 }  // namespace vexil::win32

@@ -33,33 +33,12 @@ std::wstring ProgramTitle() {
     return name;
 }
 
-std::wstring OpenFileFilter(const std::wstring& text) {
-    std::wstring filter;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t bar = text.find(L'|', start);
-        const std::wstring part = text.substr(start, bar == text.npos ? text.npos : bar - start);
-        if (part.empty()) {
-            break;
-        }
-        filter += part;
-        filter += L'\0';
-        if (bar == text.npos) {
-            break;
-        }
-        start = bar + 1;
-    }
-    filter += L'\0';
-    return filter;
-}
-
 void Services::ShowMessage(HWND owner, int stringId, Icon icon) {
     MessageBoxW(owner, LoadWide(stringId).c_str(), ProgramTitle().c_str(),
                 MB_OK | static_cast<UINT>(icon));
 }
 
-std::wstring Services::OpenFileName(HWND owner) {
-    const std::wstring filter = OpenFileFilter(LoadWide(msg::kFileFilter));
+std::wstring Services::OpenFileName(HWND owner, const std::wstring& filter) {
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;

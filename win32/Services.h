@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/DialogPort.h"
+#include "engine/Ports.h"
 
 namespace vexil::win32 {
 
@@ -17,8 +17,8 @@ class Services {
     // A modal box with string `stringId`, an OK button, the icon and the program's name as
     // caption.
     virtual void ShowMessage(HWND owner, int stringId, Icon icon);
-    // The open-file dialog with the filter of string 57603; empty when the user cancels.
-    virtual std::wstring OpenFileName(HWND owner);
+    // The open-file dialog with a filter of NUL-ended parts; empty when the user cancels.
+    virtual std::wstring OpenFileName(HWND owner, const std::wstring& filter);
     // The address in the user's browser; false when there is none.
     virtual bool OpenUrl(HWND owner, const char* address);
     // The warning sound of a refused key or value.
@@ -28,9 +28,5 @@ class Services {
 
 // The executable's base name: the caption of every message box.
 std::wstring ProgramTitle();
-
-// The filter of the open-file dialog from a text in the "description|pattern|...||" notation:
-// the same pairs, each part ended by a NUL, the whole by a second NUL.
-std::wstring OpenFileFilter(const std::wstring& text);
 
 }  // namespace vexil::win32

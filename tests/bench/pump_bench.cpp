@@ -49,14 +49,14 @@ Window& TheWindow() {
 }
 
 void PumpTenSeconds(benchmark::State& state) {
-    MeasureShare(state, [] { TheWindow().dialog.Engine().PumpMessages(10); });
+    MeasureShare(state, [] { TheWindow().dialog.Logic().Engine().PumpMessages(10); });
 }
 
 void PollWithoutWaiting(benchmark::State& state) {
     MeasureShare(state, [] {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         while (std::chrono::steady_clock::now() < end) {
-            TheWindow().dialog.DispatchEvents(0);
+            TheWindow().dialog.Logic().DispatchEvents(0);
         }
     });
 }

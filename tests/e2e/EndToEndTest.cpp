@@ -128,17 +128,19 @@ class EndToEndTest : public UiTest {
     // The window's engine runs the download; a model that the model list cannot pick (the
     // list picks model 6 alone) takes the request's place when the test has set one.
     void RunThroughEngine() {
-        dialog_->runDownload = [this](DownloadRequest request) {
-            if (model_ != 0) {
-                request.modelIndex = model_;
-            }
-            DownloadOutcome outcome = dialog_->Engine().Run(request);
-            result_ = outcome.result;
-            return outcome;
-        };
+        dialog_->Logic().runDownload =
+            [this, engineRun = dialog_->Logic().runDownload](DownloadRequest request) {
+                if (model_ != 0) {
+                    request.modelIndex = model_;
+                }
+                DownloadOutcome outcome = engineRun(request);
+                result_ = outcome.result;
+                return outcome;
+            };
     }
     void ChooseTwoFileModel(bool ipx) {
-        dialog_->ApplyTransport(ipx ? 2 : 0);
+        dialog_->Logic().ApplyTransport(ipx ? controls::Transport::kIpx
+                                            : controls::Transport::kTcp);
         model_ = 3;
     }
     // The simulator's code as model 3: over IPX every model answers the Vantrel query, which the

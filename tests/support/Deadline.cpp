@@ -27,6 +27,8 @@ Watchdog::Watchdog(double seconds, std::string what) {
         test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "?";
     thread_ = std::thread([this, seconds, name, what = std::move(what)] {
         std::unique_lock lock(mutex_);
+        running_ = true;
+        ended_.notify_one();
         if (!ended_.wait_for(lock, std::chrono::duration<double>(seconds),
                              [this] { return done_; })) {
             std::fprintf(stderr, "[  FAILED  ] %s: gave up after %g s waiting for %s\n",
@@ -35,6 +37,11 @@ Watchdog::Watchdog(double seconds, std::string what) {
             std::_Exit(1);
         }
     });
+    // The constructor returns once the thread runs: its start (in the sanitizer build, a type
+    // check that probes memory through a pipe of its own) is over before the test counts its
+    // descriptors.
+    std::unique_lock lock(mutex_);
+    ended_.wait(lock, [this] { return running_; });
 }
 
 Watchdog::~Watchdog() {

@@ -30,6 +30,7 @@ class Watchdog {
     std::mutex mutex_;
     std::condition_variable ended_;
     bool done_ = false;
+    bool running_ = false;
     std::thread thread_;
 };
 

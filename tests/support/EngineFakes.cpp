@@ -131,10 +131,6 @@ void RecordingPort::SetStatusText(int stringId) {
 void RecordingPort::ShowStatus(bool visible) {
     statusLog.push_back(visible ? "show" : "hide");
 }
-void RecordingPort::DownloadEnded(const DownloadEnd& end) {
-    events.push_back("ended " + std::to_string(end.result) + (end.tcpOnlyModel ? " tcp-only" : "") +
-                     (end.modelKnown ? "" : " unknown model"));
-}
 void RecordingPort::SetProgressRange(int, int high) {
     progressHigh = high;
 }

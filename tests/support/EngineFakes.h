@@ -1,5 +1,6 @@
 // A scripted transport that records every call with the target record's fields at that moment,
-// and a dialog port that records what the engine shows and runs on a fake clock.
+// and a recorder of what the engine shows, in every role the engine reaches a front end through,
+// that runs on a fake clock.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/Confirmation.h"
-#include "engine/DialogPort.h"
+#include "engine/DownloadRequest.h"
+#include "engine/Ports.h"
 #include "engine/Transport.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/Records.h"
@@ -92,13 +93,15 @@ class ScriptedTransport : public Transport {
     int Answer(Op op, const vexil::Call& call, Transport::ReplySpan reply, DataSpan data = {});
 };
 
-class RecordingPort : public DialogPort {
+class RecordingPort : public MessageSink,
+                      public ProgressDisplay,
+                      public Confirmer,
+                      public EventPump {
   public:
     void ShowMessage(int stringId, Icon icon) override;
     void SetStatusText(int stringId) override;
     void ShowStatus(bool visible) override;
     void DownloadStarted() override { events.push_back("started"); }
-    void DownloadEnded(const DownloadEnd& end) override;
     void SetProgressRange(int low, int high) override;
     void AdvanceProgress(int delta) override;
     void SetProgressPosition(int position) override;
@@ -109,7 +112,7 @@ class RecordingPort : public DialogPort {
 
     std::vector<RecordedMessage> messages;
     std::vector<std::string> statusLog;  // "text 57626", "show", "hide"
-    // "started", and "ended RESULT" with " tcp-only" or " unknown model" when they hold.
+    // "started" when the engine announces the switch to download mode.
     std::vector<std::string> events;
     std::vector<int> progressDeltas;
     std::vector<int> progressPositions;

@@ -1,18 +1,20 @@
-// A dialog port that shows nothing, for harnesses and benchmarks that only need the engine to
-// run.
+// A front end in every role of the engine that shows nothing: for harnesses
+// and benchmarks that only need the engine to run.
 #pragma once
 
-#include "engine/DialogPort.h"
+#include "engine/Ports.h"
 
 namespace vexil::test {
 
-class HeadlessPort : public DialogPort {
+class HeadlessPort : public MessageSink,
+                     public ProgressDisplay,
+                     public Confirmer,
+                     public EventPump {
   public:
     void ShowMessage(int, Icon) override {}
     void SetStatusText(int) override {}
     void ShowStatus(bool) override {}
     void DownloadStarted() override {}
-    void DownloadEnded(const DownloadEnd&) override {}
     void SetProgressRange(int, int) override {}
     void AdvanceProgress(int) override {}
     void SetProgressPosition(int) override {}

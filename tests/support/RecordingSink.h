@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "engine/DialogPort.h"
+#include "engine/Ports.h"
 
 namespace vexil::test {
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <vector>
 
+#include "resources/ControlIds.h"
 #include "resources/ResourceIds.h"
 
 namespace vexil::test::rows {

@@ -143,7 +143,7 @@ TEST_F(AddressFieldsTest, LeavingAFieldHoldsItToItsRange) {
 }
 
 TEST_F(AddressFieldsTest, HexadecimalFields) {
-    dialog_->ApplyTransport(2);
+    dialog_->Logic().ApplyTransport(controls::Transport::kIpx);
     Focus(Mac());
     Mac()->clear();
     QTest::keyClicks(Mac(), "a");

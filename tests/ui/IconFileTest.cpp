@@ -8,8 +8,8 @@
 #include <QPixmap>
 #include <algorithm>
 
+#include "packaging/IconFile.h"
 #include "ui/AppIcon.h"
-#include "ui/IconFile.h"
 
 namespace vexil::test {
 namespace {

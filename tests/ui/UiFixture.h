@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "engine/TargetRecord.h"
+#include "resources/ControlIds.h"
 #include "resources/ResourceIds.h"
 #include "tests/support/Deadline.h"
 #include "tests/support/EngineFakes.h"

@@ -27,14 +27,15 @@ int main(int argc, char** argv) {
     // As a user sees it with the model picked and an address typed.
     auto* list = static_cast<QComboBox*>(dialog.Control(vexil::control::kModelList));
     list->setCurrentIndex(0);
-    dialog.OnModelSelected();
+    dialog.Logic().OnCommand(vexil::control::kModelList,
+                             vexil::MainWindowLogic::Notification::kSelected);
     const char* octets[] = {"192", "0", "2", "1"};
     for (int i = 0; i < 4; ++i) {
         dialog.Octet(i)->setText(octets[i]);
     }
-    dialog.SetStatusText(57628);
-    dialog.SetProgressRange(0, 0x7FFF);
-    dialog.SetProgressPosition(0x7FFF / 3);
+    dialog.Logic().SetStatusText(57628);
+    dialog.Logic().SetProgressRange(0, 0x7FFF);
+    dialog.Logic().SetProgressPosition(0x7FFF / 3);
     dialog.show();
     app.processEvents();
     bool saved = dialog.grab().save(argv[1]);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/TargetRecord.h"
+#include "resources/ControlIds.h"
 #include "resources/ResourceIds.h"
 #include "tests/support/Deadline.h"
 #include "tests/support/EngineFakes.h"
@@ -31,9 +32,9 @@ class RecordingServices : public win32::Services {
         messages.push_back({stringId, icon});
         win32::Services::ShowMessage(owner, stringId, icon);
     }
-    std::wstring OpenFileName(HWND owner) override {
+    std::wstring OpenFileName(HWND owner, const std::wstring& filter) override {
         ++fileDialogs;
-        return chosenFile.empty() ? win32::Services::OpenFileName(owner) : chosenFile;
+        return chosenFile.empty() ? win32::Services::OpenFileName(owner, filter) : chosenFile;
     }
     bool OpenUrl(HWND, const char* address) override {
         openedUrl = address;

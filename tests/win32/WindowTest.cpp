@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/ControlStates.h"
+#include "frontend/ControlStates.h"
 #include "resources/DialogTemplates.h"
 #include "resources/StringTable.h"
 #include "tests/support/TestFiles.h"
@@ -40,12 +40,13 @@ class KeyboardTest : public WindowTest {
     void Prepare(const std::wstring& address) {
         Open();
         PickModel();
-        ASSERT_EQ(window_->ModelIndex(), 6);
-        window_->runDownload = [this](const DownloadRequest& request) {
+        ASSERT_EQ(window_->Logic().ModelIndex(), 6);
+        engineRun = window_->Logic().runDownload;
+        window_->Logic().runDownload = [this](const DownloadRequest& request) {
             ++runs;
             ranWith = AddressOf(request);
             Key(VK_RETURN);  // pressed during the download: never the cancel button
-            return Ended(window_->Engine().CancelRequested() ? -5 : 0);
+            return Ended(window_->Logic().Engine().CancelRequested() ? -5 : 0);
         };
         SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
         Type(address);
@@ -61,6 +62,8 @@ class KeyboardTest : public WindowTest {
         return kinds;
     }
 
+    // The window's own download: the engine's run.
+    std::function<DownloadOutcome(const DownloadRequest&)> engineRun;
     int runs = 0;
     std::array<std::uint8_t, 4> ranWith{};
 };
@@ -134,9 +137,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
         const std::wstring address = Wide(row.address);
         const bool ipx = address.size() == 12;
         Prepare(ipx ? L"" : address);
-        window_->runDownload = [this](const DownloadRequest& request) {
-            return window_->Engine().Run(request);
-        };
+        window_->Logic().runDownload = engineRun;
         if (ipx) {
             SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kIpxCheck)),
                          TRUE);
@@ -281,7 +282,7 @@ TEST_F(KeyboardTest, AnInputMethodCannotWriteIntoTheAddressFields) {
 TEST_F(WindowTest, MessageBoxesShowTheTableTextUnderTheProgramName) {
     for (int id : {57631, 57625, 110}) {
         SCOPED_TRACE(id);
-        window_->ShowMessage(id, Icon::Error);
+        window_->Logic().ShowMessage(id, Icon::Error);
         ASSERT_EQ(answerer_->seen.size(), 1u);
         const SeenWindow box = answerer_->seen.back();
         answerer_->seen.clear();
@@ -356,27 +357,6 @@ TEST_F(WindowTest, TheSystemMenuOpensTheAboutBox) {
     EXPECT_FALSE(window_->Done());
 }
 
-TEST_F(WindowTest, TheBrowseAndWebPageButtons) {
-    ScratchDir dir;
-    WorkingDir cwd(std::filesystem::temp_directory_path());
-    PickModel();
-    // The chosen file's folder becomes the working folder, where the download files are read.
-    services_.chosenFile = (dir.path() / "RS.BIN").wstring();
-    SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kBrowse, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(W(kBrowse)));
-    EXPECT_EQ(std::filesystem::current_path(), dir.path());
-    EXPECT_EQ(MessageIds(), std::vector<int>{msg::kFileChosen});
-    services_.messages.clear();
-    // No browser: message 120.
-    for (const bool works : {true, false}) {
-        services_.browserWorks = works;
-        SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kWebPage, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(W(kWebPage)));
-        EXPECT_EQ(services_.openedUrl, kWebPageAddress);
-    }
-    EXPECT_EQ(MessageIds(), std::vector<int>{msg::kNoBrowser});
-}
-
 TEST_F(WindowTest, ClosingDuringADownloadCancelsItAndClosesAfterItsMessage) {
     ScratchDir dir;
     WorkingDir cwd(dir.path());
@@ -408,19 +388,13 @@ TEST_F(WindowTest, EscapeDuringADownloadCancelsItAsTheCancelButtonDoes) {
     transport_.Queue(Op::Erase, Reply(0, {}, [this, &cancelled] {
                          // The locked window holds the keyboard itself, or nothing does.
                          Key(VK_ESCAPE);
-                         cancelled = window_->Engine().CancelRequested();
+                         cancelled = window_->Logic().Engine().CancelRequested();
                      }));
     Key(VK_RETURN);
     EXPECT_TRUE(cancelled) << "Escape did not reach the window during the download";
     ASSERT_FALSE(MessageIds().empty());
     EXPECT_EQ(MessageIds().back(), msg::kDownloadCancelled);
     EXPECT_TRUE(window_->Done()) << "the window closes once the result has been read";
-}
-
-TEST_F(WindowTest, NoSocketsNoDownload) {
-    transport_.socketsWork = false;
-    Open();
-    EXPECT_EQ(MessageIds(), std::vector<int>{msg::kWinsockFailed});
 }
 
 class AddressFieldsTest : public WindowTest {
@@ -580,65 +554,6 @@ TEST_F(AddressFieldsTest, HexadecimalFields) {
     SendMessageW(W(kNetworkAddress), EM_SETSEL, 8, 8);
     Type(L"9");
     EXPECT_EQ(TextOf(kNetworkAddress), L"12345678");
-}
-
-TEST_F(WindowTest, ADownloadLocksTheTargetAndGivesBackWhatTheModelAndTransportAllow) {
-    PickModel();
-    SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kOctet1)), TRUE);
-    Type(L"192.0.2.1");
-    struct Row {
-        bool ipx;
-        bool tcpOnly;
-        int result;
-        std::vector<int> enabled;
-        std::vector<int> disabled;
-    };
-    const std::vector<Row> rows = {
-        {false,
-         true,
-         -6,
-         {kOctet1, kOctet4, kModelList, kBrowse, kTcpCheck, kIpLabel},
-         {kIpxCheck, kNetworkLabel, kMacLabel, kNetworkAddress, kMacAddress}},
-        {false, false, -11, {kOctet1, kModelList, kIpxCheck, kTcpCheck, kWebPage}, {kMacAddress}},
-        {true,
-         false,
-         0,
-         {kNetworkAddress, kMacAddress, kIpxCheck, kNetworkLabel, kMacLabel},
-         {kOctet1, kOctet4, kIpLabel}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.result);
-        if (row.ipx) {
-            SendMessageW(window_->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(W(kIpxCheck)),
-                         TRUE);
-            Key(VK_SPACE);
-            SetWindowTextW(W(kMacAddress), L"00D1F0123456");
-        }
-        std::vector<bool> lockedDuringBox;
-        window_->runDownload = [&](const DownloadRequest&) {
-            window_->DownloadStarted();
-            for (const auto& change : controls::StateChanges(controls::State::kLocked)) {
-                EXPECT_FALSE(IsWindowEnabled(W(change.id))) << change.id << " during a download";
-            }
-            window_->DownloadEnded({row.result, true, row.tcpOnly});
-            answerer_->inspect = [&](HWND) {
-                lockedDuringBox.push_back(!IsWindowEnabled(W(kModelList)));
-            };
-            return Ended(row.result);
-        };
-        SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kDownload, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(W(kDownload)));
-        answerer_->inspect = nullptr;
-        // The controls come back once the result's box has been closed.
-        EXPECT_EQ(lockedDuringBox, std::vector<bool>(lockedDuringBox.size(), true));
-        for (int id : row.enabled) {
-            EXPECT_TRUE(IsWindowEnabled(W(id))) << id;
-        }
-        for (int id : row.disabled) {
-            EXPECT_FALSE(IsWindowEnabled(W(id))) << id;
-        }
-        EXPECT_EQ(Focused(), W(kDownload));
-    }
 }
 
 }  // namespace

@@ -8,15 +8,16 @@
 #include <functional>
 #include <optional>
 
-#include "engine/ControlStates.h"
-#include "engine/DialogPort.h"
 #include "engine/DownloadRequest.h"
+#include "engine/Ports.h"
+#include "frontend/ControlStates.h"
 
 namespace vexil {
 
 class DownloadEngine;
+struct ModelTraits;
 
-// What the command needs of its window beyond the dialog port.
+// What the command needs of its window beyond the messages and the progress bar.
 class CommandWindow {
   public:
     virtual ~CommandWindow() = default;
@@ -36,9 +37,11 @@ class CommandWindow {
 
 class DownloadCommand {
   public:
-    DownloadCommand(CommandWindow& window, DialogPort& port, DownloadEngine& engine);
+    DownloadCommand(CommandWindow& window, MessageSink& messages, ProgressDisplay& progress,
+                    DownloadEngine& engine);
 
-    // The download itself; the engine runs it, tests may put their own in its place.
+    // The download itself: the engine runs it and the end of a download that ran is noted
+    // (Ended); tests may put their own in its place.
     std::function<DownloadOutcome(const DownloadRequest&)> runDownload;
 
     // The download button.
@@ -51,15 +54,17 @@ class DownloadCommand {
     void Cancel();
     bool Running() const { return running_; }
 
-    // The dialog port's start and end of a download.
+    // The engine's start of a download, and the end of a download of `model` (null: a model
+    // outside the table, which the download never got to) with the transport it ran over.
     void Started();
-    void Ended(const DownloadEnd& end);
+    void Ended(const ModelTraits* model);
 
   private:
     void Apply(controls::State state);
 
     CommandWindow& window_;
-    DialogPort& port_;
+    MessageSink& messages_;
+    ProgressDisplay& progress_;
     DownloadEngine& engine_;
     bool running_ = false;
     bool runningIpx_ = false;

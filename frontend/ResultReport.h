@@ -1,13 +1,13 @@
 // What the user is told about the result of a download: the result table that turns each result
-// code into its messages and the status line's part in them. The window and the command line
-// report through their dialog ports with this one table.
+// code into its messages and the status line's part in them. The windows and the command line
+// report with this one table, through the roles they give the engine.
 #pragma once
 
 #include <vector>
 
-#include "engine/DialogPort.h"
 #include "engine/DownloadRequest.h"
 #include "engine/DownloadResult.h"
+#include "engine/Ports.h"
 
 namespace vexil {
 
@@ -39,9 +39,9 @@ const ResultRow& FindResult(int result);
 // sequence has shown itself.
 std::vector<ResultMessage> ResultMessages(int result);
 
-// Shows those messages through `port`, with the status line as the row says.
-void ReportResult(int result, DialogPort& port);
+// Shows those messages through `messages`, with the status line as the row says.
+void ReportResult(int result, MessageSink& messages, ProgressDisplay& status);
 // The same for a download's outcome, whose messages then include the result's.
-void ReportOutcome(DownloadOutcome& outcome, DialogPort& port);
+void ReportOutcome(DownloadOutcome& outcome, MessageSink& messages, ProgressDisplay& status);
 
 }  // namespace vexil

@@ -1,4 +1,4 @@
-#include "engine/ResultReport.h"
+#include "frontend/ResultReport.h"
 
 #include <algorithm>
 #include <iterator>
@@ -54,27 +54,27 @@ std::vector<ResultMessage> ResultMessages(int result) {
     return messages;
 }
 
-void ReportResult(int result, DialogPort& port) {
-    const StatusLine status = FindResult(result).status;
-    if (status == kSendingFailedThenHidden) {
-        port.SetStatusText(msg::kSendFailed);
+void ReportResult(int result, MessageSink& messages, ProgressDisplay& status) {
+    const StatusLine line = FindResult(result).status;
+    if (line == kSendingFailedThenHidden) {
+        status.SetStatusText(msg::kSendFailed);
     }
-    if (status == kHiddenBefore) {
-        port.ShowStatus(false);
+    if (line == kHiddenBefore) {
+        status.ShowStatus(false);
     }
     for (const ResultMessage& message : ResultMessages(result)) {
-        port.ShowMessage(message.stringId, message.icon);
+        messages.ShowMessage(message.stringId, message.icon);
     }
-    if (status == kHiddenAfter || status == kSendingFailedThenHidden) {
-        port.ShowStatus(false);
+    if (line == kHiddenAfter || line == kSendingFailedThenHidden) {
+        status.ShowStatus(false);
     }
 }
 
-void ReportOutcome(DownloadOutcome& outcome, DialogPort& port) {
+void ReportOutcome(DownloadOutcome& outcome, MessageSink& messages, ProgressDisplay& status) {
     for (const ResultMessage& message : ResultMessages(outcome.result)) {
         outcome.messages.push_back({message.stringId, message.icon});
     }
-    ReportResult(outcome.result, port);
+    ReportResult(outcome.result, messages, status);
 }
 
 }  // namespace vexil

@@ -1,4 +1,4 @@
-#include "ui/IconFile.h"
+#include "packaging/IconFile.h"
 
 #include <QImage>
 #include <QList>

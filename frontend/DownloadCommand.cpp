@@ -1,21 +1,30 @@
-#include "engine/DownloadCommand.h"
+#include "frontend/DownloadCommand.h"
 
 #include "engine/DownloadEngine.h"
-#include "engine/ResultReport.h"
+#include "engine/ModelTable.h"
+#include "frontend/ResultReport.h"
+#include "resources/ControlIds.h"
 #include "resources/ResourceIds.h"
 
 namespace vexil {
 
-DownloadCommand::DownloadCommand(CommandWindow& window, DialogPort& port, DownloadEngine& engine)
-    : window_(window), port_(port), engine_(engine) {
-    runDownload = [this](const DownloadRequest& request) { return engine_.Run(request); };
+DownloadCommand::DownloadCommand(CommandWindow& window, MessageSink& messages,
+                                 ProgressDisplay& progress, DownloadEngine& engine)
+    : window_(window), messages_(messages), progress_(progress), engine_(engine) {
+    runDownload = [this](const DownloadRequest& request) {
+        DownloadOutcome outcome = engine_.Run(request);
+        if (!outcome.refused) {
+            Ended(FindModel(request.modelIndex));
+        }
+        return outcome;
+    };
 }
 
 std::optional<DownloadRequest> DownloadCommand::EnteredRequest() {
     const DownloadRequest request = window_.FieldsRequest();
     if (const int refusal = EntryRefusal(request); refusal != 0) {
         if (refusal != kSilentRefusal) {
-            port_.ShowMessage(refusal, Icon::Error);
+            messages_.ShowMessage(refusal, Icon::Error);
         }
         return std::nullopt;
     }
@@ -37,7 +46,7 @@ void DownloadCommand::Run() {
     }
     // A loopback address is refused before the command takes the download button.
     if (EntryRefusal(window_.FieldsRequest()) == msg::kFirstOctet127) {
-        port_.ShowMessage(msg::kFirstOctet127, Icon::Error);
+        messages_.ShowMessage(msg::kFirstOctet127, Icon::Error);
         return;
     }
     window_.NoteFocus();
@@ -51,13 +60,13 @@ void DownloadCommand::Run() {
     running_ = true;
     runningIpx_ = request->ipx;
     DownloadOutcome outcome = runDownload(*request);
-    ReportOutcome(outcome, port_);
+    ReportOutcome(outcome, messages_, progress_);
     // The controls come back once the result has been read, as the last box closes.
     if (after_) {
         Apply(*after_);
         after_.reset();
     }
-    port_.SetProgressPosition(0);
+    progress_.SetProgressPosition(0);
     window_.EnableControl(control::kDownload, true);
     window_.RestoreFocus(true);
     running_ = false;
@@ -87,9 +96,10 @@ void DownloadCommand::Started() {
     Apply(controls::State::kLocked);
 }
 
-void DownloadCommand::Ended(const DownloadEnd& end) {
+void DownloadCommand::Ended(const ModelTraits* model) {
     controls::State state;
-    if (controls::StateAfter({end.modelKnown, end.tcpOnlyModel, runningIpx_}, state)) {
+    if (controls::StateAfter({model != nullptr, model != nullptr && model->tcpOnly, runningIpx_},
+                             state)) {
         after_ = state;
     }
 }

@@ -1,4 +1,4 @@
-#include "engine/ControlStates.h"
+#include "frontend/ControlStates.h"
 
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"

@@ -1,14 +1,13 @@
-// The rules the front ends share, without a window: the address as entered and its refusals,
-// what the address fields take, the controls by transport and download state, the target
-// record made of a request, the result table and the confirmation's values and lines.
+// The rules the front ends share, without a window: the octet ranges, what the address fields
+// take, the controls by transport and download state, the result table and the confirmation's
+// values and lines.
 #include <gtest/gtest.h>
 
-#include "engine/AddressEntry.h"
-#include "engine/Confirmation.h"
-#include "engine/ControlStates.h"
 #include "engine/DownloadRequest.h"
-#include "engine/ResultReport.h"
-#include "engine/TargetRecord.h"
+#include "frontend/AddressEntry.h"
+#include "frontend/Confirmation.h"
+#include "frontend/ControlStates.h"
+#include "frontend/ResultReport.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "tests/support/EngineFakes.h"
@@ -28,28 +27,6 @@ DownloadRequest Ipx(std::string network, std::string mac, std::string octet1 = "
     request.network = std::move(network);
     request.mac = std::move(mac);
     return request;
-}
-
-TEST(EntryRefusalTest, EachRefusalInTheOrderTheUserMeetsIt) {
-    const struct {
-        const char* name;
-        DownloadRequest request;
-        int refusal;
-    } rows[] = {
-        {"usable", Tcp({"192", "0", "2", "1"}), 0},
-        {"loopback", Tcp({"127", "", "", ""}), 57620},
-        {"loopback before the IPX checks", Ipx("00000001", "00D1", "127"), 57620},
-        {"empty first octet", Tcp({"", "0", "2", "1"}), 57605},
-        {"empty later octet", Tcp({"192", "", "2", "1"}), 57605},
-        {"first octet 0", Tcp({"0", "1", "2", "3"}), 57611},
-        {"four zero bytes, silently", Tcp({"00", "0", "0", "0"}), kSilentRefusal},
-        {"IPX leaves the octets alone", Ipx("00000001", "00D1F0ABCDEF", ""), 0},
-        {"short MAC address", Ipx("ABC", "00D1F012345"), 57606},
-        {"long MAC address", Ipx("ABC", "00D1F01234567"), 57606},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(EntryRefusal(row.request), row.refusal) << row.name;
-    }
 }
 
 TEST(EntryRefusalTest, OctetRangesAndTheirMessages) {
@@ -176,22 +153,6 @@ TEST(ControlStatesTest, TheTransportAndADownloadEnableTheirControls) {
     EXPECT_FALSE(controls::PicksLanCard(0, "LAN"));
 }
 
-TEST(FillTargetRecordTest, TheRecordOfARequest) {
-    TargetRecordPtr record = CreateTargetRecord();
-    DownloadRequest tcp = Tcp({"192", "0", "2", "1"});
-    tcp.modelIndex = 5;
-    FillTargetRecord(tcp, *record);
-    EXPECT_EQ(record->mode, TAVDL_MODE_TCP_QUERY);
-    EXPECT_EQ(record->modelIndex, 5);
-    EXPECT_EQ(InetAddress(*record), (std::array<std::uint8_t, 4>{192, 0, 2, 1}));
-
-    // Hexadecimal text two digits a byte, a last odd digit dropped, the rest zero.
-    FillTargetRecord(Ipx("ABC", "00d1f0abcdef"), *record);
-    EXPECT_EQ(record->mode, TAVDL_MODE_IPX);
-    EXPECT_EQ(IpxNetwork(*record), (std::array<std::uint8_t, 4>{0xAB, 0, 0, 0}));
-    EXPECT_EQ(IpxNode(*record), (std::array<std::uint8_t, 6>{0x00, 0xD1, 0xF0, 0xAB, 0xCD, 0xEF}));
-}
-
 TEST(ResultTableTest, MessagesAndStatusLineOfEachResult) {
     const Icon e = Icon::Error;
     const struct {
@@ -218,7 +179,7 @@ TEST(ResultTableTest, MessagesAndStatusLineOfEachResult) {
         outcome.result = static_cast<DownloadResult>(row.result);
         outcome.messages = {{121, Icon::Information}};
         test::RecordingPort port;
-        ReportOutcome(outcome, port);
+        ReportOutcome(outcome, port, port);
         std::vector<ShownMessage> expected = {{121, Icon::Information}};
         expected.insert(expected.end(), row.messages.begin(), row.messages.end());
         EXPECT_EQ(outcome.messages, expected);

@@ -1,23 +1,10 @@
-#include "engine/Confirmation.h"
+#include "frontend/Confirmation.h"
 
 #include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 
 namespace vexil {
-
-ConfirmationValues MakeConfirmation(const DownloadRequest& request,
-                                    const std::string& deviceVersion,
-                                    const std::string& fileVersion) {
-    std::string target = request.mac;
-    if (!request.ipx) {
-        target = request.octets[0];
-        for (std::size_t i = 1; i < request.octets.size(); ++i) {
-            target += "." + request.octets[i];
-        }
-    }
-    return {target, deviceVersion, fileVersion};
-}
 
 std::array<std::string, 3> ShownConfirmation(const ConfirmationValues& values) {
     const std::string& file = values.fileVersion;
