@@ -16,6 +16,7 @@
 #include "frontend/AddressEntry.h"
 #include "platform/Process.h"
 #include "platform/RecordFile.h"
+#include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -311,11 +312,13 @@ std::vector<std::string_view> Words(std::string_view line) {
 // device such as /dev/zero never ends). Pipes are read as they come. On Windows a device (NUL,
 // CON, COM1: names in every folder) is refused unread, as a serial port would hold the reading.
 Refusal ReadBounded(const std::string& path, std::string& text) {
-    std::FILE* file = OpenForReading(path);
+    FileRefusal refusal;
+    std::FILE* file = OpenFile(path, FileUse::kReadStream, refusal);
     if (file == nullptr) {
+        // Only a device is refused for its kind: a pipe is read as it comes.
         return Text("cannot read the targets file " + path + ": " +
-                    (errno == ENODEV ? std::string("it is a device, not a regular file")
-                                     : std::strerror(errno)));
+                    (refusal.NotRegular() ? std::string("it is a device, not a regular file")
+                                          : refusal.Reason()));
     }
     char buffer[1 << 16];
     bool tooLarge = false;

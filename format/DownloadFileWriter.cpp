@@ -10,7 +10,7 @@
 
 #include "format/HexText.h"
 #include "format/RecordCodec.h"
-#include "platform/OutputFile.h"
+#include "platform/RegularFile.h"
 
 namespace vexil {
 

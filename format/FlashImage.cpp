@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/OutputFile.h"
+#include "platform/RegularFile.h"
 
 namespace vexil {
 

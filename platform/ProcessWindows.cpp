@@ -1,12 +1,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <thread>
 
 #include "platform/CommandLineWindows.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
+#include "platform/WidePath.h"
 
 namespace vexil::process {
 
@@ -115,6 +117,33 @@ DWORD MakeReadPipe(HANDLE& ours, HANDLE& theirs) {
         }
     }
     return error;
+}
+
+// A command line of `program` (as given) and `args`.
+std::wstring CommandLine(const std::wstring& program, const std::vector<std::string>& args) {
+    std::wstring line = Quoted(program);
+    for (const std::string& arg : args) {
+        line += L" " + Quoted(Wide(arg));
+    }
+    return line;
+}
+
+// The Job object of every Program this process starts: Windows closes its handle when the
+// process ends, however it ends, and with it ends every program still in it. It is never closed
+// otherwise, and no child inherits it.
+HANDLE ProgramJob() {
+    static const HANDLE job = [] {
+        HANDLE made = ::CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (made != nullptr && !::SetInformationJobObject(made, JobObjectExtendedLimitInformation,
+                                                          &limits, sizeof limits)) {
+            ::CloseHandle(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return job;
 }
 
 }  // namespace
@@ -277,10 +306,7 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
     }
     wchar_t program[MAX_PATH * 2];
     const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH * 2);
-    std::wstring commandLine = Quoted(std::wstring(program, length));
-    for (const std::string& arg : args) {
-        commandLine += L" " + Quoted(Wide(arg));
-    }
+    std::wstring commandLine = CommandLine(std::wstring(program, length), args);
     commandLine += L" " + Wide(kReportOption) + L" " +
                    std::to_wstring(reinterpret_cast<std::intptr_t>(theirs[1]));
     STARTUPINFOW startup{};
@@ -378,6 +404,106 @@ Exit Children::Reap(std::size_t id) {
 void Children::CancelAll() {
     for (auto& [id, child] : state_->running) {
         CloseHandleOnce(child.cancel);
+    }
+}
+
+bool Program::HandsDownDescriptors() {
+    return false;
+}
+
+bool Program::LimitsDescriptors() {
+    return false;
+}
+
+std::string Program::Start(const Launch& launch) {
+    if (launch.descriptorLimit > 0) {
+        return "a descriptor limit was asked for, and Windows has none to set";
+    }
+    if (!launch.readyOption.empty()) {
+        return "a ready descriptor was asked for, and none reaches a program started here";
+    }
+    HANDLE job = ProgramJob();
+    if (job == nullptr) {
+        return "no Job object to end it with this process: " + Describe(::GetLastError());
+    }
+    // Its standard error goes to the file, its other streams to the null device. These two
+    // handles are the only inheritable ones, and only until it has them: programs are started
+    // from one thread at a time.
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE log = ::CreateFileW(WidePath(launch.errorFile).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE) {
+        return "no file for its errors: " + Describe(::GetLastError());
+    }
+    HANDLE null =
+        ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inheritable, OPEN_EXISTING, 0, nullptr);
+    const std::wstring program = Wide(launch.program);
+    std::wstring commandLine = CommandLine(program, launch.args);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null;
+    startup.hStdOutput = null;
+    startup.hStdError = log;
+    PROCESS_INFORMATION info{};
+    // Suspended until it is in the Job object, so that not one of its instructions runs outside.
+    const BOOL created =
+        ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                         CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
+    const DWORD error = ::GetLastError();
+    CloseHandleOnce(log);
+    CloseHandleOnce(null);
+    if (!created) {
+        return "no process for it: " + Describe(error);
+    }
+    if (!::AssignProcessToJobObject(job, info.hProcess)) {
+        const DWORD assignError = ::GetLastError();
+        ::TerminateProcess(info.hProcess, 1);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        return "it could not be put in the Job object that ends it with this process: " +
+               Describe(assignError);
+    }
+    ::ResumeThread(info.hThread);
+    ::CloseHandle(info.hThread);
+    handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
+    return {};
+}
+
+std::string Program::ReadReady(int) {
+    return {};  // it has no ready descriptor here
+}
+
+void Program::Terminate() {
+    Kill();
+}
+
+void Program::Kill() {
+    if (Running()) {
+        ::TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1);
+        WaitForExit(5000);
+    }
+}
+
+int Program::WaitForExit(int timeoutMs) {
+    const HANDLE process = reinterpret_cast<HANDLE>(handle_);
+    if (!Running() ||
+        ::WaitForSingleObject(process, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+        return -1;
+    }
+    DWORD status = 0;
+    const bool known = ::GetExitCodeProcess(process, &status) != 0;
+    ::CloseHandle(process);
+    handle_ = 0;
+    return known ? static_cast<int>(status) : -1;
+}
+
+Program::~Program() {
+    Kill();
+    if (Running()) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/RecordFileSystem.h"
+#include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
@@ -17,6 +18,19 @@ namespace {
 // The folder of an absolute name.
 std::string FolderOf(const std::string& name) {
     return Utf8Text(WidePath(name).parent_path());
+}
+
+// Whether `name` (no link) can take records, changing nothing: false in `exists` when there is
+// no such file; a reason when it is no regular file or does not open for writing.
+std::string CheckExisting(const std::string& name, bool& exists) {
+    FileRefusal refusal;
+    const int fd = OpenFileDescriptor(name, FileUse::kCheck, refusal);
+    exists = fd >= 0 || refusal.NotRegular() || refusal.error != ENOENT;
+    if (fd >= 0) {
+        records::Close(fd);
+        return {};
+    }
+    return exists ? refusal.Reason() : std::string();
 }
 
 // A name for the new text of `name`, beside it: ".NAME.xxxxxxxx". It only has to be unlikely
@@ -134,7 +148,7 @@ std::string Replace(const std::string& name, std::string_view text) {
     // The new text is written beside the file, under a name no other file has, and takes the
     // file's place when it is whole on the disk: what the file held stays until then.
     bool exists = false;
-    if (std::string reason = records::CheckExisting(name, exists); !reason.empty()) {
+    if (std::string reason = CheckExisting(name, exists); !reason.empty()) {
         return reason;
     }
     std::string temporary;
@@ -195,14 +209,14 @@ std::string CheckRecordFile(const std::string& path, RecordMode mode) {
         return reason;
     }
     bool exists = false;
-    if (reason = records::CheckExisting(name, exists); !reason.empty()) {
+    if (reason = CheckExisting(name, exists); !reason.empty()) {
         return reason;
     }
     if (exists && mode == RecordMode::kAppend) {
         return {};
     }
     const std::string folder = FolderOf(name);
-    if (reason = records::CheckFolder(folder); !reason.empty()) {
+    if (reason = CheckFolder(folder); !reason.empty()) {
         return "its folder " + folder + ": " + reason;
     }
     return {};
@@ -220,9 +234,10 @@ std::string WriteRecord(const std::string& path, std::string_view text, RecordMo
     if (mode == RecordMode::kReplace) {
         return Replace(name, text);
     }
-    const int fd = records::OpenToAppend(name, reason);
+    FileRefusal refusal;
+    const int fd = OpenFileDescriptor(name, FileUse::kAppend, refusal);
     // One write, so that the lines that several processes append never interleave.
-    return fd < 0 ? reason : Closed(fd, WriteWhole(fd, text, true));
+    return fd < 0 ? refusal.Reason() : Closed(fd, WriteWhole(fd, text, true));
 }
 
 }  // namespace vexil

@@ -38,11 +38,6 @@ std::string AbsolutePath(const std::string& path);
 // that differ only in letter case are one file's.
 bool NamesOneFile(const std::string& a, const std::string& b);
 
-// Opens a file (a path in UTF-8) to read in binary, never inherited by a child process;
-// nullptr with errno set when it cannot. On Windows a device is refused with ENODEV before
-// anything is read, a device name (NUL, CON, COM1) without being opened.
-std::FILE* OpenForReading(const std::string& path);
-
 // The two calls through which a record reaches its file and the disk (write and fsync, _write
 // and _commit). Tests put their own in place to see that a record is forced to the disk before
 // WriteRecord returns, and to make a write come short as a full disk does.

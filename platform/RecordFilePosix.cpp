@@ -12,47 +12,10 @@
 
 namespace vexil {
 
-namespace {
-
-// What a name that is no regular file is, as a reason.
-std::string Kind(mode_t mode) {
-    return S_ISDIR(mode)    ? "it is a folder"
-           : S_ISFIFO(mode) ? "it is a FIFO"
-                            : "it is not a regular file";
-}
-
-// Opens without blocking on a FIFO and without taking a terminal; refuses what is not a
-// regular file, looked at before (a FIFO opened for writing would not open) and again on what
-// was opened (the name may have changed in between). The descriptor, or -1 with `reason` set.
-int OpenRegular(const std::string& name, int flags, std::string& reason) {
-    struct stat info {};
-    if (::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        reason = Kind(info.st_mode);
-        return -1;
-    }
-    const int fd = ::open(name.c_str(), flags | O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        reason = records::Reason(errno);
-        return -1;
-    }
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        reason = "it is not a regular file";
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-}  // namespace
-
 std::string AbsolutePath(const std::string& path) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error || path.empty() ? path : absolute.string();
-}
-
-std::FILE* OpenForReading(const std::string& path) {
-    return std::fopen(path.c_str(), "rbe");
 }
 
 namespace records {
@@ -96,36 +59,6 @@ std::string FinalName(const std::string& path, std::string& reason) {
     }
     reason = Reason(ELOOP);
     return {};
-}
-
-std::string CheckExisting(const std::string& name, bool& exists) {
-    struct stat info {};
-    exists = ::stat(name.c_str(), &info) == 0;
-    if (!exists) {
-        return errno == ENOENT ? std::string() : Reason(errno);
-    }
-    // Opened as it will be, but neither created nor cut: it stays as it is.
-    std::string reason;
-    const int fd = OpenRegular(name, 0, reason);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return reason;
-}
-
-std::string CheckFolder(const std::string& folder) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        return Reason(errno);
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        return Reason(ENOTDIR);
-    }
-    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : Reason(errno);
-}
-
-int OpenToAppend(const std::string& name, std::string& reason) {
-    return OpenRegular(name, O_CREAT | O_APPEND, reason);
 }
 
 int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason) {

@@ -1,5 +1,6 @@
 // What record files need of the platform's file system, one implementation per platform
-// (RecordFilePosix.cpp, RecordFileWindows.cpp); RecordFile.cpp builds the records on it.
+// (RecordFilePosix.cpp, RecordFileWindows.cpp); RecordFile.cpp builds the records on it and on
+// the opener of regular files (RegularFile.h).
 // Paths are UTF-8; descriptors are the C runtime's.
 #pragma once
 
@@ -16,15 +17,6 @@ std::string Reason(int error);
 // cannot be followed (a loop; on Windows a link to a file that is not there).
 std::string FinalName(const std::string& path, std::string& reason);
 
-// Whether `name` (no link) can take records, changing nothing: false in `exists` when there is
-// no such file; a reason when it is no regular file or does not open for writing.
-std::string CheckExisting(const std::string& name, bool& exists);
-// Whether a file can be made in `folder`; the reason when not.
-std::string CheckFolder(const std::string& folder);
-
-// Opens `name` to append, creating it when missing, without ever blocking; refuses what is not
-// a regular file. The descriptor, or -1 with `reason` set.
-int OpenToAppend(const std::string& name, std::string& reason);
 // Creates `name` for writing, only if no file of that name exists (false in `free` when one
 // does), with the permissions of `like` when that exists. The descriptor, or -1 with `reason`
 // set.

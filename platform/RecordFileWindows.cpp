@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/ErrorsWindows.h"
 #include "platform/RecordFile.h"
 #include "platform/RecordFileSystem.h"
 #include "platform/RegularFile.h"
@@ -58,54 +59,7 @@ std::wstring FinalPathOf(const std::wstring& full) {
     return name;
 }
 
-std::string SystemReason(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return std::strerror(ENOENT);
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            return std::strerror(EACCES);
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return std::strerror(ENOSPC);
-        default:
-            return "error " + std::to_string(error);
-    }
-}
-
-// Opens for writing (creating it when `flags` say so); refuses what is not a regular file: a
-// folder, a device such as NUL or a named pipe, looked at before and on what was opened. The
-// descriptor, or -1 with `reason` set.
-int OpenRegular(const std::string& name, int flags, std::string& reason) {
-    const std::filesystem::path wide = WidePath(name);
-    if (InDeviceNamespace(wide.wstring())) {
-        reason = "it is not a regular file";
-        return -1;
-    }
-    std::error_code error;
-    const auto status = std::filesystem::status(wide, error);
-    if (std::filesystem::is_directory(status)) {
-        reason = "it is a folder";
-        return -1;
-    }
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        reason = "it is not a regular file";
-        return -1;
-    }
-    int fd = -1;
-    if (::_wsopen_s(&fd, wide.c_str(), flags | _O_WRONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
-                    _S_IREAD | _S_IWRITE) != 0) {
-        reason = records::Reason(errno);
-        return -1;
-    }
-    if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd))) != FILE_TYPE_DISK) {
-        reason = "it is not a regular file";
-        ::_close(fd);
-        return -1;
-    }
-    return fd;
-}
+using windows::SystemReason;
 
 HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
@@ -138,24 +92,6 @@ std::string AbsolutePath(const std::string& path) {
     return Utf8Text(std::filesystem::path(full));
 }
 
-std::FILE* OpenForReading(const std::string& path) {
-    // A device is never read: a device name is refused unopened, and whatever else turns out to
-    // be a character device once open (a console, a port named another way) before anything is
-    // read from it. A file and a pipe are read.
-    if (IsDeviceName(path)) {
-        errno = ENODEV;
-        return nullptr;
-    }
-    std::FILE* file = ::_wfopen(WidePath(path).c_str(), L"rbN");
-    if (file != nullptr && ::GetFileType(reinterpret_cast<HANDLE>(
-                               ::_get_osfhandle(::_fileno(file)))) == FILE_TYPE_CHAR) {
-        std::fclose(file);
-        errno = ENODEV;
-        return nullptr;
-    }
-    return file;
-}
-
 namespace records {
 
 std::string Reason(int error) {
@@ -181,48 +117,6 @@ std::string FinalName(const std::string& path, std::string& reason) {
     const std::filesystem::path name(full);
     const std::wstring folder = FinalPathOf(name.parent_path().wstring());
     return Utf8Text(folder.empty() ? name : std::filesystem::path(folder) / name.filename());
-}
-
-std::string CheckExisting(const std::string& name, bool& exists) {
-    const std::filesystem::path wide = WidePath(name);
-    exists = InDeviceNamespace(wide.wstring()) ||
-             ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (!exists) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? std::string()
-                                                                              : SystemReason(error);
-    }
-    // Opened as it will be, but neither created nor cut: it stays as it is.
-    std::string reason;
-    const int fd = OpenRegular(name, 0, reason);
-    if (fd >= 0) {
-        ::_close(fd);
-    }
-    return reason;
-}
-
-std::string CheckFolder(const std::string& folder) {
-    const std::filesystem::path wide = WidePath(folder);
-    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return SystemReason(::GetLastError());
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return std::strerror(ENOTDIR);
-    }
-    // The right to add a file, asked of the folder itself: nothing is made.
-    HANDLE handle = ::CreateFileW(wide.c_str(), FILE_ADD_FILE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return SystemReason(::GetLastError());
-    }
-    ::CloseHandle(handle);
-    return {};
-}
-
-int OpenToAppend(const std::string& name, std::string& reason) {
-    return OpenRegular(name, _O_CREAT | _O_APPEND, reason);
 }
 
 int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason) {

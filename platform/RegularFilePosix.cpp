@@ -2,9 +2,49 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
 #include "platform/RegularFile.h"
 
 namespace vexil {
+
+namespace {
+
+// What a name that is no regular file is, in words.
+std::string KindText(mode_t mode) {
+    return S_ISDIR(mode)    ? "it is a folder"
+           : S_ISFIFO(mode) ? "it is a FIFO"
+                            : "it is not a regular file";
+}
+
+int Refuse(FileRefusal& refusal, std::string kind) {
+    refusal.kind = std::move(kind);
+    return -1;
+}
+
+int Fail(FileRefusal& refusal, int error) {
+    refusal.error = error;
+    return -1;
+}
+
+int Flags(FileUse use) {
+    switch (use) {
+        case FileUse::kRead:
+        case FileUse::kReadStream:
+            return O_RDONLY;
+        case FileUse::kAppend:
+            return O_WRONLY | O_CREAT | O_APPEND;
+        case FileUse::kWrite:
+            return O_WRONLY | O_CREAT;
+        case FileUse::kCheck:
+            return O_WRONLY;
+    }
+    return O_RDONLY;
+}
+
+}  // namespace
 
 FileKind KindOf(const std::string& path) {
     struct stat info {};
@@ -20,24 +60,64 @@ bool IsDeviceName(const std::string&) {
     return false;
 }
 
-std::FILE* OpenRegularFile(const std::string& path) {
-    // Opened without waiting (a FIFO's open would wait for a writer), then looked at: the
-    // descriptor checked is the one read, so nothing can be swapped in between.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+int OpenFileDescriptor(const std::string& path, FileUse use, FileRefusal& refusal) {
+    refusal = {};
+    if (use == FileUse::kReadStream) {
+        // Whatever it is, read as it comes; the reader bounds what it takes.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        return fd >= 0 ? fd : Fail(refusal, errno);
+    }
+    // Looked at before it is opened, so that no device is opened at all (a FIFO opened for
+    // writing would not open, or would take a reader's place), and again on what was opened
+    // (the name may have changed in between): the descriptor checked is the one used.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        return Refuse(refusal, KindText(info.st_mode));
+    }
+    const int fd = ::open(path.c_str(), Flags(use) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // What became a FIFO without a reader, or a folder, since it was looked at.
+        return errno == ENXIO    ? Refuse(refusal, KindText(S_IFIFO))
+               : errno == EISDIR ? Refuse(refusal, KindText(S_IFDIR))
+                                 : Fail(refusal, errno);
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return Refuse(refusal, KindText(info.st_mode));
+    }
+    // Emptied only now that it is known to be a regular file: a refused one keeps its bytes.
+    if ((use == FileUse::kWrite && ::ftruncate(fd, 0) != 0) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Fail(refusal, error);
+    }
+    return fd;
+}
+
+std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal) {
+    const int fd = OpenFileDescriptor(path, use, refusal);
     if (fd < 0) {
         return nullptr;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE* file = ::fdopen(fd, "rb");
+    const bool reads = use == FileUse::kRead || use == FileUse::kReadStream;
+    std::FILE* file = ::fdopen(fd, reads ? "rb" : use == FileUse::kAppend ? "ab" : "wb");
     if (file == nullptr) {
+        refusal.error = errno;
         ::close(fd);
     }
     return file;
+}
+
+std::string CheckFolder(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return std::strerror(errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return std::strerror(ENOTDIR);
+    }
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
 }
 
 }  // namespace vexil

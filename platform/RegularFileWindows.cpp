@@ -1,13 +1,61 @@
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 
+#include "platform/ErrorsWindows.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
+
+namespace {
+
+constexpr const char* kFolderKind = "it is a folder";
+constexpr const char* kOtherKind = "it is not a regular file";
+
+int Refuse(FileRefusal& refusal, std::string kind) {
+    refusal.kind = std::move(kind);
+    return -1;
+}
+
+int Fail(FileRefusal& refusal, int error) {
+    refusal.error = error;
+    return -1;
+}
+
+// A device or a pipe named in the device namespace, \\.\NAME (a file named through it has a
+// drive there, \\.\C:\Firmware\RS.BIN).
+bool NamesNoFile(const std::string& path) {
+    const std::wstring wide = WidePath(path).wstring();
+    return IsDeviceName(path) ||
+           (wide.compare(0, 4, L"\\\\.\\") == 0 && !(wide.size() > 5 && wide[5] == L':'));
+}
+
+// The C runtime's open flags and sharing of each use. An output shares reading only while it is
+// written, as a file opened for writing by the C runtime's fopen would not.
+int Flags(FileUse use) {
+    switch (use) {
+        case FileUse::kRead:
+        case FileUse::kReadStream:
+            return _O_RDONLY;
+        case FileUse::kAppend:
+            return _O_WRONLY | _O_CREAT | _O_APPEND;
+        case FileUse::kWrite:
+            return _O_WRONLY | _O_CREAT;
+        case FileUse::kCheck:
+            return _O_WRONLY;
+    }
+    return _O_RDONLY;
+}
+
+}  // namespace
 
 FileKind KindOf(const std::string& path) {
     // A device name is looked at by its name alone: std::filesystem finds no file there.
@@ -47,30 +95,87 @@ bool IsDeviceName(const std::string& path) {
            full.find(L'\\', 4) == std::wstring::npos;
 }
 
-std::FILE* OpenRegularFile(const std::string& path) {
+int OpenFileDescriptor(const std::string& path, FileUse use, FileRefusal& refusal) {
+    refusal = {};
+    // A device name is never opened: a serial port would hold the caller, whatever it is for.
     if (IsDeviceName(path)) {
-        errno = ENODEV;
-        return nullptr;
+        return Refuse(refusal, kOtherKind);
     }
     const std::filesystem::path wide = WidePath(path);
-    std::error_code error;
-    const auto status = std::filesystem::status(wide, error);
-    if (!std::filesystem::is_regular_file(status)) {
-        errno = std::filesystem::is_directory(status)                  ? EISDIR
-                : std::filesystem::exists(status)                      ? ENODEV
-                : error && error.category() == std::generic_category() ? error.value()
-                                                                       : ENOENT;
+    if (use != FileUse::kReadStream) {
+        // Looked at before it is opened (a folder does not open to be written, a device is not
+        // opened at all), and again on what was opened.
+        if (NamesNoFile(path)) {
+            return Refuse(refusal, kOtherKind);
+        }
+        std::error_code error;
+        const auto status = std::filesystem::status(wide, error);
+        if (std::filesystem::is_directory(status)) {
+            return Refuse(refusal, kFolderKind);
+        }
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            return Refuse(refusal, kOtherKind);
+        }
+        if (!std::filesystem::exists(status) && (use == FileUse::kRead || use == FileUse::kCheck)) {
+            return Fail(refusal, error && error.category() == std::generic_category()
+                                     ? error.value()
+                                     : ENOENT);
+        }
+    }
+    int fd = -1;
+    const int share = use == FileUse::kWrite ? _SH_DENYWR : _SH_DENYNO;
+    if (::_wsopen_s(&fd, wide.c_str(), Flags(use) | _O_BINARY | _O_NOINHERIT, share,
+                    _S_IREAD | _S_IWRITE) != 0) {
+        return Fail(refusal, errno);
+    }
+    // Only a disk file is read or written; a pipe is read as a stream, a device never.
+    const DWORD type = ::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
+    if (use == FileUse::kReadStream ? type == FILE_TYPE_CHAR : type != FILE_TYPE_DISK) {
+        ::_close(fd);
+        return Refuse(refusal, kOtherKind);
+    }
+    // Emptied only now that it is known to be a regular file: a refused one keeps its bytes.
+    if (use == FileUse::kWrite) {
+        if (const errno_t error = ::_chsize_s(fd, 0); error != 0) {
+            ::_close(fd);
+            return Fail(refusal, error);
+        }
+    }
+    return fd;
+}
+
+std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal) {
+    const int fd = OpenFileDescriptor(path, use, refusal);
+    if (fd < 0) {
         return nullptr;
     }
-    std::FILE* file = ::_wfopen(wide.c_str(), L"rbN");
-    // Checked again on what was opened: only a disk file is read.
-    if (file != nullptr && ::GetFileType(reinterpret_cast<HANDLE>(
-                               ::_get_osfhandle(::_fileno(file)))) != FILE_TYPE_DISK) {
-        std::fclose(file);
-        errno = ENODEV;
-        return nullptr;
+    const bool reads = use == FileUse::kRead || use == FileUse::kReadStream;
+    std::FILE* file = ::_fdopen(fd, reads ? "rb" : use == FileUse::kAppend ? "ab" : "wb");
+    if (file == nullptr) {
+        refusal.error = errno;
+        ::_close(fd);
     }
     return file;
+}
+
+std::string CheckFolder(const std::string& folder) {
+    const std::filesystem::path wide = WidePath(folder);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return windows::SystemReason(::GetLastError());
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return std::strerror(ENOTDIR);
+    }
+    // The right to add a file, asked of the folder itself: nothing is made.
+    HANDLE handle = ::CreateFileW(wide.c_str(), FILE_ADD_FILE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return windows::SystemReason(::GetLastError());
+    }
+    ::CloseHandle(handle);
+    return {};
 }
 
 }  // namespace vexil

@@ -19,7 +19,6 @@
 #include "format/RecordCodec.h"
 #include "format/SRecordText.h"
 #include "platform/Console.h"
-#include "platform/OutputFile.h"
 #include "platform/ProgramMain.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
@@ -112,15 +111,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
 // Opens an input file, which must be a regular file: a FIFO, a device or a directory is refused
 // at once instead of waited on. The exit status of the refusal (already said), or 0.
 int OpenInput(const std::string& path, std::FILE*& file) {
-    file = OpenRegularFile(path);
+    FileRefusal refusal;
+    file = OpenFile(path, FileUse::kRead, refusal);
     if (file != nullptr) {
         return 0;
     }
-    const int why = errno;
-    if (const FileKind kind = KindOf(path); kind == FileKind::kFolder || kind == FileKind::kOther) {
+    if (refusal.NotRegular()) {
         return Fail(kExitBadFile, path + " is not a regular file");
     }
-    return Fail(kExitUsage, "cannot open " + path + ": " + std::strerror(why));
+    return Fail(kExitUsage, "cannot open " + path + ": " + refusal.Reason());
 }
 
 // Reads an input file whole, refusing it as soon as it holds more than `limit` bytes.

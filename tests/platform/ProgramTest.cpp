@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "platform/ProgramMain.h"
-#include "platform/RecordFile.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace vexil::test {
 namespace {
@@ -59,11 +59,11 @@ TEST(Program, ReadsRegularFilesOnly) {
         // serial port would hold the reader.
         const bool deviceName = HasDeviceNames() && row.kind == FileKind::kOther;
         EXPECT_EQ(IsDeviceName(row.path), deviceName);
-        errno = 0;
-        file = OpenForReading(row.path);
+        FileRefusal refusal;
+        file = OpenFile(row.path, FileUse::kReadStream, refusal);
         if (deviceName) {
             EXPECT_EQ(file, nullptr);
-            EXPECT_EQ(errno, ENODEV);
+            EXPECT_TRUE(refusal.NotRegular());
         } else if (row.kind == FileKind::kRegular) {
             EXPECT_NE(file, nullptr);
         }
@@ -71,6 +71,64 @@ TEST(Program, ReadsRegularFilesOnly) {
             std::fclose(file);
         }
     }
+}
+
+// The one opener, for every use a file is opened for: a regular file opens, anything else is
+// refused with its kind before it could hold the program (a FIFO without a reader or writer, a
+// device), a missing file is made only by the uses that write, and only a write empties a file.
+TEST(Program, OneOpenerForEveryUse) {
+    const ScratchDir scratch;
+    const std::string dir = Utf8Text(scratch.path());
+    struct Row {
+        std::string path;
+        FileKind kind;
+    };
+    std::vector<Row> rows = {
+        {dir + "/r\xC3\xA9sum\xC3\xA9.bin", FileKind::kRegular},
+        {dir + "/console.log", FileKind::kRegular},
+        {dir, FileKind::kFolder},
+        {dir + "/\xE3\x83\x95\xE3\x82\xA1.log", FileKind::kMissing},
+    };
+    for (const Row& row : rows) {
+        if (row.kind == FileKind::kRegular) {
+            std::ofstream(WidePath(row.path), std::ios::binary) << "S0";
+        }
+    }
+    if (MakeFifo(dir + "/fifo")) {
+        rows.push_back({dir + "/fifo", FileKind::kOther});
+    }
+    for (const std::string& device : DevicePaths(dir)) {
+        rows.push_back({device, FileKind::kOther});
+    }
+    const FileUse uses[] = {FileUse::kCheck, FileUse::kRead, FileUse::kAppend, FileUse::kWrite};
+    for (const Row& row : rows) {
+        for (const FileUse use : uses) {
+            SCOPED_TRACE(row.path + ", use " + std::to_string(static_cast<int>(use)));
+            const bool writes = use == FileUse::kAppend || use == FileUse::kWrite;
+            FileRefusal refusal;
+            std::FILE* file = OpenFile(row.path, use, refusal);
+            const bool opens =
+                row.kind == FileKind::kRegular || (row.kind == FileKind::kMissing && writes);
+            EXPECT_EQ(file != nullptr, opens) << refusal.Reason();
+            if (file != nullptr) {
+                std::fclose(file);
+            }
+            EXPECT_EQ(refusal.NotRegular(),
+                      row.kind == FileKind::kFolder || row.kind == FileKind::kOther);
+            if (row.kind == FileKind::kMissing && !writes) {
+                EXPECT_EQ(refusal.error, ENOENT);
+                EXPECT_FALSE(std::filesystem::exists(WidePath(row.path))) << "made by a check";
+            }
+            if (row.kind == FileKind::kRegular) {
+                EXPECT_EQ(std::filesystem::file_size(WidePath(row.path)),
+                          use == FileUse::kWrite ? 0u : 2u);
+            }
+        }
+    }
+    // The kind in words, as the records say it.
+    FileRefusal refusal;
+    EXPECT_EQ(OpenFileDescriptor(dir, FileUse::kAppend, refusal), -1);
+    EXPECT_EQ(refusal.Reason(), "it is a folder");
 }
 
 TEST(Program, AnUncaughtExceptionIsSaidAndEndsWithItsStatus) {

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
+#include "platform/WidePath.h"
 #include "tests/support/TestPlatform.h"
 
 #ifndef VEXIL_SIM_PATH
@@ -51,11 +54,72 @@ std::string SimProcess::Start(const std::vector<std::string>& args, int descript
         std::filesystem::temp_directory_path() /
         ("vexil-sim-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++) + ".log");
     const char* configured = std::getenv("VEXIL_SIM");
-    const std::string how = Launch(configured ? configured : VEXIL_SIM_PATH, args, descriptorLimit);
+    process::Launch launch;
+    launch.program = configured ? configured : VEXIL_SIM_PATH;
+    launch.args = args;
+    launch.errorFile = Utf8Text(logPath_);
+    launch.descriptorLimit = descriptorLimit;
+    std::string how;
+    if (process::Program::HandsDownDescriptors()) {
+        launch.readyOption = "--ready-fd";
+    } else if (std::find(args.begin(), args.end(), "--quiet") != args.end()) {
+        how = "--quiet leaves out the \"listening on\" line that says it is ready";
+    }
+    if (how.empty()) {
+        how = program_.Start(launch);
+    }
+    if (how.empty()) {
+        how = AwaitReady();
+    }
     if (how.empty()) {
         return how;
     }
     return "vexil-printserver-sim did not start: " + how + "; its log:\n" + Log();
+}
+
+std::string SimProcess::AwaitReady() {
+    constexpr int kReadySeconds = 60;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kReadySeconds);
+    if (process::Program::HandsDownDescriptors()) {
+        // It says "ready" on its descriptor once it listens, and closes it; this end sees the
+        // end of the pipe instead when it dies first.
+        if (program_.ReadReady(kReadySeconds * 1000) == "ready\n") {
+            return {};
+        }
+    } else {
+        // Its log is read again after each slice of a wait for its end.
+        while (program_.Running() && std::chrono::steady_clock::now() < deadline) {
+            if (Log().find("listening on") != std::string::npos) {
+                return {};
+            }
+            program_.WaitForExit(20);
+        }
+        if (Log().find("listening on") != std::string::npos) {
+            return {};
+        }
+    }
+    // Not ready: it died, or it hangs; either way it goes, and the test hears why.
+    const int status = program_.WaitForExit(1000);
+    if (program_.Running()) {
+        program_.Kill();
+        return "it did not say it listens within " + std::to_string(kReadySeconds) +
+               " seconds and was stopped";
+    }
+    return status >= 0 ? "it ended with exit status " + std::to_string(status)
+                       : std::string("it was ended by a signal");
+}
+
+void SimProcess::Stop() {
+    // As SIGTERM ends it in use; where there is no such request it is killed at once, and the
+    // system closes its sockets as it would at its own end.
+    program_.Terminate();
+    if (program_.WaitForExit(5000) < 0) {
+        program_.Kill();
+    }
+}
+
+int SimProcess::WaitForExit(int timeoutMs) {
+    return program_.WaitForExit(timeoutMs);
 }
 
 SimProcess::~SimProcess() {

@@ -1,8 +1,6 @@
-// Runs vexil-printserver-sim as a child process for a test, and stops it again. The simulator
-// ends with the test whatever happens, so a test that crashes leaves no simulator behind on its
-// ports: on POSIX it gets SIGKILL when the thread that started it ends; on Windows it runs in a
-// Job object that ends its processes when the test program ends. The platform's side is in
-// SimProcessPosix.cpp and SimProcessWindows.cpp.
+// Runs vexil-printserver-sim as a child process for a test (a process::Program), and stops it
+// again. The simulator ends with the test whatever happens, so a test that crashes leaves no
+// simulator behind on its ports.
 #pragma once
 
 #include <cstdint>
@@ -10,18 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "tests/support/Loopback.h"
 
 namespace vexil::test {
 
 class SimProcess {
   public:
-    // Starts the simulator with `args` and waits until it is ready, at most 10 seconds (under
-    // Wine, where a program takes seconds to start, 60). On POSIX it says so on a pipe of its
-    // own, so --quiet changes nothing there; a program started by Wine gets no descriptor handed
-    // down, so on Windows its log's "listening on" line says it, and --quiet is refused. When it
-    // is not ready, the test fails with its exit status and its log, and Running() is false. The
-    // path of the binary comes from the VEXIL_SIM environment variable or the build's default.
+    // Starts the simulator with `args` and waits until it is ready, at most 60 seconds (under
+    // Wine a program takes seconds to start, on a busy machine much more). Where a descriptor
+    // reaches it, it says so on a pipe of its own, so --quiet changes nothing there; a program
+    // started by Wine gets no descriptor handed down, so there its log's "listening on" line says
+    // it, and --quiet is refused. When it is not ready, the test fails with its exit status and
+    // its log, and Running() is false. The path of the binary comes from the VEXIL_SIM
+    // environment variable or the build's default.
     explicit SimProcess(const std::vector<std::string>& args);
     // The same on four free ports of its own (Ports() says which), chosen again when another
     // process takes one first; with `descriptorLimit` above 0 the simulator runs with at most
@@ -34,11 +34,10 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // Whether the platform can start it with a descriptor limit (POSIX's setrlimit; Windows has
-    // no such limit on handles).
-    static bool LimitsDescriptors();
+    // Whether the platform can start it with a descriptor limit.
+    static bool LimitsDescriptors() { return process::Program::LimitsDescriptors(); }
 
-    bool Running() const { return process_ != 0; }
+    bool Running() const { return program_.Running(); }
     // Ends it as SIGTERM would in use. Windows has no SIGTERM: there it is terminated at once.
     void Stop();
     // Waits for the process to end by itself (for --once); returns its exit status or -1.
@@ -51,12 +50,10 @@ class SimProcess {
     // Starts it with its stderr in a new log file and waits until it is ready; when it is not,
     // ends it and returns why.
     std::string Start(const std::vector<std::string>& args, int descriptorLimit);
-    // The platform's part of Start: "" once it is ready, or how it failed, having ended it.
-    std::string Launch(const std::string& binary, const std::vector<std::string>& args,
-                       int descriptorLimit);
+    // Waits until it is ready: "" once it is, or how it failed, having ended it.
+    std::string AwaitReady();
 
-    // Its pid on POSIX, its process handle on Windows; 0 while none runs.
-    std::intptr_t process_ = 0;
+    process::Program program_;
     std::filesystem::path logPath_;
     SimPorts ports_;
 };

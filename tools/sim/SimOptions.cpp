@@ -9,7 +9,7 @@
 
 #include "cmdline/CommandLine.h"
 #include "format/HexText.h"
-#include "platform/OutputFile.h"
+#include "platform/RegularFile.h"
 #include "protocol/Socket.h"
 
 namespace vexil::sim {

@@ -1,0 +1,63 @@
+#include "platform/RegularFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/WidePath.h"
+
+namespace vexil {
+
+namespace {
+
+std::string NotRegular(const std::string& path) {
+    return path + " is not a regular file";
+}
+
+std::string CannotWrite(const std::string& path, const std::string& reason) {
+    return "cannot write " + path + ": " + reason;
+}
+
+}  // namespace
+
+std::string FileRefusal::Reason() const {
+    return kind.empty() ? std::string(std::strerror(error)) : kind;
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+    FileRefusal refusal;
+    return OpenFile(path, FileUse::kRead, refusal);
+}
+
+std::string OutputRefusal(const std::string& path, const std::string& input) {
+    FileRefusal refusal;
+    std::FILE* probe = OpenFile(path, FileUse::kCheck, refusal);
+    if (probe != nullptr) {
+        std::fclose(probe);
+    }
+    if (refusal.NotRegular()) {
+        return NotRegular(path);
+    }
+    if (probe == nullptr && refusal.error == ENOENT) {
+        // A new file: its folder must be there and take it.
+        const std::filesystem::path named = WidePath(path).parent_path();
+        const std::string reason = CheckFolder(named.empty() ? "." : Utf8Text(named));
+        return reason.empty() ? std::string() : CannotWrite(path, reason);
+    }
+    std::error_code error;
+    if (!input.empty() && std::filesystem::equivalent(WidePath(input), WidePath(path), error)) {
+        return path + " is the input file " + input + ": it would be overwritten";
+    }
+    return probe != nullptr ? std::string() : CannotWrite(path, refusal.Reason());
+}
+
+std::FILE* OpenOutputFile(const std::string& path, std::string& error) {
+    FileRefusal refusal;
+    std::FILE* file = OpenFile(path, FileUse::kWrite, refusal);
+    if (file == nullptr) {
+        error = refusal.NotRegular() ? NotRegular(path) : CannotWrite(path, refusal.Reason());
+    }
+    return file;
+}
+
+}  // namespace vexil
