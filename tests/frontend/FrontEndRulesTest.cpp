@@ -11,23 +11,13 @@
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "tests/support/EngineFakes.h"
+#include "tests/support/Requests.h"
 
 namespace vexil {
 namespace {
 
-DownloadRequest Tcp(std::array<std::string, 4> octets) {
-    DownloadRequest request;
-    request.octets = std::move(octets);
-    return request;
-}
-DownloadRequest Ipx(std::string network, std::string mac, std::string octet1 = "") {
-    DownloadRequest request;
-    request.ipx = true;
-    request.octets[0] = std::move(octet1);
-    request.network = std::move(network);
-    request.mac = std::move(mac);
-    return request;
-}
+using test::Ipx;
+using test::Tcp;
 
 TEST(EntryRefusalTest, OctetRangesAndTheirMessages) {
     const struct {

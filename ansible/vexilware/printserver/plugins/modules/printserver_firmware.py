@@ -165,13 +165,13 @@ def would_download(report, force):
 
 
 def main():
-    spec = common_argument_spec()
-    spec.update(
+    options = common_argument_spec()
+    options.update(
         firmware_dir=dict(type='path', required=True),
         log=dict(type='path'),
         force=dict(type='bool', default=False),
     )
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     program = VexilDownload(module)
     params = module.params
     folder = ['--dir=%s' % params['firmware_dir']]

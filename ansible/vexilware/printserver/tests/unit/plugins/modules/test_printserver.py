@@ -23,15 +23,15 @@ FAKE = '''#!%s
 import json, os, signal, sys
 with open(sys.argv[0] + '.args', 'w') as f:
     json.dump(sys.argv[1:], f)
-with open(sys.argv[0] + '.spec') as f:
-    spec = json.load(f)
-sys.stdout.write(spec['stdout'])
-sys.stderr.write(spec['stderr'])
+with open(sys.argv[0] + '.answer') as f:
+    answer = json.load(f)
+sys.stdout.write(answer['stdout'])
+sys.stderr.write(answer['stderr'])
 sys.stdout.flush()
 sys.stderr.flush()
-if spec['signal']:
-    os.kill(os.getpid(), spec['signal'])
-sys.exit(spec['status'])
+if answer['signal']:
+    os.kill(os.getpid(), answer['signal'])
+sys.exit(answer['status'])
 ''' % sys.executable
 
 MESSAGE_112 = {'number': 112, 'text': 'バージョン情報取得に失敗しました。'}
@@ -59,8 +59,8 @@ def fake(tmp_path):
 def run(module, fake, capsys, args, check_mode=False, stdout='', stderr='', status=0, signal=0):
     """Runs `module` with `args` against the fake program; returns the task's result and the
     program's arguments (None when it was not run)."""
-    with open(fake + '.spec', 'w') as spec:
-        json.dump(dict(stdout=stdout, stderr=stderr, status=status, signal=signal), spec)
+    with open(fake + '.answer', 'w') as answer:
+        json.dump(dict(stdout=stdout, stderr=stderr, status=status, signal=signal), answer)
     if os.path.exists(fake + '.args'):
         os.remove(fake + '.args')
     args = dict(dict(executable=fake, target='tcp 192.0.2.10', model='6'), **args)
