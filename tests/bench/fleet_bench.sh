@@ -139,6 +139,7 @@ peak=0
 peakChildren=0
 peakThreads=0
 parentPeak=0
+parentCpu=0
 while kill -0 "$fleet" 2>/dev/null; do
     mapfile -t children < <(children "$fleet")
     now=$(pss "$fleet" "${children[@]}")
@@ -149,6 +150,7 @@ while kill -0 "$fleet" 2>/dev/null; do
     read -r threads hwm <<<"$(parent "$fleet")"
     [ "$threads" -gt "$peakThreads" ] && peakThreads=$threads
     [ "$hwm" -gt "$parentPeak" ] && parentPeak=$hwm
+    parentCpu=$(cpu "$fleet")
     sleep 0.5
 done
 status=0
@@ -180,8 +182,8 @@ read -r user system < <(tail -1 "$work/fleet.cpu")
     "$(calc "($user + $system) * 1000 / $printers")" "$user" "$system"
 printf 'peak PSS of the fleet:   %6.1f MiB with %d children; %.3f MiB per printer\n' \
     "$(calc "$peak / 1024")" "$peakChildren" "$(calc "$peak / 1024 / $printers")"
-printf "the fleet's parent:      %6d threads at the peak, %.1f MiB peak resident memory\n" \
-    "$peakThreads" "$(calc "$parentPeak / 1024")"
+printf "the fleet's parent:      %6d threads at the peak, %.1f MiB peak resident memory, %.2f s of CPU\n" \
+    "$peakThreads" "$(calc "$parentPeak / 1024")" "$parentCpu"
 if [ -n "$server" ]; then
     printf 'wineserver:              %6.1f s of CPU during the fleet\n' "$serverCpu"
 fi
