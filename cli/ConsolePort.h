@@ -61,6 +61,11 @@ class ConsolePort final : public MessageSink,
     // The transport library's wait hook: a signal that has arrived runs the cancel command,
     // which closes the socket the library waits on.
     static void WaitHook(void* window);
+    // How often the library need run it. A cancel signal interrupts the library's wait and runs
+    // the hook at once, so the slices only bound a cancel that comes without a signal (the
+    // console's cancel thread on Windows). A window's few milliseconds would make each of a
+    // fleet's thousand downloads wake a hundred times a second while its replies are slow.
+    static constexpr int kWaitSliceMs = 100;
 
   private:
     void TakeSignals();

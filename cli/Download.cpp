@@ -17,8 +17,10 @@ class Session {
     explicit Session(ConsolePort& port) : engine_(transport_, port), port_(port) {
         port.onCancel = [this] { engine_.Cancel(); };
         transport_.SetWaitHook(&ConsolePort::WaitHook);
+        transport_.SetWaitSlice(ConsolePort::kWaitSliceMs);
     }
     ~Session() {
+        transport_.SetWaitSlice(0);
         transport_.SetWaitHook(nullptr);
         port_.onCancel = nullptr;
     }

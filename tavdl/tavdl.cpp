@@ -7,6 +7,7 @@
 // a session is held by a shared pointer while a call uses it, so closing it from another thread
 // (or from the hook) only marks it closed, and its descriptor goes when the last user lets go.
 // One call at a time may use a session; a second one meanwhile fails without touching it.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,10 +27,13 @@ namespace {
 namespace wire = tavdl::wire;
 using Clock = std::chrono::steady_clock;
 
-// How long one slice of a wait may take before the hook runs again.
+// How long one slice of a wait may take before the hook runs again, unless the caller sets
+// another with TavDL_SetWaitSlice.
 constexpr int kSliceMs = 10;
+constexpr unsigned long kMaxSliceMs = 1000;
 
 std::atomic<TAVDL_WAIT_HOOK> g_hook{nullptr};
+std::atomic<int> g_sliceMs{kSliceMs};
 
 // The client's own IPX address; the print server answers to it.
 constexpr wire::IpxAddress kClientIpx = {
@@ -94,7 +98,7 @@ Clock::time_point Deadline(const TAVDL_ADDR* addr) {
 }
 
 // Waits until `fd` is ready for `events` or the deadline passes, running the hook at least
-// every kSliceMs. Returns 1 when ready, 0 at the deadline, -1 when the session was closed (from
+// every slice. Returns 1 when ready, 0 at the deadline, -1 when the session was closed (from
 // the hook or another thread; the fd must then not be touched again) or poll failed.
 int Wait(net::Handle fd, short events, Clock::time_point deadline, void* window,
          const Session* session) {
@@ -111,11 +115,12 @@ int Wait(net::Handle fd, short events, Clock::time_point deadline, void* window,
         if (left <= 0) {
             return 0;
         }
-        const int ready =
-            net::Wait(fd, events, static_cast<int>(left < kSliceMs ? left : kSliceMs));
+        const int slice = g_sliceMs.load();
+        const int ready = net::Wait(fd, events, static_cast<int>(left < slice ? left : slice));
         if (ready > 0) {
             return 1;
         }
+        // A signal that interrupts the wait runs the hook at once: it may carry a cancel.
         if (ready < 0 && net::LastError() != net::Error::kInterrupted) {
             return -1;
         }
@@ -512,6 +517,11 @@ unsigned long TavDL_LastReplyLength(void) {
 
 void TavDL_SetWaitHook(TAVDL_WAIT_HOOK hook) {
     g_hook = hook;
+}
+
+void TavDL_SetWaitSlice(unsigned long milliseconds) {
+    g_sliceMs =
+        milliseconds == 0 ? kSliceMs : static_cast<int>(std::min(milliseconds, kMaxSliceMs));
 }
 
 }  // extern "C"

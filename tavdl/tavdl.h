@@ -100,6 +100,13 @@ TAVDL_API unsigned long TavDL_LastReplyLength(void);
  */
 TAVDL_API void TavDL_SetWaitHook(TAVDL_WAIT_HOOK hook);
 
+/*
+ * How often the hook runs while a call waits: every `milliseconds` at most; 0 restores the
+ * library's 10 ms, which a window needs to repaint. A caller whose hook only takes a cancel that
+ * also interrupts the wait (a signal) can wait in longer slices and wake less often.
+ */
+TAVDL_API void TavDL_SetWaitSlice(unsigned long milliseconds);
+
 #ifdef __cplusplus
 }
 #endif

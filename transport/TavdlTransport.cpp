@@ -69,4 +69,8 @@ void TavdlTransport::SetWaitHook(void (*hook)(void* window)) {
     TavDL_SetWaitHook(hook);
 }
 
+void TavdlTransport::SetWaitSlice(int milliseconds) {
+    TavDL_SetWaitSlice(static_cast<unsigned long>(milliseconds < 0 ? 0 : milliseconds));
+}
+
 }  // namespace vexil

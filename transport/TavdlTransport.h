@@ -23,6 +23,8 @@ class TavdlTransport final : public Transport {
     std::size_t LastReplyLength() override;
     bool StartSockets() override;
     void SetWaitHook(void (*hook)(void* window)) override;
+    // How often, at most, the hook runs while a call waits; 0 is the library's own slice.
+    void SetWaitSlice(int milliseconds);
 };
 
 }  // namespace vexil

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Benchmark (not a test): a fleet of N simulated printers updated at once by vexil-download,
 # against one download in the same run. Prints the time of each, their ratio, how long the fleet
-# took to start its downloads, and the fleet's memory: the proportional set sizes (PSS) of
-# vexil-download and its children summed at the peak, divided by the printers; and the fleet's
-# parent alone: its threads and its peak resident memory. Every flash is compared with the image.
+# took to start its downloads, the client side's CPU per download (user and system time of
+# vexil-download and its children, divided by the printers), and the fleet's memory: the
+# proportional set sizes (PSS) of vexil-download and its children summed at the peak, divided by
+# the printers; and the fleet's parent alone: its threads and its peak resident memory. One
+# simulator process plays every printer. Every flash is compared with the image.
 #
 #   tests/bench/fleet_bench.sh [--wine WINDOWS_BUILD] [BUILD_DIR] [PRINTERS] [JOBS]
 #                                                      (defaults: build 1000 PRINTERS)
 #
 # With --wine, both the single download and the fleet are vexil-download.exe of WINDOWS_BUILD
 # under Wine (its children are Windows processes too), and the wineserver's CPU during the fleet
-# is given; the simulators are still BUILD_DIR's.
+# is given; the simulator is still BUILD_DIR's.
 #
 # It runs in a private network namespace of its own whose loopback device carries
 # 198.18.0.0/15, the range set aside for benchmarking network devices; nothing leaves it.
@@ -56,19 +58,21 @@ if [ -n "$wine_build" ]; then
     download=(wine "$wine_build/bin/vexil-download.exe")
     path() { winepath -w "$1"; }
 fi
-for ((i = 0; i <= printers; i++)); do
-    "$sim" --listen "$(address "$i")" --ipx-tunnel-port 0 --quiet --flash "$work/flash$i" \
-        2>>"$work/sims.log" &
-    pids+=($!)
-    [ "$i" -eq 0 ] && : >"$work/targets" || echo "tcp $(address "$i")" >>"$work/targets"
-done
-# Every simulator listens on its download port before the clock starts.
+# One simulator plays the single download's printer (the first address) and the fleet's.
+: >"$work/targets"
+for ((i = 1; i <= printers; i++)); do echo "tcp $(address "$i")" >>"$work/targets"; done
+mkdir "$work/flash"
+"$sim" --listen "$(address 0)-$(address "$printers")" --ipx-tunnel-port 0 --quiet \
+    --flash-dir "$work/flash" 2>>"$work/sims.log" &
+pids+=($!)
+flash() { echo "$work/flash/$(address "$1").bin"; }
+# Every printer listens on its download port before the clock starts.
 for ((t = 0; t < 600; t++)); do
     listening=$(ss -Hltn 'sport = :5001' | wc -l)
     [ "$listening" -gt "$printers" ] && break
     sleep 0.1
 done
-[ "$listening" -gt "$printers" ] || { echo "only $listening simulators listen" >&2; exit 1; }
+[ "$listening" -gt "$printers" ] || { echo "only $listening printers listen" >&2; exit 1; }
 
 seconds() { date +%s.%N; }
 calc() { awk "BEGIN { print $* }"; }
@@ -76,7 +80,7 @@ calc() { awk "BEGIN { print $* }"; }
 start=$(seconds)
 "${download[@]}" --model 6 --tcp "$(address 0)" --dir "$(path "$sample")" --yes 2>"$work/one.err"
 one=$(calc "$(seconds) - $start")
-cmp -s "$work/flash0" "$work/image.bin" || { echo "the single download's flash differs" >&2; exit 1; }
+cmp -s "$(flash 0)" "$work/image.bin" || { echo "the single download's flash differs" >&2; exit 1; }
 
 # The fleet's memory: PSS of the parent and its children, sampled while it runs, by one awk
 # over all of them so that the sampling itself costs little.
@@ -119,13 +123,23 @@ server=
 serverBefore=$([ -n "$server" ] && cpu "$server" || echo 0)
 paths=$(path "$work/targets")
 start=$(seconds)
-"${download[@]}" --model 6 --targets "$paths" --jobs "$jobs" --dir "$(path "$sample")" --yes \
+/usr/bin/time -f '%U %S' -o "$work/fleet.cpu" \
+    "${download[@]}" --model 6 --targets "$paths" --jobs "$jobs" --dir "$(path "$sample")" --yes \
     --json >"$work/fleet.json" 2>"$work/fleet.err" &
-fleet=$!
+timer=$!
+# The fleet is time(1)'s one child.
+fleet=
+for ((t = 0; t < 100; t++)); do
+    fleet=$(pgrep -P "$timer" || true)
+    [ -n "$fleet" ] && break
+    sleep 0.05
+done
+[ -n "$fleet" ] || { echo "the fleet did not start" >&2; exit 1; }
 peak=0
 peakChildren=0
 peakThreads=0
 parentPeak=0
+parentCpu=0
 while kill -0 "$fleet" 2>/dev/null; do
     mapfile -t children < <(children "$fleet")
     now=$(pss "$fleet" "${children[@]}")
@@ -136,17 +150,18 @@ while kill -0 "$fleet" 2>/dev/null; do
     read -r threads hwm <<<"$(parent "$fleet")"
     [ "$threads" -gt "$peakThreads" ] && peakThreads=$threads
     [ "$hwm" -gt "$parentPeak" ] && parentPeak=$hwm
+    parentCpu=$(cpu "$fleet")
     sleep 0.5
 done
 status=0
-wait "$fleet" || status=$?
+wait "$timer" || status=$?
 many=$(calc "$(seconds) - $start")
 serverCpu=$([ -n "$server" ] && calc "$(cpu "$server") - $serverBefore" || echo 0)
 
 succeeded=$(tail -1 "$work/fleet.json" | grep -o '"succeeded":[0-9]*' | cut -d: -f2)
 equal=0
 for ((i = 1; i <= printers; i++)); do
-    cmp -s "$work/flash$i" "$work/image.bin" && equal=$((equal + 1))
+    cmp -s "$(flash "$i")" "$work/image.bin" && equal=$((equal + 1))
 done
 printf 'one download:            %6.1f s\n' "$one"
 printf '%4d printers, jobs %4d: %6.1f s  (exit %d, %s succeeded, %d flashes equal)\n' \
@@ -161,10 +176,14 @@ if [ ${#starts[@]} -gt 0 ]; then
         $(($(date -d "${starts[-1]}" +%s) - $(date -d "${starts[0]}" +%s)))
 fi
 printf 'ratio:                   %6.2f\n' "$(calc "$many / $one")"
+# (Under Wine the children are not the fleet's own processes, and their time is not in it.)
+read -r user system < <(tail -1 "$work/fleet.cpu")
+[ -z "$wine_build" ] && printf 'client CPU per download: %6.1f ms  (user %.2f s + system %.2f s of the fleet and its children)\n' \
+    "$(calc "($user + $system) * 1000 / $printers")" "$user" "$system"
 printf 'peak PSS of the fleet:   %6.1f MiB with %d children; %.3f MiB per printer\n' \
     "$(calc "$peak / 1024")" "$peakChildren" "$(calc "$peak / 1024 / $printers")"
-printf "the fleet's parent:      %6d threads at the peak, %.1f MiB peak resident memory\n" \
-    "$peakThreads" "$(calc "$parentPeak / 1024")"
+printf "the fleet's parent:      %6d threads at the peak, %.1f MiB peak resident memory, %.2f s of CPU\n" \
+    "$peakThreads" "$(calc "$parentPeak / 1024")" "$parentCpu"
 if [ -n "$server" ]; then
     printf 'wineserver:              %6.1f s of CPU during the fleet\n' "$serverCpu"
 fi

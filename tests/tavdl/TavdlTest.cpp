@@ -101,6 +101,7 @@ class TavdlTest : public ::testing::Test {
     void TearDown() override {
         TavDL_CloseSocket(&socket_);
         TavDL_SetWaitHook(nullptr);
+        TavDL_SetWaitSlice(0);
         EXPECT_EQ(test::OpenDescriptorCount(), fdsBefore_) << "a socket was left open";
     }
 
@@ -545,6 +546,25 @@ TEST_F(TavdlTest, WaitHookRunsOftenAndCanCloseTheSocket) {
     unsigned int never = 777;
     TavDL_CloseSocket(&never);
     TavDL_CloseSocket(nullptr);
+}
+
+// A caller that needs no window can wait in longer slices: a one-second wait for a silent
+// print server then wakes a few times rather than a hundred; 0 gives the window its slices back.
+TEST_F(TavdlTest, WaitSliceSetsHowOftenTheHookRuns) {
+    auto target = Target(false);
+    target->waitSeconds = 1;
+    const net::UniqueSocket silent = test::OpenLoopbackDatagram(0);
+    ASSERT_TRUE(silent.Valid());
+    SetInetPort(*target, net::BoundPort(silent.Get()));
+    static int calls;
+    TavDL_SetWaitHook([](void*) { ++calls; });
+    for (const auto& [slice, fewest, most] : {std::tuple{300ul, 1, 6}, std::tuple{0ul, 7, 1000}}) {
+        calls = 0;
+        TavDL_SetWaitSlice(slice);
+        EXPECT_NE(TavDL_Vantrel_GetVersion(target.get(), nullptr, 512, reply_), 0);
+        EXPECT_GE(calls, fewest) << "slice " << slice;
+        EXPECT_LE(calls, most) << "slice " << slice;
+    }
 }
 
 // A peer of the test's own that answers with random bytes: frames too long, too short,
