@@ -121,6 +121,7 @@ cpu() {
 server=
 [ -n "$wine_build" ] && server=$(here wineserver | head -1)
 serverBefore=$([ -n "$server" ] && cpu "$server" || echo 0)
+simBefore=$(cpu "${pids[0]}")
 paths=$(path "$work/targets")
 start=$(seconds)
 /usr/bin/time -f '%U %S' -o "$work/fleet.cpu" \
@@ -157,6 +158,7 @@ status=0
 wait "$timer" || status=$?
 many=$(calc "$(seconds) - $start")
 serverCpu=$([ -n "$server" ] && calc "$(cpu "$server") - $serverBefore" || echo 0)
+simCpu=$(calc "$(cpu "${pids[0]}") - $simBefore")
 
 succeeded=$(tail -1 "$work/fleet.json" | grep -o '"succeeded":[0-9]*' | cut -d: -f2)
 equal=0
@@ -184,6 +186,7 @@ printf 'peak PSS of the fleet:   %6.1f MiB with %d children; %.3f MiB per printe
     "$(calc "$peak / 1024")" "$peakChildren" "$(calc "$peak / 1024 / $printers")"
 printf "the fleet's parent:      %6d threads at the peak, %.1f MiB peak resident memory, %.2f s of CPU\n" \
     "$peakThreads" "$(calc "$parentPeak / 1024")" "$parentCpu"
+printf 'the simulator:           %6.1f s of CPU during the fleet\n' "$simCpu"
 if [ -n "$server" ]; then
     printf 'wineserver:              %6.1f s of CPU during the fleet\n' "$serverCpu"
 fi
