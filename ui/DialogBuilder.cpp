@@ -40,7 +40,7 @@ QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height
 }
 
 BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
-                        EditFactory makeEdit) {
+                        const EditFactory& makeEdit) {
     const QFont font = DialogFont(dialogTemplate);
     dialog.setFont(font);
     dialog.setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
@@ -82,7 +82,7 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
                 break;
             }
             case ControlKind::Edit: {
-                widget = makeEdit ? makeEdit(control.id, &dialog) : nullptr;
+                widget = makeEdit ? makeEdit(control, &dialog) : nullptr;
                 if (widget == nullptr) {
                     widget = new QLineEdit(&dialog);
                 }

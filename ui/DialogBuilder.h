@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QWidget>
+#include <functional>
 
 #include "resources/DialogTemplates.h"
 
@@ -21,11 +22,12 @@ struct BuiltDialog {
 // The dialog font: the template's family, then the installed Japanese stand-ins.
 QFont DialogFont(const DialogTemplate& dialogTemplate);
 
-// Factory for the edit controls, so a dialog can put its own edit classes in place.
-using EditFactory = QWidget* (*)(int id, QWidget* parent);
+// Factory for the edit controls, so a dialog can put its own edit classes in place (null: a
+// plain line edit).
+using EditFactory = std::function<QWidget*(const ControlSpec& control, QWidget* parent)>;
 
 BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
-                        EditFactory makeEdit = nullptr);
+                        const EditFactory& makeEdit = {});
 
 // The pixel rectangle of a rectangle in dialog units for `font`.
 QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height);

@@ -32,13 +32,6 @@ void RegisterControlClasses() {
     InitCommonControlsEx(&classes);
 }
 
-std::wstring TextOf(HWND control) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(Transport& transport, Services& services)
@@ -82,9 +75,7 @@ INT_PTR CALLBACK MainWindow::DialogProc(HWND window, UINT message, WPARAM wParam
     }
     if (message == WM_NCDESTROY) {
         RemovePropW(window, kWindowProperty);
-        self->octets_ = {};
-        self->network_.reset();
-        self->mac_.reset();
+        self->fields_ = {};
         self->window_ = nullptr;
         return FALSE;
     }
@@ -127,31 +118,23 @@ void MainWindow::Initialise() {
         }
     }
 
-    const int octetIds[address::kOctets] = {kOctet1, kOctet2, kOctet3, kOctet4};
-    for (std::size_t i = 0; i < address::kOctets; ++i) {
-        octets_[i] = std::make_unique<AddressField>(Control(octetIds[i]), static_cast<int>(i) + 1,
-                                                    services_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        fields_[i] = std::make_unique<AddressField>(Control(kAddressFields[i].id),
+                                                    kAddressFields[i], services_);
     }
+    // The octets move the focus among themselves only.
     for (std::size_t i = 0; i < address::kOctets; ++i) {
-        octets_[i]->SetNeighbours(i > 0 ? octets_[i - 1].get() : nullptr,
-                                  i + 1 < address::kOctets ? octets_[i + 1].get() : nullptr);
+        fields_[i]->SetNeighbours(i > 0 ? fields_[i - 1].get() : nullptr,
+                                  i + 1 < address::kOctets ? fields_[i + 1].get() : nullptr);
     }
-    network_ = std::make_unique<AddressField>(Control(kNetworkAddress), 0, services_);
-    mac_ = std::make_unique<AddressField>(Control(kMacAddress), 0, services_);
     logic_.Initialise(&MainWindow::WaitHook);
 }
 
 AddressField* MainWindow::Field(int id) {
-    for (auto& octet : octets_) {
-        if (octet && GetDlgCtrlID(octet->Handle()) == id) {
-            return octet.get();
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (kAddressFields[i].id == id) {
+            return fields_[i].get();
         }
-    }
-    if (network_ && id == kNetworkAddress) {
-        return network_.get();
-    }
-    if (mac_ && id == kMacAddress) {
-        return mac_.get();
     }
     return nullptr;
 }
@@ -170,10 +153,6 @@ void MainWindow::OnCommand(int id, int code, HWND from) {
     } else if (code == BN_CLICKED) {  // a button, Enter on the default button, Escape
         logic_.OnCommand(id, Notification::kClicked);
     }
-}
-
-std::string MainWindow::Text(int id) const {
-    return Utf8(TextOf(Control(id)));
 }
 
 std::string MainWindow::SelectedText(int id) const {
@@ -202,8 +181,8 @@ int MainWindow::Focused() const {
 }
 
 bool MainWindow::HoldOctetsToRange() {
-    return std::all_of(octets_.begin(), octets_.end(),
-                       [](const auto& octet) { return octet->HoldToRange(true); });
+    return std::all_of(fields_.begin(), fields_.begin() + address::kOctets,
+                       [](const auto& octet) { return octet->Logic().HoldToRange(true); });
 }
 
 void MainWindow::ShowMessage(int stringId, Icon icon) {

@@ -34,7 +34,7 @@ class MainWindow : private WindowView {
     bool Done() const { return done_; }
     HWND Handle() const { return window_; }
     HWND Control(int id) const { return GetDlgItem(window_, id); }
-    AddressField& Octet(std::size_t index) { return *octets_[index]; }
+    AddressField& Octet(std::size_t index) { return *fields_[index]; }
     MainWindowLogic& Logic() { return logic_; }
 
     // The transport library's wait hook: keeps the window alive while a call waits.
@@ -51,7 +51,7 @@ class MainWindow : private WindowView {
     AddressField* Field(int id);
 
     // The view.
-    std::string Text(int id) const override;
+    std::string Text(int id) const override { return Utf8(WindowText(Control(id))); }
     void SetText(int id, const std::string& text) override {
         SetWindowTextW(Control(id), Wide(text).c_str());
     }
@@ -103,9 +103,8 @@ class MainWindow : private WindowView {
     HWND window_ = nullptr;
     bool modal_ = false;
     bool done_ = false;
-    std::array<std::unique_ptr<AddressField>, 4> octets_;
-    std::unique_ptr<AddressField> network_;
-    std::unique_ptr<AddressField> mac_;
+    // In the order of kAddressFields: the four octets first.
+    std::array<std::unique_ptr<AddressField>, std::size(kAddressFields)> fields_;
     MainWindowLogic logic_;
 };
 
