@@ -147,4 +147,16 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
     return built;
 }
 
+TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      controls_(BuildDialog(*this, dialogTemplate).byId) {
+    for (const int id : {control::kOk, control::kCancel}) {
+        if (auto* button = qobject_cast<QPushButton*>(Control(id))) {
+            button->setDefault(id == control::kOk);
+            connect(button, &QPushButton::clicked, this, [this, id] { done(id); });
+        }
+    }
+}
+
 }  // namespace vexil

@@ -11,7 +11,6 @@
 
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
-#include "ui/AboutDialog.h"
 #include "ui/AddressEdit.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogBuilder.h"
@@ -146,7 +145,7 @@ int MainDialog::RunConfirmation(const std::array<std::string, 3>& shown) {
 }
 
 void MainDialog::ShowAbout() {
-    AboutDialog about(nullptr);
+    TemplateDialog about(AboutDialogTemplate(), nullptr);
     about.exec();
 }
 
