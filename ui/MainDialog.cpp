@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QTimer>
-#include <algorithm>
 
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -47,7 +46,6 @@ MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* 
     for (const AddressFieldSpec& field : kAddressFields) {
         auto* edit = As<AddressEdit>(field.id);
         if (field.position != 0) {
-            octets_[static_cast<std::size_t>(field.position - 1)] = edit;
             const qsizetype at = inOrder_.indexOf(edit);
             edit->SetNeighbours(at > 0 ? inOrder_[at - 1] : nullptr,
                                 at + 1 < inOrder_.size() ? inOrder_[at + 1] : nullptr);
@@ -129,9 +127,12 @@ int MainDialog::Focused() const {
     return focus == nullptr || focus == this ? kWindowFocus : controls_.key(focus, kOtherFocus);
 }
 
-bool MainDialog::HoldOctetsToRange() {
-    return std::all_of(octets_.begin(), octets_.end(),
-                       [](AddressEdit* octet) { return octet->Logic().HoldToRange(true); });
+AddressEdit* MainDialog::Octet(int index) const {
+    return As<AddressEdit>(kAddressFields[index].id);
+}
+
+AddressFieldLogic& MainDialog::Field(int id) {
+    return As<AddressEdit>(id)->Logic();
 }
 
 void MainDialog::ShowMessage(int stringId, Icon icon) {

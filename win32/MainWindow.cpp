@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "frontend/AddressEntry.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -130,7 +128,7 @@ void MainWindow::Initialise() {
     logic_.Initialise(&MainWindow::WaitHook);
 }
 
-AddressField* MainWindow::Field(int id) {
+AddressField* MainWindow::FieldOf(int id) {
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         if (kAddressFields[i].id == id) {
             return fields_[i].get();
@@ -140,7 +138,7 @@ AddressField* MainWindow::Field(int id) {
 }
 
 void MainWindow::OnCommand(int id, int code, HWND from) {
-    if (AddressField* field = Field(id); field != nullptr && from != nullptr) {
+    if (AddressField* field = FieldOf(id); field != nullptr && from != nullptr) {
         if (code == EN_UPDATE) {
             field->OnUpdate();
         } else if (code == EN_KILLFOCUS) {
@@ -178,11 +176,6 @@ int MainWindow::Focused() const {
         return kWindowFocus;
     }
     return GetParent(focus) == window_ ? GetDlgCtrlID(focus) : kOtherFocus;
-}
-
-bool MainWindow::HoldOctetsToRange() {
-    return std::all_of(fields_.begin(), fields_.begin() + address::kOctets,
-                       [](const auto& octet) { return octet->Logic().HoldToRange(true); });
 }
 
 void MainWindow::ShowMessage(int stringId, Icon icon) {

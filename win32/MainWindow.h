@@ -48,7 +48,7 @@ class MainWindow : private WindowView {
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Initialise();
     void OnCommand(int id, int code, HWND from);
-    AddressField* Field(int id);
+    AddressField* FieldOf(int id);
 
     // The view.
     std::string Text(int id) const override { return Utf8(WindowText(Control(id))); }
@@ -84,7 +84,7 @@ class MainWindow : private WindowView {
     }
     // A disabled control cannot keep the keyboard; the dialog holds it instead.
     void ParkFocus(int) override { SetFocus(window_); }
-    bool HoldOctetsToRange() override;
+    AddressFieldLogic& Field(int id) override { return FieldOf(id)->Logic(); }
     void ShowMessage(int stringId, Icon icon) override;
     int RunConfirmation(const std::array<std::string, 3>& shown) override;
     void ShowAbout() override;
