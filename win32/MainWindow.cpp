@@ -24,10 +24,11 @@ constexpr DWORD kMainStyle =
 
 const wchar_t kWindowProperty[] = L"Vexil.MainWindow";
 
-// The progress bar's class, which the template names, is registered by the common controls.
-void RegisterControlClasses() {
+// Template 102, once the common controls have registered the progress bar's class it names.
+InMemoryTemplate MainTemplate() {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
+    return {MainDialogTemplate(), kMainStyle};
 }
 
 }  // namespace
@@ -43,16 +44,14 @@ MainWindow::~MainWindow() {
 
 INT_PTR MainWindow::Run() {
     modal_ = true;
-    RegisterControlClasses();
-    const InMemoryTemplate dialog(MainDialogTemplate(), kMainStyle);
+    const InMemoryTemplate dialog = MainTemplate();
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                    &MainWindow::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 HWND MainWindow::Open() {
     modal_ = false;
-    RegisterControlClasses();
-    const InMemoryTemplate dialog(MainDialogTemplate(), kMainStyle);
+    const InMemoryTemplate dialog = MainTemplate();
     CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                &MainWindow::DialogProc, reinterpret_cast<LPARAM>(this));
     if (window_ != nullptr) {
