@@ -162,7 +162,8 @@ void AddressEdit::contextMenuEvent(QContextMenuEvent* event) {
 
 void AddressEdit::OnTextUpdate() {
     // The hexadecimal fields take letters in upper case, typed or pasted: a typed a arrives as A.
-    if (QString upper = text(); upperCase_) {
+    if (upperCase_) {
+        QString upper = text();
         for (QChar& c : upper) {
             if (c >= 'a' && c <= 'z') {
                 c = c.toUpper();
