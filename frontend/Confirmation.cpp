@@ -15,6 +15,14 @@ std::array<std::string, 3> ShownConfirmation(const ConfirmationValues& values) {
             file.size() > 1 ? file.substr(1, 4) : std::string()};
 }
 
+int FittingStretch(int room, const std::function<int(int stretch)>& widthAt) {
+    int stretch = 100;
+    while (stretch > 50 && widthAt(stretch) > room) {
+        stretch -= 5;
+    }
+    return stretch;
+}
+
 std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values) {
     std::array<std::string, 3> shown = ShownConfirmation(values);
     // A console's lines stand beside its log and JSON, which write versions in one form; the

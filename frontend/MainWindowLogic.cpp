@@ -130,9 +130,8 @@ void MainWindowLogic::OnTransportClicked(bool ipxBox) {
 DownloadRequest MainWindowLogic::FieldsRequest() const {
     DownloadRequest request;
     request.ipx = !view_.Checked(kTcpCheck);
-    const int octets[] = {kOctet1, kOctet2, kOctet3, kOctet4};
     for (std::size_t i = 0; i < request.octets.size(); ++i) {
-        request.octets[i] = view_.Text(octets[i]);
+        request.octets[i] = view_.Text(kAddressFields[i].id);
     }
     request.network = view_.Text(kNetworkAddress);
     request.mac = view_.Text(kMacAddress);
@@ -157,6 +156,12 @@ void MainWindowLogic::OnWebPage() {
     if (!view_.OpenWebPage(kWebPageAddress)) {
         ShowMessage(msg::kNoBrowser, Icon::Error);
     }
+}
+
+bool MainWindowLogic::HoldOctetsToRange() {
+    return std::all_of(
+        std::begin(kAddressFields), std::begin(kAddressFields) + address::kOctets,
+        [this](const AddressFieldSpec& octet) { return view_.Field(octet.id).HoldToRange(true); });
 }
 
 void MainWindowLogic::EnableControl(int id, bool enabled) {

@@ -81,7 +81,9 @@ class MainWindowLogic final : public MessageSink,
     controls::Transport CheckedTransport() const;
 
     // The download command's window.
-    bool HoldOctetsToRange() override { return view_.HoldOctetsToRange(); }
+    // The check that leaving an octet field makes, made on the four as if each were left, up to
+    // the first that is out of range (its message shown).
+    bool HoldOctetsToRange() override;
     // A control that is disabled while it holds the keyboard leaves it at its place: handed on
     // to the next control, it would be the cancel button during a download, where an Enter
     // would cancel it.

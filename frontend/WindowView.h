@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/Ports.h"
+#include "frontend/AddressFieldLogic.h"
 
 namespace vexil {
 
@@ -57,9 +58,8 @@ class WindowView {
     // itself holds it, so that Enter reaches only the default button.
     virtual void ParkFocus(int id) = 0;
 
-    // The check that leaving an octet field makes, made on all four as if each were left: false
-    // when one was out of range (its message has been shown).
-    virtual bool HoldOctetsToRange() = 0;
+    // An address field's logic (kAddressFields), by control id.
+    virtual AddressFieldLogic& Field(int id) = 0;
 
     // A modal box with string `stringId`, an OK button and the icon.
     virtual void ShowMessage(int stringId, Icon icon) = 0;

@@ -46,6 +46,10 @@ inline constexpr int kConfirmTarget = 1019;
 inline constexpr int kConfirmCurrentVersion = 1020;
 inline constexpr int kConfirmFileVersion = 1021;
 inline constexpr int kConfirmHiddenEdit = 1055;
+// The three value boxes in the order of the lines they show: the target, the print server's
+// version, the file's version.
+inline constexpr int kConfirmLines[3] = {kConfirmTarget, kConfirmCurrentVersion,
+                                         kConfirmFileVersion};
 }  // namespace control
 
 }  // namespace vexil

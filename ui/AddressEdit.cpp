@@ -1,6 +1,8 @@
 #include "ui/AddressEdit.h"
 
+#include <QApplication>
 #include <QInputMethodEvent>
+#include <QSignalBlocker>
 #include <utility>
 
 #include "ui/DialogServices.h"
@@ -41,7 +43,10 @@ octet::Key KeyOf(int key) {
 
 }  // namespace
 
-AddressEdit::AddressEdit(QWidget* parent) : QLineEdit(parent) {
+AddressEdit::AddressEdit(const AddressFieldSpec& field, bool upperCase, DialogServices& services,
+                         QWidget* parent)
+    : QLineEdit(parent), services_(services), upperCase_(upperCase), logic_(*this, field.position) {
+    setMaxLength(static_cast<int>(field.length));
     // Not enough on its own: Qt 6 still asks the widget whether it takes input-method text.
     setAttribute(Qt::WA_InputMethodEnabled, false);
     connect(this, &QLineEdit::textChanged, this, &AddressEdit::OnTextUpdate);
@@ -54,72 +59,90 @@ QVariant AddressEdit::inputMethodQuery(Qt::InputMethodQuery query) const {
     return QLineEdit::inputMethodQuery(query);
 }
 
-octet::Answer AddressEdit::Ask(const octet::Event& event) {
-    const octet::Answer answer = octet::Decide(
-        {position, text().toStdU32String(), cursorPosition(), separatorGiven_}, event);
-    separatorGiven_ = answer.separatorGiven;
-    return answer;
+octet::Selection AddressEdit::Selected() const {
+    const int selected = static_cast<int>(selectedText().size());
+    return selected > 0 ? octet::Selection{selectionStart(), selectionStart() + selected}
+                        : octet::Selection{cursorPosition(), cursorPosition()};
 }
 
-void AddressEdit::Show(const octet::Answer& answer) {
-    if (answer.beep && services_ != nullptr) {
-        services_->Beep();
+void AddressEdit::Select(const octet::Selection& selection) {
+    if (selection.end > selection.start) {
+        setSelection(selection.start, selection.end - selection.start);
+    } else {
+        setCursorPosition(selection.start);
     }
-    if (answer.message != 0 && services_ != nullptr) {
-        services_->ShowMessageBox(window(), answer.message, Icon::Error);
+}
+
+void AddressEdit::Beep() {
+    services_.Beep();
+}
+
+void AddressEdit::ShowError(int stringId) {
+    services_.ShowMessageBox(window(), stringId, Icon::Error);
+}
+
+AddressFieldLogic* AddressEdit::MoveFocus(octet::Move move) {
+    if (move == octet::Move::PreviousAtEnd) {
+        if (!previous_.isNull()) {
+            // The caret behind the last character, as the End key puts it.
+            previous_->setFocus(Qt::OtherFocusReason);
+            QApplication::postEvent(previous_.data(),
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier));
+        }
+        return nullptr;
     }
-    if (answer.text) {
-        const bool updating = std::exchange(updating_, true);
-        setText(QString::fromStdU32String(*answer.text));
-        lastValidText = text();
-        updating_ = updating;
+    if (next_.isNull()) {
+        return nullptr;
     }
-    if (answer.selection && answer.selection->end > answer.selection->start) {
-        setSelection(answer.selection->start, answer.selection->end - answer.selection->start);
-    } else if (answer.selection) {
-        setCursorPosition(answer.selection->start);
+    if (!next_->isEnabled()) {
+        // A disabled control cannot hold the focus here; the field gives it up all the same,
+        // and the dialog keeps the place for the next Tab.
+        emit FocusStoppedAt(next_.data());
+        if (hasFocus()) {
+            clearFocus();
+        }
+        return nullptr;
     }
+    next_->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(next_.data());
+        edit != nullptr && move != octet::Move::Next) {
+        edit->selectAll();
+    }
+    auto* field = qobject_cast<AddressEdit*>(next_.data());
+    return field != nullptr ? &field->logic_ : nullptr;
 }
 
 void AddressEdit::keyPressEvent(QKeyEvent* event) {
     const std::optional<std::u32string> typed = TypedBy(*event);
-    const octet::Answer answer =
-        Ask(typed ? octet::Event{octet::Typed{*typed}} : octet::KeyDown{KeyOf(event->key())});
-    if (answer.edit == octet::Edit::None) {
+    const bool taken = logic_.OnKey(
+        typed ? octet::Event{octet::Typed{*typed}} : octet::KeyDown{KeyOf(event->key())},
+        [&](bool asRight) {
+            if (asRight && event->key() != Qt::Key_Right) {
+                // Down moves as Right does, as in the Windows edit control: a line edit would
+                // leave a selection in place, and the digit typed next would replace octet 4
+                // with another print server's.
+                QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, event->modifiers());
+                QLineEdit::keyPressEvent(&right);
+                event->setAccepted(right.isAccepted());
+            } else {
+                QLineEdit::keyPressEvent(event);
+            }
+        });
+    if (!taken) {
         event->accept();
-        return;
     }
-    Move(answer.before);
-    const int selected = static_cast<int>(selectedText().size());
-    beforeKey_ = selected > 0 ? octet::Selection{selectionStart(), selectionStart() + selected}
-                              : octet::Selection{cursorPosition(), cursorPosition()};
-    if (answer.edit == octet::Edit::Right && event->key() != Qt::Key_Right) {
-        // Down moves as Right does, as in the Windows edit control: a line edit would leave a
-        // selection in place, and the digit typed next would replace octet 4 with another
-        // print server's.
-        QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, event->modifiers());
-        QLineEdit::keyPressEvent(&right);
-        event->setAccepted(right.isAccepted());
-    } else {
-        QLineEdit::keyPressEvent(event);
-    }
-    beforeKey_.reset();
-    if (typed) {
-        Move(Ask(octet::Edited{*typed}).after);
-    }
-    Move(answer.after);
 }
 
 void AddressEdit::inputMethodEvent(QInputMethodEvent* event) {
     // Nothing an input method composes or commits reaches the text.
-    if (!event->commitString().isEmpty() && services_ != nullptr) {
-        services_->Beep();
+    if (!event->commitString().isEmpty()) {
+        services_.Beep();
     }
     event->accept();
 }
 
 void AddressEdit::mousePressEvent(QMouseEvent* event) {
-    Ask(octet::Clicked{});
+    logic_.OnClicked();
     QLineEdit::mousePressEvent(event);
 }
 
@@ -129,39 +152,31 @@ void AddressEdit::focusOutEvent(QFocusEvent* event) {
     // them) is not the user leaving the field. The check runs when the focus really moves on,
     // and when a download starts.
     const Qt::FocusReason reason = event->reason();
-    Show(Ask(
-        octet::FocusLost{reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason}));
+    logic_.OnFocusLost(reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason);
 }
 
 void AddressEdit::contextMenuEvent(QContextMenuEvent* event) {
-    Show(Ask(octet::ContextMenu{hasFocus()}));
+    logic_.OnContextMenu(hasFocus());
     QLineEdit::contextMenuEvent(event);
 }
 
-bool AddressEdit::HoldToRange(bool rewrite) {
-    const octet::Answer answer = Ask(octet::Leave{rewrite});
-    Show(answer);
-    return answer.accepted;
-}
-
 void AddressEdit::OnTextUpdate() {
-    if (updating_) {
-        return;
+    // The hexadecimal fields take letters in upper case, typed or pasted: a typed a arrives as A.
+    if (upperCase_) {
+        QString upper = text();
+        for (QChar& c : upper) {
+            if (c >= 'a' && c <= 'z') {
+                c = c.toUpper();
+            }
+        }
+        if (upper != text()) {
+            const QSignalBlocker quiet(this);
+            const int cursor = cursorPosition();
+            setText(upper);
+            setCursorPosition(cursor);
+        }
     }
-    updating_ = true;
-    const QString text = this->text();
-    if (const QString adjusted = Adjusted(text); adjusted != text) {
-        const int cursor = cursorPosition();
-        setText(adjusted);
-        setCursorPosition(cursor);
-    }
-    const octet::Answer answer =
-        Ask(octet::TextChanged{lastValidText.toStdU32String(), beforeKey_});
-    if (answer.accepted) {
-        lastValidText = this->text();
-    }
-    Show(answer);
-    updating_ = false;
+    logic_.OnTextChanged();
 }
 
 }  // namespace vexil

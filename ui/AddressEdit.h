@@ -1,34 +1,40 @@
-// What the six address fields have in common: their keys, characters, clicks, changes of text
-// and losses of focus handed to the address fields' rules (frontend/OctetKeys) and the answers
-// carried out, and no input method. Only single-byte digits and letters are meant to reach them,
-// so an input method that composes Japanese text is refused outright: the fields say they take
-// none, and a composed text that arrives all the same is refused like any other refused
-// character.
+// The six address fields as line edits: their keys, characters, clicks, changes of text and
+// losses of focus handed to the field's logic (frontend/AddressFieldLogic), which carries out
+// the field's rules through this view; the octets' focus moves go to the widgets before and
+// after them in the dialog's order. Only single-byte digits and letters are meant to reach the
+// fields, so an input method that composes Japanese text is refused outright: the fields say
+// they take none, and a composed text that arrives all the same is refused like any other
+// refused character.
 #pragma once
 
 #include <QLineEdit>
-#include <QString>
-#include <optional>
+#include <QPointer>
 
-#include "frontend/OctetKeys.h"
+#include "frontend/AddressFieldLogic.h"
 
 namespace vexil {
 
 class DialogServices;
 
-class AddressEdit : public QLineEdit {
+class AddressEdit : public QLineEdit, private AddressFieldView {
     Q_OBJECT
   public:
-    explicit AddressEdit(QWidget* parent = nullptr);
+    // `upperCase`: typed or pasted letters are kept in upper case (the hexadecimal fields).
+    AddressEdit(const AddressFieldSpec& field, bool upperCase, DialogServices& services,
+                QWidget* parent);
 
-    void SetServices(DialogServices* services) { services_ = services; }
+    AddressFieldLogic& Logic() { return logic_; }
+    // The widgets before and after this one in the dialog's order, labels included.
+    void SetNeighbours(QWidget* previous, QWidget* next) {
+        previous_ = previous;
+        next_ = next;
+    }
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
-    // The check that leaving an octet field makes (`rewrite`: the value written as a whole
-    // number). Returns false when the value was out of range.
-    bool HoldToRange(bool rewrite);
 
-    QString lastValidText;
-    int position = 0;  // 1 to 4 for the octets, 0 for the hexadecimal fields
+  signals:
+    // The next control in the dialog's order cannot take the focus (label 1011 after octet 4
+    // is disabled while TCP/IP is in force); the dialog keeps the focus at its place.
+    void FocusStoppedAt(QWidget* control);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -36,24 +42,27 @@ class AddressEdit : public QLineEdit {
     void mousePressEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    // The text as the field keeps it; the hexadecimal fields put letters in upper case.
-    virtual QString Adjusted(const QString& text) const { return text; }
-    // The focus moved between the octets; the hexadecimal fields move nothing.
-    virtual void Move(octet::Move) {}
-
-    bool separatorGiven_ = false;
 
   private:
-    octet::Answer Ask(const octet::Event& event);
-    // The beep, the message box, the text and the selection that an answer asks for.
-    void Show(const octet::Answer& answer);
     void OnTextUpdate();
 
-    DialogServices* services_ = nullptr;
-    bool updating_ = false;
-    // The caret and selection before the key being handled: a refused key puts them back with
-    // the text, so that the keys typed after it go where the user meant them to.
-    std::optional<octet::Selection> beforeKey_;
+    // The view.
+    std::u32string FieldText() const override { return text().toStdU32String(); }
+    void SetFieldText(const std::u32string& text) override {
+        setText(QString::fromStdU32String(text));
+    }
+    int Caret() const override { return cursorPosition(); }
+    octet::Selection Selected() const override;
+    void Select(const octet::Selection& selection) override;
+    void Beep() override;
+    void ShowError(int stringId) override;
+    AddressFieldLogic* MoveFocus(octet::Move move) override;
+
+    DialogServices& services_;
+    const bool upperCase_;
+    QPointer<QWidget> previous_;
+    QPointer<QWidget> next_;
+    AddressFieldLogic logic_;
 };
 
 }  // namespace vexil

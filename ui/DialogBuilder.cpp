@@ -40,7 +40,7 @@ QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height
 }
 
 BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
-                        EditFactory makeEdit) {
+                        const EditFactory& makeEdit) {
     const QFont font = DialogFont(dialogTemplate);
     dialog.setFont(font);
     dialog.setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
@@ -82,7 +82,7 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
                 break;
             }
             case ControlKind::Edit: {
-                widget = makeEdit ? makeEdit(control.id, &dialog) : nullptr;
+                widget = makeEdit ? makeEdit(control, &dialog) : nullptr;
                 if (widget == nullptr) {
                     widget = new QLineEdit(&dialog);
                 }
@@ -145,6 +145,18 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
         built.inOrder.append(widget);
     }
     return built;
+}
+
+TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      controls_(BuildDialog(*this, dialogTemplate).byId) {
+    for (const int id : {control::kOk, control::kCancel}) {
+        if (auto* button = qobject_cast<QPushButton*>(Control(id))) {
+            button->setDefault(id == control::kOk);
+            connect(button, &QPushButton::clicked, this, [this, id] { done(id); });
+        }
+    }
 }
 
 }  // namespace vexil

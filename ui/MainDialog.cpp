@@ -7,41 +7,18 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QTimer>
-#include <algorithm>
 
-#include "frontend/AddressEntry.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
-#include "ui/AboutDialog.h"
+#include "ui/AddressEdit.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogBuilder.h"
 #include "ui/DialogServices.h"
-#include "ui/FilterEdit.h"
-#include "ui/NumericEdit.h"
 #include "ui/TargetConfirmDialog.h"
 
 namespace vexil {
 
-namespace {
-
 using namespace control;
-
-QWidget* MakeEdit(int id, QWidget* parent) {
-    switch (id) {
-        case kOctet1:
-        case kOctet2:
-        case kOctet3:
-        case kOctet4:
-            return new NumericEdit(parent);
-        case kNetworkAddress:
-        case kMacAddress:
-            return new FilterEdit(parent);
-        default:
-            return nullptr;
-    }
-}
-
-}  // namespace
 
 MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* parent)
     // An application window of its own, shown in the task bar: no maximise box, and its size
@@ -52,28 +29,28 @@ MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* 
       services_(services),
       logic_(*this, transport) {
     setWindowIcon(AppIcon());
-    const BuiltDialog built = BuildDialog(*this, MainDialogTemplate(), &MakeEdit);
+    // The six address fields, the octets in field order; an octet's neighbours for the focus
+    // moves are the controls around it in the template.
+    const auto makeEdit = [this](const ControlSpec& control, QWidget* dialog) -> QWidget* {
+        for (const AddressFieldSpec& field : kAddressFields) {
+            if (field.id == control.id) {
+                return new AddressEdit(field, (control.styles & style::kUpperCase) != 0, services_,
+                                       dialog);
+            }
+        }
+        return nullptr;
+    };
+    const BuiltDialog built = BuildDialog(*this, MainDialogTemplate(), makeEdit);
     controls_ = built.byId;
     inOrder_ = built.inOrder;
-
-    // The octet fields, in field order; their neighbours for the focus moves are the controls
-    // around them in the template.
-    const int octetIds[address::kOctets] = {kOctet1, kOctet2, kOctet3, kOctet4};
-    for (std::size_t i = 0; i < address::kOctets; ++i) {
-        auto* edit = As<NumericEdit>(octetIds[i]);
-        octets_[i] = edit;
-        edit->position = static_cast<int>(i) + 1;
-        edit->SetServices(&services_);
-        edit->setMaxLength(static_cast<int>(address::kOctetLength));
-        const qsizetype at = inOrder_.indexOf(edit);
-        edit->SetNeighbours(at > 0 ? inOrder_[at - 1] : nullptr,
-                            at + 1 < inOrder_.size() ? inOrder_[at + 1] : nullptr);
-        connect(edit, &NumericEdit::FocusStoppedAt, this, &MainDialog::ParkFocusAt);
-    }
-    for (const auto& [id, length] : {std::pair{kMacAddress, address::kMacLength},
-                                     std::pair{kNetworkAddress, address::kNetworkLength}}) {
-        As<FilterEdit>(id)->SetServices(&services_);
-        As<FilterEdit>(id)->setMaxLength(static_cast<int>(length));
+    for (const AddressFieldSpec& field : kAddressFields) {
+        auto* edit = As<AddressEdit>(field.id);
+        if (field.position != 0) {
+            const qsizetype at = inOrder_.indexOf(edit);
+            edit->SetNeighbours(at > 0 ? inOrder_[at - 1] : nullptr,
+                                at + 1 < inOrder_.size() ? inOrder_[at + 1] : nullptr);
+            connect(edit, &AddressEdit::FocusStoppedAt, this, &MainDialog::ParkFocusAt);
+        }
     }
 
     // The command table's notifications: a button's or a box's click, the model list's choice.
@@ -150,9 +127,12 @@ int MainDialog::Focused() const {
     return focus == nullptr || focus == this ? kWindowFocus : controls_.key(focus, kOtherFocus);
 }
 
-bool MainDialog::HoldOctetsToRange() {
-    return std::all_of(octets_.begin(), octets_.end(),
-                       [](NumericEdit* octet) { return octet->HoldToRange(true); });
+AddressEdit* MainDialog::Octet(int index) const {
+    return As<AddressEdit>(kAddressFields[index].id);
+}
+
+AddressFieldLogic& MainDialog::Field(int id) {
+    return As<AddressEdit>(id)->Logic();
 }
 
 void MainDialog::ShowMessage(int stringId, Icon icon) {
@@ -166,7 +146,7 @@ int MainDialog::RunConfirmation(const std::array<std::string, 3>& shown) {
 }
 
 void MainDialog::ShowAbout() {
-    AboutDialog about(nullptr);
+    TemplateDialog about(AboutDialogTemplate(), nullptr);
     about.exec();
 }
 

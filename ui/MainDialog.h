@@ -20,8 +20,8 @@
 
 namespace vexil {
 
+class AddressEdit;
 class DialogServices;
-class NumericEdit;
 
 class MainDialog : public QDialog, private WindowView {
     Q_OBJECT
@@ -31,7 +31,7 @@ class MainDialog : public QDialog, private WindowView {
 
     MainWindowLogic& Logic() { return logic_; }
     QWidget* Control(int id) const { return controls_.value(id); }
-    NumericEdit* Octet(int index) const { return octets_[static_cast<std::size_t>(index)]; }
+    AddressEdit* Octet(int index) const;
 
     // The transport library's wait hook: keeps the window alive while a call waits.
     static void WaitHook(void* window);
@@ -74,7 +74,7 @@ class MainDialog : public QDialog, private WindowView {
     int Focused() const override;
     void Focus(int id) override { Control(id)->setFocus(Qt::OtherFocusReason); }
     void ParkFocus(int id) override { ParkFocusAt(Control(id)); }
-    bool HoldOctetsToRange() override;
+    AddressFieldLogic& Field(int id) override;
     void ShowMessage(int stringId, Icon icon) override;
     int RunConfirmation(const std::array<std::string, 3>& shown) override;
     void ShowAbout() override;
@@ -90,7 +90,6 @@ class MainDialog : public QDialog, private WindowView {
     QMap<int, QWidget*> controls_;
     QList<QWidget*> inOrder_;  // template order, labels included
     QPointer<QWidget> focusPlace_;
-    std::array<NumericEdit*, 4> octets_{};
     MainWindowLogic logic_;
 };
 

@@ -2,17 +2,18 @@
 // "download" (1) and "do not download" (2).
 #pragma once
 
-#include <QDialog>
 #include <QFont>
 #include <QStringList>
 #include <array>
 #include <string>
 
+#include "ui/DialogBuilder.h"
+
 class QListWidget;
 
 namespace vexil {
 
-class TargetConfirmDialog : public QDialog {
+class TargetConfirmDialog : public TemplateDialog {
     Q_OBJECT
   public:
     explicit TargetConfirmDialog(QWidget* parent);
@@ -21,13 +22,11 @@ class TargetConfirmDialog : public QDialog {
     void Fill(const std::array<std::string, 3>& lines);
     // The three lines as the list boxes show them.
     QStringList Lines() const;
+    // The list box of line `line` (0 to 2).
+    QListWidget* List(std::size_t line) const { return lists_[line]; }
 
-    QListWidget* currentVersionList = nullptr;
-    QListWidget* fileVersionList = nullptr;
-    QListWidget* targetList = nullptr;
-
-  public slots:
-    void reject() override;
+  private:
+    std::array<QListWidget*, 3> lists_{};
 };
 
 // `font`, condensed just enough for `text` to fit `width` pixels whole (unchanged when it fits).

@@ -5,10 +5,8 @@
 
 #include <utility>
 
-#include "frontend/AddressEntry.h"
-#include "resources/ControlIds.h"
-#include "resources/ResourceIds.h"
 #include "win32/Services.h"
+#include "win32/Text.h"
 
 namespace vexil::win32 {
 
@@ -34,23 +32,13 @@ octet::Key KeyOf(WPARAM key) {
                                                                          : octet::Key::Other;
 }
 
-// The rules take each UTF-16 unit of the edit control as a character.
-std::u32string Characters(const std::wstring& text) {
-    return {text.begin(), text.end()};
-}
-
 }  // namespace
 
-AddressField::AddressField(HWND edit, int position, Services& services)
-    : edit_(edit), dialog_(GetParent(edit)), position_(position), services_(services) {
-    SendMessageW(edit_, EM_LIMITTEXT,
-                 position_ != 0                                ? address::kOctetLength
-                 : GetDlgCtrlID(edit_) == control::kMacAddress ? address::kMacLength
-                                                               : address::kNetworkLength,
-                 0);
+AddressField::AddressField(HWND edit, const AddressFieldSpec& field, Services& services)
+    : edit_(edit), dialog_(GetParent(edit)), services_(services), logic_(*this, field.position) {
+    SendMessageW(edit_, EM_LIMITTEXT, field.length, 0);
     // Only single-byte digits and letters belong here: no input method composes into the field.
     ImmAssociateContextEx(edit_, nullptr, 0);
-    lastValid_ = Text();
     SetWindowSubclass(edit_, &AddressField::Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
@@ -58,106 +46,61 @@ AddressField::~AddressField() {
     RemoveWindowSubclass(edit_, &AddressField::Proc, kSubclassId);
 }
 
-std::wstring AddressField::Text() const {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
-    return text;
+// The rules take each UTF-16 unit of the edit control as a character.
+std::u32string AddressField::FieldText() const {
+    const std::wstring text = WindowText(edit_);
+    return {text.begin(), text.end()};
 }
 
-void AddressField::SetText(const std::wstring& text) {
-    SetWindowTextW(edit_, text.c_str());
+void AddressField::SetFieldText(const std::u32string& text) {
+    SetWindowTextW(edit_, std::wstring(text.begin(), text.end()).c_str());
 }
 
-octet::Answer AddressField::Ask(const octet::Event& event) {
+octet::Selection AddressField::Selected() const {
+    DWORD start = 0;
     DWORD end = 0;
-    SendMessageW(edit_, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&end));
-    const octet::Answer answer = octet::Decide(
-        {position_, Characters(Text()), static_cast<int>(end), separatorGiven_}, event);
-    separatorGiven_ = answer.separatorGiven;
-    return answer;
+    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    return {static_cast<int>(start), static_cast<int>(end)};
 }
 
-void AddressField::Show(const octet::Answer& answer) {
-    if (answer.beep) {
-        services_.Beep();
-    }
-    if (answer.message != 0) {
-        services_.ShowMessage(dialog_, answer.message, Icon::Error);
-    }
-    if (answer.text) {
-        updating_ = true;
-        lastValid_.assign(answer.text->begin(), answer.text->end());
-        SetText(lastValid_);
-        updating_ = false;
-    }
-    if (answer.selection) {
-        SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(answer.selection->start),
-                     answer.selection->end);
-    }
+void AddressField::Beep() {
+    services_.Beep();
 }
 
-void AddressField::OnUpdate() {
-    if (updating_) {
-        return;
-    }
-    std::optional<octet::Selection> before;
-    if (haveSelection_) {
-        before =
-            octet::Selection{static_cast<int>(selectionStart_), static_cast<int>(selectionEnd_)};
-    }
-    const octet::Answer answer = Ask(octet::TextChanged{Characters(lastValid_), before});
-    if (answer.accepted) {
-        lastValid_ = Text();
-    }
-    Show(answer);
+void AddressField::ShowError(int stringId) {
+    services_.ShowMessage(dialog_, stringId, Icon::Error);
 }
 
-LRESULT AddressField::Edit(UINT message, WPARAM wParam, LPARAM lParam) {
-    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart_),
-                 reinterpret_cast<LPARAM>(&selectionEnd_));
-    haveSelection_ = true;
-    const LRESULT result = DefSubclassProc(edit_, message, wParam, lParam);
-    haveSelection_ = false;
-    return result;
-}
-
-void AddressField::Move(octet::Move move) {
+AddressFieldLogic* AddressField::MoveFocus(octet::Move move) {
     AddressField* to = move == octet::Move::PreviousAtEnd ? previous_ : next_;
-    if (move == octet::Move::None || to == nullptr || !IsWindowEnabled(to->edit_)) {
-        return;
+    if (to == nullptr || !IsWindowEnabled(to->edit_)) {
+        return nullptr;
     }
     // Through the dialog, which selects the whole text of the field it moves to.
     SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(to->edit_), TRUE);
     if (move == octet::Move::PreviousAtEnd) {
         const int end = GetWindowTextLengthW(to->edit_);
-        SendMessageW(to->edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
-        return;
+        to->Select({end, end});
+    } else if (move == octet::Move::Next) {
+        to->Select({0, 0});
     }
-    if (move == octet::Move::Next) {
-        SendMessageW(to->edit_, EM_SETSEL, 0, 0);
-    }
-    to->separatorGiven_ = move == octet::Move::NextAfterFull;
+    return &to->logic_;
 }
 
 LRESULT AddressField::OnKey(UINT message, WPARAM wParam, LPARAM lParam) {
     const std::u32string typed(message == WM_CHAR ? 1 : 0, static_cast<char32_t>(wParam));
-    const octet::Answer answer =
-        Ask(message == WM_CHAR ? octet::Event{octet::Typed{typed}} : octet::KeyDown{KeyOf(wParam)});
-    if (answer.edit == octet::Edit::None) {
-        return 0;
-    }
-    Move(answer.before);
-    const LRESULT result =
-        Edit(message, answer.edit == octet::Edit::Right ? VK_RIGHT : wParam, lParam);
-    if (message == WM_CHAR) {
-        Move(Ask(octet::Edited{typed}).after);
-    }
-    Move(answer.after);
+    LRESULT result = 0;
+    logic_.OnKey(
+        message == WM_CHAR ? octet::Event{octet::Typed{typed}} : octet::KeyDown{KeyOf(wParam)},
+        [&](bool asRight) {
+            result = DefSubclassProc(edit_, message, asRight ? VK_RIGHT : wParam, lParam);
+        });
     return result;
 }
 
 LRESULT AddressField::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
     switch (message) {
         case WM_CHAR:
         case WM_KEYDOWN:
@@ -167,7 +110,8 @@ LRESULT AddressField::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLEAR:
         case WM_UNDO:
         case EM_UNDO:
-            return Edit(message, wParam, lParam);
+            logic_.Edit([&] { result = DefSubclassProc(edit_, message, wParam, lParam); });
+            return result;
         case WM_IME_CHAR:
         case WM_IME_COMPOSITION:
             // Should an input method still reach the field, what it composed is refused.
@@ -179,13 +123,13 @@ LRESULT AddressField::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_IME_ENDCOMPOSITION:
             return 0;
         case WM_LBUTTONDOWN:
-            Ask(octet::Clicked{});
+            logic_.OnClicked();
             break;
         case WM_KILLFOCUS:
             focusTo_ = reinterpret_cast<HWND>(wParam);
             break;
         case WM_CONTEXTMENU:
-            Show(Ask(octet::ContextMenu{GetFocus() == edit_}));
+            logic_.OnContextMenu(GetFocus() == edit_);
             break;
         default:
             break;
@@ -202,13 +146,7 @@ void AddressField::OnKillFocus() {
     // A message box or another window taking the keyboard (the box of a refusal among them) is
     // not the user leaving the field. The check runs when the focus moves on within the dialog,
     // and when a download starts.
-    Show(Ask(octet::FocusLost{focusTo_ != nullptr && GetAncestor(focusTo_, GA_ROOT) == dialog_}));
-}
-
-bool AddressField::HoldToRange(bool rewrite) {
-    const octet::Answer answer = Ask(octet::Leave{rewrite});
-    Show(answer);
-    return answer.accepted;
+    logic_.OnFocusLost(focusTo_ != nullptr && GetAncestor(focusTo_, GA_ROOT) == dialog_);
 }
 
 }  // namespace vexil::win32

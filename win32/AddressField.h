@@ -1,40 +1,33 @@
 // The six address fields as subclassed edit controls: their keys, characters, clicks, changes of
-// text (EN_UPDATE) and losses of focus handed to the address fields' rules (frontend/OctetKeys)
-// and the answers carried out, and no input method.
+// text (EN_UPDATE) and losses of focus handed to the field's logic (frontend/AddressFieldLogic),
+// which carries out the field's rules through this view, and no input method.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
-
-#include "frontend/OctetKeys.h"
+#include "frontend/AddressFieldLogic.h"
 
 namespace vexil::win32 {
 
 class Services;
 
-class AddressField {
+class AddressField : private AddressFieldView {
   public:
-    // `position`: 1 to 4 for the octets, 0 for the two hexadecimal fields.
-    AddressField(HWND edit, int position, Services& services);
-    ~AddressField();
+    AddressField(HWND edit, const AddressFieldSpec& field, Services& services);
+    ~AddressField() override;
     AddressField(const AddressField&) = delete;
     AddressField& operator=(const AddressField&) = delete;
 
     HWND Handle() const { return edit_; }
+    AddressFieldLogic& Logic() { return logic_; }
     void SetNeighbours(AddressField* previous, AddressField* next) {
         previous_ = previous;
         next_ = next;
     }
-    std::wstring Text() const;
-    void SetText(const std::wstring& text);
 
     // The dialog hands on its notifications of this field.
-    void OnUpdate();
+    void OnUpdate() { logic_.OnTextChanged(); }
     void OnKillFocus();
-    // The check that leaving an octet field makes (`rewrite`: the value written as a whole
-    // number). Returns false when the value was out of range.
-    bool HoldToRange(bool rewrite);
 
   private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -42,28 +35,27 @@ class AddressField {
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // A key-down or a character.
     LRESULT OnKey(UINT message, WPARAM wParam, LPARAM lParam);
-    // With the selection kept, so that a refused change puts it back.
-    LRESULT Edit(UINT message, WPARAM wParam, LPARAM lParam);
-    octet::Answer Ask(const octet::Event& event);
-    // The beep, the message box, the text and the selection that an answer asks for.
-    void Show(const octet::Answer& answer);
-    void Move(octet::Move move);
+
+    // The view.
+    std::u32string FieldText() const override;
+    void SetFieldText(const std::u32string& text) override;
+    int Caret() const override { return Selected().end; }
+    octet::Selection Selected() const override;
+    void Select(const octet::Selection& selection) override {
+        SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(selection.start), selection.end);
+    }
+    void Beep() override;
+    void ShowError(int stringId) override;
+    AddressFieldLogic* MoveFocus(octet::Move move) override;
 
     HWND edit_;
     HWND dialog_;
-    int position_;
     Services& services_;
     AddressField* previous_ = nullptr;
     AddressField* next_ = nullptr;
-    std::wstring lastValid_;
-    bool updating_ = false;
-    bool separatorGiven_ = false;
-    // The selection before the change being made, while it is made.
-    bool haveSelection_ = false;
-    DWORD selectionStart_ = 0;
-    DWORD selectionEnd_ = 0;
     // Where the focus went when the field lost it.
     HWND focusTo_ = nullptr;
+    AddressFieldLogic logic_;
 };
 
 }  // namespace vexil::win32

@@ -8,12 +8,28 @@ namespace vexil::win32 {
 
 namespace {
 
-// The predefined window classes of a dialog template, by their atoms.
-constexpr WORD kButtonAtom = 0x0080;
-constexpr WORD kEditAtom = 0x0081;
-constexpr WORD kStaticAtom = 0x0082;
-constexpr WORD kListBoxAtom = 0x0083;
-constexpr WORD kComboBoxAtom = 0x0085;
+// A control's predefined window class in a dialog template, by its atom; 0 for the progress bar,
+// whose class the common controls register by name.
+WORD ClassAtom(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::GroupBox:
+        case ControlKind::CheckBox:
+        case ControlKind::PushButton:
+            return 0x0080;
+        case ControlKind::Edit:
+            return 0x0081;
+        case ControlKind::Static:
+        case ControlKind::Icon:
+            return 0x0082;
+        case ControlKind::ListBox:
+            return 0x0083;
+        case ControlKind::ComboBox:
+            return 0x0085;
+        case ControlKind::ProgressBar:
+            break;
+    }
+    return 0;
+}
 
 // Shift JIS: the character set the template's font is made for.
 constexpr BYTE kTemplateCharset = SHIFTJIS_CHARSET;
@@ -109,36 +125,11 @@ InMemoryTemplate::InMemoryTemplate(const DialogTemplate& dialogTemplate, DWORD d
         Word(static_cast<WORD>(control.width));
         Word(static_cast<WORD>(control.height));
         DoubleWord(control.id == kNoId ? 0xFFFFu : static_cast<DWORD>(control.id));
-        switch (control.kind) {
-            case ControlKind::GroupBox:
-            case ControlKind::CheckBox:
-            case ControlKind::PushButton:
-                Word(0xFFFF);
-                Word(kButtonAtom);
-                break;
-            case ControlKind::Static:
-            case ControlKind::Icon:
-                Word(0xFFFF);
-                Word(kStaticAtom);
-                break;
-            case ControlKind::Edit:
-                Word(0xFFFF);
-                Word(kEditAtom);
-                break;
-            case ControlKind::ListBox:
-                Word(0xFFFF);
-                Word(kListBoxAtom);
-                break;
-            case ControlKind::ComboBox:
-                Word(0xFFFF);
-                Word(kComboBoxAtom);
-                break;
-            case ControlKind::ProgressBar:
-                for (const wchar_t c : std::wstring_view(PROGRESS_CLASSW)) {
-                    Word(static_cast<WORD>(c));
-                }
-                Word(0);
-                break;
+        if (const WORD atom = ClassAtom(control.kind); atom != 0) {
+            Word(0xFFFF);
+            Word(atom);
+        } else {
+            Text(PROGRESS_CLASSA);
         }
         if (control.kind == ControlKind::Icon) {
             Word(0xFFFF);

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "frontend/AddressEntry.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
@@ -26,17 +24,11 @@ constexpr DWORD kMainStyle =
 
 const wchar_t kWindowProperty[] = L"Vexil.MainWindow";
 
-// The progress bar's class, which the template names, is registered by the common controls.
-void RegisterControlClasses() {
+// Template 102, once the common controls have registered the progress bar's class it names.
+InMemoryTemplate MainTemplate() {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
-}
-
-std::wstring TextOf(HWND control) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return text;
+    return {MainDialogTemplate(), kMainStyle};
 }
 
 }  // namespace
@@ -52,16 +44,14 @@ MainWindow::~MainWindow() {
 
 INT_PTR MainWindow::Run() {
     modal_ = true;
-    RegisterControlClasses();
-    const InMemoryTemplate dialog(MainDialogTemplate(), kMainStyle);
+    const InMemoryTemplate dialog = MainTemplate();
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                    &MainWindow::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 HWND MainWindow::Open() {
     modal_ = false;
-    RegisterControlClasses();
-    const InMemoryTemplate dialog(MainDialogTemplate(), kMainStyle);
+    const InMemoryTemplate dialog = MainTemplate();
     CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), nullptr,
                                &MainWindow::DialogProc, reinterpret_cast<LPARAM>(this));
     if (window_ != nullptr) {
@@ -82,9 +72,7 @@ INT_PTR CALLBACK MainWindow::DialogProc(HWND window, UINT message, WPARAM wParam
     }
     if (message == WM_NCDESTROY) {
         RemovePropW(window, kWindowProperty);
-        self->octets_ = {};
-        self->network_.reset();
-        self->mac_.reset();
+        self->fields_ = {};
         self->window_ = nullptr;
         return FALSE;
     }
@@ -127,37 +115,29 @@ void MainWindow::Initialise() {
         }
     }
 
-    const int octetIds[address::kOctets] = {kOctet1, kOctet2, kOctet3, kOctet4};
-    for (std::size_t i = 0; i < address::kOctets; ++i) {
-        octets_[i] = std::make_unique<AddressField>(Control(octetIds[i]), static_cast<int>(i) + 1,
-                                                    services_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        fields_[i] = std::make_unique<AddressField>(Control(kAddressFields[i].id),
+                                                    kAddressFields[i], services_);
     }
+    // The octets move the focus among themselves only.
     for (std::size_t i = 0; i < address::kOctets; ++i) {
-        octets_[i]->SetNeighbours(i > 0 ? octets_[i - 1].get() : nullptr,
-                                  i + 1 < address::kOctets ? octets_[i + 1].get() : nullptr);
+        fields_[i]->SetNeighbours(i > 0 ? fields_[i - 1].get() : nullptr,
+                                  i + 1 < address::kOctets ? fields_[i + 1].get() : nullptr);
     }
-    network_ = std::make_unique<AddressField>(Control(kNetworkAddress), 0, services_);
-    mac_ = std::make_unique<AddressField>(Control(kMacAddress), 0, services_);
     logic_.Initialise(&MainWindow::WaitHook);
 }
 
-AddressField* MainWindow::Field(int id) {
-    for (auto& octet : octets_) {
-        if (octet && GetDlgCtrlID(octet->Handle()) == id) {
-            return octet.get();
+AddressField* MainWindow::FieldOf(int id) {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (kAddressFields[i].id == id) {
+            return fields_[i].get();
         }
-    }
-    if (network_ && id == kNetworkAddress) {
-        return network_.get();
-    }
-    if (mac_ && id == kMacAddress) {
-        return mac_.get();
     }
     return nullptr;
 }
 
 void MainWindow::OnCommand(int id, int code, HWND from) {
-    if (AddressField* field = Field(id); field != nullptr && from != nullptr) {
+    if (AddressField* field = FieldOf(id); field != nullptr && from != nullptr) {
         if (code == EN_UPDATE) {
             field->OnUpdate();
         } else if (code == EN_KILLFOCUS) {
@@ -170,10 +150,6 @@ void MainWindow::OnCommand(int id, int code, HWND from) {
     } else if (code == BN_CLICKED) {  // a button, Enter on the default button, Escape
         logic_.OnCommand(id, Notification::kClicked);
     }
-}
-
-std::string MainWindow::Text(int id) const {
-    return Utf8(TextOf(Control(id)));
 }
 
 std::string MainWindow::SelectedText(int id) const {
@@ -199,11 +175,6 @@ int MainWindow::Focused() const {
         return kWindowFocus;
     }
     return GetParent(focus) == window_ ? GetDlgCtrlID(focus) : kOtherFocus;
-}
-
-bool MainWindow::HoldOctetsToRange() {
-    return std::all_of(octets_.begin(), octets_.end(),
-                       [](const auto& octet) { return octet->HoldToRange(true); });
 }
 
 void MainWindow::ShowMessage(int stringId, Icon icon) {

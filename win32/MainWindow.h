@@ -34,7 +34,7 @@ class MainWindow : private WindowView {
     bool Done() const { return done_; }
     HWND Handle() const { return window_; }
     HWND Control(int id) const { return GetDlgItem(window_, id); }
-    AddressField& Octet(std::size_t index) { return *octets_[index]; }
+    AddressField& Octet(std::size_t index) { return *fields_[index]; }
     MainWindowLogic& Logic() { return logic_; }
 
     // The transport library's wait hook: keeps the window alive while a call waits.
@@ -48,10 +48,10 @@ class MainWindow : private WindowView {
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Initialise();
     void OnCommand(int id, int code, HWND from);
-    AddressField* Field(int id);
+    AddressField* FieldOf(int id);
 
     // The view.
-    std::string Text(int id) const override;
+    std::string Text(int id) const override { return Utf8(WindowText(Control(id))); }
     void SetText(int id, const std::string& text) override {
         SetWindowTextW(Control(id), Wide(text).c_str());
     }
@@ -84,7 +84,7 @@ class MainWindow : private WindowView {
     }
     // A disabled control cannot keep the keyboard; the dialog holds it instead.
     void ParkFocus(int) override { SetFocus(window_); }
-    bool HoldOctetsToRange() override;
+    AddressFieldLogic& Field(int id) override { return FieldOf(id)->Logic(); }
     void ShowMessage(int stringId, Icon icon) override;
     int RunConfirmation(const std::array<std::string, 3>& shown) override;
     void ShowAbout() override;
@@ -103,9 +103,8 @@ class MainWindow : private WindowView {
     HWND window_ = nullptr;
     bool modal_ = false;
     bool done_ = false;
-    std::array<std::unique_ptr<AddressField>, 4> octets_;
-    std::unique_ptr<AddressField> network_;
-    std::unique_ptr<AddressField> mac_;
+    // In the order of kAddressFields: the four octets first.
+    std::array<std::unique_ptr<AddressField>, std::size(kAddressFields)> fields_;
     MainWindowLogic logic_;
 };
 

@@ -3,6 +3,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "resources/ResourceIds.h"
@@ -23,14 +24,7 @@ std::wstring ProgramTitle() {
         }
         path.resize(path.size() * 2);
     }
-    std::wstring name(path.data());
-    if (const auto slash = name.find_last_of(L"\\/"); slash != name.npos) {
-        name.erase(0, slash + 1);
-    }
-    if (const auto dot = name.rfind(L'.'); dot != name.npos && dot > 0) {
-        name.erase(dot);
-    }
-    return name;
+    return std::filesystem::path(path.data()).stem().wstring();
 }
 
 void Services::ShowMessage(HWND owner, int stringId, Icon icon) {

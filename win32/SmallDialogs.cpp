@@ -1,7 +1,7 @@
 #include "win32/SmallDialogs.h"
 
+#include "frontend/Confirmation.h"
 #include "resources/DialogTemplates.h"
-#include "resources/ResourceIds.h"
 #include "win32/DialogTemplate.h"
 #include "win32/Text.h"
 
@@ -19,10 +19,8 @@ struct Confirmation {
     std::array<HFONT, 3> fonts{};  // narrowed fonts made for the lines that need one
 };
 
-// This is where the user checks which printer is about to be erased, so a 15-character IPv4
-// address or a 12-digit MAC address must show whole in the template's 55 units: the dialog's
-// font, narrowed in steps down to half its width until the line fits. Null when it fits as it
-// is; the caller deletes the font.
+// The dialog's font, narrowed as the line needs (FittingStretch); null when it fits as it is. The
+// caller deletes the font.
 HFONT FittedFont(HWND list, const std::wstring& line) {
     auto* base = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
     LOGFONTW font{};
@@ -31,50 +29,49 @@ HFONT FittedFont(HWND list, const std::wstring& line) {
     }
     RECT client;
     GetClientRect(list, &client);
-    const int room = client.right - kItemMargin;
     HDC dc = GetDC(list);
     const HGDIOBJ before = SelectObject(dc, base);
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc, &metrics);
-    HFONT fitted = nullptr;
-    for (int stretch = 95; stretch >= 50; stretch -= 5) {
+    const auto narrowed = [&](int stretch) -> HFONT {
+        font.lfWidth = metrics.tmAveCharWidth * stretch / 100;
+        return stretch == 100 ? nullptr : CreateFontIndirectW(&font);
+    };
+    const int stretch = FittingStretch(client.right - kItemMargin, [&](int at) {
+        HFONT measured = narrowed(at);
+        SelectObject(dc, measured != nullptr ? measured : base);
         SIZE extent{};
         GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &extent);
-        if (extent.cx <= room) {
-            break;
+        SelectObject(dc, base);
+        if (measured != nullptr) {
+            DeleteObject(measured);
         }
-        font.lfWidth = metrics.tmAveCharWidth * stretch / 100;
-        HFONT narrower = CreateFontIndirectW(&font);
-        SelectObject(dc, narrower);
-        if (fitted != nullptr) {
-            DeleteObject(fitted);
-        }
-        fitted = narrower;
-    }
+        return static_cast<int>(extent.cx);
+    });
     SelectObject(dc, before);
     ReleaseDC(list, dc);
-    return fitted;
+    return narrowed(stretch);
 }
 
-INT_PTR CALLBACK ConfirmationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Both dialogs: button 1 is the default and ends the dialog with 1; button 2, Escape and the close
+// box end it with 2. The confirmation, when there is one, fills its three boxes first.
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG: {
-            auto& confirmation = *reinterpret_cast<Confirmation*>(lParam);
-            const int lists[3] = {control::kConfirmTarget, control::kConfirmCurrentVersion,
-                                  control::kConfirmFileVersion};
-            for (std::size_t i = 0; i < confirmation.shown.size(); ++i) {
-                HWND list = GetDlgItem(window, lists[i]);
-                const std::wstring line = Wide(confirmation.shown[i]);
-                confirmation.fonts[i] = FittedFont(list, line);
-                if (confirmation.fonts[i] != nullptr) {
-                    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(confirmation.fonts[i]),
-                                 FALSE);
+        case WM_INITDIALOG:
+            if (auto* confirmation = reinterpret_cast<Confirmation*>(lParam)) {
+                for (std::size_t i = 0; i < confirmation->shown.size(); ++i) {
+                    HWND list = GetDlgItem(window, control::kConfirmLines[i]);
+                    const std::wstring line = Wide(confirmation->shown[i]);
+                    confirmation->fonts[i] = FittedFont(list, line);
+                    if (confirmation->fonts[i] != nullptr) {
+                        SendMessageW(list, WM_SETFONT,
+                                     reinterpret_cast<WPARAM>(confirmation->fonts[i]), FALSE);
+                    }
+                    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
                 }
-                SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
             }
             SendMessageW(window, DM_SETDEFID, control::kOk, 0);
-            return TRUE;  // the focus on the first button, the download
-        }
+            return TRUE;  // the focus on the first button: the download, the about box's OK
         case WM_COMMAND:
             if (LOWORD(wParam) == control::kOk || LOWORD(wParam) == control::kCancel) {
                 EndDialog(window, LOWORD(wParam));
@@ -89,29 +86,17 @@ INT_PTR CALLBACK ConfirmationProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
 }
 
-INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == control::kOk || LOWORD(wParam) == IDCANCEL) {
-                EndDialog(window, LOWORD(wParam));
-                return TRUE;
-            }
-            return FALSE;
-        default:
-            return FALSE;
-    }
+INT_PTR Run(const DialogTemplate& dialogTemplate, HWND owner, Confirmation* confirmation) {
+    const InMemoryTemplate dialog(dialogTemplate, kModalStyle);
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, &DialogProc,
+                                   reinterpret_cast<LPARAM>(confirmation));
 }
 
 }  // namespace
 
 int RunConfirmation(HWND owner, const std::array<std::string, 3>& shown) {
-    const InMemoryTemplate dialog(ConfirmDialogTemplate(), kModalStyle);
     Confirmation confirmation{shown};
-    const INT_PTR result =
-        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, &ConfirmationProc,
-                                reinterpret_cast<LPARAM>(&confirmation));
+    const INT_PTR result = Run(ConfirmDialogTemplate(), owner, &confirmation);
     for (HFONT font : confirmation.fonts) {
         if (font != nullptr) {
             DeleteObject(font);
@@ -121,8 +106,7 @@ int RunConfirmation(HWND owner, const std::array<std::string, 3>& shown) {
 }
 
 void RunAbout(HWND owner) {
-    const InMemoryTemplate dialog(AboutDialogTemplate(), kModalStyle);
-    DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, &AboutProc, 0);
+    Run(AboutDialogTemplate(), owner, nullptr);
 }
 
 }  // namespace vexil::win32

@@ -1,7 +1,5 @@
 #include "win32/Text.h"
 
-#include <windows.h>
-
 #include "platform/CommandLineWindows.h"
 #include "resources/StringTable.h"
 
@@ -21,6 +19,13 @@ std::string Utf8(std::wstring_view wide) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length,
                         nullptr, nullptr);
     return utf8;
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
 }
 
 std::wstring LoadWide(int stringId) {

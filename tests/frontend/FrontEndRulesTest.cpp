@@ -1,7 +1,10 @@
 // The rules the front ends share, without a window: the octet ranges, what the address fields
 // take, the controls by transport and download state, the result table and the confirmation's
-// values and lines.
+// values and lines, and how a line is fitted into its box.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "engine/DownloadRequest.h"
 #include "frontend/AddressEntry.h"
@@ -199,6 +202,24 @@ TEST(ConfirmationTest, ValuesAsShownAndAsConsoleLines) {
     EXPECT_EQ(hex[1], "現在のバージョンは a.05 です。");
     EXPECT_EQ(hex[2], "ダウンロードするファイルのバージョンは、 a.0f です。");
     EXPECT_EQ(ShownConfirmation(MakeConfirmation(Ipx("", ""), "", ""))[2], "");
+}
+
+TEST(ConfirmationTest, ALineIsNarrowedInStepsUntilItFits) {
+    // A line 100 wide at the font's own width, in boxes of these widths.
+    const struct {
+        int room;
+        int stretch;
+    } rows[] = {{100, 100}, {150, 100}, {99, 95}, {95, 95}, {94, 90}, {50, 50}, {10, 50}};
+    for (const auto& row : rows) {
+        std::vector<int> measured;
+        const int stretch = FittingStretch(row.room, [&measured](int at) {
+            measured.push_back(at);
+            return at;
+        });
+        EXPECT_EQ(stretch, row.stretch) << row.room;
+        EXPECT_EQ(measured.back(), std::max(row.stretch, 55))
+            << "no width is measured after it fits";
+    }
 }
 
 }  // namespace

@@ -21,6 +21,30 @@ namespace {
 using namespace control;
 using Notification = MainWindowLogic::Notification;
 
+class FakeView;
+
+// An address field as plain text: the caret at its start, a refusal's box shown by the window.
+class FakeField : public AddressFieldView {
+  public:
+    FakeField(FakeView& window, const AddressFieldSpec& spec)
+        : window_(window), id_(spec.id), logic(*this, spec.position) {}
+    std::u32string FieldText() const override;
+    void SetFieldText(const std::u32string& text) override;
+    int Caret() const override { return 0; }
+    octet::Selection Selected() const override { return {}; }
+    void Select(const octet::Selection&) override {}
+    void Beep() override {}
+    void ShowError(int stringId) override;
+    AddressFieldLogic* MoveFocus(octet::Move) override { return nullptr; }
+
+  private:
+    FakeView& window_;
+    int id_;
+
+  public:
+    AddressFieldLogic logic;
+};
+
 class FakeView : public WindowView {
   public:
     struct Control {
@@ -67,22 +91,14 @@ class FakeView : public WindowView {
         focus = kWindowFocus;
         parkedAt = id;
     }
-    // The octet fields' own check, as each field makes it when it is left.
-    bool HoldOctetsToRange() override {
-        bool held = true;
-        const int octets[] = {kOctet1, kOctet2, kOctet3, kOctet4};
-        for (std::size_t i = 0; i < 4; ++i) {
-            if (Text(octets[i]).empty()) {
-                continue;
+    // The address fields' own logic, over the controls' texts.
+    AddressFieldLogic& Field(int id) override {
+        for (const AddressFieldSpec& spec : kAddressFields) {
+            if (spec.id == id && fields.count(id) == 0) {
+                fields.emplace(id, std::make_unique<FakeField>(*this, spec));
             }
-            const address::HeldOctet octet = address::HoldOctet(i, Text(octets[i]));
-            if (octet.message != 0) {
-                ShowMessage(octet.message, Icon::Error);
-            }
-            SetText(octets[i], octet.text);
-            held = held && octet.message == 0;
         }
-        return held;
+        return fields.at(id)->logic;
     }
     void ShowMessage(int stringId, Icon icon) override {
         messages.push_back({stringId, icon});
@@ -113,6 +129,7 @@ class FakeView : public WindowView {
     void* WindowHandle() override { return this; }
 
     std::map<int, Control> controls;
+    std::map<int, std::unique_ptr<FakeField>> fields;
     int focus = kWindowFocus;
     int parkedAt = 0;
     int defaultButton = 0;
@@ -129,6 +146,19 @@ class FakeView : public WindowView {
     bool closed = false;
     std::int64_t clock = 0;
 };
+
+std::u32string FakeField::FieldText() const {
+    const std::string& text = window_.Text(id_);
+    return {text.begin(), text.end()};
+}
+
+void FakeField::SetFieldText(const std::u32string& text) {
+    window_.SetText(id_, std::string(text.begin(), text.end()));
+}
+
+void FakeField::ShowError(int stringId) {
+    window_.ShowMessage(stringId, Icon::Error);
+}
 
 class WindowLogicTest : public ::testing::Test {
   protected:
@@ -280,6 +310,13 @@ TEST_F(WindowLogicTest, RefusedEntries) {
     EXPECT_FALSE(logic_->FieldsRequest().ipx);
     EXPECT_EQ(runs, 0);
     EXPECT_TRUE(On(kDownload));
+
+    // Each octet is held as leaving its field would hold it: "1.2" is 1.
+    TypeAddress({"1.2", "0", "0", "1"});
+    Click(kDownload);
+    EXPECT_EQ(view_->Text(kOctet1), "1");
+    ASSERT_EQ(runs, 1);
+    EXPECT_EQ(ran.octets[0], "1");
 }
 
 TEST_F(WindowLogicTest, IpxAddressAndTheMacLength) {

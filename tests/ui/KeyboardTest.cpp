@@ -203,7 +203,7 @@ TEST_F(KeyboardTest, TheConfirmationAnswersAsItsFocusedButton) {
             }
             lines = confirm->Lines();
             // The whole target is painted, not elided, within the template's width.
-            for (QListWidget* list : {confirm->targetList, confirm->fileVersionList}) {
+            for (QListWidget* list : {confirm->List(0), confirm->List(2)}) {
                 TextRecorder recorder;
                 list->viewport()->render(&recorder);
                 ASSERT_EQ(recorder.painted.size(), 1u);

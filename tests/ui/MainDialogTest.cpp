@@ -30,7 +30,7 @@ TEST_F(UiTest, StartUpState) {
     EXPECT_FALSE(Check(kTcpCheck)->isChecked());
     EXPECT_FALSE(Check(kIpxCheck)->isChecked());
     EXPECT_EQ(Mac()->text(), "00D1F0");
-    EXPECT_EQ(Mac()->lastValidText, "00D1F0");
+    EXPECT_EQ(Mac()->Logic().LastAccepted(), U"00D1F0");
     EXPECT_EQ(ModelList()->count(), 1);
     EXPECT_EQ(ModelList()->currentIndex(), -1);
     EXPECT_EQ(dialog_->Logic().ModelIndex(), 0);

@@ -24,10 +24,9 @@
 #include "resources/ResourceIds.h"
 #include "tests/support/Deadline.h"
 #include "tests/support/EngineFakes.h"
+#include "ui/AddressEdit.h"
 #include "ui/DialogServices.h"
-#include "ui/FilterEdit.h"
 #include "ui/MainDialog.h"
-#include "ui/NumericEdit.h"
 #include "ui/TargetConfirmDialog.h"
 
 // Readable QStrings in test failures.
@@ -220,9 +219,9 @@ class UiTest : public ::testing::Test {
     QWidget* W(int id) const { return dialog_->Control(id); }
     QCheckBox* Check(int id) const { return static_cast<QCheckBox*>(W(id)); }
     QComboBox* ModelList() const { return static_cast<QComboBox*>(W(kModelList)); }
-    NumericEdit* Octet(int index) const { return dialog_->Octet(index); }
-    FilterEdit* Mac() const { return static_cast<FilterEdit*>(W(kMacAddress)); }
-    FilterEdit* Network() const { return static_cast<FilterEdit*>(W(kNetworkAddress)); }
+    AddressEdit* Octet(int index) const { return dialog_->Octet(index); }
+    AddressEdit* Mac() const { return static_cast<AddressEdit*>(W(kMacAddress)); }
+    AddressEdit* Network() const { return static_cast<AddressEdit*>(W(kNetworkAddress)); }
     QLabel* Status() const { return static_cast<QLabel*>(W(kStatusLine)); }
     QProgressBar* Progress() const { return static_cast<QProgressBar*>(W(kProgress)); }
 

@@ -9,9 +9,9 @@
 
 #include "resources/ResourceIds.h"
 #include "tests/support/EngineFakes.h"
+#include "ui/AddressEdit.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
-#include "ui/NumericEdit.h"
 #include "ui/TargetConfirmDialog.h"
 #include "ui/UpdaterApp.h"
 
