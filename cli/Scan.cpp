@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
@@ -141,13 +142,16 @@ std::string SummaryLine(const Tally& t) {
 }
 
 std::string SummaryObject(const Tally& t, int exitStatus) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "{\"summary\":{\"scanned\":%d,\"answered\":%d,\"otherModel\":%d,"
-                  "\"invalidReply\":%d,\"silent\":%d,\"cancelled\":%d,\"exitStatus\":%d}}\n",
-                  t.scanned, t.answered, t.otherModel, t.invalid, t.silent, t.cancelled,
-                  exitStatus);
-    return text;
+    return nlohmann::json{{"summary",
+                           {{"scanned", t.scanned},
+                            {"answered", t.answered},
+                            {"otherModel", t.otherModel},
+                            {"invalidReply", t.invalid},
+                            {"silent", t.silent},
+                            {"cancelled", t.cancelled},
+                            {"exitStatus", exitStatus}}}}
+               .dump() +
+           "\n";
 }
 
 }  // namespace
