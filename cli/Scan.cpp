@@ -226,9 +226,11 @@ int RunScan(const Options& options) {
         port.onCancel = [&stop] { stop = 1; };
         TavdlTransport transport;
         transport.SetWaitHook(&ConsolePort::WaitHook);
+        transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
         const std::size_t inFlight =
             static_cast<std::size_t>(options.jobsGiven ? options.jobs : static_cast<int>(kMaxJobs));
         swept = TavdlTransport::QueryVersions(records, query, inFlight, &port, &stop, onReply);
+        transport.SetWaitSlice(0);
         transport.SetWaitHook(nullptr);
         port.onCancel = nullptr;
     }

@@ -331,7 +331,7 @@ class VersionSweep {
             if (running_.empty()) {
                 continue;
             }
-            Clock::time_point until = Clock::now() + std::chrono::milliseconds(kSliceMs);
+            Clock::time_point until = Clock::now() + std::chrono::milliseconds(g_sliceMs.load());
             for (const Exchange& exchange : running_) {
                 until = exchange.deadline < until ? exchange.deadline : until;
             }
