@@ -11,6 +11,7 @@
 #include <limits>
 #include <tuple>
 
+#include "cli/Scan.h"
 #include "cmdline/CommandLine.h"
 #include "engine/ModelTable.h"
 #include "frontend/AddressEntry.h"
@@ -200,6 +201,10 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
     value("--log", [&options](const std::string& text) { options.log = text; });
     value("--targets", [&options](const std::string& text) { options.targetsFile = text; });
     value("--failed", [&options](const std::string& text) { options.failedFile = text; });
+    value(
+        "--scan", [&options](const std::string& text) { options.scanRanges.push_back(text); },
+        cmdline::kRepeatable);
+    value("--write-targets", [&options](const std::string& text) { options.writeTargets = text; });
     value("--jobs", [&options](const std::string& text) {
         options.jobsGiven = true;
         if (!cmdline::ReadNumber(text, 1, kMaxJobs, options.jobs)) {
@@ -239,10 +244,40 @@ Refusal StopRefusal(const cmdline::Stop& stop) {
     return {};
 }
 
+// A scan finds its targets itself and sends each only the version query, over TCP/IP.
+Refusal CheckScan(const Options& options) {
+    if (options.scanRanges.empty()) {
+        return options.writeTargets.empty() ? Refusal{} : Text("--write-targets goes with --scan");
+    }
+    if (options.haveTarget && options.target.ipx) {
+        return Text(
+            "IPX is not scanned: an IPX address is a network and node pair, with no range to "
+            "sweep; --scan is for TCP/IP");
+    }
+    for (const auto& [given, name] :
+         {std::pair{options.haveTarget, "--tcp"},
+          std::pair{!options.targetsFile.empty(), "--targets"}, std::pair{options.query, "--query"},
+          std::pair{options.yes, "--yes"}, std::pair{options.allowUnverified, "--allow-unverified"},
+          std::pair{options.skipCurrent, "--skip-current"},
+          std::pair{options.maxFailures > 0, "--max-failures"},
+          std::pair{!options.failedFile.empty(), "--failed"},
+          std::pair{!options.log.empty(), "--log"}, std::pair{!options.dir.empty(), "--dir"}}) {
+        if (given) {
+            return Text(std::string(name) +
+                        " does not go with --scan, which sends each address only the version "
+                        "query and lists the print servers that answered");
+        }
+    }
+    return {};
+}
+
 // The options that every one read alone, together.
 Refusal CheckTogether(const Options& options) {
     if (options.modelIndex == 0) {
         return Text("--model is missing");
+    }
+    if (Refusal refusal = CheckScan(options); refusal.Refused() || !options.scanRanges.empty()) {
+        return refusal;
     }
     // A single target is the whole run: there is nothing left to stop after its failure.
     for (const auto& [given, name] : {std::pair{options.jobsGiven, "--jobs"},
@@ -287,7 +322,11 @@ Refusal ParseOptions(int argc, char** argv, Options& options) {
     if (options.help || options.listModels) {
         return {};
     }
-    return CheckTogether(options);
+    if (Refusal refusal = CheckTogether(options); refusal.Refused()) {
+        return refusal;
+    }
+    return options.scanRanges.empty() ? Refusal{}
+                                      : ScanAddresses(options.scanRanges, options.scanAddresses);
 }
 
 namespace {
@@ -509,6 +548,8 @@ const char kHelp[] =
     "  or:  vexil-download --model MODEL --targets FILE [--jobs N] [--max-failures N]\n"
     "                      [OPTION]...\n"
     "  or:  vexil-download --model MODEL (--tcp ... | --ipx ... | --targets FILE) --query\n"
+    "  or:  vexil-download --model MODEL --scan RANGE... [--jobs N] [--write-targets FILE]\n"
+    "                      [--json]\n"
     "  or:  vexil-download --list-models\n"
     "\n"
     "Replaces the firmware of a network print server with the image in the model's download\n"
@@ -535,7 +576,8 @@ const char kHelp[] =
     "                       taken back\n"
     "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
-    "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64)\n"
+    "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64);\n"
+    "                       with --scan: up to N queries at once (default 1024)\n"
     "  --max-failures N     with --targets, for a download: once N targets have failed (any\n"
     "                       that --failed would list), start no further download; those\n"
     "                       running go on to their end, and the rest are not started, outcome\n"
@@ -548,6 +590,16 @@ const char kHelp[] =
     "                       file's version (counted as success: already current)\n"
     "  --failed FILE        write the targets that did not succeed to FILE, as a targets file;\n"
     "                       FILE is replaced whole by a new file made beside it\n"
+    "  --scan RANGE         find the print servers of RANGE, a block 192.0.2.0/24 or a pair\n"
+    "                       192.0.2.10-192.0.2.99 (repeatable; at most 65,536 addresses in\n"
+    "                       all; a block's network and broadcast addresses are skipped):\n"
+    "                       each address gets only the model's version query over TCP/IP,\n"
+    "                       as --query sends it, and those that answered are listed with\n"
+    "                       their model code and version, then a count of those silent.\n"
+    "                       IPX is not scanned: its addresses are network and node pairs\n"
+    "  --write-targets FILE with --scan: write the print servers of the model that answered\n"
+    "                       with a valid version reply to FILE as a targets file, replaced\n"
+    "                       whole as --failed is\n"
     "  --json               one JSON object per target on standard output, then a summary\n"
     "                       object, instead of the summary table\n"
     "  --list-models        print the models, their codes and the download files each needs\n"
@@ -564,7 +616,8 @@ const char kHelp[] =
     "Exit status:\n"
     "The magnitude of the download's result code, 64 for a usage error, 74 when the download\n"
     "went as it did but is not on record.\n"
-    "   0  success (with --query: the print server answered)\n"
+    "   0  success (with --query: the print server answered; with --scan: at least one\n"
+    "      print server answered)\n"
     "   1  sockets cannot be used\n"
     "   2  the print server refused a block\n"
     "   3  a block was not acknowledged\n"
@@ -578,7 +631,8 @@ const char kHelp[] =
     "  10  the switch to download mode failed\n"
     "  11  the flash erase failed\n"
     "  12  the download did not finish correctly\n"
-    "  13  no connection, or the download file could not be read; with --query: no answer\n"
+    "  13  no connection, or the download file could not be read; with --query: no answer;\n"
+    "      with --scan: no print server answered\n"
     "  14  the print server is another model than the one chosen; after message 112 (the\n"
     "      version query failed) it did not answer at all\n"
     "  64  usage error: a bad option, a refused address, an unreadable targets file, a log or\n"

@@ -71,6 +71,10 @@ struct Options {
     // A fleet starts no download once this many have failed; 0: it tries every target.
     int maxFailures = 0;
     int reportFd = -1;  // set by the fleet runner for its children
+    // --scan's ranges as given, and their addresses in order, each once.
+    std::vector<std::string> scanRanges;
+    std::vector<Target> scanAddresses;
+    std::string writeTargets;  // the targets file a scan writes of the print servers it found
 };
 
 // Parses argv. On failure returns the refusal (its message, or a text for the usage error).

@@ -287,8 +287,8 @@ std::string Row(const char* format, ...) {
 
 }  // namespace
 
-std::string SummaryTable(const std::vector<Report>& reports) {
-    const bool query = !reports.empty() && reports.front().query;
+std::string SummaryTable(const std::vector<Report>& reports, bool closingLine) {
+    const bool query = !reports.empty() ? reports.front().query : !closingLine;
     std::size_t width = 6;
     for (const Report& report : reports) {
         width = std::max(width, report.target.Label().size());
@@ -317,6 +317,9 @@ std::string SummaryTable(const std::vector<Report>& reports) {
         table += row + (text.empty() ? "" : "  " + text) + "\n";
     }
     const int count = static_cast<int>(reports.size());
+    if (!closingLine) {
+        return table;
+    }
     if (query) {
         table += Row("%d of %d print servers answered\n", succeeded, count);
         return table;

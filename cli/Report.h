@@ -61,8 +61,9 @@ bool FromLogLine(const std::string& line, Report& report);
 std::string ToJson(const Report& report);
 bool FromJson(const std::string& text, Report& report);
 
-// The summary table of a run, a row per report, and its closing line.
-std::string SummaryTable(const std::vector<Report>& reports);
+// The summary table of a run, a row per report, and its closing line (without it for a scan,
+// which counts what the table does not show).
+std::string SummaryTable(const std::vector<Report>& reports, bool closingLine = true);
 
 // The final JSON object of --json, for the reports of a run that ends with `exitStatus`.
 std::string SummaryJson(const std::vector<Report>& reports, int exitStatus);

@@ -14,6 +14,7 @@
 #include "cli/Outcomes.h"
 #include "cli/Records.h"
 #include "cli/Report.h"
+#include "cli/Scan.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
 #include "platform/ProgramMain.h"
@@ -124,7 +125,8 @@ Refusal CheckRecords(const Options& options) {
         const char* what;
         vexil::RecordMode mode;
     } records[] = {{options.log, "the log", vexil::RecordMode::kAppend},
-                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace}};
+                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace},
+                   {options.writeTargets, "the --write-targets file", vexil::RecordMode::kReplace}};
     for (const auto& [path, what, mode] : records) {
         if (!path.empty()) {
             if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
@@ -176,7 +178,8 @@ int Run(int argc, char** argv) {
         return 0;
     }
     // As the children of a fleet and the download (which changes to --dir) must read them.
-    for (std::string* path : {&options.dir, &options.log, &options.failedFile}) {
+    for (std::string* path :
+         {&options.dir, &options.log, &options.failedFile, &options.writeTargets}) {
         *path = vexil::AbsolutePath(*path);
     }
     // The targets are read before Ctrl-C becomes the cancel command: until then nothing has been
@@ -196,6 +199,9 @@ int Run(int argc, char** argv) {
         if (const Refusal refusal = check(options); refusal.Refused()) {
             return Refuse(refusal);
         }
+    }
+    if (!options.scanAddresses.empty()) {
+        return RunScan(options);
     }
     if (!targets.empty()) {
         return RunFleet(options, targets);

@@ -133,7 +133,7 @@ Stop CommandLine::Read(int argc, char** argv, int first) {
             stop = {Stop::Kind::kValueNotTaken, {}, entry->name};
             break;
         }
-        if (d.style.eachOnce) {
+        if (d.style.eachOnce && entry->group != kRepeatable) {
             if (std::find(groupsGiven.begin(), groupsGiven.end(), entry->group) !=
                 groupsGiven.end()) {
                 stop = {Stop::Kind::kRepeated, {}, entry->name};

@@ -53,6 +53,10 @@ struct Stop {
     explicit operator bool() const { return kind != Kind::kNone; }
 };
 
+// The group of an option that may be given again, even with Style::eachOnce (each value handed
+// to its handler in turn).
+inline constexpr int kRepeatable = -(1 << 30);
+
 struct Style {
     bool inlineValues = false;  // --name=VALUE as well as --name VALUE
     bool eachOnce = false;      // an option (or its group) may be given once

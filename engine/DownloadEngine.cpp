@@ -81,6 +81,21 @@ std::string ShownVersion(std::string_view version) {
                                               static_cast<std::uint8_t>((*numbers)[1]), true);
 }
 
+bool ReadVersionReply(VersionQuery query, const std::uint8_t* reply, std::size_t length,
+                      std::string& version, std::string& modelCode) {
+    if (!payload::IsValidVersionReply(query, reply, length)) {
+        return false;
+    }
+    const std::uint8_t* firmware = reply + payload::kFirmwareAt;
+    const std::uint8_t* code = reply + payload::kModelCodeAt;
+    version = DownloadEngine::FormatVersionBytes(firmware[0], firmware[1], true);
+    modelCode = DownloadEngine::FormatVersionBytes(code[0], code[1], false);
+    if (modelCode.size() < 4) {
+        modelCode = "0" + modelCode;
+    }
+    return true;
+}
+
 DownloadEngine::DownloadEngine(Transport& transport, const EnginePorts& ports)
     : transport_(transport), ports_(ports), target_(CreateTargetRecord()), policy_(&kTcpPolicy) {}
 
@@ -223,12 +238,8 @@ DownloadEngine::StepResult DownloadEngine::Identify(RunState& run) {
 // A failed query only warns: the confirmation then shows no current version.
 DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
     const TransportPolicy& policy = run.policy;
-    const VersionQuery query = policy.queryByModel ? run.model->tcpQuery : VersionQuery::kVantrel;
-    RetriedCall step = policy.query;
-    if (policy.queryByModel) {
-        step.setup.port = QueryPort(query);
-        step.clearReplyAfterFailure = !QueryKeepsReply(query);
-    }
+    const VersionQuery query = QueryOf(policy, *run.model);
+    const RetriedCall step = QueryStep(policy, query);
     outcome_.deviceVersion.clear();
     int lastResult = 0;
     bool noAnswer = false;
@@ -246,15 +257,8 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
             break;
         }
         if (lastResult == 0) {
-            if (payload::IsValidVersionReply(query, run.reply, transport_.LastReplyLength())) {
-                const std::uint8_t* firmware = run.reply + payload::kFirmwareAt;
-                const std::uint8_t* code = run.reply + payload::kModelCodeAt;
-                outcome_.deviceVersion = FormatVersionBytes(firmware[0], firmware[1], true);
-                std::string& modelCode = outcome_.deviceModelCode;
-                modelCode = FormatVersionBytes(code[0], code[1], false);
-                if (modelCode.size() < 4) {
-                    modelCode = "0" + modelCode;
-                }
+            if (ReadVersionReply(query, run.reply, transport_.LastReplyLength(),
+                                 outcome_.deviceVersion, outcome_.deviceModelCode)) {
                 break;
             }
             ShowMessage(msg::kVersionInvalid, Icon::Error);

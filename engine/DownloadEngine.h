@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "engine/Ports.h"
 #include "engine/TargetRecord.h"
 #include "engine/Transport.h"
+#include "format/DevicePayloads.h"
 
 namespace vexil {
 
@@ -43,6 +45,12 @@ bool SameVersion(std::string_view device, std::string_view file);
 // second as two lowercase hexadecimal digits (01.10 and 1.10 give 1.10, 0A.0F gives a.0f).
 // Empty stays empty, and other text that is no version is returned as it is.
 std::string ShownVersion(std::string_view version);
+
+// What the reply to a version query says, `length` bytes as the print server sent them: false
+// for one that is not a valid version reply (payload::IsValidVersionReply), else its firmware
+// version (1.10) and model code (aa01), as the download reports them.
+bool ReadVersionReply(VersionQuery query, const std::uint8_t* reply, std::size_t length,
+                      std::string& version, std::string& modelCode);
 
 class DownloadEngine {
   public:

@@ -114,6 +114,21 @@ inline constexpr TransportPolicy kIpxPolicy{
     .statusDownloading = msg::kStatusDownloading,
 };
 
+// The version query a model takes under `policy` (over IPX every model takes Vantrel), and its
+// step: over TCP/IP on the query's own port, the reply cleared after a failed attempt unless the
+// query keeps it.
+inline VersionQuery QueryOf(const TransportPolicy& policy, const ModelTraits& model) {
+    return policy.queryByModel ? model.tcpQuery : VersionQuery::kVantrel;
+}
+inline RetriedCall QueryStep(const TransportPolicy& policy, VersionQuery query) {
+    RetriedCall step = policy.query;
+    if (policy.queryByModel) {
+        step.setup.port = QueryPort(query);
+        step.clearReplyAfterFailure = !QueryKeepsReply(query);
+    }
+    return step;
+}
+
 // The table of a transport.
 inline const TransportPolicy& PolicyFor(bool ipx) {
     return ipx ? kIpxPolicy : kTcpPolicy;

@@ -17,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "protocol/Socket.h"
 #include "protocol/Wire.h"
@@ -292,6 +294,154 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
     return result;
 }
 
+// The version queries of many print servers over one unconnected UDP socket. Each exchange is
+// known by its id; a datagram counts only as the reply of the running exchange with that id, from
+// that exchange's address and port, with the reply type. Sends are interleaved with receives, so
+// that a thousand replies arriving together never wait long enough in the socket's buffer to be
+// dropped.
+class VersionSweep {
+  public:
+    VersionSweep(const TAVDL_ADDR* addrs, unsigned long count, std::uint8_t type,
+                 unsigned long inFlight, TAVDL_VERSION_REPLY onReply, void* context)
+        : addrs_(addrs),
+          count_(count),
+          type_(type),
+          inFlight_(inFlight),
+          onReply_(onReply),
+          context_(context) {}
+
+    int Run(void* window, const int* stop) {
+        fd_ = net::UniqueSocket(net::Open(net::Kind::kDatagram));
+        if (!fd_.Valid()) {
+            return -1;
+        }
+        while (next_ < count_ || !running_.empty()) {
+            while (running_.size() < inFlight_ && next_ < count_) {
+                running_.push_back({next_++, 0, {}, false});
+                Send(running_.size() - 1);
+                Drain();
+            }
+            for (std::size_t i = 0; i < running_.size(); ++i) {
+                if (!running_[i].sent) {
+                    Send(i);  // the socket's buffer had no room before
+                }
+            }
+            Drain();
+            Expire();
+            if (running_.empty()) {
+                continue;
+            }
+            Clock::time_point until = Clock::now() + std::chrono::milliseconds(g_sliceMs.load());
+            for (const Exchange& exchange : running_) {
+                until = exchange.deadline < until ? exchange.deadline : until;
+            }
+            if (Wait(fd_.Get(), net::kReadable, until, window, nullptr) < 0) {
+                return -1;
+            }
+            if (stop != nullptr && *stop != 0) {
+                return 1;
+            }
+        }
+        return 0;
+    }
+
+  private:
+    struct Exchange {
+        unsigned long index;
+        std::uint32_t id;
+        Clock::time_point deadline;
+        bool sent;
+    };
+
+    // Starts exchange `i` afresh: a new id and a whole wait of its own. A send that finds no
+    // room is tried again on the next pass; one that fails otherwise goes unanswered.
+    void Send(std::size_t i) {
+        Exchange& exchange = running_[i];
+        if (exchange.id != 0) {
+            byId_.erase(exchange.id);
+        }
+        exchange.id = g_nextExchange++;
+        if (exchange.id == 0) {
+            exchange.id = g_nextExchange++;  // 0 marks an exchange not yet started
+        }
+        exchange.deadline = Deadline(&addrs_[exchange.index]);
+        byId_[exchange.id] = i;
+        std::uint8_t out[wire::kMaxFrame];
+        const std::size_t total =
+            wire::EncodeFrame(wire::Framing::kDatagram, {type_, exchange.id, 0, nullptr, 0}, out);
+        const long sent = net::SendTo(fd_.Get(), out, total, InetTarget(&addrs_[exchange.index]));
+        exchange.sent = sent == static_cast<long>(total) ||
+                        (sent < 0 && net::LastError() != net::Error::kWouldBlock);
+    }
+
+    // Takes every datagram waiting on the socket.
+    void Drain() {
+        std::uint8_t in[wire::kMaxFrame + 1];
+        for (;;) {
+            sockaddr_in from{};
+            const long got = net::ReceiveFrom(fd_.Get(), in, sizeof in, from);
+            if (got < 0) {
+                const net::Error error = net::LastError();
+                if (error == net::Error::kRefused || error == net::Error::kInterrupted) {
+                    continue;  // an ICMP error from an earlier send: its exchange waits on
+                }
+                return;
+            }
+            wire::Message message;
+            if (!wire::DecodeDatagram(wire::Framing::kDatagram, in, static_cast<std::size_t>(got),
+                                      message)) {
+                continue;
+            }
+            const auto found = byId_.find(message.id);
+            if (found == byId_.end()) {
+                continue;  // late, repeated, or no exchange of ours
+            }
+            const sockaddr_in to = InetTarget(&addrs_[running_[found->second].index]);
+            if (from.sin_addr.s_addr != to.sin_addr.s_addr || from.sin_port != to.sin_port ||
+                wire::Judge(message, type_, message.id) != wire::Verdict::kReply) {
+                continue;
+            }
+            End(found->second, message.status == 0 ? 0 : 1, message.data, message.length);
+        }
+    }
+
+    void Expire() {
+        const Clock::time_point now = Clock::now();
+        for (std::size_t i = running_.size(); i-- > 0;) {
+            if (running_[i].deadline <= now) {
+                End(i, -1, nullptr, 0);
+            }
+        }
+    }
+
+    // Hands the exchange's end to the caller, who may ask the address again.
+    void End(std::size_t i, int result, const std::uint8_t* data, std::size_t length) {
+        const bool again = onReply_(context_, running_[i].index, result, data,
+                                    static_cast<unsigned long>(length)) != 0;
+        if (again) {
+            Send(i);
+            return;
+        }
+        byId_.erase(running_[i].id);
+        if (i + 1 != running_.size()) {
+            running_[i] = running_.back();
+            byId_[running_[i].id] = i;
+        }
+        running_.pop_back();
+    }
+
+    const TAVDL_ADDR* addrs_;
+    unsigned long count_;
+    std::uint8_t type_;
+    unsigned long inFlight_;
+    TAVDL_VERSION_REPLY onReply_;
+    void* context_;
+    net::UniqueSocket fd_;
+    unsigned long next_ = 0;
+    std::vector<Exchange> running_;
+    std::unordered_map<std::uint32_t, std::size_t> byId_;
+};
+
 // Sends all of `data` on the TCP connection, waiting for room as needed.
 bool SendAll(Session& session, const std::uint8_t* data, std::size_t length,
              Clock::time_point deadline, void* window) {
@@ -426,6 +576,23 @@ int TavDL_Bramble_GetVersion(TAVDL_ADDR* addr, void* window, unsigned long reply
 
 int TavDL_Bramble_JampEprom(TAVDL_ADDR* addr, void* window, unsigned long replySize, void* reply) {
     return Query(wire::kJampEprom, addr, window, replySize, reply);
+}
+
+int TavDL_QueryVersions(const TAVDL_ADDR* addrs, unsigned long count, int query,
+                        unsigned long inFlight, void* window, const int* stop,
+                        TAVDL_VERSION_REPLY onReply, void* context) {
+    const std::uint8_t type = query == TAVDL_QUERY_VANTREL   ? wire::kVantrelVersion
+                              : query == TAVDL_QUERY_BRAMBLE ? wire::kBrambleVersion
+                                                             : 0;
+    if (type == 0 || onReply == nullptr || inFlight == 0 || (addrs == nullptr && count > 0)) {
+        return -1;
+    }
+    for (unsigned long i = 0; i < count; ++i) {
+        if (addrs[i].mode != TAVDL_MODE_TCP_QUERY) {
+            return -1;  // IPX addresses are network and node pairs: nothing to sweep
+        }
+    }
+    return VersionSweep(addrs, count, type, inFlight, onReply, context).Run(window, stop);
 }
 
 int TavDL_OpenSocket(TAVDL_ADDR* addr, unsigned int* socket) {

@@ -86,6 +86,28 @@ TAVDL_API int TavDL_Download_Finish(TAVDL_ADDR* addr, void* window, unsigned lon
 TAVDL_API void TavDL_CloseSocket(unsigned int* socket);
 
 /*
+ * The version query of many print servers at once, for finding them on a network: over TCP/IP
+ * only (every record's mode TAVDL_MODE_TCP_QUERY, its address and port as the single query takes
+ * them). Each exchange waits its record's waitSeconds; at most inFlight run at once, over one
+ * UDP socket and one wait, so that a thousand addresses cost one socket, not a thousand.
+ * onReply runs on the calling thread for each exchange that ended: result 0 or 1 (the status
+ * of the reply; its data at reply, length bytes, valid during the call only) or -1 (no fitting
+ * reply by the deadline: reply NULL, length 0). It returns non-zero to ask that address again,
+ * in a new exchange with a wait of its own. Replies are matched by their sender and exchange;
+ * garbage, late, repeated and foreign datagrams are passed over. The wait hook runs with window
+ * every few milliseconds; once *stop (when stop is not NULL) is non-zero after it ran, the call
+ * gives up every exchange at once. Returns 0 when every address has ended, 1 when stopped, -1
+ * when it could not run (an IPX record, an unknown query, no socket).
+ */
+#define TAVDL_QUERY_VANTREL 1
+#define TAVDL_QUERY_BRAMBLE 2
+typedef int (*TAVDL_VERSION_REPLY)(void* context, unsigned long index, int result,
+                                   const void* reply, unsigned long length);
+TAVDL_API int TavDL_QueryVersions(const TAVDL_ADDR* addrs, unsigned long count, int query,
+                                  unsigned long inFlight, void* window, const int* stop,
+                                  TAVDL_VERSION_REPLY onReply, void* context);
+
+/*
  * How many data bytes the reply to the calling thread's last call carried, before any cut to the
  * size of the reply buffer; 0 when that call got no reply. The buffer holds zero bytes behind a
  * short reply, which would pass for fields the print server never sent: a caller that reads a

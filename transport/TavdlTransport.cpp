@@ -73,4 +73,24 @@ void TavdlTransport::SetWaitSlice(int milliseconds) {
     TavDL_SetWaitSlice(static_cast<unsigned long>(milliseconds < 0 ? 0 : milliseconds));
 }
 
+namespace {
+
+int OnVersionReply(void* context, unsigned long index, int result, const void* reply,
+                   unsigned long length) {
+    const auto& onReply = *static_cast<const TavdlTransport::VersionReply*>(context);
+    return onReply(index, result, {static_cast<const std::uint8_t*>(reply), length}) ? 1 : 0;
+}
+
+}  // namespace
+
+int TavdlTransport::QueryVersions(std::span<const TAVDL_ADDR> targets, VersionQuery query,
+                                  std::size_t inFlight, void* window, const int* stop,
+                                  const VersionReply& onReply) {
+    return TavDL_QueryVersions(
+        targets.data(), static_cast<unsigned long>(targets.size()),
+        query == VersionQuery::kBramble ? TAVDL_QUERY_BRAMBLE : TAVDL_QUERY_VANTREL,
+        static_cast<unsigned long>(inFlight), window, stop, &OnVersionReply,
+        const_cast<VersionReply*>(&onReply));
+}
+
 }  // namespace vexil

@@ -157,6 +157,89 @@ TEST(Options, AcceptedAndRefused) {
     }
 }
 
+// --scan's ranges: how many addresses each gives, its first and last, or why it is refused.
+TEST(Options, ScanRanges) {
+    const struct {
+        std::vector<std::string> args;  // after --model 6
+        std::string refusal;            // empty: accepted
+        std::size_t count = 0;
+        std::string first = {};
+        std::string last = {};
+    } cases[] = {
+        {{"--scan", "192.0.2.0/24"}, "", 254, "192.0.2.1", "192.0.2.254"},
+        {{"--scan=192.0.2.0/30", "--json", "--jobs", "3"}, "", 2, "192.0.2.1", "192.0.2.2"},
+        {{"--scan", "192.0.2.4/31"}, "", 2, "192.0.2.4", "192.0.2.5"},
+        {{"--scan", "192.0.2.7/32"}, "", 1, "192.0.2.7", "192.0.2.7"},
+        {{"--scan", "192.0.2.10-192.0.2.99"}, "", 90, "192.0.2.10", "192.0.2.99"},
+        {{"--scan", "192.0.2.9-192.0.2.9"}, "", 1, "192.0.2.9", "192.0.2.9"},
+        // A .0 inside a range is no target; the ranges' common addresses count once.
+        {{"--scan", "192.0.2.250-192.0.3.5"}, "", 11, "192.0.2.250", "192.0.3.5"},
+        {{"--scan", "10.1.0.0/22"}, "", 1019, "10.1.0.1", "10.1.3.254"},
+        {{"--scan", "192.0.2.0/24", "--scan", "192.0.2.10-192.0.2.99", "--scan", "192.0.2.0/24"},
+         "",
+         254,
+         "192.0.2.1",
+         "192.0.2.254"},
+        {{"--scan", "10.0.0.0/16", "--scan", "10.1.0.1-10.1.1.1", "--scan", "10.1.1.2/32"},
+         "",
+         65536,
+         "10.0.0.1",
+         "10.1.1.2"},
+        {{"--scan", "10.0.0.0/16", "--scan", "10.1.0.1-10.1.1.1", "--scan", "10.1.1.2-10.1.1.3"},
+         "more than 65,536 addresses in all"},
+        {{"--scan", "10.0.0.0/15"}, "10.0.0.0/15: more than 65,536"},
+        {{"--scan", "10.0.0.1-10.1.0.1"}, "more than 65,536"},
+        {{"--scan", "127.0.0.0/24"}, "127.0.0.1 cannot be a TCP/IP target"},
+        {{"--scan", "126.255.255.250-127.0.0.2"}, "127.0.0.1 cannot be a TCP/IP target"},
+        {{"--scan", "224.0.0.0/30"}, "224.0.0.1 cannot be a TCP/IP target"},
+        {{"--scan", "0.0.0.0/30"}, "0.0.0.1 cannot be a TCP/IP target"},
+        {{"--scan", "192.0.2.0/31"}, "192.0.2.0 cannot be a TCP/IP target"},
+        {{"--scan", "192.0.2.0-192.0.2.9"}, "192.0.2.0 cannot be a TCP/IP target"},
+        {{"--scan", "192.0.1.9-192.0.2.0"}, "192.0.2.0 cannot be a TCP/IP target"},
+        {{"--scan", "192.0.2.5/24"}, "not the first address of a /24 block: 192.0.2.0/24"},
+        {{"--scan", "192.0.2.9-192.0.2.5"}, "its first address is above its last"},
+        {{"--scan", "192.0.2.0/33"}, "the prefix 0 to 32"},
+        {{"--scan", "192.0.2/24"}, "a block is A.B.C.D/PREFIX"},
+        {{"--scan", "192.0.2.0/"}, "a block is A.B.C.D/PREFIX"},
+        {{"--scan", "192.0.2.256-192.0.2.1"}, "a range is FIRST-LAST"},
+        {{"--scan", "192.0.2.1-"}, "a range is FIRST-LAST"},
+        {{"--scan", "192.0.2.9"}, "a block A.B.C.D/PREFIX or a pair FIRST-LAST"},
+        {{"--scan", "192.0.2.\x1b[2J/24"}, "192.0.2.\\x1b[2J/24"},
+        {{"--scan", ""}, "--scan needs a value"},
+        {{"--scan", "192.0.2.0/30", "--ipx", "00000001:00D1F0123456"}, "IPX is not scanned"},
+        {{"--scan", "192.0.2.0/30", "--tcp", "192.0.2.1"}, "--tcp does not go with --scan"},
+        {{"--scan", "192.0.2.0/30", "--targets", "t"}, "--targets does not go with --scan"},
+        {{"--scan", "192.0.2.0/30", "--query"}, "--query does not go with --scan"},
+        {{"--scan", "192.0.2.0/30", "--yes"}, "--yes does not go with --scan"},
+        {{"--scan", "192.0.2.0/30", "--skip-current"}, "--skip-current does not go"},
+        {{"--scan", "192.0.2.0/30", "--max-failures", "1"}, "--max-failures does not go"},
+        {{"--scan", "192.0.2.0/30", "--failed", "f"}, "--failed does not go with --scan"},
+        {{"--scan", "192.0.2.0/30", "--log", "l"}, "--log does not go with --scan"},
+        {{"--scan", "192.0.2.0/30", "--dir", "d"}, "--dir does not go with --scan"},
+        {{"--tcp", "192.0.2.1", "--write-targets", "f"}, "--write-targets goes with --scan"},
+        {{"--scan", "192.0.2.0/30", "--write-targets", "f", "--write-targets", "g"},
+         "--write-targets is given twice"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--model", "6"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        cli::Options options;
+        const cli::Refusal refusal = Parse(args, options);
+        SCOPED_TRACE(c.args.at(1) + (c.args.size() > 2 ? " " + c.args.at(2) : ""));
+        if (c.refusal.empty()) {
+            ASSERT_FALSE(refusal.Refused()) << refusal.text;
+            ASSERT_EQ(options.scanAddresses.size(), c.count);
+            EXPECT_EQ(options.scanAddresses.front().text, c.first);
+            EXPECT_EQ(options.scanAddresses.back().text, c.last);
+            EXPECT_TRUE(std::is_sorted(
+                options.scanAddresses.begin(), options.scanAddresses.end(),
+                [](const cli::Target& a, const cli::Target& b) { return a.octets < b.octets; }));
+        } else {
+            EXPECT_NE(refusal.text.find(c.refusal), std::string::npos) << refusal.text;
+        }
+    }
+}
+
 TEST(Options, TargetsFiles) {
     ScratchDir dir;
     std::string manyLines;

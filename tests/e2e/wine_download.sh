@@ -4,8 +4,8 @@
 # (drive letter, backslashes) in --dir and --log; then a fleet of both from a targets file with
 # CR LF line ends, whose children are Windows processes. The flash the simulator keeps must
 # equal the image, and the log lines must be the bytes the Linux program writes for the same
-# fleet. Then a fleet that --max-failures stops, Ctrl-C to a download, a fleet killed outright,
-# and Ctrl-C to a fleet.
+# fleet. Then a fleet that --max-failures stops, a scan of a small range with the targets file it
+# writes, Ctrl-C to a download, a fleet killed outright, and Ctrl-C to a fleet.
 # Usage: wine_download.sh LINUX_BUILD WINDOWS_BUILD
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -137,6 +137,38 @@ check "--max-failures: each stopped target logged" \
     test "$(grep -c "result=-6 message=0 first=0 outcome=stopped$" "$work/logs/rollout.log")" -eq 2
 check "--max-failures: every target in the --failed file" \
     test "$(tr -d '\r' <"$work/logs/rollout-failed" | grep -c '^tcp ')" -eq 3
+kill "$sim_pid" 2>/dev/null
+stop_sim
+
+# --scan of 192.0.2.8 to .15, where one Linux simulator plays .10 to .13 and .12 is silent: the
+# rows, the counts, the status and the targets file, written as a Windows path.
+rm -f "$work/ready"
+mkfifo "$work/ready"
+"$sim" --listen 192.0.2.10-192.0.2.13 --printer "192.0.2.12 --no-version-reply" \
+    --printer "192.0.2.13 --firmware-version 1.05" --ipx-tunnel-port 0 --quiet --ready-fd 3 \
+    3>"$work/ready" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+read -r -t 10 line <"$work/ready"
+check "scan: the simulator listens" test "$line" = ready
+(cd "$work" && wine_run "$work/out" "$work/err" 300 "$download" --model 6 \
+    --scan 192.0.2.8-192.0.2.15 --write-targets "$(winepath -w "$work/logs")\\found.txt")
+status=$?
+show "--scan"
+check "scan: exit status 0" test "$status" -eq 0
+check "scan: the rows of the three that answered" test "$(tr -d '\r' <"$work/out" |
+    grep -cE '^tcp 192\.0\.2\.(10  aa01     1\.10|11  aa01     1\.10|13  aa01     1\.05) ')" -eq 3
+check "scan: the counts" grep -q "^8 addresses scanned: 3 print servers answered, 5 silent" \
+    <(tr -d '\r' <"$work/out")
+check "scan: the targets file" cmp -s <(tr -d '\r' <"$work/logs/found.txt" | grep -v '^#') \
+    <(printf 'tcp 192.0.2.%s\n' 10 11 13)
+(cd "$work" && wine_run "$work/out" "$work/err" 300 "$download" --model 6 \
+    --scan 192.0.2.14-192.0.2.15 --json)
+status=$?
+check "scan: none answered, exit status 13" test "$status" -eq 13
+check "scan: the JSON summary" grep -q \
+    '"answered":0,"cancelled":0,"exitStatus":13,"invalidReply":0,"otherModel":0,"scanned":2,"silent":2' \
+    "$work/out"
+check "scan: only version queries were sent" test "$(grep -c "mode switch" "$work/sim.log")" -eq 0
 kill "$sim_pid" 2>/dev/null
 stop_sim
 

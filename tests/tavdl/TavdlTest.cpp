@@ -1105,6 +1105,149 @@ TEST_F(TavdlTest, ConnectionWaitsAtMostWaitSecondsInAll) {
 
 // TAVDL_IPX_TUNNEL is host:port and nothing else; a bad value is said once on stderr with the
 // variable's name, and IPX calls then get no answer.
+// The many-address query against print servers played by the test: each reply is taken only
+// from its own print server with its exchange's id; garbage, a stale id, a foreign sender's
+// datagram and a repeated reply are passed over; a silent one ends at its wait; a refusal is
+// asked again when the caller says so; never more exchanges at once than allowed; a stop from
+// the wait hook ends the call; an IPX record or an unknown query is refused.
+TEST_F(TavdlTest, QueryVersionsMatchesRepliesAndKeepsItsLimit) {
+    namespace wire = tavdl::wire;
+    constexpr int kServers = 6;
+    constexpr unsigned long kInFlight = 2;
+    std::vector<net::UniqueSocket> servers;
+    std::vector<TAVDL_ADDR> records;
+    for (int i = 0; i < kServers; ++i) {
+        servers.push_back(test::OpenLoopbackDatagram(0));
+        ASSERT_TRUE(servers.back().Valid());
+        records.push_back(*Target(false));
+        records.back().waitSeconds = 1;
+        SetInetPort(records.back(), net::BoundPort(servers.back().Get()));
+    }
+    struct Seen {
+        int calls = 0;
+        std::vector<int> results;
+        Bytes reply;
+    };
+    struct Context {
+        std::vector<Seen> seen = std::vector<Seen>(kServers);
+        std::atomic<int> ended{0};
+    } context;
+    std::atomic<int> requests{0};
+    std::atomic<int> overLimit{0};
+    std::atomic<bool> done{false};
+    std::thread peers([&] {
+        std::vector<int> asked(kServers);
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!done && Clock::now() < deadline) {
+            std::vector<net::Waiting> waiting;
+            for (const auto& server : servers) {
+                waiting.push_back({server.Get(), net::kReadable, 0});
+            }
+            if (net::WaitAny(waiting, 20) <= 0) {
+                continue;
+            }
+            for (int i = 0; i < kServers; ++i) {
+                std::uint8_t in[wire::kMaxFrame];
+                sockaddr_in from{};
+                wire::Message request;
+                const long got = waiting[i].ready == 0
+                                     ? -1
+                                     : net::ReceiveFrom(servers[i].Get(), in, sizeof in, from);
+                if (got <= 0 || !wire::DecodeMessage(in, static_cast<std::size_t>(got), request)) {
+                    continue;
+                }
+                if (++requests - context.ended > static_cast<int>(kInFlight)) {
+                    ++overLimit;
+                }
+                ++asked[i];
+                auto reply = [&](int via, std::uint32_t id, std::uint8_t status) {
+                    Bytes data(payload::kVersionReplySize);
+                    data[0] = payload::kVantrelValid;
+                    data[payload::kModelCodeAt] = 0xAA;
+                    data[payload::kModelCodeAt + 1] = static_cast<std::uint8_t>(via);
+                    data[payload::kFirmwareAt] = 1;
+                    data[payload::kFirmwareAt + 1] = 0x10;
+                    std::uint8_t out[wire::kMaxFrame];
+                    const std::size_t n = wire::EncodeFrame(
+                        wire::Framing::kDatagram,
+                        {static_cast<std::uint8_t>(request.type | wire::kReplyBit), id, status,
+                         data.data(), data.size()},
+                        out);
+                    net::SendTo(servers[via].Get(), out, n, from);
+                };
+                switch (i) {
+                    case 0: {  // garbage, a foreign sender, a stale id, then the reply
+                        const std::uint8_t garbage[] = {0x81, 0xFF};
+                        net::SendTo(servers[0].Get(), garbage, sizeof garbage, from);
+                        reply(1, request.id, 0);
+                        reply(0, request.id + 1000, 0);
+                        reply(0, request.id, 0);
+                        break;
+                    }
+                    case 1:  // silent
+                        break;
+                    case 2:  // a refusal first
+                        reply(2, request.id, asked[i] == 1 ? 1 : 0);
+                        break;
+                    default:  // the reply twice
+                        reply(i, request.id, 0);
+                        reply(i, request.id, 0);
+                        break;
+                }
+            }
+        }
+    });
+    const TAVDL_VERSION_REPLY onReply = [](void* c, unsigned long index, int result,
+                                           const void* reply, unsigned long length) {
+        auto& ctx = *static_cast<Context*>(c);
+        Seen& seen = ctx.seen.at(index);
+        ++seen.calls;
+        seen.results.push_back(result);
+        const auto* bytes = static_cast<const std::uint8_t*>(reply);
+        seen.reply = length == 0 ? Bytes() : Bytes(bytes, bytes + length);
+        ++ctx.ended;
+        return result == 1 ? 1 : 0;  // a refusal is asked again
+    };
+    const int result = TavDL_QueryVersions(records.data(), kServers, TAVDL_QUERY_VANTREL, kInFlight,
+                                           nullptr, nullptr, onReply, &context);
+    done = true;
+    peers.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(overLimit, 0) << "more exchanges at once than allowed";
+    const std::vector<std::vector<int>> expected = {{0}, {-1}, {1, 0}, {0}, {0}, {0}};
+    for (int i = 0; i < kServers; ++i) {
+        SCOPED_TRACE("print server " + std::to_string(i));
+        EXPECT_EQ(context.seen[i].results, expected[i]);
+        if (i != 1) {
+            ASSERT_EQ(context.seen[i].reply.size(), payload::kVersionReplySize);
+            EXPECT_EQ(context.seen[i].reply[payload::kModelCodeAt + 1], i)
+                << "another print server's reply was taken";
+        }
+    }
+
+    // A stop from the wait hook ends the call with its exchanges unanswered.
+    static int stop = 0;
+    static int hookRuns = 0;
+    stop = 0;
+    hookRuns = 0;
+    TavDL_SetWaitHook([](void*) { stop = ++hookRuns >= 3 ? 1 : 0; });
+    records[1].waitSeconds = 60;
+    Context stopped;
+    EXPECT_EQ(TavDL_QueryVersions(&records[1], 1, TAVDL_QUERY_BRAMBLE, 1, nullptr, &stop, onReply,
+                                  &stopped),
+              1);
+    EXPECT_EQ(stopped.seen[0].calls, 0);
+    TavDL_SetWaitHook(nullptr);
+
+    Context refused;
+    records[2].mode = TAVDL_MODE_IPX;
+    EXPECT_EQ(TavDL_QueryVersions(&records[2], 1, TAVDL_QUERY_VANTREL, 1, nullptr, nullptr, onReply,
+                                  &refused),
+              -1);
+    EXPECT_EQ(TavDL_QueryVersions(&records[3], 1, 0, 1, nullptr, nullptr, onReply, &refused), -1);
+    EXPECT_EQ(refused.seen[0].calls, 0);
+}
+
 TEST_F(TavdlTest, TunnelSettingIsStrict) {
     auto sim = StartSim({});
     const std::string port = std::to_string(ports_.tunnel);
