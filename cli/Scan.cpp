@@ -154,6 +154,140 @@ std::string SummaryObject(const Tally& t, int exitStatus) {
            "\n";
 }
 
+// Every address's target record, set up for the model's query as --query sets up its own.
+std::vector<TAVDL_ADDR> RecordsFor(const std::vector<Target>& addresses, int modelIndex,
+                                   const RetriedCall& step) {
+    std::vector<TAVDL_ADDR> records;
+    records.reserve(addresses.size());
+    const TargetRecordPtr blank = CreateTargetRecord();
+    for (const Target& address : addresses) {
+        records.push_back(*blank);
+        FillTargetRecord(RequestFor(address, modelIndex), records.back());
+        ApplyCallSetup(records.back(), step.setup);
+    }
+    return records;
+}
+
+// Asks every address through the library's one call, the console's cancel stopping it; what
+// each came to lands in `asked`. The library's result: negative without a socket, 1 when
+// cancelled.
+int Sweep(std::vector<TAVDL_ADDR>& records, VersionQuery query, int attempts, std::size_t inFlight,
+          std::vector<Asked>& asked) {
+    const auto start = std::chrono::steady_clock::now();
+    auto ended = [&start](Asked& a, State state) {
+        a.state = state;
+        a.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        a.end = UtcNow();
+    };
+    auto onReply = [&](std::size_t index, int result, std::span<const std::uint8_t> reply) {
+        Asked& a = asked[index];
+        ++a.attempts;
+        if (result < 0) {
+            // No answer ends the query at once, as it ends --query's attempts.
+            a.state = State::kSilent;
+            return false;
+        }
+        if (result == 0 &&
+            ReadVersionReply(query, reply.data(), reply.size(), a.version, a.modelCode)) {
+            ended(a, State::kAnswered);
+            return false;
+        }
+        ended(a, State::kInvalid);
+        return a.attempts < attempts;
+    };
+    int stop = 0;
+    ConsolePort port(false);
+    port.onCancel = [&stop] { stop = 1; };
+    TavdlTransport transport;
+    transport.SetWaitHook(&ConsolePort::WaitHook);
+    transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
+    const int swept =
+        TavdlTransport::QueryVersions(records, query, inFlight, &port, &stop, onReply);
+    transport.SetWaitSlice(0);
+    transport.SetWaitHook(nullptr);
+    port.onCancel = nullptr;
+    return swept;
+}
+
+// One answering address's row, as --query reports it.
+Report RowOf(const Target& target, int modelIndex, const Asked& a, const std::string& startTime) {
+    Report report;
+    report.target = target;
+    report.model = modelIndex;
+    report.query = true;
+    report.seconds = a.seconds;
+    report.start = startTime;
+    report.end = a.end;
+    if (a.state == State::kAnswered) {
+        report.run.result = result::kSuccess;
+        report.run.deviceVersion = a.version;
+        report.run.deviceModelCode = a.modelCode;
+    } else {
+        // As --query reports a print server whose reply was not valid: not answered.
+        report.run.result = result::kConnectionFailed;
+        report.run.messages = {{msg::kVersionInvalid, Icon::Error},
+                               {msg::kVersionFailed, Icon::Error}};
+        report.lastMessage = msg::kVersionFailed;
+    }
+    return report;
+}
+
+// What the scan found: its counts, the rows of the print servers that answered, and the
+// targets file of those of the scanned model.
+struct Findings {
+    Tally tally;
+    std::vector<Report> rows;
+    std::string targets;
+};
+
+Findings Gather(const Options& options, const ModelTraits& model, const std::vector<Asked>& asked,
+                const std::string& startTime) {
+    Findings found;
+    found.tally.scanned = static_cast<int>(asked.size());
+    found.targets = "# vexil-download --scan: the print servers of model " +
+                    std::to_string(options.modelIndex) + " (" + model.modelCode +
+                    ") that answered\n";
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        const Asked& a = asked[i];
+        switch (a.state) {
+            case State::kAsking:
+                ++found.tally.cancelled;
+                continue;
+            case State::kSilent:
+                ++found.tally.silent;
+                continue;
+            case State::kAnswered:
+                ++found.tally.answered;
+                if (a.modelCode != model.modelCode) {
+                    ++found.tally.otherModel;
+                } else {
+                    found.targets += options.scanAddresses[i].Label() + "\n";
+                }
+                break;
+            case State::kInvalid:
+                ++found.tally.invalid;
+                break;
+        }
+        found.rows.push_back(RowOf(options.scanAddresses[i], options.modelIndex, a, startTime));
+    }
+    return found;
+}
+
+// The targets file, replaced as --failed's list is; a cancelled scan leaves it as it was.
+bool WriteTargets(const std::string& path, const Findings& found, bool cancelled) {
+    if (cancelled) {
+        std::fprintf(stderr, "vexil-download: the scan was cancelled: %s is left as it was\n",
+                     path.c_str());
+        return true;
+    }
+    if (const std::string reason = WriteRecord(path, found.targets, RecordMode::kReplace);
+        !reason.empty()) {
+        std::fprintf(stderr, "vexil-download: writing %s failed: %s\n", path.c_str(),
+                     reason.c_str());
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 Refusal ScanAddresses(const std::vector<std::string>& ranges, std::vector<Target>& addresses) {
@@ -181,135 +315,36 @@ Refusal ScanAddresses(const std::vector<std::string>& ranges, std::vector<Target
 }
 
 int RunScan(const Options& options) {
-    const std::vector<Target>& addresses = options.scanAddresses;
     const ModelTraits& model = *FindModel(options.modelIndex);
     // The query, its port, attempts and wait are those of --query over TCP/IP.
     const VersionQuery query = QueryOf(kTcpPolicy, model);
     const RetriedCall step = QueryStep(kTcpPolicy, query);
-    std::vector<TAVDL_ADDR> records;
-    records.reserve(addresses.size());
-    const TargetRecordPtr blank = CreateTargetRecord();
-    for (const Target& address : addresses) {
-        records.push_back(*blank);
-        FillTargetRecord(RequestFor(address, options.modelIndex), records.back());
-        ApplyCallSetup(records.back(), step.setup);
-    }
-
-    std::vector<Asked> asked(addresses.size());
-    const auto start = std::chrono::steady_clock::now();
+    std::vector<TAVDL_ADDR> records = RecordsFor(options.scanAddresses, options.modelIndex, step);
     const std::string startTime = UtcNow();
-    auto onReply = [&](std::size_t index, int result, std::span<const std::uint8_t> reply) {
-        Asked& a = asked[index];
-        ++a.attempts;
-        if (result < 0) {
-            // No answer ends the query at once, as it ends --query's attempts.
-            a.state = State::kSilent;
-            return false;
-        }
-        if (result == 0 &&
-            ReadVersionReply(query, reply.data(), reply.size(), a.version, a.modelCode)) {
-            a.state = State::kAnswered;
-            a.seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            a.end = UtcNow();
-            return false;
-        }
-        a.state = State::kInvalid;
-        a.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        a.end = UtcNow();
-        return a.attempts < step.attempts;
-    };
-    int stop = 0;
-    int swept = 0;
-    {
-        ConsolePort port(false);
-        port.onCancel = [&stop] { stop = 1; };
-        TavdlTransport transport;
-        transport.SetWaitHook(&ConsolePort::WaitHook);
-        transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
-        const std::size_t inFlight =
-            static_cast<std::size_t>(options.jobsGiven ? options.jobs : static_cast<int>(kMaxJobs));
-        swept = TavdlTransport::QueryVersions(records, query, inFlight, &port, &stop, onReply);
-        transport.SetWaitSlice(0);
-        transport.SetWaitHook(nullptr);
-        port.onCancel = nullptr;
-    }
+    std::vector<Asked> asked(records.size());
+    const std::size_t inFlight =
+        static_cast<std::size_t>(options.jobsGiven ? options.jobs : static_cast<int>(kMaxJobs));
+    const int swept = Sweep(records, query, step.attempts, inFlight, asked);
     if (swept < 0) {
         std::fputs("vexil-download: the scan cannot use a UDP socket\n", stderr);
         return ExitStatus(result::kSocketStartFailed);
     }
-
-    Tally tally;
-    tally.scanned = static_cast<int>(addresses.size());
-    std::vector<Report> reports;
-    std::string targets = "# vexil-download --scan: the print servers of model " +
-                          std::to_string(options.modelIndex) + " (" + model.modelCode +
-                          ") that answered\n";
-    for (std::size_t i = 0; i < asked.size(); ++i) {
-        const Asked& a = asked[i];
-        switch (a.state) {
-            case State::kAsking:
-                ++tally.cancelled;
-                continue;
-            case State::kSilent:
-                ++tally.silent;
-                continue;
-            case State::kAnswered:
-                ++tally.answered;
-                if (a.modelCode != model.modelCode) {
-                    ++tally.otherModel;
-                } else {
-                    targets += addresses[i].Label() + "\n";
-                }
-                break;
-            case State::kInvalid:
-                ++tally.invalid;
-                break;
-        }
-        Report report;
-        report.target = addresses[i];
-        report.model = options.modelIndex;
-        report.query = true;
-        report.seconds = a.seconds;
-        report.start = startTime;
-        report.end = a.end;
-        if (a.state == State::kAnswered) {
-            report.run.result = result::kSuccess;
-            report.run.deviceVersion = a.version;
-            report.run.deviceModelCode = a.modelCode;
-        } else {
-            // As --query reports a print server whose reply was not valid: not answered.
-            report.run.result = result::kConnectionFailed;
-            report.run.messages = {{msg::kVersionInvalid, Icon::Error},
-                                   {msg::kVersionFailed, Icon::Error}};
-            report.lastMessage = msg::kVersionFailed;
-        }
-        reports.push_back(std::move(report));
-    }
+    const Findings found = Gather(options, model, asked, startTime);
     const bool cancelled = swept == 1;
     // As --query's: 13 when no print server answered, 6 when cancelled.
-    int status = cancelled            ? ExitStatus(result::kNotStarted)
-                 : tally.answered > 0 ? 0
-                                      : ExitStatus(result::kConnectionFailed);
-    if (!options.writeTargets.empty()) {
-        if (cancelled) {
-            std::fprintf(stderr, "vexil-download: the scan was cancelled: %s is left as it was\n",
-                         options.writeTargets.c_str());
-        } else if (const std::string reason =
-                       WriteRecord(options.writeTargets, targets, RecordMode::kReplace);
-                   !reason.empty()) {
-            std::fprintf(stderr, "vexil-download: writing %s failed: %s\n",
-                         options.writeTargets.c_str(), reason.c_str());
-            status = status != 0 ? status : kExitNotRecorded;
-        }
+    int status = cancelled                  ? ExitStatus(result::kNotStarted)
+                 : found.tally.answered > 0 ? 0
+                                            : ExitStatus(result::kConnectionFailed);
+    if (!options.writeTargets.empty() && !WriteTargets(options.writeTargets, found, cancelled)) {
+        status = status != 0 ? status : kExitNotRecorded;
     }
     if (options.json) {
-        for (const Report& report : reports) {
+        for (const Report& report : found.rows) {
             std::printf("%s\n", ToJson(report).c_str());
         }
-        std::fputs(SummaryObject(tally, status).c_str(), stdout);
+        std::fputs(SummaryObject(found.tally, status).c_str(), stdout);
     } else {
-        std::fputs((SummaryTable(reports, false) + SummaryLine(tally)).c_str(), stdout);
+        std::fputs((SummaryTable(found.rows, false) + SummaryLine(found.tally)).c_str(), stdout);
     }
     return status;
 }
