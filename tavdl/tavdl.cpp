@@ -294,11 +294,12 @@ int Query(std::uint8_t type, TAVDL_ADDR* addr, void* window, unsigned long reply
     return result;
 }
 
-// The version queries of many print servers over one unconnected UDP socket. Each exchange is
+// The version queries of many print servers over a few unconnected UDP sockets. Each exchange is
 // known by its id; a datagram counts only as the reply of the running exchange with that id, from
-// that exchange's address and port, with the reply type. Sends are interleaved with receives, so
-// that a thousand replies arriving together never wait long enough in the socket's buffer to be
-// dropped.
+// that exchange's address and port, on the socket it was sent from, with the reply type. Sends
+// are interleaved with receives; and since a reply that finds its socket's buffer full is dropped
+// by the system without a word, no socket has more exchanges running than its buffer holds
+// replies, however long the caller is kept from reading.
 class VersionSweep {
   public:
     VersionSweep(const TAVDL_ADDR* addrs, unsigned long count, std::uint8_t type,
@@ -311,13 +312,25 @@ class VersionSweep {
           context_(context) {}
 
     int Run(void* window, const int* stop) {
-        fd_ = net::UniqueSocket(net::Open(net::Kind::kDatagram));
-        if (!fd_.Valid()) {
-            return -1;
+        const unsigned long most = std::min(inFlight_, count_);
+        const std::size_t sockets = std::max<std::size_t>(1, (most + kPerSocket - 1) / kPerSocket);
+        for (std::size_t i = 0; i < sockets; ++i) {
+            net::UniqueSocket fd(net::Open(net::Kind::kDatagram));
+            if (!fd.Valid()) {
+                return -1;
+            }
+            waiting_.push_back({fd.Get(), net::kReadable, 0});
+            fds_.push_back(std::move(fd));
         }
+        load_.assign(sockets, 0);
         while (next_ < count_ || !running_.empty()) {
             while (running_.size() < inFlight_ && next_ < count_) {
-                running_.push_back({next_++, 0, {}, false});
+                const std::size_t socket = static_cast<std::size_t>(
+                    std::find_if(load_.begin(), load_.end(),
+                                 [](unsigned long load) { return load < kPerSocket; }) -
+                    load_.begin());
+                ++load_[socket];
+                running_.push_back({next_++, 0, {}, false, socket});
                 Send(running_.size() - 1);
                 Drain();
             }
@@ -335,7 +348,7 @@ class VersionSweep {
             for (const Exchange& exchange : running_) {
                 until = exchange.deadline < until ? exchange.deadline : until;
             }
-            if (Wait(fd_.Get(), net::kReadable, until, window, nullptr) < 0) {
+            if (WaitReadable(until, window, stop) < 0) {
                 return -1;
             }
             if (stop != nullptr && *stop != 0) {
@@ -346,12 +359,31 @@ class VersionSweep {
     }
 
   private:
+    // The exchanges one socket runs at most: their replies take a quarter of the smallest
+    // receive buffer a system gives by default (Linux's holds 256 of them).
+    static constexpr unsigned long kPerSocket = 64;
+
     struct Exchange {
         unsigned long index;
         std::uint32_t id;
         Clock::time_point deadline;
         bool sent;
+        std::size_t socket;  // the one of fds_ it is sent from and answered on
     };
+
+    // Runs the hook, then waits until a socket has a datagram or `until`, at most a slice.
+    int WaitReadable(Clock::time_point until, void* window, const int* stop) {
+        if (const TAVDL_WAIT_HOOK hook = g_hook.load(); hook != nullptr) {
+            hook(window);
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if ((stop != nullptr && *stop != 0) || left <= 0) {
+            return 0;
+        }
+        const int ready = net::WaitAny(waiting_, static_cast<int>(left));
+        return ready < 0 && net::LastError() != net::Error::kInterrupted ? -1 : 0;
+    }
 
     // Starts exchange `i` afresh: a new id and a whole wait of its own. A send that finds no
     // room is tried again on the next pass; one that fails otherwise goes unanswered.
@@ -369,17 +401,23 @@ class VersionSweep {
         std::uint8_t out[wire::kMaxFrame];
         const std::size_t total =
             wire::EncodeFrame(wire::Framing::kDatagram, {type_, exchange.id, 0, nullptr, 0}, out);
-        const long sent = net::SendTo(fd_.Get(), out, total, InetTarget(&addrs_[exchange.index]));
+        const long sent = net::SendTo(fds_[exchange.socket].Get(), out, total,
+                                      InetTarget(&addrs_[exchange.index]));
         exchange.sent = sent == static_cast<long>(total) ||
                         (sent < 0 && net::LastError() != net::Error::kWouldBlock);
     }
 
-    // Takes every datagram waiting on the socket.
+    // Takes every datagram waiting on the sockets.
     void Drain() {
+        for (std::size_t socket = 0; socket < fds_.size(); ++socket) {
+            Drain(socket);
+        }
+    }
+    void Drain(std::size_t socket) {
         std::uint8_t in[wire::kMaxFrame + 1];
         for (;;) {
             sockaddr_in from{};
-            const long got = net::ReceiveFrom(fd_.Get(), in, sizeof in, from);
+            const long got = net::ReceiveFrom(fds_[socket].Get(), in, sizeof in, from);
             if (got < 0) {
                 const net::Error error = net::LastError();
                 if (error == net::Error::kRefused || error == net::Error::kInterrupted) {
@@ -393,7 +431,7 @@ class VersionSweep {
                 continue;
             }
             const auto found = byId_.find(message.id);
-            if (found == byId_.end()) {
+            if (found == byId_.end() || running_[found->second].socket != socket) {
                 continue;  // late, repeated, or no exchange of ours
             }
             const sockaddr_in to = InetTarget(&addrs_[running_[found->second].index]);
@@ -423,6 +461,7 @@ class VersionSweep {
             return;
         }
         byId_.erase(running_[i].id);
+        --load_[running_[i].socket];
         if (i + 1 != running_.size()) {
             running_[i] = running_.back();
             byId_[running_[i].id] = i;
@@ -436,7 +475,9 @@ class VersionSweep {
     unsigned long inFlight_;
     TAVDL_VERSION_REPLY onReply_;
     void* context_;
-    net::UniqueSocket fd_;
+    std::vector<net::UniqueSocket> fds_;
+    std::vector<net::Waiting> waiting_;  // the same sockets, for the wait
+    std::vector<unsigned long> load_;    // the exchanges each socket runs
     unsigned long next_ = 0;
     std::vector<Exchange> running_;
     std::unordered_map<std::uint32_t, std::size_t> byId_;

@@ -88,8 +88,9 @@ TAVDL_API void TavDL_CloseSocket(unsigned int* socket);
 /*
  * The version query of many print servers at once, for finding them on a network: over TCP/IP
  * only (every record's mode TAVDL_MODE_TCP_QUERY, its address and port as the single query takes
- * them). Each exchange waits its record's waitSeconds; at most inFlight run at once, over one
- * UDP socket and one wait, so that a thousand addresses cost one socket, not a thousand.
+ * them). Each exchange waits its record's waitSeconds; at most inFlight run at once, over a few
+ * UDP sockets (at most 64 exchanges each, so that no reply finds its socket's buffer full) and
+ * one wait: a thousand addresses cost 16 sockets, not a thousand.
  * onReply runs on the calling thread for each exchange that ended: result 0 or 1 (the status
  * of the reply; its data at reply, length bytes, valid during the call only) or -1 (no fitting
  * reply by the deadline: reply NULL, length 0). It returns non-zero to ask that address again,

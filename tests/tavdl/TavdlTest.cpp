@@ -862,9 +862,10 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
 // others' flash, owner and version alone (they answer other clients meanwhile, while the one in
 // download mode does not), its flash file is named by its address, and the first address's print
 // server is the one behind the IPX tunnel.
-TEST_F(TavdlTest, ManyPrintServersInOneSimulator) {
-    // Wine binds a UDP socket to its network interface, every address of it, rather than to its
-    // address: there one port serves one address of the loopback device.
+// Whether one UDP port can be bound on two loopback addresses, as a simulator of many print
+// servers needs. Wine binds a UDP socket to its network interface, every address of it, rather
+// than to its address: there one port serves one address of the loopback device.
+bool OnePortServesManyAddresses() {
     const auto udpOn = [](const char* address, std::uint16_t port) {
         net::UniqueSocket socket(net::Open(net::Kind::kDatagram));
         sockaddr_in at{};
@@ -874,13 +875,14 @@ TEST_F(TavdlTest, ManyPrintServersInOneSimulator) {
         return socket.Valid() && net::Bind(socket.Get(), at) == 0 ? std::move(socket)
                                                                   : net::UniqueSocket();
     };
-    {
-        const net::UniqueSocket first = udpOn("127.0.0.2", 0);
-        ASSERT_TRUE(first.Valid()) << net::LastErrorText();
-        if (!udpOn("127.0.0.3", net::BoundPort(first.Get())).Valid()) {
-            GTEST_SKIP() << "one UDP port cannot be bound on two loopback addresses here (Wine "
-                            "binds a UDP socket to its interface)";
-        }
+    const net::UniqueSocket first = udpOn("127.0.0.2", 0);
+    return first.Valid() && udpOn("127.0.0.3", net::BoundPort(first.Get())).Valid();
+}
+
+TEST_F(TavdlTest, ManyPrintServersInOneSimulator) {
+    if (!OnePortServesManyAddresses()) {
+        GTEST_SKIP() << "one UDP port cannot be bound on two loopback addresses here (Wine "
+                        "binds a UDP socket to its interface)";
     }
     test::ScratchDir dir;
     auto sim = StartSim({"--listen", "127.0.0.2-127.0.0.4", "--flash-dir", dir.path().string(),
@@ -1101,6 +1103,84 @@ TEST_F(TavdlTest, ConnectionWaitsAtMostWaitSecondsInAll) {
     EXPECT_GE(took, std::chrono::milliseconds(1900));
     EXPECT_LT(took, std::chrono::milliseconds(2500)) << "the connect and the exchange each waited";
     TavDL_CloseSocket(&socket_);
+}
+
+// A caller kept from reading while hundreds of replies arrive loses none of them: the system
+// drops a datagram that finds its socket's buffer full (Linux's default holds 256 of these), and
+// no socket of the call runs more exchanges than its buffer holds replies. The test's print
+// servers hold their replies until every query is in, then send them all while the caller's
+// wait hook keeps it from reading.
+TEST_F(TavdlTest, QueryVersionsLosesNoReplyToASlowCaller) {
+    namespace wire = tavdl::wire;
+    constexpr int kServers = 600;
+    std::vector<net::UniqueSocket> servers;
+    std::vector<net::Waiting> waiting;
+    std::vector<TAVDL_ADDR> records;
+    for (int i = 0; i < kServers; ++i) {
+        servers.push_back(test::OpenLoopbackDatagram(0));
+        ASSERT_TRUE(servers.back().Valid()) << "server " << i;
+        waiting.push_back({servers.back().Get(), net::kReadable, 0});
+        records.push_back(*Target(false));
+        records.back().waitSeconds = 10;
+        SetInetPort(records.back(), net::BoundPort(servers.back().Get()));
+    }
+    static std::mutex lock;
+    static std::condition_variable allSent;
+    static bool sent;
+    sent = false;
+    std::thread peers([&] {
+        std::vector<std::pair<wire::Message, sockaddr_in>> asked(kServers);
+        std::vector<bool> in(kServers);
+        int count = 0;
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (count < kServers && Clock::now() < deadline) {
+            if (net::WaitAny(waiting, 20) <= 0) {
+                continue;
+            }
+            for (int i = 0; i < kServers; ++i) {
+                std::uint8_t buffer[wire::kMaxFrame];
+                const long got = waiting[i].ready == 0
+                                     ? -1
+                                     : net::ReceiveFrom(servers[i].Get(), buffer, sizeof buffer,
+                                                        asked[i].second);
+                if (got > 0 && !in[i] &&
+                    wire::DecodeMessage(buffer, static_cast<std::size_t>(got), asked[i].first)) {
+                    in[i] = true;
+                    ++count;
+                }
+            }
+        }
+        for (int i = 0; i < kServers; ++i) {
+            Bytes data(payload::kVersionReplySize);
+            data[0] = payload::kVantrelValid;
+            std::uint8_t out[wire::kMaxFrame];
+            const std::size_t n =
+                wire::EncodeFrame(wire::Framing::kDatagram,
+                                  {static_cast<std::uint8_t>(asked[i].first.type | wire::kReplyBit),
+                                   asked[i].first.id, 0, data.data(), data.size()},
+                                  out);
+            net::SendTo(servers[i].Get(), out, n, asked[i].second);
+        }
+        const std::lock_guard<std::mutex> guard(lock);
+        sent = true;
+        allSent.notify_all();
+    });
+    TavDL_SetWaitHook([](void*) {
+        std::unique_lock<std::mutex> guard(lock);
+        allSent.wait_for(guard, std::chrono::seconds(30), [] { return sent; });
+    });
+    static int answered;
+    answered = 0;
+    const TAVDL_VERSION_REPLY onReply = [](void*, unsigned long, int result, const void*,
+                                           unsigned long) {
+        answered += result == 0 ? 1 : 0;
+        return 0;
+    };
+    EXPECT_EQ(TavDL_QueryVersions(records.data(), kServers, TAVDL_QUERY_VANTREL, kServers, nullptr,
+                                  nullptr, onReply, nullptr),
+              0);
+    peers.join();
+    EXPECT_EQ(answered, kServers) << "replies were dropped";
 }
 
 // TAVDL_IPX_TUNNEL is host:port and nothing else; a bad value is said once on stderr with the
