@@ -59,14 +59,15 @@ Refusal AddRange(std::string_view range, std::vector<std::uint32_t>& addresses) 
             return RangeRefusal(range, "a block is A.B.C.D/PREFIX, the prefix 0 to 32");
         }
         const std::uint64_t size = std::uint64_t{1} << (32 - prefix);
+        // Too large first: naming the block's first address would only lead to that refusal.
+        if (size > kMaxScanAddresses) {
+            return RangeRefusal(range, "more than 65,536 addresses");
+        }
         if (first % size != 0) {
             return RangeRefusal(
                 range, "not the first address of a /" + std::to_string(prefix) +
                            " block: " + Dotted(static_cast<std::uint32_t>(first - first % size)) +
                            "/" + std::to_string(prefix));
-        }
-        if (size > kMaxScanAddresses) {
-            return RangeRefusal(range, "more than 65,536 addresses");
         }
         last = static_cast<std::uint32_t>(first + (size - 1));
         block = prefix <= 30;
@@ -223,11 +224,12 @@ Report RowOf(const Target& target, int modelIndex, const Asked& a, const std::st
         report.run.deviceVersion = a.version;
         report.run.deviceModelCode = a.modelCode;
     } else {
-        // As --query reports a print server whose reply was not valid: not answered.
+        // As --query reports a print server whose replies were not valid: message 113 for each
+        // attempt, and not answered.
         report.run.result = result::kConnectionFailed;
-        report.run.messages = {{msg::kVersionInvalid, Icon::Error},
-                               {msg::kVersionFailed, Icon::Error}};
-        report.lastMessage = msg::kVersionFailed;
+        report.run.messages.assign(static_cast<std::size_t>(a.attempts),
+                                   {msg::kVersionInvalid, Icon::Error});
+        report.lastMessage = msg::kVersionInvalid;
     }
     return report;
 }

@@ -188,6 +188,7 @@ TEST(Options, ScanRanges) {
         {{"--scan", "10.0.0.0/16", "--scan", "10.1.0.1-10.1.1.1", "--scan", "10.1.1.2-10.1.1.3"},
          "more than 65,536 addresses in all"},
         {{"--scan", "10.0.0.0/15"}, "10.0.0.0/15: more than 65,536"},
+        {{"--scan", "127.0.0.1/8"}, "127.0.0.1/8: more than 65,536"},
         {{"--scan", "10.0.0.1-10.1.0.1"}, "more than 65,536"},
         {{"--scan", "127.0.0.0/24"}, "127.0.0.1 cannot be a TCP/IP target"},
         {{"--scan", "126.255.255.250-127.0.0.2"}, "127.0.0.1 cannot be a TCP/IP target"},

@@ -108,6 +108,7 @@ TEST(Scan, FindsThePrintServersOfABlockAndFeedsAFleet) {
             expected.push_back(label + "     -        -  ");
             EXPECT_EQ(object["outcome"], "query-failed");
             EXPECT_EQ(object["firstMessage"]["number"], 113);
+            EXPECT_EQ(object["lastMessage"]["number"], 113) << "--query's row ends with 113 too";
             EXPECT_TRUE(object["modelCode"].is_null());
             continue;
         }
