@@ -7,6 +7,7 @@
 #include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
@@ -196,7 +197,8 @@ bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
             "download without asking\n");
         return false;
     }
-    Print(std::string(confirm::kDownload) + " (y) / " + confirm::kDoNotDownload + " (N)? ");
+    Print(std::string(Tr(confirm::kDownload)) + " (y) / " +
+          std::string(Tr(confirm::kDoNotDownload)) + " (N)? ");
     const Answer answer = AskYesNo();
     if (answer == Answer::Cancelled) {
         Print("\n");

@@ -16,12 +16,14 @@
 #include "cli/Report.h"
 #include "cli/Scan.h"
 #include "platform/Console.h"
+#include "platform/Environment.h"
 #include "platform/Process.h"
 #include "platform/ProgramMain.h"
 #include "platform/RecordFile.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
+#include "resources/Text.h"
 
 using namespace vexil::cli;
 namespace console = vexil::console;
@@ -212,6 +214,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
     return vexil::RunMain("vexil-download", argc, argv, [](int count, char** arguments) {
         const int status = Run(count, arguments);
         // What went to standard output (the JSON, the summary, the inventory) must be there: a

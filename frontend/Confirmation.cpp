@@ -4,6 +4,7 @@
 #include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 
 namespace vexil {
 
@@ -35,7 +36,8 @@ std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values) {
                                      confirm::kFileVersion};
     std::array<std::string, 3> lines;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = std::string(labels[i].before) + " " + shown[i] + " " + labels[i].after;
+        lines[i] = std::string(Tr(labels[i].before)) + " " + shown[i] + " " +
+                   std::string(Tr(labels[i].after));
     }
     return lines;
 }

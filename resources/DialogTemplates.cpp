@@ -19,25 +19,24 @@ constexpr unsigned kHex = kUpperCase | kBorder | kTabStop;
 constexpr ControlSpec kMainControls[] = {
     {kIpxGroup, GroupBox, "", 7, 75, 165, 42, kDisabled},
     {kIpGroup, GroupBox, "", 7, 42, 165, 31, kDisabled},
-    {kIpxCheck, CheckBox, "IPXダウンロード", 14, 75, 64, 10, kTabStop},
-    {kTcpCheck, CheckBox, "TCPダウンロード", 13, 41, 64, 10, kTabStop},
-    {kModelLabel, Static, "機種名", 30, 7, 25, 12, kLabel | kGroup},
+    {kIpxCheck, CheckBox, "dlg.main.ipx-check", 14, 75, 64, 10, kTabStop},
+    {kTcpCheck, CheckBox, "dlg.main.tcp-check", 13, 41, 64, 10, kTabStop},
+    {kModelLabel, Static, "dlg.main.model-label", 30, 7, 25, 12, kLabel | kGroup},
     {kModelList, ComboBox, "", 58, 7, 80, 55, kSorted | kVScroll | kTabStop},
-    {kIpLabel, Static, "IPアドレス", 21, 55, 30, 12, kLabel},
+    {kIpLabel, Static, "dlg.main.ip-label", 21, 55, 30, 12, kLabel},
     {kOctet1, Edit, "", 74, 55, 20, 12, kOctet},
     {kOctet2, Edit, "", 98, 55, 20, 12, kOctet},
     {kOctet3, Edit, "", 123, 55, 20, 12, kOctet},
     {kOctet4, Edit, "", 148, 55, 20, 12, kOctet},
-    {kNetworkLabel, Static, "ネットワークアドレス", 13, 87, 59, 12, kLabel},
+    {kNetworkLabel, Static, "dlg.main.network-label", 13, 87, 59, 12, kLabel},
     {kNetworkAddress, Edit, "", 73, 87, 95, 12, kHex},
-    {kMacLabel, Static, "MACアドレス", 13, 100, 38, 12, kLabel},
+    {kMacLabel, Static, "dlg.main.mac-label", 13, 100, 38, 12, kLabel},
     {kMacAddress, Edit, "", 73, 101, 95, 12, kHex},
     {kProgress, ProgressBar, "Progress1", 6, 133, 165, 12, kBorder},
-    {kDownload, PushButton, "ダウンロード", 27, 151, 50, 14, kDefaultButton | kTabStop},
-    {kCancel, PushButton, "キャンセル", 95, 151, 50, 14, kDefaultButton | kTabStop},
-    {kWebPage, PushButton, "ダウンロードファイルの取得", 147, 4, 11, 15,
-     kTabStop | kDisabled | kHidden},
-    {kBrowse, PushButton, "ファイル参照", 14, 24, 150, 15, kTabStop},
+    {kDownload, PushButton, "dlg.main.download", 27, 151, 50, 14, kDefaultButton | kTabStop},
+    {kCancel, PushButton, "dlg.main.cancel", 95, 151, 50, 14, kDefaultButton | kTabStop},
+    {kWebPage, PushButton, "dlg.main.web-page", 147, 4, 11, 15, kTabStop | kDisabled | kHidden},
+    {kBrowse, PushButton, "dlg.main.browse", 14, 24, 150, 15, kTabStop},
     {kStatusLine, Static, "", 7, 119, 161, 12, kAlignCenter | kVCenter | kGroup},
 };
 
@@ -58,14 +57,15 @@ constexpr ControlSpec kConfirmControls[] = {
 
 constexpr ControlSpec kAboutControls[] = {
     {kNoId, Icon, "", 7, 7, 20, 20, 0},
-    {kOk, PushButton, "OK", 179, 40, 32, 14, kDefaultButton | kTabStop},
-    {kNoId, Static, "Vexilware 1.0", 81, 38, 78, 8, 0},
+    {kOk, PushButton, "dlg.about.ok", 179, 40, 32, 14, kDefaultButton | kTabStop},
+    {kNoId, Static, "dlg.about.version", 81, 38, 78, 8, 0},
 };
 
-constexpr DialogTemplate kMain{dialog::kMain, "Vexilware", 175, 169, kDialogFont, 9, kMainControls};
-constexpr DialogTemplate kConfirm{dialog::kConfirm, "ターゲット確認", 174, 139, kDialogFont, 9,
+constexpr DialogTemplate kMain{dialog::kMain, "dlg.main.title", 175, 169, kDialogFont, 9,
+                               kMainControls};
+constexpr DialogTemplate kConfirm{dialog::kConfirm, "dlg.confirm.title", 174, 139, kDialogFont, 9,
                                   kConfirmControls};
-constexpr DialogTemplate kAbout{dialog::kAbout, "ﾊﾞｰｼﾞｮﾝ情報 ", 218, 61, kDialogFont, 9,
+constexpr DialogTemplate kAbout{dialog::kAbout, "dlg.about.title", 218, 61, kDialogFont, 9,
                                 kAboutControls};
 
 }  // namespace

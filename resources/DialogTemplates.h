@@ -1,5 +1,7 @@
 // The three dialog templates as data: every control with its id, kind, text, position and size
-// in dialog units and its styles, in template order (which is also the tab and focus order).
+// in dialog units and its styles, in template order (which is also the tab and focus order). A
+// text is a key of the catalogs (resources/Text.h: Tr gives it in the user's language); an empty
+// text is none, and the progress bar's is its window text, which nobody reads.
 #pragma once
 
 #include <span>

@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "platform/Console.h"
+#include "platform/Environment.h"
 #include "platform/ProgramMain.h"
 #include "platform/StandardStreams.h"
+#include "resources/Text.h"
 #include "tools/sim/PrintServer.h"
 #include "tools/sim/SimNetwork.h"
 #include "tools/sim/SimOptions.h"
@@ -61,5 +63,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
     return vexil::RunMain("vexil-printserver-sim", argc, argv, Run);
 }

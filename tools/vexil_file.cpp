@@ -19,12 +19,14 @@
 #include "format/RecordCodec.h"
 #include "format/SRecordText.h"
 #include "platform/Console.h"
+#include "platform/Environment.h"
 #include "platform/ProgramMain.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 
 namespace {
 
@@ -432,5 +434,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
     return vexil::RunMain("vexil-file", argc, argv, Run);
 }

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "resources/Text.h"
 #include "ui/AppIcon.h"
 
 namespace vexil {
@@ -39,18 +40,28 @@ QRect DialogUnitsToPixels(const QFont& font, int x, int y, int width, int height
     return QRect(scale(x, cx, 4), scale(y, cy, 8), scale(width, cx, 4), scale(height, cy, 8));
 }
 
+namespace {
+
+// A template's text in the user's language.
+QString TemplateText(const char* key) {
+    const std::string_view text = Tr(key);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
 BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
                         const EditFactory& makeEdit) {
     const QFont font = DialogFont(dialogTemplate);
     dialog.setFont(font);
-    dialog.setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+    dialog.setWindowTitle(TemplateText(dialogTemplate.caption));
     const QRect size = DialogUnitsToPixels(font, 0, 0, dialogTemplate.width, dialogTemplate.height);
     dialog.setFixedSize(size.width(), size.height());
 
     BuiltDialog built;
     QWidget* previousFocusable = nullptr;
     for (const ControlSpec& control : dialogTemplate.controls) {
-        const QString text = QString::fromUtf8(control.text);
+        const QString text = TemplateText(control.text);
         QWidget* widget = nullptr;
         switch (control.kind) {
             case ControlKind::GroupBox:

@@ -5,15 +5,21 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "resources/Text.h"
 #include "transport/TavdlTransport.h"
 #include "ui/DialogServices.h"
 #include "ui/MainDialog.h"
 
 namespace vexil {
 
-void InstallJapanesePlatformTexts(QCoreApplication& application) {
-    // The program speaks Japanese whatever the desktop's language: Qt's own texts (the
-    // open-file dialog, the edit fields' menus, the buttons of the message boxes) follow.
+void InstallPlatformTexts(QCoreApplication& application) {
+    // Qt's own texts (the open-file dialog, the edit fields' menus, the buttons of the message
+    // boxes) follow the program's language, whatever the desktop's: Qt's translation for
+    // Japanese, Qt's own English for English.
+    if (CurrentLanguage() == Language::kEnglish) {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        return;
+    }
     const QLocale japanese(QLocale::Japanese, QLocale::Japan);
     QLocale::setDefault(japanese);
     auto* translator = new QTranslator(&application);
@@ -37,7 +43,7 @@ int RunAsApplicationWindow(QDialog& dialog) {
 }
 
 UpdaterApp::UpdaterApp(int& argc, char** argv) : application_(argc, argv) {
-    InstallJapanesePlatformTexts(application_);
+    InstallPlatformTexts(application_);
 }
 
 bool UpdaterApp::InitInstance() {

@@ -10,8 +10,9 @@ namespace vexil {
 // Shows `dialog` as the program's window and runs until it is done; returns its result.
 int RunAsApplicationWindow(QDialog& dialog);
 
-// Loads Qt's Japanese translations, so that the platform's texts match the program's own.
-void InstallJapanesePlatformTexts(QCoreApplication& application);
+// Qt's own texts in the program's language (Qt's Japanese translations for Japanese), so that
+// the platform's texts match the program's own.
+void InstallPlatformTexts(QCoreApplication& application);
 
 class UpdaterApp {
   public:

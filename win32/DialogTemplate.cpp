@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "resources/Text.h"
 #include "win32/Text.h"
 
 namespace vexil::win32 {
@@ -83,7 +84,7 @@ void InMemoryTemplate::DoubleWord(DWORD value) {
     Word(HIWORD(value));
 }
 
-void InMemoryTemplate::Text(const char* utf8) {
+void InMemoryTemplate::Text(std::string_view utf8) {
     for (const wchar_t c : Wide(utf8)) {
         Word(static_cast<WORD>(c));
     }
@@ -109,7 +110,7 @@ InMemoryTemplate::InMemoryTemplate(const DialogTemplate& dialogTemplate, DWORD d
     Word(static_cast<WORD>(dialogTemplate.height));
     Word(0);  // no menu
     Word(0);  // the dialog class
-    Text(dialogTemplate.caption);
+    Text(Tr(dialogTemplate.caption));
     Word(static_cast<WORD>(dialogTemplate.pointSize));
     Word(FW_NORMAL);
     Word(static_cast<WORD>(kTemplateCharset << 8));  // not italic; the character set
@@ -135,7 +136,7 @@ InMemoryTemplate::InMemoryTemplate(const DialogTemplate& dialogTemplate, DWORD d
             Word(0xFFFF);
             Word(kIconResource);
         } else {
-            Text(control.text);
+            Text(Tr(control.text));
         }
         Word(0);  // no creation data
     }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <string_view>
 #include <vector>
 
 #include "resources/DialogTemplates.h"
@@ -23,7 +24,7 @@ class InMemoryTemplate {
   private:
     void Word(WORD value) { words_.push_back(value); }
     void DoubleWord(DWORD value);
-    void Text(const char* utf8);
+    void Text(std::string_view utf8);
     void AlignToDoubleWord();
 
     std::vector<WORD> words_;

@@ -1,12 +1,15 @@
 // Vexil.exe: the download window on Windows.
 #include <windows.h>
 
+#include "platform/Environment.h"
 #include "platform/ProgramMain.h"
+#include "resources/Text.h"
 #include "transport/TavdlTransport.h"
 #include "win32/MainWindow.h"
 #include "win32/Services.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
     return vexil::RunGuarded("Vexil", [] {
         vexil::TavdlTransport transport;
         vexil::win32::Services services;

@@ -12,6 +12,7 @@
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 #include "tests/support/EngineFakes.h"
 #include "tests/support/TestFiles.h"
 
@@ -61,7 +62,7 @@ class FakeView : public WindowView {
         for (const ControlSpec& spec : MainDialogTemplate().controls) {
             Control& control = controls[spec.id];
             control.kind = spec.kind;
-            control.text = spec.text;
+            control.text = Tr(spec.text);
             control.enabled = (spec.styles & style::kDisabled) == 0;
             control.visible = (spec.styles & style::kHidden) == 0;
         }

@@ -17,7 +17,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    vexil::InstallJapanesePlatformTexts(app);
+    vexil::InstallPlatformTexts(app);
     if (argc < 3) {
         return 2;
     }

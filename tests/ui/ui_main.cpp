@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    vexil::InstallJapanesePlatformTexts(app);
+    vexil::InstallPlatformTexts(app);
     KeepEveryPoolThread();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -12,6 +12,7 @@
 #include "frontend/ControlStates.h"
 #include "resources/DialogTemplates.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WindowRows.h"
 #include "tests/win32/WindowFixture.h"
@@ -301,7 +302,7 @@ TEST_F(WindowTest, MessageBoxesShowTheTableTextUnderTheProgramName) {
 
 TEST_F(WindowTest, TheWindowIsItsTemplate) {
     const DialogTemplate& main = MainDialogTemplate();
-    EXPECT_EQ(TextOf(window_->Handle()), Wide(main.caption));
+    EXPECT_EQ(TextOf(window_->Handle()), Wide(Tr(main.caption)));
     RECT client;
     GetClientRect(window_->Handle(), &client);
     RECT units{0, 0, main.width, main.height};
@@ -330,7 +331,7 @@ TEST_F(WindowTest, TheWindowIsItsTemplate) {
             EXPECT_EQ((style & ES_UPPERCASE) != 0, (control.styles & style::kUpperCase) != 0);
         } else if (control.kind != ControlKind::ComboBox &&
                    control.kind != ControlKind::ProgressBar) {
-            EXPECT_EQ(TextOf(made), Wide(control.text));
+            EXPECT_EQ(TextOf(made), Wide(Tr(control.text)));
         }
     }
     // At start: the focus on the model list, nothing to download until a model is picked, and
@@ -353,7 +354,7 @@ TEST_F(WindowTest, TheSystemMenuOpensTheAboutBox) {
     EXPECT_EQ(win32::Utf8(item), LoadLines(msg::kAboutMenuItem));
     SendMessageW(window_->Handle(), WM_SYSCOMMAND, kAboutCommand, 0);
     ASSERT_EQ(answerer_->seen.size(), 1u);
-    EXPECT_EQ(answerer_->seen[0].title, Wide(AboutDialogTemplate().caption));
+    EXPECT_EQ(answerer_->seen[0].title, Wide(Tr(AboutDialogTemplate().caption)));
     EXPECT_FALSE(window_->Done());
 }
 

@@ -1,0 +1,38 @@
+// Every text a person reads, in the language the user chose: the catalogs (po/ja.po, po/en.po)
+// compiled into the program, looked up by key. Japanese is the system's own language; English
+// is the other. What scripts read (message numbers, JSON, log lines, exit statuses) never comes
+// from here.
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace vexil {
+
+enum class Language { kJapanese, kEnglish };
+
+// The language of every text from here on; Japanese until a program chooses.
+void SetLanguage(Language language);
+Language CurrentLanguage();
+
+// The text of `key` in the current language, or in `language`. A key that no catalog holds
+// gives the key itself, so that a missing text shows what is missing rather than nothing.
+std::string_view Tr(std::string_view key);
+std::string_view Tr(std::string_view key, Language language);
+// The text with its placeholders {0}, {1}, ... replaced by `args` in order of their numbers; a
+// placeholder without an argument stays as it is, and "{{" and "}}" give one brace.
+std::string Tr(std::string_view key, std::initializer_list<std::string_view> args);
+std::string Format(std::string_view text, std::initializer_list<std::string_view> args);
+bool HasText(std::string_view key);
+
+// How a program chooses its language, as gettext programs do, from the values of LANGUAGE (a
+// colon-separated list of preferences), LC_ALL, LC_MESSAGES and LANG, the first set and not
+// empty deciding; where none is, from the system's interface language (`system`, as a language
+// tag such as "ja" or "en_US"; empty where the system has none to say, as on POSIX). Japanese
+// for a Japanese language, for C and POSIX, and when nothing is set; English for every other.
+Language ChooseLanguage(const std::function<std::string(const char* name)>& value,
+                        std::string_view system);
+
+}  // namespace vexil

@@ -1,0 +1,121 @@
+#include "resources/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "resources/ConfirmLabels.h"
+#include "resources/DialogTemplates.h"
+#include "resources/StringTable.h"
+
+namespace vexil {
+namespace {
+
+struct LanguageRow {
+    std::map<std::string, std::string> environment;
+    const char* system;
+    Language expected;
+};
+
+Language Chosen(const LanguageRow& row) {
+    return ChooseLanguage(
+        [&row](const char* name) {
+            const auto found = row.environment.find(name);
+            return found == row.environment.end() ? std::string{} : found->second;
+        },
+        row.system);
+}
+
+TEST(TextTest, TheLanguageChosenAsGettextProgramsChooseIt) {
+    using enum Language;
+    const LanguageRow rows[] = {
+        {{}, "", kJapanese},
+        {{{"LANG", "en_US.UTF-8"}}, "", kEnglish},
+        {{{"LANG", "ja_JP.UTF-8"}}, "", kJapanese},
+        {{{"LANG", "ja"}}, "", kJapanese},
+        {{{"LANG", "C"}}, "", kJapanese},
+        {{{"LANG", "POSIX"}}, "", kJapanese},
+        {{{"LANG", "C.UTF-8"}}, "", kJapanese},
+        {{{"LANG", "de_DE.UTF-8"}}, "", kEnglish},
+        {{{"LANG", "en_GB"}}, "", kEnglish},
+        {{{"LC_MESSAGES", "en_US.UTF-8"}}, "", kEnglish},
+        {{{"LC_ALL", "de_DE@euro"}}, "", kEnglish},
+        {{{"LANGUAGE", "en"}}, "", kEnglish},
+        // Each variable before the next: LANGUAGE, LC_ALL, LC_MESSAGES, LANG.
+        {{{"LANGUAGE", "en"}, {"LC_ALL", "ja_JP.UTF-8"}}, "", kEnglish},
+        {{{"LC_ALL", "ja_JP.UTF-8"}, {"LC_MESSAGES", "en_US.UTF-8"}}, "", kJapanese},
+        {{{"LC_MESSAGES", "en_US.UTF-8"}, {"LANG", "ja_JP.UTF-8"}}, "", kEnglish},
+        {{{"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}}, "", kJapanese},
+        // The list's first language of ours decides.
+        {{{"LANGUAGE", "en:ja"}}, "", kEnglish},
+        {{{"LANGUAGE", "ja:en"}}, "", kJapanese},
+        {{{"LANGUAGE", "de:ja_JP"}}, "", kJapanese},
+        {{{"LANGUAGE", "de:fr"}}, "", kEnglish},
+        // Empty values count as unset.
+        {{{"LANGUAGE", ""}, {"LC_ALL", ""}, {"LANG", "en_US.UTF-8"}}, "", kEnglish},
+        {{{"LANGUAGE", ":"}, {"LANG", ""}}, "", kJapanese},
+        // The system's interface language only where nothing is set.
+        {{}, "en", kEnglish},
+        {{}, "ja", kJapanese},
+        {{{"LANG", "C"}}, "en", kJapanese},
+        {{{"LANG", "en_US.UTF-8"}}, "ja", kEnglish},
+    };
+    for (const LanguageRow& row : rows) {
+        std::string shown;
+        for (const auto& [name, value] : row.environment) {
+            shown += name + "=" + value + " ";
+        }
+        EXPECT_EQ(Chosen(row), row.expected) << shown << "system " << row.system;
+    }
+}
+
+TEST(TextTest, PlaceholdersAreReplacedByNumber) {
+    EXPECT_EQ(Format("{0} of {1}", {"2", "3"}), "2 of 3");
+    EXPECT_EQ(Format("{1} : {0}", {"a", "b"}), "b : a");
+    EXPECT_EQ(Format("{0}{0}", {"x"}), "xx");
+    EXPECT_EQ(Format("{{0}} {2} {x} {", {"a"}), "{0} {2} {x} {");
+    EXPECT_EQ(Format("{10}", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}), "ten");
+}
+
+TEST(TextTest, EachLanguageHasItsOwnText) {
+    EXPECT_EQ(Tr("msg.110", Language::kEnglish),
+              "The download has finished.\r\nSwitch the printer off and on again.");
+    EXPECT_EQ(Tr("dlg.main.tcp-check", Language::kJapanese),
+              "TCP\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x89");
+    EXPECT_EQ(Tr("dlg.main.tcp-check", Language::kEnglish), "TCP download");
+    // A key that no catalog holds shows itself.
+    EXPECT_EQ(Tr("no.such.key", Language::kEnglish), "no.such.key");
+    EXPECT_FALSE(HasText("no.such.key"));
+
+    SetLanguage(Language::kEnglish);
+    EXPECT_EQ(LoadString(57630), "?");
+    EXPECT_EQ(LoadString(121), "The download starts.");
+    SetLanguage(Language::kJapanese);
+    EXPECT_EQ(LoadString(121),
+              "\xE3\x83\x80\xE3\x82\xA6\xE3\x83\xB3\xE3\x83\xAD\xE3\x83\xBC"
+              "\xE3\x83\x89\xE3\x82\x92\xE9\x96\x8B\xE5\xA7\x8B\xE3\x81\x97"
+              "\xE3\x81\xBE\xE3\x81\x99\xE3\x80\x82");
+}
+
+TEST(TextTest, EveryTemplateTextIsInTheCatalogs) {
+    for (const DialogTemplate* dialog :
+         {&MainDialogTemplate(), &ConfirmDialogTemplate(), &AboutDialogTemplate()}) {
+        EXPECT_TRUE(HasText(dialog->caption)) << dialog->caption;
+        for (const ControlSpec& control : dialog->controls) {
+            if (*control.text != '\0' && control.kind != ControlKind::ProgressBar) {
+                EXPECT_TRUE(HasText(control.text)) << control.text;
+            }
+        }
+    }
+    for (const confirm::Label& label :
+         {confirm::kTarget, confirm::kCurrentVersion, confirm::kFileVersion}) {
+        EXPECT_TRUE(HasText(label.before)) << label.before;
+        EXPECT_TRUE(HasText(label.after)) << label.after;
+    }
+    EXPECT_TRUE(HasText(confirm::kDownload));
+    EXPECT_TRUE(HasText(confirm::kDoNotDownload));
+}
+
+}  // namespace
+}  // namespace vexil
