@@ -27,7 +27,7 @@ class FakeView;
 class FakeField : public AddressFieldView {
   public:
     FakeField(FakeView& window, const AddressFieldSpec& spec)
-        : window_(window), id_(spec.id), logic(*this, spec.position) {}
+        : window_(window), id_(spec.id), logic(*this, spec) {}
     std::u32string FieldText() const override;
     void SetFieldText(const std::u32string& text) override;
     int Caret() const override { return 0; }
@@ -35,7 +35,7 @@ class FakeField : public AddressFieldView {
     void Select(const octet::Selection&) override {}
     void Beep() override {}
     void ShowError(int stringId) override;
-    AddressFieldLogic* MoveFocus(octet::Move) override { return nullptr; }
+    AddressFieldLogic* GiveFocusTo(int) override { return nullptr; }
 
   private:
     FakeView& window_;
