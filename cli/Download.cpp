@@ -103,7 +103,10 @@ Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool wi
         fileVersion = report.run.fileVersion;
     }
     if (session.StartSockets()) {
-        report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex));
+        report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex), withFile);
+        if (report.run.result == result::kWrongModel) {
+            ReportOutcome(report.run, port, port);  // as the download would report it
+        }
     } else {
         report.run.result = result::kSocketStartFailed;
         ReportOutcome(report.run, port, port);

@@ -184,6 +184,7 @@ std::string ToJson(const Report& report) {
         {"end", TextOrNull(report.end)},
         {"logged", report.logged},
         {"note", TextOrNull(report.note)},
+        {"modeSwitchSent", report.run.modeSwitchSent},
     };
     return object.dump();
 }
@@ -215,6 +216,7 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.unverified = verdict == Verdict::kUnverified;
     report.stopped = verdict == Verdict::kStopped;
     report.logged = object.value("logged", false);
+    report.run.modeSwitchSent = object.value("modeSwitchSent", false);
     report.run.messages = FirstMessageShown(NumberOf(object.value("firstMessage", json())));
     report.lastMessage = NumberOf(object.value("lastMessage", json()));
     report.run.deviceModelCode = TextOf(object, "modelCode");

@@ -429,6 +429,12 @@ TEST(Report, JsonAndLogForms) {
     EXPECT_EQ(cli::LogLine(report).substr(20),
               " target=tcp:192.0.2.10 model=6 file=1.10 before=- result=-14 message=57631 "
               "first=112 outcome=failed");
+    EXPECT_FALSE(parsed["modeSwitchSent"].get<bool>());
+    // A failure once the switch to download mode was sent says so, also from a child's report.
+    report.run.modeSwitchSent = true;
+    ASSERT_TRUE(cli::FromJson(cli::ToJson(report), back));
+    EXPECT_TRUE(nlohmann::json::parse(cli::ToJson(back))["modeSwitchSent"].get<bool>());
+    report.run.modeSwitchSent = false;
 
     report.run.result = result::kSuccess;
     report.run.alreadyCurrent = true;
