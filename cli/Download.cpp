@@ -76,7 +76,9 @@ Report RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool
     const int before = run.LastMessage();
     ReportOutcome(run, port, port);
     port.SetProgressPosition(0);
-    report.unverified = port.Unverified();
+    if (port.Unverified()) {
+        report.verdict = Verdict::kUnverified;
+    }
     const std::vector<ResultMessage> shown = ResultMessages(run.result);
     report.lastMessage = shown.empty() ? before : shown.front().stringId;
     return report;
