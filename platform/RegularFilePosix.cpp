@@ -117,10 +117,7 @@ std::string CheckFolder(const std::string& folder) {
     if (!S_ISDIR(info.st_mode)) {
         return std::strerror(ENOTDIR);
     }
-    // As the process that makes the file would be let: by its effective user and groups.
-    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0
-               ? std::string()
-               : std::strerror(errno);
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
 }
 
 }  // namespace vexil
