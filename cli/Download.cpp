@@ -76,7 +76,9 @@ Report RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool
     const int before = run.LastMessage();
     ReportOutcome(run, port, port);
     port.SetProgressPosition(0);
-    report.unverified = port.Unverified();
+    if (port.Unverified()) {
+        report.verdict = Verdict::kUnverified;
+    }
     const std::vector<ResultMessage> shown = ResultMessages(run.result);
     report.lastMessage = shown.empty() ? before : shown.front().stringId;
     return report;
@@ -103,7 +105,10 @@ Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool wi
         fileVersion = report.run.fileVersion;
     }
     if (session.StartSockets()) {
-        report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex));
+        report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex), withFile);
+        if (report.run.result == result::kWrongModel) {
+            ReportOutcome(report.run, port, port);  // as the download would report it
+        }
     } else {
         report.run.result = result::kSocketStartFailed;
         ReportOutcome(report.run, port, port);

@@ -23,7 +23,8 @@ Report RunDownload(const Target& target, int modelIndex, ConsolePort& port,
 // The model's version query and nothing else; the result is 0 when the print server answered.
 // `withFile`: the model's download file in the working directory is checked first, as a
 // download checks it, and its version reported; a file that fails the check ends the query
-// before anything is sent (not started).
+// before anything is sent (not started). The model check follows the query as it follows it in
+// a download: a print server of another model fails with -14 (57631), as its download would.
 Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool withFile = false);
 
 // The download file's check alone, as a download over that transport starts it, for a fleet

@@ -294,7 +294,7 @@ void FleetRun::Ended(const Job& job) {
 void FleetRun::GiveUp(Job& job, const std::string& reason) {
     job.done = job.started = true;
     job.report.run.result = RowOf(Verdict::kStartFailed).result;
-    job.report.startFailed = true;
+    job.report.verdict = Verdict::kStartFailed;
     job.report.note = "its process could not be started: " + reason;
     std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
                  job.report.target.Label().c_str(), reason.c_str());
@@ -342,8 +342,7 @@ void FleetRun::ReportTheRest() {
         if (!job.started) {
             const Verdict verdict = stoppedByFailures_ ? Verdict::kStopped : Verdict::kNotStarted;
             job.report.run.result = RowOf(verdict).result;
-            job.report.notStarted = !stoppedByFailures_;
-            job.report.stopped = stoppedByFailures_;
+            job.report.verdict = verdict;
             if (stoppedByFailures_) {
                 job.report.note =
                     "the fleet stopped at --max-failures " + std::to_string(options_.maxFailures);

@@ -142,7 +142,7 @@ DownloadOutcome DownloadEngine::Run(const DownloadRequest& request) {
     return End(result);
 }
 
-DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request) {
+DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request, bool asDownload) {
     Begin(request);
     RunState run{*policy_};
     run.model = FindModel(request.modelIndex);
@@ -150,6 +150,12 @@ DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request) {
         return End(result::kNotStarted);
     }
     if (const StepResult end = QueryVersion(run)) {
+        return End(*end);
+    }
+    // A print server that gave no valid reply fails the query already; one that did is
+    // checked for its model as a download checks it.
+    if (const StepResult end =
+            asDownload && !outcome_.deviceVersion.empty() ? CheckModel(run) : std::nullopt) {
         return End(*end);
     }
     return End(outcome_.deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess);
@@ -322,6 +328,7 @@ DownloadEngine::StepResult DownloadEngine::Announce(RunState& run) {
 DownloadEngine::StepResult DownloadEngine::SwitchMode(RunState& run) {
     bool noAnswer = false;
     const Attempts attempts = Retry(run.policy.modeSwitch, run.reply, [&](const Call& call) {
+        outcome_.modeSwitchSent = true;
         const int switched = transport_.BrambleJampEprom(call, run.reply);
         noAnswer = run.reply[0] == payload::kNoAnswer;
         return noAnswer ? 0 : switched;  // no answer ends the attempts at once

@@ -73,8 +73,10 @@ class DownloadEngine {
     // The version query alone, for an inventory: no download file is read and nothing else is
     // sent. kSuccess when the print server answered with a valid version, kNotStarted when
     // cancelled or the model is unknown, and kConnectionFailed when it gave no valid answer
-    // (the query has shown its message).
-    DownloadOutcome QueryVersion(const DownloadRequest& request);
+    // (the query has shown its message). `asDownload`: a print server that answered is checked
+    // for its model as a download checks it (kWrongModel), so that a rehearsal of a download
+    // fails where the download would, before anything else is sent.
+    DownloadOutcome QueryVersion(const DownloadRequest& request, bool asDownload = false);
     // The check of the download file alone, as a download of the request starts it: kSuccess
     // with the file's version, or kNotStarted when the file is missing, not for the model or
     // damaged (the check has shown its messages). Nothing is sent.

@@ -197,6 +197,15 @@ std::string Replace(const std::string& from, const std::string& to) {
     return "it could not be replaced (" + SystemReason(::GetLastError()) + ")";
 }
 
+bool PlaceNew(const std::string& from, const std::string& to, std::string& reason) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when a file has the name.
+    if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    reason = SystemReason(::GetLastError());
+    return false;
+}
+
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
     return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }

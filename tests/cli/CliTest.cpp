@@ -318,6 +318,14 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
           "ダウンロードするファイルのバージョンは、 1.10 です。\n"},
          {"information 121"},
          false},
+        // --query with --dir fails where the download would, on a print server of another model.
+        {"another model, --query",
+         {"--model-code", "0b00"},
+         {"--tcp", "@", "--query"},
+         14,
+         {"error 57631 "},
+         {"information 121"},
+         false},
     };
     // The fleet: three print servers played by one simulator, one of whose erase always fails;
     // the IPX target reaches the second one (the first address given, so the IPX card) through

@@ -369,6 +369,7 @@ TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
     EXPECT_EQ(RunTcp(), result::kNotStarted);
     EXPECT_TRUE(port_.messages.empty());
     EXPECT_TRUE(port_.events.empty()) << "declining starts nothing";
+    EXPECT_FALSE(last_.modeSwitchSent);
     EXPECT_TRUE(port_.statusLog.empty());
 }
 
@@ -432,6 +433,7 @@ TEST_F(EngineTest, DownloadModeSwitch) {
     transport_.Queue(Op::JampEprom, {0, {0xFF}});
     EXPECT_EQ(RunTcp(), result::kNoAnswerToModeSwitch);
     EXPECT_EQ(transport_.CallsOf(Op::JampEprom).size(), 1u);
+    EXPECT_TRUE(last_.modeSwitchSent) << "a switch that went unanswered may still have switched";
 
     transport_.calls.clear();
     transport_.Queue(Op::JampEprom, {-1, {0x33}}, 3);
@@ -720,6 +722,36 @@ TEST_F(EngineTest, NoModelCodeKeptFromAnEarlierDownload) {
     EXPECT_EQ(MessageIds(), (std::vector<int>{112}));
     EXPECT_TRUE(port_.confirmations.empty());
     EXPECT_EQ(last_.deviceModelCode, "");
+}
+
+// The query as a download runs it fails on a print server that answered as another model, as the
+// download would; the inventory's query reports that model; a silent one fails either way.
+TEST_F(EngineTest, QueryAsADownloadChecksTheModel) {
+    const Bytes otherModel = {7, 0, 0, 0, 0, 0, 0x0B, 0x00, 0x0A, 0x05};
+    const struct {
+        const char* name;
+        bool asDownload;
+        Bytes reply;
+        int result;
+    } rows[] = {
+        {"another model, as a download", true, otherModel, result::kWrongModel},
+        {"another model, inventory", false, otherModel, result::kSuccess},
+        {"no answer, as a download", true, {0xFF}, result::kConnectionFailed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        transport_.calls.clear();
+        transport_.Queue(Op::VantrelVersion, {0, row.reply});
+        last_ = engine_.QueryVersion(request_, row.asDownload);
+        EXPECT_EQ(last_.result, row.result);
+        EXPECT_EQ(transport_.Ops(), (std::vector<Op>{Op::VantrelVersion}));
+        EXPECT_FALSE(last_.modeSwitchSent);
+        transport_.script.clear();
+    }
+    // The LAN card's own model code passes.
+    last_ = engine_.QueryVersion(request_, true);
+    EXPECT_EQ(last_.result, result::kSuccess);
+    EXPECT_EQ(last_.deviceModelCode, "aa01");
 }
 
 // The block transfer on its own.
