@@ -10,9 +10,11 @@ trap 'rm -rf "$work"' EXIT
 # shellcheck source=tests/tools/check.sh
 source "$(dirname "$0")/check.sh"
 
-# One download on the download port: connect, erase, one block (the record of 8 bytes at
-# 0x008800, without its line feed) and the finish, each behind its length.
+# One download: the mode switch on the Bramble port (PORT + 2), then on the download port
+# connect, erase, one block (the record of 8 bytes at 0x008800, without its line feed) and the
+# finish, each behind its length.
 download() {  # download PORT
+    printf '\x03\x00\x00\x00\x09\x00' >"/dev/udp/127.0.0.1/$(($1 + 2))" || return 1
     exec 4<>"/dev/tcp/127.0.0.1/$1" || return 1
     printf '\x00\x06\x10\x00\x00\x00\x01\x00' >&4
     printf '\x00\x06\x11\x00\x00\x00\x02\x00' >&4
@@ -59,6 +61,32 @@ for quiet in "" --quiet; do
     fi
     check "${quiet:-talkative}: the summary" grep -q "download finished over TCP/IP" "$work/log"
 done
+
+# A finish with no download before it, over the IPX tunnel and over a connection of its own,
+# finishes nothing: no flash file, and --once waits on for a real download, which then ends it.
+rm -f "$work/flash" "$work/log"
+start 6030 "$sim" --flash "$work/flash" 2>"$work/log"
+check "stray finish: listens" test $? -eq 0
+# The IPX header (no checksum, 47 bytes, to the card's socket 0x4100 from 0x4101), then the
+# finish message: type 0x13, id 4, status 0 and the finish request. Written whole first: one
+# write is one datagram.
+{
+    printf '\xff\xff\x00\x2f\x00\x04\x00\x00\x00\x01\x00\xd1\xf0\x12\x34\x56\x41\x00'
+    printf '\x00\x00\x00\x00\x02\x00\x00\x00\x00\x01\x41\x01'
+    printf '\x13\x00\x00\x00\x04\x00\x01\x00\x00\x00\x00\x00\x00\x03\x71\x0a\x00'
+} >"$work/ipx-finish"
+cat "$work/ipx-finish" >/dev/udp/127.0.0.1/6033
+exec 4<>/dev/tcp/127.0.0.1/6030
+printf '\x00\x08\x13\x00\x00\x00\x04\x00\x71\x03' >&4
+check "stray finish: both refused" until_true 50 eval \
+    '[ "$(grep -c "finish refused: no download" "$work/log")" -eq 2 ]'
+exec 4<&-
+check "stray finish: still running" kill -0 "$pid"
+check "stray finish: no flash file" test ! -e "$work/flash"
+download 6030
+finish
+check "stray finish: a real download then ends it" test $? -eq 0
+check "stray finish: the flash" test "$(od -An -tx1 "$work/flash")" = "$expected"
 
 # With standard input, output and error closed: the flash holds exactly the image (no log
 # line went into it) and it ends as usual.
