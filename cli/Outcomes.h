@@ -8,10 +8,11 @@
 #include <string_view>
 
 #include "engine/DownloadResult.h"
+#include "platform/ProgramMain.h"
 
 namespace vexil::cli {
 
-inline constexpr int kExitUsage = 64;
+// A usage error ends with vexil::kExitUsage (platform/ProgramMain.h), as in every program.
 // The download (or query) went as it did, but its log line or the list of failed targets could
 // not be written: what happened is not on record.
 inline constexpr int kExitNotRecorded = 74;

@@ -120,7 +120,7 @@ done
 mkdir "$work/folder"
 for flash in "$work/folder" "$work/missing/flash" /dev/null; do
     timeout 10 "$sim" --once --flash "$flash" 2>"$work/err"
-    check "--flash $flash: exit 2" test $? -eq 2
+    check "--flash $flash: exit 64" test $? -eq 64
     check "--flash $flash: says why" grep -q -- "--flash: " "$work/err"
     check "--flash $flash: before it listens" test "$(grep -c "listening on" "$work/err")" -eq 0
 done

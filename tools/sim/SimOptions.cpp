@@ -438,7 +438,7 @@ std::string HelpText() {
     text +=
         "\n"
         "Exit status: 0 when stopped (SIGINT, SIGTERM) or after --once's download; 1 when a\n"
-        "socket cannot be opened; 2 for a bad option, two services on one UDP port or a --flash\n"
+        "socket cannot be opened; 64 for a bad option, two services on one UDP port or a --flash\n"
         "that cannot be written; 70 for an internal error (its reason is said).\n";
     return text;
 }
