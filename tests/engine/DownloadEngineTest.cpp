@@ -419,9 +419,18 @@ TEST(Version, SameVersion) {
         const char* file;
         bool same;
     } cases[] = {
-        {"1.10", "01.10", true},  {"1.10", "01.11", false},  {"a.0f", "0A.0F", true},
-        {"1.10", "02.10", false}, {"", "01.10", false},      {"1.10", "", false},
-        {"110", "01.10", false},  {"1.100", "01.10", false}, {"1.10", "01.10.1", false},
+        {"1.10", "01.10", true},
+        {"1.10", "01.11", false},
+        {"a.0f", "0A.0F", true},
+        {"1.10", "02.10", false},
+        {"", "01.10", false},
+        {"1.10", "", false},
+        {"110", "01.10", false},
+        {"1.100", "01.10", false},
+        {"1.10", "01.10.1", false},
+        // Two texts that are no version are not the same version: nothing is skipped on them.
+        {"", "", false},
+        {"x.y", "x.y", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SameVersion(c.device, c.file), c.same) << c.device << " " << c.file;
