@@ -27,14 +27,14 @@ download() {  # download PORT
 expected=$(printf '\xaa\x01\x01\x10\x00\x00\x00\x00' | od -An -tx1)
 
 # Runs the simulator in the background, saying "ready" on a FIFO once it listens; waits for
-# that at most 10 seconds.
-start() {  # start PORT EXTRA-REDIRECTIONS-AND-OPTIONS...
-    local port=$1
-    shift
+# that at most 10 seconds. The OPTIONS come after the ports, so that a port among them counts.
+start() {  # start PORT PROGRAM OPTIONS...
+    local port=$1 program=$2
+    shift 2
     rm -f "$work/ready"
     mkfifo "$work/ready"
-    "$@" --download-port "$port" --vantrel-port $((port + 1)) --bramble-port $((port + 2)) \
-        --ipx-tunnel-port $((port + 3)) --once --ready-fd 3 3>"$work/ready" &
+    "$program" --download-port "$port" --vantrel-port $((port + 1)) --bramble-port $((port + 2)) \
+        --ipx-tunnel-port $((port + 3)) "$@" --once --ready-fd 3 3>"$work/ready" &
     pid=$!
     read -r -t 10 said <"$work/ready"
     [ "${said:-}" = ready ]
@@ -115,6 +115,16 @@ for signal in TERM INT; do
     check "SIG$signal: exits 0" test $? -eq 0
     check "SIG$signal: says it stopped" grep -q "stopped" "$work/log"
 done
+
+# Without an IPX tunnel the listening line names none.
+rm -f "$work/log"
+start 6040 "$sim" --ipx-tunnel-port 0 2>"$work/log"
+check "--ipx-tunnel-port 0: listens" test $? -eq 0
+kill -s TERM "$pid"
+finish
+check "--ipx-tunnel-port 0: says there is no tunnel" grep -q "download 6040/tcp, no IPX tunnel)" \
+    "$work/log"
+check "--ipx-tunnel-port 0: names no tunnel port" test "$(grep -c "IPX tunnel 0" "$work/log")" -eq 0
 
 # A --flash that cannot be written: refused at once with the usage status, nothing listens.
 mkdir "$work/folder"
