@@ -12,7 +12,8 @@
 
 namespace vexil::cli {
 
-// A usage error ends with vexil::kExitUsage (platform/ProgramMain.h), as in every program.
+// A usage error ends as in every program of the project (platform/ProgramMain.h).
+using vexil::kExitUsage;
 // The download (or query) went as it did, but its log line or the list of failed targets could
 // not be written: what happened is not on record.
 inline constexpr int kExitNotRecorded = 74;
