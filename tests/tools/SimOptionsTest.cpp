@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -254,6 +255,24 @@ TEST(SimOptionsTest, HelpGivesTheLimits) {
     for (const char* said : {"0 turns IPX off", "more than 0, at most 86400", "at most 65536"}) {
         EXPECT_NE(help.find(said), std::string::npos) << said;
     }
+}
+
+// --flash-dir joins the folder and each flash file's name as the UTF-8 text every path is: a
+// folder named beyond the narrow code page (Windows') stays that folder.
+TEST(SimOptionsTest, FlashDirBeyondTheCodePage) {
+    test::ScratchDir dir;
+    const std::filesystem::path folder = dir.path() / u8"日本";
+    std::filesystem::create_directory(folder);
+    const std::u8string given = folder.u8string();
+    std::string args[] = {"vexil-printserver-sim", "--flash-dir",
+                          std::string(given.begin(), given.end())};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data()};
+    std::vector<Options> printers;
+    std::string error;
+    ASSERT_TRUE(ParseOptions(3, argv, printers, error)) << error;
+    const std::string file = printers.at(0).flashFile;
+    EXPECT_EQ(std::filesystem::path(std::u8string(file.begin(), file.end())),
+              folder / "127.0.0.1.bin");
 }
 
 // Each print server has its own options: those of all, then those --printer gives its address

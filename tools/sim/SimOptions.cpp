@@ -11,6 +11,7 @@
 #include "cmdline/CommandLine.h"
 #include "format/HexText.h"
 #include "platform/RegularFile.h"
+#include "platform/WidePath.h"
 #include "protocol/Socket.h"
 
 namespace vexil::sim {
@@ -358,8 +359,10 @@ void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
             Options& printer = printers.emplace_back(reading.common);
             printer.listen = Dotted(static_cast<std::uint32_t>(address));
             if (!reading.flashDir.empty()) {
+                // Joined as UTF-8 text, which every file function here takes: a folder named
+                // beyond the narrow code page (日本 on Windows) must stay that folder.
                 printer.flashFile =
-                    (std::filesystem::path(reading.flashDir) / (printer.listen + ".bin")).string();
+                    Utf8Text(WidePath(reading.flashDir) / (printer.listen + ".bin"));
             }
         }
     }
