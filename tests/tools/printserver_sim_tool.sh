@@ -79,8 +79,8 @@ check "stray finish: listens" test $? -eq 0
 cat "$work/ipx-finish" >/dev/udp/127.0.0.1/6033
 exec 4<>/dev/tcp/127.0.0.1/6030
 printf '\x00\x08\x13\x00\x00\x00\x04\x00\x71\x03' >&4
-check "stray finish: both refused" until_true 50 eval \
-    '[ "$(grep -c "finish refused: no download" "$work/log")" -eq 2 ]'
+refused_twice() { [ "$(grep -c "finish refused: no download" "$work/log")" -eq 2 ]; }
+check "stray finish: both refused" until_true 50 refused_twice
 exec 4<&-
 check "stray finish: still running" kill -0 "$pid"
 check "stray finish: no flash file" test ! -e "$work/flash"
