@@ -41,6 +41,7 @@ Report ReportOf(const Target& target, int modelIndex, bool query) {
     report.target = target;
     report.model = modelIndex;
     report.query = query;
+    report.note = UnverifiableNote(modelIndex, target.ipx);
     return report;
 }
 

@@ -530,17 +530,43 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
 
 std::string ModelList() {
     std::string text = "model  code  TCP/IP only  download files       name in the model list\n";
+    std::string unverifiable;
     for (int model = 1; const ModelTraits* traits = FindModel(model); ++model) {
         const std::string files =
             std::string(traits->mainFile) +
             (traits->TwoFiles() ? std::string(" ") + traits->companionFile : "");
+        const bool verifiable = CanVerifyOverTcp(model);
         char row[256];
-        std::snprintf(row, sizeof row, "%5d  %s  %-11s  %-19s  %s\n", model, traits->modelCode,
-                      traits->tcpOnly ? "yes" : "no", files.c_str(),
-                      model == kLanCardModel ? kModelNames[0] : "-");
+        std::snprintf(row, sizeof row, "%5d%s %s  %-11s  %-19s  %s\n", model,
+                      verifiable ? " " : "*", traits->modelCode, traits->tcpOnly ? "yes" : "no",
+                      files.c_str(), model == kLanCardModel ? kModelNames[0] : "-");
         text += row;
+        if (!verifiable) {
+            unverifiable += (unverifiable.empty() ? "" : " and ") + std::to_string(model);
+        }
+    }
+    if (!unverifiable.empty()) {
+        text +=
+            "* version reply cannot be verified over TCP/IP (byte 7 of the model code is 1,\n"
+            "  which marks a reply not valid): over TCP/IP --yes downloads to models " +
+            unverifiable +
+            "\n  only with --allow-unverified, and --skip-current never "
+            "skips them\n";
     }
     return text;
+}
+
+std::string UnverifiableNote(int model, bool ipx) {
+    const ModelTraits* traits = FindModel(model);
+    if (ipx || traits == nullptr || CanVerifyOverTcp(model)) {
+        return {};
+    }
+    return "model " + std::to_string(model) +
+           "'s version reply cannot be verified over TCP/IP "
+           "(byte 7 of its model code " +
+           traits->modelCode +
+           " is 1, which marks a reply not "
+           "valid); --allow-unverified downloads to it";
 }
 
 const char kHelp[] =

@@ -216,6 +216,7 @@ Report RowOf(const Target& target, int modelIndex, const Asked& a, const std::st
     report.target = target;
     report.model = modelIndex;
     report.query = true;
+    report.note = UnverifiableNote(modelIndex, target.ipx);
     report.seconds = a.seconds;
     report.start = startTime;
     report.end = a.end;
