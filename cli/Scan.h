@@ -1,6 +1,6 @@
-// Finding the print servers on a network: the addresses of --scan's ranges, and the model's
-// version query sent to each of them at once, a number at a time, through the transport
-// library's one call for many addresses, with the --query table (or JSON) of those that answered.
+// Finding the print servers on a network: the addresses of --scan's ranges, and the engine's scan
+// (the model's version query sent to each of them, a number at a time), with the --query table
+// (or JSON) of those that answered.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/Options.h"
+#include "engine/Transport.h"
 
 namespace vexil::cli {
 
@@ -27,6 +28,6 @@ Refusal ScanAddresses(const std::vector<std::string>& ranges, std::vector<Target
 // The scan: the table (or the JSON lines) of the print servers that answered, then its summary;
 // --write-targets's file. Returns 0 when at least one print server answered, 13 when none did,
 // 6 when cancelled, 74 when its output could not be written.
-int RunScan(const Options& options);
+int RunScan(const Options& options, Transport& transport);
 
 }  // namespace vexil::cli

@@ -22,6 +22,7 @@
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
+#include "transport/TavdlTransport.h"
 
 using namespace vexil::cli;
 namespace console = vexil::console;
@@ -43,16 +44,17 @@ int Refuse(const Refusal& refusal) {
 }
 
 // One target's download or query, with its times.
-Report RunTimed(const Options& options) {
+Report RunTimed(const Options& options, vexil::Transport& transport) {
     const auto start = std::chrono::steady_clock::now();
     const std::string startTime = UtcNow();
     Report report;
     {
         ConsolePort port(options.yes);
         port.allowUnverified = options.allowUnverified;
-        report = options.query
-                     ? RunQuery(options.target, options.modelIndex, port, !options.dir.empty())
-                     : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
+        report = options.query ? RunQuery(transport, options.target, options.modelIndex, port,
+                                          !options.dir.empty())
+                               : RunDownload(transport, options.target, options.modelIndex, port,
+                                             options.skipCurrent);
     }
     report.start = startTime;
     report.end = UtcNow();
@@ -77,11 +79,11 @@ void HandOn(const Report& report, const Options& options, int status) {
 }
 
 // One target's run, in this process.
-int RunOne(const Options& options) {
+int RunOne(const Options& options, vexil::Transport& transport) {
     if (!RecordNotDone(options.failedFile, {options.target})) {
         return kExitNotRecorded;
     }
-    Report report = RunTimed(options);
+    Report report = RunTimed(options, transport);
     bool recorded = true;
     if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
         recorded = false;
@@ -200,13 +202,17 @@ int Run(int argc, char** argv) {
             return Refuse(refusal);
         }
     }
+    // The program's one transport: while a call waits, the console's hook takes its cancel.
+    vexil::TavdlTransport transport;
+    transport.SetWaitHook(&ConsolePort::WaitHook);
+    transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
     if (!options.scanAddresses.empty()) {
-        return RunScan(options);
+        return RunScan(options, transport);
     }
     if (!targets.empty()) {
-        return RunFleet(options, targets);
+        return RunFleet(options, targets, transport);
     }
-    return RunOne(options);
+    return RunOne(options, transport);
 }
 
 }  // namespace
