@@ -37,6 +37,11 @@ Report ReportOf(const Target& target, int modelIndex, bool query) {
 
 }  // namespace
 
+void WaitOnConsole(TavdlTransport& transport) {
+    transport.SetWaitHook(&ConsolePort::WaitHook);
+    transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
+}
+
 DownloadRequest RequestFor(const Target& target, int modelIndex) {
     DownloadRequest request;
     request.ipx = target.ipx;

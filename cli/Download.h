@@ -8,8 +8,12 @@
 #include "cli/Report.h"
 #include "engine/DownloadRequest.h"
 #include "engine/Transport.h"
+#include "transport/TavdlTransport.h"
 
 namespace vexil::cli {
+
+// Sets up the program's one transport: while a call waits, the console's hook takes its cancel.
+void WaitOnConsole(TavdlTransport& transport);
 
 // The engine's request for a target. A model given by the LAN card's name or number counts as
 // picked as the model list's first entry.

@@ -139,6 +139,7 @@ struct Findings {
     Tally tally;
     std::vector<Report> rows;
     std::string targets;
+    int ofModel = 0;  // the print servers of the scanned model the targets file lists
 };
 
 Findings Gather(const Options& options, const ModelTraits& model,
@@ -164,6 +165,7 @@ Findings Gather(const Options& options, const ModelTraits& model,
                     ++found.tally.otherModel;
                 } else {
                     found.targets += options.scanAddresses[i].Label() + "\n";
+                    ++found.ofModel;
                 }
                 break;
             case State::kInvalid:
@@ -175,10 +177,13 @@ Findings Gather(const Options& options, const ModelTraits& model,
     return found;
 }
 
-// The targets file, replaced as --failed's list is; a cancelled scan leaves it as it was.
+// The targets file, replaced as --failed's list is. A cancelled scan leaves it as it was, and so
+// does one that found no print server of the model: a scan while the network is down would
+// otherwise replace the last good list with a lone comment.
 bool WriteTargets(const std::string& path, const Findings& found, bool cancelled) {
-    if (cancelled) {
-        std::fprintf(stderr, "vexil-download: the scan was cancelled: %s is left as it was\n",
+    if (cancelled || found.ofModel == 0) {
+        std::fprintf(stderr, "vexil-download: %s: %s is left as it was\n",
+                     cancelled ? "the scan was cancelled" : "no print server of the model answered",
                      path.c_str());
         return true;
     }

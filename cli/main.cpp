@@ -22,7 +22,6 @@
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
-#include "transport/TavdlTransport.h"
 
 using namespace vexil::cli;
 namespace console = vexil::console;
@@ -99,20 +98,28 @@ int RunOne(const Options& options, vexil::Transport& transport) {
     return exitStatus;
 }
 
-// The log, the --failed file and the targets file are three files: one written over another
-// would destroy a record, or the list of print servers.
+// The log, the --failed file, the targets file and the file --scan writes are files apart, and
+// apart from the one standard output goes to: one written over another would destroy a record,
+// the list of print servers or the table.
 Refusal CheckFilesApart(const Options& options) {
     const std::pair<const std::string*, const char*> files[] = {
         {&options.log, "--log"},
         {&options.failedFile, "--failed"},
+        {&options.writeTargets, "--write-targets"},
         {&options.targetsFile, "--targets"}};
     for (std::size_t i = 0; i < std::size(files); ++i) {
+        if (files[i].first->empty()) {
+            continue;
+        }
         for (std::size_t j = i + 1; j < std::size(files); ++j) {
-            if (!files[i].first->empty() && !files[j].first->empty() &&
-                vexil::NamesOneFile(*files[i].first, *files[j].first)) {
+            if (!files[j].first->empty() && vexil::NamesOneFile(*files[i].first, *files[j].first)) {
                 return {0, std::string(files[i].second) + " and " + files[j].second +
                                " name the same file: " + *files[j].first};
             }
+        }
+        if (files[i].first != &options.targetsFile && vexil::NamesStandardOutput(*files[i].first)) {
+            return {0, std::string(files[i].second) +
+                           " names the file standard output goes to: " + *files[i].first};
         }
     }
     return {};
@@ -202,10 +209,8 @@ int Run(int argc, char** argv) {
             return Refuse(refusal);
         }
     }
-    // The program's one transport: while a call waits, the console's hook takes its cancel.
     vexil::TavdlTransport transport;
-    transport.SetWaitHook(&ConsolePort::WaitHook);
-    transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
+    WaitOnConsole(transport);
     if (!options.scanAddresses.empty()) {
         return RunScan(options, transport);
     }

@@ -40,6 +40,8 @@ void Remove(const std::string& name);
 // Puts `from` in the place of `to` in one step, and forces the change to the disk; the reason
 // of a failure, or empty.
 std::string Replace(const std::string& from, const std::string& to);
+// Whether the existing file `name` is the one open on the C runtime's descriptor `fd`.
+bool IsOpenOn(const std::string& name, int fd);
 // Whether two full names are one, as the platform's file system compares them.
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b);
 
