@@ -1369,17 +1369,15 @@ int RecordResult(void* context, unsigned long index, int result, const void*, un
 // another address on its port; an ended exchange gives its place on its socket back, so that
 // 200 addresses pass through the one socket of 64 places; and the hook runs in the slice set.
 TEST_F(TavdlTest, QueryVersionsSenderPlacesAndSlice) {
-    if (!OnePortServesManyAddresses()) {
-        GTEST_SKIP() << "one UDP port cannot be bound on two loopback addresses here";
-    }
     const net::UniqueSocket server = test::OpenLoopbackDatagram(0);
     ASSERT_TRUE(server.Valid());
-    const net::UniqueSocket foreign = UdpOn("127.0.0.2", net::BoundPort(server.Get()));
-    ASSERT_TRUE(foreign.Valid());
     auto record = Target(false);
     record->waitSeconds = 1;
     SetInetPort(*record, net::BoundPort(server.Get()));
-    {
+    // Where one UDP port serves one loopback address only (Wine), there is no other address to
+    // send from on the print server's port.
+    if (const net::UniqueSocket foreign = UdpOn("127.0.0.2", net::BoundPort(server.Get()));
+        foreign.Valid()) {
         std::atomic<bool> done{false};
         std::vector<std::uint16_t> senders;
         std::thread peer([&] { AnswerQueries(server.Get(), foreign.Get(), 1, done, senders); });
