@@ -9,10 +9,10 @@
 #include <utility>
 
 #include "cmdline/CommandLine.h"
+#include "cmdline/Ipv4Ranges.h"
 #include "format/HexText.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
-#include "protocol/Socket.h"
 
 namespace vexil::sim {
 
@@ -46,38 +46,24 @@ bool ParseBlockFault(const std::string& text, std::map<int, int>& into,
     return true;
 }
 
-// An IPv4 address in host order from its dotted form, and back.
-bool ReadAddress(const std::string& text, std::uint32_t& address) {
-    in_addr parsed{};
-    if (!net::ParseIpv4(text.c_str(), parsed)) {
-        return false;
-    }
-    address = ntohl(parsed.s_addr);
-    return true;
-}
-
 std::string Dotted(std::uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
-                  (address >> 8) & 0xFF, address & 0xFF);
-    return text;
+    return cmdline::DottedIpv4(address);
 }
 
 // FIRST-LAST, inclusive, or one ADDRESS. False when either is not an IPv4 address; a range whose
 // first address is above its last is refused with the reason thrown.
 bool ReadAddresses(const std::string& option, const std::string& text,
                    std::pair<std::uint32_t, std::uint32_t>& range) {
-    const auto dash = text.find('-');
-    if (!ReadAddress(text.substr(0, dash), range.first)) {
+    using Form = cmdline::Ipv4RangeText::Form;
+    using Fault = cmdline::Ipv4RangeText::Fault;
+    const cmdline::Ipv4RangeText read = cmdline::ReadIpv4Range(text, false, true);
+    if (read.form == Form::kNone || read.fault == Fault::kUnread) {
         return false;
     }
-    range.second = range.first;
-    if (dash != std::string::npos && !ReadAddress(text.substr(dash + 1), range.second)) {
-        return false;
-    }
-    if (range.first > range.second) {
+    if (read.fault == Fault::kFirstAboveLast) {
         throw option + " " + text + ": the first address is above the last";
     }
+    range = {read.range.first, read.range.last};
     return true;
 }
 
