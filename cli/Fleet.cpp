@@ -380,12 +380,13 @@ int FleetRun::Summarize() {
 
 // The download file is checked once, before any download (or query with the file) starts: a
 // file that is missing or damaged would fail every target alike. False when it failed (said so).
-bool CheckFileOnce(const Options& options, const std::vector<Target>& targets) {
+bool CheckFileOnce(const Options& options, const std::vector<Target>& targets,
+                   Transport& transport) {
     ConsolePort port(true);
     for (const bool overIpx : {false, true}) {
         const bool used = std::any_of(targets.begin(), targets.end(),
                                       [overIpx](const Target& t) { return t.ipx == overIpx; });
-        if (used && CheckDownloadFile(options.modelIndex, overIpx, port) != 0) {
+        if (used && CheckDownloadFile(transport, options.modelIndex, overIpx, port) != 0) {
             std::fprintf(stderr,
                          "vexil-download: the download file check failed: nothing was sent to "
                          "any print server\n");
@@ -397,12 +398,12 @@ bool CheckFileOnce(const Options& options, const std::vector<Target>& targets) {
 
 }  // namespace
 
-int RunFleet(const Options& options, const std::vector<Target>& targets) {
+int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport) {
     if (!RecordNotDone(options.failedFile, targets)) {
         return kExitNotRecorded;
     }
     const bool withFile = !options.query || !options.dir.empty();
-    if (withFile && !CheckFileOnce(options, targets)) {
+    if (withFile && !CheckFileOnce(options, targets, transport)) {
         return ExitStatus(Verdict::kNotStarted);
     }
     bool yes = options.yes || options.query;

@@ -70,8 +70,12 @@ std::string Report::VersionAfter() const {
 }
 
 std::string UtcNow() {
+    return UtcAt(std::chrono::system_clock::now());
+}
+
+std::string UtcAt(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
-    const auto now = floor<seconds>(system_clock::now());
+    const auto now = floor<seconds>(when);
     const auto day = floor<days>(now);
     const year_month_day date{day};
     const hh_mm_ss time{now - day};

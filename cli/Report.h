@@ -3,6 +3,7 @@
 // summary table.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +49,9 @@ struct Report {
     std::string VersionAfter() const;
 };
 
-// UTC now in ISO 8601, as the log and the JSON write times.
+// UTC now (or at `when`) in ISO 8601, as the log and the JSON write times.
 std::string UtcNow();
+std::string UtcAt(std::chrono::system_clock::time_point when);
 
 // The log line (without its line feed), and its field that names the target, by which a
 // target's line is found again.

@@ -9,6 +9,7 @@
 #include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
+#include "engine/VersionQuery.h"
 #include "format/DownloadFileReader.h"
 #include "platform/WidePath.h"
 
@@ -247,40 +248,36 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
     const VersionQuery query = QueryOf(policy, *run.model);
     const RetriedCall step = QueryStep(policy, query);
     outcome_.deviceVersion.clear();
-    int lastResult = 0;
-    bool noAnswer = false;
-    for (int attempt = 0; attempt < step.attempts; ++attempt) {
+    QueryAttempts attempts(query, step.attempts);
+    while (attempts.AskAgain()) {
         if (Cancelled()) {
             ShowMessage(msg::kCancelledDuringQuery, Icon::None);
             return result::kNotStarted;
         }
         const Call call = CallWith(step.setup);
-        lastResult = query == VersionQuery::kBramble
-                         ? transport_.BrambleGetVersion(call, run.reply)
-                         : transport_.VantrelGetVersion(call, run.reply);
-        if (run.reply[0] == payload::kNoAnswer) {
-            noAnswer = true;
-            break;
+        const int result = query == VersionQuery::kBramble
+                               ? transport_.BrambleGetVersion(call, run.reply)
+                               : transport_.VantrelGetVersion(call, run.reply);
+        const bool noAnswer = run.reply[0] == payload::kNoAnswer;
+        if (const int message =
+                attempts.Ended(noAnswer, result, run.reply, transport_.LastReplyLength());
+            message != 0) {
+            ShowMessage(message, Icon::Error);
         }
-        if (lastResult == 0) {
-            if (ReadVersionReply(query, run.reply, transport_.LastReplyLength(),
-                                 outcome_.deviceVersion, outcome_.deviceModelCode)) {
-                break;
-            }
-            ShowMessage(msg::kVersionInvalid, Icon::Error);
-        }
-        if (step.clearReplyAfterFailure) {
+        if (!noAnswer && !attempts.Valid() && step.clearReplyAfterFailure) {
             std::memset(run.reply, 0, kReplySize);
         }
     }
+    outcome_.deviceVersion = attempts.Version();
+    outcome_.deviceModelCode = attempts.ModelCode();
     if (Cancelled()) {
         // Cancel pressed while the last attempt waited: the download has not started, and a
         // print server that did not answer must not then be reported as another model.
         ShowMessage(msg::kCancelledDuringQuery, Icon::None);
         return result::kNotStarted;
     }
-    if (lastResult != 0 || noAnswer) {
-        ShowMessage(msg::kVersionFailed, Icon::Error);
+    if (const int message = attempts.FinalMessage(); message != 0) {
+        ShowMessage(message, Icon::Error);
     }
     return std::nullopt;
 }
@@ -583,6 +580,7 @@ void DownloadEngine::PumpMessages(int seconds) {
 void DownloadEngine::Cancel() {
     transport_.CloseSocket(socket_);
     cancelRequested_ = true;
+    scanStop_ = 1;
 }
 
 }  // namespace vexil

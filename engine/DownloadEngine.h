@@ -21,6 +21,7 @@
 #include "engine/Ports.h"
 #include "engine/TargetRecord.h"
 #include "engine/Transport.h"
+#include "engine/VersionQuery.h"
 #include "format/DevicePayloads.h"
 
 namespace vexil {
@@ -81,6 +82,10 @@ class DownloadEngine {
     // with the file's version, or kNotStarted when the file is missing, not for the model or
     // damaged (the check has shown its messages). Nothing is sent.
     DownloadOutcome CheckFile(const DownloadRequest& request);
+    // The version query of many TCP/IP addresses at once, each asked as QueryVersion asks one
+    // (engine/VersionQuery.cpp): nothing else is sent, and no message is shown; each address's
+    // answer holds what its query alone would have shown. The cancel command ends it.
+    ScanOutcome Scan(const ScanRequest& request);
 
     // The cancel command: closes the download socket, so that a call waiting on it returns, and
     // raises the flag that every step tests. Safe from the transport's wait hook and from an
@@ -153,6 +158,9 @@ class DownloadEngine {
     unsigned int socket_ = 0;
     void* window_ = nullptr;
     std::atomic<bool> cancelRequested_{false};
+    // The scan's stop flag, as the transport's query of many addresses reads it between its
+    // waits: raised with cancelRequested_, on the thread that runs the scan (its wait hook).
+    int scanStop_ = 0;
     const TransportPolicy* policy_;
     DownloadRequest request_;
     DownloadOutcome outcome_;

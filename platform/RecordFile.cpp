@@ -232,6 +232,12 @@ bool NamesOneFile(const std::string& a, const std::string& b) {
                              std::filesystem::weakly_canonical(other, error));
 }
 
+bool NamesStandardOutput(const std::string& path) {
+    std::string reason;
+    const std::string name = records::FinalName(path, reason);
+    return !name.empty() && records::IsOpenOn(name, 1);
+}
+
 std::string CheckRecordFile(const std::string& path, RecordMode mode) {
     if (path.empty()) {
         return "no file named";

@@ -163,6 +163,13 @@ bool PlaceNew(const std::string& from, const std::string& to, std::string& reaso
     return true;
 }
 
+bool IsOpenOn(const std::string& name, int fd) {
+    struct stat file {};
+    struct stat open {};
+    return ::stat(name.c_str(), &file) == 0 && ::fstat(fd, &open) == 0 &&
+           file.st_dev == open.st_dev && file.st_ino == open.st_ino;
+}
+
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
     return a == b;
 }

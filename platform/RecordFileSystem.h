@@ -45,6 +45,8 @@ std::string Replace(const std::string& from, const std::string& to);
 // or the file system cannot tell); true when it was placed, with `reason` set when the change
 // may not be on the disk yet.
 bool PlaceNew(const std::string& from, const std::string& to, std::string& reason);
+// Whether the existing file `name` is the one open on the C runtime's descriptor `fd`.
+bool IsOpenOn(const std::string& name, int fd);
 // Whether two full names are one, as the platform's file system compares them.
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b);
 

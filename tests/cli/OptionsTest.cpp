@@ -302,6 +302,26 @@ TEST(Options, TargetsFiles) {
               std::string::npos);
 }
 
+// Models 2 and 4 cannot have their version verified over TCP/IP: --list-models marks them, and
+// the note of a report over TCP/IP (the query's row and JSON) says why; over IPX, and for the
+// other models, there is nothing to say.
+TEST(Options, ModelsWhoseVersionCannotBeVerifiedOverTcp) {
+    const std::string list = cli::ModelList();
+    for (const char* row : {"    2* 5101  no", "    4* 0601  no", "    3  5100  no"}) {
+        EXPECT_NE(list.find(row), std::string::npos) << row << "\n" << list;
+    }
+    EXPECT_NE(list.find("* version reply cannot be verified over TCP/IP"), std::string::npos);
+    EXPECT_EQ(cli::UnverifiableNote(2, false),
+              "model 2's version reply cannot be verified over TCP/IP (byte 7 of its model code "
+              "5101 is 1, which marks a reply not valid); --allow-unverified downloads to it");
+    EXPECT_NE(cli::UnverifiableNote(4, false).find("0601"), std::string::npos);
+    for (const auto& [model, ipx] :
+         {std::pair{2, true}, std::pair{4, true}, std::pair{1, false}, std::pair{3, false},
+          std::pair{5, false}, std::pair{6, false}}) {
+        EXPECT_EQ(cli::UnverifiableNote(model, ipx), "") << model << (ipx ? " over IPX" : "");
+    }
+}
+
 TEST(Report, SummaryTable) {
     std::vector<cli::Report> reports(3);
     const char* addresses[] = {"192.0.2.10", "192.0.2.11", "192.0.2.12"};

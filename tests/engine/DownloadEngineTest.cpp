@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
+#include "engine/ModelTable.h"
 #include "engine/TargetRecord.h"
 #include "format/DownloadFileReader.h"
 #include "tests/support/EngineFakes.h"
@@ -420,12 +422,31 @@ TEST(Version, SameVersion) {
         const char* file;
         bool same;
     } cases[] = {
-        {"1.10", "01.10", true},  {"1.10", "01.11", false},  {"a.0f", "0A.0F", true},
-        {"1.10", "02.10", false}, {"", "01.10", false},      {"1.10", "", false},
-        {"110", "01.10", false},  {"1.100", "01.10", false}, {"1.10", "01.10.1", false},
+        {"1.10", "01.10", true},
+        {"1.10", "01.11", false},
+        {"a.0f", "0A.0F", true},
+        {"1.10", "02.10", false},
+        {"", "01.10", false},
+        {"1.10", "", false},
+        {"110", "01.10", false},
+        {"1.100", "01.10", false},
+        {"1.10", "01.10.1", false},
+        // Two texts that are no version are not the same version: nothing is skipped on them.
+        {"", "", false},
+        {"x.y", "x.y", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SameVersion(c.device, c.file), c.same) << c.device << " " << c.file;
+    }
+}
+
+// Models 2 (5101) and 4 (0601) ask the Bramble query over TCP/IP, whose reply is not valid when
+// byte 7 is 1, and their own codes put 1 there: no reply of theirs can be verified.
+TEST(ModelTableTest, CanVerifyOverTcp) {
+    const std::pair<int, bool> rows[] = {{1, true}, {2, false}, {3, true},  {4, false},
+                                         {5, true}, {6, true},  {0, false}, {7, false}};
+    for (const auto& [model, verifiable] : rows) {
+        EXPECT_EQ(CanVerifyOverTcp(model), verifiable) << "model " << model;
     }
 }
 
