@@ -4,34 +4,25 @@
 #include "engine/ModelTable.h"
 #include "frontend/Confirmation.h"
 #include "frontend/ResultReport.h"
-#include "transport/TavdlTransport.h"
 
 namespace vexil::cli {
 
 namespace {
 
-// The engine with its transport, for one run against one target. The port's cancel command
-// reaches the engine while it lives.
+// The engine over the program's transport, for one run against one target. The port's cancel
+// command reaches the engine while it lives.
 class Session {
   public:
-    explicit Session(ConsolePort& port) : engine_(transport_, port), port_(port) {
+    Session(Transport& transport, ConsolePort& port) : engine_(transport, port), port_(port) {
         port.onCancel = [this] { engine_.Cancel(); };
-        transport_.SetWaitHook(&ConsolePort::WaitHook);
-        transport_.SetWaitSlice(ConsolePort::kWaitSliceMs);
     }
-    ~Session() {
-        transport_.SetWaitSlice(0);
-        transport_.SetWaitHook(nullptr);
-        port_.onCancel = nullptr;
-    }
+    ~Session() { port_.onCancel = nullptr; }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    bool StartSockets() { return transport_.StartSockets(); }
     DownloadEngine& Engine() { return engine_; }
 
   private:
-    TavdlTransport transport_;
     DownloadEngine engine_;
     ConsolePort& port_;
 };
@@ -41,10 +32,16 @@ Report ReportOf(const Target& target, int modelIndex, bool query) {
     report.target = target;
     report.model = modelIndex;
     report.query = query;
+    report.note = UnverifiableNote(modelIndex, target.ipx);
     return report;
 }
 
 }  // namespace
+
+void WaitOnConsole(TavdlTransport& transport) {
+    transport.SetWaitHook(&ConsolePort::WaitHook);
+    transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
+}
 
 DownloadRequest RequestFor(const Target& target, int modelIndex) {
     DownloadRequest request;
@@ -58,12 +55,13 @@ DownloadRequest RequestFor(const Target& target, int modelIndex) {
     return request;
 }
 
-Report RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool skipCurrent) {
+Report RunDownload(Transport& transport, const Target& target, int modelIndex, ConsolePort& port,
+                   bool skipCurrent) {
     Report report = ReportOf(target, modelIndex, false);
     DownloadRequest request = RequestFor(target, modelIndex);
     request.skipCurrent = skipCurrent;
-    Session session(port);
-    if (!session.StartSockets()) {
+    Session session(transport, port);
+    if (!transport.StartSockets()) {
         report.run.result = result::kSocketStartFailed;
     } else {
         report.run = session.Engine().Run(request);
@@ -76,22 +74,25 @@ Report RunDownload(const Target& target, int modelIndex, ConsolePort& port, bool
     const int before = run.LastMessage();
     ReportOutcome(run, port, port);
     port.SetProgressPosition(0);
-    report.unverified = port.Unverified();
+    if (port.Unverified()) {
+        report.verdict = Verdict::kUnverified;
+    }
     const std::vector<ResultMessage> shown = ResultMessages(run.result);
     report.lastMessage = shown.empty() ? before : shown.front().stringId;
     return report;
 }
 
-int CheckDownloadFile(int modelIndex, bool ipx, ConsolePort& port) {
+int CheckDownloadFile(Transport& transport, int modelIndex, bool ipx, ConsolePort& port) {
     Target target;
     target.ipx = ipx;
-    Session session(port);
+    Session session(transport, port);
     return session.Engine().CheckFile(RequestFor(target, modelIndex)).result;
 }
 
-Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool withFile) {
+Report RunQuery(Transport& transport, const Target& target, int modelIndex, ConsolePort& port,
+                bool withFile) {
     Report report = ReportOf(target, modelIndex, true);
-    Session session(port);
+    Session session(transport, port);
     std::string fileVersion;
     if (withFile) {
         // The file is checked as a download would check it, before anything is sent.
@@ -102,8 +103,11 @@ Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool wi
         }
         fileVersion = report.run.fileVersion;
     }
-    if (session.StartSockets()) {
-        report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex));
+    if (transport.StartSockets()) {
+        report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex), withFile);
+        if (report.run.result == result::kWrongModel) {
+            ReportOutcome(report.run, port, port);  // as the download would report it
+        }
     } else {
         report.run.result = result::kSocketStartFailed;
         ReportOutcome(report.run, port, port);

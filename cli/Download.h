@@ -1,13 +1,19 @@
 // One download to one target, as the window's download command runs it: the request built, the
-// engine run, its result reported. And the version query alone, for an inventory.
+// engine run over the program's one transport, its result reported. And the version query alone,
+// for an inventory.
 #pragma once
 
 #include "cli/ConsolePort.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
 #include "engine/DownloadRequest.h"
+#include "engine/Transport.h"
+#include "transport/TavdlTransport.h"
 
 namespace vexil::cli {
+
+// Sets up the program's one transport: while a call waits, the console's hook takes its cancel.
+void WaitOnConsole(TavdlTransport& transport);
 
 // The engine's request for a target. A model given by the LAN card's name or number counts as
 // picked as the model list's first entry.
@@ -17,17 +23,19 @@ DownloadRequest RequestFor(const Target& target, int modelIndex);
 // whether the confirmation was declined as unverified, and the message it ended with (its
 // result's first message or, for a result that shows none, the last message shown before it).
 // `skipCurrent`: a print server that reports the download file's version is left alone.
-Report RunDownload(const Target& target, int modelIndex, ConsolePort& port,
+Report RunDownload(Transport& transport, const Target& target, int modelIndex, ConsolePort& port,
                    bool skipCurrent = false);
 
 // The model's version query and nothing else; the result is 0 when the print server answered.
 // `withFile`: the model's download file in the working directory is checked first, as a
 // download checks it, and its version reported; a file that fails the check ends the query
-// before anything is sent (not started).
-Report RunQuery(const Target& target, int modelIndex, ConsolePort& port, bool withFile = false);
+// before anything is sent (not started). The model check follows the query as it follows it in
+// a download: a print server of another model fails with -14 (57631), as its download would.
+Report RunQuery(Transport& transport, const Target& target, int modelIndex, ConsolePort& port,
+                bool withFile = false);
 
 // The download file's check alone, as a download over that transport starts it, for a fleet
 // before any of its downloads: 0, or -6 when the file is missing, not for the model or damaged.
-int CheckDownloadFile(int modelIndex, bool ipx, ConsolePort& port);
+int CheckDownloadFile(Transport& transport, int modelIndex, bool ipx, ConsolePort& port);
 
 }  // namespace vexil::cli

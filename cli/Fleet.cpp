@@ -313,7 +313,7 @@ void FleetRun::Ended(const Job& job) {
 void FleetRun::GiveUp(Job& job, const std::string& reason) {
     job.done = job.started = true;
     job.report.run.result = RowOf(Verdict::kStartFailed).result;
-    job.report.startFailed = true;
+    job.report.verdict = Verdict::kStartFailed;
     job.report.note = "its process could not be started: " + reason;
     std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
                  job.report.target.Label().c_str(), reason.c_str());
@@ -361,8 +361,7 @@ void FleetRun::ReportTheRest() {
         if (!job.started) {
             const Verdict verdict = stoppedByFailures_ ? Verdict::kStopped : Verdict::kNotStarted;
             job.report.run.result = RowOf(verdict).result;
-            job.report.notStarted = !stoppedByFailures_;
-            job.report.stopped = stoppedByFailures_;
+            job.report.verdict = verdict;
             if (stoppedByFailures_) {
                 job.report.note =
                     "the fleet stopped at --max-failures " + std::to_string(options_.maxFailures);
@@ -400,12 +399,13 @@ int FleetRun::Summarize() {
 
 // The download file is checked once, before any download (or query with the file) starts: a
 // file that is missing or damaged would fail every target alike. False when it failed (said so).
-bool CheckFileOnce(const Options& options, const std::vector<Target>& targets) {
+bool CheckFileOnce(const Options& options, const std::vector<Target>& targets,
+                   Transport& transport) {
     ConsolePort port(true);
     for (const bool overIpx : {false, true}) {
         const bool used = std::any_of(targets.begin(), targets.end(),
                                       [overIpx](const Target& t) { return t.ipx == overIpx; });
-        if (used && CheckDownloadFile(options.modelIndex, overIpx, port) != 0) {
+        if (used && CheckDownloadFile(transport, options.modelIndex, overIpx, port) != 0) {
             std::fprintf(stderr,
                          "vexil-download: the download file check failed: nothing was sent to "
                          "any print server\n");
@@ -417,12 +417,12 @@ bool CheckFileOnce(const Options& options, const std::vector<Target>& targets) {
 
 }  // namespace
 
-int RunFleet(const Options& options, const std::vector<Target>& targets) {
+int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport) {
     if (!RecordNotDone(options.failedFile, targets)) {
         return kExitNotRecorded;
     }
     const bool withFile = !options.query || !options.dir.empty();
-    if (withFile && !CheckFileOnce(options, targets)) {
+    if (withFile && !CheckFileOnce(options, targets, transport)) {
         return ExitStatus(Verdict::kNotStarted);
     }
     bool yes = options.yes || options.query;

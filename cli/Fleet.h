@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "cli/Options.h"
+#include "engine/Transport.h"
 
 namespace vexil::cli {
 
 // Returns the exit status: 0 when every target succeeded, else that of the first target in the
-// file's order that did not.
-int RunFleet(const Options& options, const std::vector<Target>& targets);
+// file's order that did not. The download file's check, before any child starts, runs over the
+// program's `transport` (it sends nothing).
+int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport);
 
 }  // namespace vexil::cli

@@ -530,17 +530,43 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
 
 std::string ModelList() {
     std::string text = "model  code  TCP/IP only  download files       name in the model list\n";
+    std::string unverifiable;
     for (int model = 1; const ModelTraits* traits = FindModel(model); ++model) {
         const std::string files =
             std::string(traits->mainFile) +
             (traits->TwoFiles() ? std::string(" ") + traits->companionFile : "");
+        const bool verifiable = CanVerifyOverTcp(model);
         char row[256];
-        std::snprintf(row, sizeof row, "%5d  %s  %-11s  %-19s  %s\n", model, traits->modelCode,
-                      traits->tcpOnly ? "yes" : "no", files.c_str(),
-                      model == kLanCardModel ? kModelNames[0] : "-");
+        std::snprintf(row, sizeof row, "%5d%s %s  %-11s  %-19s  %s\n", model,
+                      verifiable ? " " : "*", traits->modelCode, traits->tcpOnly ? "yes" : "no",
+                      files.c_str(), model == kLanCardModel ? kModelNames[0] : "-");
         text += row;
+        if (!verifiable) {
+            unverifiable += (unverifiable.empty() ? "" : " and ") + std::to_string(model);
+        }
+    }
+    if (!unverifiable.empty()) {
+        text +=
+            "* version reply cannot be verified over TCP/IP (byte 7 of the model code is 1,\n"
+            "  which marks a reply not valid): over TCP/IP --yes downloads to models " +
+            unverifiable +
+            "\n  only with --allow-unverified, and --skip-current never "
+            "skips them\n";
     }
     return text;
+}
+
+std::string UnverifiableNote(int model, bool ipx) {
+    const ModelTraits* traits = FindModel(model);
+    if (ipx || traits == nullptr || CanVerifyOverTcp(model)) {
+        return {};
+    }
+    return "model " + std::to_string(model) +
+           "'s version reply cannot be verified over TCP/IP "
+           "(byte 7 of its model code " +
+           traits->modelCode +
+           " is 1, which marks a reply not "
+           "valid); --allow-unverified downloads to it";
 }
 
 const char kHelp[] =
@@ -573,7 +599,7 @@ const char kHelp[] =
     "                       start-failed, unverified, stopped); versions as the print server\n"
     "                       reports them (a file's 01.10 as 1.10); each line is on the disk\n"
     "                       before the program goes on, and one that a full disk cuts short is\n"
-    "                       taken back\n"
+    "                       taken back (a log not there yet is made only with its first line)\n"
     "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
     "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
     "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64);\n"
@@ -585,7 +611,8 @@ const char kHelp[] =
     "  --query              only ask each print server its model code and firmware version;\n"
     "                       no download file is needed and nothing else is sent; with --dir\n"
     "                       the model's download file there is checked first and its version\n"
-    "                       reported beside the print server's\n"
+    "                       reported beside the print server's, and the print server's model\n"
+    "                       is checked as a download checks it (another model: 57631, 14)\n"
     "  --skip-current       leave alone every print server that already reports the download\n"
     "                       file's version (counted as success: already current)\n"
     "  --failed FILE        write the targets that did not succeed to FILE, as a targets file;\n"
@@ -601,15 +628,17 @@ const char kHelp[] =
     "                       --ipx, --targets, --query, --yes, --skip-current, --log, ...)\n"
     "  --write-targets FILE with --scan: write the print servers of the model that answered\n"
     "                       with a valid version reply to FILE as a targets file, replaced\n"
-    "                       whole as --failed is\n"
+    "                       whole as --failed is; a scan that finds none of them (or is\n"
+    "                       cancelled) leaves FILE as it was\n"
     "  --json               one JSON object per target on standard output, then a summary\n"
     "                       object, instead of the summary table\n"
     "  --list-models        print the models, their codes and the download files each needs\n"
     "  --help, -h           this text\n"
     "Each option but --scan may be given once. A --log or --failed FILE that is a symbolic link "
     "is\n"
-    "written through: the file it names takes the lines, also one not made yet. Nothing is\n"
-    "created or changed before the run is accepted.\n"
+    "written through: the file it names takes the lines, also one not made yet. No two of\n"
+    "--log, --failed, --write-targets and --targets, nor the file standard output goes to, may\n"
+    "be one file. Nothing is created or changed before the run is accepted.\n"
     "\n"
     "Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal or SSH session) cancel the\n"
     "download as the window's cancel button does; on Windows Ctrl-C, Ctrl-Break and closing\n"

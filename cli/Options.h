@@ -94,6 +94,9 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets);
 
 // The model table as --list-models prints it.
 std::string ModelList();
+// Why the version of a print server of `model` cannot be verified over this transport, for the
+// note of its report; "" when it can.
+std::string UnverifiableNote(int model, bool ipx);
 
 extern const char kHelp[];
 

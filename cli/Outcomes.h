@@ -8,10 +8,12 @@
 #include <string_view>
 
 #include "engine/DownloadResult.h"
+#include "platform/ProgramMain.h"
 
 namespace vexil::cli {
 
-inline constexpr int kExitUsage = 64;
+// A usage error ends as in every program of the project (platform/ProgramMain.h).
+using vexil::kExitUsage;
 // The download (or query) went as it did, but its log line or the list of failed targets could
 // not be written: what happened is not on record.
 inline constexpr int kExitNotRecorded = 74;

@@ -47,17 +47,8 @@ int NumberOf(const json& message) {
 static bool ReadJson(const std::string& text, Report& report);
 
 Verdict Report::GetVerdict() const {
-    if (notStarted) {
-        return Verdict::kNotStarted;
-    }
-    if (startFailed) {
-        return Verdict::kStartFailed;
-    }
-    if (stopped) {
-        return Verdict::kStopped;
-    }
-    if (unverified) {
-        return Verdict::kUnverified;
+    if (verdict) {
+        return *verdict;
     }
     switch (run.result) {
         case result::kSuccess:
@@ -79,8 +70,12 @@ std::string Report::VersionAfter() const {
 }
 
 std::string UtcNow() {
+    return UtcAt(std::chrono::system_clock::now());
+}
+
+std::string UtcAt(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
-    const auto now = floor<seconds>(system_clock::now());
+    const auto now = floor<seconds>(when);
     const auto day = floor<days>(now);
     const year_month_day date{day};
     const hh_mm_ss time{now - day};
@@ -97,6 +92,11 @@ namespace {
 
 std::string OutcomeName(const Report& report) {
     return OutcomeName(report.GetVerdict(), report.query);
+}
+
+// The verdict a report or a log line names, where the run's result alone would not give it back.
+std::optional<Verdict> Decided(std::optional<Verdict> named) {
+    return named == Verdict::kUnverified || named == Verdict::kStopped ? named : std::nullopt;
 }
 
 // What a report or a log line tells of the messages a run showed: its first error message.
@@ -156,8 +156,7 @@ bool FromLogLine(const std::string& line, Report& report) {
     read.run.fileVersion = text("file");
     read.run.deviceVersion = text("before");
     read.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
-    read.unverified = verdict == Verdict::kUnverified;
-    read.stopped = verdict == Verdict::kStopped;
+    read.verdict = Decided(verdict);
     read.logged = true;
     report = read;
     return true;
@@ -184,6 +183,7 @@ std::string ToJson(const Report& report) {
         {"end", TextOrNull(report.end)},
         {"logged", report.logged},
         {"note", TextOrNull(report.note)},
+        {"modeSwitchSent", report.run.modeSwitchSent},
     };
     return object.dump();
 }
@@ -212,9 +212,9 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.seconds = seconds->get<double>();
     report.query = object.value("query", false);
     report.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
-    report.unverified = verdict == Verdict::kUnverified;
-    report.stopped = verdict == Verdict::kStopped;
+    report.verdict = Decided(verdict);
     report.logged = object.value("logged", false);
+    report.run.modeSwitchSent = object.value("modeSwitchSent", false);
     report.run.messages = FirstMessageShown(NumberOf(object.value("firstMessage", json())));
     report.lastMessage = NumberOf(object.value("lastMessage", json()));
     report.run.deviceModelCode = TextOf(object, "modelCode");

@@ -3,6 +3,8 @@
 // summary table.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,21 +23,23 @@ struct Report {
     // The result, the versions and model code, whether it was current already, and the messages
     // shown (read back from a report or a log line: its first error message alone).
     DownloadOutcome run;
-    bool unverified = false;  // not confirmed: no valid version reply, and --yes cannot judge
-    int lastMessage = 0;      // the message the run ended with, 0 when none was
+    // How it ended, where the command line decided that and not the run's result: --yes did not
+    // confirm a print server without a valid version reply (kUnverified), or the fleet never
+    // ran a process for it: a cancel kept it from starting (kNotStarted), its process could not
+    // be started (kStartFailed; the note says why), or --max-failures stopped the fleet before
+    // it (kStopped). Empty when the run's result decides.
+    std::optional<Verdict> verdict;
+    int lastMessage = 0;  // the message the run ended with, 0 when none was
     double seconds = 0;
     std::string start;  // UTC, ISO 8601
     std::string end;
-    bool notStarted = false;   // a cancel of the fleet kept it from starting
-    bool startFailed = false;  // its process could not be started; the note says why
-    bool stopped = false;      // --max-failures: the fleet stopped before it started this one
-    bool logged = false;       // its log line is on the disk
-    bool logFailed = false;    // its log line could not be written
-    std::string note;          // what the program itself has to say of it, such as a lost process
+    bool logged = false;     // its log line is on the disk
+    bool logFailed = false;  // its log line could not be written
+    std::string note;        // what the program itself has to say of it, such as a lost process
 
     Verdict GetVerdict() const;
     // Whether the fleet never ran a process for it (nothing was sent to its print server).
-    bool NotRun() const { return notStarted || startFailed || stopped; }
+    bool NotRun() const { return verdict.has_value() && *verdict != Verdict::kUnverified; }
     // A target the fleet never started has not succeeded, whatever result it carries.
     bool Succeeded() const { return run.result == result::kSuccess && !NotRun(); }
     // The first error message shown, 0 when none was.
@@ -45,8 +49,9 @@ struct Report {
     std::string VersionAfter() const;
 };
 
-// UTC now in ISO 8601, as the log and the JSON write times.
+// UTC now (or at `when`) in ISO 8601, as the log and the JSON write times.
 std::string UtcNow();
+std::string UtcAt(std::chrono::system_clock::time_point when);
 
 // The log line (without its line feed), and its field that names the target, by which a
 // target's line is found again.

@@ -1,120 +1,83 @@
 #include "cli/Scan.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
 #include "cli/Outcomes.h"
 #include "cli/Report.h"
-#include "cmdline/CommandLine.h"
+#include "cmdline/Ipv4Ranges.h"
 #include "engine/DownloadEngine.h"
-#include "engine/TargetRecord.h"
-#include "engine/TransportPolicy.h"
 #include "platform/RecordFile.h"
 #include "resources/ResourceIds.h"
-#include "transport/TavdlTransport.h"
 
 namespace vexil::cli {
 
 namespace {
 
-// The four octets of a dotted address, or false.
-bool ReadAddress(std::string_view text, std::uint32_t& address) {
-    address = 0;
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t dot = i < 3 ? text.find('.') : text.size();
-        unsigned octet = 0;
-        if (dot == std::string_view::npos || dot == 0 || dot > 3 ||
-            !cmdline::ReadNumber(text.substr(0, dot), 0u, 255u, octet)) {
-            return false;
-        }
-        address = (address << 8) | octet;
-        text.remove_prefix(std::min(dot + 1, text.size()));
-    }
-    return true;
-}
-
-std::string Dotted(std::uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 Refusal RangeRefusal(std::string_view range, const std::string& why) {
     return {0, "--scan " + Printable(range) + ": " + why};
 }
 
-// One range's addresses, appended to `addresses`.
-Refusal AddRange(std::string_view range, std::vector<std::uint32_t>& addresses) {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    bool block = false;  // a CIDR block, whose network and broadcast addresses are skipped
-    if (const std::size_t slash = range.find('/'); slash != std::string_view::npos) {
-        int prefix = 0;
-        if (!ReadAddress(range.substr(0, slash), first) ||
-            !cmdline::ReadNumber(range.substr(slash + 1), 0, 32, prefix)) {
-            return RangeRefusal(range, "a block is A.B.C.D/PREFIX, the prefix 0 to 32");
-        }
-        const std::uint64_t size = std::uint64_t{1} << (32 - prefix);
-        // Too large first: naming the block's first address would only lead to that refusal.
-        if (size > kMaxScanAddresses) {
-            return RangeRefusal(range, "more than 65,536 addresses");
-        }
-        if (first % size != 0) {
-            return RangeRefusal(
-                range, "not the first address of a /" + std::to_string(prefix) +
-                           " block: " + Dotted(static_cast<std::uint32_t>(first - first % size)) +
-                           "/" + std::to_string(prefix));
-        }
-        last = static_cast<std::uint32_t>(first + (size - 1));
-        block = prefix <= 30;
-    } else if (const std::size_t dash = range.find('-'); dash != std::string_view::npos) {
-        if (!ReadAddress(range.substr(0, dash), first) ||
-            !ReadAddress(range.substr(dash + 1), last)) {
-            return RangeRefusal(range, "a range is FIRST-LAST, two addresses A.B.C.D");
-        }
-        if (first > last) {
-            return RangeRefusal(range, "its first address is above its last");
-        }
-        if (last - first >= kMaxScanAddresses) {
-            return RangeRefusal(range, "more than 65,536 addresses");
-        }
-    } else {
-        return RangeRefusal(range, "a range is a block A.B.C.D/PREFIX or a pair FIRST-LAST");
-    }
-    const std::uint32_t from = block ? first + 1 : first;
-    const std::uint32_t to = block ? last - 1 : last;
-    for (std::uint64_t address = from; address <= to; ++address) {
-        const auto a = static_cast<std::uint32_t>(address);
-        Target target;
-        const Refusal refusal = ParseTarget(false, Dotted(a), target);
-        if (!refusal.Refused()) {
-            addresses.push_back(a);
-        } else if ((a & 0xFF) != 0 || a == first || a == last) {
-            // A last octet 0 inside a range is a host of a wider block, left out as no target;
-            // anything else the address check refuses refuses the range.
-            return {refusal.message, "--scan " + Printable(range) + ": " + Dotted(a) +
-                                         " cannot be a TCP/IP target" +
-                                         (refusal.text.empty() ? "" : ": " + refusal.text)};
-        }
+// One range's interval, read and checked as a whole: its form, its size and its ends. A block's
+// network and broadcast addresses are no part of it.
+Refusal ReadRange(std::string_view text, cmdline::Ipv4Range& range) {
+    using Form = cmdline::Ipv4RangeText::Form;
+    using Fault = cmdline::Ipv4RangeText::Fault;
+    const cmdline::Ipv4RangeText read = cmdline::ReadIpv4Range(text, true, false);
+    range = read.range;
+    switch (read.form) {
+        case Form::kNone:
+        case Form::kAddress:
+            return RangeRefusal(text, "a range is a block A.B.C.D/PREFIX or a pair FIRST-LAST");
+        case Form::kBlock:
+            if (read.fault == Fault::kUnread) {
+                return RangeRefusal(text, "a block is A.B.C.D/PREFIX, the prefix 0 to 32");
+            }
+            // Too large first: naming the block's first address would only lead to that refusal.
+            if (range.Size() > kMaxScanAddresses) {
+                return RangeRefusal(text, "more than 65,536 addresses");
+            }
+            if (read.fault == Fault::kNotBlockStart) {
+                return RangeRefusal(text, "not the first address of a /" +
+                                              std::to_string(read.prefix) +
+                                              " block: " + cmdline::DottedIpv4(range.first) + "/" +
+                                              std::to_string(read.prefix));
+            }
+            if (read.prefix <= 30) {
+                ++range.first;
+                --range.last;
+            }
+            return {};
+        case Form::kPair:
+            if (read.fault == Fault::kUnread) {
+                return RangeRefusal(text, "a range is FIRST-LAST, two addresses A.B.C.D");
+            }
+            if (read.fault == Fault::kFirstAboveLast) {
+                return RangeRefusal(text, "its first address is above its last");
+            }
+            if (range.Size() > kMaxScanAddresses) {
+                return RangeRefusal(text, "more than 65,536 addresses");
+            }
+            return {};
     }
     return {};
 }
 
-// What one address came to.
-enum class State { kAsking, kAnswered, kInvalid, kSilent };
-
-struct Asked {
-    State state = State::kAsking;
-    int attempts = 0;
-    std::string version;
-    std::string modelCode;
-    double seconds = 0;
-    std::string end;
-};
+// Whether the address check takes `address` as a TCP/IP target; `target` is then that target.
+Refusal CheckAddress(std::string_view range, std::uint32_t address, Target& target) {
+    const Refusal refusal = ParseTarget(false, cmdline::DottedIpv4(address), target);
+    if (!refusal.Refused()) {
+        return {};
+    }
+    return {refusal.message, "--scan " + Printable(range) + ": " + cmdline::DottedIpv4(address) +
+                                 " cannot be a TCP/IP target" +
+                                 (refusal.text.empty() ? "" : ": " + refusal.text)};
+}
 
 struct Tally {
     int scanned = 0;
@@ -155,82 +118,19 @@ std::string SummaryObject(const Tally& t, int exitStatus) {
            "\n";
 }
 
-// Every address's target record, set up for the model's query as --query sets up its own.
-std::vector<TAVDL_ADDR> RecordsFor(const std::vector<Target>& addresses, int modelIndex,
-                                   const RetriedCall& step) {
-    std::vector<TAVDL_ADDR> records;
-    records.reserve(addresses.size());
-    const TargetRecordPtr blank = CreateTargetRecord();
-    for (const Target& address : addresses) {
-        records.push_back(*blank);
-        FillTargetRecord(RequestFor(address, modelIndex), records.back());
-        ApplyCallSetup(records.back(), step.setup);
-    }
-    return records;
-}
-
-// Asks every address through the library's one call, the console's cancel stopping it; what
-// each came to lands in `asked`. The library's result: negative without a socket, 1 when
-// cancelled.
-int Sweep(std::vector<TAVDL_ADDR>& records, VersionQuery query, int attempts, std::size_t inFlight,
-          std::vector<Asked>& asked) {
-    const auto start = std::chrono::steady_clock::now();
-    auto ended = [&start](Asked& a, State state) {
-        a.state = state;
-        a.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        a.end = UtcNow();
-    };
-    auto onReply = [&](std::size_t index, int result, std::span<const std::uint8_t> reply) {
-        Asked& a = asked[index];
-        ++a.attempts;
-        if (result < 0) {
-            // No answer ends the query at once, as it ends --query's attempts.
-            a.state = State::kSilent;
-            return false;
-        }
-        if (result == 0 &&
-            ReadVersionReply(query, reply.data(), reply.size(), a.version, a.modelCode)) {
-            ended(a, State::kAnswered);
-            return false;
-        }
-        ended(a, State::kInvalid);
-        return a.attempts < attempts;
-    };
-    int stop = 0;
-    ConsolePort port(false);
-    port.onCancel = [&stop] { stop = 1; };
-    TavdlTransport transport;
-    transport.SetWaitHook(&ConsolePort::WaitHook);
-    transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
-    const int swept =
-        TavdlTransport::QueryVersions(records, query, inFlight, &port, &stop, onReply);
-    transport.SetWaitSlice(0);
-    transport.SetWaitHook(nullptr);
-    port.onCancel = nullptr;
-    return swept;
-}
-
-// One answering address's row, as --query reports it.
-Report RowOf(const Target& target, int modelIndex, const Asked& a, const std::string& startTime) {
+// One address's row, as --query reports it.
+Report RowOf(const Target& target, int modelIndex, const ScanAnswer& answer,
+             const std::string& startTime) {
     Report report;
     report.target = target;
     report.model = modelIndex;
     report.query = true;
-    report.seconds = a.seconds;
+    report.note = UnverifiableNote(modelIndex, target.ipx);
+    report.seconds = answer.seconds;
     report.start = startTime;
-    report.end = a.end;
-    if (a.state == State::kAnswered) {
-        report.run.result = result::kSuccess;
-        report.run.deviceVersion = a.version;
-        report.run.deviceModelCode = a.modelCode;
-    } else {
-        // As --query reports a print server whose replies were not valid: message 113 for each
-        // attempt, and not answered.
-        report.run.result = result::kConnectionFailed;
-        report.run.messages.assign(static_cast<std::size_t>(a.attempts),
-                                   {msg::kVersionInvalid, Icon::Error});
-        report.lastMessage = msg::kVersionInvalid;
-    }
+    report.end = UtcAt(answer.ended);
+    report.run = answer.run;
+    report.lastMessage = report.run.result == result::kSuccess ? 0 : report.run.LastMessage();
     return report;
 }
 
@@ -240,19 +140,21 @@ struct Findings {
     Tally tally;
     std::vector<Report> rows;
     std::string targets;
+    int ofModel = 0;  // the print servers of the scanned model the targets file lists
 };
 
-Findings Gather(const Options& options, const ModelTraits& model, const std::vector<Asked>& asked,
-                const std::string& startTime) {
+Findings Gather(const Options& options, const ModelTraits& model,
+                const std::vector<ScanAnswer>& answers, const std::string& startTime) {
+    using State = ScanAnswer::State;
     Findings found;
-    found.tally.scanned = static_cast<int>(asked.size());
+    found.tally.scanned = static_cast<int>(answers.size());
     found.targets = "# vexil-download --scan: the print servers of model " +
                     std::to_string(options.modelIndex) + " (" + model.modelCode +
                     ") that answered\n";
-    for (std::size_t i = 0; i < asked.size(); ++i) {
-        const Asked& a = asked[i];
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const ScanAnswer& a = answers[i];
         switch (a.state) {
-            case State::kAsking:
+            case State::kNotEnded:
                 ++found.tally.cancelled;
                 continue;
             case State::kSilent:
@@ -260,10 +162,11 @@ Findings Gather(const Options& options, const ModelTraits& model, const std::vec
                 continue;
             case State::kAnswered:
                 ++found.tally.answered;
-                if (a.modelCode != model.modelCode) {
+                if (a.run.deviceModelCode != model.modelCode) {
                     ++found.tally.otherModel;
                 } else {
                     found.targets += options.scanAddresses[i].Label() + "\n";
+                    ++found.ofModel;
                 }
                 break;
             case State::kInvalid:
@@ -275,10 +178,13 @@ Findings Gather(const Options& options, const ModelTraits& model, const std::vec
     return found;
 }
 
-// The targets file, replaced as --failed's list is; a cancelled scan leaves it as it was.
+// The targets file, replaced as --failed's list is. A cancelled scan leaves it as it was, and so
+// does one that found no print server of the model: a scan while the network is down would
+// otherwise replace the last good list with a lone comment.
 bool WriteTargets(const std::string& path, const Findings& found, bool cancelled) {
-    if (cancelled) {
-        std::fprintf(stderr, "vexil-download: the scan was cancelled: %s is left as it was\n",
+    if (cancelled || found.ofModel == 0) {
+        std::fprintf(stderr, "vexil-download: %s: %s is left as it was\n",
+                     cancelled ? "the scan was cancelled" : "no print server of the model answered",
                      path.c_str());
         return true;
     }
@@ -293,46 +199,92 @@ bool WriteTargets(const std::string& path, const Findings& found, bool cancelled
 }  // namespace
 
 Refusal ScanAddresses(const std::vector<std::string>& ranges, std::vector<Target>& addresses) {
-    std::vector<std::uint32_t> all;
-    for (const std::string& range : ranges) {
-        if (Refusal refusal = AddRange(range, all); refusal.Refused()) {
+    // The ranges are read in the order given, then merged once: the addresses are counted,
+    // checked and listed once however many ranges name them.
+    cmdline::Ipv4RangeSet all;
+    std::vector<cmdline::Ipv4Range> read(ranges.size());
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        if (Refusal refusal = ReadRange(ranges[i], read[i]); refusal.Refused()) {
             return refusal;
         }
-        // Kept in order and unique as it grows, so that many ranges naming one block cost
-        // no more than the block.
-        std::sort(all.begin(), all.end());
-        all.erase(std::unique(all.begin(), all.end()), all.end());
-        if (all.size() > kMaxScanAddresses) {
-            return {0, "--scan: more than 65,536 addresses in all"};
+        all.Add(read[i]);
+    }
+    // Counted as the targets they give, without the hosts .0 inside them (a range that ends in
+    // one is refused below).
+    std::uint64_t count = all.Count();
+    for (const cmdline::Ipv4Range& merged : all.Merged()) {
+        count -= (merged.last >> 8) - ((std::uint64_t{merged.first} + 0xFF) >> 8) + 1;
+    }
+    if (count > kMaxScanAddresses) {
+        return {0, "--scan: more than 65,536 addresses in all"};
+    }
+    std::vector<Target> found;
+    std::vector<std::uint32_t> refused;  // in address order
+    found.reserve(static_cast<std::size_t>(count));
+    for (const cmdline::Ipv4Range& merged : all.Merged()) {
+        for (std::uint64_t a = merged.first; a <= merged.last; ++a) {
+            const auto address = static_cast<std::uint32_t>(a);
+            // A last octet 0 inside a range is a host of a wider block, left out as no target
+            // (at a range's end it refuses that range, below).
+            Target target;
+            if ((address & 0xFF) == 0) {
+                continue;
+            }
+            if (CheckAddress({}, address, target).Refused()) {
+                refused.push_back(address);
+            } else {
+                found.push_back(std::move(target));
+            }
         }
     }
-    addresses.clear();
-    addresses.reserve(all.size());
-    for (const std::uint32_t address : all) {
-        Target target;
-        ParseTarget(false, Dotted(address), target);
-        addresses.push_back(std::move(target));
+    // The first range in the order given that holds an address the check refuses is refused
+    // for its lowest such address.
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const cmdline::Ipv4Range& range = read[i];
+        std::optional<std::uint32_t> bad;
+        if ((range.first & 0xFF) == 0) {
+            bad = range.first;
+        } else if (const auto at = std::lower_bound(refused.begin(), refused.end(), range.first);
+                   at != refused.end() && *at <= range.last) {
+            bad = *at;
+        } else if ((range.last & 0xFF) == 0) {
+            bad = range.last;
+        }
+        if (bad) {
+            Target target;
+            return CheckAddress(ranges[i], *bad, target);
+        }
     }
+    addresses = std::move(found);
     return {};
 }
 
-int RunScan(const Options& options) {
+int RunScan(const Options& options, Transport& transport) {
     const ModelTraits& model = *FindModel(options.modelIndex);
-    // The query, its port, attempts and wait are those of --query over TCP/IP.
-    const VersionQuery query = QueryOf(kTcpPolicy, model);
-    const RetriedCall step = QueryStep(kTcpPolicy, query);
-    std::vector<TAVDL_ADDR> records = RecordsFor(options.scanAddresses, options.modelIndex, step);
-    const std::string startTime = UtcNow();
-    std::vector<Asked> asked(records.size());
-    const std::size_t inFlight =
+    ScanRequest request;
+    request.modelIndex = options.modelIndex;
+    request.inFlight =
         static_cast<std::size_t>(options.jobsGiven ? options.jobs : static_cast<int>(kMaxJobs));
-    const int swept = Sweep(records, query, step.attempts, inFlight, asked);
-    if (swept < 0) {
-        std::fputs("vexil-download: the scan cannot use a UDP socket\n", stderr);
+    request.addresses.reserve(options.scanAddresses.size());
+    for (const Target& address : options.scanAddresses) {
+        request.addresses.push_back(address.text);
+    }
+    const std::string startTime = UtcNow();
+    ScanOutcome outcome;
+    {
+        ConsolePort port(false);
+        DownloadEngine engine(transport, port);
+        port.onCancel = [&engine] { engine.Cancel(); };
+        outcome = engine.Scan(request);
+        port.onCancel = nullptr;
+    }
+    if (outcome.result == result::kSocketStartFailed) {
+        std::fprintf(stderr, "vexil-download: the scan cannot use a UDP socket: %s\n",
+                     outcome.reason.c_str());
         return ExitStatus(result::kSocketStartFailed);
     }
-    const Findings found = Gather(options, model, asked, startTime);
-    const bool cancelled = swept == 1;
+    const Findings found = Gather(options, model, outcome.answers, startTime);
+    const bool cancelled = outcome.result == result::kNotStarted;
     // As --query's: 13 when no print server answered, 6 when cancelled.
     int status = cancelled                  ? ExitStatus(result::kNotStarted)
                  : found.tally.answered > 0 ? 0

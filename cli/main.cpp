@@ -43,16 +43,17 @@ int Refuse(const Refusal& refusal) {
 }
 
 // One target's download or query, with its times.
-Report RunTimed(const Options& options) {
+Report RunTimed(const Options& options, vexil::Transport& transport) {
     const auto start = std::chrono::steady_clock::now();
     const std::string startTime = UtcNow();
     Report report;
     {
         ConsolePort port(options.yes);
         port.allowUnverified = options.allowUnverified;
-        report = options.query
-                     ? RunQuery(options.target, options.modelIndex, port, !options.dir.empty())
-                     : RunDownload(options.target, options.modelIndex, port, options.skipCurrent);
+        report = options.query ? RunQuery(transport, options.target, options.modelIndex, port,
+                                          !options.dir.empty())
+                               : RunDownload(transport, options.target, options.modelIndex, port,
+                                             options.skipCurrent);
     }
     report.start = startTime;
     report.end = UtcNow();
@@ -77,11 +78,11 @@ void HandOn(const Report& report, const Options& options, int status) {
 }
 
 // One target's run, in this process.
-int RunOne(const Options& options) {
+int RunOne(const Options& options, vexil::Transport& transport) {
     if (!RecordNotDone(options.failedFile, {options.target})) {
         return kExitNotRecorded;
     }
-    Report report = RunTimed(options);
+    Report report = RunTimed(options, transport);
     bool recorded = true;
     if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
         recorded = false;
@@ -97,20 +98,28 @@ int RunOne(const Options& options) {
     return exitStatus;
 }
 
-// The log, the --failed file and the targets file are three files: one written over another
-// would destroy a record, or the list of print servers.
+// The log, the --failed file, the targets file and the file --scan writes are files apart, and
+// apart from the one standard output goes to: one written over another would destroy a record,
+// the list of print servers or the table.
 Refusal CheckFilesApart(const Options& options) {
     const std::pair<const std::string*, const char*> files[] = {
         {&options.log, "--log"},
         {&options.failedFile, "--failed"},
+        {&options.writeTargets, "--write-targets"},
         {&options.targetsFile, "--targets"}};
     for (std::size_t i = 0; i < std::size(files); ++i) {
+        if (files[i].first->empty()) {
+            continue;
+        }
         for (std::size_t j = i + 1; j < std::size(files); ++j) {
-            if (!files[i].first->empty() && !files[j].first->empty() &&
-                vexil::NamesOneFile(*files[i].first, *files[j].first)) {
+            if (!files[j].first->empty() && vexil::NamesOneFile(*files[i].first, *files[j].first)) {
                 return {0, std::string(files[i].second) + " and " + files[j].second +
                                " name the same file: " + *files[j].first};
             }
+        }
+        if (files[i].first != &options.targetsFile && vexil::NamesStandardOutput(*files[i].first)) {
+            return {0, std::string(files[i].second) +
+                           " names the file standard output goes to: " + *files[i].first};
         }
     }
     return {};
@@ -200,13 +209,15 @@ int Run(int argc, char** argv) {
             return Refuse(refusal);
         }
     }
+    vexil::TavdlTransport transport;
+    WaitOnConsole(transport);
     if (!options.scanAddresses.empty()) {
-        return RunScan(options);
+        return RunScan(options, transport);
     }
     if (!targets.empty()) {
-        return RunFleet(options, targets);
+        return RunFleet(options, targets, transport);
     }
-    return RunOne(options);
+    return RunOne(options, transport);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "engine/ProgramPayloads.h"
 #include "engine/TargetRecord.h"
 #include "engine/TransportPolicy.h"
+#include "engine/VersionQuery.h"
 #include "format/DownloadFileReader.h"
 #include "platform/WidePath.h"
 
@@ -157,7 +158,7 @@ DownloadOutcome DownloadEngine::RunSteps() {
     return End(result);
 }
 
-DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request) {
+DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request, bool asDownload) {
     Begin(request);
     RunState run{*policy_};
     run.model = FindModel(request.modelIndex);
@@ -165,6 +166,12 @@ DownloadOutcome DownloadEngine::QueryVersion(const DownloadRequest& request) {
         return End(result::kNotStarted);
     }
     if (const StepResult end = QueryVersion(run)) {
+        return End(*end);
+    }
+    // A print server that gave no valid reply fails the query already; one that did is
+    // checked for its model as a download checks it.
+    if (const StepResult end =
+            asDownload && !outcome_.deviceVersion.empty() ? CheckModel(run) : std::nullopt) {
         return End(*end);
     }
     return End(outcome_.deviceVersion.empty() ? result::kConnectionFailed : result::kSuccess);
@@ -256,40 +263,36 @@ DownloadEngine::StepResult DownloadEngine::QueryVersion(RunState& run) {
     const VersionQuery query = QueryOf(policy, *run.model);
     const RetriedCall step = QueryStep(policy, query);
     outcome_.deviceVersion.clear();
-    int lastResult = 0;
-    bool noAnswer = false;
-    for (int attempt = 0; attempt < step.attempts; ++attempt) {
+    QueryAttempts attempts(query, step.attempts);
+    while (attempts.AskAgain()) {
         if (Cancelled()) {
             ShowMessage(msg::kCancelledDuringQuery, Icon::None);
             return result::kNotStarted;
         }
         const Call call = CallWith(step.setup);
-        lastResult = query == VersionQuery::kBramble
-                         ? transport_.BrambleGetVersion(call, run.reply)
-                         : transport_.VantrelGetVersion(call, run.reply);
-        if (run.reply[0] == payload::kNoAnswer) {
-            noAnswer = true;
-            break;
+        const int result = query == VersionQuery::kBramble
+                               ? transport_.BrambleGetVersion(call, run.reply)
+                               : transport_.VantrelGetVersion(call, run.reply);
+        const bool noAnswer = run.reply[0] == payload::kNoAnswer;
+        if (const int message =
+                attempts.Ended(noAnswer, result, run.reply, transport_.LastReplyLength());
+            message != 0) {
+            ShowMessage(message, Icon::Error);
         }
-        if (lastResult == 0) {
-            if (ReadVersionReply(query, run.reply, transport_.LastReplyLength(),
-                                 outcome_.deviceVersion, outcome_.deviceModelCode)) {
-                break;
-            }
-            ShowMessage(msg::kVersionInvalid, Icon::Error);
-        }
-        if (step.clearReplyAfterFailure) {
+        if (!noAnswer && !attempts.Valid() && step.clearReplyAfterFailure) {
             std::memset(run.reply, 0, kReplySize);
         }
     }
+    outcome_.deviceVersion = attempts.Version();
+    outcome_.deviceModelCode = attempts.ModelCode();
     if (Cancelled()) {
         // Cancel pressed while the last attempt waited: the download has not started, and a
         // print server that did not answer must not then be reported as another model.
         ShowMessage(msg::kCancelledDuringQuery, Icon::None);
         return result::kNotStarted;
     }
-    if (lastResult != 0 || noAnswer) {
-        ShowMessage(msg::kVersionFailed, Icon::Error);
+    if (const int message = attempts.FinalMessage(); message != 0) {
+        ShowMessage(message, Icon::Error);
     }
     return std::nullopt;
 }
@@ -337,6 +340,7 @@ DownloadEngine::StepResult DownloadEngine::Announce(RunState& run) {
 DownloadEngine::StepResult DownloadEngine::SwitchMode(RunState& run) {
     bool noAnswer = false;
     const Attempts attempts = Retry(run.policy.modeSwitch, run.reply, [&](const Call& call) {
+        outcome_.modeSwitchSent = true;
         const int switched = transport_.BrambleJampEprom(call, run.reply);
         noAnswer = run.reply[0] == payload::kNoAnswer;
         return noAnswer ? 0 : switched;  // no answer ends the attempts at once
@@ -597,6 +601,7 @@ void DownloadEngine::PumpMessages(int seconds) {
 void DownloadEngine::Cancel() {
     transport_.CloseSocket(socket_);
     cancelRequested_ = true;
+    scanStop_ = 1;
 }
 
 }  // namespace vexil

@@ -21,6 +21,7 @@
 #include "engine/Ports.h"
 #include "engine/TargetRecord.h"
 #include "engine/Transport.h"
+#include "engine/VersionQuery.h"
 #include "format/DevicePayloads.h"
 
 namespace vexil {
@@ -83,12 +84,18 @@ class DownloadEngine {
     // The version query alone, for an inventory: no download file is read and nothing else is
     // sent. kSuccess when the print server answered with a valid version, kNotStarted when
     // cancelled or the model is unknown, and kConnectionFailed when it gave no valid answer
-    // (the query has shown its message).
-    DownloadOutcome QueryVersion(const DownloadRequest& request);
+    // (the query has shown its message). `asDownload`: a print server that answered is checked
+    // for its model as a download checks it (kWrongModel), so that a rehearsal of a download
+    // fails where the download would, before anything else is sent.
+    DownloadOutcome QueryVersion(const DownloadRequest& request, bool asDownload = false);
     // The check of the download file alone, as a download of the request starts it: kSuccess
     // with the file's version, or kNotStarted when the file is missing, not for the model or
     // damaged (the check has shown its messages). Nothing is sent.
     DownloadOutcome CheckFile(const DownloadRequest& request);
+    // The version query of many TCP/IP addresses at once, each asked as QueryVersion asks one
+    // (engine/VersionQuery.cpp): nothing else is sent, and no message is shown; each address's
+    // answer holds what its query alone would have shown. The cancel command ends it.
+    ScanOutcome Scan(const ScanRequest& request);
 
     // The cancel command: closes the download socket, so that a call waiting on it returns, and
     // raises the flag that every step tests. Safe from the transport's wait hook and from an
@@ -164,6 +171,9 @@ class DownloadEngine {
     unsigned int socket_ = 0;
     void* window_ = nullptr;
     std::atomic<bool> cancelRequested_{false};
+    // The scan's stop flag, as the transport's query of many addresses reads it between its
+    // waits: raised with cancelRequested_, on the thread that runs the scan (its wait hook).
+    int scanStop_ = 0;
     const TransportPolicy* policy_;
     DownloadRequest request_;
     DownloadOutcome outcome_;

@@ -61,6 +61,10 @@ struct DownloadOutcome {
     // The request's skipCurrent met a print server that reports the file's version: nothing
     // was sent after the version query, and the result is kSuccess (what was asked holds).
     bool alreadyCurrent = false;
+    // The switch to download mode was sent, so the print server may no longer hold the firmware
+    // it had, whatever the result: everything before it (the file check, the version query)
+    // leaves the print server as it was.
+    bool modeSwitchSent = false;
     // Every message shown for this download, in order; ReportOutcome adds the result's.
     std::vector<ShownMessage> messages;
 

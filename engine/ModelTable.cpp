@@ -1,6 +1,10 @@
 #include "engine/ModelTable.h"
 
 #include <array>
+#include <cstdint>
+
+#include "engine/ProgramPayloads.h"
+#include "format/HexText.h"
 
 namespace vexil {
 
@@ -27,6 +31,13 @@ constexpr std::array<ModelTraits, kModelFiles.size()> kModels{{
 // clang-format on
 
 }  // namespace
+
+bool CanVerifyOverTcp(int modelIndex) {
+    const ModelTraits* model = FindModel(modelIndex);
+    std::uint8_t reply[payload::kVersionReplySize] = {payload::kVantrelValid};
+    return model != nullptr && ParseHexBytes(model->modelCode, reply + payload::kModelCodeAt, 2) &&
+           payload::IsValidVersionReply(model->tcpQuery, reply, sizeof reply);
+}
 
 const ModelTraits* FindModel(int modelIndex) {
     if (FindModelFiles(modelIndex) == nullptr) {

@@ -1,13 +1,17 @@
-// The nine transport operations as an interface, so that the download sequences run against the
-// real library in the program (transport/TavdlTransport.h) and against a scripted fake in tests.
+// The nine transport operations and the version query of many addresses at once, as an
+// interface, so that the download sequences and the scan run against the real library in the
+// program (transport/TavdlTransport.h) and against a scripted fake in tests.
 // The engine hands each call its target record and one call set-up; the transport writes the
 // set-up into the record before it calls, so the engine never edits the record between calls.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <string>
 
+#include "engine/ModelTable.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
@@ -57,6 +61,24 @@ class Transport {
     // The function the library runs with its window argument while a call waits, so that the
     // window stays alive; nullptr removes it.
     virtual void SetWaitHook(void (*hook)(void* window)) = 0;
+
+    // The version query of many TCP/IP print servers at once, each record set up for the query
+    // as the single call takes it. `onReply` gets each ended exchange's record index, its
+    // result (0 or 1, the reply's status; -1 for no answer) and the reply's bytes, and returns
+    // true to ask that address again. The wait hook runs with `window`; once *stop is non-zero
+    // the query ends. 0 when every address has ended, 1 when stopped, -1 when it could not run,
+    // with the system's reason in `reason`.
+    struct ManyQueries {
+        std::span<const TAVDL_ADDR> targets;
+        VersionQuery query;
+        std::size_t inFlight;
+        void* window;
+        const int* stop;
+    };
+    using VersionReply =
+        std::function<bool(std::size_t index, int result, std::span<const std::uint8_t> reply)>;
+    virtual int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
+                              std::string& reason) = 0;
 };
 
 // Writes a call's set-up into the record, as every transport does before it calls.

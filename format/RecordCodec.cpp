@@ -69,8 +69,9 @@ int ParseBlock(const std::uint8_t* block, std::size_t length, std::vector<BlockR
         } else if (head.type == kDataType) {
             // A block holds its records without line feeds: the record ends at its checksum.
             const int count = head.count;
-            // A block carries no count too short for an address, whatever its checksum: its
-            // parser has always refused such a record before looking further.
+            // A block carries no count too short for an address, whatever its checksum: the
+            // bytes that would be read as its address belong to its checksum and the next record
+            // (kMinDataCount), so nothing after them can be trusted.
             if (count < kMinDataCount ||
                 length - position - kHeadSize < static_cast<std::size_t>(count)) {
                 return -4;

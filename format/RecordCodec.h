@@ -72,11 +72,10 @@ inline std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
 
 // No data record counts fewer than four: its count covers its three address bytes, its data and
 // its checksum. A smaller count is malformed wherever the file is read, whatever its checksum
-// says. The reader once let a count of 1 to 3 through when its checksum matched, but a block goes
-// to the print server as it lies, and the print server takes the three bytes after a count for
-// the address: for such a record those are its checksum and the next record's head. The file
-// check made before the flash is erased must refuse what the print server would refuse or write
-// to an address the file never named.
+// says, even where its checksum matches: a block goes to the print server as it lies, and the
+// print server takes the three bytes after a count for the address, which for such a record are
+// its checksum and the next record's head. The file check made before the flash is erased must
+// refuse what the print server would refuse or write to an address the file never named.
 inline constexpr int kMinDataCount = static_cast<int>(kAddressSize) + 1;
 
 // The fields of a data record, pointing into the bytes it was decoded from.

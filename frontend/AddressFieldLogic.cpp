@@ -6,7 +6,7 @@ namespace vexil {
 
 octet::Answer AddressFieldLogic::Ask(const octet::Event& event) {
     const octet::Answer answer =
-        octet::Decide({position_, view_.FieldText(), view_.Caret(), separatorGiven_}, event);
+        octet::Decide({field_.position, view_.FieldText(), view_.Caret(), separatorGiven_}, event);
     separatorGiven_ = answer.separatorGiven;
     return answer;
 }
@@ -30,13 +30,32 @@ void AddressFieldLogic::Show(const octet::Answer& answer) {
 }
 
 void AddressFieldLogic::Move(octet::Move move) {
-    if (move == octet::Move::None) {
+    const int id = move == octet::Move::None            ? 0
+                   : move == octet::Move::PreviousAtEnd ? field_.previous
+                                                        : field_.next;
+    if (id == 0) {
         return;
     }
-    AddressFieldLogic* to = view_.MoveFocus(move);
-    if (to != nullptr && move != octet::Move::PreviousAtEnd) {
-        to->separatorGiven_ = move == octet::Move::NextAfterFull;
+    AddressFieldLogic* to = view_.GiveFocusTo(id);
+    if (to == nullptr) {
+        return;
     }
+    // Back: the caret behind the last character, as the End key puts it. On by an arrow: the
+    // caret at the start, nothing selected. On from a full field, a "." or Space: the whole text
+    // selected, so that what is typed next replaces it.
+    const int end = static_cast<int>(to->view_.FieldText().size());
+    switch (move) {
+        case octet::Move::PreviousAtEnd:
+            to->view_.Select({end, end});
+            return;
+        case octet::Move::Next:
+            to->view_.Select({0, 0});
+            break;
+        default:
+            to->view_.Select({0, end});
+            break;
+    }
+    to->separatorGiven_ = move == octet::Move::NextAfterFull;
 }
 
 bool AddressFieldLogic::OnKey(const octet::Event& event,

@@ -17,19 +17,30 @@
 namespace vexil {
 
 // The six address fields of the main window: `position` 1 to 4 for the octets in field order, 0
-// for the hexadecimal fields; `length` is the most characters the field takes.
+// for the hexadecimal fields; `length` is the most characters the field takes; `previous` and
+// `next` the fields that the focus moves to back (Left, Up) and on (a full field, a ".", Space,
+// Right, Down), 0 where it stays in the field.
+//
+// Octet 4 moves on to nothing. The control after it in the template is label 1011, a static text
+// that is disabled whenever the octets are enabled: it can take no key, and whether a window
+// gives the focus to it at all is not something to build on (docs/window.md). So a full octet 4
+// keeps the focus with its caret behind its text, nothing selected: a digit typed next is refused
+// for the length, never typed over the octet, and the value is held to its range when the user
+// leaves the field, as in the other octets.
 struct AddressFieldSpec {
     int id;
     int position;
     std::size_t length;
+    int previous;
+    int next;
 };
 inline constexpr AddressFieldSpec kAddressFields[] = {
-    {control::kOctet1, 1, address::kOctetLength},
-    {control::kOctet2, 2, address::kOctetLength},
-    {control::kOctet3, 3, address::kOctetLength},
-    {control::kOctet4, 4, address::kOctetLength},
-    {control::kNetworkAddress, 0, address::kNetworkLength},
-    {control::kMacAddress, 0, address::kMacLength},
+    {control::kOctet1, 1, address::kOctetLength, 0, control::kOctet2},
+    {control::kOctet2, 2, address::kOctetLength, control::kOctet1, control::kOctet3},
+    {control::kOctet3, 3, address::kOctetLength, control::kOctet2, control::kOctet4},
+    {control::kOctet4, 4, address::kOctetLength, control::kOctet3, 0},
+    {control::kNetworkAddress, 0, address::kNetworkLength, 0, 0},
+    {control::kMacAddress, 0, address::kMacLength, 0, 0},
 };
 
 class AddressFieldLogic;
@@ -47,13 +58,16 @@ class AddressFieldView {
     virtual void Beep() = 0;
     // The box of a refused value, with the error icon.
     virtual void ShowError(int stringId) = 0;
-    // Moves the focus as `move` says (never None); returns the field that took it, if any.
-    virtual AddressFieldLogic* MoveFocus(octet::Move move) = 0;
+    // Gives the keyboard focus to the address field `id` of the same window, which this field
+    // loses as to any other control; returns that field's logic, or null when it cannot take the
+    // focus (disabled). What the field then selects is the logic's to set.
+    virtual AddressFieldLogic* GiveFocusTo(int id) = 0;
 };
 
 class AddressFieldLogic {
   public:
-    AddressFieldLogic(AddressFieldView& view, int position) : view_(view), position_(position) {}
+    AddressFieldLogic(AddressFieldView& view, const AddressFieldSpec& field)
+        : view_(view), field_(field) {}
     AddressFieldLogic(const AddressFieldLogic&) = delete;
     AddressFieldLogic& operator=(const AddressFieldLogic&) = delete;
 
@@ -72,7 +86,7 @@ class AddressFieldLogic {
     // number). Returns false when the value was out of range.
     bool HoldToRange(bool rewrite);
 
-    int Position() const { return position_; }
+    int Position() const { return field_.position; }
     const std::u32string& LastAccepted() const { return lastAccepted_; }
     // The text the window starts the field with, accepted as it stands.
     void Accept() { lastAccepted_ = view_.FieldText(); }
@@ -84,7 +98,7 @@ class AddressFieldLogic {
     void Move(octet::Move move);
 
     AddressFieldView& view_;
-    int position_;
+    AddressFieldSpec field_;
     std::u32string lastAccepted_;
     bool separatorGiven_ = false;
     bool updating_ = false;

@@ -72,9 +72,11 @@ struct Leave {
 using Event =
     std::variant<KeyDown, Typed, Edited, TextChanged, Clicked, FocusLost, ContextMenu, Leave>;
 
+// The focus moves that a field asks for; which field each one reaches (none from octet 4 on, none
+// from octet 1 back) is kAddressFields' (frontend/AddressFieldLogic.h).
 enum class Move {
     None,
-    Next,          // the focus to the next field, its text not selected
+    Next,          // the focus to the next field, its caret at the start, nothing selected
     NextSelected,  // the focus to the next field with its whole text selected
     // As NextSelected, after a field that filled up: the next field's separator flag is set.
     NextAfterFull,

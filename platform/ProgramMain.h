@@ -11,8 +11,13 @@
 
 namespace vexil {
 
+// The status of a usage error in every program: a bad option or operand, or an input or output
+// refused before anything was done (sysexits' EX_USAGE). Scripts tell it from a failure of the
+// work itself by this one number, whichever program they run.
+inline constexpr int kExitUsage = 64;
+
 // The status of a program ended by an internal error: no program uses it for anything else
-// (sysexits' EX_SOFTWARE, beside vexil-download's 64 and 74).
+// (sysexits' EX_SOFTWARE, beside kExitUsage and vexil-download's 74).
 inline constexpr int kExitInternalError = 70;
 
 // Runs `body` and returns its status. An exception that escapes it, or that ends the program

@@ -175,6 +175,39 @@ std::string Replace(const std::string& name, std::string_view text) {
     return reason;
 }
 
+// A log that is not there yet is made with its first line: the line goes to a new file of a name
+// of its own beside it, which takes the log's name once the line is whole on the disk, and only
+// while no other writer has made the log in the meantime. A line that cannot be written then
+// leaves no empty log behind, as a short line leaves no part of it. True with the reason (empty
+// when it is on the disk) when the line is done with; false when the log is to be opened and
+// appended to as it is: another writer made it, or no file could be made beside it (the open
+// then tells why).
+bool MadeWithFirstLine(const std::string& name, std::string_view text, std::string& reason) {
+    std::string temporary;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        temporary = TemporaryName(name);
+        bool free = true;
+        fd = records::CreateNew(temporary, name, free, reason);
+        if (fd < 0 && free) {
+            return false;
+        }
+    }
+    if (fd < 0) {
+        return false;
+    }
+    const std::string written = Closed(fd, WriteWhole(fd, text, false));
+    if (written.empty() && records::PlaceNew(temporary, name, reason)) {
+        return true;
+    }
+    records::Remove(temporary);
+    if (!written.empty()) {
+        reason = written;  // and nothing of it is left
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 RecordCalls& RecordIo() {
@@ -197,6 +230,12 @@ bool NamesOneFile(const std::string& a, const std::string& b) {
     // A file that does not exist yet has no identity to compare: its full name stands for it.
     return records::SameName(std::filesystem::weakly_canonical(one, error),
                              std::filesystem::weakly_canonical(other, error));
+}
+
+bool NamesStandardOutput(const std::string& path) {
+    std::string reason;
+    const std::string name = records::FinalName(path, reason);
+    return !name.empty() && records::IsOpenOn(name, 1);
 }
 
 std::string CheckRecordFile(const std::string& path, RecordMode mode) {
@@ -233,6 +272,9 @@ std::string WriteRecord(const std::string& path, std::string_view text, RecordMo
     }
     if (mode == RecordMode::kReplace) {
         return Replace(name, text);
+    }
+    if (KindOf(name) == FileKind::kMissing && MadeWithFirstLine(name, text, reason)) {
+        return reason;
     }
     FileRefusal refusal;
     const int fd = OpenFileDescriptor(name, FileUse::kAppend, refusal);

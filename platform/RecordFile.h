@@ -37,6 +37,10 @@ std::string AbsolutePath(const std::string& path);
 // also when the file it names does not exist yet), also before either exists. On Windows names
 // that differ only in letter case are one file's.
 bool NamesOneFile(const std::string& a, const std::string& b);
+// Whether `path` names, through its links, the file the program's standard output goes to (a
+// redirection to a file, or a name such as /dev/stdout for it): a record written there would be
+// mixed with the output, or replace the file and take the output with it.
+bool NamesStandardOutput(const std::string& path);
 
 // The two calls through which a record reaches its file and the disk (write and fsync, _write
 // and _commit). Tests put their own in place to see that a record is forced to the disk before

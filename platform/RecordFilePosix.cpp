@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,11 +118,10 @@ void Remove(const std::string& name) {
     ::unlink(name.c_str());
 }
 
-std::string Replace(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        return Reason(errno);
-    }
-    // The new name is on the disk when the folder that holds it is.
+namespace {
+
+// The new name is on the disk when the folder that holds it is.
+std::string SyncFolderOf(const std::string& to) {
     const std::string folder = std::filesystem::path(to).parent_path().string();
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -133,6 +133,41 @@ std::string Replace(const std::string& from, const std::string& to) {
     }
     ::close(fd);
     return reason;
+}
+
+}  // namespace
+
+std::string Replace(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return Reason(errno);
+    }
+    return SyncFolderOf(to);
+}
+
+bool PlaceNew(const std::string& from, const std::string& to, std::string& reason) {
+    // Renamed only while the name is free; where the file system cannot say so in a rename, a
+    // second name is linked, which the system gives only while it is free, and the first taken
+    // away.
+    int placed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (placed != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        placed = ::link(from.c_str(), to.c_str());
+        if (placed == 0) {
+            ::unlink(from.c_str());
+        }
+    }
+    if (placed != 0) {
+        reason = Reason(errno);
+        return false;
+    }
+    reason = SyncFolderOf(to);
+    return true;
+}
+
+bool IsOpenOn(const std::string& name, int fd) {
+    struct stat file {};
+    struct stat open {};
+    return ::stat(name.c_str(), &file) == 0 && ::fstat(fd, &open) == 0 &&
+           file.st_dev == open.st_dev && file.st_ino == open.st_ino;
 }
 
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -40,6 +40,13 @@ void Remove(const std::string& name);
 // Puts `from` in the place of `to` in one step, and forces the change to the disk; the reason
 // of a failure, or empty.
 std::string Replace(const std::string& from, const std::string& to);
+// Gives `from` the name `to` in one step, only while no file has that name, and forces the
+// change to the disk. False with `reason` set when `from` keeps its name (a file has that name,
+// or the file system cannot tell); true when it was placed, with `reason` set when the change
+// may not be on the disk yet.
+bool PlaceNew(const std::string& from, const std::string& to, std::string& reason);
+// Whether the existing file `name` is the one open on the C runtime's descriptor `fd`.
+bool IsOpenOn(const std::string& name, int fd);
 // Whether two full names are one, as the platform's file system compares them.
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b);
 

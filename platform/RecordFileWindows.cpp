@@ -194,6 +194,37 @@ std::string Replace(const std::string& from, const std::string& to) {
     return "it could not be replaced (" + SystemReason(::GetLastError()) + ")";
 }
 
+bool PlaceNew(const std::string& from, const std::string& to, std::string& reason) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when a file has the name.
+    if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    reason = SystemReason(::GetLastError());
+    return false;
+}
+
+bool IsOpenOn(const std::string& name, int fd) {
+    const auto open = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    BY_HANDLE_FILE_INFORMATION opened{};
+    if (open == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(open, &opened)) {
+        return false;  // no descriptor, or a console or pipe: no file of a name
+    }
+    // Opened for no access at all, only to be known by its identity, and shared every way so
+    // that no other opener meets a refusal.
+    const HANDLE file = ::CreateFileW(WidePath(name).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION named{};
+    const bool known = ::GetFileInformationByHandle(file, &named) != 0;
+    ::CloseHandle(file);
+    return known && named.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == opened.nFileIndexHigh &&
+           named.nFileIndexLow == opened.nFileIndexLow;
+}
+
 bool SameName(const std::filesystem::path& a, const std::filesystem::path& b) {
     return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }

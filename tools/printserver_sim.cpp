@@ -39,7 +39,7 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ParseOptions(argc, argv, printers, error)) {
         std::fprintf(stderr, "vexil-printserver-sim: %s (see --help)\n", error.c_str());
-        return 2;
+        return vexil::kExitUsage;
     }
     // Either signal ends the wait for the sockets at once on POSIX (a wait for sockets is never
     // restarted after a handler); on Windows the loop sees it within a second.

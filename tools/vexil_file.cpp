@@ -31,7 +31,6 @@ namespace {
 using namespace vexil;
 
 constexpr int kExitBadFile = 1;
-constexpr int kExitUsage = 2;
 
 // The download file's 24-bit address space: its highest address, and how many bytes it holds.
 using record::kHighestAddress;
@@ -49,7 +48,7 @@ const char kUsage[] =
     "      one line per block read: RESULT LENGTH\n"
     "  vexil-file extract FILE OUTPUT\n"
     "      write the image back as S-record text (.srec) or a raw binary (.bin)\n"
-    "exit status: 0 done, 1 a file refused or not sound, 2 a usage error or an input that\n"
+    "exit status: 0 done, 1 a file refused or not sound, 64 a usage error or an input that\n"
     "does not open, 70 an internal error (its reason is said)\n";
 
 // A message of the program (the reader's, the identification's) goes to stderr as its number

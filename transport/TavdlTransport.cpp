@@ -83,14 +83,19 @@ int OnVersionReply(void* context, unsigned long index, int result, const void* r
 
 }  // namespace
 
-int TavdlTransport::QueryVersions(std::span<const TAVDL_ADDR> targets, VersionQuery query,
-                                  std::size_t inFlight, void* window, const int* stop,
-                                  const VersionReply& onReply) {
-    return TavDL_QueryVersions(
-        targets.data(), static_cast<unsigned long>(targets.size()),
-        query == VersionQuery::kBramble ? TAVDL_QUERY_BRAMBLE : TAVDL_QUERY_VANTREL,
-        static_cast<unsigned long>(inFlight), window, stop, &OnVersionReply,
+int TavdlTransport::QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
+                                  std::string& reason) {
+    const int swept = TavDL_QueryVersions(
+        queries.targets.data(), static_cast<unsigned long>(queries.targets.size()),
+        queries.query == VersionQuery::kBramble ? TAVDL_QUERY_BRAMBLE : TAVDL_QUERY_VANTREL,
+        static_cast<unsigned long>(queries.inFlight), queries.window, queries.stop, &OnVersionReply,
         const_cast<VersionReply*>(&onReply));
+    if (swept < 0) {
+        // The library fails the call when it cannot open or wait on its sockets (the records
+        // the engine hands it are always TCP/IP ones): the system's last error says why.
+        reason = net::LastErrorText();
+    }
+    return swept;
 }
 
 }  // namespace vexil

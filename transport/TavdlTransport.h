@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 
 #include "engine/ModelTable.h"
@@ -32,17 +31,8 @@ class TavdlTransport final : public Transport {
     // How often, at most, the hook runs while a call waits; 0 is the library's own slice.
     void SetWaitSlice(int milliseconds);
 
-    // The version query of many TCP/IP print servers at once, over the library's one call for
-    // it (no part of the interface above, which has one target a call): `onReply` gets each
-    // ended exchange's record index, result (0 or 1, the reply's status; -1 for no answer) and
-    // reply bytes, and returns true to ask that address again. The wait hook runs with `window`;
-    // once *stop is non-zero the sweep ends. 0 when every address has ended, 1 when stopped, -1
-    // when it could not run.
-    using VersionReply =
-        std::function<bool(std::size_t index, int result, std::span<const std::uint8_t> reply)>;
-    static int QueryVersions(std::span<const TAVDL_ADDR> targets, VersionQuery query,
-                             std::size_t inFlight, void* window, const int* stop,
-                             const VersionReply& onReply);
+    int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
+                      std::string& reason) override;
 };
 
 }  // namespace vexil

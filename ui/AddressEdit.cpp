@@ -1,7 +1,7 @@
 #include "ui/AddressEdit.h"
 
-#include <QApplication>
 #include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 #include <utility>
 
@@ -45,7 +45,11 @@ octet::Key KeyOf(int key) {
 
 AddressEdit::AddressEdit(const AddressFieldSpec& field, bool upperCase, DialogServices& services,
                          QWidget* parent)
-    : QLineEdit(parent), services_(services), upperCase_(upperCase), logic_(*this, field.position) {
+    : QLineEdit(parent),
+      services_(services),
+      id_(field.id),
+      upperCase_(upperCase),
+      logic_(*this, field) {
     setMaxLength(static_cast<int>(field.length));
     // Not enough on its own: Qt 6 still asks the widget whether it takes input-method text.
     setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -81,35 +85,14 @@ void AddressEdit::ShowError(int stringId) {
     services_.ShowMessageBox(window(), stringId, Icon::Error);
 }
 
-AddressFieldLogic* AddressEdit::MoveFocus(octet::Move move) {
-    if (move == octet::Move::PreviousAtEnd) {
-        if (!previous_.isNull()) {
-            // The caret behind the last character, as the End key puts it.
-            previous_->setFocus(Qt::OtherFocusReason);
-            QApplication::postEvent(previous_.data(),
-                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier));
+AddressFieldLogic* AddressEdit::GiveFocusTo(int id) {
+    for (AddressEdit* field : window()->findChildren<AddressEdit*>()) {
+        if (field->id_ == id && field->isEnabled()) {
+            field->setFocus(Qt::OtherFocusReason);
+            return &field->logic_;
         }
-        return nullptr;
     }
-    if (next_.isNull()) {
-        return nullptr;
-    }
-    if (!next_->isEnabled()) {
-        // A disabled control cannot hold the focus here; the field gives it up all the same,
-        // and the dialog keeps the place for the next Tab.
-        emit FocusStoppedAt(next_.data());
-        if (hasFocus()) {
-            clearFocus();
-        }
-        return nullptr;
-    }
-    next_->setFocus(Qt::OtherFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(next_.data());
-        edit != nullptr && move != octet::Move::Next) {
-        edit->selectAll();
-    }
-    auto* field = qobject_cast<AddressEdit*>(next_.data());
-    return field != nullptr ? &field->logic_ : nullptr;
+    return nullptr;
 }
 
 void AddressEdit::keyPressEvent(QKeyEvent* event) {

@@ -1,14 +1,12 @@
 // The six address fields as line edits: their keys, characters, clicks, changes of text and
 // losses of focus handed to the field's logic (frontend/AddressFieldLogic), which carries out
-// the field's rules through this view; the octets' focus moves go to the widgets before and
-// after them in the dialog's order. Only single-byte digits and letters are meant to reach the
-// fields, so an input method that composes Japanese text is refused outright: the fields say
-// they take none, and a composed text that arrives all the same is refused like any other
-// refused character.
+// the field's rules through this view and says which field a focus move reaches. Only single-byte
+// digits and letters are meant to reach the fields, so an input method that composes Japanese text
+// is refused outright: the fields say they take none, and a composed text that arrives all the same
+// is refused like any other refused character.
 #pragma once
 
 #include <QLineEdit>
-#include <QPointer>
 
 #include "frontend/AddressFieldLogic.h"
 
@@ -24,17 +22,7 @@ class AddressEdit : public QLineEdit, private AddressFieldView {
                 QWidget* parent);
 
     AddressFieldLogic& Logic() { return logic_; }
-    // The widgets before and after this one in the dialog's order, labels included.
-    void SetNeighbours(QWidget* previous, QWidget* next) {
-        previous_ = previous;
-        next_ = next;
-    }
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
-
-  signals:
-    // The next control in the dialog's order cannot take the focus (label 1011 after octet 4
-    // is disabled while TCP/IP is in force); the dialog keeps the focus at its place.
-    void FocusStoppedAt(QWidget* control);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -56,12 +44,11 @@ class AddressEdit : public QLineEdit, private AddressFieldView {
     void Select(const octet::Selection& selection) override;
     void Beep() override;
     void ShowError(int stringId) override;
-    AddressFieldLogic* MoveFocus(octet::Move move) override;
+    AddressFieldLogic* GiveFocusTo(int id) override;
 
     DialogServices& services_;
+    const int id_;
     const bool upperCase_;
-    QPointer<QWidget> previous_;
-    QPointer<QWidget> next_;
     AddressFieldLogic logic_;
 };
 

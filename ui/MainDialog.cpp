@@ -29,8 +29,7 @@ MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* 
       services_(services),
       logic_(*this, transport) {
     setWindowIcon(AppIcon());
-    // The six address fields, the octets in field order; an octet's neighbours for the focus
-    // moves are the controls around it in the template.
+    // The six address fields, the octets in field order.
     const auto makeEdit = [this](const ControlSpec& control, QWidget* dialog) -> QWidget* {
         for (const AddressFieldSpec& field : kAddressFields) {
             if (field.id == control.id) {
@@ -43,15 +42,6 @@ MainDialog::MainDialog(Transport& transport, DialogServices& services, QWidget* 
     const BuiltDialog built = BuildDialog(*this, MainDialogTemplate(), makeEdit);
     controls_ = built.byId;
     inOrder_ = built.inOrder;
-    for (const AddressFieldSpec& field : kAddressFields) {
-        auto* edit = As<AddressEdit>(field.id);
-        if (field.position != 0) {
-            const qsizetype at = inOrder_.indexOf(edit);
-            edit->SetNeighbours(at > 0 ? inOrder_[at - 1] : nullptr,
-                                at + 1 < inOrder_.size() ? inOrder_[at + 1] : nullptr);
-            connect(edit, &AddressEdit::FocusStoppedAt, this, &MainDialog::ParkFocusAt);
-        }
-    }
 
     // The command table's notifications: a button's or a box's click, the model list's choice.
     for (const int id : controls_.keys()) {

@@ -34,8 +34,13 @@ octet::Key KeyOf(WPARAM key) {
 
 }  // namespace
 
-AddressField::AddressField(HWND edit, const AddressFieldSpec& field, Services& services)
-    : edit_(edit), dialog_(GetParent(edit)), services_(services), logic_(*this, field.position) {
+AddressField::AddressField(HWND edit, const AddressFieldSpec& field, Services& services,
+                           std::function<AddressField*(int id)> fieldOf)
+    : edit_(edit),
+      dialog_(GetParent(edit)),
+      services_(services),
+      fieldOf_(std::move(fieldOf)),
+      logic_(*this, field) {
     SendMessageW(edit_, EM_LIMITTEXT, field.length, 0);
     // Only single-byte digits and letters belong here: no input method composes into the field.
     ImmAssociateContextEx(edit_, nullptr, 0);
@@ -72,19 +77,14 @@ void AddressField::ShowError(int stringId) {
     services_.ShowMessage(dialog_, stringId, Icon::Error);
 }
 
-AddressFieldLogic* AddressField::MoveFocus(octet::Move move) {
-    AddressField* to = move == octet::Move::PreviousAtEnd ? previous_ : next_;
+AddressFieldLogic* AddressField::GiveFocusTo(int id) {
+    AddressField* to = fieldOf_(id);
     if (to == nullptr || !IsWindowEnabled(to->edit_)) {
         return nullptr;
     }
-    // Through the dialog, which selects the whole text of the field it moves to.
+    // Through the dialog, as Tab moves it; the selection that the dialog sets there is the
+    // logic's to replace.
     SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(to->edit_), TRUE);
-    if (move == octet::Move::PreviousAtEnd) {
-        const int end = GetWindowTextLengthW(to->edit_);
-        to->Select({end, end});
-    } else if (move == octet::Move::Next) {
-        to->Select({0, 0});
-    }
     return &to->logic_;
 }
 

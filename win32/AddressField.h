@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "frontend/AddressFieldLogic.h"
 
 namespace vexil::win32 {
@@ -13,17 +15,15 @@ class Services;
 
 class AddressField : private AddressFieldView {
   public:
-    AddressField(HWND edit, const AddressFieldSpec& field, Services& services);
+    // `fieldOf`: the window's address field by control id, null for none.
+    AddressField(HWND edit, const AddressFieldSpec& field, Services& services,
+                 std::function<AddressField*(int id)> fieldOf);
     ~AddressField() override;
     AddressField(const AddressField&) = delete;
     AddressField& operator=(const AddressField&) = delete;
 
     HWND Handle() const { return edit_; }
     AddressFieldLogic& Logic() { return logic_; }
-    void SetNeighbours(AddressField* previous, AddressField* next) {
-        previous_ = previous;
-        next_ = next;
-    }
 
     // The dialog hands on its notifications of this field.
     void OnUpdate() { logic_.OnTextChanged(); }
@@ -46,13 +46,12 @@ class AddressField : private AddressFieldView {
     }
     void Beep() override;
     void ShowError(int stringId) override;
-    AddressFieldLogic* MoveFocus(octet::Move move) override;
+    AddressFieldLogic* GiveFocusTo(int id) override;
 
     HWND edit_;
     HWND dialog_;
     Services& services_;
-    AddressField* previous_ = nullptr;
-    AddressField* next_ = nullptr;
+    std::function<AddressField*(int id)> fieldOf_;
     // Where the focus went when the field lost it.
     HWND focusTo_ = nullptr;
     AddressFieldLogic logic_;

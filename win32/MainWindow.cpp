@@ -116,13 +116,9 @@ void MainWindow::Initialise() {
     }
 
     for (std::size_t i = 0; i < fields_.size(); ++i) {
-        fields_[i] = std::make_unique<AddressField>(Control(kAddressFields[i].id),
-                                                    kAddressFields[i], services_);
-    }
-    // The octets move the focus among themselves only.
-    for (std::size_t i = 0; i < address::kOctets; ++i) {
-        fields_[i]->SetNeighbours(i > 0 ? fields_[i - 1].get() : nullptr,
-                                  i + 1 < address::kOctets ? fields_[i + 1].get() : nullptr);
+        fields_[i] =
+            std::make_unique<AddressField>(Control(kAddressFields[i].id), kAddressFields[i],
+                                           services_, [this](int id) { return FieldOf(id); });
     }
     logic_.Initialise(&MainWindow::WaitHook);
 }

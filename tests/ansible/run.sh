@@ -62,6 +62,7 @@ integration() {
     start_sim 198.51.100.64 pb1 --firmware-version 1.00
     start_sim 198.51.100.65 pb2 --ipx-node 00D1F0000065
     start_sim 198.51.100.66 pb3
+    start_sim 192.0.2.64 other --model-code 0b00  # another model than the inventory's
 
     export ANSIBLE_CONFIG=$work/ansible.cfg ANSIBLE_COLLECTIONS_PATH=$work/installed
     export ANSIBLE_CALLBACK_PLUGINS=$here/callback_plugins ANSIBLE_CALLBACKS_ENABLED=printserver_results
@@ -114,7 +115,8 @@ integration() {
             version_before=1.00 version_after=1.10
         cmp -s "$work/flash.$host" "$work/image.bin" || fail "the flash of $host is not the image"
     done
-    expect first pa3 printserver_firmware changed=False failed=True result=-10
+    # The switch to download mode was sent to pa3: a change, whatever it came to.
+    expect first pa3 printserver_firmware changed=True failed=True result=-10
     for host in pa1 pb2 pb3; do
         expect first "$host" printserver_firmware changed=False failed=False outcome=already-current
     done
@@ -126,7 +128,7 @@ integration() {
     for host in pa1 pa2 pb1 pb2 pb3; do
         expect second "$host" printserver_firmware changed=False failed=False outcome=already-current
     done
-    expect second pa3 printserver_firmware changed=False failed=True
+    expect second pa3 printserver_firmware changed=True failed=True
     for sim in pa2 pb1; do [ "$(switches $sim)" = 1 ] || fail "the second run downloaded to $sim"; done
     grep -qx "pa2,runner_a,tcp 192.0.2.62,True,aa01,1.10,0," "$work/report.second.csv" &&
         grep -qx "pa3,runner_a,tcp 192.0.2.63,True,aa01,1.00,0," "$work/report.second.csv" ||
@@ -148,6 +150,25 @@ integration() {
     grep -q "^runner_a printserver_info changed=False failed=True .*refused the task: error 57620 " \
         "$work/results.adhoc" || fail "a refused address: $(cat "$work/results.adhoc")"
     echo "ok: no answer is answered=false; a refused address fails with the reason"
+
+    # A print server of another model fails check mode as it fails the download (57631), and a
+    # log that the download would refuse fails check mode; neither changes anything.
+    local firmware="target='tcp 192.0.2.64' model=6 firmware_dir=$build/sample" mode
+    for mode in check run log; do
+        local args=("$firmware")
+        [ "$mode" = run ] || args+=(--check)
+        [ "$mode" != log ] || args=("$firmware log=$work/nowhere/downloads.log" --check)
+        if PRINTSERVER_RESULTS=$work/results.other ansible runner_a -i "$here/inventory.yml" \
+            -m vexilware.printserver.printserver_firmware -a "${args[@]}" >"$work/adhoc" 2>&1; then
+            fail "printserver_firmware ($mode) passed: $(cat "$work/adhoc")"
+        fi
+    done
+    [ "$(grep -c "^runner_a printserver_firmware changed=False failed=True .*result=-14 .*57631" \
+        "$work/results.other")" = 2 ] &&
+        grep -q "^runner_a printserver_firmware changed=False failed=True .*would refuse the log" \
+            "$work/results.other" || fail "another model, a refused log: $(cat "$work/results.other")"
+    [ "$(switches other)" = 0 ] && [ ! -e "$work/flash.other" ] || fail "the other model was changed"
+    echo "ok: check mode fails where the download fails: another model, a log it refuses"
 }
 
 # When the whole run started, for the times it reports (the part in the namespace is a process

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -78,6 +80,11 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         // Also through a link to a file not made yet: the --failed list would overwrite the log.
         {{"--model", "6", "--tcp", "10.0.0.1", "--log", "@later.log", "--failed", "@dangling"},
          "--log and --failed name the same file"},
+        // Nor may a record be the file standard output goes to: replaced, it takes the table.
+        {{"--model", "6", "--scan", "192.0.2.0/30", "--write-targets", "@refused.out"},
+         "--write-targets names the file standard output goes to"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--failed", "@refused.out"},
+         "--failed names the file standard output goes to"},
         // A refused line's bytes reach the terminal only as text.
         {{"--model", "6", "--targets", "@escape"}, "escape:1: 10.0.\\x1b[2J.1: octet 3"},
         // A fleet checks its folder once, before any download starts.
@@ -111,6 +118,31 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
     for (const char* name : {"later.log", "unmade", "x"}) {
         EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << name;
     }
+}
+
+// A scan that finds no print server of the model leaves the last targets file as it was; one
+// that cannot use its sockets says the system's reason.
+TEST(VexilDownload, ScanKeepsTheLastTargetsAndSaysWhyItCannotRun) {
+    ScratchDir dir;
+    const std::string targets = (dir.path() / "found.txt").string();
+    std::ofstream(targets) << "tcp 192.0.2.9\n";
+    Command empty({"--model", "6", "--scan", "192.0.2.200-192.0.2.201", "--write-targets", targets},
+                  std::vector<std::string>{}, dir.path(), "empty");
+    EXPECT_EQ(empty.Wait(20), 13) << empty.Err();
+    EXPECT_EQ(Slurp(targets), "tcp 192.0.2.9\n");
+    EXPECT_NE(empty.Err().find("no print server of the model answered: " + targets +
+                               " is left as it was"),
+              std::string::npos)
+        << empty.Err();
+
+    CommandSetup few;
+    few.descriptorLimit = 8;
+    Command starved({"--model", "6", "--scan", "10.1.0.0/22"}, few, dir.path(), "starved");
+    EXPECT_EQ(starved.Wait(20), 1) << starved.Err();
+    EXPECT_NE(starved.Err().find(
+                  "the scan cannot use a UDP socket: " + std::string(std::strerror(EMFILE)) + "\n"),
+              std::string::npos)
+        << starved.Err();
 }
 
 TEST(VexilDownload, ClosedStandardErrorReopenedBeforeAnyFile) {
@@ -318,6 +350,14 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
           "ダウンロードするファイルのバージョンは、 1.10 です。\n"},
          {"information 121"},
          false},
+        // --query with --dir fails where the download would, on a print server of another model.
+        {"another model, --query",
+         {"--model-code", "0b00"},
+         {"--tcp", "@", "--query"},
+         14,
+         {"error 57631 "},
+         {"information 121"},
+         false},
     };
     // The fleet: three print servers played by one simulator, one of whose erase always fails;
     // the IPX target reaches the second one (the first address given, so the IPX card) through
@@ -383,8 +423,11 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         ASSERT_FALSE(cli::ParseTarget(false, Address(31), target).Refused());
         cli::Report report;
         {
+            TavdlTransport transport;
+            cli::WaitOnConsole(transport);
             cli::ConsolePort port(true, out);
-            report = cli::RunDownload(target, 6, port);
+            report = cli::RunDownload(transport, target, 6, port);
+            transport.SetWaitHook(nullptr);
         }
         interrupt.join();
         EXPECT_EQ(OpenDescriptorCount(), fds) << "a descriptor was left open";

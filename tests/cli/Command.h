@@ -3,7 +3,9 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -46,13 +48,17 @@ struct CommandSetup {
     std::vector<int> closed;
     rlim_t fileSizeLimit = RLIM_INFINITY;
     rlim_t descriptorLimit = 0;  // 0: as inherited
+    // Run as the unprivileged user 65534, in a network namespace of its own in which no device
+    // is up, so that nothing it might send leaves it (only the machine's root can start such a
+    // command; it then ends with status 126).
+    bool unprivileged = false;
 };
 
 class Command {
   public:
     Command(std::vector<std::string> args, const std::vector<std::string>& env,
             const std::filesystem::path& dir, const std::string& name)
-        : Command(std::move(args), CommandSetup{env, {}, RLIM_INFINITY, 0}, dir, name) {}
+        : Command(std::move(args), CommandSetup{env, {}, RLIM_INFINITY, 0, false}, dir, name) {}
 
     Command(std::vector<std::string> args, const CommandSetup& setup,
             const std::filesystem::path& dir, const std::string& name)
@@ -98,6 +104,11 @@ class Command {
             if (setup.descriptorLimit != 0) {
                 const rlimit limit{setup.descriptorLimit, setup.descriptorLimit};
                 ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            if (setup.unprivileged &&
+                (::unshare(CLONE_NEWNET) != 0 || ::setgroups(0, nullptr) != 0 ||
+                 ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+                ::_exit(126);
             }
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);

@@ -302,6 +302,26 @@ TEST(Options, TargetsFiles) {
               std::string::npos);
 }
 
+// Models 2 and 4 cannot have their version verified over TCP/IP: --list-models marks them, and
+// the note of a report over TCP/IP (the query's row and JSON) says why; over IPX, and for the
+// other models, there is nothing to say.
+TEST(Options, ModelsWhoseVersionCannotBeVerifiedOverTcp) {
+    const std::string list = cli::ModelList();
+    for (const char* row : {"    2* 5101  no", "    4* 0601  no", "    3  5100  no"}) {
+        EXPECT_NE(list.find(row), std::string::npos) << row << "\n" << list;
+    }
+    EXPECT_NE(list.find("* version reply cannot be verified over TCP/IP"), std::string::npos);
+    EXPECT_EQ(cli::UnverifiableNote(2, false),
+              "model 2's version reply cannot be verified over TCP/IP (byte 7 of its model code "
+              "5101 is 1, which marks a reply not valid); --allow-unverified downloads to it");
+    EXPECT_NE(cli::UnverifiableNote(4, false).find("0601"), std::string::npos);
+    for (const auto& [model, ipx] :
+         {std::pair{2, true}, std::pair{4, true}, std::pair{1, false}, std::pair{3, false},
+          std::pair{5, false}, std::pair{6, false}}) {
+        EXPECT_EQ(cli::UnverifiableNote(model, ipx), "") << model << (ipx ? " over IPX" : "");
+    }
+}
+
 TEST(Report, SummaryTable) {
     std::vector<cli::Report> reports(3);
     const char* addresses[] = {"192.0.2.10", "192.0.2.11", "192.0.2.12"};
@@ -337,7 +357,7 @@ TEST(Report, SummaryTable) {
     reports[0].run.deviceVersion = "1.10";
     reports[1].run.result = result::kConnectionFailed;
     reports[1].lastMessage = 112;
-    reports[2].notStarted = true;
+    reports[2].verdict = cli::Verdict::kNotStarted;
     const std::string inventory = cli::SummaryTable(reports);
     EXPECT_NE(inventory.find("tcp 192.0.2.10  aa01     1.10      0.0\n"), std::string::npos)
         << "no trailing spaces after an answer:\n"
@@ -447,6 +467,12 @@ TEST(Report, JsonAndLogForms) {
     EXPECT_EQ(cli::LogLine(report).substr(20),
               " target=tcp:192.0.2.10 model=6 file=1.10 before=- result=-14 message=57631 "
               "first=112 outcome=failed");
+    EXPECT_FALSE(parsed["modeSwitchSent"].get<bool>());
+    // A failure once the switch to download mode was sent says so, also from a child's report.
+    report.run.modeSwitchSent = true;
+    ASSERT_TRUE(cli::FromJson(cli::ToJson(report), back));
+    EXPECT_TRUE(nlohmann::json::parse(cli::ToJson(back))["modeSwitchSent"].get<bool>());
+    report.run.modeSwitchSent = false;
 
     report.run.result = result::kSuccess;
     report.run.alreadyCurrent = true;
@@ -462,14 +488,14 @@ TEST(Report, JsonAndLogForms) {
     EXPECT_NE(cli::LogLine(report).find(" file=a.0f before=1.10 "), std::string::npos);
     // Not started: no times, not logged, and said so, whatever result code it counts as.
     cli::Report idle;
-    idle.notStarted = true;
+    idle.verdict = cli::Verdict::kNotStarted;
     idle.run.result = result::kCancelled;
     const auto notStarted = nlohmann::json::parse(cli::ToJson(idle));
     EXPECT_EQ(notStarted["outcome"], "not-started");
     EXPECT_TRUE(notStarted["start"].is_null());
     EXPECT_FALSE(notStarted["logged"].get<bool>());
     idle.query = true;
-    idle.notStarted = false;
+    idle.verdict.reset();
     idle.run.result = result::kSuccess;
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(idle))["outcome"], "query-succeeded");
     EXPECT_NE(cli::LogLine(idle).find(" outcome=query-succeeded"), std::string::npos);
@@ -478,11 +504,11 @@ TEST(Report, JsonAndLogForms) {
     // its log line, as it was.
     cli::Report unverified = report;
     unverified.run.result = result::kNotStarted;
-    unverified.unverified = true;
+    unverified.verdict = cli::Verdict::kUnverified;
     EXPECT_EQ(nlohmann::json::parse(cli::ToJson(unverified))["outcome"], "unverified");
     cli::Report fromChild;
     ASSERT_TRUE(cli::FromJson(cli::ToJson(unverified), fromChild));
-    EXPECT_TRUE(fromChild.unverified);
+    EXPECT_EQ(fromChild.verdict, cli::Verdict::kUnverified);
     const std::string line = cli::LogLine(unverified);
     EXPECT_NE(line.find(" result=-6 message=57631 first=112 outcome=unverified"), std::string::npos)
         << line;
@@ -490,16 +516,16 @@ TEST(Report, JsonAndLogForms) {
     ASSERT_TRUE(cli::FromLogLine(line, fromLog));
     EXPECT_EQ(std::tuple(static_cast<int>(fromLog.run.result), fromLog.lastMessage,
                          fromLog.FirstMessage(), fromLog.run.fileVersion, fromLog.run.deviceVersion,
-                         fromLog.unverified),
+                         fromLog.verdict == cli::Verdict::kUnverified),
               std::tuple(-6, 57631, 112, std::string("a.0f"), std::string("1.10"), true));
     cli::Report failedStart;
-    failedStart.startFailed = true;
+    failedStart.verdict = cli::Verdict::kStartFailed;
     failedStart.run.result = result::kDownloadFailed;
     EXPECT_NE(cli::LogLine(failedStart).find(" result=-7 message=0 first=0 outcome=start-failed"),
               std::string::npos);
     // Stopped by --max-failures: its own outcome, which reads back from both forms.
     cli::Report stopped;
-    stopped.stopped = true;
+    stopped.verdict = cli::Verdict::kStopped;
     stopped.run.result = result::kNotStarted;
     cli::Report stoppedBack;
     ASSERT_TRUE(cli::FromJson(cli::ToJson(stopped), stoppedBack));

@@ -162,6 +162,22 @@ check "scan: none answered, exit status 13" test "$status" -eq 13
 check "scan: the JSON summary" grep -q \
     '"answered":0,"cancelled":0,"exitStatus":13,"invalidReply":0,"otherModel":0,"scanned":2,"silent":2' \
     "$work/out"
+# A scan that finds no print server leaves the last targets file as it was (status 13); and a
+# targets file that standard output goes to, redirected by a Windows command line, is refused
+# before anything is sent: replaced, it would take the table with it.
+logs=$(winepath -w "$work/logs")
+(cd "$work" && wine_run "$work/out" "$work/err" 300 "$download" --model 6 \
+    --scan 192.0.2.14-192.0.2.15 --write-targets "$logs\\found.txt")
+status=$?
+check "scan: none found, exit status 13" test "$status" -eq 13
+check "scan: none found, the targets file kept" cmp -s \
+    <(tr -d '\r' <"$work/logs/found.txt" | grep -v '^#') <(printf 'tcp 192.0.2.%s\n' 10 11 13)
+(cd "$work" && timeout 60 wine cmd /c "$(winepath -w "$download") --model 6 --scan \
+    192.0.2.14-192.0.2.15 --write-targets $logs\\same.txt >$logs\\same.txt 2>$logs\\same.err")
+status=$?
+check "scan: the file of standard output refused, exit status 64" test "$status" -eq 64
+check "scan: the file of standard output refused, said so" grep -q \
+    "write-targets names the file standard output goes to" "$work/logs/same.err"
 check "scan: only version queries were sent" test "$(grep -c "mode switch" "$work/sim.log")" -eq 0
 kill "$sim_pid" 2>/dev/null
 stop_sim

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
+#include "engine/ModelTable.h"
 #include "engine/TargetRecord.h"
 #include "format/DownloadFileReader.h"
 #include "tests/support/EngineFakes.h"
@@ -369,6 +371,7 @@ TEST_F(EngineTest, CancelDuringTheVersionQueryAndDeclinedConfirmation) {
     EXPECT_EQ(RunTcp(), result::kNotStarted);
     EXPECT_TRUE(port_.messages.empty());
     EXPECT_TRUE(port_.events.empty()) << "declining starts nothing";
+    EXPECT_FALSE(last_.modeSwitchSent);
     EXPECT_TRUE(port_.statusLog.empty());
 }
 
@@ -419,12 +422,31 @@ TEST(Version, SameVersion) {
         const char* file;
         bool same;
     } cases[] = {
-        {"1.10", "01.10", true},  {"1.10", "01.11", false},  {"a.0f", "0A.0F", true},
-        {"1.10", "02.10", false}, {"", "01.10", false},      {"1.10", "", false},
-        {"110", "01.10", false},  {"1.100", "01.10", false}, {"1.10", "01.10.1", false},
+        {"1.10", "01.10", true},
+        {"1.10", "01.11", false},
+        {"a.0f", "0A.0F", true},
+        {"1.10", "02.10", false},
+        {"", "01.10", false},
+        {"1.10", "", false},
+        {"110", "01.10", false},
+        {"1.100", "01.10", false},
+        {"1.10", "01.10.1", false},
+        // Two texts that are no version are not the same version: nothing is skipped on them.
+        {"", "", false},
+        {"x.y", "x.y", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SameVersion(c.device, c.file), c.same) << c.device << " " << c.file;
+    }
+}
+
+// Models 2 (5101) and 4 (0601) ask the Bramble query over TCP/IP, whose reply is not valid when
+// byte 7 is 1, and their own codes put 1 there: no reply of theirs can be verified.
+TEST(ModelTableTest, CanVerifyOverTcp) {
+    const std::pair<int, bool> rows[] = {{1, true}, {2, false}, {3, true},  {4, false},
+                                         {5, true}, {6, true},  {0, false}, {7, false}};
+    for (const auto& [model, verifiable] : rows) {
+        EXPECT_EQ(CanVerifyOverTcp(model), verifiable) << "model " << model;
     }
 }
 
@@ -432,6 +454,7 @@ TEST_F(EngineTest, DownloadModeSwitch) {
     transport_.Queue(Op::JampEprom, {0, {0xFF}});
     EXPECT_EQ(RunTcp(), result::kNoAnswerToModeSwitch);
     EXPECT_EQ(transport_.CallsOf(Op::JampEprom).size(), 1u);
+    EXPECT_TRUE(last_.modeSwitchSent) << "a switch that went unanswered may still have switched";
 
     transport_.calls.clear();
     transport_.Queue(Op::JampEprom, {-1, {0x33}}, 3);
@@ -729,6 +752,36 @@ TEST_F(EngineTest, NoModelCodeKeptFromAnEarlierDownload) {
     EXPECT_EQ(MessageIds(), (std::vector<int>{112}));
     EXPECT_TRUE(port_.confirmations.empty());
     EXPECT_EQ(last_.deviceModelCode, "");
+}
+
+// The query as a download runs it fails on a print server that answered as another model, as the
+// download would; the inventory's query reports that model; a silent one fails either way.
+TEST_F(EngineTest, QueryAsADownloadChecksTheModel) {
+    const Bytes otherModel = {7, 0, 0, 0, 0, 0, 0x0B, 0x00, 0x0A, 0x05};
+    const struct {
+        const char* name;
+        bool asDownload;
+        Bytes reply;
+        int result;
+    } rows[] = {
+        {"another model, as a download", true, otherModel, result::kWrongModel},
+        {"another model, inventory", false, otherModel, result::kSuccess},
+        {"no answer, as a download", true, {0xFF}, result::kConnectionFailed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        transport_.calls.clear();
+        transport_.Queue(Op::VantrelVersion, {0, row.reply});
+        last_ = engine_.QueryVersion(request_, row.asDownload);
+        EXPECT_EQ(last_.result, row.result);
+        EXPECT_EQ(transport_.Ops(), (std::vector<Op>{Op::VantrelVersion}));
+        EXPECT_FALSE(last_.modeSwitchSent);
+        transport_.script.clear();
+    }
+    // The LAN card's own model code passes.
+    last_ = engine_.QueryVersion(request_, true);
+    EXPECT_EQ(last_.result, result::kSuccess);
+    EXPECT_EQ(last_.deviceModelCode, "aa01");
 }
 
 // The block transfer on its own.

@@ -1,6 +1,7 @@
 // The address fields' logic as both windows run it, over fake edit controls that do what a
 // toolkit does: a character replaces the selection unless the field is full, a text set by the
-// program is reported as a change, and moving the focus is leaving the field.
+// program is reported as a change, and giving the focus to any other control is leaving the
+// field.
 #include "frontend/AddressFieldLogic.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ class FakeFields;
 class FakeField : public AddressFieldView {
   public:
     FakeField(FakeFields& fields, const AddressFieldSpec& spec)
-        : fields_(fields), spec_(spec), logic(*this, spec.position) {}
+        : fields_(fields), spec_(spec), logic(*this, spec) {}
 
     // A key as the toolkit hands it on: '>' and '<' are Right and Left, anything else a
     // character ('\b' the backspace).
@@ -36,7 +37,7 @@ class FakeField : public AddressFieldView {
     void Select(const octet::Selection& value) override { selection = value; }
     void Beep() override;
     void ShowError(int stringId) override;
-    AddressFieldLogic* MoveFocus(octet::Move move) override;
+    AddressFieldLogic* GiveFocusTo(int id) override;
 
     std::u32string text;
     octet::Selection selection;
@@ -56,9 +57,18 @@ class FakeFields {
             octets[i] = std::make_unique<FakeField>(*this, kAddressFields[i]);
         }
     }
+    // As FakeField::Press; '\t' leaves the octets for the next control, as Tab does.
     void Type(const std::u32string& keys) {
         for (const char32_t key : keys) {
-            octets[focus]->Press(key);
+            if (focus >= octets.size()) {
+                return;
+            }
+            if (key == U'\t') {
+                octets[focus]->logic.OnFocusLost(true);
+                focus = octets.size();
+            } else {
+                octets[focus]->Press(key);
+            }
         }
     }
     std::array<std::u32string, 4> Texts() const {
@@ -66,7 +76,7 @@ class FakeFields {
     }
 
     std::array<std::unique_ptr<FakeField>, 4> octets;
-    std::size_t focus = 0;
+    std::size_t focus = 0;  // 4: another control
     int beeps = 0;
     std::vector<int> messages;
 };
@@ -110,20 +120,12 @@ void FakeField::ShowError(int stringId) {
     fields_.messages.push_back(stringId);
 }
 
-AddressFieldLogic* FakeField::MoveFocus(octet::Move move) {
-    const std::size_t from = fields_.focus;
-    const std::size_t to = move == octet::Move::PreviousAtEnd ? from - 1 : from + 1;
-    if (to >= 4) {
-        return nullptr;
-    }
-    fields_.focus = to;
+// Any control may be given the focus; only an octet has a logic to hand back.
+AddressFieldLogic* FakeField::GiveFocusTo(int id) {
     logic.OnFocusLost(true);
-    FakeField& next = *fields_.octets[to];
-    const int end = static_cast<int>(next.text.size());
-    next.selection = move == octet::Move::Next            ? octet::Selection{0, 0}
-                     : move == octet::Move::PreviousAtEnd ? octet::Selection{end, end}
-                                                          : octet::Selection{0, end};
-    return &next.logic;
+    const int ids[] = {control::kOctet1, control::kOctet2, control::kOctet3, control::kOctet4};
+    fields_.focus = static_cast<std::size_t>(std::find(std::begin(ids), std::end(ids), id) - ids);
+    return fields_.focus < 4 ? &fields_.octets[fields_.focus]->logic : nullptr;
 }
 
 TEST(AddressFieldLogicTest, KeysTypedIntoTheOctets) {
@@ -146,6 +148,10 @@ TEST(AddressFieldLogicTest, KeysTypedIntoTheOctets) {
         {U"2555", {U"223", U"5", U"", U""}, 1, 1, {msg::kAboveMaximum}},
         {U"1>2<3", {U"13", U"2", U"", U""}, 0, 0, {}},
         {U"1\b\b2", {U"2", U"", U"", U""}, 0, 0, {}},
+        // A full octet 4 keeps the focus: a fourth digit is refused for the length, and the value
+        // is held to its range only when the field is left.
+        {U"1.2.3.2567", {U"1", U"2", U"3", U"256"}, 3, 0, {}},
+        {U"1.2.3.256\t", {U"1", U"2", U"3", U"255"}, 4, 1, {msg::kAboveMaximum}},
     };
     for (const auto& row : rows) {
         FakeFields fields;
@@ -155,6 +161,31 @@ TEST(AddressFieldLogicTest, KeysTypedIntoTheOctets) {
         EXPECT_EQ(fields.focus, row.focus) << keys;
         EXPECT_EQ(fields.beeps, row.beeps) << keys;
         EXPECT_EQ(fields.messages, row.messages) << keys;
+    }
+}
+
+TEST(AddressFieldLogicTest, WhatAFieldSelectsWhenTheFocusComes) {
+    // Octet 2 holds 55, its caret left behind it.
+    const struct {
+        std::u32string keys;
+        std::size_t focus;
+        octet::Selection selection;
+    } rows[] = {
+        {U"12>", 1, {0, 0}},        // on by an arrow: the caret at the start, nothing selected
+        {U"192", 1, {0, 2}},        // on from a full field: the whole text selected
+        {U"1 ", 1, {0, 2}},         // by Space, and by a "."
+        {U"1.", 1, {0, 2}},         //
+        {U"1 <", 0, {1, 1}},        // back: the caret behind the last character
+        {U"1.2.3.255", 3, {3, 3}},  // a full octet 4 keeps the focus, the caret behind its text
+    };
+    for (const auto& row : rows) {
+        FakeFields fields;
+        fields.octets[1]->text = U"55";
+        fields.octets[1]->selection = {2, 2};
+        fields.Type(row.keys);
+        const std::string keys(row.keys.begin(), row.keys.end());
+        ASSERT_EQ(fields.focus, row.focus) << keys;
+        EXPECT_EQ(fields.octets[row.focus]->selection, row.selection) << keys;
     }
 }
 

@@ -185,6 +185,7 @@ TEST(Files, RecordOnTheDiskBeforeWriteRecordReturns) {
                               return Original().sync(fd);
                           }});
     path = Utf8Text(scratch.path() / "run.log");
+    Put(WidePath(path), "");  // a log there already takes its line in place
     EXPECT_EQ(WriteRecord(path, "one\n", RecordMode::kAppend), "");
     EXPECT_EQ(syncs, 1);
     EXPECT_EQ(seen, "[one\n]") << "synced before it was written";
@@ -235,6 +236,49 @@ TEST(Files, ShortRecordTakenBack) {
     EXPECT_EQ(WriteRecord(failed, "tcp 192.0.2.1\n", RecordMode::kReplace), cut);
     EXPECT_EQ(Read(WidePath(failed)), "old\n");
     EXPECT_EQ(Entries(scratch.path()), 2u);
+}
+
+// A log that the write would make is made only with its line on the disk: a line that cannot be
+// written (a full disk) leaves no empty log behind, nor anything beside it; a log that was there,
+// empty or not, stays.
+TEST(Files, NewRecordFileMadeOnlyWithItsLine) {
+    namespace fs = std::filesystem;
+    const ScratchDir scratch;
+    static std::string log;
+    static bool shortWrite = false;
+    static bool logAtSync = true;  // whether the log had its name when its line was synced
+    log = Utf8Text(scratch.path() / "run.log");
+    const std::string cut =
+        "only part of it was written (the disk is full or a size limit was reached)";
+    {
+        RecordCallsSwap swap({[](int fd, const char* data, std::size_t size) -> long long {
+                                  if (shortWrite) {
+                                      return Original().write(fd, data, size / 2);
+                                  }
+                                  errno = ENOSPC;
+                                  return -1;
+                              },
+                              Original().sync});
+        EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), std::strerror(ENOSPC));
+        EXPECT_EQ(Entries(scratch.path()), 0u) << "a log was left without its line";
+        shortWrite = true;
+        EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), cut);
+        EXPECT_EQ(Entries(scratch.path()), 0u) << "a log was left without its line";
+        Put(WidePath(log), "");
+        EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), cut + ", and was taken back");
+        EXPECT_TRUE(fs::exists(WidePath(log))) << "a log that was there was removed";
+        fs::remove(WidePath(log));
+    }
+    RecordCallsSwap swap({Original().write, [](int fd) {
+                              logAtSync = fs::exists(WidePath(log));
+                              return Original().sync(fd);
+                          }});
+    EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), "");
+    EXPECT_FALSE(logAtSync) << "the log had its name before its line was on the disk";
+    EXPECT_EQ(Read(WidePath(log)), "line\n");
+    EXPECT_EQ(WriteRecord(log, "two\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Read(WidePath(log)), "line\ntwo\n");
+    EXPECT_EQ(Entries(scratch.path()), 1u);
 }
 
 TEST(Files, ShortRecordAtARealSizeLimitTakenBack) {

@@ -114,6 +114,44 @@ int ScriptedTransport::DownloadFinish(const vexil::Call& call, DataSpan data,
                                       Transport::ReplySpan reply, unsigned int&) {
     return Answer(Op::Finish, call, reply, data);
 }
+int ScriptedTransport::QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
+                                     std::string& reason) {
+    manyInFlight.push_back(queries.inFlight);
+    if (!manyFailure.empty()) {
+        reason = manyFailure;
+        return -1;
+    }
+    for (std::size_t index = 0; index < queries.targets.size(); ++index) {
+        const TAVDL_ADDR& record = queries.targets[index];
+        bool again = true;
+        while (again) {
+            const std::uint8_t* at = record.inetAddr + 4;
+            exchanges.push_back({index, record.mode, record.waitSeconds, InetPort(record),
+                                 std::to_string(at[0]) + "." + std::to_string(at[1]) + "." +
+                                     std::to_string(at[2]) + "." + std::to_string(at[3]),
+                                 queries.window});
+            Reply answer;
+            if (auto& queue = manyReplies[index]; !queue.empty()) {
+                answer = queue.front();
+                queue.pop_front();
+            } else {
+                const std::uint8_t code[2] = {0xAA, 0x01};
+                const std::uint8_t firmware[2] = {0x01, 0x10};
+                const auto version = payload::VersionReply(queries.query, code, firmware);
+                answer.bytes.assign(version.begin(), version.end());
+            }
+            if (answer.during) {
+                answer.during();
+            }
+            if (queries.stop != nullptr && *queries.stop != 0) {
+                return 1;
+            }
+            again = onReply(index, answer.result, answer.bytes);
+        }
+    }
+    return 0;
+}
+
 void ScriptedTransport::CloseSocket(unsigned int& socket) {
     ++closeCount;
     calls.push_back({Op::CloseSocket, 0, 0, 0, 0, {}, -1});

@@ -83,6 +83,26 @@ class ScriptedTransport : public Transport {
     std::size_t LastReplyLength() override { return lastReplyLength; }
     bool StartSockets() override { return socketsWork; }
     void SetWaitHook(void (*hook)(void*)) override { waitHook = hook; }
+    // Plays each address's exchanges in turn, from `manyReplies` (result -1: no answer), a valid
+    // reply as in a single query once its queue is empty. A reply's `during` runs as it arrives,
+    // and *stop is tested after it.
+    int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
+                      std::string& reason) override;
+
+    // Each address's scripted replies, by index.
+    std::map<std::size_t, std::deque<Reply>> manyReplies;
+    // Every exchange of the many-address query, with the record as it was sent.
+    struct Exchange {
+        std::size_t index;
+        int mode;
+        int waitSeconds;
+        std::uint16_t port;
+        std::string address;  // dotted
+        const void* window;
+    };
+    std::vector<Exchange> exchanges;
+    std::vector<std::size_t> manyInFlight;  // each call's in-flight limit
+    std::string manyFailure;                // not empty: the call cannot run, for this reason
 
     bool socketsWork = true;
     void (*waitHook)(void*) = nullptr;

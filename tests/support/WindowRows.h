@@ -113,6 +113,22 @@ inline const std::vector<ArrowAtTheEnd> kArrowsAtTheEnd = {
     {"2", Arrow::Right, "", "2"},
 };
 
+// Octet 4 typed full from empty: the field keeps the focus with its caret behind the text and
+// nothing selected (the control after it, label 1011, is disabled), so that a digit typed next is
+// refused for the length, never typed over the octet. No beep and no message until the field is
+// left by Tab: then it holds what it shows after leaving, with the message (0: none).
+struct FullOctet4 {
+    const char* typed;
+    const char* kept;
+    const char* left;
+    int message;
+};
+inline const std::vector<FullOctet4> kFullOctets4 = {
+    {"2547", "254", "254", 0},
+    {"256", "256", "255", msg::kAboveMaximum},
+    {"0.", "0.", "1", msg::kBelowMinimum},
+};
+
 // Characters the hexadecimal fields refuse: letters past F and the punctuation at the edges of
 // the allowed ranges.
 inline const std::vector<const char*> kRefusedHexCharacters = {"g", "z", "Z", "/", ":",

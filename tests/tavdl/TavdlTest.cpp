@@ -865,18 +865,18 @@ TEST_F(TavdlTest, SecondClientIsRefusedWhileADownloadRuns) {
 // Whether one UDP port can be bound on two loopback addresses, as a simulator of many print
 // servers needs. Wine binds a UDP socket to its network interface, every address of it, rather
 // than to its address: there one port serves one address of the loopback device.
+net::UniqueSocket UdpOn(const char* address, std::uint16_t port) {
+    net::UniqueSocket socket(net::Open(net::Kind::kDatagram));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    net::ParseIpv4(address, at.sin_addr);
+    return socket.Valid() && net::Bind(socket.Get(), at) == 0 ? std::move(socket)
+                                                              : net::UniqueSocket();
+}
 bool OnePortServesManyAddresses() {
-    const auto udpOn = [](const char* address, std::uint16_t port) {
-        net::UniqueSocket socket(net::Open(net::Kind::kDatagram));
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(port);
-        net::ParseIpv4(address, at.sin_addr);
-        return socket.Valid() && net::Bind(socket.Get(), at) == 0 ? std::move(socket)
-                                                                  : net::UniqueSocket();
-    };
-    const net::UniqueSocket first = udpOn("127.0.0.2", 0);
-    return first.Valid() && udpOn("127.0.0.3", net::BoundPort(first.Get())).Valid();
+    const net::UniqueSocket first = UdpOn("127.0.0.2", 0);
+    return first.Valid() && UdpOn("127.0.0.3", net::BoundPort(first.Get())).Valid();
 }
 
 TEST_F(TavdlTest, ManyPrintServersInOneSimulator) {
@@ -1183,8 +1183,6 @@ TEST_F(TavdlTest, QueryVersionsLosesNoReplyToASlowCaller) {
     EXPECT_EQ(answered, kServers) << "replies were dropped";
 }
 
-// TAVDL_IPX_TUNNEL is host:port and nothing else; a bad value is said once on stderr with the
-// variable's name, and IPX calls then get no answer.
 // The many-address query against print servers played by the test: each reply is taken only
 // from its own print server with its exchange's id; garbage, a stale id, a foreign sender's
 // datagram and a repeated reply are passed over; a silent one ends at its wait; a refusal is
@@ -1328,6 +1326,106 @@ TEST_F(TavdlTest, QueryVersionsMatchesRepliesAndKeepsItsLimit) {
     EXPECT_EQ(refused.seen[0].calls, 0);
 }
 
+// Answers the version queries that reach `server` from `via` (the server itself, or another
+// socket), `count` of them or until `done`, each with a valid reply; the source ports of the
+// queries land in `senders`.
+void AnswerQueries(net::Handle server, net::Handle via, int count, const std::atomic<bool>& done,
+                   std::vector<std::uint16_t>& senders) {
+    namespace wire = tavdl::wire;
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (count > 0 && !done && Clock::now() < deadline) {
+        std::vector<net::Waiting> waiting = {{server, net::kReadable, 0}};
+        if (net::WaitAny(waiting, 20) <= 0) {
+            continue;
+        }
+        std::uint8_t in[wire::kMaxFrame];
+        sockaddr_in from{};
+        wire::Message request;
+        const long got = net::ReceiveFrom(server, in, sizeof in, from);
+        if (got <= 0 || !wire::DecodeMessage(in, static_cast<std::size_t>(got), request)) {
+            continue;
+        }
+        senders.push_back(ntohs(from.sin_port));
+        Bytes data(payload::kVersionReplySize);
+        data[0] = payload::kVantrelValid;
+        std::uint8_t out[wire::kMaxFrame];
+        const std::size_t n =
+            wire::EncodeFrame(wire::Framing::kDatagram,
+                              {static_cast<std::uint8_t>(request.type | wire::kReplyBit),
+                               request.id, 0, data.data(), data.size()},
+                              out);
+        net::SendTo(via, out, n, from);
+        --count;
+    }
+}
+
+// What each index's exchanges ended with.
+int RecordResult(void* context, unsigned long index, int result, const void*, unsigned long) {
+    static_cast<std::vector<std::vector<int>>*>(context)->at(index).push_back(result);
+    return 0;
+}
+
+// The many-address query takes a reply only from the print server's own address, not from
+// another address on its port; an ended exchange gives its place on its socket back, so that
+// 200 addresses pass through the one socket of 64 places; and the hook runs in the slice set.
+TEST_F(TavdlTest, QueryVersionsSenderPlacesAndSlice) {
+    const net::UniqueSocket server = test::OpenLoopbackDatagram(0);
+    ASSERT_TRUE(server.Valid());
+    auto record = Target(false);
+    record->waitSeconds = 1;
+    SetInetPort(*record, net::BoundPort(server.Get()));
+    // Where one UDP port serves one loopback address only (Wine), there is no other address to
+    // send from on the print server's port.
+    if (const net::UniqueSocket foreign = UdpOn("127.0.0.2", net::BoundPort(server.Get()));
+        foreign.Valid()) {
+        std::atomic<bool> done{false};
+        std::vector<std::uint16_t> senders;
+        std::thread peer([&] { AnswerQueries(server.Get(), foreign.Get(), 1, done, senders); });
+        std::vector<std::vector<int>> results(1);
+        EXPECT_EQ(TavDL_QueryVersions(record.get(), 1, TAVDL_QUERY_VANTREL, 1, nullptr, nullptr,
+                                      RecordResult, &results),
+                  0);
+        done = true;
+        peer.join();
+        EXPECT_EQ(senders.size(), 1u) << "the query reached the print server";
+        EXPECT_EQ(results[0], (std::vector<int>{-1})) << "127.0.0.2's reply was taken";
+    }
+    {
+        constexpr int kAddresses = 200;
+        std::vector<TAVDL_ADDR> records(kAddresses, *record);
+        std::atomic<bool> done{false};
+        std::vector<std::uint16_t> senders;
+        std::thread peer(
+            [&] { AnswerQueries(server.Get(), server.Get(), kAddresses, done, senders); });
+        std::vector<std::vector<int>> results(kAddresses);
+        EXPECT_EQ(TavDL_QueryVersions(records.data(), kAddresses, TAVDL_QUERY_VANTREL, 64, nullptr,
+                                      nullptr, RecordResult, &results),
+                  0);
+        done = true;
+        peer.join();
+        EXPECT_EQ(results, std::vector<std::vector<int>>(kAddresses, {0}));
+        ASSERT_EQ(senders.size(), static_cast<std::size_t>(kAddresses));
+        EXPECT_EQ(std::count(senders.begin(), senders.end(), senders.front()), kAddresses)
+            << "more than one socket";
+    }
+    static int calls;
+    TavDL_SetWaitHook([](void*) { ++calls; });
+    for (const auto& [slice, fewest, most] :
+         {std::tuple{100ul, 5, 1000}, std::tuple{1000ul, 1, 2}}) {
+        calls = 0;
+        TavDL_SetWaitSlice(slice);
+        std::vector<std::vector<int>> results(1);
+        EXPECT_EQ(TavDL_QueryVersions(record.get(), 1, TAVDL_QUERY_VANTREL, 1, nullptr, nullptr,
+                                      RecordResult, &results),
+                  0);
+        EXPECT_EQ(results[0], (std::vector<int>{-1}));
+        EXPECT_GE(calls, fewest) << "slice " << slice;
+        EXPECT_LE(calls, most) << "slice " << slice;
+    }
+}
+
+// TAVDL_IPX_TUNNEL is host:port and nothing else; a bad value is said once on stderr with the
+// variable's name, and IPX calls then get no answer.
 TEST_F(TavdlTest, TunnelSettingIsStrict) {
     auto sim = StartSim({});
     const std::string port = std::to_string(ports_.tunnel);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "format/DevicePayloads.h"
 #include "protocol/Wire.h"
 #include "tests/support/Records.h"
@@ -55,6 +58,7 @@ TEST(PrintServerTest, RequestsAndTheirReplies) {
          0,
          {0, 0, 0, 0, 0, 0, 0xAA, 0x01, 0x01, 0x10}},
         {"mode switch", wire::kJampEprom, {}, Via::kUdp, 0, {0x00}},
+        {"connection", wire::kConnect, {}, Via::kTcp, 0, {0x00}},
         {"erase, failing once", wire::kErase, {}, Via::kTcp, 1, {0x01}},
         {"erase", wire::kErase, {}, Via::kTcp, 0, {0x00}},
         {"block 1", wire::kData, Block(0x100, 1), Via::kTcp, 0, ack},
@@ -126,7 +130,8 @@ TEST(PrintServerTest, VersionAfterAFinishedDownload) {
         options.keepVersion = row.keepVersion;
         const SimLog log(true, nullptr);
         PrintServer server(options, log);
-        std::vector<std::pair<std::uint8_t, Bytes>> requests = {{wire::kErase, {}}};
+        std::vector<std::pair<std::uint8_t, Bytes>> requests = {
+            {wire::kJampEprom, {}}, {wire::kConnect, {}}, {wire::kErase, {}}};
         for (Bytes record : row.records) {
             record.pop_back();  // a block carries no line feeds
             requests.emplace_back(wire::kData, record);
@@ -162,6 +167,7 @@ TEST(PrintServerTest, OneDownloadAtATime) {
         int status;  // -1: no answer
     };
     const std::vector<Row> rows = {
+        {"1 switches", 1, 0, wire::kJampEprom, {}, 0},
         {"1 connects", 1, 0, wire::kConnect, {}, 0},
         {"1 erases", 1, 1, wire::kErase, {}, 0},
         {"1 sends block 1", 1, 2, wire::kData, Block(0x100, 1), 0},
@@ -227,6 +233,7 @@ TEST(PrintServerTest, SlowEraseKeepsTheOwnerAndResendsCountOnce) {
             int status;
         };
         const std::vector<Row> rows = {
+            {"1 switches", 1, 0, wire::kJampEprom, {}, 0},
             {"1 connects", 1, 0, wire::kConnect, {}, 0},
             {"1 erases, for 5 seconds", 1, 0.5, wire::kErase, {}, 0},
             {"2 connects while 1 waits for the erase", 2, 4, wire::kConnect, {}, 1},
@@ -318,6 +325,7 @@ TEST(PrintServerTest, DownloadModeAnswersOnlyItsClient) {
         {"C switches over IPX", kIpx, 3, 2, kSwitch, {}, -1},
         {"A's resent switch", kUdp, 1, 2, kSwitch, {}, 0},
         {"A's connection takes the download", kTcp, 10, 3, wire::kConnect, {}, 0},
+        {"A's connection erases", kTcp, 10, 4, wire::kErase, {}, 0},
         {"B asks during the transfer", kUdp, 2, 4, kAsk, {}, -1},
         {"A's connection finishes", kTcp, 10, 5, wire::kFinish, tcpFinish, 0},
         {"B asks after the finish", kUdp, 2, 6, kAsk, {}, 0},
@@ -333,12 +341,70 @@ TEST(PrintServerTest, DownloadModeAnswersOnlyItsClient) {
         {"B asks over UDP", kUdp, 2, 73, kAsk, {}, -1},
         {"C's IPX session takes the download", kIpx, 4, 74, wire::kConnect, {}, 0},
         {"B asks over IPX", kIpx, 2, 75, kAsk, {}, -1},
+        {"C's IPX session erases", kIpx, 4, 75, wire::kErase, {}, 0},
         {"C's IPX session finishes", kIpx, 4, 76, wire::kFinish, ipxFinish, 0},
         {"B asks after C's finish", kIpx, 2, 77, kAsk, {}, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(ask(row.how, row.client, row.second, row.type, row.data), row.status);
+    }
+}
+
+// A finish counts only at the end of a download: after a download-mode switch was asked for
+// (a refused one too, as some models go on without it), a connection was accepted and its client
+// erased the flash through it. A finish short of that, over either transport, is refused, and
+// nothing is finished (the flash file is not written, --once does not end) until a download
+// that went the whole way finishes.
+TEST(PrintServerTest, AFinishWithoutItsDownloadCountsForNothing) {
+    const Bytes tcpFinish = {0x71, 0x03};
+    const Bytes ipxFinish(payload::kIpxFinishRequest.begin(), payload::kIpxFinishRequest.end());
+    enum Step { kSwitch, kRefusedSwitch, kConnect, kErase, kOtherErases };
+    struct Row {
+        const char* name;
+        std::vector<Step> before;
+        bool finished;
+    };
+    const std::vector<Row> rows = {
+        {"a finish alone", {}, false},
+        {"no connection", {kSwitch, kErase}, false},
+        {"no erase", {kSwitch, kConnect}, false},
+        {"no mode switch", {kConnect, kErase}, false},
+        {"the erase before the connection", {kSwitch, kErase, kConnect}, false},
+        {"another client erased", {kSwitch, kConnect, kOtherErases}, false},
+        {"the whole way", {kSwitch, kConnect, kErase}, true},
+        {"a refused switch, then the rest", {kRefusedSwitch, kConnect, kErase}, true},
+    };
+    for (const Via via : {Via::kTcp, Via::kIpx}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(via == Via::kIpx ? "IPX: " : "TCP/IP: ") + row.name);
+            Options options;
+            options.refuseModeSwitch =
+                std::count(row.before.begin(), row.before.end(), kRefusedSwitch) > 0 ? 1 : 0;
+            const SimLog log(true, nullptr);
+            PrintServer server(options, log);
+            const Client client{1, {}};
+            for (const Step step : row.before) {
+                const std::uint8_t type = step == kSwitch || step == kRefusedSwitch
+                                              ? wire::kJampEprom
+                                              : (step == kConnect ? wire::kConnect : wire::kErase);
+                const auto reply =
+                    server.Handle(type, nullptr, 0, via, {step == kOtherErases ? 2u : 1u, {}});
+                ASSERT_TRUE(reply.has_value());
+                EXPECT_EQ(reply->status, step == kRefusedSwitch || step == kOtherErases ? 1 : 0);
+            }
+            const Bytes& finish = via == Via::kIpx ? ipxFinish : tcpFinish;
+            const auto reply =
+                server.Handle(wire::kFinish, finish.data(), finish.size(), via, client);
+            ASSERT_TRUE(reply.has_value());
+            // The acknowledgement, or the refusal.
+            const Bytes tcpAnswer = {0x70, 0x30,
+                                     static_cast<std::uint8_t>(row.finished ? 0x03 : 0x15), 0x00};
+            const Bytes ipxAnswer = {0x01, static_cast<std::uint8_t>(row.finished ? 0x00 : 0x01)};
+            EXPECT_EQ(reply->status, row.finished ? 0 : 1);
+            EXPECT_EQ(reply->data, via == Via::kIpx ? ipxAnswer : tcpAnswer);
+            EXPECT_EQ(server.Finished(), row.finished);
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,9 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
         {{"--printer", "127.0.0.1 --late-ms"}, "--late-ms needs a count"},
         {{"--printer", "127.0.0.1 --flood"}, "unknown option --flood"},
         {{"--printer", "--no-version-reply"}, "it needs an address or range FIRST-LAST first"},
+        // An empty name is no name: refused rather than taken as no flash file.
+        {{"--flash", ""}, "--flash needs a value, not an empty one"},
+        {{"--flash-dir", ""}, "--flash-dir needs a value, not an empty one"},
         {{"--printer", ""}, "it needs an address or range FIRST-LAST first"},
     };
     for (const Row& row : rows) {
@@ -134,6 +139,140 @@ TEST(SimOptionsTest, ValuesAtTheirEdges) {
             EXPECT_NE(error.find(row.refusal), std::string::npos) << error;
         }
     }
+}
+
+// A refusal says each part of its place once.
+TEST(SimOptionsTest, WholeRefusals) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Row> rows = {
+        {{"--printer", "127.0.0.1 --fail-erase x"},
+         "--printer \"127.0.0.1 --fail-erase x\": --fail-erase needs a count"},
+        {{"--printer", "127.0.0.1 --model-code 12"},
+         "--printer \"127.0.0.1 --model-code 12\": --model-code needs 4 hexadecimal digits"},
+        {{"--printer", "127.0.0.1 --late-ms"},
+         "--printer \"127.0.0.1 --late-ms\": --late-ms needs a count"},
+        {{"--fail-erase", "x"}, "--fail-erase needs a count"},
+    };
+    for (const Row& row : rows) {
+        std::vector<char*> argv = {const_cast<char*>("vexil-printserver-sim")};
+        for (const std::string& arg : row.args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        SCOPED_TRACE(row.message);
+        std::vector<Options> printers;
+        std::string error;
+        EXPECT_FALSE(ParseOptions(static_cast<int>(argv.size()), argv.data(), printers, error));
+        EXPECT_EQ(error, row.message);
+    }
+}
+
+// Faults that answer one request in different ways: of those given for one print server, on the
+// command line and then in its --printer options, the last counts.
+TEST(SimOptionsTest, TheLastOfConflictingFaultsCounts) {
+    struct Row {
+        std::vector<std::string> args;
+        bool silent;
+        bool invalid;
+        std::vector<int> refused, naked, dropped, late;  // the blocks of each fault
+    };
+    const std::vector<Row> rows = {
+        {{"--no-version-reply", "--bad-version-reply"}, false, true, {}, {}, {}, {}},
+        {{"--bad-version-reply", "--no-version-reply"}, true, false, {}, {}, {}, {}},
+        {{"--printer", "127.0.0.1 --no-version-reply", "--printer",
+          "127.0.0.1 --bad-version-reply"},
+         false,
+         true,
+         {},
+         {},
+         {},
+         {}},
+        {{"--bad-version-reply", "--printer", "127.0.0.1 --no-version-reply"},
+         true,
+         false,
+         {},
+         {},
+         {},
+         {}},
+        {{"--refuse-block", "3", "--printer", "127.0.0.1 --drop-block 3"},
+         false,
+         false,
+         {},
+         {},
+         {3},
+         {}},
+        {{"--printer", "127.0.0.1 --drop-block 3 --nak-block 3:2 --refuse-block 4"},
+         false,
+         false,
+         {4},
+         {3},
+         {},
+         {}},
+        {{"--nak-block", "3", "--refuse-block", "3"}, false, false, {3}, {}, {}, {}},
+        // A late answer is still one of those: it goes with any of them.
+        {{"--late-block", "3", "--nak-block", "3", "--printer", "127.0.0.1 --late-block 3:2"},
+         false,
+         false,
+         {},
+         {3},
+         {},
+         {3}},
+    };
+    const auto blocks = [](const std::map<int, int>& faults) {
+        std::vector<int> keys;
+        for (const auto& entry : faults) {
+            keys.push_back(entry.first);
+        }
+        return keys;
+    };
+    for (const Row& row : rows) {
+        std::vector<char*> argv = {const_cast<char*>("vexil-printserver-sim")};
+        std::string shown;
+        for (const std::string& arg : row.args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+            shown += " " + arg;
+        }
+        SCOPED_TRACE(shown);
+        std::vector<Options> printers;
+        std::string error;
+        ASSERT_TRUE(ParseOptions(static_cast<int>(argv.size()), argv.data(), printers, error))
+            << error;
+        const Options& o = printers.at(0);
+        EXPECT_EQ(o.noVersionReply, row.silent);
+        EXPECT_EQ(o.badVersionReply, row.invalid);
+        EXPECT_EQ(blocks(o.refuseBlock), row.refused);
+        EXPECT_EQ(blocks(o.nakBlock), row.naked);
+        EXPECT_EQ(blocks(o.dropBlock), row.dropped);
+        EXPECT_EQ(blocks(o.lateBlock), row.late);
+    }
+}
+
+// --help gives each limit that a value is refused beyond.
+TEST(SimOptionsTest, HelpGivesTheLimits) {
+    const std::string help = HelpText();
+    for (const char* said : {"0 turns IPX off", "more than 0, at most 86400", "at most 65536"}) {
+        EXPECT_NE(help.find(said), std::string::npos) << said;
+    }
+}
+
+// --flash-dir joins the folder and each flash file's name as the UTF-8 text every path is: a
+// folder named beyond the narrow code page (Windows') stays that folder.
+TEST(SimOptionsTest, FlashDirBeyondTheCodePage) {
+    test::ScratchDir dir;
+    const std::filesystem::path folder = dir.path() / u8"日本";
+    std::filesystem::create_directory(folder);
+    const std::u8string given = folder.u8string();
+    std::string args[] = {"vexil-printserver-sim", "--flash-dir",
+                          std::string(given.begin(), given.end())};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data()};
+    std::vector<Options> printers;
+    std::string error;
+    ASSERT_TRUE(ParseOptions(3, argv, printers, error)) << error;
+    const std::string file = printers.at(0).flashFile;
+    EXPECT_EQ(std::filesystem::path(std::u8string(file.begin(), file.end())),
+              folder / "127.0.0.1.bin");
 }
 
 // Each print server has its own options: those of all, then those --printer gives its address

@@ -6,10 +6,16 @@
 # shellcheck source=tests/support/preamble.sh
 source "$(dirname "$0")/../support/preamble.sh"
 sim=$1
+# A simulator left running (a check that failed halfway) must not hold the test's output open.
+cleanup_first() {
+    kill -9 "${pid:-}" 2>/dev/null
+}
 
-# One download on the download port: connect, erase, one block (the record of 8 bytes at
-# 0x008800, without its line feed) and the finish, each behind its length.
+# One download: the mode switch on the Bramble port (PORT + 2), then on the download port
+# connect, erase, one block (the record of 8 bytes at 0x008800, without its line feed) and the
+# finish, each behind its length.
 download() {  # download PORT
+    printf '\x03\x00\x00\x00\x09\x00' >"/dev/udp/127.0.0.1/$(($1 + 2))" || return 1
     exec 4<>"/dev/tcp/127.0.0.1/$1" || return 1
     printf '\x00\x06\x10\x00\x00\x00\x01\x00' >&4
     printf '\x00\x06\x11\x00\x00\x00\x02\x00' >&4
@@ -22,14 +28,14 @@ download() {  # download PORT
 expected=$(printf '\xaa\x01\x01\x10\x00\x00\x00\x00' | od -An -tx1)
 
 # Runs the simulator in the background, saying "ready" on a FIFO once it listens; waits for
-# that at most 10 seconds.
-start() {  # start PORT EXTRA-REDIRECTIONS-AND-OPTIONS...
-    local port=$1
-    shift
+# that at most 10 seconds. The OPTIONS come after the ports, so that a port among them counts.
+start() {  # start PORT PROGRAM OPTIONS...
+    local port=$1 program=$2
+    shift 2
     rm -f "$work/ready"
     mkfifo "$work/ready"
-    "$@" --download-port "$port" --vantrel-port $((port + 1)) --bramble-port $((port + 2)) \
-        --ipx-tunnel-port $((port + 3)) --once --ready-fd 3 3>"$work/ready" &
+    "$program" --download-port "$port" --vantrel-port $((port + 1)) --bramble-port $((port + 2)) \
+        --ipx-tunnel-port $((port + 3)) "$@" --once --ready-fd 3 3>"$work/ready" &
     pid=$!
     read -r -t 10 said <"$work/ready"
     [ "${said:-}" = ready ]
@@ -56,6 +62,32 @@ for quiet in "" --quiet; do
     fi
     check "${quiet:-talkative}: the summary" grep -q "download finished over TCP/IP" "$work/log"
 done
+
+# A finish with no download before it, over the IPX tunnel and over a connection of its own,
+# finishes nothing: no flash file, and --once waits on for a real download, which then ends it.
+rm -f "$work/flash" "$work/log"
+start 6030 "$sim" --flash "$work/flash" 2>"$work/log"
+check "stray finish: listens" test $? -eq 0
+# The IPX header (no checksum, 47 bytes, to the card's socket 0x4100 from 0x4101), then the
+# finish message: type 0x13, id 4, status 0 and the finish request. Written whole first: one
+# write is one datagram.
+{
+    printf '\xff\xff\x00\x2f\x00\x04\x00\x00\x00\x01\x00\xd1\xf0\x12\x34\x56\x41\x00'
+    printf '\x00\x00\x00\x00\x02\x00\x00\x00\x00\x01\x41\x01'
+    printf '\x13\x00\x00\x00\x04\x00\x01\x00\x00\x00\x00\x00\x00\x03\x71\x0a\x00'
+} >"$work/ipx-finish"
+cat "$work/ipx-finish" >/dev/udp/127.0.0.1/6033
+exec 4<>/dev/tcp/127.0.0.1/6030
+printf '\x00\x08\x13\x00\x00\x00\x04\x00\x71\x03' >&4
+refused_twice() { [ "$(grep -c "finish refused: no download" "$work/log")" -eq 2 ]; }
+check "stray finish: both refused" until_true 50 refused_twice
+exec 4<&-
+check "stray finish: still running" kill -0 "$pid"
+check "stray finish: no flash file" test ! -e "$work/flash"
+download 6030
+finish
+check "stray finish: a real download then ends it" test $? -eq 0
+check "stray finish: the flash" test "$(od -An -tx1 "$work/flash")" = "$expected"
 
 # With standard input, output and error closed: the flash holds exactly the image (no log
 # line went into it) and it ends as usual.
@@ -85,11 +117,57 @@ for signal in TERM INT; do
     check "SIG$signal: says it stopped" grep -q "stopped" "$work/log"
 done
 
+# At its descriptor limit, flooded with connections right after the erase's reply, while the
+# download waits silent for its first block: the flood's connections make room for each other,
+# never the download's, which then goes on to its finish.
+printf '#!/usr/bin/env bash\nulimit -n 16\nexec "%s" "$@"\n' "$sim" >"$work/limited"
+chmod +x "$work/limited"
+rm -f "$work/flash" "$work/log"
+start 6050 "$work/limited" --flash "$work/flash" 2>"$work/log"
+check "descriptor limit: listens" test $? -eq 0
+printf '\x03\x00\x00\x00\x09\x00' >/dev/udp/127.0.0.1/6052
+exec 4<>/dev/tcp/127.0.0.1/6050
+printf '\x00\x06\x10\x00\x00\x00\x01\x00' >&4
+printf '\x00\x06\x11\x00\x00\x00\x02\x00' >&4
+# The replies to the connection and the erase: 9 bytes each (length, header, status byte).
+check "descriptor limit: connected and erased" \
+    test "$(timeout 10 head -c 18 <&4 | od -An -tx1 | tr -d ' \n')" = \
+    "000790000000010000000791000000020000"
+flood=()
+for ((i = 0; i < 40; i++)); do
+    exec {fd}<>/dev/tcp/127.0.0.1/6050 && flood+=("$fd")
+done
+check "descriptor limit: the flood makes room for itself" \
+    until_true 50 grep -q "silent longest closed to make room" "$work/log"
+(   # a connection closed under it fails the write instead of ending the test
+    trap '' PIPE
+    printf '\x00\x15\x12\x00\x00\x00\x03\x00S2\x0c\x00\x88\x00\xaa\x01\x01\x10\x00\x00\x00\x00\xaf' >&4
+    printf '\x00\x08\x13\x00\x00\x00\x04\x00\x71\x03' >&4
+) 2>/dev/null
+timeout 10 cat <&4 >/dev/null
+exec 4<&-
+for fd in "${flood[@]}"; do
+    exec {fd}<&-
+done
+finish
+check "descriptor limit: the download finishes" test $? -eq 0
+check "descriptor limit: the flash" test "$(od -An -tx1 "$work/flash" 2>/dev/null)" = "$expected"
+
+# Without an IPX tunnel the listening line names none.
+rm -f "$work/log"
+start 6040 "$sim" --ipx-tunnel-port 0 2>"$work/log"
+check "--ipx-tunnel-port 0: listens" test $? -eq 0
+kill -s TERM "$pid"
+finish
+check "--ipx-tunnel-port 0: says there is no tunnel" grep -q "download 6040/tcp, no IPX tunnel)" \
+    "$work/log"
+check "--ipx-tunnel-port 0: names no tunnel port" test "$(grep -c "IPX tunnel 0" "$work/log")" -eq 0
+
 # A --flash that cannot be written: refused at once with the usage status, nothing listens.
 mkdir "$work/folder"
 for flash in "$work/folder" "$work/missing/flash" /dev/null; do
     timeout 10 "$sim" --once --flash "$flash" 2>"$work/err"
-    check "--flash $flash: exit 2" test $? -eq 2
+    check "--flash $flash: exit 64" test $? -eq 64
     check "--flash $flash: says why" grep -q -- "--flash: " "$work/err"
     check "--flash $flash: before it listens" test "$(grep -c "listening on" "$work/err")" -eq 0
 done

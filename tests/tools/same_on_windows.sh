@@ -111,14 +111,22 @@ for name in "résumé" "ファームウェア"; do
     for flash in "$name" "missing-$name/flash.bin"; do
         run_both vexil-printserver-sim --flash "$flash" --once
         check "simulator --flash $flash: same status" cmp -s "$work/linux.status" "$work/windows.status"
-        check "simulator --flash $flash: status 2" grep -qx 2 "$work/windows.status"
+        check "simulator --flash $flash: status 64" grep -qx 64 "$work/windows.status"
         check "simulator --flash $flash: same messages" cmp -s "$work/linux.err" "$work/windows.err"
     done
+    # --flash-dir names each flash file inside the folder, the folder's name kept whole: a
+    # folder where the file would go is refused, naming both (each with its own separator).
+    mkdir "$work/linux/$name/127.0.0.1.bin" "$work/windows/$name/127.0.0.1.bin"
+    run_both vexil-printserver-sim --flash-dir "$name" --once
+    check "simulator --flash-dir $name: same status" cmp -s "$work/linux.status" "$work/windows.status"
+    check "simulator --flash-dir $name: status 64" grep -qx 64 "$work/windows.status"
+    check "simulator --flash-dir $name: the file in the folder refused" \
+        grep -qF -e "--flash-dir: $name\\127.0.0.1.bin is not a regular file" "$work/windows.err"
 done
 # Two services of the simulator on one UDP port are refused on both, before either listens.
 run_both vexil-printserver-sim --bramble-port 5031 --once
 check "simulator on one UDP port twice: same status" cmp -s "$work/linux.status" "$work/windows.status"
-check "simulator on one UDP port twice: status 2" grep -qx 2 "$work/windows.status"
+check "simulator on one UDP port twice: status 64" grep -qx 64 "$work/windows.status"
 check "simulator on one UDP port twice: same messages" cmp -s "$work/linux.err" "$work/windows.err"
 
 # A damaged file and refused outputs.

@@ -20,6 +20,18 @@ for bytes in 1 32 76; do
         srec_cmp "$work/out-image.srec" "$work/input.srec" 2>/dev/null
 done
 
+# Two regions that fill whole pages with whole empty pages between them stay apart: each comes
+# back at its own addresses, as text and as raw binary (the gap filled with 0xFF).
+srec_cat -generate 0x0000 0x1000 -random -o "$work/low.srec" -address-length=3
+srec_cat -generate 0x8000 0x9000 -random -o "$work/high.srec" -address-length=3
+srec_cat "$work/low.srec" "$work/high.srec" -o "$work/pages.srec" -address-length=3
+"$tool" build "$work/pages.srec" "$work/pages.dl" --record-bytes 32
+"$tool" extract "$work/pages.dl" "$work/pages.out.srec"
+check "pages apart: text" srec_cmp "$work/pages.out.srec" "$work/pages.srec" 2>/dev/null
+"$tool" extract "$work/pages.dl" "$work/pages.out.bin"
+srec_cat "$work/pages.srec" -fill 0xFF 0x0000 0x9000 -o "$work/pages.expected.bin" -binary
+check "pages apart: binary" cmp -s "$work/pages.expected.bin" "$work/pages.out.bin"
+
 # S1 and S3 input (srec_cat writes S1 for 16-bit addresses); raw binary with --base.
 srec_cat -generate 0x0100 0x0200 -random -o "$work/s1.srec" -address-length=2
 "$tool" build "$work/s1.srec" "$work/s1.bin.dl"
@@ -47,7 +59,7 @@ check "blocks ends with the end record" grep -qE '^1 [0-9]+$' <<<"$last"
 check "another model's file is refused" test $? -eq 1
 check "with message 57604" grep -q "^57604 " "$work/err"
 
-# Bad input: one clear line, exit status 1 or 2, never a crash.
+# Bad input: one clear line, exit status 1 or 64 (a usage error), never a crash.
 cp "$sample" "$work/broken.bin"
 printf '\x00' | dd of="$work/broken.bin" bs=1 seek=200 conv=notrunc status=none
 "$tool" blocks "$work/broken.bin" >"$work/out" 2>"$work/err"
@@ -55,15 +67,15 @@ check "broken file: blocks exits 1" test $? -eq 1
 check "broken file: the reader's message on stderr" grep -qE "^10[2-5] " "$work/err"
 check "broken file: then the English line" grep -q "not sound (reader result" "$work/err"
 "$tool" info "$work/missing.bin" 2>"$work/err"
-check "missing file exits 2" test $? -eq 2
+check "missing file exits 64" test $? -eq 64
 "$tool" build "$work/input.srec" "$work/x" --record-bytes 77 2>"$work/err"
-check "too many bytes per record refused" test $? -eq 2
+check "too many bytes per record refused" test $? -eq 64
 printf 'S2zz\n' >"$work/bad.srec"
 "$tool" build "$work/bad.srec" "$work/x" 2>"$work/err"
 check "malformed S-record refused" test $? -eq 1
 check "naming the line" grep -q "line 1" "$work/err"
 "$tool" frobnicate 2>/dev/null
-check "unknown command exits 2" test $? -eq 2
+check "unknown command exits 64" test $? -eq 64
 
 # Inputs that are refused at once with their exit status and reason, writing nothing. Options
 # are checked before the input is read: with a FIFO as input a usage error must still say so.
@@ -108,28 +120,28 @@ only S0, S5, S7 and S9|1|holds no data|build "$work/no-data.srec" "$out"
 S3 above 24 bits|1|line 1: data above 0xFFFFFF|build "$work/above.srec" "$out"
 S3 across 24 bits|1|line 1: data above 0xFFFFFF|build "$work/across.srec" "$out"
 a binary past 24 bits|1|does not fit below 0x1000000|build "$work/16m.bin" "$out" --base 1
---base past 24 bits|2|--base must be|build "$work/fifo" "$out" --base 0x1000000
---base negative|2|--base must be|build "$work/fifo" "$out" --base -1
---base with a sign|2|--base must be|build "$work/fifo" "$out" --base +1
---base in octal|2|--base must be|build "$work/fifo" "$out" --base 0o10
---base with a space|2|--base must be|build "$work/fifo" "$out" --base " 1"
---base empty|2|--base must be|build "$work/fifo" "$out" --base ""
---base bare 0x|2|--base must be|build "$work/fifo" "$out" --base 0x
---base with a trailing space|2|--base must be|build "$work/fifo" "$out" --base "1 "
---base one past its bound|2|--base must be|build "$work/fifo" "$out" --base 16777216
---record-bytes with a sign|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes +1
---record-bytes empty|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes ""
---record-bytes 0x4D|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0x4D
---model bare 0x|2|--model must be|info "$work/fifo" --model 0x
---model with a space|2|--model must be|info "$work/fifo" --model " 1"
---base without its value|2|--base needs a value|build "$work/fifo" "$out" --base
---base=VALUE is no form of it|2|unknown option --base=1|build "$work/fifo" "$out" --base=1
-bundled short words|2|unknown option -yh|build "$work/fifo" "$out" -yh
---record-bytes 0|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0
---record-bytes 77|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 77
---record-bytes huge|2|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 99999999999999999999999
---model 0|2|--model must be|info "$work/fifo" --model 0
---model 7|2|--model must be|info "$work/fifo" --model 0x7
+--base past 24 bits|64|--base must be|build "$work/fifo" "$out" --base 0x1000000
+--base negative|64|--base must be|build "$work/fifo" "$out" --base -1
+--base with a sign|64|--base must be|build "$work/fifo" "$out" --base +1
+--base in octal|64|--base must be|build "$work/fifo" "$out" --base 0o10
+--base with a space|64|--base must be|build "$work/fifo" "$out" --base " 1"
+--base empty|64|--base must be|build "$work/fifo" "$out" --base ""
+--base bare 0x|64|--base must be|build "$work/fifo" "$out" --base 0x
+--base with a trailing space|64|--base must be|build "$work/fifo" "$out" --base "1 "
+--base one past its bound|64|--base must be|build "$work/fifo" "$out" --base 16777216
+--record-bytes with a sign|64|--record-bytes must be|build "$work/fifo" "$out" --record-bytes +1
+--record-bytes empty|64|--record-bytes must be|build "$work/fifo" "$out" --record-bytes ""
+--record-bytes 0x4D|64|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0x4D
+--model bare 0x|64|--model must be|info "$work/fifo" --model 0x
+--model with a space|64|--model must be|info "$work/fifo" --model " 1"
+--base without its value|64|--base needs a value|build "$work/fifo" "$out" --base
+--base=VALUE is no form of it|64|unknown option --base=1|build "$work/fifo" "$out" --base=1
+bundled short words|64|unknown option -yh|build "$work/fifo" "$out" -yh
+--record-bytes 0|64|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 0
+--record-bytes 77|64|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 77
+--record-bytes huge|64|--record-bytes must be|build "$work/fifo" "$out" --record-bytes 99999999999999999999999
+--model 0|64|--model must be|info "$work/fifo" --model 0
+--model 7|64|--model must be|info "$work/fifo" --model 0x7
 EOF
 # What is taken: the top of the address space, and numbers in decimal (leading zeros and all)
 # or hexadecimal.

@@ -53,27 +53,38 @@ TEST_F(AddressFieldsTest, RefusedCharactersBeepAndChangeNothing) {
     EXPECT_EQ(Focused(), Octet(3)) << "no move from field 4";
 }
 
-TEST_F(AddressFieldsTest, BackspaceInAFullFieldAndTheMoveOutOfFieldFour) {
+TEST_F(AddressFieldsTest, BackspaceInAFullFieldMovesOn) {
     Octet(1)->setText("123");
     Focus(Octet(1));
     Octet(1)->setCursorPosition(0);
     QTest::keyClick(Octet(1), Qt::Key_Backspace);
     EXPECT_EQ(Octet(1)->text(), "123");
     EXPECT_EQ(Focused(), Octet(2));
+}
 
-    Focus(Octet(3));
-    QTest::keyClicks(Octet(3), "25");
-    EXPECT_EQ(Focused(), Octet(3));
-    Octet(3)->setText("25");
-    QTest::keyClicks(Octet(3), "4");
-    // The label after field 4 is disabled while TCP/IP is in force and cannot hold the focus:
-    // the field gives it up all the same, and its range check runs.
-    EXPECT_NE(Focused(), Octet(3));
-    Octet(3)->setText("");
-    Focus(Octet(3));
-    QTest::keyClicks(Octet(3), "0.");
-    EXPECT_NE(Focused(), Octet(3));
-    EXPECT_EQ(Octet(3)->text(), "1");
+TEST_F(AddressFieldsTest, AFullOctetFourKeepsTheFocusUntilLeft) {
+    for (const rows::FullOctet4& row : rows::kFullOctets4) {
+        SCOPED_TRACE(row.typed);
+        services_.messages.clear();
+        services_.beeps = 0;
+        Octet(3)->clear();
+        Focus(Octet(3));
+        QTest::keyClicks(Octet(3), row.typed);
+        QApplication::processEvents();
+        EXPECT_EQ(Focused(), Octet(3));
+        EXPECT_EQ(Octet(3)->text(), row.kept);
+        EXPECT_FALSE(Octet(3)->hasSelectedText());
+        EXPECT_EQ(Octet(3)->cursorPosition(), static_cast<int>(std::strlen(row.kept)));
+        EXPECT_EQ(services_.beeps, 0);
+        EXPECT_TRUE(services_.messages.empty());
+        QTest::keyClick(Octet(3), Qt::Key_Tab);
+        EXPECT_NE(Focused(), Octet(3));
+        EXPECT_EQ(Octet(3)->text(), row.left);
+        const std::vector<RecordedMessage> messages =
+            row.message == 0 ? std::vector<RecordedMessage>{}
+                             : std::vector<RecordedMessage>{{row.message, Icon::Error}};
+        EXPECT_EQ(services_.messages, messages);
+    }
 }
 
 TEST_F(AddressFieldsTest, AnArrowAtTheEndOfOctetFourKeepsTheCaretThere) {
@@ -100,7 +111,7 @@ TEST_F(AddressFieldsTest, ArrowKeys) {
     Octet(2)->setCursorPosition(1);
     QTest::keyClick(Octet(2), Qt::Key_Left);
     EXPECT_EQ(Focused(), Octet(1));
-    QApplication::processEvents();  // the End key posted to field 2
+    QApplication::processEvents();
     EXPECT_EQ(Octet(1)->cursorPosition(), 2);
 
     Focus(Octet(0));

@@ -501,6 +501,34 @@ TEST_F(AddressFieldsTest, AnArrowAtTheEndOfOctetFourKeepsTheCaretThere) {
     }
 }
 
+TEST_F(AddressFieldsTest, AFullOctetFourKeepsTheFocusUntilLeft) {
+    for (const rows::FullOctet4& row : rows::kFullOctets4) {
+        SCOPED_TRACE(row.typed);
+        services_.messages.clear();
+        services_.beeps = 0;
+        SetWindowTextW(Octet(3), L"");
+        Focus(Octet(3));
+        Type(Wide(row.typed));
+        EXPECT_EQ(Focused(), Octet(3));
+        EXPECT_EQ(TextOf(Octet(3)), Wide(row.kept));
+        DWORD start = 0;
+        DWORD end = 0;
+        SendMessageW(Octet(3), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, std::strlen(row.kept)) << "the caret is not behind the text";
+        EXPECT_EQ(end, std::strlen(row.kept)) << "the text is selected";
+        EXPECT_EQ(services_.beeps, 0);
+        EXPECT_TRUE(services_.messages.empty());
+        Key(VK_TAB);
+        EXPECT_NE(Focused(), Octet(3));
+        EXPECT_EQ(TextOf(Octet(3)), Wide(row.left));
+        const std::vector<RecordedMessage> messages =
+            row.message == 0 ? std::vector<RecordedMessage>{}
+                             : std::vector<RecordedMessage>{{row.message, Icon::Error}};
+        EXPECT_EQ(services_.messages, messages);
+    }
+}
+
 TEST_F(AddressFieldsTest, LeavingAFieldHoldsItToItsRange) {
     for (const rows::Left& c : rows::kLeftFields) {
         SCOPED_TRACE(std::string(c.typed) + " in field " + std::to_string(c.field + 1));

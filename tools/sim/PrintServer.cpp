@@ -53,16 +53,27 @@ bool PrintServer::Busy(const Client& client) {
         log_.Note(
             "the running download's client has been silent too long: its download ends, "
             "and the print server leaves download mode");
-        owner_.reset();
+        EndDownload();
         return false;
     }
     return true;
 }
 
+bool PrintServer::MayFinish(const Client& client) const {
+    return owner_ == client.id && switchAsked_ && connected_ && erased_;
+}
+
+void PrintServer::EndDownload() {
+    owner_.reset();
+    connected_ = false;
+    switchAsked_ = false;
+    erased_ = false;
+}
+
 void PrintServer::Leave(std::uint64_t client) {
     if (owner_ == client) {
         log_.Note("the running download's client left: its download ends");
-        owner_.reset();
+        EndDownload();
     }
 }
 
@@ -76,6 +87,11 @@ std::optional<Reply> PrintServer::Handle(std::uint8_t type, const std::uint8_t* 
     // A client's queries and its download connection come from sockets of their own, so after
     // a mode switch the first connection accepted takes the download over.
     const bool takesOver = type == wire::kConnect && owner_ && !connected_;
+    const auto refusedFinish = [via] {
+        return Reply{
+            1, via == Via::kIpx ? ToBytes(payload::kIpxFinishNak) : ToBytes(payload::kTcpFinishNak),
+            0};
+    };
     if ((sessionRequest || query) && !takesOver && Busy(client)) {
         if (query) {
             // In download mode the print server runs its loader, which knows no version query
@@ -92,12 +108,21 @@ std::optional<Reply> PrintServer::Handle(std::uint8_t type, const std::uint8_t* 
             return Reply{1, {}, 0};
         }
         if (type == wire::kFinish) {
-            return Reply{1,
-                         via == Via::kIpx ? ToBytes(payload::kIpxFinishNak)
-                                          : ToBytes(payload::kTcpFinishNak),
-                         0};
+            return refusedFinish();
         }
         return Reply{1, {0x01}, 0};
+    }
+    if (type == wire::kFinish && !MayFinish(client)) {
+        // Nothing was downloaded that a finish could end: the flash is neither written out nor
+        // counted as a finished download.
+        log_.Note(
+            "%s finish refused: no download of this client has come through the mode switch, "
+            "the connection and the erase",
+            name);
+        return refusedFinish();
+    }
+    if (type == wire::kJampEprom) {
+        switchAsked_ = true;
     }
     std::optional<Reply> reply = HandleRequest(type, data, length, via, name);
     const bool taken = reply && reply->status == 0;
@@ -105,6 +130,12 @@ std::optional<Reply> PrintServer::Handle(std::uint8_t type, const std::uint8_t* 
         owner_ = client.id;
         connected_ = type == wire::kConnect;
         ownerUntil_ = client.at;
+    }
+    if (taken && type == wire::kConnect) {
+        erased_ = false;
+    }
+    if (taken && type == wire::kErase && owner_ == client.id && connected_) {
+        erased_ = true;
     }
     if ((sessionRequest || type == wire::kJampEprom) && owner_ == client.id) {
         // The client counts as present for the idle time after its request, or after the
@@ -288,7 +319,7 @@ std::optional<Reply> PrintServer::HandleFinish(const std::uint8_t* data, std::si
             version_[0], version_[1]);
     }
     finished_ = true;
-    owner_.reset();  // the download is over; the next client may start one
+    EndDownload();  // the download is over; the next client may start one
     return Reply{0, ipx ? ToBytes(payload::kIpxFinishAck) : ToBytes(payload::kTcpFinishAck), 0};
 }
 

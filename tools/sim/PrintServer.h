@@ -112,6 +112,17 @@ class PrintServer {
     std::optional<std::uint64_t> owner_;
     bool connected_ = false;
     Clock::time_point ownerUntil_{};
+    // How far the download has come: a finish counts only after a download-mode switch was
+    // asked for (a model may go on when it is refused), a connection was accepted and its
+    // client erased the flash through it. Anything less (a stray finish datagram) is refused
+    // and changes nothing.
+    bool switchAsked_ = false;
+    bool erased_ = false;
+    // Whether the client may finish its download now.
+    bool MayFinish(const Client& client) const;
+    // The running download ends (finished, its client gone or silent): the next client may
+    // start one from the mode switch on.
+    void EndDownload();
 };
 
 }  // namespace vexil::sim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 #include "platform/StandardStreams.h"
@@ -128,15 +129,24 @@ bool SimNetwork::Start() {
     }
     maxConnections_ = ConnectionRoom(stations_.size());
     const auto& first = o_;
+    // The IPX card, or that there is none (--ipx-tunnel-port 0).
+    std::string ipx = "no IPX tunnel";
+    if (o_.tunnelPort != 0) {
+        char card[96];
+        std::snprintf(card, sizeof card,
+                      "IPX tunnel %d/udp%s%s as %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X",
+                      first.tunnelPort, stations_.size() == 1 ? "" : " on ",
+                      stations_.size() == 1 ? "" : first.listen.c_str(), first.network[0],
+                      first.network[1], first.network[2], first.network[3], first.node[0],
+                      first.node[1], first.node[2], first.node[3], first.node[4], first.node[5]);
+        ipx = card;
+    }
     if (stations_.size() == 1) {
         log_.Note(
-            "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, IPX tunnel %d/udp "
-            "as %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X), model code %02x%02x, firmware "
-            "%x.%02x",
+            "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, %s), model code "
+            "%02x%02x, firmware %x.%02x",
             first.listen.c_str(), first.vantrelPort, first.bramblePort, first.downloadPort,
-            first.tunnelPort, first.network[0], first.network[1], first.network[2],
-            first.network[3], first.node[0], first.node[1], first.node[2], first.node[3],
-            first.node[4], first.node[5], first.modelCode[0], first.modelCode[1], first.version[0],
+            ipx.c_str(), first.modelCode[0], first.modelCode[1], first.version[0],
             first.version[1]);
     } else {
         for (const auto& station : stations_) {
@@ -146,13 +156,9 @@ bool SimNetwork::Start() {
         }
         log_.Note(
             "listening on %llu addresses, the first %s, the last %s (version %d/udp, switch "
-            "%d/udp, download "
-            "%d/tcp on each; IPX tunnel %d/udp on %s as %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X)",
+            "%d/udp, download %d/tcp on each; %s)",
             Count(stations_.size()), first.listen.c_str(), stations_.back()->options.listen.c_str(),
-            first.vantrelPort, first.bramblePort, first.downloadPort, first.tunnelPort,
-            first.listen.c_str(), first.network[0], first.network[1], first.network[2],
-            first.network[3], first.node[0], first.node[1], first.node[2], first.node[3],
-            first.node[4], first.node[5]);
+            first.vantrelPort, first.bramblePort, first.downloadPort, ipx.c_str());
     }
     if (maxConnections_ < stations_.size()) {
         log_.Note(

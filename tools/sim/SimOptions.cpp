@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <utility>
 
 #include "cmdline/CommandLine.h"
+#include "cmdline/Ipv4Ranges.h"
 #include "format/HexText.h"
 #include "platform/RegularFile.h"
-#include "protocol/Socket.h"
+#include "platform/WidePath.h"
 
 namespace vexil::sim {
 
@@ -24,8 +26,11 @@ bool ParseCount(const std::string& text, int& into) {
     return cmdline::ReadNumber(text, 0, 1'000'000, into);
 }
 
-// K or K:N: block K (counted from 1), N times (default 1).
-bool ParseBlockFault(const std::string& text, std::map<int, int>& into) {
+// K or K:N: block K (counted from 1), N times (default 1). A block is answered one way at a
+// time, so block K leaves the `others` (the other ways of answering it): of faults given for one
+// block, the last counts.
+bool ParseBlockFault(const std::string& text, std::map<int, int>& into,
+                     std::initializer_list<std::map<int, int>*> others) {
     const auto colon = text.find(':');
     int block = 0;
     int times = 1;
@@ -35,41 +40,30 @@ bool ParseBlockFault(const std::string& text, std::map<int, int>& into) {
         return false;
     }
     into[block] = times;
-    return true;
-}
-
-// An IPv4 address in host order from its dotted form, and back.
-bool ReadAddress(const std::string& text, std::uint32_t& address) {
-    in_addr parsed{};
-    if (!net::ParseIpv4(text.c_str(), parsed)) {
-        return false;
+    for (std::map<int, int>* other : others) {
+        other->erase(block);
     }
-    address = ntohl(parsed.s_addr);
     return true;
 }
 
 std::string Dotted(std::uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
-                  (address >> 8) & 0xFF, address & 0xFF);
-    return text;
+    return cmdline::DottedIpv4(address);
 }
 
 // FIRST-LAST, inclusive, or one ADDRESS. False when either is not an IPv4 address; a range whose
 // first address is above its last is refused with the reason thrown.
 bool ReadAddresses(const std::string& option, const std::string& text,
                    std::pair<std::uint32_t, std::uint32_t>& range) {
-    const auto dash = text.find('-');
-    if (!ReadAddress(text.substr(0, dash), range.first)) {
+    using Form = cmdline::Ipv4RangeText::Form;
+    using Fault = cmdline::Ipv4RangeText::Fault;
+    const cmdline::Ipv4RangeText read = cmdline::ReadIpv4Range(text, false, true);
+    if (read.form == Form::kNone || read.fault == Fault::kUnread) {
         return false;
     }
-    range.second = range.first;
-    if (dash != std::string::npos && !ReadAddress(text.substr(dash + 1), range.second)) {
-        return false;
-    }
-    if (range.first > range.second) {
+    if (read.fault == Fault::kFirstAboveLast) {
         throw option + " " + text + ": the first address is above the last";
     }
+    range = {read.range.first, read.range.last};
     return true;
 }
 
@@ -144,14 +138,17 @@ constexpr OptionSpec<Reading> kSimulatorOptions[] = {
     {nullptr, "--ipx-node", "HEX12", "IPX node (MAC) address of the card (default 00D1F0123456)",
      "12 hexadecimal digits",
      [](Reading& r, const std::string& v) { return ParseHexBytes(v, r.common.node, 6); }},
+    // An empty name would read as no flash file at all: refused as vexil-download refuses one.
     {"How it runs", "--flash", "FILE",
      "write the flash image there when a download finishes (raw\nbinary from the lowest address, "
      "gaps 0xFF); one print server only",
-     "a value", [](Reading& r, const std::string& v) { r.common.flashFile = v; return true; }},
+     "a value, not an empty one",
+     [](Reading& r, const std::string& v) { r.common.flashFile = v; return !v.empty(); }},
     {nullptr, "--flash-dir", "DIR",
      "write each print server's flash image to DIR/ADDRESS.bin when\nits download finishes "
      "(ADDRESS as given to --listen)",
-     "a value", [](Reading& r, const std::string& v) { r.flashDir = v; return true; }},
+     "a value, not an empty one",
+     [](Reading& r, const std::string& v) { r.flashDir = v; return !v.empty(); }},
     {nullptr, "--printer", "\"ADDR OPTIONS\"",
      "the print server at ADDR (or those from FIRST-LAST) takes\nOPTIONS on top of the options "
      "of all; OPTIONS are those under\n\"What it is\" and \"Faults\", in the same word, such as\n"
@@ -162,7 +159,7 @@ constexpr OptionSpec<Reading> kSimulatorOptions[] = {
      [](Reading& r, const std::string&) { r.common.once = true; return true; }},
     {nullptr, "--idle-seconds", "S",
      "close a TCP connection silent for S seconds, and end the download\nof a client silent "
-     "that long (fractions allowed; default 60)",
+     "that long (more than 0, at most 86400; fractions\nallowed; default 60)",
      "more than 0, at most 86400",
      [](Reading& r, const std::string& v) { return cmdline::ReadSeconds(v, 0, 86400, r.common.idleSeconds) &&
                                                    r.common.idleSeconds > 0; }},
@@ -187,10 +184,11 @@ constexpr OptionSpec<Options> kPrintServerOptions[] = {
      "keep reporting that version after a finished download (without\nit: the version in the "
      "identification record of the image\nreceived)",
      nullptr, [](Options& o, const std::string&) { o.keepVersion = true; return true; }},
+    // A version query is answered one way: of the two faults, the last given counts.
     {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
-     [](Options& o, const std::string&) { o.noVersionReply = true; return true; }},
+     [](Options& o, const std::string&) { o.noVersionReply = true; o.badVersionReply = false; return true; }},
     {nullptr, "--bad-version-reply", nullptr, "answer version queries with an invalid reply",
-     nullptr, [](Options& o, const std::string&) { o.badVersionReply = true; return true; }},
+     nullptr, [](Options& o, const std::string&) { o.badVersionReply = true; o.noVersionReply = false; return true; }},
     {nullptr, "--refuse-mode-switch", "N", "refuse the first N download-mode switches", "a count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.refuseModeSwitch); }},
     {nullptr, "--ignore-mode-switch", "N", "leave the first N download-mode switches unanswered",
@@ -202,13 +200,13 @@ constexpr OptionSpec<Options> kPrintServerOptions[] = {
     {nullptr, "--erase-seconds", "S", "take S seconds (may be fractional) to erase", "0 to 600",
      [](Options& o, const std::string& v) { return cmdline::ReadSeconds(v, 0, 600, o.eraseSeconds); }},
     {nullptr, "--refuse-block", "K[:N]", "refuse data block K (counted from 1) N times (default 1)",
-     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock); }},
+     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock, {&o.nakBlock, &o.dropBlock}); }},
     {nullptr, "--nak-block", "K[:N]", "answer block K without an acknowledgement N times",
-     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.nakBlock); }},
+     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.nakBlock, {&o.refuseBlock, &o.dropBlock}); }},
     {nullptr, "--drop-block", "K[:N]", "leave block K unanswered N times", "K or K:N",
-     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.dropBlock); }},
+     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.dropBlock, {&o.refuseBlock, &o.nakBlock}); }},
     {nullptr, "--late-block", "K[:N]", "answer block K late (after --late-ms) N times", "K or K:N",
-     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.lateBlock); }},
+     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.lateBlock, {}); }},
     {nullptr, "--late-ms", "MS", "how late a late answer comes (default 1500)", "a count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.lateMs); }},
     {nullptr, "--bad-finish", nullptr, "answer the finish request without an acknowledgement",
@@ -278,7 +276,7 @@ void ApplyPrinter(const std::string& text,
     Register(line, kPrintServerOptions,
              [&](const OptionSpec<Options>& option, const std::string& value) {
                  if (!option.apply(scratch, value)) {
-                     throw said + ": " + Needs(option);
+                     throw Needs(option);  // said behind the --printer it stands in, below
                  }
                  given.emplace_back(&option, value);
              });
@@ -347,8 +345,10 @@ void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
             Options& printer = printers.emplace_back(reading.common);
             printer.listen = Dotted(static_cast<std::uint32_t>(address));
             if (!reading.flashDir.empty()) {
+                // Joined as UTF-8 text, which every file function here takes: a folder named
+                // beyond the narrow code page (日本 on Windows) must stay that folder.
                 printer.flashFile =
-                    (std::filesystem::path(reading.flashDir) / (printer.listen + ".bin")).string();
+                    Utf8Text(WidePath(reading.flashDir) / (printer.listen + ".bin"));
             }
         }
     }
@@ -438,7 +438,7 @@ std::string HelpText() {
     text +=
         "\n"
         "Exit status: 0 when stopped (SIGINT, SIGTERM) or after --once's download; 1 when a\n"
-        "socket cannot be opened; 2 for a bad option, two services on one UDP port or a --flash\n"
+        "socket cannot be opened; 64 for a bad option, two services on one UDP port or a --flash\n"
         "that cannot be written; 70 for an internal error (its reason is said).\n";
     return text;
 }

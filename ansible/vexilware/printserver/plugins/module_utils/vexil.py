@@ -5,13 +5,18 @@ vexil-download --json with every way it can fail to give a result.
 
 The modules wrap the program and add no knowledge of their own: addresses, model names,
 versions and outcomes are the program's to check and to name, and reach the task as the
-program wrote them. A task fails here only when the program gave no result to map."""
+program wrote them. A task fails here only when the program gave no result to map, when a
+parameter cannot reach its command line, or, in check mode, where the program is not given the
+log, when the log is one the program would refuse."""
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import json
 import os
+import stat
+
+from ansible.module_utils.six import string_types
 
 # The exit status of a usage error (a bad option, a refused address, a log that cannot be
 # written) and of a run that went as reported but is not on record (its log line or standard
@@ -33,6 +38,35 @@ def common_argument_spec():
         model=dict(type='str', required=True),
         executable=dict(type='path', default='vexil-download'),
     )
+
+
+def nul_parameter(params):
+    """The name of the first parameter whose text holds a NUL byte, which no command line can
+    carry, or None."""
+    for name in sorted(params):
+        if isinstance(params[name], string_types) and '\0' in params[name]:
+            return name
+    return None
+
+
+def log_refusal(path):
+    """Why vexil-download would refuse `path` as its --log, or None: before anything is sent it
+    checks the log without creating or changing it, and check mode must fail where the run
+    would. Through its symbolic links an existing log must be a regular file that can be
+    written, and a missing one needs a folder that can be."""
+    real = os.path.realpath(path)
+    try:
+        mode = os.stat(real).st_mode
+    except OSError:
+        folder = os.path.dirname(real) or '.'
+        if not os.path.isdir(folder) or not os.access(folder, os.W_OK | os.X_OK):
+            return 'it does not exist, and its folder %s cannot be written' % folder
+        return None
+    if not stat.S_ISREG(mode):
+        return 'it is no regular file'
+    if not os.access(real, os.W_OK):
+        return 'it cannot be written'
+    return None
 
 
 def target_options(line):
@@ -88,6 +122,10 @@ class VexilDownload:
 
     def __init__(self, module):
         self.module = module
+        # Refused here, where the task can name it: the program's command line cannot carry it.
+        nul = nul_parameter(module.params)
+        if nul is not None:
+            module.fail_json(msg='%s holds a NUL byte, which no command line can carry' % nul)
         self.name = module.params['executable']
         self.target = module.params['target']
         self.path = self._find()

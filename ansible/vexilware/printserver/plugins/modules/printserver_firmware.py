@@ -22,8 +22,12 @@ description:
     waited for 25 seconds in any case. Interrupting it (the task's timeout, Ctrl-C) cancels it
     as the window's cancel button does, which leaves the print server in download mode.
   - In check mode only the version query is sent (C(vexil-download --query) with the folder,
-    which checks the download file and reports its version), and the task reports whether a
-    download would change the print server. No log line is written.
+    which checks the download file, reports its version and checks the print server's model as
+    a download checks it), and the task reports whether a download would change the print
+    server. No log line is written, but a I(log) that the download would refuse fails the task.
+  - Once the print server was sent the switch to download mode, the task reports a change
+    whatever the outcome, for a download that failed or was cancelled after the switch may have
+    erased the firmware the print server had.
 author:
   - The Vexilware developers
 extends_documentation_fragment:
@@ -82,7 +86,9 @@ EXAMPLES = r'''
 
 RETURN = r'''
 changed:
-  description: Whether the print server's firmware was replaced (in check mode, whether it would be).
+  description:
+    - Whether the print server's firmware was replaced, or may have been changed (it was sent the switch to
+      download mode, also when the download then failed); in check mode, whether it would be.
   returned: always
   type: bool
   sample: true
@@ -136,7 +142,7 @@ last_message:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vexilware.printserver.plugins.module_utils.vexil import (
-    ALREADY_CURRENT, VexilDownload, common_argument_spec, message, message_texts)
+    ALREADY_CURRENT, VexilDownload, common_argument_spec, log_refusal, message, message_texts)
 
 
 def fields(report, changed):
@@ -153,7 +159,11 @@ def fields(report, changed):
 
 
 def downloaded(report):
-    # Every success but the one that left the print server alone replaced its firmware.
+    # Every success but the one that left the print server alone replaced its firmware, and
+    # every outcome once the switch to download mode was sent changed the print server: it may
+    # no longer hold its old firmware, whether the download failed, was cancelled or succeeded.
+    if report.get('modeSwitchSent') is True:
+        return True
     return report.get('result') == 0 and report.get('outcome') != ALREADY_CURRENT
 
 
@@ -177,6 +187,12 @@ def main():
     folder = ['--dir=%s' % params['firmware_dir']]
 
     if module.check_mode:
+        # The log is not written, but a log that the run would refuse fails here as it would
+        # fail the run, before anything is sent.
+        if params['log'] is not None:
+            refusal = log_refusal(params['log'])
+            if refusal is not None:
+                module.fail_json(msg='%s would refuse the log %s: %s' % (program.name, params['log'], refusal))
         report, values = program.run(['--query'] + folder,
                                      lambda report: fields(report, would_download(report, params['force'])))
         if report.get('result') != 0:

@@ -134,6 +134,18 @@ RESULT_ROWS = [
      report(outcome='failed', result=-11, versionAfter=None, firstMessage={'number': 57623, 'text': 'a\nb'},
             lastMessage={'number': 57623, 'text': 'a\nb'}), 11,
      dict(changed=False, result=-11, outcome='failed'), 'failed: result -11: 57623 ab'),
+    ('a download that failed after the switch to download mode is a change', printserver_firmware, FIRMWARE, False,
+     report(outcome='failed', result=-11, versionAfter=None, modeSwitchSent=True), 11,
+     dict(changed=True, result=-11, outcome='failed'), 'failed: result -11'),
+    ('a refused switch to download mode is a change too', printserver_firmware, FIRMWARE, False,
+     report(outcome='failed', result=-10, versionAfter=None, modeSwitchSent=True), 10,
+     dict(changed=True, result=-10), 'failed: result -10'),
+    ('a failure before the switch is no change', printserver_firmware, FIRMWARE, False,
+     report(outcome='failed', result=-14, versionAfter=None, modeSwitchSent=False), 14,
+     dict(changed=False, result=-14), 'failed: result -14'),
+    ('a cancel after the switch is a change', printserver_firmware, FIRMWARE, False,
+     report(outcome='cancelled', result=-5, versionAfter=None, modeSwitchSent=True), 5,
+     dict(changed=True, outcome='cancelled'), 'failed: result -5'),
     ('a print server whose version reply was invalid', printserver_firmware, FIRMWARE, False,
      report(outcome='unverified', result=-6, versionBefore=None, versionAfter=None, firstMessage=MESSAGE_112), 6,
      dict(changed=False, result=-6, outcome='unverified'), 'result -6: 112 '),
@@ -154,6 +166,8 @@ RESULT_ROWS = [
      report(query=True, outcome='query-succeeded', current=None), 0, dict(changed=False), 'did not say whether'),
     ('usage error', printserver_firmware, FIRMWARE, False, '', 64,
      {}, 'refused the task: error 57620 127 / vexil-download: see --help'),
+    ('the reason is the last of many lines', printserver_info, {}, False, '', 64,
+     {}, 'line 3 / line 4 / line 5 / line 6 / line 7 / vexil-download: cannot write the log /l: Permission denied'),
     ('no report', printserver_info, {}, False, 'garbage\n{"summary":{}}\n', 7, {}, 'gave no result (exit status 7)'),
     ('killed', printserver_firmware, FIRMWARE, False, '', 0, {}, 'ended by signal 9'),
 ]
@@ -161,6 +175,8 @@ STDERR = {
     'a download not on record still reports its change':
         'information 110 ok\nvexil-download: writing the log /l failed: No space left on device\n',
     'usage error': 'error 57620 127\nvexil-download: see --help\n',
+    'the reason is the last of many lines':
+        ''.join('line %d\n' % n for n in range(1, 8)) + 'vexil-download: cannot write the log /l: Permission denied\n',
 }
 
 
@@ -184,3 +200,40 @@ def test_missing_program(fake, capsys, executable, reason):
     for module, args in ((printserver_info, {}), (printserver_firmware, FIRMWARE)):
         result, seen = run(module, fake, capsys, dict(args, executable=executable))
         assert result['failed'] and reason in result['msg'], result
+
+
+@pytest.mark.parametrize('name', ['target', 'model', 'executable', 'firmware_dir', 'log'])
+def test_nul_bytes(fake, capsys, name):
+    """A NUL byte fails the task with the parameter's name, before the program runs."""
+    for module, args in ((printserver_info, {}), (printserver_firmware, dict(FIRMWARE, log='/tmp/l'))):
+        if name not in ('target', 'model', 'executable') and module is printserver_info:
+            continue
+        base = dict(dict(executable=fake, target='tcp 192.0.2.10', model='6'), **args)
+        for check_mode in (False, True):
+            result, seen = run(module, fake, capsys, dict(args, **{name: base[name] + '\0x'}), check_mode,
+                               stdout=report())
+            assert result['failed'] and result['msg'].startswith(name + ' holds a NUL byte'), result
+            assert seen is None
+
+
+def test_check_mode_refuses_the_log_the_run_refuses(fake, capsys, tmp_path):
+    """Check mode fails on a log that the download would refuse, before anything is sent, and
+    passes one it would take, creating nothing."""
+    folder = tmp_path / 'logs'
+    folder.mkdir()
+    existing = folder / 'old.log'
+    existing.write_text('')
+    (folder / 'link.log').symlink_to(existing)
+    refused = [(str(tmp_path / 'none' / 'd.log'), 'its folder'), (str(folder), 'no regular file'),
+               ('/dev/null', 'no regular file')]
+    for log, why in refused:
+        result, seen = run(printserver_firmware, fake, capsys, dict(FIRMWARE, log=log), True,
+                           stdout=report(query=True, outcome='query-succeeded'))
+        assert result['failed'] and 'would refuse the log' in result['msg'] and why in result['msg'], result
+        assert seen is None, log
+    for log in (str(existing), str(folder / 'link.log'), str(folder / 'new.log')):
+        result, seen = run(printserver_firmware, fake, capsys, dict(FIRMWARE, log=log), True,
+                           stdout=report(query=True, outcome='query-succeeded'))
+        assert not result.get('failed') and result['changed'], result
+        assert '--query' in seen
+    assert sorted(os.listdir(str(folder))) == ['link.log', 'old.log'], 'check mode created a log'
