@@ -220,13 +220,11 @@ void ConsolePort::DispatchEvents(int maxWaitMs) {
     if (maxWaitMs <= 0) {
         return;
     }
-    // Sleep until a cancel arrives or the clock's next whole second: no spinning. The console's
-    // one event, the cancel command, ends this wait at once, so there is nothing to wake for
-    // before the engine's wait, which counts whole seconds of this clock, can have ended: a
-    // wait of 10 s wakes 11 times rather than the 2,000 of a window's 5 ms slices, and a fleet
-    // of a thousand downloads costs its processes' wakes nothing to speak of.
-    const auto untilNextSecond = static_cast<int>(1000 - NowMilliseconds() % 1000);
-    if (console::WaitForCancel(std::max(maxWaitMs, untilNextSecond))) {
+    // Sleep until a cancel arrives or the bound is reached, never longer: the engine asks for
+    // the time its wait has left, and the console's one event, the cancel command, ends this
+    // wait at once. So a wait of 10 s wakes once rather than the 2,000 times of a window's 5 ms
+    // passes, and a fleet of a thousand downloads costs its processes' wakes nothing to speak of.
+    if (console::WaitForCancel(maxWaitMs)) {
         TakeSignals();
     }
 }

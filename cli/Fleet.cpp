@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "platform/Console.h"
 #include "platform/Process.h"
 #include "platform/RecordFile.h"
+#include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 #include "resources/StringTable.h"
 
@@ -94,16 +96,33 @@ std::uintmax_t LogSize(const std::string& log) {
 // read from its beginning.
 std::optional<std::string> ChildsLogLine(const std::string& log, std::uintmax_t from,
                                          const Target& target) {
-    std::ifstream file(WidePath(log), std::ios::binary);
-    if (from <= LogSize(log)) {
-        file.seekg(static_cast<std::streamoff>(from));
+    FileRefusal refusal;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        OpenFile(log, FileUse::kRead, refusal), &std::fclose);
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    // Stepped forward from the start, as far as a long reaches at a time (32 bits on Windows).
+    for (std::uintmax_t left = from <= LogSize(log) ? from : 0; left > 0;) {
+        const auto step =
+            static_cast<long>(std::min<std::uintmax_t>(left, std::numeric_limits<long>::max()));
+        if (std::fseek(file.get(), step, SEEK_CUR) != 0) {
+            return std::nullopt;
+        }
+        left -= static_cast<std::uintmax_t>(step);
+    }
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
+        text.append(buffer, got);
     }
     std::string field(1, ' ');
     field += LogTarget(target);
     field += ' ';
     std::optional<std::string> found;
     // Whole lines only: one without its line feed is still being written, or was cut short.
-    for (std::string line; std::getline(file, line) && !file.eof();) {
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = text.substr(at, end - at);
         if (line.find(field) != std::string::npos) {
             found = line;
         }

@@ -348,8 +348,8 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 // Reads the whole file, or says why not: a folder, unreadable, or larger than the bound (a
-// device such as /dev/zero never ends). Pipes are read as they come. On Windows a device (NUL,
-// CON, COM1: names in every folder) is refused unread, as a serial port would hold the reading.
+// device such as /dev/zero never ends). Pipes are read as they come; a device is refused unread
+// by the opener (platform/RegularFile.h), as a serial port would hold the reading.
 Refusal ReadBounded(const std::string& path, std::string& text) {
     FileRefusal refusal;
     std::FILE* file = OpenFile(path, FileUse::kReadStream, refusal);

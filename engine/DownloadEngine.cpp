@@ -1,5 +1,6 @@
 #include "engine/DownloadEngine.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -125,13 +126,27 @@ DownloadOutcome DownloadEngine::End(DownloadResult result) {
 
 DownloadOutcome DownloadEngine::Run(const DownloadRequest& request) {
     Begin(request);
-    if (const int refusal = EntryRefusal(request); refusal != 0) {
-        if (refusal != kSilentRefusal) {
-            ShowMessage(refusal, Icon::Error);
-        }
+    if (Refuses(request)) {
         outcome_.refused = true;
         return End(result::kNotStarted);
     }
+    return RunSteps();
+}
+
+bool DownloadEngine::Refuses(const DownloadRequest& request) {
+    const int refusal = EntryRefusal(request);
+    if (refusal != 0 && refusal != kSilentRefusal) {
+        ShowMessage(refusal, Icon::Error);
+    }
+    return refusal != 0;
+}
+
+DownloadOutcome DownloadEngine::RunChecked(const DownloadRequest& request) {
+    Begin(request);
+    return RunSteps();
+}
+
+DownloadOutcome DownloadEngine::RunSteps() {
     RunState run{*policy_};
     DownloadResult result = result::kSuccess;
     for (const Step step : kSteps) {
@@ -568,8 +583,14 @@ void DownloadEngine::PumpMessages(int seconds) {
         return;
     }
     const std::int64_t start = ports_.pump.NowMilliseconds() / 1000;
+    // The wait ends as the whole seconds move on by more than `seconds`, at the start of second
+    // start + seconds + 1. Each pass is asked for no more than the time left: a window's pump
+    // returns after its short pass (kPumpWaitMs) to look at its events and the cancel flag, the
+    // console's sleeps until the cancel wakes it or the wait is over.
+    const std::int64_t end = (start + seconds + 1) * 1000;
     while (!Cancelled()) {
-        ports_.pump.DispatchEvents(kPumpWaitMs);
+        const std::int64_t left = end - ports_.pump.NowMilliseconds();
+        ports_.pump.DispatchEvents(static_cast<int>(std::max<std::int64_t>(left, 1)));
         const std::int64_t now = ports_.pump.NowMilliseconds() / 1000;
         if (now - start > seconds) {
             break;

@@ -30,7 +30,9 @@ inline constexpr int kProgressMax = 0x7FFF;
 // SendImageFile's result when the record reader failed (its message is shown and the file
 // closed); its other results are those of DownloadResult.
 inline constexpr int kTransferReadFailed = -1;
-// How long one pass of the pump waits for window events when none are waiting.
+// How long one pass of a window's pump waits for events when none are waiting, while the engine
+// waits: the window looks at the cancel flag that often. The engine's waits ask each pass for
+// the time they have left; a pump returns by then, a window's after this pass at most.
 inline constexpr int kPumpWaitMs = 5;
 
 struct RetriedCall;
@@ -71,6 +73,14 @@ class DownloadEngine {
     // shown; otherwise the outcome holds the sequence's result, which the front end reports. The
     // socket is closed on every path.
     DownloadOutcome Run(const DownloadRequest& request);
+    // The address checks a download starts with, in the order the user meets them (the one
+    // place they are made): true when the request is refused, its message (if it has one)
+    // shown. A window asks before it takes its download button and holds the octets to their
+    // fields' ranges, and then runs the request with RunChecked.
+    bool Refuses(const DownloadRequest& request);
+    // The whole download of a request that Refuses let through (a window's, its octets since
+    // held to their ranges, which refuses nothing that was let through): Run without the checks.
+    DownloadOutcome RunChecked(const DownloadRequest& request);
     // The version query alone, for an inventory: no download file is read and nothing else is
     // sent. kSuccess when the print server answered with a valid version, kNotStarted when
     // cancelled or the model is unknown, and kConnectionFailed when it gave no valid answer
@@ -115,6 +125,9 @@ class DownloadEngine {
   private:
     // A step of the sequence lets it go on (no value) or ends it with its result.
     using StepResult = std::optional<DownloadResult>;
+
+    // The sequence's steps, from Identify on, for the request Begin took.
+    DownloadOutcome RunSteps();
     struct RunState;
     using Step = StepResult (DownloadEngine::*)(RunState&);
     static const Step kSteps[];

@@ -4,7 +4,6 @@
 #include "engine/ModelTable.h"
 #include "frontend/ResultReport.h"
 #include "resources/ControlIds.h"
-#include "resources/ResourceIds.h"
 
 namespace vexil {
 
@@ -12,24 +11,15 @@ DownloadCommand::DownloadCommand(CommandWindow& window, MessageSink& messages,
                                  ProgressDisplay& progress, DownloadEngine& engine)
     : window_(window), messages_(messages), progress_(progress), engine_(engine) {
     runDownload = [this](const DownloadRequest& request) {
-        DownloadOutcome outcome = engine_.Run(request);
-        if (!outcome.refused) {
-            Ended(FindModel(request.modelIndex));
-        }
+        DownloadOutcome outcome = engine_.RunChecked(request);
+        Ended(FindModel(request.modelIndex));
         return outcome;
     };
 }
 
-std::optional<DownloadRequest> DownloadCommand::EnteredRequest() {
-    const DownloadRequest request = window_.FieldsRequest();
-    if (const int refusal = EntryRefusal(request); refusal != 0) {
-        if (refusal != kSilentRefusal) {
-            messages_.ShowMessage(refusal, Icon::Error);
-        }
-        return std::nullopt;
-    }
-    if (request.ipx) {
-        return request;
+std::optional<DownloadRequest> DownloadCommand::HeldRequest(const DownloadRequest& entered) {
+    if (entered.ipx) {
+        return entered;
     }
     // Enter can start a download while an octet field still has the focus, before its own
     // check has run: hold every octet to its range and write it as leaving it would, so that
@@ -40,18 +30,27 @@ std::optional<DownloadRequest> DownloadCommand::EnteredRequest() {
     return window_.FieldsRequest();
 }
 
+std::optional<DownloadRequest> DownloadCommand::EnteredRequest() {
+    const DownloadRequest entered = window_.FieldsRequest();
+    if (engine_.Refuses(entered)) {
+        return std::nullopt;
+    }
+    return HeldRequest(entered);
+}
+
 void DownloadCommand::Run() {
     if (running_) {
         return;
     }
-    // A loopback address is refused before the command takes the download button.
-    if (EntryRefusal(window_.FieldsRequest()) == msg::kFirstOctet127) {
-        messages_.ShowMessage(msg::kFirstOctet127, Icon::Error);
+    // The engine's address checks, a loopback address first, come before the command takes
+    // the download button.
+    const DownloadRequest entered = window_.FieldsRequest();
+    if (engine_.Refuses(entered)) {
         return;
     }
     window_.NoteFocus();
     window_.EnableControl(control::kDownload, false);
-    const std::optional<DownloadRequest> request = EnteredRequest();
+    const std::optional<DownloadRequest> request = HeldRequest(entered);
     if (!request) {
         window_.EnableControl(control::kDownload, true);
         window_.RestoreFocus(false);

@@ -1,8 +1,9 @@
-// The main window's download command, the same in every window: a loopback address refused
-// before the command takes the download button, the address checks with the octets held to
-// their ranges, the download and its reported result, the controls that the download locked
-// given back once the result has been read, and a close asked for during a download carried
-// out after it. The window supplies its fields, controls and focus.
+// The main window's download command, the same in every window: the request built from the
+// fields and refused by the engine's address checks before the command takes the download
+// button, the octets then held to their ranges, the download and its reported result, the
+// controls that the download locked given back once the result has been read, and a close asked
+// for during a download carried out after it. The window supplies its fields, controls and
+// focus; the rules of the address are the engine's (DownloadEngine::Refuses).
 #pragma once
 
 #include <functional>
@@ -46,8 +47,8 @@ class DownloadCommand {
 
     // The download button.
     void Run();
-    // The request the command downloads to: no value when the address is refused, with its
-    // message shown; the octets are held to their ranges first, as leaving each field would.
+    // The request the command downloads to: no value when the engine refuses the address, with
+    // its message shown; the octets are then held to their ranges, as leaving each field would.
     std::optional<DownloadRequest> EnteredRequest();
     // The cancel command (the cancel button, Escape, closing the window): a running download is
     // cancelled and the window closes once its result has been reported; otherwise it closes.
@@ -60,6 +61,10 @@ class DownloadCommand {
     void Ended(const ModelTraits* model);
 
   private:
+    // The request to download once the engine has let `entered` through: over TCP/IP the fields
+    // read again after their octets were held to their ranges; no value when one was out of
+    // range (its message shown).
+    std::optional<DownloadRequest> HeldRequest(const DownloadRequest& entered);
     void Apply(controls::State state);
 
     CommandWindow& window_;

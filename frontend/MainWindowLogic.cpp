@@ -218,8 +218,9 @@ bool MainWindowLogic::ConfirmTarget(const ConfirmationValues& values) {
 void MainWindowLogic::DispatchEvents(int maxWaitMs) {
     view_.TakeEvents();
     if (maxWaitMs > 0 && !engine_.CancelRequested()) {
-        // Sleep until the next event or the end of the slice.
-        view_.WaitForEvents(maxWaitMs);
+        // Sleep until the next event or the end of the slice: a short one whatever the engine's
+        // wait has left, so that the cancel flag is looked at while the view waits.
+        view_.WaitForEvents(std::min(maxWaitMs, kPumpWaitMs));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/DevicePathsWindows.h"
 #include "platform/ErrorsWindows.h"
 #include "platform/RecordFile.h"
 #include "platform/RecordFileSystem.h"
@@ -17,11 +18,6 @@
 namespace vexil {
 
 namespace {
-
-// A device (NUL, CON, COM1) or a pipe: its full name is in the device namespace, \\.\NAME.
-bool InDeviceNamespace(const std::wstring& full) {
-    return full.compare(0, 4, L"\\\\.\\") == 0;
-}
 
 // The full name of what the handle opened, links followed; empty when the system has none (a
 // device). Without the \\?\ that the system puts before it, as the programs write paths.
@@ -100,7 +96,8 @@ std::string Reason(int error) {
 
 std::string FinalName(const std::string& path, std::string& reason) {
     const std::wstring full = WidePath(AbsolutePath(path)).wstring();
-    if (InDeviceNamespace(full)) {
+    // A device or a pipe has no final name of its own to follow.
+    if (windows::InDeviceNamespace(full)) {
         return Utf8Text(std::filesystem::path(full));
     }
     if (const std::wstring final = FinalPathOf(full); !final.empty()) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/RegularFileSystem.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
@@ -22,6 +23,19 @@ std::string CannotWrite(const std::string& path, const std::string& reason) {
 
 std::string FileRefusal::Reason() const {
     return kind.empty() ? std::string(std::strerror(error)) : kind;
+}
+
+std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal) {
+    const int fd = OpenFileDescriptor(path, use, refusal);
+    if (fd < 0) {
+        return nullptr;
+    }
+    const bool reads = use == FileUse::kRead || use == FileUse::kReadStream;
+    std::FILE* file = files::StreamOver(fd, reads ? "rb" : use == FileUse::kAppend ? "ab" : "wb");
+    if (file == nullptr) {
+        refusal.error = errno;
+    }
+    return file;
 }
 
 std::FILE* OpenRegularFile(const std::string& path) {

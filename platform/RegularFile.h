@@ -23,9 +23,10 @@ enum class FileKind {
 // What `path` (UTF-8) names, looked at without opening it.
 FileKind KindOf(const std::string& path);
 
-// Whether `path` is one of the names that Windows keeps for its devices in every folder (NUL,
-// CON, COM1, also with a folder before it or, before Windows 11, an extension after it): such a
-// name names no file. Always false on POSIX, where a device has a path of its own.
+// Whether `path` is one of the names that Windows keeps for its devices in every folder (also
+// with a folder before it or, before Windows 11, an extension after it; the rule is in
+// DevicePathsWindows.h): such a name names no file. Always false on POSIX, where a device has a
+// path of its own.
 bool IsDeviceName(const std::string& path);
 
 // What a file is opened for.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/RegularFile.h"
+#include "platform/RegularFileSystem.h"
 
 namespace vexil {
 
@@ -95,19 +96,19 @@ int OpenFileDescriptor(const std::string& path, FileUse use, FileRefusal& refusa
     return fd;
 }
 
-std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal) {
-    const int fd = OpenFileDescriptor(path, use, refusal);
-    if (fd < 0) {
-        return nullptr;
-    }
-    const bool reads = use == FileUse::kRead || use == FileUse::kReadStream;
-    std::FILE* file = ::fdopen(fd, reads ? "rb" : use == FileUse::kAppend ? "ab" : "wb");
+namespace files {
+
+std::FILE* StreamOver(int fd, const char* mode) {
+    std::FILE* file = ::fdopen(fd, mode);
     if (file == nullptr) {
-        refusal.error = errno;
+        const int error = errno;
         ::close(fd);
+        errno = error;
     }
     return file;
 }
+
+}  // namespace files
 
 std::string CheckFolder(const std::string& folder) {
     struct stat info {};

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/DevicePathsWindows.h"
 #include "platform/ErrorsWindows.h"
 #include "platform/RegularFile.h"
+#include "platform/RegularFileSystem.h"
 #include "platform/WidePath.h"
 
 namespace vexil {
@@ -30,12 +32,9 @@ int Fail(FileRefusal& refusal, int error) {
     return -1;
 }
 
-// A device or a pipe named in the device namespace, \\.\NAME (a file named through it has a
-// drive there, \\.\C:\Firmware\RS.BIN).
+// A device name, or a device or a pipe named in the device namespace as it stands.
 bool NamesNoFile(const std::string& path) {
-    const std::wstring wide = WidePath(path).wstring();
-    return IsDeviceName(path) ||
-           (wide.compare(0, 4, L"\\\\.\\") == 0 && !(wide.size() > 5 && wide[5] == L':'));
+    return IsDeviceName(path) || windows::InDeviceNamespace(WidePath(path).wstring());
 }
 
 // The C runtime's open flags and sharing of each use. An output shares reading only while it is
@@ -77,9 +76,8 @@ FileKind KindOf(const std::string& path) {
 }
 
 bool IsDeviceName(const std::string& path) {
-    // Windows gives a device name's full path in the device namespace, \\.\NUL or \\.\COM1,
-    // whatever folder stood before it; a file's full path has a folder there, also a file
-    // named through that namespace (\\.\C:\Firmware\RS.BIN).
+    // A device name's full path is the device's own, \\.\NUL or \\.\COM1, whatever folder
+    // stood before it: one name in the device namespace, with no folder after it.
     const std::wstring wide = WidePath(path).wstring();
     const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (path.empty() || size == 0) {
@@ -91,7 +89,7 @@ bool IsDeviceName(const std::string& path) {
         return false;
     }
     full.resize(length);
-    return full.size() > 4 && full.compare(0, 4, L"\\\\.\\") == 0 &&
+    return full.size() > 4 && windows::InDeviceNamespace(full) &&
            full.find(L'\\', 4) == std::wstring::npos;
 }
 
@@ -144,19 +142,19 @@ int OpenFileDescriptor(const std::string& path, FileUse use, FileRefusal& refusa
     return fd;
 }
 
-std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal) {
-    const int fd = OpenFileDescriptor(path, use, refusal);
-    if (fd < 0) {
-        return nullptr;
-    }
-    const bool reads = use == FileUse::kRead || use == FileUse::kReadStream;
-    std::FILE* file = ::_fdopen(fd, reads ? "rb" : use == FileUse::kAppend ? "ab" : "wb");
+namespace files {
+
+std::FILE* StreamOver(int fd, const char* mode) {
+    std::FILE* file = ::_fdopen(fd, mode);
     if (file == nullptr) {
-        refusal.error = errno;
+        const int error = errno;
         ::_close(fd);
+        errno = error;
     }
     return file;
 }
+
+}  // namespace files
 
 std::string CheckFolder(const std::string& folder) {
     const std::filesystem::path wide = WidePath(folder);

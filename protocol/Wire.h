@@ -1,6 +1,7 @@
 // The wire format shared by the transport library, the simulated print server and the transport
-// benchmark: the message header and the three framings, written and read here only. It knows
-// the library's C header for the facts of its interface, and nothing above it. Written down
+// benchmark: the message header and the three framings, written and read here only. It stands
+// below the library and includes nothing of it: the one number the library's C header also
+// names (the print server's IPX socket) is tied to it there by a static_assert. Written down
 // for people in docs/protocol.md; keep the two in step (tests/protocol/WireGoldenTest.cpp holds
 // this code to the frames written there).
 #pragma once
@@ -9,8 +10,6 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "tavdl/tavdl.h"
 
 namespace tavdl::wire {
 
@@ -40,7 +39,7 @@ inline constexpr std::size_t kLengthPrefix = 2;
 // IPX packets travel in UDP datagrams: the 30-byte IPX header, then the message.
 inline constexpr std::size_t kIpxHeaderSize = 30;
 inline constexpr std::uint8_t kIpxPacketType = 4;  // packet exchange protocol
-inline constexpr std::uint16_t kPrintServerIpxSocket = TAVDL_PRINT_SERVER_IPX_SOCKET;
+inline constexpr std::uint16_t kPrintServerIpxSocket = 0x4100;
 inline constexpr std::uint16_t kClientIpxSocket = 0x4101;
 // The UDP port of the IPX tunnel endpoint when TAVDL_IPX_TUNNEL does not name one.
 inline constexpr std::uint16_t kDefaultTunnelPort = 16640;

@@ -29,6 +29,10 @@ namespace {
 namespace wire = tavdl::wire;
 using Clock = std::chrono::steady_clock;
 
+// The wire owns the print server's socket number; the C header names it for the library's
+// callers. Both say the one number.
+static_assert(wire::kPrintServerIpxSocket == TAVDL_PRINT_SERVER_IPX_SOCKET);
+
 // How long one slice of a wait may take before the hook runs again, unless the caller sets
 // another with TavDL_SetWaitSlice.
 constexpr int kSliceMs = 10;

@@ -421,6 +421,24 @@ TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {
     }
 }
 
+// The console's pump keeps the bound every event pump promises: a call with nothing to dispatch
+// returns by its bound (the margin is for a loaded machine), never at the clock's next second.
+TEST(ConsolePort, DispatchKeepsItsWaitBound) {
+    std::FILE* out = std::tmpfile();
+    cli::ConsolePort port(true, out);
+    for (const int bound : {1, 5, 50}) {
+        // Several calls in a row: a pump that waited for the next whole second would take a
+        // whole second from the second call on.
+        for (int call = 0; call < 3; ++call) {
+            const std::int64_t start = EventPump::SteadyMilliseconds();
+            port.DispatchEvents(bound);
+            EXPECT_LT(EventPump::SteadyMilliseconds() - start, bound + 300)
+                << "bound " << bound << ", call " << call;
+        }
+    }
+    std::fclose(out);
+}
+
 TEST(Report, JsonAndLogForms) {
     cli::Report report;
     ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", report.target).Refused());

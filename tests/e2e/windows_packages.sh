@@ -1,7 +1,7 @@
 # Sourced by the tests of the Windows packages (wine_installer.sh, wine_msi.sh,
 # windows_signing.sh): what they share. The sourcing test has set $windows (the Windows build) and
-# $work (its scratch folder, removed after it), and sourced tests/tools/check.sh.
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"
+# $work (its scratch folder, removed after it), and sourced tests/support/preamble.sh.
+use_wine
 
 # `cpack_value NAME`: a setting as the build gave it to CPack, such as CPACK_PACKAGE_VERSION.
 cpack_value() { sed -n "s/^set($1 \"\(.*\)\")$/\1/p" "$windows/CPackConfig.cmake"; }

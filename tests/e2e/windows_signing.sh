@@ -9,24 +9,17 @@
 # installer still installs under Wine (its check of its own data passes with the signature
 # appended), with its programs and its uninstaller signed, and the programs run.
 # Usage: windows_signing.sh WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tools/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 source "$here/windows_packages.sh"
 windows=$(cd "$1" && pwd)
-sign=$here/../../scripts/sign-windows
+sign=$sources/scripts/sign-windows
 name=$(cpack_value CPACK_PACKAGE_FILE_NAME)
 if [ -z "$name" ] || [ ! -f "$windows/bin/vexil-download.exe" ]; then
     echo "FAIL no Windows build in $windows (scripts/build-windows makes it)"
     exit 1
 fi
 
-work=$(mktemp -d)
-cleanup() {
-    wineserver -k 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
 unset VEXIL_SIGN_PKCS12 VEXIL_SIGN_PASSWORD VEXIL_SIGN_TIMESTAMP_URL
 
 (umask 077 && mkdir "$work/key")

@@ -7,27 +7,21 @@
 # fleet. Then a fleet that --max-failures stops, a scan of a small range with the targets file it
 # writes, Ctrl-C to a download, a fleet killed outright, and Ctrl-C to a fleet.
 # Usage: wine_download.sh LINUX_BUILD WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tools/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 linux=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
 sim=$linux/tools/vexil-printserver-sim
 download=$windows/bin/vexil-download.exe
 
-work=$(mktemp -d)
-cleanup() {
-    [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null
-    wineserver -k 2>/dev/null
-    rm -rf "$work"
+cleanup_first() {
+    [ -z "${sim_pid:-}" ] || kill "$sim_pid" 2>/dev/null
 }
-trap cleanup EXIT
 mkdir "$work/files" "$work/logs"
 cp "$linux/sample/RS.BIN" "$work/files/"
 "$linux/tools/vexil-file" extract "$work/files/RS.BIN" "$work/expected.bin" >/dev/null
 
-source "$here/../../scripts/wine-env.sh"
-wine_env "$windows"
+use_wine "$windows"
 fresh_wineserver
 # The library's IPX tunnel goes to the simulator's address rather than to loopback.
 export TAVDL_IPX_TUNNEL=192.0.2.1:16640

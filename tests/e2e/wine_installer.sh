@@ -5,12 +5,10 @@
 # uninstaller, makes the Start-menu entries for all users and the entry in Add/Remove programs,
 # and the programs run from there; the silent uninstaller then takes all of it away again.
 # Usage: wine_installer.sh WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tools/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 source "$here/windows_packages.sh"
 windows=$(cd "$1" && pwd)
-sources=$(cd "$here/../.." && pwd)
 
 # The packages' name and version as the build gave them to CPack.
 name=$(cpack_value CPACK_PACKAGE_FILE_NAME)
@@ -22,12 +20,6 @@ if [ -z "$name" ] || [ ! -f "$installer" ] || [ ! -f "$zip" ]; then
     exit 1
 fi
 
-work=$(mktemp -d)
-cleanup() {
-    wineserver -k 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 # The ZIP: one folder named as the package, with exactly these files. Its listing is then the
 # list of what the installer must install.

@@ -15,12 +15,10 @@
 # for in both; and it writes no DisplayIcon into the uninstall entry, which Windows does not
 # either: Add/Remove programs takes the icon from the product's registration (ProductIcon).
 # Usage: wine_msi.sh WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tools/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 source "$here/windows_packages.sh"
 windows=$(cd "$1" && pwd)
-sources=$(cd "$here/../.." && pwd)
 
 name=$(cpack_value CPACK_PACKAGE_FILE_NAME)
 version=$(cpack_value CPACK_PACKAGE_VERSION)
@@ -31,12 +29,6 @@ if [ -z "$name" ] || [ ! -f "$msi" ] || [ ! -f "$zip" ]; then
     exit 1
 fi
 
-work=$(mktemp -d)
-cleanup() {
-    wineserver -k 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
 unpack_zip "$zip" "$work/zip"
 has_window=0
 grep -qx Vexil.exe "$work/zip.list" && has_window=1

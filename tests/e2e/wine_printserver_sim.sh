@@ -4,25 +4,19 @@
 # against it, and the simulator's flash, named beyond ASCII, must equal the image. A second
 # simulator on the ports of a running one is refused before it serves.
 # Usage: wine_printserver_sim.sh LINUX_BUILD WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tools/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 linux=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
 sim=$windows/bin/vexil-printserver-sim.exe
 
-work=$(mktemp -d)
-cleanup() {
-    [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null
-    wineserver -k 2>/dev/null
-    rm -rf "$work"
+cleanup_first() {
+    [ -z "${sim_pid:-}" ] || kill "$sim_pid" 2>/dev/null
 }
-trap cleanup EXIT
 cp "$linux/sample/RS.BIN" "$work/"
 "$linux/tools/vexil-file" extract "$work/RS.BIN" "$work/expected.bin" >/dev/null
 
-source "$here/../../scripts/wine-env.sh"
-wine_env "$windows"
+use_wine "$windows"
 fresh_wineserver
 # The flash's name reaches Wine whole, in UTF-8, whatever locale the test was started in.
 export LC_ALL=C.UTF-8

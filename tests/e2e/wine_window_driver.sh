@@ -5,9 +5,8 @@
 # that has the focus. Nothing is sent to a window directly; before each key the window that is
 # to take it must be the active one.
 # Usage: wine_window_driver.sh LINUX_BUILD WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tools/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 linux=$1
 windows=$2
 sim=$linux/tools/vexil-printserver-sim
@@ -20,17 +19,12 @@ start_tries=600
 window_tries=300
 download_tries=3000
 
-work=$(mktemp -d)
 sim_pid=
 vexil_pid=
-cleanup() {
-    [ -n "$vexil_pid" ] && kill "$vexil_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
-    rm -rf "$work"
+cleanup_first() {
+    [ -z "$vexil_pid" ] || kill "$vexil_pid" 2>/dev/null
+    [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null
 }
-trap cleanup EXIT
 trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
@@ -39,8 +33,7 @@ mkdir "$work/files"
 cp "$linux/sample/RS.BIN" "$work/files/"
 "$linux/tools/vexil-file" extract "$work/files/RS.BIN" "$work/expected.bin" >/dev/null
 
-source "$here/../../scripts/wine-env.sh"
-wine_env "$windows"
+use_wine "$windows"
 # A prefix of this test's own, so that its font settings and its X11 driver change nothing for
 # the build's prefix that the other Wine tests share.
 export WINEPREFIX=$work/prefix

@@ -727,6 +727,15 @@ TEST_F(EngineTest, RefusedAddressRunsNothing) {
     request_.mac = "00D1F0";
     EXPECT_EQ(RunIpx(), result::kNotStarted);
     EXPECT_EQ(MessageIds(), (std::vector<int>{57620, 57606}));
+    // The same checks alone, as a window asks for them before it takes its download button.
+    request_.ipx = false;
+    request_.octets = {"192", "", "2", "1"};
+    EXPECT_TRUE(engine_.Refuses(request_));
+    request_.octets = {"00", "0", "0", "0"};
+    EXPECT_TRUE(engine_.Refuses(request_));
+    request_.octets = {"192", "0", "2", "1"};
+    EXPECT_FALSE(engine_.Refuses(request_));
+    EXPECT_EQ(MessageIds(), (std::vector<int>{57620, 57606, 57605}));
     EXPECT_TRUE(transport_.calls.empty());
     EXPECT_TRUE(port_.events.empty());
     EXPECT_TRUE(port_.confirmations.empty());
@@ -871,6 +880,11 @@ TEST_F(TransferTest, PumpWaitsWholeSecondsWithoutSpinningAndStopsOnCancel) {
     EXPECT_LT(port_.now - start, 10'600 + kPumpWaitMs);
     // Each pass waits for events for a few milliseconds rather than polling flat out.
     EXPECT_LE(port_.dispatches, 10'600 / kPumpWaitMs + 1);
+    // Each pass is asked for the time the wait has left, so that a pump that needs no short
+    // passes (the console's) may sleep it whole, and none is asked to sleep past its end.
+    ASSERT_FALSE(port_.askedWaits.empty());
+    EXPECT_EQ(port_.askedWaits.front(), 10'600);
+    EXPECT_EQ(port_.askedWaits.back(), kPumpWaitMs);
 
     port_.dispatches = 0;
     port_.onDispatch = [this] {

@@ -311,6 +311,14 @@ void CheckPrintServer(const Row& row) {
         const auto via = Ipx(row) ? sim::Via::kIpx : sim::Via::kTcp;
         ASSERT_TRUE(server.Handle(wire::kConnect, nullptr, 0, via, sim::Client{2}).has_value());
     }
+    if (row.request.type == wire::kFinish && row.setup != Setup::kBusy) {
+        // A finish counts only for the client whose download came through the mode switch, the
+        // connection and the erase.
+        const auto via = Ipx(row) ? sim::Via::kIpx : sim::Via::kTcp;
+        for (const std::uint8_t step : {wire::kJampEprom, wire::kConnect, wire::kErase}) {
+            ASSERT_TRUE(server.Handle(step, nullptr, 0, via, client).has_value());
+        }
+    }
     const Bytes request = Hex(row.request.frame);
     Bytes answer;
     if (row.way == Way::kTcp) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
 #include "tools/sim/PrintServerPayloads.h"
 
@@ -185,7 +186,9 @@ bool RecordingPort::ConfirmTarget(const ConfirmationValues& values) {
     return confirm;
 }
 void RecordingPort::DispatchEvents(int maxWaitMs) {
-    now += maxWaitMs;
+    askedWaits.push_back(maxWaitMs);
+    // As a window's pump: a short pass, never longer than asked.
+    now += std::min(maxWaitMs, kPumpWaitMs);
     ++dispatches;
     if (onDispatch) {
         onDispatch();

@@ -142,6 +142,7 @@ class RecordingPort : public MessageSink,
     std::vector<ConfirmationValues> confirmations;
     std::int64_t now = 5'000'000;
     int dispatches = 0;
+    std::vector<int> askedWaits;  // the bound of each DispatchEvents
     std::function<void()> onDispatch;
     std::function<void(int)> onMessage;
 };

@@ -3,13 +3,13 @@
 # over a raw TCP connection with its standard streams closed, --quiet, a stop on SIGTERM or
 # SIGINT, and a --flash that cannot be written refused before it listens.
 # usage: in_netns.sh printserver_sim_tool.sh VEXIL_PRINTSERVER_SIM
-set -u
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 sim=$1
-work=$(mktemp -d)
 # A simulator left running (a check that failed halfway) must not hold the test's output open.
-trap 'kill -9 "${pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
-# shellcheck source=tests/tools/check.sh
-source "$(dirname "$0")/check.sh"
+cleanup_first() {
+    kill -9 "${pid:-}" 2>/dev/null
+}
 
 # One download: the mode switch on the Bramble port (PORT + 2), then on the download port
 # connect, erase, one block (the record of 8 bytes at 0x008800, without its line feed) and the

@@ -5,19 +5,15 @@
 # Then what Windows alone has: its device names. Run in a private network namespace
 # (tests/e2e/in_netns.sh), so that whatever a refused command might send stays in it.
 # Usage: same_on_windows.sh LINUX_BUILD WINDOWS_BUILD
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/check.sh"
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 linux_build=$(cd "$1" && pwd)
 windows_build=$(cd "$2" && pwd)
-srec=$(cd "$here/../.." && pwd)/resources/sample/firmware.srec
+srec=$sources/resources/sample/firmware.srec
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"; wineserver -k 2>/dev/null' EXIT
 mkdir "$work/linux" "$work/windows" "$work/folder"
 
-source "$here/../../scripts/wine-env.sh"
-wine_env "$windows_build"
+use_wine "$windows_build"
 fresh_wineserver
 # Names beyond ASCII reach Wine as the shell gives them, in UTF-8, whatever locale the test
 # was started in.

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
 # vexil-file against S-record files that srec_cat writes, and against bad input.
 # usage: vexil_file_tool.sh VEXIL_FILE SAMPLE_RS_BIN
-set -u
+# shellcheck source=tests/support/preamble.sh
+source "$(dirname "$0")/../support/preamble.sh"
 tool=$1
 sample=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# shellcheck source=tests/tools/check.sh
-source "$(dirname "$0")/check.sh"
 
 # Round trip: S-record text made by srec_cat -> download file -> S-record text, compared with
 # srec_cmp (both tools come from the srecord package, not from this project).
