@@ -127,14 +127,15 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
             }
             case ControlKind::Icon: {
                 auto* label = new QLabel(&dialog);
-                const QRect r = DialogUnitsToPixels(font, 0, 0, control.width, control.height);
+                const QRect r =
+                    DialogUnitsToPixels(font, 0, 0, ControlWidth(control), control.height);
                 label->setPixmap(AppIcon().pixmap(r.width(), r.height()));
                 widget = label;
                 break;
             }
         }
         QRect geometry =
-            DialogUnitsToPixels(font, control.x, control.y, control.width, control.height);
+            DialogUnitsToPixels(font, control.x, control.y, ControlWidth(control), control.height);
         if (control.kind == ControlKind::ComboBox) {
             // The template's height is that of the open list; the closed box is one line.
             geometry.setHeight(DialogUnitsToPixels(font, 0, 0, 0, 12).height());
