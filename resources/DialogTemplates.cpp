@@ -31,7 +31,7 @@ constexpr ControlSpec kMainControls[] = {
     {kOctet4, Edit, "", 148, 55, 20, 12, kOctet},
     {kNetworkLabel, Static, "dlg.main.network-label", 13, 87, 59, 12, kLabel},
     {kNetworkAddress, Edit, "", 73, 87, 95, 12, kHex},
-    {kMacLabel, Static, "dlg.main.mac-label", 13, 100, 38, 12, kLabel, 58},
+    {kMacLabel, Static, "dlg.main.mac-label", 13, 100, 40, 12, kLabel, 58},
     {kMacAddress, Edit, "", 73, 101, 95, 12, kHex},
     {kProgress, ProgressBar, "Progress1", 6, 133, 165, 12, kBorder},
     {kDownload, PushButton, "dlg.main.download", 27, 151, 50, 14, kDefaultButton | kTabStop},

@@ -189,7 +189,7 @@ TEST_F(EnglishWindowTest, ARefusedEntryIsExplainedInEnglish) {
     RightClick(W(kModelLabel));
     static_cast<void>(QTest::qWaitFor([&] { return answerer_.seen.size() >= 2; }, 2000));
     ASSERT_EQ(answerer_.seen.size(), 2u);
-    EXPECT_EQ(answerer_.seen[1].text, "About Vexilware (&A)...|");
+    EXPECT_EQ(answerer_.seen[1].text, "&About Vexilware...|");
 }
 
 }  // namespace
