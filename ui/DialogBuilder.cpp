@@ -127,8 +127,7 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
             }
             case ControlKind::Icon: {
                 auto* label = new QLabel(&dialog);
-                const QRect r =
-                    DialogUnitsToPixels(font, 0, 0, ControlWidth(control), control.height);
+                const QRect r = DialogUnitsToPixels(font, 0, 0, control.width, control.height);
                 label->setPixmap(AppIcon().pixmap(r.width(), r.height()));
                 widget = label;
                 break;

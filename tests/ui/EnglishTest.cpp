@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyleOptionButton>
-#include <regex>
 
 #include "resources/DialogTemplates.h"
 #include "resources/Text.h"
