@@ -2,6 +2,7 @@
 
 #include "resources/ConfirmLabels.h"
 #include "resources/ResourceIds.h"
+#include "resources/Text.h"
 
 namespace vexil {
 
@@ -23,14 +24,14 @@ constexpr ControlSpec kMainControls[] = {
     {kTcpCheck, CheckBox, "dlg.main.tcp-check", 13, 41, 64, 10, kTabStop},
     {kModelLabel, Static, "dlg.main.model-label", 30, 7, 25, 12, kLabel | kGroup},
     {kModelList, ComboBox, "", 58, 7, 80, 55, kSorted | kVScroll | kTabStop},
-    {kIpLabel, Static, "dlg.main.ip-label", 21, 55, 30, 12, kLabel},
+    {kIpLabel, Static, "dlg.main.ip-label", 21, 55, 30, 12, kLabel, 50},
     {kOctet1, Edit, "", 74, 55, 20, 12, kOctet},
     {kOctet2, Edit, "", 98, 55, 20, 12, kOctet},
     {kOctet3, Edit, "", 123, 55, 20, 12, kOctet},
     {kOctet4, Edit, "", 148, 55, 20, 12, kOctet},
     {kNetworkLabel, Static, "dlg.main.network-label", 13, 87, 59, 12, kLabel},
     {kNetworkAddress, Edit, "", 73, 87, 95, 12, kHex},
-    {kMacLabel, Static, "dlg.main.mac-label", 13, 100, 38, 12, kLabel},
+    {kMacLabel, Static, "dlg.main.mac-label", 13, 100, 40, 12, kLabel, 58},
     {kMacAddress, Edit, "", 73, 101, 95, 12, kHex},
     {kProgress, ProgressBar, "Progress1", 6, 133, 165, 12, kBorder},
     {kDownload, PushButton, "dlg.main.download", 27, 151, 50, 14, kDefaultButton | kTabStop},
@@ -42,13 +43,13 @@ constexpr ControlSpec kMainControls[] = {
 
 constexpr ControlSpec kConfirmControls[] = {
     {kOk, PushButton, confirm::kDownload, 20, 120, 60, 14, kDefaultButton | kTabStop},
-    {kCancel, PushButton, confirm::kDoNotDownload, 95, 120, 60, 14, kTabStop},
+    {kCancel, PushButton, confirm::kDoNotDownload, 95, 120, 60, 14, kTabStop, 64},
     {kNoId, Static, confirm::kTarget.before, 10, 10, 65, 15, 0},
     {kNoId, Static, confirm::kCurrentVersion.before, 10, 30, 65, 15, 0},
     {kConfirmTarget, ListBox, "", 75, 10, 55, 15, kBorder | kNoSelection | kTabStop},
     {kConfirmCurrentVersion, ListBox, "", 75, 30, 55, 15, kBorder | kNoSelection | kTabStop},
     {kNoId, Static, confirm::kCurrentVersion.after, 130, 30, 20, 15, kAlignCenter},
-    {kNoId, Static, confirm::kTarget.after, 130, 10, 10, 15, kAlignCenter},
+    {kNoId, Static, confirm::kTarget.after, 130, 10, 10, 15, kAlignCenter, 20},
     {kNoId, Static, confirm::kFileVersion.before, 10, 65, 125, 15, 0},
     {kConfirmFileVersion, ListBox, "", 75, 80, 55, 15, kBorder | kNoSelection | kTabStop},
     {kNoId, Static, confirm::kFileVersion.after, 130, 80, 20, 15, kAlignCenter},
@@ -69,6 +70,12 @@ constexpr DialogTemplate kAbout{dialog::kAbout, "dlg.about.title", 218, 61, kDia
                                 kAboutControls};
 
 }  // namespace
+
+int ControlWidth(const ControlSpec& control) {
+    return CurrentLanguage() == Language::kEnglish && control.englishWidth != 0
+               ? control.englishWidth
+               : control.width;
+}
 
 const DialogTemplate& MainDialogTemplate() {
     return kMain;

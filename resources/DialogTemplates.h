@@ -47,7 +47,13 @@ struct ControlSpec {
     const char* text;
     int x, y, width, height;
     unsigned styles;
+    // The width under English where its text needs more room than the Japanese one (0: the
+    // same width); the control keeps its place, and grows only into space left free beside it.
+    int englishWidth = 0;
 };
+
+// A control's width in dialog units in the current language.
+int ControlWidth(const ControlSpec& control);
 
 struct DialogTemplate {
     int id;

@@ -134,7 +134,7 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate,
             }
         }
         QRect geometry =
-            DialogUnitsToPixels(font, control.x, control.y, control.width, control.height);
+            DialogUnitsToPixels(font, control.x, control.y, ControlWidth(control), control.height);
         if (control.kind == ControlKind::ComboBox) {
             // The template's height is that of the open list; the closed box is one line.
             geometry.setHeight(DialogUnitsToPixels(font, 0, 0, 0, 12).height());

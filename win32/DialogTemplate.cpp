@@ -123,7 +123,7 @@ InMemoryTemplate::InMemoryTemplate(const DialogTemplate& dialogTemplate, DWORD d
         DoubleWord(ControlStyle(control));
         Word(static_cast<WORD>(control.x));
         Word(static_cast<WORD>(control.y));
-        Word(static_cast<WORD>(control.width));
+        Word(static_cast<WORD>(ControlWidth(control)));
         Word(static_cast<WORD>(control.height));
         DoubleWord(control.id == kNoId ? 0xFFFFu : static_cast<DWORD>(control.id));
         if (const WORD atom = ClassAtom(control.kind); atom != 0) {

@@ -4,10 +4,12 @@
 # against the Linux simulator, in a private network namespace (run through in_netns.sh). The
 # keys go through the X server to the window that has the focus, so what is tested is what a
 # user meets: the dialog's focus and tab order, Enter on the default button, the confirmation
-# and the message boxes, each answered once it is the active window.
+# and the message boxes, each answered once it is the active window. All of it twice: under
+# LANG=ja_JP.UTF-8, in Japanese, and under LANG=en_US.UTF-8, in English.
 # Usage: wine_window_download.sh LINUX_BUILD WINDOWS_BUILD
 # With VEXIL_SCREENSHOT=FILE.png (and ImageMagick's import) it also saves the main window with
-# an address typed in, as docs/windows-main-dialog.png shows it.
+# an address typed in, as docs/windows-main-dialog.png shows it; VEXIL_SCREENSHOT_EN=FILE.png
+# saves the English one (docs/windows-main-dialog-en.png).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ $# -ne 2 ]; then
@@ -16,4 +18,11 @@ if [ $# -ne 2 ]; then
 fi
 linux=$(cd "$1" && pwd) || exit 1
 windows=$(cd "$2" && pwd) || exit 1
-exec "$here/../ui/under_x11.sh" bash "$here/wine_window_driver.sh" "$linux" "$windows"
+japanese=${VEXIL_SCREENSHOT:-}
+english=${VEXIL_SCREENSHOT_EN:-}
+status=0
+VEXIL_SCREENSHOT=$japanese "$here/../ui/under_x11.sh" \
+    bash "$here/wine_window_driver.sh" "$linux" "$windows" ja_JP.UTF-8 || status=1
+VEXIL_SCREENSHOT=$english "$here/../ui/under_x11.sh" \
+    bash "$here/wine_window_driver.sh" "$linux" "$windows" en_US.UTF-8 || status=1
+exit "$status"

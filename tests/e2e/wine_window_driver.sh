@@ -4,11 +4,14 @@
 # driven by key presses through the X server (XTEST), as a keyboard gives them to the window
 # that has the focus. Nothing is sent to a window directly; before each key the window that is
 # to take it must be the active one.
-# Usage: wine_window_driver.sh LINUX_BUILD WINDOWS_BUILD
+# Usage: wine_window_driver.sh LINUX_BUILD WINDOWS_BUILD LOCALE
+# LOCALE (ja_JP.UTF-8 or en_US.UTF-8) is the LANG that Wine hands on to Vexil.exe: the window,
+# its confirmation and its boxes are checked in that language.
 # shellcheck source=tests/support/preamble.sh
 source "$(dirname "$0")/../support/preamble.sh"
 linux=$1
 windows=$2
+locale=$3
 sim=$linux/tools/vexil-printserver-sim
 vexil=$windows/bin/Vexil.exe
 display=${DISPLAY:?run through wine_window_download.sh, which starts the X server}
@@ -47,6 +50,27 @@ if ! wine_window_prefix "$work/wineboot.log"; then
 fi
 export DISPLAY=$display
 export TAVDL_IPX_TUNNEL=192.0.2.1:16640
+# The language as a user's environment gives it, to Wine alone (which passes it on to the
+# program): xdotool reads the windows' names in this shell's locale.
+echo "Vexil.exe with LANG=$locale"
+case $locale in
+    ja*)
+        confirm_title="ターゲット確認"
+        text_121="ダウンロードを開始します。"
+        text_122=$'ダウンロード中はプリンタの電源を\r\n切ったりキャンセルを押したりしないでください。'
+        text_110=$'ダウンロードが終了しました。\r\nプリンタの電源をリセットしてください。'
+        ;;
+    en*)
+        confirm_title="Confirm the target"
+        text_121="The download starts."
+        text_122=$'During the download, do not switch the printer off\r\nor press Cancel.'
+        text_110=$'The download has finished.\r\nSwitch the printer off and on again.'
+        ;;
+    *)
+        echo "usage: $0 LINUX_BUILD WINDOWS_BUILD ja_JP.UTF-8|en_US.UTF-8" >&2
+        exit 64
+        ;;
+esac
 
 # The simulator on 192.0.2.1 for one download; waits until it listens.
 start_sim() {
@@ -103,7 +127,19 @@ need() {
 }
 
 # The window's handle and name as the X server has them.
-window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+# Wine under a Japanese LANG writes a window's WM_NAME in an encoding that xdotool's search may
+# not read back; its _NET_WM_NAME, which getwindowname reads, is UTF-8 in every language.
+window_named() {
+    local id
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+    if [ -z "$id" ]; then
+        for id in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+            [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && break
+            id=
+        done
+    fi
+    [ -n "$id" ] && echo "$id"
+}
 managed() {
     xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -qiE "[# ,]$(printf '0x%x' "$1")(,|\$)"
 }
@@ -178,15 +214,13 @@ box_shown() { [ "$(box_count)" -ge "$1" ]; }
 # download; then the window back, still open, for the next one.
 confirm_and_answer() {
     local run=$1 confirm
-    bring_forward "ターゲット確認" "$run: the confirmation"
+    bring_forward "$confirm_title" "$run: the confirmation"
     confirm=$forward
     keys Return
     must "$run: the confirmation closes on Enter" until_true "$window_tries" gone "$confirm"
-    answer_box "ダウンロードを開始します。" "$run: message 121"
-    answer_box $'ダウンロード中はプリンタの電源を\r\n切ったりキャンセルを押したりしないでください。' \
-        "$run: message 122"
-    answer_box $'ダウンロードが終了しました。\r\nプリンタの電源をリセットしてください。' \
-        "$run: message 110"
+    answer_box "$text_121" "$run: message 121"
+    answer_box "$text_122" "$run: message 122"
+    answer_box "$text_110" "$run: message 110"
     stop_sim
     check "$run: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
     check "$run: the program goes on" kill -0 "$vexil_pid"
@@ -195,7 +229,7 @@ confirm_and_answer() {
 }
 
 # Vexil.exe opens its download files from the current folder.
-(cd "$work/files" && exec wine "$vexil") >"$work/wine.out" 2>"$work/wine.err" &
+(cd "$work/files" && unset LANGUAGE LC_ALL LC_MESSAGES && LANG=$locale exec wine "$vexil") >"$work/wine.out" 2>"$work/wine.err" &
 vexil_pid=$!
 must "the window is mapped" until_true "$start_tries" mapped Vexilware
 main=$(window_named Vexilware)

@@ -1,13 +1,18 @@
 // Renders the main dialog and the confirmation dialog to PNG files on the offscreen platform, for
-// the screenshots in docs/ (one command line):
-//   QT_QPA_PLATFORM=offscreen build/tests/ui/render_dialogs
+// the screenshots in docs/ (one command line each), in the language the environment chooses as
+// the program does:
+//   LANG=ja_JP.UTF-8 QT_QPA_PLATFORM=offscreen build/tests/ui/render_dialogs
 //       docs/main-dialog.png docs/confirm-dialog.png
+//   LANG=en_US.UTF-8 QT_QPA_PLATFORM=offscreen build/tests/ui/render_dialogs
+//       docs/main-dialog-en.png docs/confirm-dialog-en.png
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
 
+#include "platform/Environment.h"
 #include "resources/ResourceIds.h"
+#include "resources/Text.h"
 #include "tests/support/EngineFakes.h"
 #include "ui/AddressEdit.h"
 #include "ui/DialogServices.h"
@@ -16,6 +21,7 @@
 #include "ui/UpdaterApp.h"
 
 int main(int argc, char** argv) {
+    vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
     QApplication app(argc, argv);
     vexil::InstallPlatformTexts(app);
     if (argc < 3) {

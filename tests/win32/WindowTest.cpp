@@ -16,6 +16,7 @@
 #include "tests/support/WindowRows.h"
 #include "tests/win32/WindowFixture.h"
 #include "win32/DialogTemplate.h"
+#include "win32/SmallDialogs.h"
 
 namespace vexil::test {
 namespace {
@@ -398,6 +399,150 @@ TEST_F(WindowTest, EscapeDuringADownloadCancelsItAsTheCancelButtonDoes) {
     ASSERT_FALSE(MessageIds().empty());
     EXPECT_EQ(MessageIds().back(), msg::kDownloadCancelled);
     EXPECT_TRUE(window_->Done()) << "the window closes once the result has been read";
+}
+
+// Each text of a dialog's template against its control, measured in the dialog's font in the
+// dialog's DC: a label's within its client area, a check box's beside its box, a button's within
+// its edges. Gives the number of texts measured.
+int ExpectEveryTextFits(HWND dialog, const DialogTemplate& dialogTemplate) {
+    HDC dc = GetDC(dialog);
+    const HGDIOBJ before =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    wchar_t face[LF_FACESIZE] = L"";
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SCOPED_TRACE("in the font " + win32::Utf8(face));
+    int measured = 0;
+    HWND made = GetWindow(dialog, GW_CHILD);
+    for (const ControlSpec& control : dialogTemplate.controls) {
+        HWND at = made;
+        made = GetWindow(made, GW_HWNDNEXT);
+        const bool hasText = control.kind == ControlKind::Static ||
+                             control.kind == ControlKind::CheckBox ||
+                             control.kind == ControlKind::PushButton;
+        if ((control.styles & style::kHidden) != 0 || !hasText || *control.text == '\0') {
+            continue;
+        }
+        const std::wstring text = win32::WindowText(at);
+        SCOPED_TRACE(std::string(control.text) + " \"" + win32::Utf8(text) + "\"");
+        EXPECT_FALSE(text.empty());
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        RECT client;
+        GetClientRect(at, &client);
+        int room = client.right;
+        if (control.kind == ControlKind::CheckBox) {
+            room -= GetSystemMetrics(SM_CXMENUCHECK) + metrics.tmAveCharWidth / 2;
+        } else if (control.kind == ControlKind::PushButton) {
+            room -= 2 * (GetSystemMetrics(SM_CXEDGE) + 1);
+        }
+        EXPECT_LE(extent.cx, room);
+        EXPECT_LE(extent.cy, client.bottom);
+        ++measured;
+    }
+    SelectObject(dc, before);
+    ReleaseDC(dialog, dc);
+    return measured;
+}
+
+TEST_F(WindowTest, EveryTextFitsItsControlInBothLanguages) {
+    for (const Language language : {Language::kJapanese, Language::kEnglish}) {
+        SCOPED_TRACE(language == Language::kEnglish ? "English" : "Japanese");
+        SetLanguage(language);
+        Open();
+        int measured = ExpectEveryTextFits(window_->Handle(), MainDialogTemplate());
+        answerer_->inspect = [&measured](HWND dialog) {
+            wchar_t title[128] = L"";
+            GetWindowTextW(dialog, title, 128);
+            measured += ExpectEveryTextFits(dialog, Wide(Tr(AboutDialogTemplate().caption)) == title
+                                                        ? AboutDialogTemplate()
+                                                        : ConfirmDialogTemplate());
+        };
+        SendMessageW(window_->Handle(), WM_SYSCOMMAND, kAboutCommand, 0);
+        EXPECT_EQ(win32::RunConfirmation(window_->Handle(), {"00D1F0123456", "1.02", "1.10"}), kOk);
+        answerer_->inspect = nullptr;
+        // The main window: 9 texts; the about box: 2; the confirmation: 8.
+        EXPECT_EQ(measured, 9 + 2 + 8);
+    }
+    SetLanguage(Language::kJapanese);
+}
+
+// The window under English, driven by keys, with the real boxes.
+class EnglishWindowTest : public KeyboardTest {
+  protected:
+    void SetUp() override {
+        SetLanguage(Language::kEnglish);
+        KeyboardTest::SetUp();
+    }
+    void TearDown() override {
+        KeyboardTest::TearDown();
+        SetLanguage(Language::kJapanese);
+    }
+};
+
+TEST_F(EnglishWindowTest, AWholeDownloadReadsInEnglish) {
+    std::vector<std::wstring> texts;
+    for (int id : {kIpxCheck, kTcpCheck, kModelLabel, kIpLabel, kNetworkLabel, kMacLabel, kDownload,
+                   kCancel, kBrowse}) {
+        texts.push_back(TextOf(id));
+    }
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"IPX download", L"TCP download", L"Model",
+                                                L"IP address", L"Network address", L"MAC address",
+                                                L"Download", L"Cancel", L"Browse..."}));
+    HMENU menu = GetSystemMenu(window_->Handle(), FALSE);
+    wchar_t item[128] = L"";
+    GetMenuStringW(menu, kAboutCommand, item, 128, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(item), L"&About Vexilware...");
+
+    ScratchDir dir;
+    WorkingDir cwd(dir.path());
+    dir.File("RS.BIN", Join({DataRecord(0x008800, {0xAA, 0x01, 0x01, 0x10, 0, 0, 0, 0}),
+                             DataRecord(0x20000, 32), EndRecord()}));
+    Prepare(L"192.0.2.1");
+    window_->Logic().runDownload = engineRun;
+    std::vector<std::wstring> confirmTexts;
+    answerer_->inspect = [&confirmTexts](HWND dialog) {
+        if (GetDlgItem(dialog, kConfirmTarget) == nullptr) {
+            return;
+        }
+        for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            wchar_t name[32] = L"";
+            GetClassNameW(c, name, 32);
+            if (std::wstring(name) != L"Edit" && std::wstring(name) != L"ListBox") {
+                confirmTexts.push_back(win32::WindowText(c));
+            }
+        }
+    };
+    Key(VK_RETURN);  // in octet 1: the confirmation, answered by Enter on its download button
+    EXPECT_EQ(confirmTexts,
+              (std::vector<std::wstring>{L"Download", L"Do not download", L"The print server",
+                                         L"the version", L"now.", L"has",
+                                         L"The file to download has the version", L"."}));
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 110}));
+    std::vector<std::wstring> seen;
+    for (const SeenWindow& window : answerer_->seen) {
+        seen.push_back(window.title + L": " + window.text);
+    }
+    EXPECT_EQ(seen, (std::vector<std::wstring>{
+                        L"Confirm the target: The print server",
+                        L"win32_tests: The download starts.",
+                        L"win32_tests: During the download, do not switch the printer off\r\nor "
+                        L"press Cancel.",
+                        L"win32_tests: The download has finished.\r\nSwitch the printer off and "
+                        L"on again.",
+                    }));
+}
+
+TEST_F(EnglishWindowTest, ARefusedEntryIsExplainedInEnglish) {
+    Prepare(L"");
+    Type(L"224");
+    Key(VK_TAB);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{msg::kAboveMaximum}));
+    EXPECT_EQ(TextOf(kOctet1), L"223");
+    ASSERT_EQ(answerer_->seen.size(), 1u);
+    EXPECT_EQ(answerer_->seen[0].title, L"win32_tests");
+    EXPECT_EQ(answerer_->seen[0].text, L"The value is above the maximum.");
 }
 
 class AddressFieldsTest : public WindowTest {
