@@ -36,7 +36,8 @@ requirements:
     (the C(vexilware) Debian package installs it).
 notes:
   - The task runs C(vexil-download --json) once and never retries; its result codes, messages
-    and outcomes reach the task as the program reports them.
+    and outcomes reach the task as the program reports them. It runs with C(LANGUAGE=en), so
+    message texts are English whatever the locale of the host; their numbers never change.
   - The program missing, options it refuses (exit status 64, such as a wrong address or a log
     that cannot be written), a program ended by a signal or a run it could not put on record
     (exit status 74) fail the task with the reason from its standard error.

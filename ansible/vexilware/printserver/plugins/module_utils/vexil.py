@@ -85,14 +85,25 @@ def message(value):
     return value if isinstance(value, dict) else None
 
 
+def one_line(text):
+    """A message's lines as one line: English lines are joined by a space, Japanese ones
+    (a line break between two Japanese characters) directly, as no space belongs there."""
+    joined = ''
+    for line in text.splitlines():
+        line = line.strip()
+        if joined and line and (ord(joined[-1]) < 0x80 or ord(line[0]) < 0x80):
+            joined += ' '
+        joined += line
+    return joined
+
+
 def message_texts(report):
     """The first and the last message of a report, each once, for a task's failure."""
     texts = []
     for key in ('firstMessage', 'lastMessage'):
         shown = message(report.get(key))
         if shown is not None:
-            # The texts are Japanese, whose lines break where no space belongs.
-            text = '%s %s' % (shown.get('number'), ''.join(str(shown.get('text', '')).split('\n')))
+            text = '%s %s' % (shown.get('number'), one_line(str(shown.get('text', ''))))
             if text not in texts:
                 texts.append(text)
     return '; '.join(texts)
@@ -155,7 +166,10 @@ class VexilDownload:
         args = [self.path, '--json', '--model=%s' % self.module.params['model']]
         args += self.target_options + options
         try:
-            status, stdout, stderr = self.module.run_command(args, handle_exceptions=False)
+            # In English whatever the runner's locale, so that what is parsed and shown in a
+            # task's reason reads the same on every host; the numbers never change with it.
+            status, stdout, stderr = self.module.run_command(args, handle_exceptions=False,
+                                                             environ_update=dict(LANGUAGE='en'))
         except (OSError, IOError) as error:
             self.module.fail_json(msg='cannot run %s: %s' % (self.path, error), cmd=args)
         if status == EXIT_USAGE:

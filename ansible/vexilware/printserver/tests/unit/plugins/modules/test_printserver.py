@@ -23,6 +23,8 @@ FAKE = '''#!%s
 import json, os, signal, sys
 with open(sys.argv[0] + '.args', 'w') as f:
     json.dump(sys.argv[1:], f)
+with open(sys.argv[0] + '.language', 'w') as f:
+    f.write(os.environ.get('LANGUAGE', '(unset)'))
 with open(sys.argv[0] + '.answer') as f:
     answer = json.load(f)
 sys.stdout.write(answer['stdout'])
@@ -36,6 +38,7 @@ sys.exit(answer['status'])
 
 MESSAGE_112 = {'number': 112, 'text': 'バージョン情報取得に失敗しました。'}
 MESSAGE_110 = {'number': 110, 'text': 'ダウンロードが終了しました。\nプリンタの電源をリセットしてください。'}
+MESSAGE_110_EN = {'number': 110, 'text': 'The download has finished.\r\nSwitch the printer off and on again.'}
 
 
 def report(**fields):
@@ -100,6 +103,19 @@ def test_arguments(fake, capsys, name, module, args, check_mode, passed):
     assert seen == ['--json', '--model=6'] + passed, result
 
 
+def test_runs_in_english_whatever_the_locale(fake, capsys, monkeypatch):
+    """The program runs with LANGUAGE=en under a Japanese runner, so what the modules parse
+    and show never depends on the runner's locale."""
+    monkeypatch.setenv('LANGUAGE', 'ja')
+    monkeypatch.setenv('LC_ALL', 'ja_JP.UTF-8')
+    for module, args in ((printserver_info, {}), (printserver_firmware, FIRMWARE)):
+        if os.path.exists(fake + '.language'):
+            os.remove(fake + '.language')
+        run(module, fake, capsys, args, stdout=report())
+        with open(fake + '.language') as f:
+            assert f.read() == 'en', module.__name__
+
+
 @pytest.mark.parametrize('target', ['udp 192.0.2.10', 'tcp', '192.0.2.10', 'tcp 192.0.2.10 extra', 'TCP 192.0.2.10',
                                     '# tcp 192.0.2.10', ''])
 def test_refused_targets(fake, capsys, target):
@@ -131,9 +147,13 @@ RESULT_ROWS = [
     ('a success of a later name counts as a change', printserver_firmware, FIRMWARE, False,
      report(outcome='succeeded-after-a-resend'), 0, dict(changed=True), None),
     ('a failed download', printserver_firmware, FIRMWARE, False,
-     report(outcome='failed', result=-11, versionAfter=None, firstMessage={'number': 57623, 'text': 'a\nb'},
-            lastMessage={'number': 57623, 'text': 'a\nb'}), 11,
-     dict(changed=False, result=-11, outcome='failed'), 'failed: result -11: 57623 ab'),
+     report(outcome='failed', result=-11, versionAfter=None, firstMessage={'number': 57623, 'text': 'あ\nい'},
+            lastMessage={'number': 57623, 'text': 'あ\nい'}), 11,
+     dict(changed=False, result=-11, outcome='failed'), 'failed: result -11: 57623 あい'),
+    ('a failed download, its English lines joined by a space', printserver_firmware, FIRMWARE, False,
+     report(outcome='failed', result=-11, versionAfter=None, firstMessage=MESSAGE_112, lastMessage=MESSAGE_110_EN), 11,
+     dict(result=-11, last_message=MESSAGE_110_EN),
+     'failed: result -11: 112 バージョン情報取得に失敗しました。; 110 The download has finished. Switch the printer off and on again.'),
     ('a download that failed after the switch to download mode is a change', printserver_firmware, FIRMWARE, False,
      report(outcome='failed', result=-11, versionAfter=None, modeSwitchSent=True), 11,
      dict(changed=True, result=-11, outcome='failed'), 'failed: result -11'),
