@@ -22,6 +22,9 @@ fresh_wineserver
 # Names beyond ASCII reach Wine as the shell gives them, in UTF-8, whatever locale the test
 # was started in.
 export LC_ALL=C.UTF-8
+# LC_ALL chooses the language of both builds alike (C: Japanese, the system's own, its texts
+# beyond ASCII compared byte for byte); LANGUAGE would come before it, and goes.
+unset LANGUAGE
 
 # Runs one command line of a program (vexil-file, vexil-download or vexil-printserver-sim) in
 # both worlds, each in its own folder, and compares status and printed text. With `numbers` first, only the numbered
