@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cmdline/CommandLine.h"
@@ -55,8 +57,9 @@ void Say(int stringId) {
     std::fprintf(stderr, "%d %s\n", stringId, text.c_str());
 }
 
-int Usage(const std::string& why) {
-    std::fprintf(stderr, "vexil-file: %s\n%s", why.c_str(), std::string(Tr("file.usage")).c_str());
+int Usage(std::string_view why) {
+    std::fprintf(stderr, "vexil-file: %s\n%s", std::string(why).c_str(),
+                 std::string(Tr("file.usage")).c_str());
     return kExitUsage;
 }
 
@@ -139,7 +142,7 @@ int ReadInput(const std::string& path, std::size_t limit, std::string_view tooLa
 
 int Build(const Options& options) {
     if (options.positional.size() != 2) {
-        return Usage(std::string(Tr("file.build.operands")));
+        return Usage(Tr("file.build.operands"));
     }
     // Every option is checked before the input is read.
     std::uint64_t recordBytes = 32;
@@ -151,13 +154,13 @@ int Build(const Options& options) {
     if (options.ident) {
         ident = ParseIdent(*options.ident);
         if (!ident) {
-            return Usage(std::string(Tr("file.build.ident")));
+            return Usage(Tr("file.build.ident"));
         }
     }
     std::uint64_t base = 0;
     if (options.base && !cmdline::ReadNumber(*options.base, 0, kHighestAddress, base,
                                              cmdline::Radix::kDecimalOrHex)) {
-        return Usage(std::string(Tr("file.build.base")));
+        return Usage(Tr("file.build.base"));
     }
     const std::string& input = options.positional[0];
     if (const std::string refused = OutputRefusal(options.positional[1], input); !refused.empty()) {
@@ -216,12 +219,12 @@ int ReadAllBlocks(std::FILE* file, bool ipx, OnBlock onBlock) {
 
 int Info(const Options& options) {
     if (options.positional.size() != 1) {
-        return Usage(std::string(Tr("file.info.operands")));
+        return Usage(Tr("file.info.operands"));
     }
     std::uint64_t model = 6;
     if (options.model &&
         !cmdline::ReadNumber(*options.model, 1, 6, model, cmdline::Radix::kDecimalOrHex)) {
-        return Usage(std::string(Tr("file.info.model")));
+        return Usage(Tr("file.info.model"));
     }
     const std::string& path = options.positional[0];
     std::FILE* file = nullptr;
@@ -309,7 +312,7 @@ int Info(const Options& options) {
 
 int Blocks(const Options& options) {
     if (options.positional.size() != 1) {
-        return Usage(std::string(Tr("file.blocks.operands")));
+        return Usage(Tr("file.blocks.operands"));
     }
     std::FILE* file = nullptr;
     if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
@@ -336,7 +339,7 @@ int Blocks(const Options& options) {
 
 int Extract(const Options& options) {
     if (options.positional.size() != 2) {
-        return Usage(std::string(Tr("file.extract.operands")));
+        return Usage(Tr("file.extract.operands"));
     }
     const std::string& output = options.positional[1];
     // The download files' own names are in capitals (RS.BIN): the case of the ending is free.
@@ -344,7 +347,7 @@ int Extract(const Options& options) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension != ".srec" && extension != ".bin") {
-        return Usage(std::string(Tr("file.extract.ending")));
+        return Usage(Tr("file.extract.ending"));
     }
     if (const std::string refused = OutputRefusal(output, options.positional[0]);
         !refused.empty()) {
@@ -395,7 +398,7 @@ int Run(int argc, char** argv) {
     }
     console::Prepare();
     if (argc < 2) {
-        return Usage(std::string(Tr("file.usage.no-command")));
+        return Usage(Tr("file.usage.no-command"));
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
