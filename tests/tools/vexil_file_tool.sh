@@ -245,7 +245,7 @@ while IFS='|' read -r lang help refusal; do
     fi
 done <<'ROWS'
 en_US.UTF-8|  vexil-file info FILE [--model N] [--ipx]|vexil-file: unknown command frobnicate
-ja_JP.UTF-8|      FILE を機種 N（既定は 6）のダウンロードファイルとして識別し、ブロックごとに読む|vexil-file: frobnicate というコマンドはありません
+ja_JP.UTF-8|      FILE を機種 N（既定は 6）のダウンロードファイルとして識別し、|vexil-file: frobnicate というコマンドはありません
 C|      読んだブロックごとに 1 行: RESULT LENGTH|vexil-file: frobnicate というコマンドはありません
 ROWS
 
