@@ -40,7 +40,7 @@ int Run(int argc, char** argv) {
     std::vector<Options> printers;
     std::string error;
     if (!ParseOptions(argc, argv, printers, error)) {
-        std::fprintf(stderr, "vexil-printserver-sim: %s (see --help)\n", error.c_str());
+        std::fprintf(stderr, "%s\n", vexil::Tr("sim.usage.line", {error}).c_str());
         return vexil::kExitUsage;
     }
     // Either signal ends the wait for the sockets at once on POSIX (a wait for sockets is never

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cmdline/CommandLine.h"
@@ -40,19 +42,6 @@ constexpr std::size_t kAddressSpace = std::size_t{kHighestAddress} + 1;
 // The most S-record text read: a whole 24-bit image in records of 8 data bytes or more.
 constexpr std::size_t kMaxSRecordText = 4 * kAddressSpace;
 
-const char kUsage[] =
-    "usage:\n"
-    "  vexil-file build INPUT OUTPUT [--ident CODE:VERSION] [--record-bytes N] [--base ADDRESS]\n"
-    "      make a download file from S-record text, or from a raw binary loaded at --base\n"
-    "  vexil-file info FILE [--model N] [--ipx]\n"
-    "      identify FILE for model N (default 6) and read it block by block\n"
-    "  vexil-file blocks FILE [--ipx]\n"
-    "      one line per block read: RESULT LENGTH\n"
-    "  vexil-file extract FILE OUTPUT\n"
-    "      write the image back as S-record text (.srec) or a raw binary (.bin)\n"
-    "exit status: 0 done, 1 a file refused or not sound, 64 a usage error or an input that\n"
-    "does not open, 70 an internal error (its reason is said)\n";
-
 // A message of the program (the reader's, the identification's) goes to stderr as its number
 // and text, on one line; 0 says nothing.
 void Say(int stringId) {
@@ -68,14 +57,20 @@ void Say(int stringId) {
     std::fprintf(stderr, "%d %s\n", stringId, text.c_str());
 }
 
-int Usage(const std::string& why) {
-    std::fprintf(stderr, "vexil-file: %s\n%s", why.c_str(), kUsage);
+int Usage(std::string_view why) {
+    std::fprintf(stderr, "vexil-file: %s\n%s", std::string(why).c_str(),
+                 std::string(Tr("file.usage")).c_str());
     return kExitUsage;
 }
 
 int Fail(int status, const std::string& why) {
     std::fprintf(stderr, "vexil-file: %s\n", why.c_str());
     return status;
+}
+
+// The reader's refusal of the file as a whole, after its numbered message.
+int NotSound(int result) {
+    return Fail(kExitBadFile, Tr("file.read.not-sound", {std::to_string(result)}));
 }
 
 struct Options {
@@ -102,9 +97,9 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     line.Operands(options.positional);
     const cmdline::Stop stop = line.Read(argc, argv, 2);
     if (stop.kind == cmdline::Stop::Kind::kNoValue) {
-        error = stop.option + " needs a value";
+        error = Tr("file.usage.needs-value", {stop.option});
     } else if (stop) {
-        error = "unknown option " + stop.word;
+        error = Tr("file.usage.unknown-option", {stop.word});
     }
     return !stop;
 }
@@ -118,13 +113,13 @@ int OpenInput(const std::string& path, std::FILE*& file) {
         return 0;
     }
     if (refusal.NotRegular()) {
-        return Fail(kExitBadFile, path + " is not a regular file");
+        return Fail(kExitBadFile, Tr("file.input.not-regular", {path}));
     }
-    return Fail(kExitUsage, "cannot open " + path + ": " + refusal.Reason());
+    return Fail(kExitUsage, Tr("file.input.cannot-open", {path, refusal.Reason()}));
 }
 
 // Reads an input file whole, refusing it as soon as it holds more than `limit` bytes.
-int ReadInput(const std::string& path, std::size_t limit, const std::string& tooLarge,
+int ReadInput(const std::string& path, std::size_t limit, std::string_view tooLarge,
               std::string& contents) {
     std::FILE* file = nullptr;
     if (const int refused = OpenInput(path, file); refused != 0) {
@@ -136,50 +131,46 @@ int ReadInput(const std::string& path, std::size_t limit, const std::string& too
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
         if (got > limit - contents.size()) {
             std::fclose(file);
-            return Fail(kExitBadFile, path + ": " + tooLarge);
+            return Fail(kExitBadFile, path + ": " + std::string(tooLarge));
         }
         contents.append(chunk, got);
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    return failed ? Fail(kExitBadFile, "reading " + path + " failed") : 0;
+    return failed ? Fail(kExitBadFile, Tr("file.input.read-failed", {path})) : 0;
 }
 
 int Build(const Options& options) {
     if (options.positional.size() != 2) {
-        return Usage("build takes INPUT and OUTPUT");
+        return Usage(Tr("file.build.operands"));
     }
     // Every option is checked before the input is read.
     std::uint64_t recordBytes = 32;
     if (options.recordBytes && !cmdline::ReadNumber(*options.recordBytes, 1, kMaxRecordBytes,
                                                     recordBytes, cmdline::Radix::kDecimalOrHex)) {
-        return Usage("--record-bytes must be a number from 1 to " +
-                     std::to_string(kMaxRecordBytes));
+        return Usage(Tr("file.build.record-bytes", {std::to_string(kMaxRecordBytes)}));
     }
     std::optional<IdentInfo> ident;
     if (options.ident) {
         ident = ParseIdent(*options.ident);
         if (!ident) {
-            return Usage("--ident takes CODE:VERSION such as aa01:01.10");
+            return Usage(Tr("file.build.ident"));
         }
     }
     std::uint64_t base = 0;
     if (options.base && !cmdline::ReadNumber(*options.base, 0, kHighestAddress, base,
                                              cmdline::Radix::kDecimalOrHex)) {
-        return Usage("--base must be an address from 0 to 0xFFFFFF");
+        return Usage(Tr("file.build.base"));
     }
     const std::string& input = options.positional[0];
     if (const std::string refused = OutputRefusal(options.positional[1], input); !refused.empty()) {
         return Fail(kExitBadFile, refused);
     }
     std::string contents;
-    const int read = options.base
-                         ? ReadInput(input, kAddressSpace - base,
-                                     "the binary does not fit below 0x1000000 at "
-                                     "that base",
-                                     contents)
-                         : ReadInput(input, kMaxSRecordText,
-                                     "more S-record text than a 24-bit image takes", contents);
+    const int read =
+        options.base
+            ? ReadInput(input, kAddressSpace - base, Tr("file.build.binary-too-large"), contents)
+            : ReadInput(input, kMaxSRecordText, Tr("file.build.text-too-large"), contents);
     if (read != 0) {
         return read;
     }
@@ -194,7 +185,7 @@ int Build(const Options& options) {
     std::uint32_t lowest = 0;
     std::uint32_t highest = 0;
     if (!image.Bounds(lowest, highest)) {
-        return Fail(kExitBadFile, input + " holds no data: nothing to download");
+        return Fail(kExitBadFile, Tr("file.build.no-data", {input}));
     }
     if (!WriteDownloadFile(image, ident, recordBytes, options.positional[1], error)) {
         return Fail(kExitBadFile, error);
@@ -228,12 +219,12 @@ int ReadAllBlocks(std::FILE* file, bool ipx, OnBlock onBlock) {
 
 int Info(const Options& options) {
     if (options.positional.size() != 1) {
-        return Usage("info takes one FILE");
+        return Usage(Tr("file.info.operands"));
     }
     std::uint64_t model = 6;
     if (options.model &&
         !cmdline::ReadNumber(*options.model, 1, 6, model, cmdline::Radix::kDecimalOrHex)) {
-        return Usage("--model must be 1 to 6");
+        return Usage(Tr("file.info.model"));
     }
     const std::string& path = options.positional[0];
     std::FILE* file = nullptr;
@@ -259,15 +250,15 @@ int Info(const Options& options) {
     Say(identified.message);
     if (identified.result != 0) {
         std::fclose(file);
-        return Fail(kExitBadFile, "identification for model " + std::to_string(model) +
-                                      " failed (result " + std::to_string(identified.result) + ")");
+        return Fail(kExitBadFile, Tr("file.info.identification-failed",
+                                     {std::to_string(model), std::to_string(identified.result)}));
     }
     const FileIdentity& identity = identified.identity;
     if (identity.modelCode != files.modelCode) {
         std::fclose(file);
         Say(msg::kFileMissing);
-        return Fail(kExitBadFile, "model code " + identity.modelCode + " is not model " +
-                                      std::to_string(model) + "'s " + files.modelCode);
+        return Fail(kExitBadFile, Tr("file.info.other-model",
+                                     {identity.modelCode, std::to_string(model), files.modelCode}));
     }
 
     std::size_t blocks = 0, dataRecords = 0, otherRecords = 0, dataBytes = 0;
@@ -297,26 +288,31 @@ int Info(const Options& options) {
             return true;
         });
     if (result != 1) {
-        return Fail(kExitBadFile,
-                    "the file is not sound (reader result " + std::to_string(result) + ")");
+        return NotSound(result);
     }
-    std::printf("model code:    %s\n", identity.modelCode.c_str());
-    std::printf("version:       %s\n", identity.version.c_str());
-    std::printf("records:       %zu (%zu data, %zu header and end)\n", dataRecords + otherRecords,
-                dataRecords, otherRecords);
-    std::printf("blocks:        %zu\n", blocks);
+    // The labels follow the language; the values after them do not.
+    auto say = [](std::string_view key, std::initializer_list<std::string_view> values) {
+        std::fputs((Tr(key, values) + "\n").c_str(), stdout);
+    };
+    say("file.info.model-code", {identity.modelCode});
+    say("file.info.version", {identity.version});
+    say("file.info.records", {std::to_string(dataRecords + otherRecords),
+                              std::to_string(dataRecords), std::to_string(otherRecords)});
+    say("file.info.blocks", {std::to_string(blocks)});
     if (dataBytes > 0) {
-        std::printf("address range: 0x%06X-0x%06X\n", lowest, highest);
+        char range[32];
+        std::snprintf(range, sizeof range, "0x%06X-0x%06X", lowest, highest);
+        say("file.info.address-range", {range});
     } else {
-        std::printf("address range: none\n");
+        say("file.info.no-address-range", {});
     }
-    std::printf("data bytes:    %zu\n", dataBytes);
+    say("file.info.data-bytes", {std::to_string(dataBytes)});
     return 0;
 }
 
 int Blocks(const Options& options) {
     if (options.positional.size() != 1) {
-        return Usage("blocks takes one FILE");
+        return Usage(Tr("file.blocks.operands"));
     }
     std::FILE* file = nullptr;
     if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
@@ -337,14 +333,13 @@ int Blocks(const Options& options) {
             return 0;
         }
         // The reader has closed the file.
-        return Fail(kExitBadFile,
-                    "the file is not sound (reader result " + std::to_string(result) + ")");
+        return NotSound(result);
     }
 }
 
 int Extract(const Options& options) {
     if (options.positional.size() != 2) {
-        return Usage("extract takes FILE and OUTPUT");
+        return Usage(Tr("file.extract.operands"));
     }
     const std::string& output = options.positional[1];
     // The download files' own names are in capitals (RS.BIN): the case of the ending is free.
@@ -352,7 +347,7 @@ int Extract(const Options& options) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension != ".srec" && extension != ".bin") {
-        return Usage("OUTPUT must end in .srec or .bin");
+        return Usage(Tr("file.extract.ending"));
     }
     if (const std::string refused = OutputRefusal(output, options.positional[0]);
         !refused.empty()) {
@@ -378,8 +373,7 @@ int Extract(const Options& options) {
             return true;
         });
     if (result != 1) {
-        return Fail(kExitBadFile,
-                    "the file is not sound (reader result " + std::to_string(result) + ")");
+        return NotSound(result);
     }
     std::string error;
     if (extension == ".bin") {
@@ -391,8 +385,9 @@ int Extract(const Options& options) {
     }
     const std::string text = FormatSRecords(image);
     const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    return std::fclose(out) == 0 && written ? 0
-                                            : Fail(kExitBadFile, "writing " + output + " failed");
+    return std::fclose(out) == 0 && written
+               ? 0
+               : Fail(kExitBadFile, Tr("file.extract.write-failed", {output}));
 }
 
 int Run(int argc, char** argv) {
@@ -403,11 +398,11 @@ int Run(int argc, char** argv) {
     }
     console::Prepare();
     if (argc < 2) {
-        return Usage("no command");
+        return Usage(Tr("file.usage.no-command"));
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
+        std::fputs(std::string(Tr("file.usage")).c_str(), stdout);
         return 0;
     }
     Options options;
@@ -427,7 +422,7 @@ int Run(int argc, char** argv) {
     if (command == "extract") {
         return Extract(options);
     }
-    return Usage("unknown command " + command);
+    return Usage(Tr("file.usage.unknown-command", {command}));
 }
 
 }  // namespace

@@ -93,7 +93,8 @@ run_installed() { run_in "$folder" "$@"; }
 run_installed ./vexil-download.exe --list-models
 check "vexil-download.exe --list-models from the install folder: status 0" test $? -eq 0
 check "vexil-download.exe --list-models: the models' download files" grep -q RS.BIN "$work/out"
-run_installed ./vexil-file.exe info RS.BIN
+# Its labels follow the language: read here in English.
+LANGUAGE=en run_installed ./vexil-file.exe info RS.BIN
 check "vexil-file.exe info RS.BIN from the install folder: status 0" test $? -eq 0
 check "vexil-file.exe info RS.BIN: the sample's model code" grep -q "model code: *aa01" "$work/out"
 run_installed ./vexil-printserver-sim.exe --help

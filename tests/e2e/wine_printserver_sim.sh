@@ -20,6 +20,9 @@ use_wine "$windows"
 fresh_wineserver
 # The flash's name reaches Wine whole, in UTF-8, whatever locale the test was started in.
 export LC_ALL=C.UTF-8
+# The simulator's start lines follow the language, and two of them are read here ("listening on",
+# "cannot listen on"): it speaks English, as LANGUAGE comes before every other variable.
+export LANGUAGE=en
 
 running() { kill -0 "$sim_pid" 2>/dev/null; }
 stopped() { ! running; }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -66,7 +67,15 @@ std::string SimProcess::Start(const std::vector<std::string>& args, int descript
         how = "--quiet leaves out the \"listening on\" line that says it is ready";
     }
     if (how.empty()) {
+        // Its start lines follow the language, and two of them are read here ("listening on",
+        // "cannot listen"): it starts in English whatever language this process runs in. The
+        // child takes the environment as it is when it starts; this process's own comes back.
+        const char* before = std::getenv("LANGUAGE");
+        const std::optional<std::string> kept =
+            before ? std::optional<std::string>(before) : std::nullopt;
+        SetEnvironment("LANGUAGE", "en");
         how = program_.Start(launch);
+        SetEnvironment("LANGUAGE", kept);
     }
     if (how.empty()) {
         how = AwaitReady();

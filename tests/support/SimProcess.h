@@ -20,8 +20,9 @@ class SimProcess {
     // reaches it, it says so on a pipe of its own, so --quiet changes nothing there; a program
     // started by Wine gets no descriptor handed down, so there its log's "listening on" line says
     // it, and --quiet is refused. When it is not ready, the test fails with its exit status and
-    // its log, and Running() is false. The path of the binary comes from the VEXIL_SIM
-    // environment variable or the build's default.
+    // its log, and Running() is false. It runs in English (LANGUAGE=en) whatever language the
+    // test runs in, as its start lines are read here. The path of the binary comes from the
+    // VEXIL_SIM environment variable or the build's default.
     explicit SimProcess(const std::vector<std::string>& args);
     // The same on four free ports of its own (Ports() says which), chosen again when another
     // process takes one first; with `descriptorLimit` above 0 the simulator runs with at most

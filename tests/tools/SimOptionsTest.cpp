@@ -7,11 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "resources/Text.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestPlatform.h"
 
 namespace vexil::sim {
 namespace {
+
+// The rows match the English texts: this process reads them in English, whatever language the
+// environment it runs in would choose.
+class InEnglish : public ::testing::Environment {
+  public:
+    void SetUp() override { SetLanguage(Language::kEnglish); }
+};
+[[maybe_unused]] ::testing::Environment* const kInEnglish =
+    ::testing::AddGlobalTestEnvironment(new InEnglish);
 
 // The simulator's command line, one row per option value at the edge of what it takes: an
 // accepted row must leave no error, a refused one must name the option and what it needs.
@@ -255,6 +265,34 @@ TEST(SimOptionsTest, HelpGivesTheLimits) {
     for (const char* said : {"0 turns IPX off", "more than 0, at most 86400", "at most 65536"}) {
         EXPECT_NE(help.find(said), std::string::npos) << said;
     }
+}
+
+// --help and a refusal in each language: the option's own words stay as they are.
+TEST(SimOptionsTest, HelpAndRefusalInEachLanguage) {
+    struct Row {
+        Language language;
+        const char* help;
+        const char* refusal;
+    };
+    const Row rows[] = {
+        {Language::kJapanese,
+         "  --download-port N        ダウンロードの接続の TCP ポート（既定は 5001）\n",
+         "--download-port: ポート番号が必要です"},
+        {Language::kEnglish,
+         "  --download-port N        TCP port of the download connection (default 5001)\n",
+         "--download-port needs a port number"},
+    };
+    for (const Row& row : rows) {
+        SetLanguage(row.language);
+        EXPECT_NE(HelpText().find(row.help), std::string::npos) << row.help;
+        std::string args[] = {"vexil-printserver-sim", "--download-port", "x"};
+        char* argv[] = {args[0].data(), args[1].data(), args[2].data()};
+        std::vector<Options> printers;
+        std::string error;
+        EXPECT_FALSE(ParseOptions(3, argv, printers, error));
+        EXPECT_EQ(error, row.refusal);
+    }
+    SetLanguage(Language::kEnglish);
 }
 
 // --flash-dir joins the folder and each flash file's name as the UTF-8 text every path is: a

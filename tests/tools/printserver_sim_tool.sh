@@ -10,6 +10,9 @@ sim=$1
 cleanup_first() {
     kill -9 "${pid:-}" 2>/dev/null
 }
+# The checks below match English texts: the simulator speaks English here, whatever the
+# language of the environment the test runs in. The rows on the language itself choose their own.
+export LANGUAGE=en
 
 # One download: the mode switch on the Bramble port (PORT + 2), then on the download port
 # connect, erase, one block (the record of 8 bytes at 0x008800, without its line feed) and the
@@ -171,6 +174,33 @@ for flash in "$work/folder" "$work/missing/flash" /dev/null; do
     check "--flash $flash: says why" grep -q -- "--flash: " "$work/err"
     check "--flash $flash: before it listens" test "$(grep -c "listening on" "$work/err")" -eq 0
 done
+
+# What a person reads follows the language of the environment: English for an English one,
+# Japanese for a Japanese one and for C. --help, a usage error and the listening line, each row
+# with what it says.
+while IFS='|' read -r lang help refusal listening; do
+    # The simulator in that language alone, as a program of its own for start.
+    printf '#!/usr/bin/env bash\nexec env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG="%s" "%s" "$@"\n' \
+        "$lang" "$sim" >"$work/in_lang"
+    chmod +x "$work/in_lang"
+    "$work/in_lang" --help >"$work/help" 2>&1
+    "$work/in_lang" --vantrel-port x >"$work/refusal" 2>&1
+    check "LANG=$lang: --help" grep -qF -- "$help" "$work/help"
+    check "LANG=$lang: a usage error" grep -qxF -- "$refusal" "$work/refusal"
+    if [ "${lang#en}" != "$lang" ]; then
+        check "LANG=$lang: not one character beyond ASCII" \
+            test "$(cat "$work/help" "$work/refusal" | tr -d '\000-\177' | wc -c)" -eq 0
+    fi
+    start 6060 "$work/in_lang" --ipx-tunnel-port 0 2>"$work/log"
+    check "LANG=$lang: listens" test $? -eq 0
+    kill -s TERM "$pid"
+    finish
+    check "LANG=$lang: the listening line" grep -qxF -- "$listening" "$work/log"
+done <<'ROWS'
+en_US.UTF-8|  --once                   exit after one finished download (of any print server)|vexil-printserver-sim: --vantrel-port needs a port number (see --help)|vexil-printserver-sim: listening on 127.0.0.1 (version 6061/udp, switch 6062/udp, download 6060/tcp, no IPX tunnel), model code aa01, firmware 1.10
+ja_JP.UTF-8|  --once                   （どのプリントサーバのものでも）ダウンロードが 1 回|vexil-printserver-sim: --vantrel-port: ポート番号が必要です（--help を参照）|vexil-printserver-sim: 127.0.0.1 で待ち受けています（バージョン照会 6061/udp、モード切り替え 6062/udp、ダウンロード 6060/tcp、IPX トンネルなし）。機種コード aa01、ファームウェア 1.10
+C|使い方: vexil-printserver-sim [オプション]|vexil-printserver-sim: --vantrel-port: ポート番号が必要です（--help を参照）|vexil-printserver-sim: 127.0.0.1 で待ち受けています（バージョン照会 6061/udp、モード切り替え 6062/udp、ダウンロード 6060/tcp、IPX トンネルなし）。機種コード aa01、ファームウェア 1.10
+ROWS
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

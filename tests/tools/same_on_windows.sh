@@ -18,6 +18,9 @@ fresh_wineserver
 # Names beyond ASCII reach Wine as the shell gives them, in UTF-8, whatever locale the test
 # was started in.
 export LC_ALL=C.UTF-8
+# LC_ALL chooses the language of both builds alike (C: Japanese, the system's own, its texts
+# beyond ASCII compared byte for byte); LANGUAGE would come before it, and goes.
+unset LANGUAGE
 
 # Runs one command line of a program (vexil-file, vexil-download or vexil-printserver-sim) in
 # both worlds, each in its own folder, and compares status and printed text. With `numbers` first, only the numbered
@@ -196,7 +199,8 @@ download "a targets file with a Japanese name" --model 6 --targets 対象.txt --
 windows_only() {  # windows_only NAME STATUS TEXT PROGRAM ARGUMENT...
     local name=$1 status=$2 text=$3 tool=$4
     shift 4
-    (cd "$work/windows" && wine_run "$work/windows.out" "$work/windows.err" 60 \
+    # TEXT is English: the program speaks it here.
+    (cd "$work/windows" && LANGUAGE=en wine_run "$work/windows.out" "$work/windows.err" 60 \
         "$windows_build/bin/$tool.exe" "$@")
     check "$name: status $status" test $? -eq "$status"
     check "$name: says why" grep -qF "$text" "$work/windows.err"

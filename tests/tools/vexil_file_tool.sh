@@ -5,6 +5,9 @@
 source "$(dirname "$0")/../support/preamble.sh"
 tool=$1
 sample=$2
+# The checks below match English texts: the tool speaks English here, whatever the language of
+# the environment the test runs in. The rows on the language itself choose their own.
+export LANGUAGE=en
 
 # Round trip: S-record text made by srec_cat -> download file -> S-record text, compared with
 # srec_cmp (both tools come from the srecord package, not from this project).
@@ -224,6 +227,24 @@ check "closed streams: build exits 0" test $? -eq 0
 check "closed streams: the same file" cmp -s "$work/out.dl" "$work/closed.dl"
 "$tool" build "$work/bad.srec" "$work/closed.dl" <&- >&- 2>&-
 check "closed streams: a bad input exits 1" test $? -eq 1
+
+# What a person reads follows the language of the environment: English for an English one,
+# Japanese for a Japanese one and for C. --help and a usage error, each row with what it says.
+while IFS='|' read -r lang help refusal; do
+    in_lang() { env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG="$lang" "$tool" "$@"; }
+    in_lang --help >"$work/help" 2>&1
+    in_lang frobnicate >"$work/refusal" 2>&1
+    check "LANG=$lang: --help" grep -qF -- "$help" "$work/help"
+    check "LANG=$lang: a usage error" grep -qxF -- "$refusal" "$work/refusal"
+    if [ "${lang#en}" != "$lang" ]; then
+        check "LANG=$lang: not one character beyond ASCII" \
+            test "$(cat "$work/help" "$work/refusal" | tr -d '\000-\177' | wc -c)" -eq 0
+    fi
+done <<'ROWS'
+en_US.UTF-8|  vexil-file info FILE [--model N] [--ipx]|vexil-file: unknown command frobnicate
+ja_JP.UTF-8|      FILE を機種 N（既定は 6）のダウンロードファイルとして識別し、|vexil-file: frobnicate というコマンドはありません
+C|      読んだブロックごとに 1 行: RESULT LENGTH|vexil-file: frobnicate というコマンドはありません
+ROWS
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

@@ -1,5 +1,8 @@
 // What the simulator says on stderr, each line behind its name, and when it plays several print
 // servers, a print server's lines behind that one's address as well.
+// The lines of its work (every exchange, a finished download, the connections it closes) are
+// English in every language, as scripts and tests read them; the lines a person reads when it
+// starts, or cannot start or go on, come from the catalogs (docs/printserver-sim.md).
 #pragma once
 
 #include <cstddef>

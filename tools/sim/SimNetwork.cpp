@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/StandardStreams.h"
+#include "resources/Text.h"
 
 namespace vexil::sim {
 
@@ -81,8 +82,9 @@ net::UniqueSocket SimNetwork::OpenSocket(const Station& station, net::Kind kind,
     // The backlog holds a burst of connections while the loop takes them.
     if (!socket.Valid() || net::Bind(socket.Get(), at) != 0 ||
         (kind == net::Kind::kStream && net::Listen(socket.Get()) != 0)) {
-        log_.Always("cannot listen on %s:%d: %s", station.options.listen.c_str(), port,
-                    net::LastErrorText().c_str());
+        log_.Always("%s", Tr("sim.start.cannot-listen",
+                             {station.options.listen, std::to_string(port), net::LastErrorText()})
+                              .c_str());
         socket.Reset();
     }
     return socket;
@@ -93,11 +95,11 @@ bool SimNetwork::Start() {
     const std::size_t sockets = kSocketsPerStation * stations_.size() + (o_.tunnelPort != 0);
     if (const std::size_t room = net::SocketRoom(); room < sockets + kSpareDescriptors + 1) {
         log_.Always(
-            "%llu print servers need %llu descriptors (%llu sockets, %llu spare and one "
-            "connection), but the descriptor limit leaves room for %llu: raise the limit (ulimit "
-            "-n) or give fewer addresses",
-            Count(stations_.size()), Count(sockets + kSpareDescriptors + 1), Count(sockets),
-            Count(kSpareDescriptors), Count(room));
+            "%s",
+            Tr("sim.start.descriptors",
+               {std::to_string(stations_.size()), std::to_string(sockets + kSpareDescriptors + 1),
+                std::to_string(sockets), std::to_string(kSpareDescriptors), std::to_string(room)})
+                .c_str());
         return false;
     }
     const auto watch = [this](const net::UniqueSocket& socket, Source source, std::uint64_t value) {
@@ -105,7 +107,7 @@ bool SimNetwork::Start() {
             return false;
         }
         if (!poller_.Watch(socket.Get(), net::kReadable, Token(source, value))) {
-            log_.Always("cannot wait on a socket: %s", net::LastErrorText().c_str());
+            log_.Always("%s", Tr("sim.start.cannot-wait", {net::LastErrorText()}).c_str());
             return false;
         }
         return true;
@@ -130,45 +132,51 @@ bool SimNetwork::Start() {
     maxConnections_ = ConnectionRoom(stations_.size());
     const auto& first = o_;
     // The IPX card, or that there is none (--ipx-tunnel-port 0).
-    std::string ipx = "no IPX tunnel";
+    std::string ipx(Tr("sim.start.no-ipx"));
     if (o_.tunnelPort != 0) {
-        char card[96];
-        std::snprintf(card, sizeof card,
-                      "IPX tunnel %d/udp%s%s as %02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X",
-                      first.tunnelPort, stations_.size() == 1 ? "" : " on ",
-                      stations_.size() == 1 ? "" : first.listen.c_str(), first.network[0],
-                      first.network[1], first.network[2], first.network[3], first.node[0],
-                      first.node[1], first.node[2], first.node[3], first.node[4], first.node[5]);
-        ipx = card;
+        char card[32];
+        std::snprintf(card, sizeof card, "%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X",
+                      first.network[0], first.network[1], first.network[2], first.network[3],
+                      first.node[0], first.node[1], first.node[2], first.node[3], first.node[4],
+                      first.node[5]);
+        const std::string port = std::to_string(first.tunnelPort);
+        ipx = stations_.size() == 1 ? Tr("sim.start.ipx", {port, card})
+                                    : Tr("sim.start.ipx-on", {port, first.listen, card});
     }
+    const auto model = [](const Options& o) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%02x%02x", o.modelCode[0], o.modelCode[1]);
+        return std::string(code);
+    };
+    const auto firmware = [](const Options& o) {
+        char version[8];
+        std::snprintf(version, sizeof version, "%x.%02x", o.version[0], o.version[1]);
+        return std::string(version);
+    };
+    const std::string vantrel = std::to_string(first.vantrelPort);
+    const std::string bramble = std::to_string(first.bramblePort);
+    const std::string download = std::to_string(first.downloadPort);
     if (stations_.size() == 1) {
-        log_.Note(
-            "listening on %s (version %d/udp, switch %d/udp, download %d/tcp, %s), model code "
-            "%02x%02x, firmware %x.%02x",
-            first.listen.c_str(), first.vantrelPort, first.bramblePort, first.downloadPort,
-            ipx.c_str(), first.modelCode[0], first.modelCode[1], first.version[0],
-            first.version[1]);
+        log_.Note("%s", Tr("sim.start.listening", {first.listen, vantrel, bramble, download, ipx,
+                                                   model(first), firmware(first)})
+                            .c_str());
     } else {
         for (const auto& station : stations_) {
             const Options& o = station->options;
-            station->log.Note("model code %02x%02x, firmware %x.%02x", o.modelCode[0],
-                              o.modelCode[1], o.version[0], o.version[1]);
+            station->log.Note("%s", Tr("sim.start.station", {model(o), firmware(o)}).c_str());
         }
-        log_.Note(
-            "listening on %llu addresses, the first %s, the last %s (version %d/udp, switch "
-            "%d/udp, download %d/tcp on each; %s)",
-            Count(stations_.size()), first.listen.c_str(), stations_.back()->options.listen.c_str(),
-            first.vantrelPort, first.bramblePort, first.downloadPort, ipx.c_str());
+        log_.Note("%s", Tr("sim.start.listening-many",
+                           {std::to_string(stations_.size()), first.listen,
+                            stations_.back()->options.listen, vantrel, bramble, download, ipx})
+                            .c_str());
     }
     if (maxConnections_ < stations_.size()) {
-        log_.Note(
-            "the descriptor limit leaves room for %llu connections at once, fewer than the print "
-            "servers: a download beyond that waits for room (raise ulimit -n)",
-            Count(maxConnections_));
+        log_.Note("%s", Tr("sim.start.few-descriptors", {std::to_string(maxConnections_)}).c_str());
     }
     if (o_.readyFd >= 0) {
         if (std::string why; !vexil::SayOnDescriptor(o_.readyFd, "ready\n", why)) {
-            log_.Always("cannot say ready on descriptor %d: %s", o_.readyFd, why.c_str());
+            log_.Always(
+                "%s", Tr("sim.start.cannot-say-ready", {std::to_string(o_.readyFd), why}).c_str());
             return false;
         }
     }
@@ -390,7 +398,7 @@ int SimNetwork::Run(const volatile std::sig_atomic_t& stop) {
         const int timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()));
         if (poller_.Wait(ready, timeout) < 0 && net::LastError() != net::Error::kInterrupted) {
-            log_.Always("waiting for the sockets: %s", net::LastErrorText().c_str());
+            log_.Always("%s", Tr("sim.run.wait-failed", {net::LastErrorText()}).c_str());
             return 1;
         }
         FlushDue();

@@ -13,6 +13,7 @@
 #include "format/HexText.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
+#include "resources/Text.h"
 
 namespace vexil::sim {
 
@@ -61,7 +62,7 @@ bool ReadAddresses(const std::string& option, const std::string& text,
         return false;
     }
     if (read.fault == Fault::kFirstAboveLast) {
-        throw option + " " + text + ": the first address is above the last";
+        throw Tr("sim.usage.first-above-last", {option, text});
     }
     range = {read.range.first, read.range.last};
     return true;
@@ -92,6 +93,7 @@ struct Reading {
 // Options), its place in --help and its refusal.
 template <class Into>
 struct OptionSpec {
+    // The texts are the catalog's keys, so that --help and the refusals follow the language.
     const char* heading;  // starts a section of --help
     const char* name;
     const char* value;  // what follows the option, or nullptr for a flag
@@ -104,10 +106,7 @@ struct OptionSpec {
 
 // clang-format off
 constexpr OptionSpec<Reading> kSimulatorOptions[] = {
-    {"Where it listens", "--listen", "FIRST[-LAST]",
-     "IPv4 address of a print server, or a range of them from FIRST to\nLAST: one print server "
-     "each, all with the same ports; may be\nrepeated, at most 65536 in all (default 127.0.0.1)",
-     "an IPv4 address, or a range FIRST-LAST of them",
+    {"sim.help.where", "--listen", "FIRST[-LAST]", "sim.help.listen", "sim.needs.listen",
      [](Reading& r, const std::string& v) {
          std::pair<std::uint32_t, std::uint32_t> range;
          if (!ReadAddresses("--listen", v, range)) {
@@ -115,108 +114,81 @@ constexpr OptionSpec<Reading> kSimulatorOptions[] = {
          }
          r.addresses += std::size_t{range.second - range.first} + 1;
          if (r.addresses > kMaxPrintServers) {
-             throw "--listen: " + std::to_string(r.addresses) + " addresses in all, more than the " +
-                 std::to_string(kMaxPrintServers) + " print servers one simulator plays";
+             throw Tr("sim.usage.too-many", {std::to_string(r.addresses), std::to_string(kMaxPrintServers)});
          }
          r.ranges.push_back(range);
          return true;
      }},
-    {nullptr, "--vantrel-port", "N", "UDP port of the Vantrel version query (default 5031)",
-     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.vantrelPort); }},
-    {nullptr, "--bramble-port", "N",
-     "UDP port of the Bramble version query and the download-mode\nswitch (default 5021)",
-     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.bramblePort); }},
-    {nullptr, "--download-port", "N", "TCP port of the download connection (default 5001)",
-     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.downloadPort); }},
-    {nullptr, "--ipx-tunnel-port", "N",
-     "UDP port of the IPX tunnel (default 16640, the library's default;\n0 turns IPX off); with "
-     "several addresses the first one's print\nserver is the IPX card, the others have no IPX side",
-     "a port number", [](Reading& r, const std::string& v) { return ParsePort(v, r.common.tunnelPort); }},
-    {nullptr, "--ipx-network", "HEX8", "IPX network number of the card (default 00000001)",
-     "8 hexadecimal digits",
+    {nullptr, "--vantrel-port", "N", "sim.help.vantrel-port", "sim.needs.port",
+     [](Reading& r, const std::string& v) { return ParsePort(v, r.common.vantrelPort); }},
+    {nullptr, "--bramble-port", "N", "sim.help.bramble-port", "sim.needs.port",
+     [](Reading& r, const std::string& v) { return ParsePort(v, r.common.bramblePort); }},
+    {nullptr, "--download-port", "N", "sim.help.download-port", "sim.needs.port",
+     [](Reading& r, const std::string& v) { return ParsePort(v, r.common.downloadPort); }},
+    {nullptr, "--ipx-tunnel-port", "N", "sim.help.ipx-tunnel-port", "sim.needs.port",
+     [](Reading& r, const std::string& v) { return ParsePort(v, r.common.tunnelPort); }},
+    {nullptr, "--ipx-network", "HEX8", "sim.help.ipx-network", "sim.needs.hex8",
      [](Reading& r, const std::string& v) { return ParseHexBytes(v, r.common.network, 4); }},
-    {nullptr, "--ipx-node", "HEX12", "IPX node (MAC) address of the card (default 00D1F0123456)",
-     "12 hexadecimal digits",
+    {nullptr, "--ipx-node", "HEX12", "sim.help.ipx-node", "sim.needs.hex12",
      [](Reading& r, const std::string& v) { return ParseHexBytes(v, r.common.node, 6); }},
     // An empty name would read as no flash file at all: refused as vexil-download refuses one.
-    {"How it runs", "--flash", "FILE",
-     "write the flash image there when a download finishes (raw\nbinary from the lowest address, "
-     "gaps 0xFF); one print server only",
-     "a value, not an empty one",
+    {"sim.help.how", "--flash", "FILE", "sim.help.flash", "sim.needs.value",
      [](Reading& r, const std::string& v) { r.common.flashFile = v; return !v.empty(); }},
-    {nullptr, "--flash-dir", "DIR",
-     "write each print server's flash image to DIR/ADDRESS.bin when\nits download finishes "
-     "(ADDRESS as given to --listen)",
-     "a value, not an empty one",
+    {nullptr, "--flash-dir", "DIR", "sim.help.flash-dir", "sim.needs.value",
      [](Reading& r, const std::string& v) { r.flashDir = v; return !v.empty(); }},
-    {nullptr, "--printer", "\"ADDR OPTIONS\"",
-     "the print server at ADDR (or those from FIRST-LAST) takes\nOPTIONS on top of the options "
-     "of all; OPTIONS are those under\n\"What it is\" and \"Faults\", in the same word, such as\n"
-     "--printer \"192.0.2.5 --no-version-reply\"; may be repeated",
-     "an address or range, then options of one print server",
+    {nullptr, "--printer", "\"ADDR OPTIONS\"", "sim.help.printer", "sim.needs.printer",
      [](Reading& r, const std::string& v) { r.printers.push_back(v); return true; }},
-    {nullptr, "--once", nullptr, "exit after one finished download (of any print server)", nullptr,
+    {nullptr, "--once", nullptr, "sim.help.once", nullptr,
      [](Reading& r, const std::string&) { r.common.once = true; return true; }},
-    {nullptr, "--idle-seconds", "S",
-     "close a TCP connection silent for S seconds, and end the download\nof a client silent "
-     "that long (more than 0, at most 86400; fractions\nallowed; default 60)",
-     "more than 0, at most 86400",
+    {nullptr, "--idle-seconds", "S", "sim.help.idle-seconds", "sim.needs.idle",
      [](Reading& r, const std::string& v) { return cmdline::ReadSeconds(v, 0, 86400, r.common.idleSeconds) &&
                                                    r.common.idleSeconds > 0; }},
-    {nullptr, "--quiet", nullptr,
-     "log nothing but the summary of a finished download (and why it\nstops, when it cannot go on)",
-     nullptr, [](Reading& r, const std::string&) { r.common.quiet = true; return true; }},
-    {nullptr, "--ready-fd", "N",
-     "write \"ready\" to descriptor N once every socket listens, then\nclose it (for scripts that "
-     "wait for it)", "a descriptor number from 3 (0 to 2 are the standard streams)",
+    {nullptr, "--quiet", nullptr, "sim.help.quiet", nullptr,
+     [](Reading& r, const std::string&) { r.common.quiet = true; return true; }},
+    {nullptr, "--ready-fd", "N", "sim.help.ready-fd", "sim.needs.ready-fd",
      [](Reading& r, const std::string& v) { return cmdline::ReadNumber(v, 3, 1'000'000, r.common.readyFd); }},
 };
 
 constexpr OptionSpec<Options> kPrintServerOptions[] = {
-    {"What it is", "--model-code", "HEX4", "model code in the version reply (default aa01)",
-     "4 hexadecimal digits",
+    {"sim.help.what", "--model-code", "HEX4", "sim.help.model-code", "sim.needs.hex4",
      [](Options& o, const std::string& v) { return ParseHexBytes(v, o.modelCode, 2); }},
-    {nullptr, "--firmware-version", "M.mm",
-     "firmware version in the version reply, two hex bytes (default\n1.10)",
-     "M.mm in hexadecimal, such as 1.10",
+    {nullptr, "--firmware-version", "M.mm", "sim.help.firmware-version", "sim.needs.version",
      [](Options& o, const std::string& v) { return ParseVersion(v, o.version); }},
-    {nullptr, "--keep-version", nullptr,
-     "keep reporting that version after a finished download (without\nit: the version in the "
-     "identification record of the image\nreceived)",
-     nullptr, [](Options& o, const std::string&) { o.keepVersion = true; return true; }},
+    {nullptr, "--keep-version", nullptr, "sim.help.keep-version", nullptr,
+     [](Options& o, const std::string&) { o.keepVersion = true; return true; }},
     // A version query is answered one way: of the two faults, the last given counts.
-    {"Faults", "--no-version-reply", nullptr, "never answer a version query", nullptr,
+    {"sim.help.faults", "--no-version-reply", nullptr, "sim.help.no-version-reply", nullptr,
      [](Options& o, const std::string&) { o.noVersionReply = true; o.badVersionReply = false; return true; }},
-    {nullptr, "--bad-version-reply", nullptr, "answer version queries with an invalid reply",
-     nullptr, [](Options& o, const std::string&) { o.badVersionReply = true; o.noVersionReply = false; return true; }},
-    {nullptr, "--refuse-mode-switch", "N", "refuse the first N download-mode switches", "a count",
+    {nullptr, "--bad-version-reply", nullptr, "sim.help.bad-version-reply", nullptr,
+     [](Options& o, const std::string&) { o.badVersionReply = true; o.noVersionReply = false; return true; }},
+    {nullptr, "--refuse-mode-switch", "N", "sim.help.refuse-mode-switch", "sim.needs.count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.refuseModeSwitch); }},
-    {nullptr, "--ignore-mode-switch", "N", "leave the first N download-mode switches unanswered",
-     "a count", [](Options& o, const std::string& v) { return ParseCount(v, o.ignoreModeSwitch); }},
-    {nullptr, "--refuse-connections", "N", "refuse the first N download connections", "a count",
+    {nullptr, "--ignore-mode-switch", "N", "sim.help.ignore-mode-switch", "sim.needs.count",
+     [](Options& o, const std::string& v) { return ParseCount(v, o.ignoreModeSwitch); }},
+    {nullptr, "--refuse-connections", "N", "sim.help.refuse-connections", "sim.needs.count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.refuseConnections); }},
-    {nullptr, "--fail-erase", "N", "fail the first N erase requests", "a count",
+    {nullptr, "--fail-erase", "N", "sim.help.fail-erase", "sim.needs.count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.failErase); }},
-    {nullptr, "--erase-seconds", "S", "take S seconds (may be fractional) to erase", "0 to 600",
+    {nullptr, "--erase-seconds", "S", "sim.help.erase-seconds", "sim.needs.erase-seconds",
      [](Options& o, const std::string& v) { return cmdline::ReadSeconds(v, 0, 600, o.eraseSeconds); }},
-    {nullptr, "--refuse-block", "K[:N]", "refuse data block K (counted from 1) N times (default 1)",
-     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock, {&o.nakBlock, &o.dropBlock}); }},
-    {nullptr, "--nak-block", "K[:N]", "answer block K without an acknowledgement N times",
-     "K or K:N", [](Options& o, const std::string& v) { return ParseBlockFault(v, o.nakBlock, {&o.refuseBlock, &o.dropBlock}); }},
-    {nullptr, "--drop-block", "K[:N]", "leave block K unanswered N times", "K or K:N",
+    {nullptr, "--refuse-block", "K[:N]", "sim.help.refuse-block", "sim.needs.block",
+     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.refuseBlock, {&o.nakBlock, &o.dropBlock}); }},
+    {nullptr, "--nak-block", "K[:N]", "sim.help.nak-block", "sim.needs.block",
+     [](Options& o, const std::string& v) { return ParseBlockFault(v, o.nakBlock, {&o.refuseBlock, &o.dropBlock}); }},
+    {nullptr, "--drop-block", "K[:N]", "sim.help.drop-block", "sim.needs.block",
      [](Options& o, const std::string& v) { return ParseBlockFault(v, o.dropBlock, {&o.refuseBlock, &o.nakBlock}); }},
-    {nullptr, "--late-block", "K[:N]", "answer block K late (after --late-ms) N times", "K or K:N",
+    {nullptr, "--late-block", "K[:N]", "sim.help.late-block", "sim.needs.block",
      [](Options& o, const std::string& v) { return ParseBlockFault(v, o.lateBlock, {}); }},
-    {nullptr, "--late-ms", "MS", "how late a late answer comes (default 1500)", "a count",
+    {nullptr, "--late-ms", "MS", "sim.help.late-ms", "sim.needs.count",
      [](Options& o, const std::string& v) { return ParseCount(v, o.lateMs); }},
-    {nullptr, "--bad-finish", nullptr, "answer the finish request without an acknowledgement",
-     nullptr, [](Options& o, const std::string&) { o.badFinish = true; return true; }},
+    {nullptr, "--bad-finish", nullptr, "sim.help.bad-finish", nullptr,
+     [](Options& o, const std::string&) { o.badFinish = true; return true; }},
 };
 // clang-format on
 
 template <class Into>
 std::string Needs(const OptionSpec<Into>& option) {
-    return std::string(option.name) + " needs " + option.needs;
+    return Tr("sim.usage.needs", {option.name, Tr(option.needs)});
 }
 
 // Hands each option of `table` that the command line gives to `apply`, which takes its
@@ -237,7 +209,7 @@ void Register(cmdline::CommandLine& line, const Table& table, Apply apply) {
 void Read(cmdline::CommandLine& line, int argc, char** argv, int first = 1) {
     const cmdline::Stop stop = line.Read(argc, argv, first);
     if (stop.kind == cmdline::Stop::Kind::kUnexpected) {
-        throw "unknown option " + stop.word;
+        throw Tr("sim.usage.unknown-option", {stop.word});
     }
     if (stop.kind == cmdline::Stop::Kind::kNoValue) {
         for (const auto& option : kSimulatorOptions) {
@@ -266,7 +238,7 @@ void ApplyPrinter(const std::string& text,
     const std::string said = "--printer \"" + text + "\"";
     std::pair<std::uint32_t, std::uint32_t> range;
     if (words.size() < 2 || !ReadAddresses(said, words[1], range)) {
-        throw said + ": it needs an address or range FIRST-LAST first, then options";
+        throw Tr("sim.usage.printer-address", {said});
     }
     // The options are read once, each value checked on a scratch copy, and then applied to
     // every print server of the range.
@@ -288,9 +260,8 @@ void ApplyPrinter(const std::string& text,
         Read(line, static_cast<int>(argv.size()), argv.data(), 2);
     } catch (const std::string& refusal) {
         for (const auto& option : kSimulatorOptions) {
-            if (refusal == "unknown option " + std::string(option.name)) {
-                throw said + ": " + option.name +
-                    " is an option of the whole simulator, not of one print server";
+            if (refusal == Tr("sim.usage.unknown-option", {option.name})) {
+                throw Tr("sim.usage.printer-whole", {said, option.name});
             }
         }
         throw said + ": " + refusal;
@@ -298,8 +269,8 @@ void ApplyPrinter(const std::string& text,
     auto at = std::lower_bound(index.begin(), index.end(), std::pair{range.first, std::size_t{0}});
     for (std::uint64_t address = range.first; address <= range.second; ++address, ++at) {
         if (at == index.end() || at->first != address) {
-            throw said + ": " + Dotted(static_cast<std::uint32_t>(address)) +
-                " is not an address given to --listen";
+            throw Tr("sim.usage.printer-not-listened",
+                     {said, Dotted(static_cast<std::uint32_t>(address))});
         }
         for (const auto& [option, value] : given) {
             option->apply(printers[at->second], value);
@@ -328,12 +299,10 @@ void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
         reading.addresses = 1;
     }
     if (!reading.common.flashFile.empty() && !reading.flashDir.empty()) {
-        throw std::string("--flash and --flash-dir: give one of them");
+        throw std::string(Tr("sim.usage.flash-and-dir"));
     }
     if (!reading.common.flashFile.empty() && reading.addresses > 1) {
-        throw std::string(
-            "--flash takes the image of one print server: with several addresses give "
-            "--flash-dir");
+        throw std::string(Tr("sim.usage.flash-one"));
     }
     printers.clear();
     printers.reserve(reading.addresses);
@@ -357,7 +326,7 @@ void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
         std::adjacent_find(index.begin(), index.end(),
                            [](const auto& a, const auto& b) { return a.first == b.first; });
     if (twice != index.end()) {
-        throw "--listen: " + Dotted(twice->first) + " is given twice";
+        throw Tr("sim.usage.listen-twice", {Dotted(twice->first)});
     }
     for (const std::string& printer : reading.printers) {
         ApplyPrinter(printer, index, printers);
@@ -372,8 +341,8 @@ void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
     for (std::size_t i = 0; i < std::size(udp); ++i) {
         for (std::size_t j = i + 1; j < std::size(udp); ++j) {
             if (udp[i].second != 0 && udp[i].second == udp[j].second) {
-                throw std::string(udp[i].first) + " and " + udp[j].first + " name one UDP port, " +
-                    std::to_string(udp[i].second) + ": each service needs its own";
+                throw Tr("sim.usage.same-port",
+                         {udp[i].first, udp[j].first, std::to_string(udp[i].second)});
             }
         }
     }
@@ -402,17 +371,12 @@ bool ParseOptions(int argc, char** argv, std::vector<Options>& printers, std::st
 }
 
 std::string HelpText() {
-    std::string text =
-        "usage: vexil-printserver-sim [options]\n"
-        "\n"
-        "Plays network print servers for the Vexilware download program: one, or one for\n"
-        "each address given to --listen, all in one process, each with its own download,\n"
-        "flash image and faults.\n";
+    std::string text(Tr("sim.help.intro"));
     const auto describe = [&text](const auto& entry) {
         // Appended piece by piece: GCC 12 at -O3 sees an overlapping copy in the sum of a
         // literal and a string that is not there (-Wrestrict).
         if (entry.heading != nullptr) {
-            text.append("\n").append(entry.heading).append(":\n");
+            text.append("\n").append(Tr(entry.heading)).append(":\n");
         }
         std::string option = entry.name;
         if (entry.value != nullptr) {
@@ -421,9 +385,9 @@ std::string HelpText() {
         char line[64];
         std::snprintf(line, sizeof line, "  %-24s ", option.c_str());
         text += line;
-        for (const char* c = entry.help; *c != '\0'; ++c) {
-            text += *c;
-            if (*c == '\n') {
+        for (const char c : Tr(entry.help)) {
+            text += c;
+            if (c == '\n') {
                 text += std::string(27, ' ');
             }
         }
@@ -435,11 +399,7 @@ std::string HelpText() {
     for (const auto& entry : kPrintServerOptions) {
         describe(entry);
     }
-    text +=
-        "\n"
-        "Exit status: 0 when stopped (SIGINT, SIGTERM) or after --once's download; 1 when a\n"
-        "socket cannot be opened; 64 for a bad option, two services on one UDP port or a --flash\n"
-        "that cannot be written; 70 for an internal error (its reason is said).\n";
+    text += Tr("sim.help.exit");
     return text;
 }
 
