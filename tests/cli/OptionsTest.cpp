@@ -372,6 +372,38 @@ TEST(Report, SummaryTable) {
     EXPECT_NE(inventory.find("1 of 3 print servers answered\n"), std::string::npos) << inventory;
 }
 
+// In Japanese the table's words and columns follow (two columns for each Japanese character),
+// while the JSON stays the same bytes: its message texts Japanese, its notes English.
+TEST(Report, TableFollowsTheLanguageJsonDoesNot) {
+    std::vector<cli::Report> reports(2);
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", reports[0].target).Refused());
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.11", reports[1].target).Refused());
+    reports[0].lastMessage = 110;
+    reports[0].seconds = 27.6;
+    reports[1].run.alreadyCurrent = true;
+    SetLanguage(Language::kJapanese);
+    reports[1].SetNote("cli.note.stopped", {"2"});
+    const std::string table = cli::SummaryTable(reports);
+    const std::string japaneseJson = cli::ToJson(reports[0]) + cli::ToJson(reports[1]);
+    SetLanguage(Language::kEnglish);
+    for (const std::string& row :
+         {"対象" + std::string(14, ' ') + "結果  メッセージ       秒\n",
+          std::string("tcp 192.0.2.10       0      110     27.6  ダウンロードが終了しました。\n"),
+          std::string("  最新のバージョンです  --max-failures 2 で停止しました\n"),
+          std::string("ダウンロード 2 件中 2 件が成功しました (うち 1 件は最新のバージョン)\n")}) {
+        EXPECT_NE(table.find(row), std::string::npos) << row << "\n" << table;
+    }
+    EXPECT_EQ(cli::ToJson(reports[0]) + cli::ToJson(reports[1]), japaneseJson);
+    EXPECT_NE(
+        japaneseJson.find(
+            R"("text":"ダウンロードが終了しました。\nプリンタの電源をリセットしてください。")"),
+        std::string::npos)
+        << japaneseJson;
+    EXPECT_NE(japaneseJson.find(R"("note":"the fleet stopped at --max-failures 2")"),
+              std::string::npos)
+        << japaneseJson;
+}
+
 TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {
     // The engine over a scripted print server, confirmed by the command line's port as --yes
     // does. A confirmed download ends at once at an unanswered mode switch.

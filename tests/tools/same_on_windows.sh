@@ -22,6 +22,9 @@ fresh_wineserver
 # Names beyond ASCII reach Wine as the shell gives them, in UTF-8, whatever locale the test
 # was started in.
 export LC_ALL=C.UTF-8
+# The programs' own texts that the checks read are the English ones (LC_ALL=C alone would choose
+# Japanese); both worlds print the numbered messages in the same language.
+export LANGUAGE=en
 
 # Runs one command line of a program (vexil-file, vexil-download or vexil-printserver-sim) in
 # both worlds, each in its own folder, and compares status and printed text. With `numbers` first, only the numbered
