@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vexil-download.exe under Wine against the Linux simulator, inside a private network namespace
-# (run through in_netns.sh): a whole download over TCP/IP and one over IPX, with Windows paths
+# (run through in_netns.sh): a refused address and a usage error under an English and a Japanese
+# LANG; a whole download over TCP/IP and one over IPX, with Windows paths
 # (drive letter, backslashes) in --dir and --log; then a fleet of both from a targets file with
 # CR LF line ends, whose children are Windows processes. The flash the simulator keeps must
 # equal the image, and the log lines must be the bytes the Linux program writes for the same
