@@ -523,52 +523,93 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
 // run in turn.
 TEST(VexilDownload, TextsFollowTheLanguageWhatScriptsReadDoesNot) {
     ScratchDir dir;
-    SimProcess sim({"--listen", Address(90) + "-" + Address(92), "--flash-dir", dir.path().string(),
-                    "--quiet"});
-    ASSERT_TRUE(sim.Running()) << sim.Log();
-    const std::string targets = dir.File("targets", {});
-    std::ofstream(targets) << "tcp 192.0.2.91\ntcp 192.0.2.92\n";
+    // Each language has four addresses of its own from `base`: the download's print server, the
+    // fleet's two, and a silent one that the scan of the four finds no print server at.
     const std::vector<std::string> englishByLang = {
         "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=en_US.UTF-8"};
     const struct {
+        std::string name;
+        std::vector<std::string> env;
+        int base;
+    } languages[] = {{"en_US.UTF-8", englishByLang, 90},
+                     {"ja_JP.UTF-8", kJapaneseByLang, 94},
+                     {"C", kJapaneseByC, 98}};
+    std::vector<std::string> simArgs = {"--listen", Address(90) + "-" + Address(101), "--flash-dir",
+                                        dir.path().string(), "--quiet"};
+    for (const auto& language : languages) {
+        simArgs.insert(simArgs.end(),
+                       {"--printer", Address(language.base + 3) + " --no-version-reply"});
+    }
+    SimProcess sim(simArgs);
+    ASSERT_TRUE(sim.Running()) << sim.Log();
+    // A language's addresses as the first's, so that its log and JSON compare with the first's.
+    const auto asFirst = [](std::string text, int base) {
+        for (int k = 0; k < 4; ++k) {
+            const std::string from = Address(base + k);
+            const std::string to = Address(90 + k);
+            for (std::size_t at = text.find(from); at != std::string::npos;
+                 at = text.find(from, at + to.size())) {
+                text.replace(at, from.size(), to);
+            }
+        }
+        return text;
+    };
+    const struct {
         const char* name;
-        std::vector<std::string> args;
+        std::vector<std::string> args;  // "@" is the language's base address, "@@" its targets
         int status;
     } runs[] = {
-        {"download", {"--tcp", "192.0.2.90", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--json"}, 0},
+        {"download", {"--tcp", "@", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--json"}, 0},
         {"refused", {"--tcp", "127.0.0.1"}, 64},
         {"fleet",
-         {"--targets", targets, "--dir", VEXIL_SAMPLE_DIR, "--yes", "--skip-current", "--jobs",
-          "1"},
+         {"--targets", "@@", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--skip-current", "--jobs", "1"},
          0},
-        {"scan", {"--scan", "192.0.2.90-192.0.2.93"}, 0},
+        {"scan", {"--scan", "@-@3"}, 0},
         {"help", {"--help"}, 0},
         {"usage", {"--bogus"}, 64},
     };
     // Each run's standard error and output, and the log of the download and the fleet, by
-    // language.
+    // language, its addresses as the first language's.
     struct Texts {
         std::map<std::string, std::string> err, out;
         std::string log;
     };
     std::map<std::string, Texts> by;
-    for (const auto& [language, env] :
-         {std::pair{"en_US.UTF-8", englishByLang}, std::pair{"ja_JP.UTF-8", kJapaneseByLang},
-          std::pair{"C", kJapaneseByC}}) {
-        const std::string log = (dir.path() / (std::string(language) + ".log")).string();
-        for (const auto& run : runs) {
+    // Each run in the three languages at once.
+    for (const auto& run : runs) {
+        std::vector<std::unique_ptr<Command>> commands;
+        for (const auto& language : languages) {
+            const std::string log = (dir.path() / (language.name + ".log")).string();
+            const std::string targets = dir.File(language.name + ".targets", {});
+            std::ofstream(targets) << "tcp " << Address(language.base + 1) << "\ntcp "
+                                   << Address(language.base + 2) << "\n";
             std::vector<std::string> args = {"--model", "6"};
-            args.insert(args.end(), run.args.begin(), run.args.end());
+            for (const std::string& arg : run.args) {
+                args.push_back(arg == "@"    ? Address(language.base)
+                               : arg == "@@" ? targets
+                               : arg == "@-@3"
+                                   ? Address(language.base) + "-" + Address(language.base + 3)
+                                   : arg);
+            }
             if (run.name == std::string("download") || run.name == std::string("fleet")) {
                 args.insert(args.end(), {"--log", log});
             }
-            Command command(args, env, dir.path(), std::string(language) + "." + run.name);
-            EXPECT_EQ(command.Wait(), run.status) << language << " " << run.name << "\n"
-                                                  << command.Err();
-            by[language].err[run.name] = command.Err();
-            by[language].out[run.name] = command.Out();
+            commands.push_back(std::make_unique<Command>(args, language.env, dir.path(),
+                                                         language.name + "." + run.name));
         }
-        by[language].log = Slurp(log);
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            const auto& language = languages[i];
+            EXPECT_EQ(commands[i]->Wait(), run.status) << language.name << " " << run.name << "\n"
+                                                       << commands[i]->Err();
+            // (The help's own example addresses are no language's.)
+            const int base = run.name == std::string("help") ? 90 : language.base;
+            by[language.name].err[run.name] = asFirst(commands[i]->Err(), base);
+            by[language.name].out[run.name] = asFirst(commands[i]->Out(), base);
+        }
+    }
+    for (const auto& language : languages) {
+        by[language.name].log =
+            asFirst(Slurp((dir.path() / (language.name + ".log")).string()), language.base);
     }
     const Texts& en = by["en_US.UTF-8"];
     const Texts& ja = by["ja_JP.UTF-8"];
