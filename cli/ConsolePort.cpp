@@ -125,7 +125,7 @@ void ConsolePort::DrawProgress() {
         // One line per tenth reached.
         const int tenth = percent / 10 * 10;
         if (tenth > std::max(shownPercent_, 0)) {
-            std::fprintf(out_, "progress %d%%\n", tenth);
+            std::fprintf(out_, "%s\n", Tr("cli.progress", {std::to_string(tenth)}).c_str());
             std::fflush(out_);
         }
         shownPercent_ = std::max(shownPercent_, tenth);
@@ -171,9 +171,7 @@ void ConsolePort::PrintValues(const ConfirmationValues& values) {
 
 void ConsolePort::ReportAlreadyCurrent(const ConfirmationValues& values) {
     PrintValues(values);
-    Print(
-        "vexil-download: the print server has the download file's version already: left as it "
-        "is\n");
+    Print("vexil-download: " + std::string(Tr("cli.download.already-current")) + "\n");
 }
 
 bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
@@ -183,18 +181,13 @@ bool ConsolePort::ConfirmTarget(const ConfirmationValues& values) {
             // --yes answers for a print server that the administrator named and that answered
             // as a print server of the model; one whose model was never read is not it.
             declinedAsUnverified_ = true;
-            Print(
-                "vexil-download: the print server gave no valid version reply, so its model and "
-                "version are unknown: not downloaded; --allow-unverified downloads to it "
-                "anyway\n");
+            Print("vexil-download: " + std::string(Tr("cli.download.unverified")) + "\n");
             return false;
         }
         return true;
     }
     if (!console::IsTerminal(stdin)) {
-        Print(
-            "vexil-download: no terminal to confirm on: nothing was changed; give --yes to "
-            "download without asking\n");
+        Print("vexil-download: " + std::string(Tr("cli.download.no-terminal")) + "\n");
         return false;
     }
     Print(std::string(Tr(confirm::kDownload)) + " (y) / " +

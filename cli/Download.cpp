@@ -4,6 +4,7 @@
 #include "engine/ModelTable.h"
 #include "frontend/Confirmation.h"
 #include "frontend/ResultReport.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
@@ -32,7 +33,8 @@ Report ReportOf(const Target& target, int modelIndex, bool query) {
     report.target = target;
     report.model = modelIndex;
     report.query = query;
-    report.note = UnverifiableNote(modelIndex, target.ipx);
+    report.note = UnverifiableNote(modelIndex, target.ipx, Language::kEnglish);
+    report.shownNote = UnverifiableNote(modelIndex, target.ipx, CurrentLanguage());
     return report;
 }
 

@@ -22,6 +22,7 @@
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
@@ -134,8 +135,8 @@ std::optional<std::string> ChildsLogLine(const std::string& log, std::uintmax_t 
 // could not be started or was lost before it could report, or that a cancel kept from starting.
 void LogInPlace(Report& report, const Options& options) {
     if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
-        std::fprintf(stderr, "vexil-download: writing the log %s failed: %s\n", options.log.c_str(),
-                     reason.c_str());
+        std::fprintf(stderr, "vexil-download: %s\n",
+                     Tr("cli.files.log-failed", {options.log, reason}).c_str());
     }
 }
 
@@ -159,7 +160,7 @@ void FinishChild(Job& job, const process::Exit& exit, const Options& options) {
     report.seconds = seconds;
     report.start = job.startTime;
     report.end = UtcNow();
-    report.note = "its process " + exit.how;
+    report.SetNote("cli.note.lost", {exit.how});
     if (const std::optional<std::string> logged =
             options.log.empty() ? std::nullopt
                                 : ChildsLogLine(options.log, job.logSizeAtStart, report.target)) {
@@ -169,26 +170,28 @@ void FinishChild(Job& job, const process::Exit& exit, const Options& options) {
             report.run.result = RowOf(Verdict::kFailed).result;
         }
         report.logged = true;
-        report.note += " after it had logged its result";
+        report.AddNote("cli.note.lost.after-logged");
         return;
     }
     // Its print server may have been erased, so the fleet records it in the child's place.
     // Ended by a cancel before it could see it: nothing had been sent yet.
     const Verdict verdict = exit.cancelled ? Verdict::kNotStarted : Verdict::kFailed;
     report.run.result = RowOf(verdict).result;
-    report.note += exit.killed ? "" : " and no report";
+    if (!exit.killed) {
+        report.AddNote("cli.note.lost.no-report");
+    }
     if (!exit.cancelled) {
-        report.note += "; the print server may wait in download mode";
+        report.AddNote("cli.note.lost.may-wait");
     }
     LogInPlace(report, options);
 }
 
 bool AskOnce(const std::vector<Target>& targets) {
-    std::fprintf(stderr, "%zu targets:\n", targets.size());
+    std::fprintf(stderr, "%s\n", Tr("cli.fleet.targets", {std::to_string(targets.size())}).c_str());
     for (const Target& target : targets) {
         std::fprintf(stderr, "  %s\n", target.Label().c_str());
     }
-    std::fprintf(stderr, "Download to every one of them without asking again? (y/N) ");
+    std::fputs(std::string(Tr("cli.fleet.ask")).c_str(), stderr);
     std::fflush(stderr);
     return AskYesNo() == Answer::Yes;
 }
@@ -302,10 +305,8 @@ void FleetRun::Ended(const Job& job) {
     if (++failures_ == options_.maxFailures && !stopping_) {
         stoppedByFailures_ = true;
         if (next_ < targets_.size()) {
-            std::fprintf(stderr,
-                         "vexil-download: --max-failures %d reached: no further download is "
-                         "started\n",
-                         failures_);
+            std::fprintf(stderr, "vexil-download: %s\n",
+                         Tr("cli.fleet.max-failures", {std::to_string(failures_)}).c_str());
         }
     }
 }
@@ -314,9 +315,9 @@ void FleetRun::GiveUp(Job& job, const std::string& reason) {
     job.done = job.started = true;
     job.report.run.result = RowOf(Verdict::kStartFailed).result;
     job.report.verdict = Verdict::kStartFailed;
-    job.report.note = "its process could not be started: " + reason;
-    std::fprintf(stderr, "vexil-download: cannot start the download to %s: %s\n",
-                 job.report.target.Label().c_str(), reason.c_str());
+    job.report.SetNote("cli.note.start-failed", {reason});
+    std::fprintf(stderr, "vexil-download: %s\n",
+                 Tr("cli.fleet.start-failed", {job.report.target.Label(), reason}).c_str());
     LogInPlace(job.report, options_);
     PrintJson(job.report, options_);
     Ended(job);
@@ -344,13 +345,13 @@ void FleetRun::TakeOutput(const process::Output& output) {
 // The wait for the children failed: the downloads still running are cancelled (each logs its
 // own line) and none of them may count as a success the fleet never saw.
 void FleetRun::CancelTheRunning() {
-    std::fputs("vexil-download: waiting for the downloads failed: they are cancelled\n", stderr);
+    std::fprintf(stderr, "vexil-download: %s\n", std::string(Tr("cli.fleet.wait-failed")).c_str());
     children_.CancelAll();
     for (Job& job : jobs_) {
         if (job.started && !job.done) {
             job.done = true;
             job.report.run.result = RowOf(Verdict::kFailed).result;
-            job.report.note = "the fleet could not follow its process; it was cancelled";
+            job.report.SetNote("cli.note.not-followed");
             PrintJson(job.report, options_);
         }
     }
@@ -363,8 +364,7 @@ void FleetRun::ReportTheRest() {
             job.report.run.result = RowOf(verdict).result;
             job.report.verdict = verdict;
             if (stoppedByFailures_) {
-                job.report.note =
-                    "the fleet stopped at --max-failures " + std::to_string(options_.maxFailures);
+                job.report.SetNote("cli.note.stopped", {std::to_string(options_.maxFailures)});
             }
             LogInPlace(job.report, options_);
             PrintJson(job.report, options_);
@@ -406,9 +406,8 @@ bool CheckFileOnce(const Options& options, const std::vector<Target>& targets,
         const bool used = std::any_of(targets.begin(), targets.end(),
                                       [overIpx](const Target& t) { return t.ipx == overIpx; });
         if (used && CheckDownloadFile(transport, options.modelIndex, overIpx, port) != 0) {
-            std::fprintf(stderr,
-                         "vexil-download: the download file check failed: nothing was sent to "
-                         "any print server\n");
+            std::fprintf(stderr, "vexil-download: %s\n",
+                         std::string(Tr("cli.fleet.file-check-failed")).c_str());
             return false;
         }
     }

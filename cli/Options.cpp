@@ -21,6 +21,7 @@
 #include "platform/WidePath.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
@@ -54,14 +55,13 @@ Refusal ParseIpv4(std::string_view text, Target& target) {
         return {msg::kFirstOctet127, {}};
     }
     if (parts.size() != address::kOctets) {
-        return Text("a TCP/IP address has four octets, A.B.C.D: " + std::string(text));
+        return Text(Tr("cli.usage.ip-octets", {text}));
     }
     std::array<std::string_view, address::kOctets> octets{};
     for (std::size_t i = 0; i < address::kOctets; ++i) {
         if (!AllDigits(parts[i]) || parts[i].size() > address::kOctetLength) {
-            return Text("octet " + std::to_string(i + 1) + " of " + std::string(text) +
-                        " is not a decimal number of at most " +
-                        std::to_string(address::kOctetLength) + " digits");
+            return Text(Tr("cli.usage.ip-octet-digits",
+                           {std::to_string(i + 1), text, std::to_string(address::kOctetLength)}));
         }
         octets[i] = parts[i];
     }
@@ -75,9 +75,9 @@ Refusal ParseIpv4(std::string_view text, Target& target) {
             address::RangeMessage(i, static_cast<double>(address::DecimalValue(octets[i])), bound);
         if (message != 0) {
             const address::OctetRange& range = address::kOctetRanges[i];
-            return {message, "octet " + std::to_string(i + 1) + " must lie between " +
-                                 std::to_string(range.minimum) + " and " +
-                                 std::to_string(range.maximum)};
+            return {message, Tr("cli.usage.ip-octet-range",
+                                {std::to_string(i + 1), std::to_string(range.minimum),
+                                 std::to_string(range.maximum)})};
         }
         target.octets[i] = static_cast<std::uint8_t>(entry.address >> (8 * i));
     }
@@ -87,8 +87,7 @@ Refusal ParseIpv4(std::string_view text, Target& target) {
 Refusal ParseIpx(std::string_view text, Target& target) {
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
-        return Text("an IPX address is NETWORK:NODE, 8 and 12 hexadecimal digits: " +
-                    std::string(text));
+        return Text(Tr("cli.usage.ipx-form", {text}));
     }
     const std::string_view network = text.substr(0, colon);
     const std::string_view node = text.substr(colon + 1);
@@ -96,10 +95,10 @@ Refusal ParseIpx(std::string_view text, Target& target) {
         return {msg::kMacAddressLength, {}};
     }
     if (!address::IsHexText(node)) {
-        return Text("the MAC address " + std::string(node) + " is not hexadecimal");
+        return Text(Tr("cli.usage.mac-hex", {node}));
     }
     if (network.size() != address::kNetworkLength || !address::IsHexText(network)) {
-        return Text("the network address must be 8 hexadecimal digits: " + std::string(network));
+        return Text(Tr("cli.usage.network-hex", {network}));
     }
     // The broadcast node reaches every print server of the network at once, and no card has
     // the zero node: neither is ever the one print server meant.
@@ -107,9 +106,7 @@ Refusal ParseIpx(std::string_view text, Target& target) {
         std::all_of(node.begin(), node.end(), [](char c) { return c == 'f' || c == 'F'; });
     const bool zero = std::all_of(node.begin(), node.end(), [](char c) { return c == '0'; });
     if (broadcast || zero) {
-        return Text("the MAC address " + std::string(node) + " is " +
-                    (broadcast ? "the broadcast address" : "zero") +
-                    ", not the address of one print server");
+        return Text(Tr(broadcast ? "cli.usage.mac-broadcast" : "cli.usage.mac-zero", {node}));
     }
     std::array<std::uint8_t, 6> bytes{};
     address::HexTextToBytes(network, bytes);
@@ -165,7 +162,7 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
             name,
             [name, use = std::move(use)](const std::string& text) {
                 if (text.empty()) {
-                    throw Text(name + " needs a value, not an empty one");
+                    throw Text(Tr("cli.usage.empty-value", {name}));
                 }
                 use(text);
             },
@@ -192,7 +189,7 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
     value("--model", [&options](const std::string& text) {
         options.modelText = text;
         if (!ParseModel(text, options.modelIndex)) {
-            throw Text("--model takes the model list's name or a number from 1 to 6, not " + text);
+            throw Text(Tr("cli.usage.model", {text}));
         }
     });
     target("--tcp", false);
@@ -208,17 +205,17 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
     value("--jobs", [&options](const std::string& text) {
         options.jobsGiven = true;
         if (!cmdline::ReadNumber(text, 1, kMaxJobs, options.jobs)) {
-            throw Text("--jobs takes a number from 1 to " + std::to_string(kMaxJobs));
+            throw Text(Tr("cli.usage.jobs", {std::to_string(kMaxJobs)}));
         }
     });
     value("--max-failures", [&options](const std::string& text) {
         if (!cmdline::ReadNumber(text, 1, std::numeric_limits<int>::max(), options.maxFailures)) {
-            throw Text("--max-failures takes a number of failures, at least 1");
+            throw Text(std::string(Tr("cli.usage.max-failures")));
         }
     });
     value(process::kReportOption, [&options](const std::string& text) {
         if (!cmdline::ReadNumber(text, 3, process::MaxReportChannel(), options.reportFd)) {
-            throw Text(std::string(process::kReportOption) + " takes a descriptor number");
+            throw Text(Tr("cli.usage.report-fd", {process::kReportOption}));
         }
     });
 }
@@ -230,16 +227,17 @@ Refusal StopRefusal(const cmdline::Stop& stop) {
         case Kind::kNone:
             break;
         case Kind::kUnexpected:
-            return Text((stop.word.starts_with("-") ? "unknown option " : "unexpected argument ") +
-                        stop.word);
+            return Text(Tr(stop.word.starts_with("-") ? "cli.usage.unknown-option"
+                                                      : "cli.usage.unexpected-argument",
+                           {stop.word}));
         case Kind::kValueNotTaken:
-            return Text(stop.option + " takes no value");
+            return Text(Tr("cli.usage.takes-no-value", {stop.option}));
         case Kind::kRepeated:
             return Text(stop.option == "--tcp" || stop.option == "--ipx"
-                            ? "give one target, --tcp or --ipx, or a --targets file"
-                            : stop.option + " is given twice");
+                            ? std::string(Tr("cli.usage.one-target"))
+                            : Tr("cli.usage.given-twice", {stop.option}));
         case Kind::kNoValue:
-            return Text(stop.option + " needs a value");
+            return Text(Tr("cli.usage.needs-value", {stop.option}));
     }
     return {};
 }
@@ -247,12 +245,11 @@ Refusal StopRefusal(const cmdline::Stop& stop) {
 // A scan finds its targets itself and sends each only the version query, over TCP/IP.
 Refusal CheckScan(const Options& options) {
     if (options.scanRanges.empty()) {
-        return options.writeTargets.empty() ? Refusal{} : Text("--write-targets goes with --scan");
+        return options.writeTargets.empty() ? Refusal{}
+                                            : Text(std::string(Tr("cli.usage.write-targets")));
     }
     if (options.haveTarget && options.target.ipx) {
-        return Text(
-            "IPX is not scanned: an IPX address is a network and node pair, with no range to "
-            "sweep; --scan is for TCP/IP");
+        return Text(std::string(Tr("cli.usage.ipx-not-scanned")));
     }
     for (const auto& [given, name] :
          {std::pair{options.haveTarget, "--tcp"},
@@ -263,9 +260,7 @@ Refusal CheckScan(const Options& options) {
           std::pair{!options.failedFile.empty(), "--failed"},
           std::pair{!options.log.empty(), "--log"}, std::pair{!options.dir.empty(), "--dir"}}) {
         if (given) {
-            return Text(std::string(name) +
-                        " does not go with --scan, which sends each address only the version "
-                        "query and lists the print servers that answered");
+            return Text(Tr("cli.usage.not-with-scan", {name}));
         }
     }
     return {};
@@ -274,7 +269,7 @@ Refusal CheckScan(const Options& options) {
 // The options that every one read alone, together.
 Refusal CheckTogether(const Options& options) {
     if (options.modelIndex == 0) {
-        return Text("--model is missing");
+        return Text(std::string(Tr("cli.usage.model-missing")));
     }
     if (Refusal refusal = CheckScan(options); refusal.Refused() || !options.scanRanges.empty()) {
         return refusal;
@@ -283,21 +278,21 @@ Refusal CheckTogether(const Options& options) {
     for (const auto& [given, name] : {std::pair{options.jobsGiven, "--jobs"},
                                       std::pair{options.maxFailures > 0, "--max-failures"}}) {
         if (given && options.targetsFile.empty()) {
-            return Text(std::string(name) + " goes with --targets");
+            return Text(Tr("cli.usage.goes-with-targets", {name}));
         }
     }
     if (options.haveTarget == !options.targetsFile.empty()) {
-        return Text("give one target, --tcp A.B.C.D or --ipx NETWORK:NODE, or --targets FILE");
+        return Text(std::string(Tr("cli.usage.target-missing")));
     }
     for (const auto& [given, name] : {std::pair{options.skipCurrent, "--skip-current"},
                                       std::pair{options.allowUnverified, "--allow-unverified"},
                                       std::pair{options.maxFailures > 0, "--max-failures"}}) {
         if (options.query && given) {
-            return Text(std::string(name) + " goes with a download, not with --query");
+            return Text(Tr("cli.usage.not-with-query", {name}));
         }
     }
     if (options.allowUnverified && !options.yes) {
-        return Text("--allow-unverified goes with --yes");
+        return Text(std::string(Tr("cli.usage.allow-unverified")));
     }
     return {};
 }
@@ -355,9 +350,9 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
     std::FILE* file = OpenFile(path, FileUse::kReadStream, refusal);
     if (file == nullptr) {
         // Only a device is refused for its kind: a pipe is read as it comes.
-        return Text("cannot read the targets file " + path + ": " +
-                    (refusal.NotRegular() ? std::string("it is a device, not a regular file")
-                                          : refusal.Reason()));
+        return Text(Tr("cli.targets.unreadable",
+                       {path, refusal.NotRegular() ? std::string(Tr("cli.targets.device"))
+                                                   : refusal.Reason()}));
     }
     char buffer[1 << 16];
     bool tooLarge = false;
@@ -374,12 +369,13 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
     const int error = errno;
     std::fclose(file);
     if (tooLarge) {
-        return Text("the targets file " + path + " is larger than " +
-                    std::to_string(kMaxTargetsFileBytes >> 20) + " MiB");
+        return Text(
+            Tr("cli.targets.too-large", {path, std::to_string(kMaxTargetsFileBytes >> 20)}));
     }
     if (failed) {
-        return Text("cannot read the targets file " + path + ": " +
-                    (error == EISDIR ? std::string("it is a folder") : std::strerror(error)));
+        return Text(Tr("cli.targets.unreadable",
+                       {path, error == EISDIR ? std::string(Tr("cli.targets.is-folder-reason"))
+                                              : std::string(std::strerror(error))}));
     }
     return {};
 }
@@ -451,13 +447,31 @@ Refusal FindRepeat(const std::string& path, const std::vector<Target>& targets,
         }
     }
     if (repeat < targets.size()) {
-        return Text(path + ":" + std::to_string(lines[repeat]) + ": " + targets[repeat].text +
-                    ": the same print server as line " + std::to_string(lines[original]));
+        return Text(Tr("cli.targets.repeat",
+                       {path + ":" + std::to_string(lines[repeat]) + ": " + targets[repeat].text,
+                        std::to_string(lines[original])}));
     }
     return {};
 }
 
 }  // namespace
+
+std::size_t Columns(std::string_view text) {
+    std::size_t columns = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        // A lead byte of three or four bytes is a wide character here (kana and kanji); the
+        // continuation bytes take no column.
+        columns += byte < 0x80 ? 1 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    }
+    return columns;
+}
+
+std::string PadTo(std::string_view text, std::size_t columns, bool right) {
+    const std::size_t used = Columns(text);
+    const std::string pad(used < columns ? columns - used : 0, ' ');
+    return right ? pad + std::string(text) : std::string(text) + pad;
+}
 
 std::string Printable(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -478,7 +492,7 @@ std::string Printable(std::string_view text) {
 
 Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
     if (std::error_code error; std::filesystem::is_directory(WidePath(path), error)) {
-        return Text("the targets file " + path + " is a folder");
+        return Text(Tr("cli.targets.folder", {path}));
     }
     std::string text;
     if (Refusal refusal = ReadBounded(path, text); refusal.Refused()) {
@@ -496,20 +510,19 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
         }
         const std::string where = path + ":" + std::to_string(number) + ": ";
         if (line.size() > kMaxTargetLineBytes) {
-            return Text(where + "a line longer than " + std::to_string(kMaxTargetLineBytes) +
-                        " bytes");
+            return Text(where + Tr("cli.targets.long-line", {std::to_string(kMaxTargetLineBytes)}));
         }
         // A comment may hold any bytes; only the target is text that must read.
         const std::string_view content = line.substr(0, line.find('#'));
         if (content.find('\0') != std::string_view::npos) {
-            return Text(where + "a NUL byte: not a text line");
+            return Text(where + std::string(Tr("cli.targets.nul")));
         }
         const std::vector<std::string_view> words = Words(content);
         if (words.empty()) {
             continue;
         }
         if (words.size() != 2 || (words[0] != "tcp" && words[0] != "ipx")) {
-            return Text(where + "a target is \"tcp A.B.C.D\" or \"ipx NETWORK:NODE\"");
+            return Text(where + std::string(Tr("cli.targets.form")));
         }
         Target target;
         Refusal refusal = ParseTarget(words[0] == "ipx", words[1], target);
@@ -523,13 +536,13 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
         lines.push_back(number);
     }
     if (targets.empty()) {
-        return Text("the targets file " + path + " names no target");
+        return Text(Tr("cli.targets.none", {path}));
     }
     return FindRepeat(path, targets, lines);
 }
 
 std::string ModelList() {
-    std::string text = "model  code  TCP/IP only  download files       name in the model list\n";
+    std::string text = std::string(Tr("cli.models.header")) + "\n";
     std::string unverifiable;
     for (int model = 1; const ModelTraits* traits = FindModel(model); ++model) {
         const std::string files =
@@ -537,145 +550,30 @@ std::string ModelList() {
             (traits->TwoFiles() ? std::string(" ") + traits->companionFile : "");
         const bool verifiable = CanVerifyOverTcp(model);
         char row[256];
-        std::snprintf(row, sizeof row, "%5d%s %s  %-11s  %-19s  %s\n", model,
-                      verifiable ? " " : "*", traits->modelCode, traits->tcpOnly ? "yes" : "no",
-                      files.c_str(), model == kLanCardModel ? kModelNames[0] : "-");
+        const std::string tcpOnly =
+            PadTo(Tr(traits->tcpOnly ? "cli.models.yes" : "cli.models.no"), 11);
+        std::snprintf(row, sizeof row, "%5d%s %s  %s  %-19s  %s\n", model, verifiable ? " " : "*",
+                      traits->modelCode, tcpOnly.c_str(), files.c_str(),
+                      model == kLanCardModel ? kModelNames[0] : "-");
         text += row;
         if (!verifiable) {
-            unverifiable += (unverifiable.empty() ? "" : " and ") + std::to_string(model);
+            unverifiable += (unverifiable.empty() ? "" : std::string(Tr("cli.models.and"))) +
+                            std::to_string(model);
         }
     }
     if (!unverifiable.empty()) {
-        text +=
-            "* version reply cannot be verified over TCP/IP (byte 7 of the model code is 1,\n"
-            "  which marks a reply not valid): over TCP/IP --yes downloads to models " +
-            unverifiable +
-            "\n  only with --allow-unverified, and --skip-current never "
-            "skips them\n";
+        text += Tr("cli.models.footnote", {unverifiable});
     }
     return text;
 }
 
-std::string UnverifiableNote(int model, bool ipx) {
+std::string UnverifiableNote(int model, bool ipx, Language language) {
     const ModelTraits* traits = FindModel(model);
     if (ipx || traits == nullptr || CanVerifyOverTcp(model)) {
         return {};
     }
-    return "model " + std::to_string(model) +
-           "'s version reply cannot be verified over TCP/IP "
-           "(byte 7 of its model code " +
-           traits->modelCode +
-           " is 1, which marks a reply not "
-           "valid); --allow-unverified downloads to it";
+    return Format(Tr("cli.note.unverifiable", language),
+                  {std::to_string(model), traits->modelCode});
 }
-
-const char kHelp[] =
-    "usage: vexil-download --model MODEL (--tcp A.B.C.D | --ipx NETWORK:NODE) [OPTION]...\n"
-    "  or:  vexil-download --model MODEL --targets FILE [--jobs N] [--max-failures N]\n"
-    "                      [OPTION]...\n"
-    "  or:  vexil-download --model MODEL (--tcp ... | --ipx ... | --targets FILE) --query\n"
-    "  or:  vexil-download --model MODEL --scan RANGE... [--jobs N] [--write-targets FILE]\n"
-    "                      [--json]\n"
-    "  or:  vexil-download --list-models\n"
-    "\n"
-    "Replaces the firmware of a network print server with the image in the model's download\n"
-    "file, as the Vexilware window does: file check, version query, confirmation, download\n"
-    "mode, erase, transfer, finish. Every message the window would show goes to standard error\n"
-    "as KIND NUMBER TEXT (kind: information, warning, error, message, status).\n"
-    "\n"
-    "Options:\n"
-    "  --model MODEL        the model: its name in the window's model list, or 1 to 6\n"
-    "  --tcp A.B.C.D        the print server's IPv4 address\n"
-    "  --ipx NETWORK:NODE   its IPX network number (8 hex digits) and MAC address (12)\n"
-    "  --dir FOLDER         the folder that holds the download files (default: the current one)\n"
-    "  --yes, -y            download without asking; without it the confirmation is asked on\n"
-    "                       the terminal, and without a terminal nothing is changed. Not for\n"
-    "                       a print server whose version query got no valid answer (its model\n"
-    "                       and version unknown): it is left alone, outcome unverified\n"
-    "  --allow-unverified   with --yes: download to such print servers too\n"
-    "  --log FILE           append one line per target: time, target, model, file version,\n"
-    "                       the version before, result code, last and first message, outcome\n"
-    "                       (succeeded, already-current, failed, cancelled, not-started,\n"
-    "                       start-failed, unverified, stopped); versions as the print server\n"
-    "                       reports them (a file's 01.10 as 1.10); each line is on the disk\n"
-    "                       before the program goes on, and one that a full disk cuts short is\n"
-    "                       taken back (a log not there yet is made only with its first line)\n"
-    "  --targets FILE       every target of FILE, one a line: \"tcp A.B.C.D\" or\n"
-    "                       \"ipx NETWORK:NODE\"; \"#\" starts a comment\n"
-    "  --jobs N             with --targets: up to N targets at once, 1 to 1024 (default 64);\n"
-    "                       with --scan: up to N queries at once (default 1024)\n"
-    "  --max-failures N     with --targets, for a download: once N targets have failed (any\n"
-    "                       that --failed would list), start no further download; those\n"
-    "                       running go on to their end, and the rest are not started, outcome\n"
-    "                       stopped, each logged, in the summary and in the --failed file\n"
-    "  --query              only ask each print server its model code and firmware version;\n"
-    "                       no download file is needed and nothing else is sent; with --dir\n"
-    "                       the model's download file there is checked first and its version\n"
-    "                       reported beside the print server's, and the print server's model\n"
-    "                       is checked as a download checks it (another model: 57631, 14)\n"
-    "  --skip-current       leave alone every print server that already reports the download\n"
-    "                       file's version (counted as success: already current)\n"
-    "  --failed FILE        write the targets that did not succeed to FILE, as a targets file;\n"
-    "                       FILE is replaced whole by a new file made beside it\n"
-    "  --scan RANGE         find the print servers of RANGE, a block 192.0.2.0/24 or a pair\n"
-    "                       192.0.2.10-192.0.2.99 (repeatable; at most 65,536 addresses in\n"
-    "                       all; a block's network and broadcast addresses are skipped):\n"
-    "                       each address gets only the model's version query over TCP/IP,\n"
-    "                       as --query sends it, and those that answered are listed with\n"
-    "                       their model code and version, then a count of those silent.\n"
-    "                       IPX is not scanned: its addresses are network and node pairs.\n"
-    "                       A scan takes no download, record or target options (--tcp,\n"
-    "                       --ipx, --targets, --query, --yes, --skip-current, --log, ...)\n"
-    "  --write-targets FILE with --scan: write the print servers of the model that answered\n"
-    "                       with a valid version reply to FILE as a targets file, replaced\n"
-    "                       whole as --failed is; a scan that finds none of them (or is\n"
-    "                       cancelled) leaves FILE as it was\n"
-    "  --json               one JSON object per target on standard output, then a summary\n"
-    "                       object, instead of the summary table\n"
-    "  --list-models        print the models, their codes and the download files each needs\n"
-    "  --help, -h           this text\n"
-    "Each option but --scan may be given once. A --log or --failed FILE that is a symbolic link "
-    "is\n"
-    "written through: the file it names takes the lines, also one not made yet. No two of\n"
-    "--log, --failed, --write-targets and --targets, nor the file standard output goes to, may\n"
-    "be one file. Nothing is created or changed before the run is accepted.\n"
-    "\n"
-    "Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal or SSH session) cancel the\n"
-    "download as the window's cancel button does; on Windows Ctrl-C, Ctrl-Break and closing\n"
-    "the console window do. The downloads of a fleet are cancelled too when vexil-download\n"
-    "itself ends, even killed: none goes on unsupervised.\n"
-    "\n"
-    "Exit status:\n"
-    "The magnitude of the download's result code, 64 for a usage error, 74 when the download\n"
-    "went as it did but is not on record.\n"
-    "   0  success (with --query: the print server answered; with --scan: at least one\n"
-    "      print server answered)\n"
-    "   1  sockets cannot be used\n"
-    "   2  the print server refused a block\n"
-    "   3  a block was not acknowledged\n"
-    "   5  cancelled (Ctrl-C, SIGTERM or SIGHUP); the print server waits in download mode\n"
-    "   6  not started: download file missing or not for this model, cancelled during the\n"
-    "      version query or (in a fleet) before the download began, or not confirmed (with\n"
-    "      --yes: unverified, see --allow-unverified); a scan that was cancelled\n"
-    "   7  failed otherwise; in a fleet also a download whose process could not be started\n"
-    "      (start-failed) or was lost\n"
-    "   9  no answer to the switch to download mode\n"
-    "  10  the switch to download mode failed\n"
-    "  11  the flash erase failed\n"
-    "  12  the download did not finish correctly\n"
-    "  13  no connection, or the download file could not be read; with --query: no answer;\n"
-    "      with --scan: no print server answered\n"
-    "  14  the print server is another model than the one chosen; after message 112 (the\n"
-    "      version query failed) it did not answer at all\n"
-    "  64  usage error: a bad option, a refused address, an unreadable targets file, a log or\n"
-    "      --failed file that cannot be written, one file named by two of --log, --failed\n"
-    "      and --targets, or a --dir that cannot be used (also one that is no folder, such as\n"
-    "      the device NUL on Windows)\n"
-    "  70  internal error: a fault of the program itself ended it (the reason is told)\n"
-    "  74  the run went as the other statuses say, but a log line, the --failed file or\n"
-    "      standard output could not be written (the reason is told)\n"
-    "With --targets: 0 when every target succeeded, else the status of the first target in\n"
-    "the file that did not (74 when all succeeded but one was not logged); 6 when the download\n"
-    "file, checked once before any download, is missing or damaged.\n";
 
 }  // namespace vexil::cli

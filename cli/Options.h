@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "resources/Text.h"
+
 namespace vexil::cli {
 
 // Downloads at once in a fleet: by default enough that a site's printers take minutes (each
@@ -85,6 +87,12 @@ Refusal ParseOptions(int argc, char** argv, Options& options);
 // move the cursor, change colours or hide what was refused.
 std::string Printable(std::string_view text);
 
+// The columns `text` takes on a terminal (a Japanese character takes two), and `text` padded
+// with spaces to `columns`, on the left when `right`-aligned: a table's columns line up in
+// either language.
+std::size_t Columns(std::string_view text);
+std::string PadTo(std::string_view text, std::size_t columns, bool right = false);
+
 // Reads a targets file: one target a line, "tcp A.B.C.D" or "ipx NETWORK:NODE", "#" starts a
 // comment, CR LF line ends too. A line that does not read refuses the whole file, with its line
 // number (shown Printable), and so does a print server named twice, a line longer than
@@ -95,9 +103,7 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets);
 // The model table as --list-models prints it.
 std::string ModelList();
 // Why the version of a print server of `model` cannot be verified over this transport, for the
-// note of its report; "" when it can.
-std::string UnverifiableNote(int model, bool ipx);
-
-extern const char kHelp[];
+// note of its report in `language` (the JSON keeps it in English); "" when it can.
+std::string UnverifiableNote(int model, bool ipx, Language language);
 
 }  // namespace vexil::cli

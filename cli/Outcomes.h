@@ -35,7 +35,8 @@ struct VerdictRow {
     // The result code that the verdict carries; a failure carries the engine's own code, and
     // this one when the fleet records it in the place of a download it lost.
     DownloadResult result;
-    const char* words;  // what the summary table says of it beside the messages; "" for nothing
+    // The catalog key of what the summary table says of it beside the messages; "" for nothing.
+    const char* words;
 };
 
 inline constexpr VerdictRow kVerdicts[] = {
@@ -43,22 +44,21 @@ inline constexpr VerdictRow kVerdicts[] = {
     {Verdict::kSucceeded, "succeeded", result::kSuccess, ""},
     // --skip-current: the print server reported the file's version, and only the query was
     // sent to it. What was asked holds, so it counts as a success.
-    {Verdict::kAlreadyCurrent, "already-current", result::kSuccess, "already current"},
+    {Verdict::kAlreadyCurrent, "already-current", result::kSuccess, "cli.verdict.already-current"},
     // Any other result of the engine.
     {Verdict::kFailed, "failed", result::kDownloadFailed, ""},
     // Cancelled once the print server was switched to download mode, where it may still wait.
     {Verdict::kCancelled, "cancelled", result::kCancelled, ""},
     // Nothing was sent but the version query: the download file failed its check, a cancel came
     // during the query or before the download began, or the download was not confirmed.
-    {Verdict::kNotStarted, "not-started", result::kNotStarted, "not started"},
+    {Verdict::kNotStarted, "not-started", result::kNotStarted, "cli.verdict.not-started"},
     // A fleet could not start the target's process (the note says why); nothing was sent.
     {Verdict::kStartFailed, "start-failed", result::kDownloadFailed, ""},
     // --yes did not confirm a print server that gave no valid version reply.
-    {Verdict::kUnverified, "unverified", result::kNotStarted,
-     "unverified: its model and version were not read"},
+    {Verdict::kUnverified, "unverified", result::kNotStarted, "cli.verdict.unverified"},
     // --max-failures: the fleet had as many failures as it allows and started no more; nothing
     // was sent. It comes after every target started, so it never decides the fleet's status.
-    {Verdict::kStopped, "stopped", result::kNotStarted, "not started"},
+    {Verdict::kStopped, "stopped", result::kNotStarted, "cli.verdict.not-started"},
 };
 
 const VerdictRow& RowOf(Verdict verdict);

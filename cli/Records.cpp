@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/RecordFile.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
@@ -14,8 +15,8 @@ bool WriteFailedFile(const std::string& failedFile, const std::string& text) {
     }
     const std::string reason = WriteRecord(failedFile, text, RecordMode::kReplace);
     if (!reason.empty()) {
-        std::fprintf(stderr, "vexil-download: writing %s failed: %s\n", failedFile.c_str(),
-                     reason.c_str());
+        std::fprintf(stderr, "vexil-download: %s\n",
+                     Tr("cli.files.write-failed", {failedFile, reason}).c_str());
     }
     return reason.empty();
 }

@@ -11,6 +11,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/DownloadResult.h"
 #include "resources/StringTable.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
@@ -22,7 +23,8 @@ json Message(int stringId) {
     if (stringId == 0) {
         return nullptr;
     }
-    return {{"number", stringId}, {"text", LoadLines(stringId)}};
+    // The Japanese text whatever the language: the JSON is the same for every user.
+    return {{"number", stringId}, {"text", LoadLines(stringId, Language::kJapanese)}};
 }
 
 json TextOrNull(const std::string& text) {
@@ -45,6 +47,16 @@ int NumberOf(const json& message) {
 }  // namespace
 
 static bool ReadJson(const std::string& text, Report& report);
+
+void Report::SetNote(std::string_view key, std::initializer_list<std::string_view> args) {
+    note = Format(Tr(key, Language::kEnglish), args);
+    shownNote = Tr(key, args);
+}
+
+void Report::AddNote(std::string_view key) {
+    note += Tr(key, Language::kEnglish);
+    shownNote += Tr(key);
+}
 
 Verdict Report::GetVerdict() const {
     if (verdict) {
@@ -223,6 +235,10 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.start = TextOf(object, "start");
     report.end = TextOf(object, "end");
     report.note = TextOf(object, "note");
+    // The one note a report read back carries (a fleet's child's), in the user's language.
+    if (report.note == UnverifiableNote(report.model, report.target.ipx, Language::kEnglish)) {
+        report.shownNote = UnverifiableNote(report.model, report.target.ipx, CurrentLanguage());
+    }
     return true;
 }
 
@@ -244,17 +260,17 @@ std::string Explanation(const Report& report) {
             add(FirstLine(report.lastMessage));
         }
         if (first != 0 && first != report.lastMessage) {
-            add("first: " + std::to_string(first) + " " + FirstLine(first));
+            add(Tr("cli.table.first", {std::to_string(first), FirstLine(first)}));
         }
     }
-    if (const std::string words = RowOf(report.GetVerdict()).words; !words.empty()) {
-        add(words);
+    if (const std::string_view words = RowOf(report.GetVerdict()).words; !words.empty()) {
+        add(std::string(Tr(words)));
     }
     if (!report.note.empty()) {
-        add(report.note);
+        add(report.shownNote.empty() ? report.note : report.shownNote);
     }
     if (report.logFailed) {
-        add("(not logged)");
+        add(std::string(Tr("cli.table.not-logged")));
     }
     return text;
 }
@@ -289,15 +305,19 @@ std::string Row(const char* format, ...) {
 
 std::string SummaryTable(const std::vector<Report>& reports, bool closingLine) {
     const bool query = !reports.empty() ? reports.front().query : !closingLine;
-    std::size_t width = 6;
+    std::size_t width = Columns(Tr("cli.table.target"));
     for (const Report& report : reports) {
         width = std::max(width, report.target.Label().size());
     }
     const auto [succeeded, current, stopped] = Count(reports);
     const int w = static_cast<int>(width);
-    std::string table =
-        query ? Row("%-*s  %4s  %7s  %7s\n", w, "target", "code", "version", "seconds")
-              : Row("%-*s  %6s  %7s  %7s\n", w, "target", "result", "message", "seconds");
+    const auto heading = [](const char* key, std::size_t columns) {
+        return "  " + PadTo(Tr(key), columns, true);
+    };
+    std::string table = PadTo(Tr("cli.table.target"), width) +
+                        (query ? heading("cli.table.code", 4) + heading("cli.table.version", 7)
+                               : heading("cli.table.result", 6) + heading("cli.table.message", 7)) +
+                        heading("cli.table.seconds", 7) + "\n";
     for (const Report& r : reports) {
         const std::string label = r.target.Label();
         const std::string text = Explanation(r);
@@ -321,13 +341,13 @@ std::string SummaryTable(const std::vector<Report>& reports, bool closingLine) {
         return table;
     }
     if (query) {
-        table += Row("%d of %d print servers answered\n", succeeded, count);
+        table +=
+            Tr("cli.summary.answered", {std::to_string(succeeded), std::to_string(count)}) + "\n";
         return table;
     }
-    table += Row("%d of %d downloads succeeded", succeeded, count);
-    table += current > 0 ? Row(" (%d already current)", current) : "";
-    table +=
-        stopped > 0 ? Row("; %d not started: the fleet stopped after its failures", stopped) : "";
+    table += Tr("cli.summary.succeeded", {std::to_string(succeeded), std::to_string(count)});
+    table += current > 0 ? Tr("cli.summary.already-current", {std::to_string(current)}) : "";
+    table += stopped > 0 ? Tr("cli.summary.stopped", {std::to_string(stopped)}) : "";
     return table + "\n";
 }
 

@@ -35,7 +35,14 @@ struct Report {
     std::string end;
     bool logged = false;     // its log line is on the disk
     bool logFailed = false;  // its log line could not be written
-    std::string note;        // what the program itself has to say of it, such as a lost process
+    // What the program itself has to say of it, such as a lost process: in English for the
+    // JSON, whatever the language, and as the summary table shows it (empty: as the note).
+    std::string note;
+    std::string shownNote;
+
+    // The note of `key` (a catalog key) with its `args`, or that text added to the note.
+    void SetNote(std::string_view key, std::initializer_list<std::string_view> args = {});
+    void AddNote(std::string_view key);
 
     Verdict GetVerdict() const;
     // Whether the fleet never ran a process for it (nothing was sent to its print server).

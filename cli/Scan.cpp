@@ -14,13 +14,14 @@
 #include "engine/DownloadEngine.h"
 #include "platform/RecordFile.h"
 #include "resources/ResourceIds.h"
+#include "resources/Text.h"
 
 namespace vexil::cli {
 
 namespace {
 
 Refusal RangeRefusal(std::string_view range, const std::string& why) {
-    return {0, "--scan " + Printable(range) + ": " + why};
+    return {0, Tr("cli.scan.range", {Printable(range), why})};
 }
 
 // One range's interval, read and checked as a whole: its form, its size and its ends. A block's
@@ -33,20 +34,19 @@ Refusal ReadRange(std::string_view text, cmdline::Ipv4Range& range) {
     switch (read.form) {
         case Form::kNone:
         case Form::kAddress:
-            return RangeRefusal(text, "a range is a block A.B.C.D/PREFIX or a pair FIRST-LAST");
+            return RangeRefusal(text, std::string(Tr("cli.scan.range-form")));
         case Form::kBlock:
             if (read.fault == Fault::kUnread) {
-                return RangeRefusal(text, "a block is A.B.C.D/PREFIX, the prefix 0 to 32");
+                return RangeRefusal(text, std::string(Tr("cli.scan.block-form")));
             }
             // Too large first: naming the block's first address would only lead to that refusal.
             if (range.Size() > kMaxScanAddresses) {
-                return RangeRefusal(text, "more than 65,536 addresses");
+                return RangeRefusal(text, std::string(Tr("cli.scan.too-many")));
             }
             if (read.fault == Fault::kNotBlockStart) {
-                return RangeRefusal(text, "not the first address of a /" +
-                                              std::to_string(read.prefix) +
-                                              " block: " + cmdline::DottedIpv4(range.first) + "/" +
-                                              std::to_string(read.prefix));
+                return RangeRefusal(
+                    text, Tr("cli.scan.not-block-start",
+                             {std::to_string(read.prefix), cmdline::DottedIpv4(range.first)}));
             }
             if (read.prefix <= 30) {
                 ++range.first;
@@ -55,13 +55,13 @@ Refusal ReadRange(std::string_view text, cmdline::Ipv4Range& range) {
             return {};
         case Form::kPair:
             if (read.fault == Fault::kUnread) {
-                return RangeRefusal(text, "a range is FIRST-LAST, two addresses A.B.C.D");
+                return RangeRefusal(text, std::string(Tr("cli.scan.pair-form")));
             }
             if (read.fault == Fault::kFirstAboveLast) {
-                return RangeRefusal(text, "its first address is above its last");
+                return RangeRefusal(text, std::string(Tr("cli.scan.first-above-last")));
             }
             if (range.Size() > kMaxScanAddresses) {
-                return RangeRefusal(text, "more than 65,536 addresses");
+                return RangeRefusal(text, std::string(Tr("cli.scan.too-many")));
             }
             return {};
     }
@@ -74,9 +74,10 @@ Refusal CheckAddress(std::string_view range, std::uint32_t address, Target& targ
     if (!refusal.Refused()) {
         return {};
     }
-    return {refusal.message, "--scan " + Printable(range) + ": " + cmdline::DottedIpv4(address) +
-                                 " cannot be a TCP/IP target" +
-                                 (refusal.text.empty() ? "" : ": " + refusal.text)};
+    return {refusal.message,
+            Tr("cli.scan.range",
+               {Printable(range), Tr("cli.scan.not-a-target", {cmdline::DottedIpv4(address)}) +
+                                      (refusal.text.empty() ? "" : ": " + refusal.text)})};
 }
 
 struct Tally {
@@ -89,18 +90,17 @@ struct Tally {
 };
 
 std::string SummaryLine(const Tally& t) {
-    std::string line = std::to_string(t.scanned) +
-                       " addresses scanned: " + std::to_string(t.answered) +
-                       " print servers answered";
+    std::string line =
+        Tr("cli.scan.summary", {std::to_string(t.scanned), std::to_string(t.answered)});
     if (t.otherModel > 0) {
-        line += " (" + std::to_string(t.otherModel) + " of another model)";
+        line += Tr("cli.scan.summary.other-model", {std::to_string(t.otherModel)});
     }
     if (t.invalid > 0) {
-        line += ", " + std::to_string(t.invalid) + " without a valid version reply";
+        line += Tr("cli.scan.summary.invalid", {std::to_string(t.invalid)});
     }
-    line += ", " + std::to_string(t.silent) + " silent";
+    line += Tr("cli.scan.summary.silent", {std::to_string(t.silent)});
     if (t.cancelled > 0) {
-        line += ", " + std::to_string(t.cancelled) + " not asked to the end (cancelled)";
+        line += Tr("cli.scan.summary.cancelled", {std::to_string(t.cancelled)});
     }
     return line + "\n";
 }
@@ -125,7 +125,8 @@ Report RowOf(const Target& target, int modelIndex, const ScanAnswer& answer,
     report.target = target;
     report.model = modelIndex;
     report.query = true;
-    report.note = UnverifiableNote(modelIndex, target.ipx);
+    report.note = UnverifiableNote(modelIndex, target.ipx, Language::kEnglish);
+    report.shownNote = UnverifiableNote(modelIndex, target.ipx, CurrentLanguage());
     report.seconds = answer.seconds;
     report.start = startTime;
     report.end = UtcAt(answer.ended);
@@ -183,15 +184,15 @@ Findings Gather(const Options& options, const ModelTraits& model,
 // otherwise replace the last good list with a lone comment.
 bool WriteTargets(const std::string& path, const Findings& found, bool cancelled) {
     if (cancelled || found.ofModel == 0) {
-        std::fprintf(stderr, "vexil-download: %s: %s is left as it was\n",
-                     cancelled ? "the scan was cancelled" : "no print server of the model answered",
-                     path.c_str());
+        std::fprintf(
+            stderr, "vexil-download: %s\n",
+            Tr(cancelled ? "cli.scan.cancelled-kept" : "cli.scan.none-kept", {path}).c_str());
         return true;
     }
     if (const std::string reason = WriteRecord(path, found.targets, RecordMode::kReplace);
         !reason.empty()) {
-        std::fprintf(stderr, "vexil-download: writing %s failed: %s\n", path.c_str(),
-                     reason.c_str());
+        std::fprintf(stderr, "vexil-download: %s\n",
+                     Tr("cli.files.write-failed", {path, reason}).c_str());
         return false;
     }
     return true;
@@ -216,7 +217,7 @@ Refusal ScanAddresses(const std::vector<std::string>& ranges, std::vector<Target
         count -= (merged.last >> 8) - ((std::uint64_t{merged.first} + 0xFF) >> 8) + 1;
     }
     if (count > kMaxScanAddresses) {
-        return {0, "--scan: more than 65,536 addresses in all"};
+        return {0, std::string(Tr("cli.scan.too-many-in-all"))};
     }
     std::vector<Target> found;
     std::vector<std::uint32_t> refused;  // in address order
@@ -279,8 +280,8 @@ int RunScan(const Options& options, Transport& transport) {
         port.onCancel = nullptr;
     }
     if (outcome.result == result::kSocketStartFailed) {
-        std::fprintf(stderr, "vexil-download: the scan cannot use a UDP socket: %s\n",
-                     outcome.reason.c_str());
+        std::fprintf(stderr, "vexil-download: %s\n",
+                     Tr("cli.scan.no-socket", {outcome.reason}).c_str());
         return ExitStatus(result::kSocketStartFailed);
     }
     const Findings found = Gather(options, model, outcome.answers, startTime);

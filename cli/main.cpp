@@ -39,7 +39,8 @@ int Refuse(const Refusal& refusal) {
         std::fprintf(stderr, "vexil-download: %s\n", refusal.text.c_str());
     }
     if (refusal.message == 0) {
-        std::fputs("vexil-download: see --help\n", stderr);
+        std::fprintf(stderr, "vexil-download: %s\n",
+                     std::string(vexil::Tr("cli.usage.see-help")).c_str());
     }
     return kExitUsage;
 }
@@ -88,10 +89,8 @@ int RunOne(const Options& options, vexil::Transport& transport) {
     bool recorded = true;
     if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
         recorded = false;
-        std::fprintf(stderr,
-                     "vexil-download: writing the log %s failed: %s; this target's result "
-                     "is not on record\n",
-                     options.log.c_str(), reason.c_str());
+        std::fprintf(stderr, "vexil-download: %s\n",
+                     vexil::Tr("cli.files.log-failed-unrecorded", {options.log, reason}).c_str());
     }
     recorded = RecordFailed(options.failedFile, {report}) && recorded;
     const int status = ExitStatus(report.run.result);
@@ -115,13 +114,12 @@ Refusal CheckFilesApart(const Options& options) {
         }
         for (std::size_t j = i + 1; j < std::size(files); ++j) {
             if (!files[j].first->empty() && vexil::NamesOneFile(*files[i].first, *files[j].first)) {
-                return {0, std::string(files[i].second) + " and " + files[j].second +
-                               " name the same file: " + *files[j].first};
+                return {0, vexil::Tr("cli.files.same",
+                                     {files[i].second, files[j].second, *files[j].first})};
             }
         }
         if (files[i].first != &options.targetsFile && vexil::NamesStandardOutput(*files[i].first)) {
-            return {0, std::string(files[i].second) +
-                           " names the file standard output goes to: " + *files[i].first};
+            return {0, vexil::Tr("cli.files.standard-output", {files[i].second, *files[i].first})};
         }
     }
     return {};
@@ -133,15 +131,16 @@ Refusal CheckFilesApart(const Options& options) {
 Refusal CheckRecords(const Options& options) {
     const struct {
         const std::string& path;
-        const char* what;
+        const char* refusal;  // its catalog key
         vexil::RecordMode mode;
-    } records[] = {{options.log, "the log", vexil::RecordMode::kAppend},
-                   {options.failedFile, "the --failed file", vexil::RecordMode::kReplace},
-                   {options.writeTargets, "the --write-targets file", vexil::RecordMode::kReplace}};
-    for (const auto& [path, what, mode] : records) {
+    } records[] = {
+        {options.log, "cli.files.cannot-write-log", vexil::RecordMode::kAppend},
+        {options.failedFile, "cli.files.cannot-write-failed", vexil::RecordMode::kReplace},
+        {options.writeTargets, "cli.files.cannot-write-targets", vexil::RecordMode::kReplace}};
+    for (const auto& [path, refusal, mode] : records) {
         if (!path.empty()) {
             if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
-                return {0, "cannot write " + std::string(what) + " " + path + ": " + reason};
+                return {0, vexil::Tr(refusal, {path, reason})};
             }
         }
     }
@@ -164,7 +163,7 @@ Refusal UseFolder(const Options& options) {
         std::filesystem::current_path(vexil::WidePath(options.dir), error);
     }
     if (error) {
-        return {0, "cannot use the folder " + options.dir + ": " + error.message()};
+        return {0, vexil::Tr("cli.files.folder", {options.dir, error.message()})};
     }
     return {};
 }
@@ -181,7 +180,7 @@ int Run(int argc, char** argv) {
         return Refuse(refusal);
     }
     if (options.help) {
-        std::fputs(kHelp, stdout);
+        std::fputs(std::string(vexil::Tr("cli.help")).c_str(), stdout);
         return 0;
     }
     if (options.listModels) {
@@ -231,8 +230,9 @@ int main(int argc, char** argv) {
         // What went to standard output (the JSON, the summary, the inventory) must be there: a
         // full disk or a closed pipe is reported, not hidden behind a status of success.
         if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            std::fprintf(stderr, "vexil-download: writing standard output failed: %s\n",
-                         std::strerror(errno));
+            std::fprintf(
+                stderr, "vexil-download: %s\n",
+                vexil::Tr("cli.files.standard-output-failed", {std::strerror(errno)}).c_str());
             return status != 0 ? status : kExitNotRecorded;
         }
         return status;

@@ -10,13 +10,21 @@
 namespace vexil {
 
 std::string_view LoadString(int id) {
+    return LoadString(id, CurrentLanguage());
+}
+
+std::string_view LoadString(int id, Language language) {
     const std::string key = "msg." + std::to_string(id);
-    return HasText(key) ? Tr(key) : std::string_view{};
+    return HasText(key) ? Tr(key, language) : std::string_view{};
 }
 
 std::string LoadLines(int id) {
+    return LoadLines(id, CurrentLanguage());
+}
+
+std::string LoadLines(int id, Language language) {
     std::string lines;
-    const std::string_view text = LoadString(id);
+    const std::string_view text = LoadString(id, language);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\r' || c == '\n') {

@@ -10,9 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -390,9 +392,12 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         for (const std::string& arg : cases[i].args) {
             args.push_back(replace(arg, Address(host)));
         }
-        commands.push_back(std::make_unique<Command>(
-            args, std::vector<std::string>{"TAVDL_IPX_TUNNEL=" + Address(host) + ":16640"},
-            dir.path(), cases[i].name));
+        std::vector<std::string> env = {"TAVDL_IPX_TUNNEL=" + Address(host) + ":16640"};
+        if (cases[i].name == "no terminal") {
+            // Its confirmation's lines as the system has always shown them, in Japanese.
+            env.insert(env.end(), kJapaneseByC.begin(), kJapaneseByC.end());
+        }
+        commands.push_back(std::make_unique<Command>(args, env, dir.path(), cases[i].name));
     }
     sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{
         "--listen", Address(22), "--listen", Address(21), "--listen", Address(23), "--flash-dir",
@@ -501,7 +506,7 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
 
     EXPECT_EQ(fleet.Wait(), 11) << fleet.Err();
     const std::string summary = fleet.Out();
-    for (const char* row : {R"(tcp 192\.0\.2\.21 +0 +110 +\d+\.\d  ダウンロードが終了しました。)",
+    for (const char* row : {R"(tcp 192\.0\.2\.21 +0 +110 +\d+\.\d  The download has finished\.)",
                             R"(ipx 00000001:00D1F0123456 +0 +110 )",
                             R"(tcp 192\.0\.2\.23 +-11 +57623 )", "2 of 3 downloads succeeded"}) {
         EXPECT_TRUE(std::regex_search(summary, std::regex(row))) << row << "\n" << summary;
@@ -510,6 +515,185 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
     EXPECT_EQ(Slurp(fleetFlashes[0]), Slurp(expected));
     EXPECT_EQ(Slurp(fleetFlashes[1]), Slurp(expected));
     EXPECT_FALSE(std::filesystem::exists(fleetFlashes[2]));
+}
+
+// The language of the environment decides every text a person reads; what scripts read (the
+// message numbers, the log, the JSON, the exit statuses) is the same in every language. One
+// print server and two more for the fleet and the scan, played by one simulator, asked by each
+// run in turn.
+TEST(VexilDownload, TextsFollowTheLanguageWhatScriptsReadDoesNot) {
+    ScratchDir dir;
+    // Each language has four addresses of its own from `base`: the download's print server, the
+    // fleet's two, and a silent one that the scan of the four finds no print server at.
+    const std::vector<std::string> englishByLang = {
+        "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=en_US.UTF-8"};
+    const struct {
+        std::string name;
+        std::vector<std::string> env;
+        int base;
+    } languages[] = {{"en_US.UTF-8", englishByLang, 90},
+                     {"ja_JP.UTF-8", kJapaneseByLang, 94},
+                     {"C", kJapaneseByC, 98}};
+    std::vector<std::string> simArgs = {"--listen", Address(90) + "-" + Address(101), "--flash-dir",
+                                        dir.path().string(), "--quiet"};
+    for (const auto& language : languages) {
+        simArgs.insert(simArgs.end(),
+                       {"--printer", Address(language.base + 3) + " --no-version-reply"});
+    }
+    SimProcess sim(simArgs);
+    ASSERT_TRUE(sim.Running()) << sim.Log();
+    // A language's addresses as the first's, so that its log and JSON compare with the first's.
+    const auto asFirst = [](std::string text, int base) {
+        for (int k = 0; k < 4; ++k) {
+            const std::string from = Address(base + k);
+            const std::string to = Address(90 + k);
+            for (std::size_t at = text.find(from); at != std::string::npos;
+                 at = text.find(from, at + to.size())) {
+                text.replace(at, from.size(), to);
+            }
+        }
+        return text;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> args;  // "@" is the language's base address, "@@" its targets
+        int status;
+    } runs[] = {
+        {"download", {"--tcp", "@", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--json"}, 0},
+        {"refused", {"--tcp", "127.0.0.1"}, 64},
+        {"fleet",
+         {"--targets", "@@", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--skip-current", "--jobs", "1"},
+         0},
+        {"scan", {"--scan", "@-@3"}, 0},
+        {"help", {"--help"}, 0},
+        {"usage", {"--bogus"}, 64},
+    };
+    // Each run's standard error and output, and the log of the download and the fleet, by
+    // language, its addresses as the first language's.
+    struct Texts {
+        std::map<std::string, std::string> err, out;
+        std::string log;
+    };
+    std::map<std::string, Texts> by;
+    // Each run in the three languages at once.
+    for (const auto& run : runs) {
+        std::vector<std::unique_ptr<Command>> commands;
+        for (const auto& language : languages) {
+            const std::string log = (dir.path() / (language.name + ".log")).string();
+            const std::string targets = dir.File(language.name + ".targets", {});
+            std::ofstream(targets) << "tcp " << Address(language.base + 1) << "\ntcp "
+                                   << Address(language.base + 2) << "\n";
+            std::vector<std::string> args = {"--model", "6"};
+            for (const std::string& arg : run.args) {
+                args.push_back(arg == "@"    ? Address(language.base)
+                               : arg == "@@" ? targets
+                               : arg == "@-@3"
+                                   ? Address(language.base) + "-" + Address(language.base + 3)
+                                   : arg);
+            }
+            if (run.name == std::string("download") || run.name == std::string("fleet")) {
+                args.insert(args.end(), {"--log", log});
+            }
+            commands.push_back(std::make_unique<Command>(args, language.env, dir.path(),
+                                                         language.name + "." + run.name));
+        }
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            const auto& language = languages[i];
+            EXPECT_EQ(commands[i]->Wait(), run.status) << language.name << " " << run.name << "\n"
+                                                       << commands[i]->Err();
+            // (The help's own example addresses are no language's.)
+            const int base = run.name == std::string("help") ? 90 : language.base;
+            by[language.name].err[run.name] = asFirst(commands[i]->Err(), base);
+            by[language.name].out[run.name] = asFirst(commands[i]->Out(), base);
+        }
+    }
+    for (const auto& language : languages) {
+        by[language.name].log =
+            asFirst(Slurp((dir.path() / (language.name + ".log")).string()), language.base);
+    }
+    const Texts& en = by["en_US.UTF-8"];
+    const Texts& ja = by["ja_JP.UTF-8"];
+    const Texts& c = by["C"];
+
+    // English: not a byte of Japanese where a person reads, but the JSON's message texts.
+    for (const auto& run : runs) {
+        for (const std::string* text : {&en.err.at(run.name), &en.out.at(run.name)}) {
+            if (text == &en.out.at("download")) {
+                continue;
+            }
+            EXPECT_TRUE(std::all_of(text->begin(), text->end(),
+                                    [](char b) { return static_cast<unsigned char>(b) < 0x80; }))
+                << run.name << ":\n"
+                << *text;
+        }
+    }
+    // Japanese under ja_JP.UTF-8 and C alike (the outputs without times: the help and the
+    // refusals).
+    for (const auto& run : runs) {
+        EXPECT_EQ(ja.err.at(run.name), c.err.at(run.name)) << run.name;
+    }
+    for (const char* run : {"refused", "help", "usage"}) {
+        EXPECT_EQ(ja.out.at(run), c.out.at(run)) << run;
+    }
+    // Its columns as wide as the English one's: two for each Japanese character.
+    const std::string kJapaneseHeading =
+        "対象" + std::string(14, ' ') + "結果  メッセージ       秒\n";
+    const struct {
+        const char* run;
+        bool out;
+        std::string english;
+        std::string japanese;
+    } texts[] = {
+        {"download", false, "\ninformation 110 The download has finished.\n",
+         "\ninformation 110 ダウンロードが終了しました。\n"},
+        {"download", false, "\nprogress 100%\n", "\n進行状況 100%\n"},
+        {"refused", false, "error 57620 The first number of the IP address cannot be 127.\n",
+         "error 57620 127はIPアドレスの一桁目には設定できません。\n"},
+        {"fleet", true, "target          result  message  seconds\n", kJapaneseHeading},
+        {"fleet", true, "\n2 of 2 downloads succeeded (2 already current)\n",
+         "\nダウンロード 2 件中 2 件が成功しました (うち 2 件は最新のバージョン)\n"},
+        {"scan", true, "4 addresses scanned: 3 print servers answered, 1 silent\n",
+         "4 個のアドレスをスキャンしました: プリントサーバ 3 台が応答しました、1 個は応答なし\n"},
+        {"help", true, "usage: vexil-download --model MODEL",
+         "使い方: vexil-download --model MODEL"},
+        {"usage", false, "vexil-download: unknown option --bogus\nvexil-download: see --help\n",
+         "vexil-download: 不明なオプションです: --bogus\nvexil-download: --help "
+         "を参照してください\n"},
+    };
+    for (const auto& t : texts) {
+        const std::string& english = (t.out ? en.out : en.err).at(t.run);
+        const std::string& japanese = (t.out ? ja.out : ja.err).at(t.run);
+        EXPECT_NE(english.find(t.english), std::string::npos) << t.run << ":\n" << english;
+        EXPECT_NE(japanese.find(t.japanese), std::string::npos) << t.run << ":\n" << japanese;
+    }
+
+    // The message lines' kinds and numbers, the log (times aside) and the JSON (times aside)
+    // are the same bytes in every language.
+    const auto numbers = [](const std::string& err) {
+        static const std::regex kLine(R"((^|\n)((error|warning|information|message|status) \d+) )");
+        std::string found;
+        for (auto m = std::sregex_iterator(err.begin(), err.end(), kLine);
+             m != std::sregex_iterator(); ++m) {
+            found += (*m)[2].str() + "\n";
+        }
+        return found;
+    };
+    const auto untimed = [](const std::string& text) {
+        static const std::regex kTimes(
+            R"re((^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ |"(seconds|start|end)":("[^"]*"|[0-9.e-]+))re");
+        return std::regex_replace(text, kTimes, "$1TIME");
+    };
+    EXPECT_NE(en.out.at("download").find("ダウンロードが終了しました。"), std::string::npos)
+        << en.out.at("download");
+    EXPECT_EQ(Count(en.log, "\n"), 3u) << en.log;
+    for (const Texts* other : {&ja, &c}) {
+        for (const auto& run : runs) {
+            EXPECT_EQ(numbers(other->err.at(run.name)), numbers(en.err.at(run.name))) << run.name;
+        }
+        EXPECT_EQ(untimed(other->log), untimed(en.log));
+        EXPECT_EQ(untimed(other->out.at("download")), untimed(en.out.at("download")));
+    }
+    EXPECT_NE(numbers(en.err.at("download")).find("information 110\n"), std::string::npos);
 }
 
 }  // namespace

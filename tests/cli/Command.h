@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,15 @@ inline std::size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
+// The environment of a command in each language, ahead of whatever the test's runner has: the
+// program's texts are English under the first (as a command runs unless told otherwise, so that a
+// test reads the same under any locale of its runner), Japanese under the others.
+inline const std::vector<std::string> kEnglish = {"LANGUAGE=en"};
+inline const std::vector<std::string> kJapaneseByLang = {
+    "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=ja_JP.UTF-8"};
+inline const std::vector<std::string> kJapaneseByC = {
+    "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=C"};
+
 struct CommandSetup {
     std::vector<std::string> env;
     // The standard descriptors (0, 1, 2) to leave closed in the command, as a scheduler may.
@@ -65,6 +75,15 @@ class Command {
         : out_((dir / (name + ".out")).string()), err_((dir / (name + ".err")).string()) {
         args.insert(args.begin(), VEXIL_DOWNLOAD);
         std::vector<std::string> environment = setup.env;
+        // The first of two values of a name is the one the command reads.
+        const bool languageGiven =
+            std::any_of(environment.begin(), environment.end(), [](const std::string& e) {
+                return e.starts_with("LANGUAGE=") || e.starts_with("LC_ALL=") ||
+                       e.starts_with("LC_MESSAGES=") || e.starts_with("LANG=");
+            });
+        if (!languageGiven) {
+            environment.insert(environment.end(), kEnglish.begin(), kEnglish.end());
+        }
         for (char** e = environ; *e != nullptr; ++e) {
             environment.emplace_back(*e);
         }

@@ -18,6 +18,10 @@
 namespace vexil::test {
 namespace {
 
+// The program's own texts here are checked in English, as vexil-download shows them under an
+// English language; the rows of the Japanese ones set that language themselves.
+const bool kEnglishTexts = (SetLanguage(Language::kEnglish), true);
+
 cli::Refusal Parse(std::vector<std::string> args, cli::Options& options) {
     args.insert(args.begin(), "vexil-download");
     std::vector<char*> argv;
@@ -311,14 +315,15 @@ TEST(Options, ModelsWhoseVersionCannotBeVerifiedOverTcp) {
         EXPECT_NE(list.find(row), std::string::npos) << row << "\n" << list;
     }
     EXPECT_NE(list.find("* version reply cannot be verified over TCP/IP"), std::string::npos);
-    EXPECT_EQ(cli::UnverifiableNote(2, false),
+    EXPECT_EQ(cli::UnverifiableNote(2, false, Language::kEnglish),
               "model 2's version reply cannot be verified over TCP/IP (byte 7 of its model code "
               "5101 is 1, which marks a reply not valid); --allow-unverified downloads to it");
-    EXPECT_NE(cli::UnverifiableNote(4, false).find("0601"), std::string::npos);
+    EXPECT_NE(cli::UnverifiableNote(4, false, Language::kEnglish).find("0601"), std::string::npos);
     for (const auto& [model, ipx] :
          {std::pair{2, true}, std::pair{4, true}, std::pair{1, false}, std::pair{3, false},
           std::pair{5, false}, std::pair{6, false}}) {
-        EXPECT_EQ(cli::UnverifiableNote(model, ipx), "") << model << (ipx ? " over IPX" : "");
+        EXPECT_EQ(cli::UnverifiableNote(model, ipx, Language::kJapanese), "")
+            << model << (ipx ? " over IPX" : "");
     }
 }
 
@@ -336,9 +341,8 @@ TEST(Report, SummaryTable) {
     reports[2].lastMessage = 57631;
     reports[2].note = "its process was ended by signal 9";
     const std::string table = cli::SummaryTable(reports);
-    EXPECT_NE(
-        table.find("tcp 192.0.2.10       0      110     27.6  ダウンロードが終了しました。\n"),
-        std::string::npos)
+    EXPECT_NE(table.find("tcp 192.0.2.10       0      110     27.6  The download has finished.\n"),
+              std::string::npos)
         << table;
     EXPECT_NE(table.find("tcp 192.0.2.11       0        0      0.0  already current\n"),
               std::string::npos)
@@ -366,6 +370,38 @@ TEST(Report, SummaryTable) {
               std::string::npos)
         << inventory;
     EXPECT_NE(inventory.find("1 of 3 print servers answered\n"), std::string::npos) << inventory;
+}
+
+// In Japanese the table's words and columns follow (two columns for each Japanese character),
+// while the JSON stays the same bytes: its message texts Japanese, its notes English.
+TEST(Report, TableFollowsTheLanguageJsonDoesNot) {
+    std::vector<cli::Report> reports(2);
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", reports[0].target).Refused());
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.11", reports[1].target).Refused());
+    reports[0].lastMessage = 110;
+    reports[0].seconds = 27.6;
+    reports[1].run.alreadyCurrent = true;
+    SetLanguage(Language::kJapanese);
+    reports[1].SetNote("cli.note.stopped", {"2"});
+    const std::string table = cli::SummaryTable(reports);
+    const std::string japaneseJson = cli::ToJson(reports[0]) + cli::ToJson(reports[1]);
+    SetLanguage(Language::kEnglish);
+    for (const std::string& row :
+         {"対象" + std::string(14, ' ') + "結果  メッセージ       秒\n",
+          std::string("tcp 192.0.2.10       0      110     27.6  ダウンロードが終了しました。\n"),
+          std::string("  最新のバージョンです  --max-failures 2 で停止しました\n"),
+          std::string("ダウンロード 2 件中 2 件が成功しました (うち 1 件は最新のバージョン)\n")}) {
+        EXPECT_NE(table.find(row), std::string::npos) << row << "\n" << table;
+    }
+    EXPECT_EQ(cli::ToJson(reports[0]) + cli::ToJson(reports[1]), japaneseJson);
+    EXPECT_NE(
+        japaneseJson.find(
+            R"("text":"ダウンロードが終了しました。\nプリンタの電源をリセットしてください。")"),
+        std::string::npos)
+        << japaneseJson;
+    EXPECT_NE(japaneseJson.find(R"("note":"the fleet stopped at --max-failures 2")"),
+              std::string::npos)
+        << japaneseJson;
 }
 
 TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {

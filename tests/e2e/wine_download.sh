@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vexil-download.exe under Wine against the Linux simulator, inside a private network namespace
-# (run through in_netns.sh): a whole download over TCP/IP and one over IPX, with Windows paths
+# (run through in_netns.sh): a refused address and a usage error under an English and a Japanese
+# LANG; a whole download over TCP/IP and one over IPX, with Windows paths
 # (drive letter, backslashes) in --dir and --log; then a fleet of both from a targets file with
 # CR LF line ends, whose children are Windows processes. The flash the simulator keeps must
 # equal the image, and the log lines must be the bytes the Linux program writes for the same
@@ -25,6 +26,32 @@ use_wine "$windows"
 fresh_wineserver
 # The library's IPX tunnel goes to the simulator's address rather than to loopback.
 export TAVDL_IPX_TUNNEL=192.0.2.1:16640
+# The program's texts that the checks below read are the English ones, whatever the locale the
+# test was started in; the language rows say their own.
+export LANGUAGE=en
+
+# The language of the environment, as on Linux: a refused address's message and a usage error
+# in English under an English LANG, in Japanese under a Japanese one, the message's number alike.
+for language in en ja; do
+    locale=en_US.UTF-8
+    [ "$language" = ja ] && locale=ja_JP.UTF-8
+    for args in "--tcp 127.0.0.1" "--bogus"; do
+        # shellcheck disable=SC2086 # the options' words
+        (cd "$work" && LANGUAGE= LC_ALL= LC_MESSAGES= LANG=$locale \
+            wine_run "$work/out" "$work/out" 300 "$download" --model 6 $args)
+        check "$language: $args: a usage error, 64" test $? -eq 64
+        tr -d '\r' <"$work/out" >>"$work/language.$language"
+    done
+    sed "s/^/  $language: /" "$work/language.$language"
+done
+check "English: the message" \
+    grep -qx "error 57620 The first number of the IP address cannot be 127." "$work/language.en"
+check "English: the usage error" grep -qx "vexil-download: unknown option --bogus" \
+    "$work/language.en"
+check "Japanese: the message" \
+    grep -qx "error 57620 127はIPアドレスの一桁目には設定できません。" "$work/language.ja"
+check "Japanese: the usage error" grep -qx "vexil-download: 不明なオプションです: --bogus" \
+    "$work/language.ja"
 
 # The simulator on 192.0.2.1, told to end after one download or not; waits until it listens.
 start_sim() {
