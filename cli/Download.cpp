@@ -32,7 +32,6 @@ Report ReportOf(const Target& target, int modelIndex, bool query) {
     report.target = target;
     report.model = modelIndex;
     report.query = query;
-    report.note = UnverifiableNote(modelIndex, target.ipx);
     return report;
 }
 
@@ -66,6 +65,7 @@ Report RunDownload(Transport& transport, const Target& target, int modelIndex, C
     } else {
         report.run = session.Engine().Run(request);
     }
+    NoteIfUnverified(report);
     DownloadOutcome& run = report.run;
     if (run.alreadyCurrent) {
         port.ReportAlreadyCurrent(MakeConfirmation(request, run.deviceVersion, run.fileVersion));
@@ -113,6 +113,7 @@ Report RunQuery(Transport& transport, const Target& target, int modelIndex, Cons
         ReportOutcome(report.run, port, port);
     }
     report.run.fileVersion = fileVersion;
+    NoteIfUnverified(report);
     report.lastMessage = report.run.result == result::kSuccess ? 0 : report.run.LastMessage();
     return report;
 }

@@ -69,6 +69,13 @@ std::string Report::VersionAfter() const {
     return ShownVersion(query || run.alreadyCurrent ? run.deviceVersion : run.fileVersion);
 }
 
+void NoteIfUnverified(Report& report) {
+    // A valid version reply verified the print server, whatever its model's own code says.
+    if (report.run.deviceVersion.empty()) {
+        report.note = UnverifiableNote(report.model, report.target.ipx);
+    }
+}
+
 std::string UtcNow() {
     return UtcAt(std::chrono::system_clock::now());
 }
