@@ -33,8 +33,6 @@ Report ReportOf(const Target& target, int modelIndex, bool query) {
     report.target = target;
     report.model = modelIndex;
     report.query = query;
-    report.note = UnverifiableNote(modelIndex, target.ipx, Language::kEnglish);
-    report.shownNote = UnverifiableNote(modelIndex, target.ipx, CurrentLanguage());
     return report;
 }
 
@@ -68,6 +66,7 @@ Report RunDownload(Transport& transport, const Target& target, int modelIndex, C
     } else {
         report.run = session.Engine().Run(request);
     }
+    NoteIfUnverified(report);
     DownloadOutcome& run = report.run;
     if (run.alreadyCurrent) {
         port.ReportAlreadyCurrent(MakeConfirmation(request, run.deviceVersion, run.fileVersion));
@@ -115,6 +114,7 @@ Report RunQuery(Transport& transport, const Target& target, int modelIndex, Cons
         ReportOutcome(report.run, port, port);
     }
     report.run.fileVersion = fileVersion;
+    NoteIfUnverified(report);
     report.lastMessage = report.run.result == result::kSuccess ? 0 : report.run.LastMessage();
     return report;
 }

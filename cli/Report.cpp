@@ -81,6 +81,14 @@ std::string Report::VersionAfter() const {
     return ShownVersion(query || run.alreadyCurrent ? run.deviceVersion : run.fileVersion);
 }
 
+void NoteIfUnverified(Report& report) {
+    // A valid version reply verified the print server, whatever its model's own code says.
+    if (report.run.deviceVersion.empty()) {
+        report.note = UnverifiableNote(report.model, report.target.ipx, Language::kEnglish);
+        report.shownNote = UnverifiableNote(report.model, report.target.ipx, CurrentLanguage());
+    }
+}
+
 std::string UtcNow() {
     return UtcAt(std::chrono::system_clock::now());
 }

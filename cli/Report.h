@@ -56,6 +56,10 @@ struct Report {
     std::string VersionAfter() const;
 };
 
+// Gives `report` the note of UnverifiableNote once its run is over, when no valid version reply
+// verified the print server.
+void NoteIfUnverified(Report& report);
+
 // UTC now (or at `when`) in ISO 8601, as the log and the JSON write times.
 std::string UtcNow();
 std::string UtcAt(std::chrono::system_clock::time_point when);

@@ -125,12 +125,11 @@ Report RowOf(const Target& target, int modelIndex, const ScanAnswer& answer,
     report.target = target;
     report.model = modelIndex;
     report.query = true;
-    report.note = UnverifiableNote(modelIndex, target.ipx, Language::kEnglish);
-    report.shownNote = UnverifiableNote(modelIndex, target.ipx, CurrentLanguage());
     report.seconds = answer.seconds;
     report.start = startTime;
     report.end = UtcAt(answer.ended);
     report.run = answer.run;
+    NoteIfUnverified(report);
     report.lastMessage = report.run.result == result::kSuccess ? 0 : report.run.LastMessage();
     return report;
 }

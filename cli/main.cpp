@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "cli/ConsolePort.h"
@@ -15,6 +14,7 @@
 #include "cli/Records.h"
 #include "cli/Report.h"
 #include "cli/Scan.h"
+#include "format/ModelFiles.h"
 #include "platform/Console.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
@@ -102,6 +102,24 @@ int RunOne(const Options& options, vexil::Transport& transport) {
 // The log, the --failed file, the targets file and the file --scan writes are files apart, and
 // apart from the one standard output goes to: one written over another would destroy a record,
 // the list of print servers or the table.
+// The model's download file (or its companion) that `path` names, in --dir or the working
+// directory; empty when it names neither.
+std::string NamedDownloadFile(const Options& options, const std::string& path) {
+    const vexil::ModelFiles* files = vexil::FindModelFiles(options.modelIndex);
+    if (files == nullptr) {
+        return {};
+    }
+    for (const char* name : {files->mainFile, files->companionFile}) {
+        // Joined as text: the names are UTF-8, which a path made from a narrow string would
+        // take for the ANSI code page on Windows.
+        if (name != nullptr &&
+            vexil::NamesOneFile(path, options.dir.empty() ? name : options.dir + "/" + name)) {
+            return name;
+        }
+    }
+    return {};
+}
+
 Refusal CheckFilesApart(const Options& options) {
     const std::pair<const std::string*, const char*> files[] = {
         {&options.log, "--log"},
@@ -118,8 +136,17 @@ Refusal CheckFilesApart(const Options& options) {
                                      {files[i].second, files[j].second, *files[j].first})};
             }
         }
-        if (files[i].first != &options.targetsFile && vexil::NamesStandardOutput(*files[i].first)) {
+        if (files[i].first == &options.targetsFile) {
+            continue;
+        }
+        if (vexil::NamesStandardOutput(*files[i].first)) {
             return {0, vexil::Tr("cli.files.standard-output", {files[i].second, *files[i].first})};
+        }
+        // A record written over the download file would destroy the image it is about.
+        if (const std::string download = NamedDownloadFile(options, *files[i].first);
+            !download.empty()) {
+            return {0, vexil::Tr("cli.files.download-file",
+                                 {files[i].second, download, *files[i].first})};
         }
     }
     return {};

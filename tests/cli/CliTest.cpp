@@ -87,6 +87,11 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
          "--write-targets names the file standard output goes to"},
         {{"--model", "6", "--tcp", "10.0.0.1", "--failed", "@refused.out"},
          "--failed names the file standard output goes to"},
+        // Nor the model's download files: a record written over one destroys the image.
+        {{"--model", "6", "--tcp", "10.0.0.1", "--dir", "@", "--failed", "@RS.BIN"},
+         "--failed names the download file RS.BIN"},
+        {{"--model", "2", "--tcp", "10.0.0.1", "--log", "PS2B.BIN"},
+         "--log names the download file PS2B.BIN"},
         // A refused line's bytes reach the terminal only as text.
         {{"--model", "6", "--targets", "@escape"}, "escape:1: 10.0.\\x1b[2J.1: octet 3"},
         // A fleet checks its folder once, before any download starts.
@@ -117,7 +122,7 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         EXPECT_NE(command.Err().find(c.err), std::string::npos) << command.Err();
     }
     // A refused run makes no file.
-    for (const char* name : {"later.log", "unmade", "x"}) {
+    for (const char* name : {"later.log", "unmade", "x", "RS.BIN", "PS2B.BIN"}) {
         EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << name;
     }
 }

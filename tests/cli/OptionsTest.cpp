@@ -325,6 +325,17 @@ TEST(Options, ModelsWhoseVersionCannotBeVerifiedOverTcp) {
         EXPECT_EQ(cli::UnverifiableNote(model, ipx, Language::kJapanese), "")
             << model << (ipx ? " over IPX" : "");
     }
+    // The note belongs to a run that no valid reply verified: a print server of model 3 that
+    // answered a model-2 query validly has nothing to explain.
+    cli::Report report;
+    report.model = 2;
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", report.target).Refused());
+    cli::NoteIfUnverified(report);
+    EXPECT_NE(report.note.find("cannot be verified"), std::string::npos);
+    report.note.clear();
+    report.run.deviceVersion = "1.10";
+    cli::NoteIfUnverified(report);
+    EXPECT_EQ(report.note, "");
 }
 
 TEST(Report, SummaryTable) {
