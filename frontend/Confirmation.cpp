@@ -36,8 +36,10 @@ std::array<std::string, 3> ConfirmationLines(const ConfirmationValues& values) {
                                      confirm::kFileVersion};
     std::array<std::string, 3> lines;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = std::string(Tr(labels[i].before)) + " " + shown[i] + " " +
-                   std::string(Tr(labels[i].after));
+        // A full stop follows its value directly ("1.10."), as a word follows it after a space.
+        const std::string_view after = Tr(labels[i].after);
+        lines[i] = std::string(Tr(labels[i].before)) + " " + shown[i] +
+                   (after.starts_with('.') ? "" : " ") + std::string(after);
     }
     return lines;
 }

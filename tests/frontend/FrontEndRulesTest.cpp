@@ -13,6 +13,7 @@
 #include "frontend/ResultReport.h"
 #include "resources/DialogTemplates.h"
 #include "resources/ResourceIds.h"
+#include "resources/Text.h"
 #include "tests/support/EngineFakes.h"
 #include "tests/support/Requests.h"
 
@@ -202,6 +203,12 @@ TEST(ConfirmationTest, ValuesAsShownAndAsConsoleLines) {
     EXPECT_EQ(hex[1], "現在のバージョンは a.05 です。");
     EXPECT_EQ(hex[2], "ダウンロードするファイルのバージョンは、 a.0f です。");
     EXPECT_EQ(ShownConfirmation(MakeConfirmation(Ipx("", ""), "", ""))[2], "");
+    // In English a full stop follows its value directly.
+    SetLanguage(Language::kEnglish);
+    EXPECT_EQ(ConfirmationLines(tcp),
+              (std::array<std::string, 3>{"The print server 192.168.0.10 has", "the version ? now.",
+                                          "The file to download has the version 1.10."}));
+    SetLanguage(Language::kJapanese);
 }
 
 TEST(ConfirmationTest, ALineIsNarrowedInStepsUntilItFits) {
