@@ -20,8 +20,8 @@ class FakeFields;
 
 class FakeField : public AddressFieldView {
   public:
-    FakeField(FakeFields& fields, const AddressFieldSpec& spec)
-        : fields_(fields), spec_(spec), logic(*this, spec) {}
+    FakeField(FakeFields& fields, const AddressFieldSpec& row)
+        : fields_(fields), spec_(row), logic(*this, row) {}
 
     // A key as the toolkit hands it on: '>' and '<' are Right and Left, anything else a
     // character ('\b' the backspace).

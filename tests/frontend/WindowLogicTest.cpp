@@ -28,8 +28,8 @@ class FakeView;
 // its beeps counted.
 class FakeField : public AddressFieldView {
   public:
-    FakeField(FakeView& window, const AddressFieldSpec& spec)
-        : window_(window), id_(spec.id), logic(*this, spec) {}
+    FakeField(FakeView& window, const AddressFieldSpec& row)
+        : window_(window), id_(row.id), logic(*this, row) {}
     std::u32string FieldText() const override;
     void SetFieldText(const std::u32string& text) override;
     int Caret() const override { return 0; }
@@ -60,12 +60,12 @@ class FakeView : public WindowView {
     };
 
     FakeView() {
-        for (const ControlSpec& spec : MainDialogTemplate().controls) {
-            Control& control = controls[spec.id];
-            control.kind = spec.kind;
-            control.text = Tr(spec.text);
-            control.enabled = (spec.styles & style::kDisabled) == 0;
-            control.visible = (spec.styles & style::kHidden) == 0;
+        for (const ControlSpec& row : MainDialogTemplate().controls) {
+            Control& control = controls[row.id];
+            control.kind = row.kind;
+            control.text = Tr(row.text);
+            control.enabled = (row.styles & style::kDisabled) == 0;
+            control.visible = (row.styles & style::kHidden) == 0;
         }
     }
 
@@ -95,9 +95,9 @@ class FakeView : public WindowView {
     }
     // The address fields' own logic, over the controls' texts.
     AddressFieldLogic& Field(int id) override {
-        for (const AddressFieldSpec& spec : kAddressFields) {
-            if (spec.id == id && fields.count(id) == 0) {
-                fields.emplace(id, std::make_unique<FakeField>(*this, spec));
+        for (const AddressFieldSpec& row : kAddressFields) {
+            if (row.id == id && fields.count(id) == 0) {
+                fields.emplace(id, std::make_unique<FakeField>(*this, row));
             }
         }
         return fields.at(id)->logic;
