@@ -3,24 +3,9 @@
 #include <string>
 
 #include "platform/Environment.h"
+#include "platform/WidePath.h"
 
 namespace vexil {
-
-namespace {
-
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
-                        nullptr, nullptr);
-    return utf8;
-}
-
-}  // namespace
 
 std::string EnvironmentValue(const char* name) {
     // The UTF-16 environment, so that a value outside the ANSI code page arrives whole.
@@ -32,7 +17,7 @@ std::string EnvironmentValue(const char* name) {
     std::wstring value(size, L'\0');
     const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
     value.resize(length < size ? length : 0);
-    return Utf8(value);
+    return Utf8Text(std::filesystem::path(value));
 }
 
 std::string SystemLanguage() {
