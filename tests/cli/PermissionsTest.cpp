@@ -38,10 +38,18 @@ TEST(VexilDownload, LogTheUserCannotWriteIsRefusedBeforeAnythingIsSent) {
         GTEST_SKIP() << "the command could not be run as user 65534";
     }
     EXPECT_EQ(status, 64) << download.Err();
-    EXPECT_NE(
-        download.Err().find("cannot write the log " + log.string() + ": " + std::strerror(EACCES)),
-        std::string::npos)
+    EXPECT_NE(download.Err().find("cannot write the log " + log.string() + ": Permission denied"),
+              std::string::npos)
         << download.Err();
+    // The system's reason in Japanese too.
+    setup.env = kJapaneseByLang;
+    Command japanese({"--model", "6", "--tcp", "192.0.2.9", "--log", log.string()}, setup,
+                     dir.path(), "readonly.ja");
+    EXPECT_EQ(japanese.Wait(30), 64) << japanese.Err();
+    EXPECT_NE(
+        japanese.Err().find("ログ " + log.string() + " に書き込めません: アクセス権がありません"),
+        std::string::npos)
+        << japanese.Err();
     for (const char* sent : {"error 112 ", "information 121 "}) {
         EXPECT_EQ(download.Err().find(sent), std::string::npos) << "the run went on: " << sent;
     }
