@@ -39,7 +39,7 @@ enum class ReasonKind {
     kRecordBytes,     // a record's data bytes must be 1 to `number`
     kPast24Bits,      // the image reaches past the 24-bit address space: highest `number`
     kIdentTaken,      // the image already holds data where the identification goes
-    // S-record text: each on line `number`.
+    // S-record text: each on line `number` (kept together, kNotSRecord to kAboveHighest).
     kNotSRecord,
     kOddDigits,
     kNotHexDigit,

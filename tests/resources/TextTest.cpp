@@ -124,7 +124,7 @@ TEST(TextTest, EveryTemplateTextIsInTheCatalogs) {
 TEST(TextTest, ReasonsInEachLanguage) {
     const Reason folderDenied =
         Reason::System(EACCES).Because(ReasonKind::kItsFolder, "/var/log/vexil");
-    Reason taken = Reason(ReasonKind::kPartTakenBack).Because(ReasonKind::kPartWritten);
+    const Reason taken = Reason(ReasonKind::kPartTakenBack).Because(ReasonKind::kPartWritten);
     const struct {
         Reason reason;
         std::string english, japanese;
