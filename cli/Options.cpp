@@ -20,6 +20,7 @@
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
 #include "resources/DialogTemplates.h"
+#include "resources/Reasons.h"
 #include "resources/ResourceIds.h"
 #include "resources/Text.h"
 
@@ -352,7 +353,7 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
         // Only a device is refused for its kind: a pipe is read as it comes.
         return Text(Tr("cli.targets.unreadable",
                        {path, refusal.NotRegular() ? std::string(Tr("cli.targets.device"))
-                                                   : refusal.Reason()}));
+                                                   : Words(refusal.Reason())}));
     }
     char buffer[1 << 16];
     bool tooLarge = false;
@@ -375,7 +376,7 @@ Refusal ReadBounded(const std::string& path, std::string& text) {
     if (failed) {
         return Text(Tr("cli.targets.unreadable",
                        {path, error == EISDIR ? std::string(Tr("cli.targets.is-folder-reason"))
-                                              : std::string(std::strerror(error))}));
+                                              : Words(Reason::System(error))}));
     }
     return {};
 }

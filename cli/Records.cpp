@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/RecordFile.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 
 namespace vexil::cli {
@@ -13,10 +14,10 @@ bool WriteFailedFile(const std::string& failedFile, const std::string& text) {
     if (failedFile.empty()) {
         return true;
     }
-    const std::string reason = WriteRecord(failedFile, text, RecordMode::kReplace);
+    const Reason reason = WriteRecord(failedFile, text, RecordMode::kReplace);
     if (!reason.empty()) {
         std::fprintf(stderr, "vexil-download: %s\n",
-                     Tr("cli.files.write-failed", {failedFile, reason}).c_str());
+                     Tr("cli.files.write-failed", {failedFile, Words(reason)}).c_str());
     }
     return reason.empty();
 }
@@ -43,10 +44,10 @@ std::string AppendLogLine(const std::string& log, Report& report) {
     if (log.empty()) {
         return {};
     }
-    const std::string reason = WriteRecord(log, LogLine(report) + "\n", RecordMode::kAppend);
+    const Reason reason = WriteRecord(log, LogLine(report) + "\n", RecordMode::kAppend);
     report.logged = reason.empty();
     report.logFailed = !report.logged;
-    return reason;
+    return Words(reason);
 }
 
 }  // namespace vexil::cli

@@ -19,7 +19,7 @@ bool RecordNotDone(const std::string& failedFile, const std::vector<Target>& tar
 bool RecordFailed(const std::string& failedFile, const std::vector<Report>& reports);
 
 // Appends the report's line to the log (nothing without one) and marks the report logged or
-// not; returns the reason when the line could not be written.
+// not; returns the reason in words when the line could not be written.
 std::string AppendLogLine(const std::string& log, Report& report);
 
 }  // namespace vexil::cli

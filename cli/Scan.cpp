@@ -13,6 +13,7 @@
 #include "cmdline/Ipv4Ranges.h"
 #include "engine/DownloadEngine.h"
 #include "platform/RecordFile.h"
+#include "resources/Reasons.h"
 #include "resources/ResourceIds.h"
 #include "resources/Text.h"
 
@@ -188,10 +189,10 @@ bool WriteTargets(const std::string& path, const Findings& found, bool cancelled
             Tr(cancelled ? "cli.scan.cancelled-kept" : "cli.scan.none-kept", {path}).c_str());
         return true;
     }
-    if (const std::string reason = WriteRecord(path, found.targets, RecordMode::kReplace);
+    if (const Reason reason = WriteRecord(path, found.targets, RecordMode::kReplace);
         !reason.empty()) {
         std::fprintf(stderr, "vexil-download: %s\n",
-                     Tr("cli.files.write-failed", {path, reason}).c_str());
+                     Tr("cli.files.write-failed", {path, Words(reason)}).c_str());
         return false;
     }
     return true;

@@ -23,6 +23,7 @@
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 
 using namespace vexil::cli;
@@ -166,8 +167,8 @@ Refusal CheckRecords(const Options& options) {
         {options.writeTargets, "cli.files.cannot-write-targets", vexil::RecordMode::kReplace}};
     for (const auto& [path, refusal, mode] : records) {
         if (!path.empty()) {
-            if (const std::string reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
-                return {0, vexil::Tr(refusal, {path, reason})};
+            if (const vexil::Reason reason = vexil::CheckRecordFile(path, mode); !reason.empty()) {
+                return {0, vexil::Tr(refusal, {path, vexil::Words(reason)})};
             }
         }
     }
@@ -190,7 +191,8 @@ Refusal UseFolder(const Options& options) {
         std::filesystem::current_path(vexil::WidePath(options.dir), error);
     }
     if (error) {
-        return {0, vexil::Tr("cli.files.folder", {options.dir, error.message()})};
+        return {0, vexil::Tr("cli.files.folder",
+                             {options.dir, vexil::Words(vexil::ErrorReason(error))})};
     }
     return {};
 }
@@ -252,16 +254,20 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
-    return vexil::RunMain("vexil-download", argc, argv, [](int count, char** arguments) {
-        const int status = Run(count, arguments);
-        // What went to standard output (the JSON, the summary, the inventory) must be there: a
-        // full disk or a closed pipe is reported, not hidden behind a status of success.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            std::fprintf(
-                stderr, "vexil-download: %s\n",
-                vexil::Tr("cli.files.standard-output-failed", {std::strerror(errno)}).c_str());
-            return status != 0 ? status : kExitNotRecorded;
-        }
-        return status;
-    });
+    return vexil::RunMain(
+        "vexil-download", argc, argv,
+        [](int count, char** arguments) {
+            const int status = Run(count, arguments);
+            // What went to standard output (the JSON, the summary, the inventory) must be there: a
+            // full disk or a closed pipe is reported, not hidden behind a status of success.
+            if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+                std::fprintf(stderr, "vexil-download: %s\n",
+                             vexil::Tr("cli.files.standard-output-failed",
+                                       {vexil::Words(vexil::Reason::System(errno))})
+                                 .c_str());
+                return status != 0 ? status : kExitNotRecorded;
+            }
+            return status;
+        },
+        vexil::InternalErrorWords);
 }

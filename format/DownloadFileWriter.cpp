@@ -30,20 +30,19 @@ std::optional<IdentInfo> ParseIdent(const std::string& text) {
 }
 
 bool WriteDownloadFile(const FlashImage& image, const std::optional<IdentInfo>& ident,
-                       std::size_t recordBytes, const std::string& path, std::string& error) {
+                       std::size_t recordBytes, const std::string& path, Reason& error) {
     if (recordBytes < 1 || recordBytes > kMaxRecordBytes) {
-        error = "--record-bytes must be 1 to " + std::to_string(kMaxRecordBytes);
+        error = Reason::Numbered(ReasonKind::kRecordBytes, kMaxRecordBytes);
         return false;
     }
     std::uint32_t lowest = 0;
     std::uint32_t highest = 0;
     if (image.Bounds(lowest, highest) && highest > record::kHighestAddress) {
-        error = "the image reaches past the 24-bit address space (highest address " +
-                std::to_string(highest) + ")";
+        error = Reason::Numbered(ReasonKind::kPast24Bits, highest);
         return false;
     }
     if (ident && image.Overlaps(record::kIdentAddress, 8)) {
-        error = "--ident: the image already holds data at 0x008800";
+        error = ReasonKind::kIdentTaken;
         return false;
     }
     std::vector<std::uint8_t> out;
@@ -68,7 +67,7 @@ bool WriteDownloadFile(const FlashImage& image, const std::optional<IdentInfo>& 
     }
     const bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
     if (std::fclose(file) != 0 || !written) {
-        error = "writing " + path + " failed";
+        error = Reason::Named(ReasonKind::kWritingFailed, path);
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "format/FlashImage.h"
+#include "platform/Reason.h"
 
 namespace vexil {
 
@@ -22,6 +23,6 @@ inline constexpr std::size_t kMaxRecordBytes = 76;
 // Writes a download file: a header record, the identification record (when given), the image's
 // data records in address order with `recordBytes` data bytes each, and the end record.
 bool WriteDownloadFile(const FlashImage& image, const std::optional<IdentInfo>& ident,
-                       std::size_t recordBytes, const std::string& path, std::string& error);
+                       std::size_t recordBytes, const std::string& path, Reason& error);
 
 }  // namespace vexil

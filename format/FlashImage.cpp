@@ -95,15 +95,15 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-bool OpenForWriting(const std::string& path, File& file, std::string& error) {
+bool OpenForWriting(const std::string& path, File& file, Reason& error) {
     file.reset(OpenOutputFile(path, error));
     return file != nullptr;
 }
 
-bool Finish(File& file, const std::string& path, std::string& error) {
+bool Finish(File& file, const std::string& path, Reason& error) {
     const bool ok = std::ferror(file.get()) == 0;
     if (std::fclose(file.release()) != 0 || !ok) {
-        error = "writing " + path + " failed";
+        error = Reason::Named(ReasonKind::kWritingFailed, path);
         return false;
     }
     return true;
@@ -111,7 +111,7 @@ bool Finish(File& file, const std::string& path, std::string& error) {
 
 }  // namespace
 
-bool FlashImage::SaveBinary(const std::string& path, std::string& error) const {
+bool FlashImage::SaveBinary(const std::string& path, Reason& error) const {
     File file;
     if (!OpenForWriting(path, file, error)) {
         return false;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Reason.h"
+
 namespace vexil {
 
 class FlashImage {
@@ -30,7 +32,7 @@ class FlashImage {
     bool Overlaps(std::uint32_t address, std::size_t length) const;
 
     // Raw binary from the lowest written address to the highest, gaps filled with 0xFF.
-    bool SaveBinary(const std::string& path, std::string& error) const;
+    bool SaveBinary(const std::string& path, Reason& error) const;
 
   private:
     static constexpr std::uint32_t kPageSize = 4096;

@@ -47,8 +47,7 @@ int AddressBytes(char type) {
 
 }  // namespace
 
-bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error,
-                  std::uint32_t highest) {
+bool LoadSRecords(std::string_view text, FlashImage& image, Reason& error, std::uint32_t highest) {
     std::size_t lineNumber = 0;
     std::size_t start = 0;
     std::vector<std::uint8_t> bytes;
@@ -68,36 +67,36 @@ bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error,
         if (line.empty()) {
             continue;
         }
-        auto fail = [&](const std::string& why) {
-            error = "line " + std::to_string(lineNumber) + ": " + why;
+        auto fail = [&](ReasonKind why) {
+            error = Reason::Numbered(why, static_cast<long long>(lineNumber));
             return false;
         };
         if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9') {
-            return fail("not an S-record");
+            return fail(ReasonKind::kNotSRecord);
         }
         if ((line.size() - 2) % 2 != 0) {
-            return fail("odd number of hexadecimal digits");
+            return fail(ReasonKind::kOddDigits);
         }
         bytes.resize((line.size() - 2) / 2);
         if (!ParseHexBytes(line.substr(2), bytes.data(), bytes.size())) {
-            return fail("not a hexadecimal digit");
+            return fail(ReasonKind::kNotHexDigit);
         }
         if (bytes[0] + 1u != bytes.size()) {
-            return fail("count does not match the record's length");
+            return fail(ReasonKind::kCountMismatch);
         }
         if (record::Checksum(bytes.data(), bytes.size() - 1) != bytes.back()) {
-            return fail("checksum mismatch");
+            return fail(ReasonKind::kChecksumMismatch);
         }
         const char type = line[1];
         if (type == '4') {
-            return fail("S4 is not a record type");
+            return fail(ReasonKind::kS4Record);
         }
         const int addressBytes = AddressBytes(type);
         if (addressBytes == 0) {
             continue;  // header, count and start-address records carry no data
         }
         if (bytes.size() < static_cast<std::size_t>(addressBytes) + 2) {
-            return fail("record too short for its address");
+            return fail(ReasonKind::kShortForAddress);
         }
         std::uint32_t address = 0;
         for (int i = 0; i < addressBytes; ++i) {
@@ -105,12 +104,12 @@ bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error,
         }
         const std::size_t dataLength = bytes.size() - 2 - static_cast<std::size_t>(addressBytes);
         if (dataLength > 0 && address > 0xFFFFFFFFu - (dataLength - 1)) {
-            return fail("data runs past the end of the address space");
+            return fail(ReasonKind::kPastAddressSpace);
         }
         if (dataLength > 0 && address + (dataLength - 1) > highest) {
-            char limit[16];
-            std::snprintf(limit, sizeof limit, "0x%X", highest);
-            return fail(std::string("data above ") + limit + ", the highest address allowed");
+            fail(ReasonKind::kAboveHighest);
+            error.value = highest;
+            return false;
         }
         image.Write(address, bytes.data() + 1 + addressBytes, dataLength);
     }

@@ -8,13 +8,14 @@
 #include <string_view>
 
 #include "format/FlashImage.h"
+#include "platform/Reason.h"
 
 namespace vexil {
 
-// Reads S-record text (S0 to S9; S1, S2 and S3 carry data) into `image`. Returns false with a
-// message naming the line on the first malformed record, or on the first record with data
-// above `highest` (before any of it is loaded).
-bool LoadSRecords(std::string_view text, FlashImage& image, std::string& error,
+// Reads S-record text (S0 to S9; S1, S2 and S3 carry data) into `image`. Returns false with the
+// reason, which holds the line's number, on the first malformed record, or on the first record
+// with data above `highest` (before any of it is loaded).
+bool LoadSRecords(std::string_view text, FlashImage& image, Reason& error,
                   std::uint32_t highest = 0xFFFFFFFF);
 
 // The image as S-record text: an S0 header, data records of `bytesPerRecord` bytes (S2, or S3

@@ -1,28 +1,28 @@
-// A Windows system error as the programs say it: the C library's text for the errors that have
-// an errno value, else its number.
+// A Windows system error as the programs tell it: as its errno value for the errors that have
+// one, so that it is worded as on POSIX, else by its number.
 #pragma once
 
 #include <windows.h>
 
 #include <cerrno>
-#include <cstring>
-#include <string>
+
+#include "platform/Reason.h"
 
 namespace vexil::windows {
 
-inline std::string SystemReason(DWORD error) {
+inline Reason SystemReason(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-            return std::strerror(ENOENT);
+            return Reason::System(ENOENT);
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-            return std::strerror(EACCES);
+            return Reason::System(EACCES);
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
-            return std::strerror(ENOSPC);
+            return Reason::System(ENOSPC);
         default:
-            return "error " + std::to_string(error);
+            return Reason::Numbered(ReasonKind::kWindowsError, static_cast<long long>(error));
     }
 }
 

@@ -340,7 +340,7 @@ void WatchFleet(int) {
 }
 
 void SendReport(int channel, const std::string& text) {
-    std::string lost;  // a fleet that has gone reads no report; it records the child itself
+    Reason lost;  // a fleet that has gone reads no report; it records the child itself
     SayOnDescriptor(channel, text, lost);
 }
 

@@ -12,6 +12,26 @@ namespace {
 
 const char* g_program = "";
 std::FILE* g_report = stderr;
+InternalWords g_words = nullptr;
+
+// The line's words where no program gave its own (a test of this unit).
+const char* English(InternalText part) {
+    switch (part) {
+        case InternalText::kLabel:
+            return "internal error";
+        case InternalText::kNoReason:
+            return "an exception without a reason";
+        case InternalText::kUnknownKind:
+            return "an exception of an unknown kind";
+        case InternalText::kNoException:
+            return "the program was ended without an exception to tell of";
+    }
+    return "";
+}
+
+const char* Said(InternalText part) {
+    return (g_words != nullptr ? g_words : English)(part);
+}
 
 // The exception's own words. Nothing here allocates: the reason of a std::bad_alloc must be
 // said too.
@@ -20,14 +40,14 @@ const char* Reason(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const std::exception& caught) {
         const char* what = caught.what();
-        return what != nullptr && *what != '\0' ? what : "an exception without a reason";
+        return what != nullptr && *what != '\0' ? what : Said(InternalText::kNoReason);
     } catch (...) {
-        return "an exception of an unknown kind";
+        return Said(InternalText::kUnknownKind);
     }
 }
 
 int Report(const char* reason) {
-    std::fprintf(g_report, "%s: internal error: %s\n", g_program, reason);
+    std::fprintf(g_report, "%s: %s: %s\n", g_program, Said(InternalText::kLabel), reason);
     std::fflush(g_report);
     return kExitInternalError;
 }
@@ -37,15 +57,17 @@ int Report(const char* reason) {
 // without the unwinding that is no longer possible.
 [[noreturn]] void OnTerminate() {
     const std::exception_ptr error = std::current_exception();
-    Report(error ? Reason(error) : "the program was ended without an exception to tell of");
+    Report(error ? Reason(error) : Said(InternalText::kNoException));
     std::_Exit(kExitInternalError);
 }
 
 }  // namespace
 
-int RunGuarded(const char* program, const std::function<int()>& body, std::FILE* report) {
+int RunGuarded(const char* program, const std::function<int()>& body, std::FILE* report,
+               InternalWords words) {
     g_program = program;
     g_report = report;
+    g_words = words;
     std::set_terminate(OnTerminate);
     try {
         return body();
@@ -55,16 +77,19 @@ int RunGuarded(const char* program, const std::function<int()>& body, std::FILE*
 }
 
 int RunMain(const char* program, int argc, char** argv,
-            const std::function<int(int argc, char** argv)>& body) {
-    return RunGuarded(program, [&] {
-        std::vector<std::string> arguments = console::Arguments(argc, argv);
-        std::vector<char*> pointers;
-        for (std::string& argument : arguments) {
-            pointers.push_back(argument.data());
-        }
-        pointers.push_back(nullptr);
-        return body(static_cast<int>(arguments.size()), pointers.data());
-    });
+            const std::function<int(int argc, char** argv)>& body, InternalWords words) {
+    return RunGuarded(
+        program,
+        [&] {
+            std::vector<std::string> arguments = console::Arguments(argc, argv);
+            std::vector<char*> pointers;
+            for (std::string& argument : arguments) {
+                pointers.push_back(argument.data());
+            }
+            pointers.push_back(nullptr);
+            return body(static_cast<int>(arguments.size()), pointers.data());
+        },
+        stderr, words);
 }
 
 }  // namespace vexil

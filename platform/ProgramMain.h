@@ -20,13 +20,20 @@ inline constexpr int kExitUsage = 64;
 // (sysexits' EX_SOFTWARE, beside kExitUsage and vexil-download's 74).
 inline constexpr int kExitInternalError = 70;
 
+// The parts of an internal error's line that are words: the program gives them in its language
+// (the platform has no catalogs) as texts that live as long as the program, looked up only when
+// the line is said, so that nothing is allocated then. Without them the line is English.
+enum class InternalText { kLabel, kNoReason, kUnknownKind, kNoException };
+using InternalWords = const char* (*)(InternalText part);
+
 // Runs `body` and returns its status. An exception that escapes it, or that ends the program
 // through std::terminate meanwhile (thrown from a destructor or a noexcept function), is said
-// on `report` as "PROGRAM: internal error: REASON" and gives kExitInternalError.
-int RunGuarded(const char* program, const std::function<int()>& body, std::FILE* report = stderr);
+// on `report` as "PROGRAM: internal error: REASON" (in `words`) and gives kExitInternalError.
+int RunGuarded(const char* program, const std::function<int()>& body, std::FILE* report = stderr,
+               InternalWords words = nullptr);
 
 // A console program's main: RunGuarded over `body`, given the program's arguments in UTF-8.
 int RunMain(const char* program, int argc, char** argv,
-            const std::function<int(int argc, char** argv)>& body);
+            const std::function<int(int argc, char** argv)>& body, InternalWords words = nullptr);
 
 }  // namespace vexil

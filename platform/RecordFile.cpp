@@ -22,7 +22,7 @@ std::string FolderOf(const std::string& name) {
 
 // Whether `name` (no link) can take records, changing nothing: false in `exists` when there is
 // no such file; a reason when it is no regular file or does not open for writing.
-std::string CheckExisting(const std::string& name, bool& exists) {
+Reason CheckExisting(const std::string& name, bool& exists) {
     FileRefusal refusal;
     const int fd = OpenFileDescriptor(name, FileUse::kCheck, refusal);
     exists = fd >= 0 || refusal.NotRegular() || refusal.error != ENOENT;
@@ -30,7 +30,7 @@ std::string CheckExisting(const std::string& name, bool& exists) {
         records::Close(fd);
         return {};
     }
-    return exists ? refusal.Reason() : std::string();
+    return exists ? refusal.Reason() : Reason();
 }
 
 // A name for the new text of `name`, beside it: ".NAME.xxxxxxxx". It only has to be unlikely
@@ -92,78 +92,76 @@ bool Lock(int fd) {
 // to the end of the file first), so they begin `written` bytes before. The file's size, unlike
 // the position, counts lines that other processes appended later; the bytes are cut off only
 // when they are still the last of the file, so that no later line is lost. Every writer holds
-// the lock from its write to this check and cut, so none can append in between. A text for the
-// reason: what became of the part written.
-std::string TakeBack(int fd, long long written) {
+// the lock from its write to this check and cut, so none can append in between. What became of
+// the part written.
+Reason TakeBack(int fd, long long written) {
+    const auto stays = [] { return Reason::System(errno).Because(ReasonKind::kPartStays); };
     const long long end = records::Position(fd);
     if (end < written) {
-        return "; that part stays in the file: " + records::Reason(errno);
+        return stays();
     }
     const long long size = records::Size(fd);
     if (size != end) {
-        return size < 0 ? "; that part stays in the file: " + records::Reason(errno)
-                        : "; that part stays in the file, as another line follows it";
+        return size < 0 ? stays() : Reason(ReasonKind::kPartFollowed);
     }
     if (records::Truncate(fd, end - written) != 0) {
-        return "; that part stays in the file: " + records::Reason(errno);
+        return stays();
     }
     RecordIo().sync(fd);
-    return ", and was taken back";
+    return ReasonKind::kPartTakenBack;
 }
 
 // Writes `text` to `fd` in one write and forces it to the disk; what an appending write that
 // comes short leaves is taken back. The reason of a failure, or empty.
-std::string WriteWhole(int fd, std::string_view text, bool append) {
+Reason WriteWhole(int fd, std::string_view text, bool append) {
     const bool locked = append && Lock(fd);
     long long written = -1;
     do {
         written = RecordIo().write(fd, text.data(), text.size());
     } while (written < 0 && errno == EINTR);
-    std::string reason;
+    Reason reason;
     if (written < 0) {
-        reason = records::Reason(errno);
+        reason = Reason::System(errno);
     } else if (static_cast<std::size_t>(written) != text.size()) {
-        reason = "only part of it was written (the disk is full or a size limit was reached)";
-        if (append && written > 0) {
-            reason += TakeBack(fd, written);
-        }
+        reason = append && written > 0 ? TakeBack(fd, written).Because(ReasonKind::kPartWritten)
+                                       : Reason(ReasonKind::kPartWritten);
     }
     if (locked) {
         records::Unlock(fd);
     }
     if (reason.empty() && RecordIo().sync(fd) != 0) {
-        reason = records::Reason(errno);
+        reason = Reason::System(errno);
     }
     return reason;
 }
 
-std::string Closed(int fd, std::string reason) {
+Reason Closed(int fd, Reason reason) {
     if (records::Close(fd) != 0 && reason.empty() && errno != EINTR) {
-        reason = records::Reason(errno);
+        reason = Reason::System(errno);
     }
     return reason;
 }
 
-std::string Replace(const std::string& name, std::string_view text) {
+Reason Replace(const std::string& name, std::string_view text) {
     // The new text is written beside the file, under a name no other file has, and takes the
     // file's place when it is whole on the disk: what the file held stays until then.
     bool exists = false;
-    if (std::string reason = CheckExisting(name, exists); !reason.empty()) {
+    if (Reason reason = CheckExisting(name, exists); !reason.empty()) {
         return reason;
     }
     std::string temporary;
     int fd = -1;
-    std::string reason;
+    Reason reason;
     for (int tries = 0; fd < 0 && tries < 100; ++tries) {
         temporary = TemporaryName(name);
         bool free = true;
         fd = records::CreateNew(temporary, name, free, reason);
         if (fd < 0 && free) {
-            return "cannot make its new text beside it in " + FolderOf(name) + ": " + reason;
+            return reason.Because(ReasonKind::kNoNewText, FolderOf(name));
         }
     }
     if (fd < 0) {
-        return "cannot make its new text beside it in " + FolderOf(name) + ": no free name";
+        return Reason(ReasonKind::kNoFreeName).Because(ReasonKind::kNoNewText, FolderOf(name));
     }
     reason = Closed(fd, WriteWhole(fd, text, false));
     if (reason.empty()) {
@@ -182,7 +180,7 @@ std::string Replace(const std::string& name, std::string_view text) {
 // when it is on the disk) when the line is done with; false when the log is to be opened and
 // appended to as it is: another writer made it, or no file could be made beside it (the open
 // then tells why).
-bool MadeWithFirstLine(const std::string& name, std::string_view text, std::string& reason) {
+bool MadeWithFirstLine(const std::string& name, std::string_view text, Reason& reason) {
     std::string temporary;
     int fd = -1;
     for (int tries = 0; fd < 0 && tries < 100; ++tries) {
@@ -196,7 +194,7 @@ bool MadeWithFirstLine(const std::string& name, std::string_view text, std::stri
     if (fd < 0) {
         return false;
     }
-    const std::string written = Closed(fd, WriteWhole(fd, text, false));
+    const Reason written = Closed(fd, WriteWhole(fd, text, false));
     if (written.empty() && records::PlaceNew(temporary, name, reason)) {
         return true;
     }
@@ -218,7 +216,7 @@ RecordCalls& RecordIo() {
 bool NamesOneFile(const std::string& a, const std::string& b) {
     // Each through its links, also one that names a file not there yet: the file written would
     // be the one its link names.
-    std::string reason;
+    Reason reason;
     std::string first = records::FinalName(a, reason);
     std::string second = records::FinalName(b, reason);
     const std::filesystem::path one = WidePath(first.empty() ? AbsolutePath(a) : first);
@@ -233,16 +231,16 @@ bool NamesOneFile(const std::string& a, const std::string& b) {
 }
 
 bool NamesStandardOutput(const std::string& path) {
-    std::string reason;
+    Reason reason;
     const std::string name = records::FinalName(path, reason);
     return !name.empty() && records::IsOpenOn(name, 1);
 }
 
-std::string CheckRecordFile(const std::string& path, RecordMode mode) {
+Reason CheckRecordFile(const std::string& path, RecordMode mode) {
     if (path.empty()) {
-        return "no file named";
+        return ReasonKind::kNoFileNamed;
     }
-    std::string reason;
+    Reason reason;
     const std::string name = records::FinalName(path, reason);
     if (name.empty()) {
         return reason;
@@ -256,16 +254,16 @@ std::string CheckRecordFile(const std::string& path, RecordMode mode) {
     }
     const std::string folder = FolderOf(name);
     if (reason = CheckFolder(folder); !reason.empty()) {
-        return "its folder " + folder + ": " + reason;
+        return reason.Because(ReasonKind::kItsFolder, folder);
     }
     return {};
 }
 
-std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
+Reason WriteRecord(const std::string& path, std::string_view text, RecordMode mode) {
     if (path.empty()) {
-        return "no file named";
+        return ReasonKind::kNoFileNamed;
     }
-    std::string reason;
+    Reason reason;
     const std::string name = records::FinalName(path, reason);
     if (name.empty()) {
         return reason;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Reason.h"
+
 namespace vexil {
 
 enum class RecordMode { kAppend, kReplace };
@@ -18,7 +20,7 @@ enum class RecordMode { kAppend, kReplace };
 // folder writable in any case, as its new text is written beside it. Never blocks: a FIFO, a
 // folder or a device is refused with its kind. Returns an empty string when it can, else the
 // reason.
-std::string CheckRecordFile(const std::string& path, RecordMode mode);
+Reason CheckRecordFile(const std::string& path, RecordMode mode);
 
 // Writes `text` to the file that `path` names, through its symbolic links (the link stays a
 // link), in one write, then forces it to the disk before returning. Appended: a write that
@@ -26,7 +28,7 @@ std::string CheckRecordFile(const std::string& path, RecordMode mode);
 // whole records. Replacing: the text goes to a new file of a name of its own, created beside
 // it, which takes the file's place in one step when all of it is on the disk; a failed write
 // leaves the old text. Returns an empty string when all of it is on the disk, else the reason.
-std::string WriteRecord(const std::string& path, std::string_view text, RecordMode mode);
+Reason WriteRecord(const std::string& path, std::string_view text, RecordMode mode);
 
 // The absolute form of a path (UTF-8), for a program that changes its working folder or hands
 // the path to a child; the path as given when it has none. On Windows a share's

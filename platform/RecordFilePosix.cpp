@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/RecordFile.h"
@@ -21,16 +20,12 @@ std::string AbsolutePath(const std::string& path) {
 
 namespace records {
 
-std::string Reason(int error) {
-    return std::strerror(error);
-}
-
-std::string FinalName(const std::string& path, std::string& reason) {
+std::string FinalName(const std::string& path, Reason& reason) {
     namespace fs = std::filesystem;
     std::error_code error;
     fs::path name = fs::absolute(path, error);
     if (error) {
-        reason = error.message();
+        reason = ErrorReason(error);
         return {};
     }
     // As the kernel follows them, at most 40 links.
@@ -53,20 +48,20 @@ std::string FinalName(const std::string& path, std::string& reason) {
         }
         const fs::path target = fs::read_symlink(name, error);
         if (error) {
-            reason = error.message();
+            reason = ErrorReason(error);
             return {};
         }
         name = folder / target;  // an absolute target replaces the folder
     }
-    reason = Reason(ELOOP);
+    reason = Reason::System(ELOOP);
     return {};
 }
 
-int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason) {
+int CreateNew(const std::string& name, const std::string& like, bool& free, Reason& reason) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
         free = errno != EEXIST;
-        reason = Reason(errno);
+        reason = Reason::System(errno);
         return -1;
     }
     // The file it replaces keeps its permissions; a new one has those of any new file (0666
@@ -121,15 +116,15 @@ void Remove(const std::string& name) {
 namespace {
 
 // The new name is on the disk when the folder that holds it is.
-std::string SyncFolderOf(const std::string& to) {
+Reason SyncFolderOf(const std::string& to) {
     const std::string folder = std::filesystem::path(to).parent_path().string();
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return {};  // a folder that cannot be read: the file system keeps its names as it will
     }
-    std::string reason;
+    Reason reason;
     if (::fsync(fd) != 0 && errno != EINVAL) {
-        reason = "its folder was not written to the disk: " + Reason(errno);
+        reason = Reason::System(errno).Because(ReasonKind::kFolderNotSynced);
     }
     ::close(fd);
     return reason;
@@ -137,14 +132,14 @@ std::string SyncFolderOf(const std::string& to) {
 
 }  // namespace
 
-std::string Replace(const std::string& from, const std::string& to) {
+Reason Replace(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
-        return Reason(errno);
+        return Reason::System(errno);
     }
     return SyncFolderOf(to);
 }
 
-bool PlaceNew(const std::string& from, const std::string& to, std::string& reason) {
+bool PlaceNew(const std::string& from, const std::string& to, Reason& reason) {
     // Renamed only while the name is free; where the file system cannot say so in a rename, a
     // second name is linked, which the system gives only while it is free, and the first taken
     // away.
@@ -156,7 +151,7 @@ bool PlaceNew(const std::string& from, const std::string& to, std::string& reaso
         }
     }
     if (placed != 0) {
-        reason = Reason(errno);
+        reason = Reason::System(errno);
         return false;
     }
     reason = SyncFolderOf(to);

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/DevicePathsWindows.h"
@@ -90,11 +89,7 @@ std::string AbsolutePath(const std::string& path) {
 
 namespace records {
 
-std::string Reason(int error) {
-    return std::strerror(error);
-}
-
-std::string FinalName(const std::string& path, std::string& reason) {
+std::string FinalName(const std::string& path, Reason& reason) {
     const std::wstring full = WidePath(AbsolutePath(path)).wstring();
     // A device or a pipe has no final name of its own to follow.
     if (windows::InDeviceNamespace(full)) {
@@ -108,7 +103,7 @@ std::string FinalName(const std::string& path, std::string& reason) {
     // through its links.
     const DWORD attributes = ::GetFileAttributesW(full.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        reason = "it is a link to a file that is not there";
+        reason = ReasonKind::kDanglingLink;
         return {};
     }
     const std::filesystem::path name(full);
@@ -116,7 +111,7 @@ std::string FinalName(const std::string& path, std::string& reason) {
     return Utf8Text(folder.empty() ? name : std::filesystem::path(folder) / name.filename());
 }
 
-int CreateNew(const std::string& name, const std::string& like, bool& free, std::string& reason) {
+int CreateNew(const std::string& name, const std::string& like, bool& free, Reason& reason) {
     // The file it replaces keeps its attributes (hidden, archive, ...); a new one is normal.
     DWORD attributes = ::GetFileAttributesW(WidePath(like).c_str());
     attributes = attributes == INVALID_FILE_ATTRIBUTES
@@ -134,7 +129,7 @@ int CreateNew(const std::string& name, const std::string& like, bool& free, std:
     }
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
-        reason = Reason(errno);
+        reason = Reason::System(errno);
         ::CloseHandle(handle);
         ::DeleteFileW(WidePath(name).c_str());
     }
@@ -186,15 +181,15 @@ void Remove(const std::string& name) {
     ::_wunlink(WidePath(name).c_str());
 }
 
-std::string Replace(const std::string& from, const std::string& to) {
+Reason Replace(const std::string& from, const std::string& to) {
     if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return {};
     }
-    return "it could not be replaced (" + SystemReason(::GetLastError()) + ")";
+    return SystemReason(::GetLastError()).Because(ReasonKind::kNotReplaced);
 }
 
-bool PlaceNew(const std::string& from, const std::string& to, std::string& reason) {
+bool PlaceNew(const std::string& from, const std::string& to, Reason& reason) {
     // Without MOVEFILE_REPLACE_EXISTING the move fails when a file has the name.
     if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
         return true;

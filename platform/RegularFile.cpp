@@ -1,7 +1,6 @@
 #include "platform/RegularFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/RegularFileSystem.h"
@@ -11,18 +10,18 @@ namespace vexil {
 
 namespace {
 
-std::string NotRegular(const std::string& path) {
-    return path + " is not a regular file";
+Reason NotRegular(const std::string& path) {
+    return Reason::Named(ReasonKind::kPathNotRegular, path);
 }
 
-std::string CannotWrite(const std::string& path, const std::string& reason) {
-    return "cannot write " + path + ": " + reason;
+Reason CannotWrite(const std::string& path, const Reason& reason) {
+    return reason.Because(ReasonKind::kCannotWrite, path);
 }
 
 }  // namespace
 
-std::string FileRefusal::Reason() const {
-    return kind.empty() ? std::string(std::strerror(error)) : kind;
+Reason FileRefusal::Reason() const {
+    return kind == ReasonKind::kNone ? ::vexil::Reason::System(error) : ::vexil::Reason(kind);
 }
 
 std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal) {
@@ -43,7 +42,7 @@ std::FILE* OpenRegularFile(const std::string& path) {
     return OpenFile(path, FileUse::kRead, refusal);
 }
 
-std::string OutputRefusal(const std::string& path, const std::string& input) {
+Reason OutputRefusal(const std::string& path, const std::string& input) {
     FileRefusal refusal;
     std::FILE* probe = OpenFile(path, FileUse::kCheck, refusal);
     if (probe != nullptr) {
@@ -55,17 +54,19 @@ std::string OutputRefusal(const std::string& path, const std::string& input) {
     if (probe == nullptr && refusal.error == ENOENT) {
         // A new file: its folder must be there and take it.
         const std::filesystem::path named = WidePath(path).parent_path();
-        const std::string reason = CheckFolder(named.empty() ? "." : Utf8Text(named));
-        return reason.empty() ? std::string() : CannotWrite(path, reason);
+        const Reason reason = CheckFolder(named.empty() ? "." : Utf8Text(named));
+        return reason.empty() ? Reason() : CannotWrite(path, reason);
     }
     std::error_code error;
     if (!input.empty() && std::filesystem::equivalent(WidePath(input), WidePath(path), error)) {
-        return path + " is the input file " + input + ": it would be overwritten";
+        Reason same = Reason::Named(ReasonKind::kIsInputFile, path);
+        same.other = input;
+        return same;
     }
-    return probe != nullptr ? std::string() : CannotWrite(path, refusal.Reason());
+    return probe != nullptr ? Reason() : CannotWrite(path, refusal.Reason());
 }
 
-std::FILE* OpenOutputFile(const std::string& path, std::string& error) {
+std::FILE* OpenOutputFile(const std::string& path, Reason& error) {
     FileRefusal refusal;
     std::FILE* file = OpenFile(path, FileUse::kWrite, refusal);
     if (file == nullptr) {

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/Reason.h"
+
 namespace vexil {
 
 enum class FileKind {
@@ -48,14 +50,14 @@ enum class FileUse {
 // Why a file did not open: what the path names when that is no regular file, or the system's
 // reason.
 struct FileRefusal {
-    // "it is a folder", "it is a FIFO" or "it is not a regular file"; empty when the path names
-    // a regular file or nothing, and the open failed for the system's reason `error`.
-    std::string kind;
+    // ReasonKind::kFolder, kFifo or kNotRegular; kNone when the path names a regular file or
+    // nothing, and the open failed for the system's reason `error`.
+    ReasonKind kind = ReasonKind::kNone;
     int error = 0;  // an errno value
 
-    bool NotRegular() const { return !kind.empty(); }
-    // The kind, or the system's reason in words.
-    std::string Reason() const;
+    bool NotRegular() const { return kind != ReasonKind::kNone; }
+    // The kind, or the system's reason.
+    ::vexil::Reason Reason() const;
 };
 
 // Opens `path` (UTF-8) for `use`, without blocking (but for a pipe of kReadStream) and not
@@ -68,15 +70,15 @@ std::FILE* OpenFile(const std::string& path, FileUse use, FileRefusal& refusal);
 std::FILE* OpenRegularFile(const std::string& path);
 
 // Whether a file can be made in `folder`, changing nothing: empty when it can, else the reason.
-std::string CheckFolder(const std::string& folder);
+Reason CheckFolder(const std::string& folder);
 
 // The tools' outputs. Whether `path` can be written as an output, without creating or changing
 // it: it is a regular file that may be written and is not the file `input` names (also through
 // a symbolic or hard link), or it does not exist and its folder may be written. Empty when it
 // can; otherwise the reason, naming the path.
-std::string OutputRefusal(const std::string& path, const std::string& input = {});
+Reason OutputRefusal(const std::string& path, const std::string& input = {});
 // Opens `path` to write an output from its start (kWrite); nullptr with the reason, naming the
 // path, in `error`.
-std::FILE* OpenOutputFile(const std::string& path, std::string& error);
+std::FILE* OpenOutputFile(const std::string& path, Reason& error);
 
 }  // namespace vexil

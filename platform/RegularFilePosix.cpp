@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <utility>
 
 #include "platform/RegularFile.h"
 #include "platform/RegularFileSystem.h"
@@ -13,15 +11,15 @@ namespace vexil {
 
 namespace {
 
-// What a name that is no regular file is, in words.
-std::string KindText(mode_t mode) {
-    return S_ISDIR(mode)    ? "it is a folder"
-           : S_ISFIFO(mode) ? "it is a FIFO"
-                            : "it is not a regular file";
+// What a name that is no regular file is.
+ReasonKind KindOfMode(mode_t mode) {
+    return S_ISDIR(mode)    ? ReasonKind::kFolder
+           : S_ISFIFO(mode) ? ReasonKind::kFifo
+                            : ReasonKind::kNotRegular;
 }
 
-int Refuse(FileRefusal& refusal, std::string kind) {
-    refusal.kind = std::move(kind);
+int Refuse(FileRefusal& refusal, ReasonKind kind) {
+    refusal.kind = kind;
     return -1;
 }
 
@@ -73,18 +71,18 @@ int OpenFileDescriptor(const std::string& path, FileUse use, FileRefusal& refusa
     // (the name may have changed in between): the descriptor checked is the one used.
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        return Refuse(refusal, KindText(info.st_mode));
+        return Refuse(refusal, KindOfMode(info.st_mode));
     }
     const int fd = ::open(path.c_str(), Flags(use) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // What became a FIFO without a reader, or a folder, since it was looked at.
-        return errno == ENXIO    ? Refuse(refusal, KindText(S_IFIFO))
-               : errno == EISDIR ? Refuse(refusal, KindText(S_IFDIR))
+        return errno == ENXIO    ? Refuse(refusal, KindOfMode(S_IFIFO))
+               : errno == EISDIR ? Refuse(refusal, KindOfMode(S_IFDIR))
                                  : Fail(refusal, errno);
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return Refuse(refusal, KindText(info.st_mode));
+        return Refuse(refusal, KindOfMode(info.st_mode));
     }
     // Emptied only now that it is known to be a regular file: a refused one keeps its bytes.
     if ((use == FileUse::kWrite && ::ftruncate(fd, 0) != 0) ||
@@ -110,15 +108,20 @@ std::FILE* StreamOver(int fd, const char* mode) {
 
 }  // namespace files
 
-std::string CheckFolder(const std::string& folder) {
+Reason CheckFolder(const std::string& folder) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
-        return std::strerror(errno);
+        return Reason::System(errno);
     }
     if (!S_ISDIR(info.st_mode)) {
-        return std::strerror(ENOTDIR);
+        return Reason::System(ENOTDIR);
     }
-    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? Reason() : Reason::System(errno);
+}
+
+Reason ErrorReason(const std::error_code& error) {
+    // Both of the C++ library's categories hold errno values here.
+    return Reason::System(error.value());
 }
 
 }  // namespace vexil

@@ -5,9 +5,7 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <utility>
 
 #include "platform/DevicePathsWindows.h"
 #include "platform/ErrorsWindows.h"
@@ -19,11 +17,11 @@ namespace vexil {
 
 namespace {
 
-constexpr const char* kFolderKind = "it is a folder";
-constexpr const char* kOtherKind = "it is not a regular file";
+constexpr ReasonKind kFolderKind = ReasonKind::kFolder;
+constexpr ReasonKind kOtherKind = ReasonKind::kNotRegular;
 
-int Refuse(FileRefusal& refusal, std::string kind) {
-    refusal.kind = std::move(kind);
+int Refuse(FileRefusal& refusal, ReasonKind kind) {
+    refusal.kind = kind;
     return -1;
 }
 
@@ -156,14 +154,14 @@ std::FILE* StreamOver(int fd, const char* mode) {
 
 }  // namespace files
 
-std::string CheckFolder(const std::string& folder) {
+Reason CheckFolder(const std::string& folder) {
     const std::filesystem::path wide = WidePath(folder);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return windows::SystemReason(::GetLastError());
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return std::strerror(ENOTDIR);
+        return Reason::System(ENOTDIR);
     }
     // The right to add a file, asked of the folder itself: nothing is made.
     HANDLE handle = ::CreateFileW(wide.c_str(), FILE_ADD_FILE,
@@ -174,6 +172,13 @@ std::string CheckFolder(const std::string& folder) {
     }
     ::CloseHandle(handle);
     return {};
+}
+
+Reason ErrorReason(const std::error_code& error) {
+    // The C++ library's system category holds Windows errors here, its generic one errno values.
+    return error.category() == std::system_category()
+               ? windows::SystemReason(static_cast<DWORD>(error.value()))
+               : Reason::System(error.value());
 }
 
 }  // namespace vexil

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/Reason.h"
+
 namespace vexil {
 
 // Opens /dev/null on each of descriptors 0 to 2 that is closed. Call it first in main, before
@@ -26,6 +28,6 @@ void TakeHardDescriptorLimit();
 // Writes `text` to descriptor `fd` that the starter handed down, and closes it: how a program
 // started in the background says it is ready. On Windows `fd` is a descriptor of the C runtime.
 // False, with the reason in `why`, when it cannot.
-bool SayOnDescriptor(int fd, const std::string& text, std::string& why);
+bool SayOnDescriptor(int fd, const std::string& text, Reason& why);
 
 }  // namespace vexil

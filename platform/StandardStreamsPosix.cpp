@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 
 namespace vexil {
 
@@ -39,10 +38,10 @@ void TakeHardDescriptorLimit() {
     }
 }
 
-bool SayOnDescriptor(int fd, const std::string& text, std::string& why) {
+bool SayOnDescriptor(int fd, const std::string& text, Reason& why) {
     const bool said = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     if (!said) {
-        why = std::strerror(errno);
+        why = Reason::System(errno);
     }
     ::close(fd);
     return said;

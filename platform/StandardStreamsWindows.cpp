@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 
 #include "platform/StandardStreams.h"
@@ -38,11 +37,11 @@ void SurviveClosedPipes() {
 
 void TakeHardDescriptorLimit() {}
 
-bool SayOnDescriptor(int fd, const std::string& text, std::string& why) {
+bool SayOnDescriptor(int fd, const std::string& text, Reason& why) {
     const bool said = ::_write(fd, text.data(), static_cast<unsigned>(text.size())) ==
                       static_cast<int>(text.size());
     if (!said) {
-        why = std::strerror(errno);
+        why = Reason::System(errno);
     }
     ::_close(fd);
     return said;

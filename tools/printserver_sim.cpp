@@ -11,6 +11,7 @@
 #include "platform/Environment.h"
 #include "platform/ProgramMain.h"
 #include "platform/StandardStreams.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 #include "tools/sim/PrintServer.h"
 #include "tools/sim/SimNetwork.h"
@@ -64,5 +65,5 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
-    return vexil::RunMain("vexil-printserver-sim", argc, argv, Run);
+    return vexil::RunMain("vexil-printserver-sim", argc, argv, Run, vexil::InternalErrorWords);
 }

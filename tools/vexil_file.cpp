@@ -26,6 +26,7 @@
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
+#include "resources/Reasons.h"
 #include "resources/ResourceIds.h"
 #include "resources/StringTable.h"
 #include "resources/Text.h"
@@ -115,7 +116,7 @@ int OpenInput(const std::string& path, std::FILE*& file) {
     if (refusal.NotRegular()) {
         return Fail(kExitBadFile, Tr("file.input.not-regular", {path}));
     }
-    return Fail(kExitUsage, Tr("file.input.cannot-open", {path, refusal.Reason()}));
+    return Fail(kExitUsage, Tr("file.input.cannot-open", {path, Words(refusal.Reason())}));
 }
 
 // Reads an input file whole, refusing it as soon as it holds more than `limit` bytes.
@@ -163,8 +164,8 @@ int Build(const Options& options) {
         return Usage(Tr("file.build.base"));
     }
     const std::string& input = options.positional[0];
-    if (const std::string refused = OutputRefusal(options.positional[1], input); !refused.empty()) {
-        return Fail(kExitBadFile, refused);
+    if (const Reason refused = OutputRefusal(options.positional[1], input); !refused.empty()) {
+        return Fail(kExitBadFile, Words(refused));
     }
     std::string contents;
     const int read =
@@ -175,12 +176,12 @@ int Build(const Options& options) {
         return read;
     }
     FlashImage image;
-    std::string error;
+    Reason error;
     if (options.base) {
         image.Write(static_cast<std::uint32_t>(base),
                     reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size());
     } else if (!LoadSRecords(contents, image, error, kHighestAddress)) {
-        return Fail(kExitBadFile, input + ": " + error);
+        return Fail(kExitBadFile, input + ": " + Words(error));
     }
     std::uint32_t lowest = 0;
     std::uint32_t highest = 0;
@@ -188,7 +189,7 @@ int Build(const Options& options) {
         return Fail(kExitBadFile, Tr("file.build.no-data", {input}));
     }
     if (!WriteDownloadFile(image, ident, recordBytes, options.positional[1], error)) {
-        return Fail(kExitBadFile, error);
+        return Fail(kExitBadFile, Words(error));
     }
     return 0;
 }
@@ -349,9 +350,8 @@ int Extract(const Options& options) {
     if (extension != ".srec" && extension != ".bin") {
         return Usage(Tr("file.extract.ending"));
     }
-    if (const std::string refused = OutputRefusal(output, options.positional[0]);
-        !refused.empty()) {
-        return Fail(kExitBadFile, refused);
+    if (const Reason refused = OutputRefusal(output, options.positional[0]); !refused.empty()) {
+        return Fail(kExitBadFile, Words(refused));
     }
     std::FILE* file = nullptr;
     if (const int refused = OpenInput(options.positional[0], file); refused != 0) {
@@ -375,13 +375,13 @@ int Extract(const Options& options) {
     if (result != 1) {
         return NotSound(result);
     }
-    std::string error;
+    Reason error;
     if (extension == ".bin") {
-        return image.SaveBinary(output, error) ? 0 : Fail(kExitBadFile, error);
+        return image.SaveBinary(output, error) ? 0 : Fail(kExitBadFile, Words(error));
     }
     std::FILE* out = OpenOutputFile(output, error);
     if (out == nullptr) {
-        return Fail(kExitBadFile, error);
+        return Fail(kExitBadFile, Words(error));
     }
     const std::string text = FormatSRecords(image);
     const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
@@ -429,5 +429,5 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
-    return vexil::RunMain("vexil-file", argc, argv, Run);
+    return vexil::RunMain("vexil-file", argc, argv, Run, vexil::InternalErrorWords);
 }

@@ -3,6 +3,7 @@
 
 #include "platform/Environment.h"
 #include "platform/ProgramMain.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 #include "transport/TavdlTransport.h"
 #include "win32/MainWindow.h"
@@ -10,11 +11,14 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     vexil::SetLanguage(vexil::ChooseLanguage(vexil::EnvironmentValue, vexil::SystemLanguage()));
-    return vexil::RunGuarded("Vexil", [] {
-        vexil::TavdlTransport transport;
-        vexil::win32::Services services;
-        vexil::win32::MainWindow window(transport, services);
-        window.Run();
-        return 0;
-    });
+    return vexil::RunGuarded(
+        "Vexil",
+        [] {
+            vexil::TavdlTransport transport;
+            vexil::win32::Services services;
+            vexil::win32::MainWindow window(transport, services);
+            window.Run();
+            return 0;
+        },
+        stderr, vexil::InternalErrorWords);
 }

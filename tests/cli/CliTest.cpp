@@ -121,6 +121,31 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         EXPECT_EQ(command.Wait(10), 64) << line;
         EXPECT_NE(command.Err().find(c.err), std::string::npos) << command.Err();
     }
+    // The reason under a refusal in the reader's language: English with no byte beyond ASCII,
+    // Japanese with no English reason inside.
+    const struct {
+        std::string option, english, japanese;
+    } reasons[] = {
+        {"--log", ": it is a folder\n", ": フォルダです\n"},
+        {"--failed", "fifo: it is a FIFO\n", ": FIFO です\n"},
+        {"--log", "none: No such file or directory\n", ": ファイルまたはフォルダがありません\n"},
+        {"--dir", "one: Not a directory\n", ": フォルダではありません\n"},
+    };
+    const std::string paths[] = {"", "fifo", "none/log", "one"};
+    for (std::size_t i = 0; i < std::size(reasons); ++i) {
+        const auto& r = reasons[i];
+        const std::vector<std::string> args = {
+            "--model", "6", "--tcp", "10.0.0.1", r.option, (dir.path() / paths[i]).string()};
+        Command english(args, kEnglish, dir.path(), "reason.en");
+        Command japanese(args, kJapaneseByLang, dir.path(), "reason.ja");
+        EXPECT_EQ(english.Wait(10), 64);
+        EXPECT_EQ(japanese.Wait(10), 64);
+        EXPECT_NE(english.Err().find(r.english), std::string::npos) << english.Err();
+        EXPECT_TRUE(std::all_of(english.Err().begin(), english.Err().end(), [](char b) {
+            return static_cast<unsigned char>(b) < 0x80;
+        })) << english.Err();
+        EXPECT_NE(japanese.Err().find(r.japanese), std::string::npos) << japanese.Err();
+    }
     // A refused run makes no file.
     for (const char* name : {"later.log", "unmade", "x", "RS.BIN", "PS2B.BIN"}) {
         EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << name;

@@ -38,10 +38,22 @@ TEST(VexilDownload, LogTheUserCannotWriteIsRefusedBeforeAnythingIsSent) {
         GTEST_SKIP() << "the command could not be run as user 65534";
     }
     EXPECT_EQ(status, 64) << download.Err();
-    EXPECT_NE(
-        download.Err().find("cannot write the log " + log.string() + ": " + std::strerror(EACCES)),
-        std::string::npos)
+    EXPECT_NE(download.Err().find("cannot write the log " + log.string() + ": Permission denied"),
+              std::string::npos)
         << download.Err();
+    // In Japanese, the reason whole: a new log in a folder the user may not write.
+    const std::filesystem::path closed = dir.path() / "closed";
+    std::filesystem::create_directory(closed);
+    ::chmod(closed.c_str(), 0555);
+    setup.env = kJapaneseByLang;
+    const std::string newLog = (closed / "new.log").string();
+    Command japanese({"--model", "6", "--tcp", "192.0.2.9", "--log", newLog}, setup, dir.path(),
+                     "readonly.ja");
+    EXPECT_EQ(japanese.Wait(30), 64) << japanese.Err();
+    EXPECT_NE(japanese.Err().find("ログ " + newLog + " に書き込めません: フォルダ " +
+                                  closed.string() + ": アクセス権がありません\n"),
+              std::string::npos)
+        << japanese.Err();
     for (const char* sent : {"error 112 ", "information 121 "}) {
         EXPECT_EQ(download.Err().find(sent), std::string::npos) << "the run went on: " << sent;
     }

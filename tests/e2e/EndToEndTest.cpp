@@ -44,7 +44,7 @@ Bytes ExpectedFlash(const std::vector<std::string>& files) {
         }
     }
     ScratchDir dir;
-    std::string error;
+    Reason error;
     const std::string out = (dir.path() / "expected.bin").string();
     image.SaveBinary(out, error);
     return ReadFile(out);

@@ -23,8 +23,8 @@ TEST(FlashImageTest, FlashFileWrittenOverALongerOne) {
     FlashImage image;
     const std::uint8_t bytes[] = {0xAA, 0x01, 0x01, 0x10};
     image.Write(0x8800, bytes, sizeof bytes);
-    std::string error;
-    ASSERT_TRUE(image.SaveBinary(flash.string(), error)) << error;
+    Reason error;
+    ASSERT_TRUE(image.SaveBinary(flash.string(), error)) << static_cast<int>(error.kind);
     EXPECT_EQ(std::filesystem::file_size(flash), sizeof bytes);
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "resources/Reasons.h"
+
 namespace vexil {
 namespace {
 
@@ -34,9 +36,9 @@ TEST(SRecordTextTest, LinesReadOrRefused) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
         FlashImage image;
-        std::string error;
+        Reason error;
         EXPECT_EQ(LoadSRecords(row.text, image, error), *row.error == '\0');
-        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(Words(error, Language::kEnglish), row.error);
         const auto ranges = image.Ranges();
         if (row.data.empty()) {
             EXPECT_TRUE(ranges.empty());
@@ -63,8 +65,8 @@ TEST(SRecordTextTest, FormatWritesHandWorkedLines) {
     const std::string text = FormatSRecords(wide);
     EXPECT_EQ(text, "S0030000FC\nS30601000000AB4D\nS70500000000FA\n");
     FlashImage back;
-    std::string error;
-    ASSERT_TRUE(LoadSRecords(text, back, error)) << error;
+    Reason error;
+    ASSERT_TRUE(LoadSRecords(text, back, error)) << Words(error, Language::kEnglish);
     EXPECT_EQ(back.Ranges()[0].bytes, Bytes{0xAB});
 }
 

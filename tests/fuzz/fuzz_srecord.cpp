@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
     vexil::FlashImage image;
-    std::string error;
+    vexil::Reason error;
     if (!vexil::LoadSRecords(text, image, error)) {
         return 0;
     }

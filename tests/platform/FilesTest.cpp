@@ -11,6 +11,7 @@
 #include "platform/RecordFile.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
+#include "resources/Reasons.h"
 #include "tests/support/TestFiles.h"
 
 namespace vexil::test {
@@ -33,6 +34,14 @@ std::size_t Entries(const std::filesystem::path& folder) {
         ++count;
     }
     return count;
+}
+
+// The records' checks and writes, their reasons as an English reader reads them.
+std::string CheckRecord(const std::string& path, RecordMode mode) {
+    return Words(CheckRecordFile(path, mode), Language::kEnglish);
+}
+std::string Write(const std::string& path, std::string_view text, RecordMode mode) {
+    return Words(WriteRecord(path, text, mode), Language::kEnglish);
 }
 
 // The records' own write and sync, as they were before any test put its own in place.
@@ -99,12 +108,12 @@ TEST(Files, RecordFilesCheckedWithoutBeingMade) {
     const fs::path& folder = scratch.path();
     const std::string missing = Utf8Text(folder / "missing.log");
     for (const RecordMode mode : {RecordMode::kAppend, RecordMode::kReplace}) {
-        EXPECT_EQ(CheckRecordFile(missing, mode), "");
-        EXPECT_NE(CheckRecordFile(Utf8Text(folder / "none" / "run.log"), mode)
-                      .find(std::strerror(ENOENT)),
+        EXPECT_EQ(CheckRecord(missing, mode), "");
+        EXPECT_NE(CheckRecord(Utf8Text(folder / "none" / "run.log"), mode)
+                      .find("No such file or directory"),
                   std::string::npos);
-        EXPECT_EQ(CheckRecordFile(Utf8Text(folder), mode), "it is a folder");
-        EXPECT_EQ(CheckRecordFile(NullDevice(), mode), "it is not a regular file");
+        EXPECT_EQ(CheckRecord(Utf8Text(folder), mode), "it is a folder");
+        EXPECT_EQ(CheckRecord(NullDevice(), mode), "it is not a regular file");
     }
     EXPECT_FALSE(fs::exists(missing)) << "a check made the file";
     EXPECT_EQ(Entries(folder), 0u);
@@ -120,9 +129,9 @@ TEST(Files, ReplacedThroughANameNoOtherFileHas) {
     Put(folder / "retry", "tcp 192.0.2.1\n");
     for (const char* name : {"failed", "retry"}) {
         const std::string path = Utf8Text(folder / name);
-        EXPECT_EQ(WriteRecord(path, "tcp 192.0.2.7\n", RecordMode::kReplace), "") << name;
+        EXPECT_EQ(Write(path, "tcp 192.0.2.7\n", RecordMode::kReplace), "") << name;
         EXPECT_EQ(Read(path), "tcp 192.0.2.7\n") << name;
-        EXPECT_EQ(WriteRecord(path, "", RecordMode::kReplace), "") << name;
+        EXPECT_EQ(Write(path, "", RecordMode::kReplace), "") << name;
         EXPECT_EQ(Read(path), "") << name;
     }
     EXPECT_EQ(Read(folder / "failed.new"), "a log of its own\n");
@@ -146,15 +155,15 @@ TEST(Files, RecordsThroughSymbolicLinks) {
     EXPECT_TRUE(NamesOneFile(dangling, log));
     EXPECT_TRUE(NamesOneFile(log, dangling));
     EXPECT_FALSE(NamesOneFile(dangling, Utf8Text(folder / "logs" / "other.log")));
-    EXPECT_EQ(CheckRecordFile(dangling, RecordMode::kAppend), "");
+    EXPECT_EQ(CheckRecord(dangling, RecordMode::kAppend), "");
     EXPECT_FALSE(fs::exists(log)) << "a check made the file";
-    EXPECT_EQ(WriteRecord(dangling, "one\n", RecordMode::kAppend), "");
-    EXPECT_EQ(WriteRecord(dangling, "two\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Write(dangling, "one\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Write(dangling, "two\n", RecordMode::kAppend), "");
     EXPECT_EQ(Read(log), "one\ntwo\n");
     // Replaced through a link: the file it names takes the text, the link stays.
     fs::create_symlink(fs::absolute(folder / "logs" / "failed"), folder / "failed");
     for (const char* text : {"tcp 192.0.2.1\n", "tcp 192.0.2.2\n"}) {
-        EXPECT_EQ(WriteRecord(Utf8Text(folder / "failed"), text, RecordMode::kReplace), "");
+        EXPECT_EQ(Write(Utf8Text(folder / "failed"), text, RecordMode::kReplace), "");
         EXPECT_TRUE(fs::is_symlink(folder / "failed"));
         EXPECT_EQ(Read(folder / "logs" / "failed"), text);
     }
@@ -163,10 +172,10 @@ TEST(Files, RecordsThroughSymbolicLinks) {
     // Links that never end name no file.
     fs::create_symlink("loop2", folder / "loop1");
     fs::create_symlink("loop1", folder / "loop2");
-    EXPECT_EQ(CheckRecordFile(Utf8Text(folder / "loop1"), RecordMode::kAppend),
-              std::strerror(ELOOP));
-    EXPECT_EQ(WriteRecord(Utf8Text(folder / "loop1"), "x\n", RecordMode::kReplace),
-              std::strerror(ELOOP));
+    EXPECT_EQ(CheckRecord(Utf8Text(folder / "loop1"), RecordMode::kAppend),
+              "Too many levels of symbolic links");
+    EXPECT_EQ(Write(Utf8Text(folder / "loop1"), "x\n", RecordMode::kReplace),
+              "Too many levels of symbolic links");
 }
 
 TEST(Files, RecordOnTheDiskBeforeWriteRecordReturns) {
@@ -186,20 +195,20 @@ TEST(Files, RecordOnTheDiskBeforeWriteRecordReturns) {
                           }});
     path = Utf8Text(scratch.path() / "run.log");
     Put(WidePath(path), "");  // a log there already takes its line in place
-    EXPECT_EQ(WriteRecord(path, "one\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Write(path, "one\n", RecordMode::kAppend), "");
     EXPECT_EQ(syncs, 1);
     EXPECT_EQ(seen, "[one\n]") << "synced before it was written";
     failSync = true;
-    EXPECT_EQ(WriteRecord(path, "two\n", RecordMode::kAppend), std::strerror(EIO));
+    EXPECT_EQ(Write(path, "two\n", RecordMode::kAppend), "Input/output error");
     // Replaced: the new text is synced before it takes the file's place, and a failed sync
     // leaves the old text.
     path = Utf8Text(scratch.path() / "failed");
     Put(WidePath(path), "old\n");
-    EXPECT_EQ(WriteRecord(path, "new\n", RecordMode::kReplace), std::strerror(EIO));
+    EXPECT_EQ(Write(path, "new\n", RecordMode::kReplace), "Input/output error");
     EXPECT_EQ(Read(WidePath(path)), "old\n");
     failSync = false;
     seen.clear();
-    EXPECT_EQ(WriteRecord(path, "new\n", RecordMode::kReplace), "");
+    EXPECT_EQ(Write(path, "new\n", RecordMode::kReplace), "");
     EXPECT_EQ(seen, "[old\n]") << "replaced before its new text was synced";
     EXPECT_EQ(Read(WidePath(path)), "new\n");
     EXPECT_EQ(syncs, 4);
@@ -222,18 +231,18 @@ TEST(Files, ShortRecordTakenBack) {
     const std::string cut =
         "only part of it was written (the disk is full or a size limit was reached)";
     Put(WidePath(log), "first\n");
-    EXPECT_EQ(WriteRecord(log, "second line\n", RecordMode::kAppend), cut + ", and was taken back");
+    EXPECT_EQ(Write(log, "second line\n", RecordMode::kAppend), cut + ", and was taken back");
     EXPECT_EQ(Read(WidePath(log)), "first\n");
     // Another line after it is never cut off with it.
     interloper = log;
-    EXPECT_EQ(WriteRecord(log, "second line\n", RecordMode::kAppend),
+    EXPECT_EQ(Write(log, "second line\n", RecordMode::kAppend),
               cut + "; that part stays in the file, as another line follows it");
     EXPECT_EQ(Read(WidePath(log)), "first\nsecondother\n");
     interloper.clear();
     // A new text that comes short leaves the old one.
     const std::string failed = Utf8Text(scratch.path() / "failed");
     Put(WidePath(failed), "old\n");
-    EXPECT_EQ(WriteRecord(failed, "tcp 192.0.2.1\n", RecordMode::kReplace), cut);
+    EXPECT_EQ(Write(failed, "tcp 192.0.2.1\n", RecordMode::kReplace), cut);
     EXPECT_EQ(Read(WidePath(failed)), "old\n");
     EXPECT_EQ(Entries(scratch.path()), 2u);
 }
@@ -259,13 +268,13 @@ TEST(Files, NewRecordFileMadeOnlyWithItsLine) {
                                   return -1;
                               },
                               Original().sync});
-        EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), std::strerror(ENOSPC));
+        EXPECT_EQ(Write(log, "line\n", RecordMode::kAppend), "No space left on device");
         EXPECT_EQ(Entries(scratch.path()), 0u) << "a log was left without its line";
         shortWrite = true;
-        EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), cut);
+        EXPECT_EQ(Write(log, "line\n", RecordMode::kAppend), cut);
         EXPECT_EQ(Entries(scratch.path()), 0u) << "a log was left without its line";
         Put(WidePath(log), "");
-        EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), cut + ", and was taken back");
+        EXPECT_EQ(Write(log, "line\n", RecordMode::kAppend), cut + ", and was taken back");
         EXPECT_TRUE(fs::exists(WidePath(log))) << "a log that was there was removed";
         fs::remove(WidePath(log));
     }
@@ -273,10 +282,10 @@ TEST(Files, NewRecordFileMadeOnlyWithItsLine) {
                               logAtSync = fs::exists(WidePath(log));
                               return Original().sync(fd);
                           }});
-    EXPECT_EQ(WriteRecord(log, "line\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Write(log, "line\n", RecordMode::kAppend), "");
     EXPECT_FALSE(logAtSync) << "the log had its name before its line was on the disk";
     EXPECT_EQ(Read(WidePath(log)), "line\n");
-    EXPECT_EQ(WriteRecord(log, "two\n", RecordMode::kAppend), "");
+    EXPECT_EQ(Write(log, "two\n", RecordMode::kAppend), "");
     EXPECT_EQ(Read(WidePath(log)), "line\ntwo\n");
     EXPECT_EQ(Entries(scratch.path()), 1u);
 }
@@ -288,7 +297,7 @@ TEST(Files, ShortRecordAtARealSizeLimitTakenBack) {
     if (!LimitFileSize(10)) {
         GTEST_SKIP() << "no file size limit here";
     }
-    const std::string reason = WriteRecord(log, "second line\n", RecordMode::kAppend);
+    const std::string reason = Write(log, "second line\n", RecordMode::kAppend);
     LimitFileSize(-1);
     EXPECT_EQ(reason,
               "only part of it was written (the disk is full or a size limit was reached), and "

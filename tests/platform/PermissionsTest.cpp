@@ -17,6 +17,7 @@
 
 #include "platform/RecordFile.h"
 #include "platform/RegularFile.h"
+#include "resources/Reasons.h"
 #include "tests/support/Deadline.h"
 #include "tests/support/TestFiles.h"
 
@@ -85,7 +86,7 @@ TEST(Permissions, RecordsAndOutputsTheUserCannotWriteAreRefused) {
         GTEST_SKIP() << "user " << kUnprivileged << " cannot reach " << root;
     }
 
-    const std::string denied = std::strerror(EACCES);
+    const std::string denied = "Permission denied";
     using Mode = RecordMode;
     const struct {
         fs::path path;
@@ -107,7 +108,10 @@ TEST(Permissions, RecordsAndOutputsTheUserCannotWriteAreRefused) {
     };
     for (const auto& row : records) {
         SCOPED_TRACE(row.path.string() + (row.mode == Mode::kAppend ? ", appended" : ", replaced"));
-        EXPECT_EQ(AsUnprivileged([&] { return CheckRecordFile(row.path.string(), row.mode); }),
+        EXPECT_EQ(AsUnprivileged([&] {
+                      return Words(CheckRecordFile(row.path.string(), row.mode),
+                                   Language::kEnglish);
+                  }),
                   row.reason);
     }
     // The tools' outputs (vexil-file's, the simulator's flash): written from the start.
@@ -123,10 +127,15 @@ TEST(Permissions, RecordsAndOutputsTheUserCannotWriteAreRefused) {
     };
     for (const auto& row : outputs) {
         SCOPED_TRACE(row.path.string());
-        EXPECT_EQ(AsUnprivileged([&] { return OutputRefusal(row.path.string()); }), row.reason);
+        EXPECT_EQ(AsUnprivileged(
+                      [&] { return Words(OutputRefusal(row.path.string()), Language::kEnglish); }),
+                  row.reason);
     }
-    EXPECT_EQ(AsUnprivileged([&] { return CheckFolder(closed.string()); }), denied);
-    EXPECT_EQ(AsUnprivileged([&] { return CheckFolder(open.string()); }), "");
+    EXPECT_EQ(
+        AsUnprivileged([&] { return Words(CheckFolder(closed.string()), Language::kEnglish); }),
+        denied);
+    EXPECT_EQ(AsUnprivileged([&] { return Words(CheckFolder(open.string()), Language::kEnglish); }),
+              "");
     // The checks created and changed nothing.
     EXPECT_FALSE(fs::exists(open / "new.log") || fs::exists(open / "new.bin") ||
                  fs::exists(closed / "new.log") || fs::exists(closed / "new.bin"));

@@ -14,6 +14,7 @@
 #include "platform/ProgramMain.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
+#include "resources/Reasons.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestPlatform.h"
 
@@ -109,7 +110,7 @@ TEST(Program, OneOpenerForEveryUse) {
             std::FILE* file = OpenFile(row.path, use, refusal);
             const bool opens =
                 row.kind == FileKind::kRegular || (row.kind == FileKind::kMissing && writes);
-            EXPECT_EQ(file != nullptr, opens) << refusal.Reason();
+            EXPECT_EQ(file != nullptr, opens) << Words(refusal.Reason(), Language::kEnglish);
             if (file != nullptr) {
                 std::fclose(file);
             }
@@ -128,7 +129,7 @@ TEST(Program, OneOpenerForEveryUse) {
     // The kind in words, as the records say it.
     FileRefusal refusal;
     EXPECT_EQ(OpenFileDescriptor(dir, FileUse::kAppend, refusal), -1);
-    EXPECT_EQ(refusal.Reason(), "it is a folder");
+    EXPECT_EQ(Words(refusal.Reason(), Language::kEnglish), "it is a folder");
 }
 
 TEST(Program, AnUncaughtExceptionIsSaidAndEndsWithItsStatus) {
@@ -154,18 +155,25 @@ TEST(Program, AnUncaughtExceptionIsSaidAndEndsWithItsStatus) {
         {[]() -> int { throw 42; }, 70,
          "vexil-test: internal error: an exception of an unknown kind\n"},
     };
-    for (const Row& row : rows) {
+    // What the body's run says, with the program's words of the line.
+    const auto run = [&](const Row& row, InternalWords words) {
         SCOPED_TRACE(row.text);
         std::FILE* report = std::fopen(Utf8Text(said).c_str(), "w+b");
         ASSERT_NE(report, nullptr);
-        EXPECT_EQ(RunGuarded("vexil-test", row.body, report), row.status);
+        EXPECT_EQ(RunGuarded("vexil-test", row.body, report, words), row.status);
         std::rewind(report);
         char text[512] = {};
         text[std::fread(text, 1, sizeof text - 1, report)] = '\0';
         std::fclose(report);
         EXPECT_EQ(std::string(text).substr(0, row.text.size()), row.text);
         EXPECT_EQ(std::string(text).empty(), row.text.empty());
+    };
+    for (const Row& row : rows) {
+        run(row, nullptr);
     }
+    // In the language of the program that gives its words (Japanese, as the tests start).
+    run({[]() -> int { throw 42; }, 70, "vexil-test: 内部エラー: 種類のわからない例外\n"},
+        InternalErrorWords);
     RunGuarded("vexil-test", [] { return 0; });  // its reports to stderr again, not a closed file
     // Thrown where no exception may leave, it is said all the same, by the terminate handler.
     EXPECT_EXIT(RunGuarded("vexil-test",

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <string>
 
 #include "resources/ConfirmLabels.h"
 #include "resources/DialogTemplates.h"
+#include "resources/Reasons.h"
 #include "resources/StringTable.h"
 
 namespace vexil {
@@ -115,6 +117,43 @@ TEST(TextTest, EveryTemplateTextIsInTheCatalogs) {
     }
     EXPECT_TRUE(HasText(confirm::kDownload));
     EXPECT_TRUE(HasText(confirm::kDoNotDownload));
+}
+
+// A reason made below the catalogs, worded in each language: the system's common errors by
+// their own texts, the kinds with what they met, one inside another.
+TEST(TextTest, ReasonsInEachLanguage) {
+    const Reason folderDenied =
+        Reason::System(EACCES).Because(ReasonKind::kItsFolder, "/var/log/vexil");
+    const Reason taken = Reason(ReasonKind::kPartTakenBack).Because(ReasonKind::kPartWritten);
+    const struct {
+        Reason reason;
+        std::string english, japanese;
+    } rows[] = {
+        {{}, "", ""},
+        {Reason::System(ENOSPC), "No space left on device", "ディスクに空きがありません"},
+        {ReasonKind::kFolder, "it is a folder", "フォルダです"},
+        {folderDenied, "its folder /var/log/vexil: Permission denied",
+         "フォルダ /var/log/vexil: アクセス権がありません"},
+        {Reason::System(EROFS).Because(ReasonKind::kCannotWrite, "a.bin"),
+         "cannot write a.bin: Read-only file system",
+         "a.bin に書き込めません: 読み取り専用のファイルシステムです"},
+        {taken,
+         "only part of it was written (the disk is full or a size limit was reached), and was "
+         "taken back",
+         "一部しか書き込めませんでした（ディスクがいっぱいか、サイズの上限に達しました）。"
+         "書き込んだ部分は取り消しました"},
+        {Reason::Numbered(ReasonKind::kChecksumMismatch, 7), "line 7: checksum mismatch",
+         "7 行目: チェックサムが合いません"},
+        {Reason::Numbered(ReasonKind::kWindowsError, 1450), "error 1450", "エラー 1450"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Words(row.reason, Language::kEnglish), row.english);
+        EXPECT_EQ(Words(row.reason, Language::kJapanese), row.japanese);
+    }
+    // An error without a text of its own keeps the C library's, in either language.
+    EXPECT_EQ(Words(Reason::System(EXDEV), Language::kJapanese),
+              Words(Reason::System(EXDEV), Language::kEnglish));
+    EXPECT_FALSE(Words(Reason::System(EXDEV), Language::kJapanese).empty());
 }
 
 }  // namespace

@@ -229,21 +229,25 @@ check "closed streams: the same file" cmp -s "$work/out.dl" "$work/closed.dl"
 check "closed streams: a bad input exits 1" test $? -eq 1
 
 # What a person reads follows the language of the environment: English for an English one,
-# Japanese for a Japanese one and for C. --help and a usage error, each row with what it says.
-while IFS='|' read -r lang help refusal; do
+# Japanese for a Japanese one and for C. --help, a usage error and the reason of a broken
+# S-record line, each row with what it says.
+printf 'x1050100AABB94\n' >"$work/broken.srec"
+while IFS='|' read -r lang help refusal broken; do
     in_lang() { env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG="$lang" "$tool" "$@"; }
     in_lang --help >"$work/help" 2>&1
     in_lang frobnicate >"$work/refusal" 2>&1
+    in_lang build "$work/broken.srec" "$work/broken.dl" >"$work/broken" 2>&1
     check "LANG=$lang: --help" grep -qF -- "$help" "$work/help"
     check "LANG=$lang: a usage error" grep -qxF -- "$refusal" "$work/refusal"
+    check "LANG=$lang: a broken S-record line" grep -qF -- "$broken" "$work/broken"
     if [ "${lang#en}" != "$lang" ]; then
         check "LANG=$lang: not one character beyond ASCII" \
-            test "$(cat "$work/help" "$work/refusal" | tr -d '\000-\177' | wc -c)" -eq 0
+            test "$(cat "$work/help" "$work/refusal" "$work/broken" | tr -d '\000-\177' | wc -c)" -eq 0
     fi
 done <<'ROWS'
-en_US.UTF-8|  vexil-file info FILE [--model N] [--ipx]|vexil-file: unknown command frobnicate
-ja_JP.UTF-8|      FILE を機種 N（既定は 6）のダウンロードファイルとして識別し、|vexil-file: frobnicate というコマンドはありません
-C|      読んだブロックごとに 1 行: RESULT LENGTH|vexil-file: frobnicate というコマンドはありません
+en_US.UTF-8|  vexil-file info FILE [--model N] [--ipx]|vexil-file: unknown command frobnicate|broken.srec: line 1: not an S-record
+ja_JP.UTF-8|      FILE を機種 N（既定は 6）のダウンロードファイルとして識別し、|vexil-file: frobnicate というコマンドはありません|broken.srec: 1 行目: S レコードではありません
+C|      読んだブロックごとに 1 行: RESULT LENGTH|vexil-file: frobnicate というコマンドはありません|broken.srec: 1 行目: S レコードではありません
 ROWS
 
 echo "$failures failed"

@@ -6,6 +6,7 @@
 
 #include "format/RecordCodec.h"
 #include "protocol/Wire.h"
+#include "resources/Reasons.h"
 #include "tools/sim/PrintServerPayloads.h"
 
 namespace vexil::sim {
@@ -304,8 +305,8 @@ std::optional<Reply> PrintServer::HandleFinish(const std::uint8_t* data, std::si
     const bool any = flash_.Bounds(low, high);
     std::string saved = "not saved (no --flash)";
     if (!o_.flashFile.empty()) {
-        std::string error;
-        saved = flash_.SaveBinary(o_.flashFile, error) ? "saved to " + o_.flashFile : error;
+        Reason error;
+        saved = flash_.SaveBinary(o_.flashFile, error) ? "saved to " + o_.flashFile : Words(error);
     }
     log_.Always("download finished over %s: %llu blocks, %llu data bytes, %s%06X-%06X, %s",
                 ipx ? "IPX" : "TCP/IP", Count(blocksApplied_), Count(flash_.WrittenBytes()),

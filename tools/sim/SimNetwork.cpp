@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/StandardStreams.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 
 namespace vexil::sim {
@@ -174,9 +175,10 @@ bool SimNetwork::Start() {
         log_.Note("%s", Tr("sim.start.few-descriptors", {std::to_string(maxConnections_)}).c_str());
     }
     if (o_.readyFd >= 0) {
-        if (std::string why; !vexil::SayOnDescriptor(o_.readyFd, "ready\n", why)) {
+        if (Reason why; !vexil::SayOnDescriptor(o_.readyFd, "ready\n", why)) {
             log_.Always(
-                "%s", Tr("sim.start.cannot-say-ready", {std::to_string(o_.readyFd), why}).c_str());
+                "%s",
+                Tr("sim.start.cannot-say-ready", {std::to_string(o_.readyFd), Words(why)}).c_str());
             return false;
         }
     }

@@ -13,6 +13,7 @@
 #include "format/HexText.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 
 namespace vexil::sim {
@@ -352,8 +353,8 @@ void ParseInto(int argc, char** argv, std::vector<Options>& printers) {
         if (printer.flashFile.empty()) {
             continue;
         }
-        if (const std::string refused = OutputRefusal(printer.flashFile); !refused.empty()) {
-            throw(reading.flashDir.empty() ? "--flash: " : "--flash-dir: ") + refused;
+        if (const Reason refused = OutputRefusal(printer.flashFile); !refused.empty()) {
+            throw(reading.flashDir.empty() ? "--flash: " : "--flash-dir: ") + Words(refused);
         }
     }
 }
