@@ -4,6 +4,7 @@
 // from here.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -26,6 +27,12 @@ std::string_view Tr(std::string_view key, Language language);
 std::string Tr(std::string_view key, std::initializer_list<std::string_view> args);
 std::string Format(std::string_view text, std::initializer_list<std::string_view> args);
 bool HasText(std::string_view key);
+
+// The columns `text` (UTF-8) takes on a terminal, as a table pads it: two for an East Asian
+// Wide or Fullwidth character (kana, kanji, fullwidth forms), none for a combining mark, one
+// for every other character, halfwidth katakana too, and for a byte that is no part of a
+// UTF-8 character.
+std::size_t DisplayWidth(std::string_view text);
 
 // How a program chooses its language, as gettext programs do, from the values of LANGUAGE (a
 // colon-separated list of preferences), LC_ALL, LC_MESSAGES and LANG, the first set and not

@@ -78,6 +78,30 @@ TEST(TextTest, PlaceholdersAreReplacedByNumber) {
     EXPECT_EQ(Format("{10}", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}), "ten");
 }
 
+// The columns a terminal gives each character, as the tables pad by them.
+TEST(TextTest, DisplayWidthCountsTerminalColumns) {
+    const struct {
+        const char* text;
+        std::size_t columns;
+    } rows[] = {
+        {"", 0},
+        {"target", 6},
+        {"日本語", 6},          // kanji: two each
+        {"メッセージ", 10},     // katakana, the long vowel mark too
+        {"ﾃｽﾄ", 3},             // halfwidth katakana: one each
+        {"LANｶｰﾄﾞｵﾌﾟｼｮﾝ", 13},  // and their halfwidth sound marks
+        {"tcp 対象", 8},        // mixed
+        {"e\u0301", 1},         // a combining accent takes none
+        {"\u30BF\u3099", 2},    // nor does a combining kana voiced sound mark
+        {"（１）", 6},          // fullwidth forms
+        {"a\xFF", 2},           // a stray byte: one
+        {"\xE3\x83", 2},        // a cut-off character: one for each byte
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DisplayWidth(row.text), row.columns) << row.text;
+    }
+}
+
 TEST(TextTest, EachLanguageHasItsOwnText) {
     EXPECT_EQ(Tr("msg.110", Language::kEnglish),
               "The download has finished.\r\nSwitch the printer off and on again.");
