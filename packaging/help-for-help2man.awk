@@ -46,27 +46,26 @@ END {
                 }
                 print out
             } else {
-                # "usage:" alone, then one form per command, each over its description: the
-                # forms make the synopsis, and the commands stay as a list, each form a tag.
-                first = i + 1
-                for (i++; i <= n && lines[i] != "" && indent_of(lines[i]) > 0; i++)
-                    ;
-                word = "Usage: "
-                for (j = first; j < i; j++) {
-                    if (indent_of(lines[j]) == 2) {
-                        print word substr(lines[j], 3)
-                        word = "  or: "
-                    }
+                # "usage:" alone, then one form per command (a line indented by two, and any
+                # deeper than its description that continue it), each over its description:
+                # the forms make the synopsis, and the commands stay as a list, each form a tag.
+                forms = 0
+                for (i++; i <= n && lines[i] != "" && indent_of(lines[i]) > 0; i++) {
+                    text = lines[i]
+                    sub(/^ +/, "", text)
+                    if (indent_of(lines[i]) == 2) {
+                        form[++forms] = text
+                        description[forms] = ""
+                    } else if (forms > 0 && description[forms] == "" && indent_of(lines[i]) >= 10)
+                        form[forms] = form[forms] " " text
+                    else if (forms > 0)
+                        description[forms] = description[forms] spaces(24) text "\n"
                 }
+                for (j = 1; j <= forms; j++)
+                    print (j == 1 ? "Usage: " : "  or: ") form[j]
                 print ""
-                for (j = first; j < i; j++) {
-                    if (indent_of(lines[j]) == 2) print lines[j]
-                    else {
-                        text = lines[j]
-                        sub(/^ +/, "", text)
-                        printf "%24s%s\n", "", text
-                    }
-                }
+                for (j = 1; j <= forms; j++)
+                    printf "  %s\n%s", form[j], description[j]
                 print ""
             }
             continue

@@ -102,6 +102,31 @@ TEST(TextTest, DisplayWidthCountsTerminalColumns) {
     }
 }
 
+// A help's lines wider than the terminal broken to fit, the words past the margin carried to
+// the paragraph's next line or to a new one at the paragraph's hanging column.
+TEST(TextTest, FitToWidthBreaksTheWideLinesOfAHelp) {
+    const struct {
+        const char* name;
+        const char* text;
+        std::size_t columns;
+        const char* fitted;
+    } rows[] = {
+        {"fits", "one line\n", 8, "one line\n"},
+        {"paragraph", "aaa bbb ccc ddd eee fff ggg\nhhh\n", 12,
+         "aaa bbb ccc\nddd eee fff\nggg hhh\n"},
+        {"option", "  -x   aaa bbb ccc\n       ddd\n", 14, "  -x   aaa bbb\n       ccc ddd\n"},
+        {"option alone", "  -x   aaa bbb ccc\n", 14, "  -x   aaa bbb\n       ccc\n"},
+        {"usage", "usage: prog aaa [b c] d\n", 20, "usage: prog aaa\n            [b c] d\n"},
+        {"quotes", "say \"a b\" now", 8, "say\n\"a b\"\nnow"},
+        {"Japanese", "日本語の文章です。次の行\nへ", 10, "日本語の文\n章です。次\nの行へ"},
+        {"no line starts with 。", "あいうえお。かきくけこ", 10, "あいうえ\nお。かきく\nけこ"},
+        {"mixed", "ログ、集計、--failed ファイル", 17, "ログ、集計、\n--failed ファイル"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(FitToWidth(row.text, row.columns), row.fitted) << row.name;
+    }
+}
+
 TEST(TextTest, EachLanguageHasItsOwnText) {
     EXPECT_EQ(Tr("msg.110", Language::kEnglish),
               "The download has finished.\r\nSwitch the printer off and on again.");
