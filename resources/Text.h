@@ -34,13 +34,12 @@ bool HasText(std::string_view key);
 // UTF-8 character.
 std::size_t DisplayWidth(std::string_view text);
 
-// `text` with each line wider than `columns` broken to fit, for a help written for a wider
-// terminal or in words wider than its author's: the words past the margin go to the front of
-// the next line of their paragraph (one indented to the paragraph's hanging column), or to a
-// new line there. A paragraph hangs at the column where a usage form's arguments, an option's
-// or a status's description, or the text after a tag and two spaces start, else at its indent.
-// Lines break at spaces outside brackets and quotes, and between Japanese characters as
-// Japanese allows.
+// `text` (a help) with each line wider than `columns` broken to fit a terminal that wide: the
+// words past the margin go to the front of the next line of their paragraph (one indented to
+// the paragraph's hanging column), or to a new line there. A paragraph hangs at the column where
+// a usage form's arguments, an option's or a status's description, or the text after a tag and
+// two spaces start, else at its indent. Lines break at spaces outside brackets and quotes, and
+// between Japanese characters as Japanese allows.
 std::string FitToWidth(std::string_view text, std::size_t columns);
 // The width a program's help fits: the terminal's that nobody has made narrower.
 inline constexpr std::size_t kHelpColumns = 80;
