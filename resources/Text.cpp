@@ -282,18 +282,24 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
         at = end + 1;
     }
     // The program that a usage names: "usage: PROGRAM" on the first line, or the first word of
-    // the second after a "usage:" alone.
+    // the second after a "usage:" alone. Its forms are the lines of the help's first paragraph
+    // that name it; it may be named at the start of a line further on too.
     std::string program(Word(lines[0], 0).ends_with(':') ? Word(lines[0], 1) : "");
     if (program.empty() && Word(lines[0], 0).ends_with(':') && Word(lines[0], 1).empty() &&
         lines.size() > 1) {
         program = Word(lines[1], 0);
     }
+    const std::size_t usageEnd =
+        static_cast<std::size_t>(std::find(lines.begin(), lines.end(), "") - lines.begin());
+    const auto formsOf = [&](std::size_t i) {
+        return i < usageEnd ? std::string_view(program) : std::string_view();
+    };
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string& line = lines[i];
         if (DisplayWidth(line) <= columns) {
             continue;
         }
-        const std::size_t hanging = HangingColumn(lines, i, program);
+        const std::size_t hanging = HangingColumn(lines, i, formsOf(i));
         // The last place to break at before the margin, after the hanging column: a run of
         // spaces outside brackets (one option of a usage) and quotes (one example), or between
         // two characters one of which is Japanese, as its rules allow.
@@ -330,7 +336,7 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
         const std::string indent(hanging, ' ');
         std::string* next = i + 1 < lines.size() ? &lines[i + 1] : nullptr;
         if (next != nullptr && Indent(*next) == hanging && Indent(*next) < next->size() &&
-            FormColumn(*next, program) == 0) {
+            FormColumn(*next, formsOf(i + 1)) == 0) {
             // The words carried to the front of the paragraph's next line: a line break
             // between two Japanese characters, or beside Japanese punctuation, is no space.
             const std::string rest = next->substr(hanging);

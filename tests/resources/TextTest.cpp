@@ -117,6 +117,8 @@ TEST(TextTest, FitToWidthBreaksTheWideLinesOfAHelp) {
         {"option", "  -x   aaa bbb ccc\n       ddd\n", 14, "  -x   aaa bbb\n       ccc ddd\n"},
         {"option alone", "  -x   aaa bbb ccc\n", 14, "  -x   aaa bbb\n       ccc\n"},
         {"usage", "usage: prog aaa [b c] d\n", 20, "usage: prog aaa\n            [b c] d\n"},
+        {"the program named later", "usage: prog\n\naaa bbb ccc\nprog ddd\n", 8,
+         "usage: prog\n\naaa bbb\nccc prog\nddd\n"},
         {"quotes", "say \"a b\" now", 8, "say\n\"a b\"\nnow"},
         {"Japanese", "日本語の文章です。次の行\nへ", 10, "日本語の文\n章です。次\nの行へ"},
         {"no line starts with 。", "あいうえお。かきくけこ", 10, "あいうえ\nお。かきく\nけこ"},
