@@ -457,21 +457,30 @@ Refusal FindRepeat(const std::string& path, const std::vector<Target>& targets,
 
 }  // namespace
 
-std::size_t Columns(std::string_view text) {
-    std::size_t columns = 0;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        // A lead byte of three or four bytes is a wide character here (kana and kanji); the
-        // continuation bytes take no column.
-        columns += byte < 0x80 ? 1 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-    }
-    return columns;
-}
-
 std::string PadTo(std::string_view text, std::size_t columns, bool right) {
-    const std::size_t used = Columns(text);
+    const std::size_t used = DisplayWidth(text);
     const std::string pad(used < columns ? columns - used : 0, ' ');
     return right ? pad + std::string(text) : std::string(text) + pad;
+}
+
+std::string Tabulate(const std::vector<std::vector<std::string>>& rows,
+                     const std::vector<bool>& right) {
+    std::vector<std::size_t> widths(right.size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t column = 0; column < row.size() && column < widths.size(); ++column) {
+            widths[column] = std::max(widths[column], DisplayWidth(row[column]));
+        }
+    }
+    std::string table;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t column = 0; column < row.size() && column < widths.size(); ++column) {
+            line += (column == 0 ? "" : "  ") + PadTo(row[column], widths[column], right[column]);
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        table += line + "\n";
+    }
+    return table;
 }
 
 std::string Printable(std::string_view text) {
@@ -543,25 +552,26 @@ Refusal ReadTargets(const std::string& path, std::vector<Target>& targets) {
 }
 
 std::string ModelList() {
-    std::string text = std::string(Tr("cli.models.header")) + "\n";
+    std::vector<std::vector<std::string>> rows = {
+        {std::string(Tr("cli.models.column.model")), std::string(Tr("cli.table.code")),
+         std::string(Tr("cli.models.column.tcp-only")), std::string(Tr("cli.models.column.files")),
+         std::string(Tr("cli.models.column.name"))}};
     std::string unverifiable;
     for (int model = 1; const ModelTraits* traits = FindModel(model); ++model) {
-        const std::string files =
-            std::string(traits->mainFile) +
-            (traits->TwoFiles() ? std::string(" ") + traits->companionFile : "");
         const bool verifiable = CanVerifyOverTcp(model);
-        char row[256];
-        const std::string tcpOnly =
-            PadTo(Tr(traits->tcpOnly ? "cli.models.yes" : "cli.models.no"), 11);
-        std::snprintf(row, sizeof row, "%5d%s %s  %s  %-19s  %s\n", model, verifiable ? " " : "*",
-                      traits->modelCode, tcpOnly.c_str(), files.c_str(),
-                      model == kLanCardModel ? kModelNames[0] : "-");
-        text += row;
+        // "*" after the number of a model whose version cannot be verified, a space after the
+        // others', so that the numbers stay right-aligned.
+        rows.push_back({std::to_string(model) + (verifiable ? " " : "*"), traits->modelCode,
+                        std::string(Tr(traits->tcpOnly ? "cli.models.yes" : "cli.models.no")),
+                        std::string(traits->mainFile) +
+                            (traits->TwoFiles() ? std::string(" ") + traits->companionFile : ""),
+                        model == kLanCardModel ? kModelNames[0] : "-"});
         if (!verifiable) {
             unverifiable += (unverifiable.empty() ? "" : std::string(Tr("cli.models.and"))) +
                             std::to_string(model);
         }
     }
+    std::string text = Tabulate(rows, {true, false, false, false, false});
     if (!unverifiable.empty()) {
         text += Tr("cli.models.footnote", {unverifiable});
     }

@@ -87,11 +87,16 @@ Refusal ParseOptions(int argc, char** argv, Options& options);
 // move the cursor, change colours or hide what was refused.
 std::string Printable(std::string_view text);
 
-// The columns `text` takes on a terminal (a Japanese character takes two), and `text` padded
-// with spaces to `columns`, on the left when `right`-aligned: a table's columns line up in
-// either language.
-std::size_t Columns(std::string_view text);
+// `text` padded with spaces to `columns` of a terminal (DisplayWidth), on the left when
+// `right`-aligned.
 std::string PadTo(std::string_view text, std::size_t columns, bool right = false);
+
+// `rows` (the headings first) as the lines of a table, each ending in a newline: every cell
+// padded by PadTo to the widest cell of its column, on the left in a column that is `right`-
+// aligned, the columns two spaces apart, and no spaces at the end of a line. A table's headings
+// stand over their columns in either language, however wide their words.
+std::string Tabulate(const std::vector<std::vector<std::string>>& rows,
+                     const std::vector<bool>& right);
 
 // Reads a targets file: one target a line, "tcp A.B.C.D" or "ipx NETWORK:NODE", "#" starts a
 // comment, CR LF line ends too. A line that does not read refuses the whole file, with its line

@@ -313,37 +313,37 @@ std::string Row(const char* format, ...) {
 
 std::string SummaryTable(const std::vector<Report>& reports, bool closingLine) {
     const bool query = !reports.empty() ? reports.front().query : !closingLine;
-    std::size_t width = Columns(Tr("cli.table.target"));
-    for (const Report& report : reports) {
-        width = std::max(width, report.target.Label().size());
-    }
     const auto [succeeded, current, stopped] = Count(reports);
-    const int w = static_cast<int>(width);
-    const auto heading = [](const char* key, std::size_t columns) {
-        return "  " + PadTo(Tr(key), columns, true);
-    };
-    std::string table = PadTo(Tr("cli.table.target"), width) +
-                        (query ? heading("cli.table.code", 4) + heading("cli.table.version", 7)
-                               : heading("cli.table.result", 6) + heading("cli.table.message", 7)) +
-                        heading("cli.table.seconds", 7) + "\n";
+    const auto heading = [](const char* key) { return std::string(Tr(key)); };
+    std::vector<std::vector<std::string>> rows = {
+        {heading("cli.table.target"), heading(query ? "cli.table.code" : "cli.table.result"),
+         heading(query ? "cli.table.version" : "cli.table.message"), heading("cli.table.seconds")}};
     for (const Report& r : reports) {
-        const std::string label = r.target.Label();
-        const std::string text = Explanation(r);
-        std::string row;
+        std::vector<std::string>& row = rows.emplace_back();
+        row.push_back(r.target.Label());
+        // The numbers keep the widths the English headings have always given them, so that
+        // a column grows only for a heading wider than that (as Japanese ones are).
         if (r.NotRun()) {
-            row = query ? Row("%-*s  %4s  %7s  %7s", w, label.c_str(), "-", "-", "-")
-                        : Row("%-*s  %6s  %7s  %7s", w, label.c_str(), "-", "-", "-");
+            row.insert(row.end(),
+                       {Row("%*s", query ? 4 : 6, "-"), Row("%7s", "-"), Row("%7s", "-")});
         } else if (query) {
             const std::string& code = r.run.deviceModelCode;
             const std::string version = ShownVersion(r.run.deviceVersion);
-            row = Row("%-*s  %4s  %7s  %7.1f", w, label.c_str(), code.empty() ? "-" : code.c_str(),
-                      version.empty() ? "-" : version.c_str(), r.seconds);
+            row.push_back(Row("%4s", code.empty() ? "-" : code.c_str()));
+            row.push_back(Row("%7s", version.empty() ? "-" : version.c_str()));
+            row.push_back(Row("%7.1f", r.seconds));
         } else {
-            row = Row("%-*s  %6d  %7d  %7.1f", w, label.c_str(), static_cast<int>(r.run.result),
-                      r.lastMessage, r.seconds);
+            row.push_back(Row("%6d", static_cast<int>(r.run.result)));
+            row.push_back(Row("%7d", r.lastMessage));
+            row.push_back(Row("%7.1f", r.seconds));
         }
-        table += row + (text.empty() ? "" : "  " + text) + "\n";
+        if (const std::string text = Explanation(r); !text.empty()) {
+            row.push_back(text);
+        }
     }
+    // Each column as wide as its widest cell, heading or value: a heading wider than its
+    // numbers widens its column rather than push the next headings right.
+    std::string table = Tabulate(rows, {false, true, true, true, false});
     const int count = static_cast<int>(reports.size());
     if (!closingLine) {
         return table;

@@ -209,7 +209,7 @@ int Run(int argc, char** argv) {
         return Refuse(refusal);
     }
     if (options.help) {
-        std::fputs(std::string(vexil::Tr("cli.help")).c_str(), stdout);
+        std::fputs(vexil::FitToWidth(vexil::Tr("cli.help"), vexil::kHelpColumns).c_str(), stdout);
         return 0;
     }
     if (options.listModels) {

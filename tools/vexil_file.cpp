@@ -60,7 +60,7 @@ void Say(int stringId) {
 
 int Usage(std::string_view why) {
     std::fprintf(stderr, "vexil-file: %s\n%s", std::string(why).c_str(),
-                 std::string(Tr("file.usage")).c_str());
+                 FitToWidth(Tr("file.usage"), kHelpColumns).c_str());
     return kExitUsage;
 }
 
@@ -402,7 +402,7 @@ int Run(int argc, char** argv) {
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(std::string(Tr("file.usage")).c_str(), stdout);
+        std::fputs(FitToWidth(Tr("file.usage"), kHelpColumns).c_str(), stdout);
         return 0;
     }
     Options options;

@@ -311,7 +311,7 @@ TEST(Options, TargetsFiles) {
 // other models, there is nothing to say.
 TEST(Options, ModelsWhoseVersionCannotBeVerifiedOverTcp) {
     const std::string list = cli::ModelList();
-    for (const char* row : {"    2* 5101  no", "    4* 0601  no", "    3  5100  no"}) {
+    for (const char* row : {"   2*  5101  no", "   4*  0601  no", "   3   5100  no"}) {
         EXPECT_NE(list.find(row), std::string::npos) << row << "\n" << list;
     }
     EXPECT_NE(list.find("* version reply cannot be verified over TCP/IP"), std::string::npos);
@@ -399,7 +399,8 @@ TEST(Report, TableFollowsTheLanguageJsonDoesNot) {
     SetLanguage(Language::kEnglish);
     for (const std::string& row :
          {"対象" + std::string(14, ' ') + "結果  メッセージ       秒\n",
-          std::string("tcp 192.0.2.10       0      110     27.6  ダウンロードが終了しました。\n"),
+          std::string(
+              "tcp 192.0.2.10       0         110     27.6  ダウンロードが終了しました。\n"),
           std::string("  最新のバージョンです  --max-failures 2 で停止しました\n"),
           std::string("ダウンロード 2 件中 2 件が成功しました (うち 1 件は最新のバージョン)\n")}) {
         EXPECT_NE(table.find(row), std::string::npos) << row << "\n" << table;
@@ -413,6 +414,35 @@ TEST(Report, TableFollowsTheLanguageJsonDoesNot) {
     EXPECT_NE(japaneseJson.find(R"("note":"the fleet stopped at --max-failures 2")"),
               std::string::npos)
         << japaneseJson;
+}
+
+// In Japanese each heading stands over its column, however much wider than its values its
+// words are: a left-aligned column's values start where its heading starts, a right-aligned
+// one's end where it ends (two columns for each kana and kanji, one for halfwidth katakana).
+TEST(Report, JapaneseHeadingsStandOverTheirColumns) {
+    std::vector<cli::Report> inventory(1);
+    ASSERT_FALSE(cli::ParseTarget(false, "192.0.2.10", inventory[0].target).Refused());
+    inventory[0].query = true;
+    inventory[0].run.deviceModelCode = "aa01";
+    inventory[0].run.deviceVersion = "1.10";
+    SetLanguage(Language::kJapanese);
+    const struct {
+        const char* name;
+        std::string table;
+        std::string heading;
+        std::string row;
+    } rows[] = {
+        {"--query", cli::SummaryTable(inventory), "対象            コード  バージョン       秒\n",
+         "tcp 192.0.2.10    aa01        1.10      0.0\n"},
+        {"--list-models", cli::ModelList(),
+         "モデル  コード  TCP/IPのみ  ダウンロードファイル  モデル一覧での名前\n",
+         "    6   aa01    いいえ      RS.BIN                LANｶｰﾄﾞｵﾌﾟｼｮﾝ\n"},
+    };
+    SetLanguage(Language::kEnglish);
+    for (const auto& row : rows) {
+        EXPECT_TRUE(row.table.starts_with(row.heading)) << row.name << "\n" << row.table;
+        EXPECT_NE(row.table.find(row.row), std::string::npos) << row.name << "\n" << row.table;
+    }
 }
 
 TEST(Confirmation, YesNeverConfirmsAnUnverifiedPrintServer) {

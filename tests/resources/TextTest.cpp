@@ -80,6 +80,57 @@ TEST(TextTest, PlaceholdersAreReplacedByNumber) {
     EXPECT_EQ(Format("{10}", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}), "ten");
 }
 
+// The columns a terminal gives each character, as the tables pad by them.
+TEST(TextTest, DisplayWidthCountsTerminalColumns) {
+    const struct {
+        const char* text;
+        std::size_t columns;
+    } rows[] = {
+        {"", 0},
+        {"target", 6},
+        {"日本語", 6},          // kanji: two each
+        {"メッセージ", 10},     // katakana, the long vowel mark too
+        {"ﾃｽﾄ", 3},             // halfwidth katakana: one each
+        {"LANｶｰﾄﾞｵﾌﾟｼｮﾝ", 13},  // and their halfwidth sound marks
+        {"tcp 対象", 8},        // mixed
+        {"e\u0301", 1},         // a combining accent takes none
+        {"\u30BF\u3099", 2},    // nor does a combining kana voiced sound mark
+        {"（１）", 6},          // fullwidth forms
+        {"a\xFF", 2},           // a stray byte: one
+        {"\xE3\x83", 2},        // a cut-off character: one for each byte
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DisplayWidth(row.text), row.columns) << row.text;
+    }
+}
+
+// A help's lines wider than the terminal broken to fit, the words past the margin carried to
+// the paragraph's next line or to a new one at the paragraph's hanging column.
+TEST(TextTest, FitToWidthBreaksTheWideLinesOfAHelp) {
+    const struct {
+        const char* name;
+        const char* text;
+        std::size_t columns;
+        const char* fitted;
+    } rows[] = {
+        {"fits", "one line\n", 8, "one line\n"},
+        {"paragraph", "aaa bbb ccc ddd eee fff ggg\nhhh\n", 12,
+         "aaa bbb ccc\nddd eee fff\nggg hhh\n"},
+        {"option", "  -x   aaa bbb ccc\n       ddd\n", 14, "  -x   aaa bbb\n       ccc ddd\n"},
+        {"option alone", "  -x   aaa bbb ccc\n", 14, "  -x   aaa bbb\n       ccc\n"},
+        {"usage", "usage: prog aaa [b c] d\n", 20, "usage: prog aaa\n            [b c] d\n"},
+        {"the program named later", "usage: prog\n\naaa bbb ccc\nprog ddd\n", 8,
+         "usage: prog\n\naaa bbb\nccc prog\nddd\n"},
+        {"quotes", "say \"a b\" now", 8, "say\n\"a b\"\nnow"},
+        {"Japanese", "日本語の文章です。次の行\nへ", 10, "日本語の文\n章です。次\nの行へ"},
+        {"no line starts with 。", "あいうえお。かきくけこ", 10, "あいうえ\nお。かきく\nけこ"},
+        {"mixed", "ログ、集計、--failed ファイル", 17, "ログ、集計、\n--failed ファイル"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(FitToWidth(row.text, row.columns), row.fitted) << row.name;
+    }
+}
+
 TEST(TextTest, EachLanguageHasItsOwnText) {
     EXPECT_EQ(Tr("msg.110", Language::kEnglish),
               "The download has finished.\r\nSwitch the printer off and on again.");

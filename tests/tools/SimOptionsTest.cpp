@@ -259,9 +259,13 @@ TEST(SimOptionsTest, TheLastOfConflictingFaultsCounts) {
     }
 }
 
-// --help gives each limit that a value is refused beyond.
+// --help gives each limit that a value is refused beyond (read as one text: a limit may be
+// broken over two lines).
 TEST(SimOptionsTest, HelpGivesTheLimits) {
-    const std::string help = HelpText();
+    std::string help = HelpText();
+    for (std::size_t at; (at = help.find('\n')) != std::string::npos;) {
+        help.replace(at, help.find_first_not_of(' ', at + 1) - at, " ");
+    }
     for (const char* said : {"0 turns IPX off", "more than 0, at most 86400", "at most 65536"}) {
         EXPECT_NE(help.find(said), std::string::npos) << said;
     }

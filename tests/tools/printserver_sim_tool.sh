@@ -197,7 +197,7 @@ while IFS='|' read -r lang help refusal listening; do
     finish
     check "LANG=$lang: the listening line" grep -qxF -- "$listening" "$work/log"
 done <<'ROWS'
-en_US.UTF-8|  --once                   exit after one finished download (of any print server)|vexil-printserver-sim: --vantrel-port needs a port number (see --help)|vexil-printserver-sim: listening on 127.0.0.1 (version 6061/udp, switch 6062/udp, download 6060/tcp, no IPX tunnel), model code aa01, firmware 1.10
+en_US.UTF-8|  --once                   exit after one finished download (of any print|vexil-printserver-sim: --vantrel-port needs a port number (see --help)|vexil-printserver-sim: listening on 127.0.0.1 (version 6061/udp, switch 6062/udp, download 6060/tcp, no IPX tunnel), model code aa01, firmware 1.10
 ja_JP.UTF-8|  --once                   （どのプリントサーバのものでも）ダウンロードが 1 回|vexil-printserver-sim: --vantrel-port: ポート番号が必要です（--help を参照）|vexil-printserver-sim: 127.0.0.1 で待ち受けています（バージョン照会 6061/udp、モード切り替え 6062/udp、ダウンロード 6060/tcp、IPX トンネルなし）。機種コード aa01、ファームウェア 1.10
 C|使い方: vexil-printserver-sim [オプション]|vexil-printserver-sim: --vantrel-port: ポート番号が必要です（--help を参照）|vexil-printserver-sim: 127.0.0.1 で待ち受けています（バージョン照会 6061/udp、モード切り替え 6062/udp、ダウンロード 6060/tcp、IPX トンネルなし）。機種コード aa01、ファームウェア 1.10
 ROWS

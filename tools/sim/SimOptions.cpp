@@ -383,9 +383,8 @@ std::string HelpText() {
         if (entry.value != nullptr) {
             option.append(" ").append(entry.value);
         }
-        char line[64];
-        std::snprintf(line, sizeof line, "  %-24s ", option.c_str());
-        text += line;
+        const std::size_t used = DisplayWidth(option);
+        text.append("  ").append(option).append(used < 24 ? 24 - used : 0, ' ').append(" ");
         for (const char c : Tr(entry.help)) {
             text += c;
             if (c == '\n') {
@@ -401,7 +400,7 @@ std::string HelpText() {
         describe(entry);
     }
     text += Tr("sim.help.exit");
-    return text;
+    return FitToWidth(text, kHelpColumns);
 }
 
 }  // namespace vexil::sim
