@@ -688,6 +688,70 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     EXPECT_TRUE(transport_.calls.empty());
 }
 
+// The approved sums are compared before anything is sent, with the sums of the bytes that are
+// then sent: a file replaced after the check goes out as it was checked.
+TEST_F(EngineTest, ApprovedSumsRefuseBeforeAnythingIsSentAndDescribeWhatIsSent) {
+    // The SHA-256 of the fixture's RS.BIN, Image(0xAA, 0x01, 20), as sha256sum wrote it.
+    const std::string sum = "c5c0338bdf75410e961c35177cb8f32949298ea8c5a1f3a29aa611ee5151722d";
+    EXPECT_EQ(RunTcp(), 0);
+    EXPECT_EQ(last_.fileSha256, sum);
+    EXPECT_EQ(last_.companionSha256, "");
+    const struct {
+        std::vector<FileSum> sums;
+        Bytes file;  // RS.BIN as it lies in the folder
+        std::optional<SumVerdict> refused;
+    } rows[] = {
+        {{{"RS.BIN", sum}}, Image(0xAA, 0x01, 20), std::nullopt},
+        // Another sound image, one record more: not the approved one.
+        {{{"RS.BIN", sum}}, Image(0xAA, 0x01, 21), SumVerdict::kOtherSum},
+        {{{"PS1B.BIN", sum}}, Image(0xAA, 0x01, 20), SumVerdict::kNotListed},
+    };
+    for (const auto& row : rows) {
+        transport_.calls.clear();
+        port_.messages.clear();
+        dir_.File("RS.BIN", row.file);
+        request_.sums = row.sums;
+        // Replaced once the check is over: what was checked goes out all the same.
+        transport_.Queue(Op::Erase,
+                         {0, {}, [this] { dir_.File("RS.BIN", Image(0xAA, 0x01, 21)); }});
+        const int result = RunTcp();
+        if (row.refused) {
+            EXPECT_EQ(result, result::kNotStarted);
+            ASSERT_TRUE(last_.sumRefusal.has_value());
+            EXPECT_EQ(last_.sumRefusal->file, "RS.BIN");
+            EXPECT_EQ(last_.sumRefusal->verdict, *row.refused);
+            EXPECT_TRUE(transport_.calls.empty()) << "nothing is sent to the print server";
+            transport_.Queue(Op::Erase, {0, {}});  // the one queued was never reached
+            transport_.calls.clear();
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_FALSE(last_.sumRefusal.has_value());
+            EXPECT_EQ(SentImage(0), WithoutLineFeeds(ImageRecords(0xAA, 0x01, 20)));
+            EXPECT_EQ(last_.fileSha256, sum);
+        }
+    }
+
+    // A two-file model with one of its two sums wrong sends nothing.
+    request_.modelIndex = 4;
+    request_.firstListEntry = false;
+    dir_.File("PS1B.BIN", Image(0x06, 0x01, 2));
+    ASSERT_TRUE(test::SetLocalModificationTime(
+        dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()})), 1, 10));
+    request_.sums.reset();
+    EXPECT_EQ(RunTcp(), 0);
+    const std::string mainSum = last_.fileSha256;
+    const std::string companionSum = last_.companionSha256;
+    ASSERT_EQ(companionSum.size(), 64u);
+    transport_.calls.clear();
+    request_.sums = {{"PS1B.BIN", mainSum}, {"PS2B.BIN", std::string(64, '0')}};
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    ASSERT_TRUE(last_.sumRefusal.has_value());
+    EXPECT_EQ(last_.sumRefusal->file, "PS2B.BIN");
+    EXPECT_TRUE(transport_.calls.empty());
+    request_.sums = {{"PS1B.BIN", mainSum}, {"PS2B.BIN", companionSum}};
+    EXPECT_EQ(RunTcp(), 0);
+}
+
 TEST_F(EngineTest, FinishStep) {
     transport_.Queue(Op::Finish, {0, {0x70, 0x30, 0x03, 0x01}});
     EXPECT_EQ(RunTcp(), result::kFinishFailed);
