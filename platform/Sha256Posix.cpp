@@ -1,6 +1,6 @@
 #include <openssl/evp.h>
 
-#include <cstdlib>
+#include <new>
 
 #include "platform/Sha256.h"
 
@@ -12,11 +12,11 @@ struct Sha256::State {
 
 namespace {
 
-// libcrypto fails a SHA-256 context only when it has no memory left for it, where the program
-// cannot go on either.
+// libcrypto fails a SHA-256 context only when it has no memory left for it: the program ends as on
+// any such fault, with its internal error.
 void Start(EVP_MD_CTX* context) {
     if (context == nullptr || EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
-        std::abort();
+        throw std::bad_alloc();
     }
 }
 
@@ -33,7 +33,7 @@ Sha256::~Sha256() {
 
 void Sha256::Update(const void* bytes, std::size_t count) {
     if (count > 0 && EVP_DigestUpdate(state_->context, bytes, count) != 1) {
-        std::abort();
+        throw std::bad_alloc();
     }
 }
 
@@ -42,7 +42,7 @@ Sha256Digest Sha256::Final() {
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(state_->context, digest.data(), &length) != 1 ||
         length != digest.size()) {
-        std::abort();
+        throw std::bad_alloc();
     }
     Start(state_->context);
     return digest;
