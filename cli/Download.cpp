@@ -1,11 +1,11 @@
 #include "cli/Download.h"
 
 #include <cstdio>
+
 #include "engine/DownloadEngine.h"
 #include "engine/ModelTable.h"
 #include "frontend/Confirmation.h"
 #include "frontend/ResultReport.h"
-
 #include "resources/Text.h"
 
 namespace vexil::cli {

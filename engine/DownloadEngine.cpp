@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <filesystem>
 
 #include "engine/ModelTable.h"
 #include "engine/ProgramPayloads.h"
@@ -12,7 +11,6 @@
 #include "engine/TransportPolicy.h"
 #include "engine/VersionQuery.h"
 #include "format/DownloadFileReader.h"
-#include "platform/WidePath.h"
 
 namespace vexil {
 
