@@ -696,6 +696,8 @@ TEST_F(EngineTest, ApprovedSumsRefuseBeforeAnythingIsSentAndDescribeWhatIsSent) 
     EXPECT_EQ(RunTcp(), 0);
     EXPECT_EQ(last_.fileSha256, sum);
     EXPECT_EQ(last_.companionSha256, "");
+    Bytes changed = Image(0xAA, 0x01, 20);
+    changed[changed.size() / 2] ^= 0x01;
     const struct {
         std::vector<FileSum> sums;
         Bytes file;  // RS.BIN as it lies in the folder
@@ -704,6 +706,8 @@ TEST_F(EngineTest, ApprovedSumsRefuseBeforeAnythingIsSentAndDescribeWhatIsSent) 
         {{{"RS.BIN", sum}}, Image(0xAA, 0x01, 20), std::nullopt},
         // Another sound image, one record more: not the approved one.
         {{{"RS.BIN", sum}}, Image(0xAA, 0x01, 21), SumVerdict::kOtherSum},
+        // One byte changed: refused by its sum, before the reader finds its record damaged.
+        {{{"RS.BIN", sum}}, changed, SumVerdict::kOtherSum},
         {{{"PS1B.BIN", sum}}, Image(0xAA, 0x01, 20), SumVerdict::kNotListed},
     };
     for (const auto& row : rows) {
@@ -721,6 +725,7 @@ TEST_F(EngineTest, ApprovedSumsRefuseBeforeAnythingIsSentAndDescribeWhatIsSent) 
             EXPECT_EQ(last_.sumRefusal->file, "RS.BIN");
             EXPECT_EQ(last_.sumRefusal->verdict, *row.refused);
             EXPECT_TRUE(transport_.calls.empty()) << "nothing is sent to the print server";
+            EXPECT_TRUE(port_.messages.empty()) << "the sums' refusal is the front end's to say";
             transport_.Queue(Op::Erase, {0, {}});  // the one queued was never reached
             transport_.calls.clear();
         } else {
