@@ -33,7 +33,7 @@ TEST(Checksums, LinesAsSha256sumReadsThem) {
         {"# nothing but a comment\n\n", "the checksums file SUMS lists no SHA-256"},
         {kHello + "  RS.BIN\n \n", "SUMS:2: not a checksum line"},
         {kHello.substr(1) + "  RS.BIN\n", "SUMS:1: not a checksum line"},
-        {"g" + kHello.substr(1) + "  RS.BIN\n", "SUMS:1: not a checksum line"},
+        {kHello.substr(1) + "g  RS.BIN\n", "SUMS:1: not a checksum line"},
         {kHello + "  \n", "SUMS:1: not a checksum line"},
         {kHello + "RS.BIN\n", "SUMS:1: not a checksum line"},
         {"RS.BIN  " + kHello + "\n", "SUMS:1: not a checksum line"},
