@@ -12,7 +12,7 @@ namespace {
 
 // The piece the original is read in: large enough that the system calls cost little beside the
 // hash, small enough that a download's memory does not grow with its image.
-constexpr std::size_t kPieceBytes = 64 * 1024;
+constexpr std::size_t kPieceBytes = 16 * 1024;
 
 }  // namespace
 
