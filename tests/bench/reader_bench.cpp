@@ -1,11 +1,15 @@
 // Reading a 64 MiB download file block by block with the reader, against a plain loop that
-// freads the same file in block-sized pieces and sums the same bytes.
-// Run: build/tests/bench/reader_bench   (the ratio line at the end is reader / baseline)
+// freads the same file in block-sized pieces and sums the same bytes. And what the SHA-256 of
+// the approved sums costs: the file pinned (read once, hashed, copied into a private file) and
+// the reader's check of that copy, against a plain read of the file in large pieces.
+// Run: build/tests/bench/reader_bench   (the ratio lines at the end are each / baseline)
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "format/DownloadFileReader.h"
+#include "platform/PinnedFile.h"
 #include "tests/bench/BenchSupport.h"
 #include "tests/support/TestFiles.h"
 
@@ -75,7 +79,51 @@ void Reader(benchmark::State& state) {
                             static_cast<std::int64_t>(std::filesystem::file_size(path)));
 }
 
+// One read of the file, as the system gives it, nothing done with the bytes.
+void PlainRead(benchmark::State& state) {
+    const std::string& path = BenchFile();
+    std::vector<char> buffer(64 * 1024);
+    for (auto _ : state) {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        std::size_t total = 0;
+        for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) {
+            total += got;
+        }
+        std::fclose(file);
+        benchmark::DoNotOptimize(total);
+    }
+}
+
+// The pin alone: the read, the hash and the private copy a download with sums makes first.
+void Pin(benchmark::State& state) {
+    const std::string& path = BenchFile();
+    for (auto _ : state) {
+        PinnedFile pinned;
+        FileRefusal refusal;
+        if (!pinned.Pin(path, refusal)) {
+            state.SkipWithError("the bench file did not pin");
+        }
+        benchmark::DoNotOptimize(pinned.Sha256Hex().data());
+    }
+}
+
+// The whole file check of a download as it runs now: pinned, then every block read from the
+// copy. Against Reader, the check of the file by its name alone, this is what the sums add.
+void PinnedReader(benchmark::State& state) {
+    const std::string& path = BenchFile();
+    for (auto _ : state) {
+        PinnedFile pinned;
+        FileRefusal refusal;
+        if (!pinned.Pin(path, refusal) || VerifyImageStream(pinned.Open(), kBlockBufferSize) != 0) {
+            state.SkipWithError("the bench file did not check cleanly");
+        }
+    }
+}
+
 BENCHMARK(Baseline)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(Pin)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(PinnedReader)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(Reader)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace

@@ -292,7 +292,7 @@ TEST_F(Fleet, UnattendedRunsHangUpsKilledFleetsAndFullDisks) {
     EXPECT_EQ(Count(log64, "\n"), 2u) << log64;
     EXPECT_NE(log64.find("target=tcp:" + Address(65) +
                          " model=6 file=- before=- result=-6 message=0 first=0 "
-                         "outcome=not-started\n"),
+                         "outcome=not-started sha256=-\n"),
               std::string::npos)
         << log64;
 
@@ -435,7 +435,8 @@ TEST_F(Fleet, InventoryJsonSkipCurrentFailedOrderAndStatus) {
     EXPECT_NE(Slurp(Path("log71"))
                   .find("target=tcp:" + Address(71) +
                         " model=6 file=1.10 before=- result=-6 message=113 "
-                        "first=113 outcome=unverified\n"),
+                        "first=113 outcome=unverified sha256=797b9d8097ff7bbedcf7b292b37eaf96df"
+                        "24943c58c428102bc4a0b5228f4f41\n"),
               std::string::npos)
         << Slurp(Path("log71"));
     EXPECT_EQ(allowed->Wait(), 0) << allowed->Err();
@@ -508,7 +509,7 @@ TEST_F(Fleet, MaxFailuresStopsTheRollout) {
             const int host = run.failing[i];
             EXPECT_NE(log.find("target=tcp:" + Address(host) +
                                " model=6 file=- before=- result=-6 message=0 first=0 "
-                               "outcome=stopped\n"),
+                               "outcome=stopped sha256=-\n"),
                       std::string::npos)
                 << log;
             EXPECT_EQ(SimLog(host).find("version query"), std::string::npos) << SimLog(host);

@@ -20,6 +20,8 @@ cleanup_first() {
 }
 mkdir "$work/files" "$work/logs"
 cp "$linux/sample/RS.BIN" "$work/files/"
+# The sample's SHA-256, as sha256sum wrote it once.
+sum=797b9d8097ff7bbedcf7b292b37eaf96df24943c58c428102bc4a0b5228f4f41
 "$linux/tools/vexil-file" extract "$work/files/RS.BIN" "$work/expected.bin" >/dev/null
 
 use_wine "$windows"
@@ -93,8 +95,25 @@ for transport in tcp ipx; do
     check "$transport: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
 done
 check "the log has one line per download, LF alone" \
-    test "$(grep -c "outcome=succeeded$" "$work/logs/windows.log")" -eq 2
+    test "$(grep -c "outcome=succeeded sha256=$sum$" "$work/logs/windows.log")" -eq 2
 check "no CR in the log" test "$(tr -cd '\r' <"$work/logs/windows.log" | wc -c)" -eq 0
+
+# Approved sums of another image, from a checksums file with CR LF line ends given as a Windows
+# path: refused once before anything is sent, status 6.
+printf '%s  RS.BIN\r\n' "$(printf '0%.0s' {1..64})" >"$work/other-sums"
+start_sim
+(cd "$work" && wine_run "$work/out" "$work/out" 300 "$download" --model 6 --tcp 192.0.2.1 \
+    --yes --dir "$dir" --checksums "$(winepath -w "$work/other-sums")")
+status=$?
+show "--checksums, another image"
+check "--checksums: another image refused, status 6" test "$status" -eq 6
+check "--checksums: said once, naming the file and its sum" \
+    test "$(grep -c "the download file RS.BIN has the SHA-256 $sum, not" "$work/out")" -eq 1
+check "--checksums: nothing sent" test "$(grep -c "version query" "$work/sim.log")" -eq 0
+kill "$sim_pid" 2>/dev/null
+stop_sim
+# The approved sum in upper case with the binary marker, as some tools write it.
+printf '%s *RS.BIN\r\n' "$(tr a-f A-F <<<"$sum")" >"$work/sums"
 
 # A fleet of both targets, one after the other, from a targets file with CR LF line ends; then
 # the Linux program's fleet against the same simulator, for the log lines to compare.
@@ -103,11 +122,13 @@ start_sim --quiet
 (cd "$work" && wine_run "$work/out" "$work/err" 300 "$download" --model 6 \
     --targets "$(winepath -w "$work/targets")" --jobs 1 --yes --dir "$dir" \
     --log "$(winepath -w "$work/logs")\\fleet.log" --failed "$(winepath -w "$work/logs")\\failed" \
-    --json)
+    --json --checksums "$(winepath -w "$work/sums")")
 status=$?
 sed "s/^/  fleet: /" "$work/err"
 check "fleet: both downloads succeeded under Wine" test "$status" -eq 0
 check "fleet: the summary counts two successes" grep -q '"succeeded":2' "$work/out"
+check "fleet: each target's JSON carries the sum" \
+    test "$(grep -c "\"fileSha256\":\"$sum\"" "$work/out")" -eq 2
 check "fleet: each child's lines came through" grep -q '^\[tcp 192.0.2.1\] ' "$work/err"
 check "fleet: no target failed" test ! -s "$work/logs/failed"
 check "fleet: the flash equals the image" cmp -s "$work/flash.bin" "$work/expected.bin"
@@ -127,7 +148,8 @@ status=$?
 show "unverified"
 check "unverified: exit status 6" test "$status" -eq 6
 check "unverified: said so" grep -q "no valid version reply" "$work/out"
-check "unverified: logged so" grep -q "result=-6 message=113 first=113 outcome=unverified$" \
+check "unverified: logged so" \
+    grep -q "result=-6 message=113 first=113 outcome=unverified sha256=$sum$" \
     "$work/logs/unverified.log"
 check "unverified: nothing past the version query" test "$(grep -c erase "$work/sim.log")" -eq 0
 kill "$sim_pid" 2>/dev/null
@@ -155,7 +177,7 @@ check "--max-failures: the first failure's status, 10" test "$status" -eq 10
 check "--max-failures: the summary counts two stopped" \
     grep -q '"failed":3,"stopped":2,"succeeded":0,"targets":3' "$work/out"
 check "--max-failures: each stopped target logged" \
-    test "$(grep -c "result=-6 message=0 first=0 outcome=stopped$" "$work/logs/rollout.log")" -eq 2
+    test "$(grep -c "first=0 outcome=stopped sha256=-$" "$work/logs/rollout.log")" -eq 2
 check "--max-failures: every target in the --failed file" \
     test "$(tr -d '\r' <"$work/logs/rollout-failed" | grep -c '^tcp ')" -eq 3
 kill "$sim_pid" 2>/dev/null
@@ -228,7 +250,8 @@ status=$?
 show "Ctrl-C"
 check "Ctrl-C: exit status 5" test "$status" -eq 5
 check "Ctrl-C: message 111" grep -q "^error 111 " "$work/out"
-check "Ctrl-C: logged as cancelled" grep -q "outcome=cancelled$" "$work/logs/cancel.log"
+check "Ctrl-C: logged as cancelled" \
+    grep -q "outcome=cancelled sha256=$sum$" "$work/logs/cancel.log"
 kill "$sim_pid" 2>/dev/null
 stop_sim
 
@@ -244,7 +267,7 @@ check "killed fleet: the simulator began to erase" erasing
 kill -KILL "$fleet"
 wait "$fleet" 2>/dev/null
 check "killed fleet: its child cancelled and logged the download" \
-    until_true 300 grep -qs "outcome=cancelled$" "$work/logs/killed.log"
+    until_true 300 grep -qs "outcome=cancelled sha256=$sum$" "$work/logs/killed.log"
 kill "$sim_pid" 2>/dev/null
 stop_sim
 
@@ -266,7 +289,7 @@ status=$?
 show "fleet Ctrl-C"
 check "fleet Ctrl-C: exit status 5" test "$status" -eq 5
 check "fleet Ctrl-C: its child logged the download cancelled" \
-    grep -q "outcome=cancelled$" "$work/logs/fleet-cancel.log"
+    grep -q "outcome=cancelled sha256=$sum$" "$work/logs/fleet-cancel.log"
 kill "$sim_pid" 2>/dev/null
 stop_sim
 

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/PinnedFile.h"
 #include "platform/RecordFile.h"
+#include "platform/Sha256.h"
 #include "platform/StandardStreams.h"
 #include "platform/WidePath.h"
 #include "resources/Reasons.h"
@@ -303,6 +305,42 @@ TEST(Files, ShortRecordAtARealSizeLimitTakenBack) {
               "only part of it was written (the disk is full or a size limit was reached), and "
               "was taken back");
     EXPECT_EQ(Read(WidePath(log)), "first\n");
+}
+
+// The platform's SHA-256, piece by piece, against sums sha256sum wrote; and a pinned file keeps
+// the bytes it read whatever becomes of the original, each stream from the first byte.
+TEST(Files, PinnedFileKeepsWhatWasReadWithItsSha256) {
+    Sha256 hash;
+    EXPECT_EQ(HexDigest(hash.Final()),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    hash.Update("a", 1);
+    hash.Update("bc", 2);
+    EXPECT_EQ(HexDigest(hash.Final()),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+
+    ScratchDir dir;
+    const auto original = dir.path() / "RS.BIN";
+    Put(original, "hello\n");
+    PinnedFile pinned;
+    FileRefusal refusal;
+    ASSERT_TRUE(pinned.Pin(Utf8Text(original), refusal)) << refusal.Reason();
+    EXPECT_EQ(pinned.Sha256Hex(),
+              "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03");
+    EXPECT_EQ(pinned.Size(), 6u);
+    Put(original, "replaced, longer\n");
+    std::filesystem::remove(original);
+    for (int i = 0; i < 2; ++i) {
+        std::FILE* stream = pinned.Open();
+        ASSERT_NE(stream, nullptr);
+        char bytes[32] = {};
+        EXPECT_EQ(std::fread(bytes, 1, sizeof bytes, stream), 6u);
+        EXPECT_EQ(std::string(bytes), "hello\n");
+        std::fclose(stream);
+    }
+    EXPECT_FALSE(pinned.Pin(Utf8Text(original), refusal)) << "a missing file";
+    EXPECT_FALSE(pinned.Pinned());
+    EXPECT_FALSE(pinned.Pin(Utf8Text(dir.path()), refusal)) << "a folder";
+    EXPECT_EQ(refusal.Reason(), "it is a folder");
 }
 
 TEST(StandardStreams, ClosedErrorReopenedBeforeAnyFile) {
