@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/RegularFile.h"
+#include "resources/Reasons.h"
 #include "resources/Text.h"
 
 namespace vexil::cli {
@@ -145,7 +146,7 @@ Refusal ReadChecksums(const std::string& path, std::vector<FileSum>& sums) {
     std::FILE* file = OpenFile(path, FileUse::kReadStream, refusal);
     if (file == nullptr) {
         return unreadable(refusal.NotRegular() ? std::string(Tr("cli.targets.device"))
-                                               : refusal.Reason());
+                                               : Words(refusal.Reason()));
     }
     std::string text;
     char buffer[1 << 14];
@@ -166,7 +167,7 @@ Refusal ReadChecksums(const std::string& path, std::vector<FileSum>& sums) {
     }
     if (failed) {
         return unreadable(error == EISDIR ? std::string(Tr("cli.targets.is-folder-reason"))
-                                          : std::string(std::strerror(error)));
+                                          : Words(Reason::System(error)));
     }
     return ParseChecksums(text, path, sums);
 }

@@ -323,7 +323,7 @@ TEST(Files, PinnedFileKeepsWhatWasReadWithItsSha256) {
     Put(original, "hello\n");
     PinnedFile pinned;
     FileRefusal refusal;
-    ASSERT_TRUE(pinned.Pin(Utf8Text(original), refusal)) << refusal.Reason();
+    ASSERT_TRUE(pinned.Pin(Utf8Text(original), refusal)) << Words(refusal.Reason());
     EXPECT_EQ(pinned.Sha256Hex(),
               "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03");
     EXPECT_EQ(pinned.Size(), 6u);
@@ -340,7 +340,7 @@ TEST(Files, PinnedFileKeepsWhatWasReadWithItsSha256) {
     EXPECT_FALSE(pinned.Pin(Utf8Text(original), refusal)) << "a missing file";
     EXPECT_FALSE(pinned.Pinned());
     EXPECT_FALSE(pinned.Pin(Utf8Text(dir.path()), refusal)) << "a folder";
-    EXPECT_EQ(refusal.Reason(), "it is a folder");
+    EXPECT_EQ(Words(refusal.Reason()), "it is a folder");
 }
 
 TEST(StandardStreams, ClosedErrorReopenedBeforeAnyFile) {
