@@ -340,7 +340,7 @@ TEST(Files, PinnedFileKeepsWhatWasReadWithItsSha256) {
     EXPECT_FALSE(pinned.Pin(Utf8Text(original), refusal)) << "a missing file";
     EXPECT_FALSE(pinned.Pinned());
     EXPECT_FALSE(pinned.Pin(Utf8Text(dir.path()), refusal)) << "a folder";
-    EXPECT_EQ(Words(refusal.Reason()), "it is a folder");
+    EXPECT_EQ(Words(refusal.Reason(), Language::kEnglish), "it is a folder");
 }
 
 TEST(StandardStreams, ClosedErrorReopenedBeforeAnyFile) {
