@@ -73,7 +73,7 @@ struct ScanRequest {
     std::size_t inFlight = 1;
     // When set: told how far the scan is as each address's query ends and at each slice of the
     // scan's wait (as often as the transport runs its wait hook), on the scan's own thread.
-    std::function<void(const ScanProgress&)> onProgress;
+    std::function<void(const ScanProgress&)> onProgress = {};
 };
 
 // What one address came to.

@@ -117,7 +117,10 @@ std::string EraseLine(std::FILE* stream, std::size_t columns) {
         (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
         return "\r\033[K";
     }
-    return "\r" + std::string(columns, ' ') + "\r";
+    std::string blank(columns + 2, ' ');
+    blank.front() = '\r';
+    blank.back() = '\r';
+    return blank;
 }
 
 void CatchCancel() {
