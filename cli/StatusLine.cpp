@@ -12,12 +12,17 @@ namespace vexil::cli {
 namespace {
 
 std::string TwoDigits(std::int64_t value) {
-    return (value < 10 ? "0" : "") + std::to_string(value);
+    std::string digits = std::to_string(value);
+    if (digits.size() < 2) {
+        digits.insert(digits.begin(), '0');
+    }
+    return digits;
 }
 
 std::string WithTimes(std::string line, std::int64_t elapsedMs,
                       const std::optional<std::int64_t>& leftMs) {
-    line += " \u00b7 " + ShownDuration(elapsedMs);
+    line += " \u00b7 ";
+    line += ShownDuration(elapsedMs);
     if (leftMs) {
         line += Tr("cli.status.left", {ShownDuration(*leftMs)});
     }
