@@ -220,7 +220,7 @@ class FleetRun {
     void TakeOutput(const process::Output& output);
     void CancelTheRunning();
     // The status line, on a terminal: taken off before anything else is written, drawn again
-    // (at most every StatusLine::kRedrawMs) after.
+    // when due (at most every StatusLine::kRedrawMs), from the loop or at the end of its wait.
     void HideStatus();
     void ShowStatus();
 

@@ -89,10 +89,10 @@ bool StatusLine::Due() const {
 }
 
 int StatusLine::MillisecondsUntilDue() const {
-    if (!shown_) {
+    if (!lastDraw_) {
         return 0;
     }
-    const std::int64_t left = lastDraw_ + kRedrawMs - now_();
+    const std::int64_t left = *lastDraw_ + kRedrawMs - now_();
     return static_cast<int>(std::clamp<std::int64_t>(left, 0, kRedrawMs));
 }
 

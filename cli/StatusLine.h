@@ -1,6 +1,7 @@
 // The status line of the long jobs on a terminal: one line kept at the bottom of standard error
 // while a fleet or a scan runs, redrawn in place a few times a second, with the lines the job
-// writes meanwhile scrolling above it. Only on a terminal: the caller makes none otherwise, so
+// writes meanwhile scrolling above it (the line taken off, the lines written, the line drawn
+// again when it is next due). Only on a terminal: the caller makes none otherwise, so
 // that no control byte ever reaches a file or a pipe.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "engine/VersionQuery.h"
@@ -44,8 +46,9 @@ class StatusLine {
     StatusLine(const StatusLine&) = delete;
     StatusLine& operator=(const StatusLine&) = delete;
 
-    // Whether Draw would be seen anew: no line is on the screen, or the one there is kRedrawMs
-    // old. The caller makes the line's text only then.
+    // Whether the line may be drawn: none has been yet, or the last draw is kRedrawMs old, also
+    // when the line has been taken off since (lines that scroll past in a burst then cost one
+    // draw per kRedrawMs, not one each). The caller makes the line's text only then.
     bool Due() const;
     // How long until Due, 0 when it is: what the job's wait may last at most.
     int MillisecondsUntilDue() const;
@@ -53,8 +56,8 @@ class StatusLine {
     // never wraps onto a second line that the next draw could not take back.
     void Draw(const std::string& text);
     // Takes the line off the screen, leaving the cursor at the start of its line, before
-    // anything else is written to the terminal (a line, the summary, a question). The next
-    // Draw is due at once.
+    // anything else is written to the terminal (a line, the summary, a question); nothing when
+    // it is off already.
     void Hide();
 
   private:
@@ -62,7 +65,7 @@ class StatusLine {
     std::function<std::int64_t()> now_;
     bool shown_ = false;
     std::size_t shownColumns_ = 0;
-    std::int64_t lastDraw_ = 0;
+    std::optional<std::int64_t> lastDraw_;
 };
 
 }  // namespace vexil::cli

@@ -90,10 +90,13 @@ TEST(StatusLine, RedrawLimitLinesAboveAndTheEnd) {
         now += 150;
         EXPECT_TRUE(line.Due());
         line.Draw("two");
-        // A line written above it: taken off, then due at once to be drawn below it again.
+        // A line written above it: taken off, and drawn below it again when due, not sooner.
         now += 10;
         line.Hide();
         std::fputs("[tcp 192.0.2.10] information 110\n", file.get());
+        EXPECT_FALSE(line.Due());
+        line.Hide();  // off already: nothing to take off
+        now += 240;
         EXPECT_TRUE(line.Due());
         line.Draw("three!");
         // A cancel ends the job as its end does: the line taken off, the cursor at its start.
