@@ -207,6 +207,7 @@ fi
 if [ -n "$status_line" ]; then
     declare -A took=([off]=0 [on]=0)
     declare -A ok=([off]=0 [on]=0)
+    runs=
     for mode in off on on off; do
         quiet=
         [ "$mode" = off ] && quiet=--no-progress
@@ -214,7 +215,9 @@ if [ -n "$status_line" ]; then
         command+=" --yes --json $quiet >$work/tty.json"
         start=$(seconds)
         script -qfec "$command" /dev/null >"$work/tty-$mode.err" || true
-        took[$mode]=$(calc "${took[$mode]} + $(seconds) - $start")
+        this=$(calc "$(seconds) - $start")
+        took[$mode]=$(calc "${took[$mode]} + $this")
+        runs+=" $mode $this s,"
         done_ok=$(tail -1 "$work/tty.json" | grep -o '"succeeded":[0-9]*' | cut -d: -f2)
         ok[$mode]=$((${ok[$mode]} + ${done_ok:-0}))
     done
@@ -222,5 +225,6 @@ if [ -n "$status_line" ]; then
     drawn=$(($( (grep -o $'\033\\[K' "$work/tty-on.err" || true) | wc -l) + 1))
     printf 'on a terminal, twice each: %6.1f s without the status line, %6.1f s with it (%d and %d succeeded; erased and drawn: %d times)\n' \
         "${took[off]}" "${took[on]}" "${ok[off]}" "${ok[on]}" "$drawn"
+    printf 'each run in turn:       %s\n' "${runs%,}"
     printf 'status line ratio:       %6.3f  (goal: at most 1.02)\n' "$(calc "${took[on]} / ${took[off]}")"
 fi
