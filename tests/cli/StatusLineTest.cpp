@@ -16,7 +16,8 @@ namespace {
 // where a file has no console mode, spaces over it between carriage returns.
 std::string Erased(std::size_t columns) {
 #ifdef _WIN32
-    return "\r" + std::string(columns, ' ') + "\r";
+    std::string spaces(columns, ' ');
+    return std::string("\r").append(spaces).append("\r");
 #else
     (void)columns;
     return "\r\033[K";
