@@ -14,6 +14,8 @@ namespace vexil::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+// The columns of the bar's line: the bar, the percentage and the elapsed time.
+constexpr std::size_t kBarLineColumns = kBarWidth + sizeof " 100% 00:00" - 1;
 
 }  // namespace
 
@@ -144,7 +146,8 @@ void ConsolePort::DrawProgress() {
         bar += i < filled ? "\u2588" : "\u2591";
     }
     const std::int64_t seconds = transferStart_ < 0 ? 0 : (now - transferStart_) / 1000;
-    std::fprintf(out_, "\r\033[K%s %3d%% %02lld:%02lld", bar.c_str(), percent,
+    std::fprintf(out_, "%s%s %3d%% %02lld:%02lld",
+                 console::EraseLine(out_, kBarLineColumns).c_str(), bar.c_str(), percent,
                  static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
     std::fflush(out_);
     barOnScreen_ = true;

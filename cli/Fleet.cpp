@@ -16,6 +16,7 @@
 #include "cli/Outcomes.h"
 #include "cli/Records.h"
 #include "cli/Report.h"
+#include "cli/StatusLine.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
 #include "platform/RecordFile.h"
@@ -223,6 +224,10 @@ class FleetRun {
     void GiveUp(Job& job, const std::string& reason);
     void TakeOutput(const process::Output& output);
     void CancelTheRunning();
+    // The status line, on a terminal: taken off before anything else is written, drawn again
+    // when due (at most every StatusLine::kRedrawMs), from the loop or at the end of its wait.
+    void HideStatus();
+    void ShowStatus();
 
     const Options& options_;
     const std::vector<Target>& targets_;
@@ -230,11 +235,13 @@ class FleetRun {
     process::Children children_;
     std::vector<Job> jobs_;
     std::size_t next_ = 0;
-    int running_ = 0;
     int failures_ = 0;
     bool stopping_ = false;           // cancelled: the running ones are cancelled too
     bool stoppedByFailures_ = false;  // at --max-failures before any cancel: they go on
     bool waitingForRoom_ = false;
+    FleetCounts counts_;  // the targets done, running and waiting
+    std::int64_t start_ = 0;
+    std::optional<StatusLine> status_;
 };
 
 FleetRun::FleetRun(const Options& options, const std::vector<Target>& targets, bool yes)
@@ -244,20 +251,41 @@ FleetRun::FleetRun(const Options& options, const std::vector<Target>& targets, b
         jobs_[i].report.model = options.modelIndex;
         jobs_[i].report.query = options.query;
     }
+    counts_.total = targets.size();
+    if (!options.noProgress && console::IsTerminal(stderr)) {
+        status_.emplace(stderr, &EventPump::SteadyMilliseconds);
+    }
+}
+
+void FleetRun::HideStatus() {
+    if (status_) {
+        status_->Hide();
+    }
+}
+
+void FleetRun::ShowStatus() {
+    if (status_ && status_->Due()) {
+        status_->Draw(FleetStatus(counts_, EventPump::SteadyMilliseconds() - start_));
+    }
 }
 
 void FleetRun::RunAll() {
+    start_ = EventPump::SteadyMilliseconds();
     for (;;) {
         StartWhatCanStart();
         // Every target has been started or given up, or a cancel or the failures' limit starts
         // no more: the fleet ends with its last download. A wait with nothing to wait for would
-        // never end.
-        if (running_ == 0) {
+        // never end. The status line gives way to what follows, the summary.
+        if (counts_.running == 0) {
+            HideStatus();
             return;
         }
+        ShowStatus();
+        // The status line's clock moves while nothing else does: the wait ends when it is due.
         std::vector<process::Output> outputs;
-        const auto woken = children_.Wait(outputs);
+        const auto woken = children_.Wait(outputs, status_ ? status_->MillisecondsUntilDue() : -1);
         if (woken == process::Children::Woken::kBroken) {
+            HideStatus();
             CancelTheRunning();
             return;
         }
@@ -275,7 +303,7 @@ void FleetRun::RunAll() {
 
 void FleetRun::StartWhatCanStart() {
     while (!stopping_ && !stoppedByFailures_ && !waitingForRoom_ && next_ < targets_.size() &&
-           running_ < options_.jobs) {
+           counts_.running < static_cast<std::size_t>(options_.jobs)) {
         StartNext();
     }
 }
@@ -290,9 +318,9 @@ void FleetRun::StartNext() {
         job.errorsOpen = job.reportOpen = job.started = true;
         job.start = Clock::now();
         job.startTime = UtcNow();
-        ++running_;
+        ++counts_.running;
         ++next_;
-    } else if (started == process::Started::kNoRoom && running_ > 0) {
+    } else if (started == process::Started::kNoRoom && counts_.running > 0) {
         // No descriptor or process to spare: the target starts when a download ends.
         waitingForRoom_ = true;
     } else {
@@ -303,6 +331,7 @@ void FleetRun::StartNext() {
 }
 
 void FleetRun::Ended(const Job& job) {
+    ++(job.report.Succeeded() ? counts_.succeeded : counts_.failed);
     // A failure is what --failed lists: every target that did not succeed.
     if (job.report.Succeeded() || options_.maxFailures == 0) {
         return;
@@ -310,6 +339,7 @@ void FleetRun::Ended(const Job& job) {
     if (++failures_ == options_.maxFailures && !stopping_) {
         stoppedByFailures_ = true;
         if (next_ < targets_.size()) {
+            HideStatus();
             std::fprintf(stderr, "vexil-download: %s\n",
                          Tr("cli.fleet.max-failures", {std::to_string(failures_)}).c_str());
         }
@@ -321,6 +351,7 @@ void FleetRun::GiveUp(Job& job, const std::string& reason) {
     job.report.run.result = RowOf(Verdict::kStartFailed).result;
     job.report.verdict = Verdict::kStartFailed;
     job.report.SetNote("cli.note.start-failed", {reason});
+    HideStatus();
     std::fprintf(stderr, "vexil-download: %s\n",
                  Tr("cli.fleet.start-failed", {job.report.target.Label(), reason}).c_str());
     LogInPlace(job.report, options_);
@@ -330,6 +361,12 @@ void FleetRun::GiveUp(Job& job, const std::string& reason) {
 
 void FleetRun::TakeOutput(const process::Output& output) {
     Job& job = jobs_[output.child];
+    // Whatever is written now goes above the status line: a child's whole line, or what the end
+    // of a child brings (a line in its place, its JSON object when standard output is the
+    // terminal too).
+    if (output.ended || output.data.find('\n') != std::string::npos) {
+        HideStatus();
+    }
     if (output.stream == process::Stream::kErrors) {
         PassLines(job, targets_[output.child].Label(), output.data.data(), output.data.size(),
                   output.ended);
@@ -340,7 +377,7 @@ void FleetRun::TakeOutput(const process::Output& output) {
     }
     if (!job.errorsOpen && !job.reportOpen && !job.done) {
         FinishChild(job, children_.Reap(output.child), options_);
-        --running_;
+        --counts_.running;
         waitingForRoom_ = false;
         PrintJson(job.report, options_);
         Ended(job);

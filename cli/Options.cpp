@@ -186,6 +186,7 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
     line.Flag("--query", [&options] { options.query = true; });
     line.Flag("--json", [&options] { options.json = true; });
     line.Flag("--skip-current", [&options] { options.skipCurrent = true; });
+    line.Flag("--no-progress", [&options] { options.noProgress = true; });
     line.Flag("--allow-unverified", [&options] { options.allowUnverified = true; });
     value("--model", [&options](const std::string& text) {
         options.modelText = text;

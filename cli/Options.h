@@ -58,6 +58,7 @@ struct Options {
     bool query = false;
     bool json = false;
     bool skipCurrent = false;
+    bool noProgress = false;  // no status line for a fleet or a scan, even on a terminal
     std::string failedFile;
     std::string modelText;
     int modelIndex = 0;

@@ -10,8 +10,10 @@
 #include "cli/Download.h"
 #include "cli/Outcomes.h"
 #include "cli/Report.h"
+#include "cli/StatusLine.h"
 #include "cmdline/Ipv4Ranges.h"
 #include "engine/DownloadEngine.h"
+#include "platform/Console.h"
 #include "platform/RecordFile.h"
 #include "resources/Reasons.h"
 #include "resources/ResourceIds.h"
@@ -273,6 +275,17 @@ int RunScan(const Options& options, Transport& transport) {
     const std::string startTime = UtcNow();
     ScanOutcome outcome;
     {
+        // The engine tells how far it is; on a terminal the status line shows it, and takes
+        // itself off before the table.
+        std::optional<StatusLine> status;
+        if (!options.noProgress && console::IsTerminal(stderr)) {
+            status.emplace(stderr, &EventPump::SteadyMilliseconds);
+            request.onProgress = [&status](const ScanProgress& progress) {
+                if (status->Due()) {
+                    status->Draw(ScanStatus(progress));
+                }
+            };
+        }
         ConsolePort port(false);
         DownloadEngine engine(transport, port);
         port.onCancel = [&engine] { engine.Cancel(); };

@@ -65,15 +65,16 @@ class Transport {
     // The version query of many TCP/IP print servers at once, each record set up for the query
     // as the single call takes it. `onReply` gets each ended exchange's record index, its
     // result (0 or 1, the reply's status; -1 for no answer) and the reply's bytes, and returns
-    // true to ask that address again. The wait hook runs with `window`; once *stop is non-zero
-    // the query ends. 0 when every address has ended, 1 when stopped, -1 when it could not run,
-    // with the system's reason in `reason`.
+    // true to ask that address again. The wait hook runs with `window`, and `onSlice` (when
+    // set) after it; once *stop is non-zero the query ends. 0 when every address has ended, 1
+    // when stopped, -1 when it could not run, with the system's reason in `reason`.
     struct ManyQueries {
         std::span<const TAVDL_ADDR> targets;
         VersionQuery query;
         std::size_t inFlight;
         void* window;
         const int* stop;
+        std::function<void()> onSlice = {};
     };
     using VersionReply =
         std::function<bool(std::size_t index, int result, std::span<const std::uint8_t> reply)>;

@@ -2,6 +2,7 @@
 
 #include "engine/DownloadEngine.h"
 #include "engine/TargetRecord.h"
+#include "engine/TimeLeft.h"
 #include "engine/TransportPolicy.h"
 
 namespace vexil {
@@ -70,6 +71,15 @@ ScanOutcome DownloadEngine::Scan(const ScanRequest& request) {
     std::vector<QueryAttempts> asked(records.size(), QueryAttempts(query, step.attempts));
     outcome.answers.resize(records.size());
     const std::int64_t start = ports_.pump.NowMilliseconds();
+    ScanProgress progress;
+    progress.total = records.size();
+    auto report = [&] {
+        if (request.onProgress) {
+            progress.elapsedMs = ports_.pump.NowMilliseconds() - start;
+            progress.leftMs = TimeLeftMs(progress.elapsedMs, progress.asked, progress.total);
+            request.onProgress(progress);
+        }
+    };
     auto onReply = [&](std::size_t index, int result, std::span<const std::uint8_t> reply) {
         QueryAttempts& attempts = asked[index];
         ScanAnswer& answer = outcome.answers[index];
@@ -83,11 +93,19 @@ ScanOutcome DownloadEngine::Scan(const ScanRequest& request) {
         Conclude(attempts, answer);
         answer.seconds = static_cast<double>(ports_.pump.NowMilliseconds() - start) / 1000.0;
         answer.ended = std::chrono::system_clock::now();
+        ++progress.asked;
+        progress.found += answer.state == ScanAnswer::State::kAnswered ? 1 : 0;
+        report();
         return false;
     };
+    report();
+    std::function<void()> onSlice;
+    if (request.onProgress) {
+        onSlice = report;
+    }
     const int swept = transport_.QueryVersions(
-        {records, query, request.inFlight, ports_.pump.WindowHandle(), &scanStop_}, onReply,
-        outcome.reason);
+        {records, query, request.inFlight, ports_.pump.WindowHandle(), &scanStop_, onSlice},
+        onReply, outcome.reason);
     if (swept < 0) {
         outcome.result = result::kSocketStartFailed;
         outcome.answers.clear();

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,12 +54,26 @@ class QueryAttempts {
     std::string modelCode_;
 };
 
+// How far a scan is: the addresses whose query has ended of all of them, the print servers
+// among them that answered with a valid version reply, the time since the scan started, and an
+// estimate of the time left (TimeLeftMs; none before the first address has ended).
+struct ScanProgress {
+    std::size_t asked = 0;
+    std::size_t total = 0;
+    std::size_t found = 0;
+    std::int64_t elapsedMs = 0;
+    std::optional<std::int64_t> leftMs;
+};
+
 // A scan: the model's TCP/IP version query sent to every address, at most `inFlight` exchanges
 // at a time.
 struct ScanRequest {
     std::vector<std::string> addresses;  // dotted IPv4 addresses, each one a TCP/IP target
     int modelIndex = 0;
     std::size_t inFlight = 1;
+    // When set: told how far the scan is as each address's query ends and at each slice of the
+    // scan's wait (as often as the transport runs its wait hook), on the scan's own thread.
+    std::function<void(const ScanProgress&)> onProgress = {};
 };
 
 // What one address came to.

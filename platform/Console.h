@@ -4,6 +4,7 @@
 // ConsolePosix.cpp and ConsoleWindows.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,6 +24,13 @@ std::vector<std::string> Arguments(int argc, char** argv);
 
 // Whether the stream is an interactive terminal (a console on Windows; the NUL device is not).
 bool IsTerminal(std::FILE* stream);
+// The width of the terminal the stream is, in columns; 0 when it cannot be told.
+int TerminalColumns(std::FILE* stream);
+// What takes a line drawn in place (`columns` wide, no line feed written yet) off the terminal,
+// leaving the cursor at the start of that line: a carriage return and the erase-line sequence
+// where the terminal reads escape sequences, else a carriage return, spaces over the line and
+// another carriage return (a Windows console without virtual-terminal processing).
+std::string EraseLine(std::FILE* stream, std::size_t columns);
 
 // From now on the program is in charge of what it starts: the cancel command is held for
 // TakeCancel instead of ending the program, and a write to a closed pipe fails with a reason.

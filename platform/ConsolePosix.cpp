@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +35,16 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 
 bool IsTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) == 1;
+}
+
+int TerminalColumns(std::FILE* stream) {
+    winsize size{};
+    return ::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+std::string EraseLine(std::FILE*, std::size_t) {
+    // Every terminal a POSIX system runs this on reads ECMA-48's erase in line.
+    return "\r\033[K";
 }
 
 void CatchCancel() {

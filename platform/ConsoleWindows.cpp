@@ -101,6 +101,28 @@ bool IsTerminal(std::FILE* stream) {
     return ::GetConsoleMode(StreamHandle(stream), &mode) != 0;
 }
 
+int TerminalColumns(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(StreamHandle(stream), &info)) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+std::string EraseLine(std::FILE* stream, std::size_t columns) {
+    // Prepare asked for virtual-terminal processing; a console older than Windows 10's keeps
+    // its mode without it and would print the sequence as text.
+    DWORD mode = 0;
+    if (::GetConsoleMode(StreamHandle(stream), &mode) &&
+        (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+        return "\r\033[K";
+    }
+    std::string blank(columns + 2, ' ');
+    blank.front() = '\r';
+    blank.back() = '\r';
+    return blank;
+}
+
 void CatchCancel() {
     SurviveClosedPipes();
     if (g_cancelEvent == nullptr) {

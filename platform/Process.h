@@ -48,10 +48,10 @@ class Children {
     // failed otherwise.
     Started Start(std::size_t child, const std::vector<std::string>& args, std::string& reason);
     // Waits until children have written or closed a stream (appended to `outputs`) or a cancel
-    // is pending (kCancel, for console::TakeCancel to take); kBroken when the wait itself failed
-    // and cannot go on.
-    enum class Woken { kOutput, kCancel, kBroken };
-    Woken Wait(std::vector<Output>& outputs);
+    // is pending (kCancel, for console::TakeCancel to take), or until `timeoutMs` has passed
+    // (kTimeout; below 0: no limit); kBroken when the wait itself failed and cannot go on.
+    enum class Woken { kOutput, kCancel, kTimeout, kBroken };
+    Woken Wait(std::vector<Output>& outputs, int timeoutMs = -1);
     // After both of its streams have ended: waits for the child's end.
     Exit Reap(std::size_t child);
     // The cancel command for every child still running.

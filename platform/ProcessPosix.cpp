@@ -143,7 +143,7 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
     return Started::kYes;
 }
 
-Children::Woken Children::Wait(std::vector<Output>& outputs) {
+Children::Woken Children::Wait(std::vector<Output>& outputs, int timeoutMs) {
     std::vector<pollfd> fds;
     std::vector<std::pair<std::size_t, Stream>> owners;
     for (const auto& [id, child] : state_->running) {
@@ -156,9 +156,13 @@ Children::Woken Children::Wait(std::vector<Output>& outputs) {
         }
     }
     fds.push_back({static_cast<int>(console::CancelWaitable()), POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    const int ready = ::poll(fds.data(), fds.size(), timeoutMs < 0 ? -1 : timeoutMs);
+    if (ready < 0) {
         // A signal's byte is in the pipe for the next wait.
         return errno == EINTR ? Woken::kOutput : Woken::kBroken;
+    }
+    if (ready == 0) {
+        return Woken::kTimeout;
     }
     for (std::size_t k = 0; k + 1 < fds.size(); ++k) {
         if (fds[k].revents == 0) {

@@ -337,7 +337,7 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
     return Started::kYes;
 }
 
-Children::Woken Children::Wait(std::vector<Output>& outputs) {
+Children::Woken Children::Wait(std::vector<Output>& outputs, int timeoutMs) {
     State& state = *state_;
     if (!state.ready.empty()) {
         outputs.insert(outputs.end(), std::make_move_iterator(state.ready.begin()),
@@ -351,18 +351,24 @@ Children::Woken Children::Wait(std::vector<Output>& outputs) {
     state.WatchCancel();
     const auto cancelEvent = console::CancelWaitable();
     const std::size_t before = outputs.size();
+    const ULONGLONG until =
+        ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
         // What the children wrote comes first; a pending cancel only keeps the wait from
         // sleeping.
         const bool cancelled =
             cancelEvent != -1 &&
             ::WaitForSingleObject(reinterpret_cast<HANDLE>(cancelEvent), 0) == WAIT_OBJECT_0;
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD wait = cancelled       ? 0
+                           : timeoutMs < 0 ? INFINITE
+                           : now >= until  ? 0
+                                           : static_cast<DWORD>(until - now);
         OVERLAPPED_ENTRY entries[64];
         ULONG got = 0;
-        if (!::GetQueuedCompletionStatusEx(state.port, entries, 64, &got, cancelled ? 0 : INFINITE,
-                                           FALSE)) {
-            if (cancelled && ::GetLastError() == WAIT_TIMEOUT) {
-                return Woken::kCancel;
+        if (!::GetQueuedCompletionStatusEx(state.port, entries, 64, &got, wait, FALSE)) {
+            if (::GetLastError() == WAIT_TIMEOUT) {
+                return cancelled ? Woken::kCancel : Woken::kTimeout;
             }
             return Woken::kBroken;
         }

@@ -66,6 +66,7 @@ bool TavdlTransport::StartSockets() {
 }
 
 void TavdlTransport::SetWaitHook(void (*hook)(void* window)) {
+    hook_ = hook;
     TavDL_SetWaitHook(hook);
 }
 
@@ -81,15 +82,40 @@ int OnVersionReply(void* context, unsigned long index, int result, const void* r
     return onReply(index, result, {static_cast<const std::uint8_t*>(reply), length}) ? 1 : 0;
 }
 
+// The library runs one hook with one window argument: for a query that wants its slices too, the
+// hook set is run through this one, with the query's window, and the slice's function after it.
+struct SliceHook {
+    void (*hook)(void* window);
+    void* window;
+    const std::function<void()>* onSlice;
+};
+
+void RunSlice(void* context) {
+    const auto& slice = *static_cast<const SliceHook*>(context);
+    if (slice.hook != nullptr) {
+        slice.hook(slice.window);
+    }
+    (*slice.onSlice)();
+}
+
 }  // namespace
 
 int TavdlTransport::QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
                                   std::string& reason) {
+    SliceHook slice{hook_, queries.window, &queries.onSlice};
+    void* window = queries.window;
+    if (queries.onSlice) {
+        TavDL_SetWaitHook(&RunSlice);
+        window = &slice;
+    }
     const int swept = TavDL_QueryVersions(
         queries.targets.data(), static_cast<unsigned long>(queries.targets.size()),
         queries.query == VersionQuery::kBramble ? TAVDL_QUERY_BRAMBLE : TAVDL_QUERY_VANTREL,
-        static_cast<unsigned long>(queries.inFlight), queries.window, queries.stop, &OnVersionReply,
+        static_cast<unsigned long>(queries.inFlight), window, queries.stop, &OnVersionReply,
         const_cast<VersionReply*>(&onReply));
+    if (queries.onSlice) {
+        TavDL_SetWaitHook(hook_);
+    }
     if (swept < 0) {
         // The library fails the call when it cannot open or wait on its sockets (the records
         // the engine hands it are always TCP/IP ones): the system's last error says why.

@@ -33,6 +33,9 @@ class TavdlTransport final : public Transport {
 
     int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
                       std::string& reason) override;
+
+  private:
+    void (*hook_)(void* window) = nullptr;  // the hook last set, given back after a scan's
 };
 
 }  // namespace vexil

@@ -7,8 +7,13 @@
 # the printers; and the fleet's parent alone: its threads and its peak resident memory. One
 # simulator process plays every printer. Every flash is compared with the image.
 #
-#   tests/bench/fleet_bench.sh [--wine WINDOWS_BUILD] [BUILD_DIR] [PRINTERS] [JOBS]
-#                                                      (defaults: build 1000 PRINTERS)
+#   tests/bench/fleet_bench.sh [--status-line] [--wine WINDOWS_BUILD] [BUILD_DIR] [PRINTERS]
+#                              [JOBS]                  (defaults: build 1000 PRINTERS)
+#
+# With --status-line the fleet then runs four times more with its standard error on a
+# pseudo-terminal (script(1) keeps one): with --no-progress, with the status line, with it, and
+# without it, and the ratio of the time with the status line to the time without is given (the
+# goal: at most 1.02).
 #
 # With --wine, both the single download and the fleet are vexil-download.exe of WINDOWS_BUILD
 # under Wine (its children are Windows processes too), and the wineserver's CPU during the fleet
@@ -17,6 +22,11 @@
 # It runs in a private network namespace of its own whose loopback device carries
 # 198.18.0.0/15, the range set aside for benchmarking network devices; nothing leaves it.
 set -euo pipefail
+status_line=
+if [ "${1:-}" = --status-line ]; then
+    status_line=--status-line
+    shift
+fi
 wine_build=
 if [ "${1:-}" = --wine ]; then
     wine_build=$(realpath "$2")
@@ -26,7 +36,7 @@ build=$(realpath "${1:-build}")
 printers=${2:-1000}
 jobs=${3:-$printers}
 if [ -z "${FLEET_BENCH_IN_NETNS:-}" ]; then
-    FLEET_BENCH_IN_NETNS=1 exec unshare -rn "$0" ${wine_build:+--wine "$wine_build"} \
+    FLEET_BENCH_IN_NETNS=1 exec unshare -rn "$0" $status_line ${wine_build:+--wine "$wine_build"} \
         "$build" "$printers" "$jobs"
 fi
 ip link set lo up
@@ -189,4 +199,32 @@ printf "the fleet's parent:      %6d threads at the peak, %.1f MiB peak resident
 printf 'the simulator:           %6.1f s of CPU during the fleet\n' "$simCpu"
 if [ -n "$server" ]; then
     printf 'wineserver:              %6.1f s of CPU during the fleet\n' "$serverCpu"
+fi
+
+# The status line's cost: the same fleet with its standard error on a pseudo-terminal, without
+# and with the status line, in turn (off, on, on, off), so that a machine that slows down or
+# speeds up during the runs weighs on both alike. The print servers are flashed anew each time.
+if [ -n "$status_line" ]; then
+    declare -A took=([off]=0 [on]=0)
+    declare -A ok=([off]=0 [on]=0)
+    runs=
+    for mode in off on on off; do
+        quiet=
+        [ "$mode" = off ] && quiet=--no-progress
+        command="${download[*]} --model 6 --targets $paths --jobs $jobs --dir $(path "$sample")"
+        command+=" --yes --json $quiet >$work/tty.json"
+        start=$(seconds)
+        script -qfec "$command" /dev/null >"$work/tty-$mode.err" || true
+        this=$(calc "$(seconds) - $start")
+        took[$mode]=$(calc "${took[$mode]} + $this")
+        runs+=" $mode $this s,"
+        done_ok=$(tail -1 "$work/tty.json" | grep -o '"succeeded":[0-9]*' | cut -d: -f2)
+        ok[$mode]=$((${ok[$mode]} + ${done_ok:-0}))
+    done
+    # The status line's draws, each after an erase but the first, in either language.
+    drawn=$(($( (grep -o $'\033\\[K' "$work/tty-on.err" || true) | wc -l) + 1))
+    printf 'on a terminal, twice each: %6.1f s without the status line, %6.1f s with it (%d and %d succeeded; erased and drawn: %d times)\n' \
+        "${took[off]}" "${took[on]}" "${ok[off]}" "${ok[on]}" "$drawn"
+    printf 'each run in turn:       %s\n' "${runs%,}"
+    printf 'status line ratio:       %6.3f  (goal: at most 1.02)\n' "$(calc "${took[on]} / ${took[off]}")"
 fi

@@ -4,6 +4,8 @@
 // --failed. Every case runs side by side, each against print servers on addresses of its own,
 // all played by one simulator.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -55,6 +57,132 @@ CommandSetup Limits(std::vector<int> closed, rlim_t fileSizeLimit, rlim_t descri
     setup.fileSizeLimit = fileSizeLimit;
     setup.descriptorLimit = descriptorLimit;
     return setup;
+}
+
+// A command whose standard error is a pseudo-terminal (raw: the bytes as written), a pipe or a
+// file, read as it comes on a thread of its own, so that a full terminal or pipe never holds the
+// command up. Standard output goes to a file, standard input is /dev/null. Once `cancelAt`
+// appears on standard error, the command gets SIGINT, as Ctrl-C sends it.
+class OnStderr {
+  public:
+    enum class Sink { kTerminal, kPipe, kFile };
+    OnStderr(Sink sink, std::vector<std::string> args, const std::filesystem::path& dir,
+             const std::string& name, std::string cancelAt = {})
+        : sink_(sink), err_((dir / (name + ".err")).string()), cancelAt_(std::move(cancelAt)) {
+        args.insert(args.begin(), VEXIL_DOWNLOAD);
+        std::vector<std::string> environment(kEnglish);
+        for (char** e = environ; *e != nullptr; ++e) {
+            environment.emplace_back(*e);
+        }
+        std::vector<char*> argv;
+        std::vector<char*> envp;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        for (std::string& e : environment) {
+            envp.push_back(e.data());
+        }
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        int ours = -1;
+        int theirs = -1;
+        if (sink == Sink::kTerminal) {
+            winsize size{24, 120, 0, 0};
+            EXPECT_EQ(::openpty(&ours, &theirs, nullptr, nullptr, &size), 0);
+            termios raw{};
+            ::tcgetattr(theirs, &raw);
+            ::cfmakeraw(&raw);
+            ::tcsetattr(theirs, TCSANOW, &raw);
+        } else if (sink == Sink::kPipe) {
+            int ends[2];
+            EXPECT_EQ(::pipe(ends), 0);
+            ours = ends[0];
+            theirs = ends[1];
+        } else {
+            theirs = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        const std::string out = (dir / (name + ".out")).string();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setsid();
+            if (sink == Sink::kTerminal) {
+                ::ioctl(theirs, TIOCSCTTY, 0);
+            }
+            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            ::dup2(theirs, STDERR_FILENO);
+            ::close_range(3, ~0U, 0);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(theirs);
+        if (ours >= 0) {
+            reader_ = std::thread([this, ours] { Read(ours); });
+        }
+    }
+    ~OnStderr() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (reader_.joinable()) {
+            reader_.join();
+        }
+    }
+    OnStderr(const OnStderr&) = delete;
+    OnStderr& operator=(const OnStderr&) = delete;
+
+    // The exit status (-1 ended by a signal, -2 not ended within `seconds`), and in `err`
+    // everything it wrote on standard error.
+    int Wait(std::string& err, double seconds = 150) {
+        int status = 0;
+        const bool ended = Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                                      seconds, "vexil-download to end");
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+        // The reader ends at the stream's end, when the command and its children have closed it.
+        if (reader_.joinable()) {
+            reader_.join();
+        }
+        err = sink_ == Sink::kFile ? Slurp(err_) : read_;
+        return !ended ? -2 : WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    void Read(int fd) {
+        bool cancelled = cancelAt_.empty();
+        char buffer[4096];
+        // Until the stream's end (EIO on a terminal): the command and its children have closed
+        // it, which Wait's deadline and kill bring about at the latest.
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            read_.append(buffer, static_cast<std::size_t>(got));
+            if (!cancelled && read_.find(cancelAt_) != std::string::npos) {
+                cancelled = true;
+                ::kill(pid_, SIGINT);
+            }
+        }
+        ::close(fd);
+    }
+
+    Sink sink_;
+    std::string err_;
+    std::string cancelAt_;
+    pid_t pid_ = -1;
+    std::string read_;
+    std::thread reader_;
+};
+
+// Whether `text` holds a control byte other than the line feed.
+bool HasControlBytes(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n'; });
 }
 
 class Fleet : public ::testing::Test {
@@ -547,6 +675,69 @@ TEST_F(Fleet, MaxFailuresStopsTheRollout) {
     EXPECT_EQ(byTarget["summary"]["summary"],
               nlohmann::json::parse(R"({"targets":6,"succeeded":2,"failed":4,"alreadyCurrent":0,)"
                                     R"("stopped":2,"exitStatus":10})"));
+}
+
+TEST_F(Fleet, StatusLineOnATerminalAndNowhereElse) {
+    using Sink = OnStderr::Sink;
+    for (const int host : {81, 82, 83, 84, 85, 86, 87, 88}) {
+        Sim(host);
+    }
+    Sim(89, {"--erase-seconds", "30"});
+    StartSims();
+    auto fleet = [&](Sink sink, const std::string& name, const std::vector<int>& hosts,
+                     std::vector<std::string> more = {}, std::string cancelAt = {}) {
+        std::vector<std::string> args = {"--model",
+                                         "6",
+                                         "--dir",
+                                         VEXIL_SAMPLE_DIR,
+                                         "--yes",
+                                         "--targets",
+                                         Targets(name + ".txt", hosts)};
+        args.insert(args.end(), more.begin(), more.end());
+        return std::make_unique<OnStderr>(sink, args, dir_.path(), name, std::move(cancelAt));
+    };
+    // All side by side: each a fleet of two but the scan and the cancelled one.
+    auto terminal = fleet(Sink::kTerminal, "terminal", {81, 82});
+    auto file = fleet(Sink::kFile, "file", {83, 84});
+    auto pipe = fleet(Sink::kPipe, "pipe", {85, 86});
+    auto off = fleet(Sink::kTerminal, "off", {87}, {"--no-progress"});
+    auto cancelled = fleet(Sink::kTerminal, "cancelled", {89}, {}, "status 57626");
+    auto scan = std::make_unique<OnStderr>(
+        Sink::kTerminal,
+        std::vector<std::string>{"--model", "6", "--scan", Address(88) + "-" + Address(90)},
+        dir_.path(), "scan");
+    // Every status line drawn was taken off before anything else was written, the last one
+    // too: without them the text is a file's, the cursor at the start of a line.
+    auto cleanWithout = [](const std::string& text) {
+        const std::string rest =
+            std::regex_replace(text, std::regex("\\[ [0-9]+/[0-9]+ \\][^\r\n]*\r\033\\[K"), "");
+        return !HasControlBytes(rest) && rest.find(" · ") == std::string::npos &&
+               (rest.empty() || rest.ends_with("\n"));
+    };
+    std::string err;
+    // On the terminal: the status line from the start, the targets' lines above it.
+    EXPECT_EQ(terminal->Wait(err), 0);
+    EXPECT_NE(err.find("[ 0/2 ] 0 ok · 0 failed · 2 running · 0 waiting · 0:0"), std::string::npos)
+        << err;
+    EXPECT_TRUE(cleanWithout(err)) << err;
+    EXPECT_GT(Count(err, "[tcp 192.0.2.81] information 110"), 0u) << err;
+    // Without a terminal, or with --no-progress: not one control byte, the lines as they were.
+    for (const auto& [command, name] :
+         {std::pair{file.get(), "file"}, std::pair{pipe.get(), "pipe"},
+          std::pair{off.get(), "off"}}) {
+        EXPECT_EQ(command->Wait(err), 0) << name;
+        EXPECT_FALSE(HasControlBytes(err)) << name << ": " << err;
+        EXPECT_EQ(Count(err, "] information 110"), std::string(name) == "off" ? 1u : 2u) << name;
+    }
+    // Ctrl-C on the way to the erase: the download cancelled, the terminal left clean.
+    const int status = cancelled->Wait(err);
+    EXPECT_TRUE(status == 5 || status == 6) << status << ": " << err;
+    EXPECT_NE(err.find("1 running"), std::string::npos) << err;
+    EXPECT_TRUE(cleanWithout(err)) << err;
+    // A scan: the addresses asked and the print servers found.
+    EXPECT_EQ(scan->Wait(err), 0) << err;
+    EXPECT_NE(err.find("[ 0/3 ] print servers found: 0 · 0:00"), std::string::npos) << err;
+    EXPECT_TRUE(cleanWithout(err)) << err;
 }
 
 }  // namespace

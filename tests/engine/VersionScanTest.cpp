@@ -128,6 +128,28 @@ TEST_F(ScanTest, CancelEndsItWithWhatEnded) {
     EXPECT_EQ(Scan({"192.0.2.1"}).result, result::kSuccess);
 }
 
+// How far it is, at its start, at each slice of its wait and as each address ends: the time
+// left none before the first has ended, then the time so far per address times those left.
+TEST_F(ScanTest, TellsHowFarItIs) {
+    const auto second = [this] { port_.now += 1000; };
+    transport_.manyReplies[0] = {{0, kValid, second}};
+    transport_.manyReplies[1] = {{-1, {}, second}};
+    transport_.manyReplies[2] = {{0, kValid, second}};
+    std::vector<std::string> seen;
+    ScanRequest request{{"192.0.2.1", "192.0.2.2", "192.0.2.3"}, 6, 8};
+    request.onProgress = [&seen](const ScanProgress& p) {
+        seen.push_back(std::to_string(p.asked) + "/" + std::to_string(p.total) + " found " +
+                       std::to_string(p.found) + " " + std::to_string(p.elapsedMs) + " ms left " +
+                       (p.leftMs ? std::to_string(*p.leftMs) : "-"));
+    };
+    EXPECT_EQ(engine_.Scan(request).result, result::kSuccess);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "0/3 found 0 0 ms left -", "0/3 found 0 0 ms left -",  // start, slice
+                        "1/3 found 1 1000 ms left 2000", "1/3 found 1 1000 ms left 2000",
+                        "2/3 found 1 2000 ms left 1000", "2/3 found 1 2000 ms left 1000",
+                        "3/3 found 2 3000 ms left 0"}));
+}
+
 // A scan that cannot run says why, as the system said it.
 TEST_F(ScanTest, NoSocketGivesTheSystemsReason) {
     transport_.manyFailure = "Too many open files";

@@ -120,6 +120,29 @@ TEST(Process, CancelReachesEveryRunningChild) {
     }
 }
 
+// A wait with a deadline ends at it while a child writes nothing: a fleet's status line is
+// redrawn from that wait.
+TEST(Process, WaitEndsAtItsDeadline) {
+    const Watchdog deadline(120, "the child to end");
+    console::CatchCancel();
+    process::Children children;
+    std::map<std::size_t, Heard> heard;
+    Start(children, 0, {"wait-for-cancel"});
+    heard[0];
+    bool timedOut = false;
+    Collect(children, heard, [&](std::size_t, const Heard& child) {
+        if (child.errors == "waiting\n" && !timedOut) {
+            std::vector<process::Output> none;
+            EXPECT_EQ(children.Wait(none, 50), process::Children::Woken::kTimeout);
+            EXPECT_TRUE(none.empty());
+            timedOut = true;
+            children.CancelAll();
+        }
+    });
+    EXPECT_TRUE(timedOut);
+    EXPECT_EQ(heard[0].report, "cancelled\n") << heard[0].errors;
+}
+
 // A fleet's size costs the fleet no threads and, once its children have ended, no handles: many
 // children at once, each waiting for the cancel, against the fleet's cost with one.
 TEST(Process, ManyChildrenCostTheFleetNoThreads) {

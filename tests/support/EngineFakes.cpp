@@ -140,6 +140,10 @@ int ScriptedTransport::QueryVersions(const ManyQueries& queries, const VersionRe
                 const auto version = payload::VersionReply(queries.query, code, firmware);
                 answer.bytes.assign(version.begin(), version.end());
             }
+            // One slice of the wait before each reply.
+            if (queries.onSlice) {
+                queries.onSlice();
+            }
             if (answer.during) {
                 answer.during();
             }

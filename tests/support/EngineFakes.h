@@ -84,8 +84,8 @@ class ScriptedTransport : public Transport {
     bool StartSockets() override { return socketsWork; }
     void SetWaitHook(void (*hook)(void*)) override { waitHook = hook; }
     // Plays each address's exchanges in turn, from `manyReplies` (result -1: no answer), a valid
-    // reply as in a single query once its queue is empty. A reply's `during` runs as it arrives,
-    // and *stop is tested after it.
+    // reply as in a single query once its queue is empty. A slice of the wait (`onSlice`) runs
+    // before each reply, the reply's `during` as it arrives, and *stop is tested after it.
     int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
                       std::string& reason) override;
 

@@ -1188,6 +1188,44 @@ TEST_F(TavdlTest, QueryVersionsLosesNoReplyToASlowCaller) {
 // datagram and a repeated reply are passed over; a silent one ends at its wait; a refusal is
 // asked again when the caller says so; never more exchanges at once than allowed; a stop from
 // the wait hook ends the call; an IPX record or an unknown query is refused.
+// The engine's adapter runs a scan's slice function after the wait hook, which still gets its
+// own window, and gives the hook set back afterwards.
+TEST_F(TavdlTest, AdapterRunsTheSlicesOfAScanAfterTheHook) {
+    const net::UniqueSocket silent = test::OpenLoopbackDatagram(0);
+    ASSERT_TRUE(silent.Valid());
+    std::vector<TAVDL_ADDR> records = {*Target(false)};
+    records[0].waitSeconds = 1;
+    SetInetPort(records[0], net::BoundPort(silent.Get()));
+    static std::vector<std::string> order;
+    static int window = 0;
+    order.clear();
+    TavdlTransport transport;
+    transport.SetWaitHook(
+        [](void* w) { order.push_back(w == &window ? "hook" : "hook, another window"); });
+    transport.SetWaitSlice(100);
+    const int stop = 0;
+    std::string reason;
+    const auto ended = [](std::size_t, int result, std::span<const std::uint8_t>) {
+        EXPECT_EQ(result, -1);
+        return false;
+    };
+    ASSERT_EQ(transport.QueryVersions({records, VersionQuery::kVantrel, 1, &window, &stop,
+                                       [] { order.push_back("slice"); }},
+                                      ended, reason),
+              0)
+        << reason;
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order[0], "hook");
+    EXPECT_EQ(order[1], "slice");
+    // Without slices: the hook alone, with the window.
+    order.clear();
+    ASSERT_EQ(transport.QueryVersions({records, VersionQuery::kVantrel, 1, &window, &stop}, ended,
+                                      reason),
+              0);
+    EXPECT_EQ(std::count(order.begin(), order.end(), "slice"), 0);
+    EXPECT_GT(std::count(order.begin(), order.end(), "hook"), 0);
+}
+
 TEST_F(TavdlTest, QueryVersionsMatchesRepliesAndKeepsItsLimit) {
     namespace wire = tavdl::wire;
     constexpr int kServers = 6;
