@@ -39,7 +39,7 @@ std::string CutToColumns(const std::string& text, std::size_t columns) {
                (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) {
             ++length;
         }
-        const std::size_t width = Columns(std::string_view(text).substr(at, length));
+        const std::size_t width = DisplayWidth(std::string_view(text).substr(at, length));
         if (used + width > columns) {
             break;
         }
@@ -107,7 +107,7 @@ void StatusLine::Draw(const std::string& text) {
     std::fputs(out.c_str(), out_);
     std::fflush(out_);
     shown_ = true;
-    shownColumns_ = Columns(shown);
+    shownColumns_ = DisplayWidth(shown);
     lastDraw_ = now_();
 }
 
