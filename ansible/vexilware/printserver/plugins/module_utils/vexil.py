@@ -18,9 +18,12 @@ import stat
 
 from ansible.module_utils.six import string_types
 
-# The exit status of a usage error (a bad option, a refused address, a log that cannot be
-# written) and of a run that went as reported but is not on record (its log line or standard
-# output could not be written).
+# The exit status of a run that sent nothing past the version query (a download file missing,
+# damaged or not the one its checksums file lists), of a usage error (a bad option, a refused
+# address, a log that cannot be written, a checksums file that cannot be read as one) and of a
+# run that went as reported but is not on record (its log line or standard output could not be
+# written).
+EXIT_NOT_STARTED = 6
 EXIT_USAGE = 64
 EXIT_NOT_RECORDED = 74
 
@@ -66,6 +69,19 @@ def log_refusal(path):
         return 'it is no regular file'
     if not os.access(real, os.W_OK):
         return 'it cannot be written'
+    return None
+
+
+def readable_refusal(path):
+    """Why the file `path` cannot be read as the program reads its input files, or None."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError as error:
+        return 'it cannot be found (%s)' % (error.strerror or error)
+    if not stat.S_ISREG(mode):
+        return 'it is no regular file'
+    if not os.access(path, os.R_OK):
+        return 'it cannot be read'
     return None
 
 
@@ -140,10 +156,18 @@ class VexilDownload:
         self.name = module.params['executable']
         self.target = module.params['target']
         self.path = self._find()
+        self.status, self.stderr = None, ''
         self.target_options = target_options(self.target)
         if self.target_options is None:
             module.fail_json(msg='target %r is no target line: give "tcp A.B.C.D" or '
                                  '"ipx NETWORK:NODE", as a line of a targets file' % self.target)
+
+    def require_readable(self, option, path):
+        """Fails the task, naming the option, when the file `path` of the host where the task
+        runs cannot be read, before the program runs (it would refuse it as a usage error)."""
+        refusal = readable_refusal(path)
+        if refusal is not None:
+            self.module.fail_json(msg='%s %s: %s on the host where the task runs' % (option, path, refusal))
 
     def _find(self):
         # A bare name is looked up on the PATH of the host where the task runs, as a shell would.
@@ -162,7 +186,8 @@ class VexilDownload:
         its report and `fields(report)`, the module's return values. The task fails here when
         the program could not run, refused its options, was killed, gave no report, or could
         not put its run on record (then with the report's values: the print server may have
-        been changed all the same)."""
+        been changed all the same). The exit status and standard error stay in `status` and
+        `stderr`, for a failure that the report's messages do not explain."""
         args = [self.path, '--json', '--model=%s' % self.module.params['model']]
         args += self.target_options + options
         try:
@@ -178,7 +203,13 @@ class VexilDownload:
         if status < 0:
             self.module.fail_json(msg='%s was ended by signal %d: %s' % (self.name, -status, reason(stderr)),
                                   cmd=args, rc=status)
+        self.status, self.stderr = status, stderr
         report = find_report(stdout)
+        if report is None and status == EXIT_NOT_STARTED:
+            # Refused before any target began, such as a download file that its checksums file
+            # does not list with the same sum: the program's own sentence says which.
+            self.module.fail_json(msg='%s sent nothing (exit status %d): %s' % (self.name, status, reason(stderr)),
+                                  cmd=args, rc=status)
         if report is None:
             self.module.fail_json(msg='%s gave no result (exit status %d): %s' % (self.name, status, reason(stderr)),
                                   cmd=args, rc=status)
