@@ -25,7 +25,7 @@ description:
     which checks the download file, reports its version and checks the print server's model as
     a download checks it), and the task reports whether a download would change the print
     server. No log line is written, but a I(log) that the download would refuse fails the task.
-  - With I(checksums) only the image that was approved goes out: C(vexil-download --checksums)
+  - With I(checksums) only the image that was approved goes out, for C(vexil-download --checksums)
     checks each file the model's download sends against the sums listed there before anything
     is sent, and a file that is not listed, or is listed with another sum, fails the task with
     nothing sent, in check mode too. I(file_sha256) says by content which image the print
