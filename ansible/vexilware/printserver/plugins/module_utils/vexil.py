@@ -6,8 +6,9 @@ vexil-download --json with every way it can fail to give a result.
 The modules wrap the program and add no knowledge of their own: addresses, model names,
 versions and outcomes are the program's to check and to name, and reach the task as the
 program wrote them. A task fails here only when the program gave no result to map, when a
-parameter cannot reach its command line, or, in check mode, where the program is not given the
-log, when the log is one the program would refuse."""
+parameter cannot reach its command line or names an input file that cannot be read, or, in
+check mode, where the program is not given the log, when the log is one the program would
+refuse."""
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type

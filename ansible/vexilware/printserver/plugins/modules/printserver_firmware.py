@@ -69,9 +69,9 @@ options:
         C(HEX *NAME) lines, by the files' fixed names), such as the C(SHA256SUMS) published
         beside a release's images (C(vexil-download --checksums)).
       - Every file the model's download sends must be listed there with its sum, or nothing is
-        sent and the task fails, naming the file. A file that is missing or cannot be read fails
-        the task before C(vexil-download) runs; one that it cannot read as a checksums file
-        fails it with the program's reason.
+        sent and the task fails, naming the file. A checksums file that is missing or cannot be
+        read fails the task before C(vexil-download) runs; one that it cannot read as a
+        checksums file (a malformed line) fails it with the program's reason.
     type: path
 seealso:
   - module: vexilware.printserver.printserver_info
