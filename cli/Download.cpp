@@ -1,9 +1,11 @@
 #include "cli/Download.h"
 
+#include <cstdio>
 #include "engine/DownloadEngine.h"
 #include "engine/ModelTable.h"
 #include "frontend/Confirmation.h"
 #include "frontend/ResultReport.h"
+
 #include "resources/Text.h"
 
 namespace vexil::cli {
@@ -43,8 +45,11 @@ void WaitOnConsole(TavdlTransport& transport) {
     transport.SetWaitSlice(ConsolePort::kWaitSliceMs);
 }
 
-DownloadRequest RequestFor(const Target& target, int modelIndex) {
+DownloadRequest RequestFor(const Target& target, int modelIndex, const ApprovedSums* approved) {
     DownloadRequest request;
+    if (approved != nullptr) {
+        request.sums = approved->sums;
+    }
     request.ipx = target.ipx;
     request.modelIndex = modelIndex;
     request.firstListEntry = modelIndex == kLanCardModel;
@@ -55,10 +60,22 @@ DownloadRequest RequestFor(const Target& target, int modelIndex) {
     return request;
 }
 
+bool ReportSumRefusal(Report& report, const ApprovedSums* approved) {
+    if (approved == nullptr || !report.run.sumRefusal) {
+        return false;
+    }
+    std::fprintf(stderr, "vexil-download: %s\n",
+                 SumRefusalText(report.run, approved->path, CurrentLanguage()).c_str());
+    // The JSON's note is in English whatever the language; the table shows the user's.
+    report.note = SumRefusalText(report.run, approved->path, Language::kEnglish);
+    report.shownNote = SumRefusalText(report.run, approved->path, CurrentLanguage());
+    return true;
+}
+
 Report RunDownload(Transport& transport, const Target& target, int modelIndex, ConsolePort& port,
-                   bool skipCurrent) {
+                   bool skipCurrent, const ApprovedSums* approved) {
     Report report = ReportOf(target, modelIndex, false);
-    DownloadRequest request = RequestFor(target, modelIndex);
+    DownloadRequest request = RequestFor(target, modelIndex, approved);
     request.skipCurrent = skipCurrent;
     Session session(transport, port);
     if (!transport.StartSockets()) {
@@ -67,6 +84,7 @@ Report RunDownload(Transport& transport, const Target& target, int modelIndex, C
         report.run = session.Engine().Run(request);
     }
     NoteIfUnverified(report);
+    ReportSumRefusal(report, approved);
     DownloadOutcome& run = report.run;
     if (run.alreadyCurrent) {
         port.ReportAlreadyCurrent(MakeConfirmation(request, run.deviceVersion, run.fileVersion));
@@ -83,27 +101,34 @@ Report RunDownload(Transport& transport, const Target& target, int modelIndex, C
     return report;
 }
 
-int CheckDownloadFile(Transport& transport, int modelIndex, bool ipx, ConsolePort& port) {
+int CheckDownloadFile(Transport& transport, int modelIndex, bool ipx, ConsolePort& port,
+                      const ApprovedSums* approved) {
     Target target;
     target.ipx = ipx;
     Session session(transport, port);
-    return session.Engine().CheckFile(RequestFor(target, modelIndex)).result;
+    Report report;
+    report.run = session.Engine().CheckFile(RequestFor(target, modelIndex, approved));
+    ReportSumRefusal(report, approved);
+    return report.run.result;
 }
 
 Report RunQuery(Transport& transport, const Target& target, int modelIndex, ConsolePort& port,
-                bool withFile) {
+                bool withFile, const ApprovedSums* approved) {
     Report report = ReportOf(target, modelIndex, true);
     Session session(transport, port);
     std::string fileVersion;
     if (withFile) {
         // The file is checked as a download would check it, before anything is sent.
-        report.run = session.Engine().CheckFile(RequestFor(target, modelIndex));
+        report.run = session.Engine().CheckFile(RequestFor(target, modelIndex, approved));
         if (report.run.result != result::kSuccess) {
+            ReportSumRefusal(report, approved);
             report.lastMessage = report.run.LastMessage();
             return report;
         }
         fileVersion = report.run.fileVersion;
     }
+    // The file's sums, as its check read it: the query itself reads no file.
+    const DownloadOutcome checked = report.run;
     if (transport.StartSockets()) {
         report.run = session.Engine().QueryVersion(RequestFor(target, modelIndex), withFile);
         if (report.run.result == result::kWrongModel) {
@@ -114,6 +139,8 @@ Report RunQuery(Transport& transport, const Target& target, int modelIndex, Cons
         ReportOutcome(report.run, port, port);
     }
     report.run.fileVersion = fileVersion;
+    report.run.fileSha256 = checked.fileSha256;
+    report.run.companionSha256 = checked.companionSha256;
     NoteIfUnverified(report);
     report.lastMessage = report.run.result == result::kSuccess ? 0 : report.run.LastMessage();
     return report;

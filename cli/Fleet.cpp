@@ -58,6 +58,11 @@ std::vector<std::string> ChildArguments(const Options& options, const Target& ta
     if (!options.log.empty()) {
         args.insert(args.end(), {"--log", options.log});
     }
+    // Each child checks the sums again, of the copy it reads and sends: a file replaced after
+    // the fleet's own check fails that child instead of going out unchecked.
+    if (!options.checksums.empty()) {
+        args.insert(args.end(), {"--checksums", options.checksums});
+    }
     if (yes) {
         args.push_back("--yes");
     }
@@ -399,13 +404,14 @@ int FleetRun::Summarize() {
 
 // The download file is checked once, before any download (or query with the file) starts: a
 // file that is missing or damaged would fail every target alike. False when it failed (said so).
-bool CheckFileOnce(const Options& options, const std::vector<Target>& targets,
-                   Transport& transport) {
+bool CheckFileOnce(const Options& options, const std::vector<Target>& targets, Transport& transport,
+                   const ApprovedSums* approved) {
     ConsolePort port(true);
     for (const bool overIpx : {false, true}) {
         const bool used = std::any_of(targets.begin(), targets.end(),
                                       [overIpx](const Target& t) { return t.ipx == overIpx; });
-        if (used && CheckDownloadFile(transport, options.modelIndex, overIpx, port) != 0) {
+        if (used &&
+            CheckDownloadFile(transport, options.modelIndex, overIpx, port, approved) != 0) {
             std::fprintf(stderr, "vexil-download: %s\n",
                          std::string(Tr("cli.fleet.file-check-failed")).c_str());
             return false;
@@ -416,12 +422,13 @@ bool CheckFileOnce(const Options& options, const std::vector<Target>& targets,
 
 }  // namespace
 
-int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport) {
+int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport,
+             const ApprovedSums* approved) {
     if (!RecordNotDone(options.failedFile, targets)) {
         return kExitNotRecorded;
     }
     const bool withFile = !options.query || !options.dir.empty();
-    if (withFile && !CheckFileOnce(options, targets, transport)) {
+    if (withFile && !CheckFileOnce(options, targets, transport, approved)) {
         return ExitStatus(Verdict::kNotStarted);
     }
     bool yes = options.yes || options.query;

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "cli/Checksums.h"
 #include "cli/Options.h"
 #include "engine/Transport.h"
 
@@ -13,6 +14,7 @@ namespace vexil::cli {
 // Returns the exit status: 0 when every target succeeded, else that of the first target in the
 // file's order that did not. The download file's check, before any child starts, runs over the
 // program's `transport` (it sends nothing).
-int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport);
+int RunFleet(const Options& options, const std::vector<Target>& targets, Transport& transport,
+             const ApprovedSums* approved = nullptr);
 
 }  // namespace vexil::cli

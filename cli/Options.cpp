@@ -195,6 +195,7 @@ void DeclareOptions(cmdline::CommandLine& line, Options& options) {
     target("--tcp", false);
     target("--ipx", true);
     value("--dir", [&options](const std::string& text) { options.dir = text; });
+    value("--checksums", [&options](const std::string& text) { options.checksums = text; });
     value("--log", [&options](const std::string& text) { options.log = text; });
     value("--targets", [&options](const std::string& text) { options.targetsFile = text; });
     value("--failed", [&options](const std::string& text) { options.failedFile = text; });
@@ -258,7 +259,8 @@ Refusal CheckScan(const Options& options) {
           std::pair{options.skipCurrent, "--skip-current"},
           std::pair{options.maxFailures > 0, "--max-failures"},
           std::pair{!options.failedFile.empty(), "--failed"},
-          std::pair{!options.log.empty(), "--log"}, std::pair{!options.dir.empty(), "--dir"}}) {
+          std::pair{!options.log.empty(), "--log"}, std::pair{!options.dir.empty(), "--dir"},
+          std::pair{!options.checksums.empty(), "--checksums"}}) {
         if (given) {
             return Text(Tr("cli.usage.not-with-scan", {name}));
         }
@@ -290,6 +292,10 @@ Refusal CheckTogether(const Options& options) {
         if (options.query && given) {
             return Text(Tr("cli.usage.not-with-query", {name}));
         }
+    }
+    // A query reads the download file only with --dir: without it there is nothing to check.
+    if (options.query && options.dir.empty() && !options.checksums.empty()) {
+        return Text(std::string(Tr("cli.usage.checksums-query")));
     }
     if (options.allowUnverified && !options.yes) {
         return Text(std::string(Tr("cli.usage.allow-unverified")));

@@ -77,6 +77,8 @@ struct Options {
     std::vector<std::string> scanRanges;
     std::vector<Target> scanAddresses;
     std::string writeTargets;  // the targets file a scan writes of the print servers it found
+    // --checksums: the file of the approved download files' SHA-256, read before anything is sent.
+    std::string checksums;
 };
 
 // Parses argv. On failure returns the refusal (its message, or a text for the usage error).

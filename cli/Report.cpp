@@ -10,6 +10,7 @@
 
 #include "engine/DownloadEngine.h"
 #include "engine/DownloadResult.h"
+#include "format/ModelFiles.h"
 #include "resources/StringTable.h"
 #include "resources/Text.h"
 
@@ -25,6 +26,12 @@ json Message(int stringId) {
     }
     // The Japanese text whatever the language: the JSON is the same for every user.
     return {{"number", stringId}, {"text", LoadLines(stringId, Language::kJapanese)}};
+}
+
+// Whether model `model` sends a companion file, whose sum the log and the JSON then carry too.
+bool TwoFileModel(int model) {
+    const ModelFiles* files = FindModelFiles(model);
+    return files != nullptr && files->TwoFiles();
 }
 
 json TextOrNull(const std::string& text) {
@@ -140,7 +147,10 @@ std::string LogLine(const Report& report) {
            " before=" + orDash(ShownVersion(report.run.deviceVersion)) +
            " result=" + std::to_string(report.run.result) +
            " message=" + std::to_string(report.lastMessage) +
-           " first=" + std::to_string(report.FirstMessage()) + " outcome=" + OutcomeName(report);
+           " first=" + std::to_string(report.FirstMessage()) + " outcome=" + OutcomeName(report) +
+           " sha256=" + orDash(report.run.fileSha256) +
+           (TwoFileModel(report.model) ? " companion-sha256=" + orDash(report.run.companionSha256)
+                                       : "");
 }
 
 bool FromLogLine(const std::string& line, Report& report) {
@@ -175,6 +185,9 @@ bool FromLogLine(const std::string& line, Report& report) {
     read.run.messages = FirstMessageShown(first);
     read.run.fileVersion = text("file");
     read.run.deviceVersion = text("before");
+    // A line written before the sums were logged has neither key: no sum is known.
+    read.run.fileSha256 = text("sha256");
+    read.run.companionSha256 = text("companion-sha256");
     read.run.alreadyCurrent = verdict == Verdict::kAlreadyCurrent;
     read.verdict = Decided(verdict);
     read.logged = true;
@@ -204,6 +217,9 @@ std::string ToJson(const Report& report) {
         {"logged", report.logged},
         {"note", TextOrNull(report.note)},
         {"modeSwitchSent", report.run.modeSwitchSent},
+        {"fileSha256", TextOrNull(report.run.fileSha256)},
+        {"companionSha256",
+         TwoFileModel(report.model) ? TextOrNull(report.run.companionSha256) : json(nullptr)},
     };
     return object.dump();
 }
@@ -240,6 +256,8 @@ static bool ReadJson(const std::string& text, Report& report) {
     report.run.deviceModelCode = TextOf(object, "modelCode");
     report.run.deviceVersion = TextOf(object, "versionBefore");
     report.run.fileVersion = TextOf(object, "fileVersion");
+    report.run.fileSha256 = TextOf(object, "fileSha256");
+    report.run.companionSha256 = TextOf(object, "companionSha256");
     report.start = TextOf(object, "start");
     report.end = TextOf(object, "end");
     report.note = TextOf(object, "note");

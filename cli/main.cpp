@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/Checksums.h"
 #include "cli/ConsolePort.h"
 #include "cli/Download.h"
 #include "cli/Fleet.h"
@@ -46,7 +47,7 @@ int Refuse(const Refusal& refusal) {
 }
 
 // One target's download or query, with its times.
-Report RunTimed(const Options& options, vexil::Transport& transport) {
+Report RunTimed(const Options& options, vexil::Transport& transport, const ApprovedSums* approved) {
     const auto start = std::chrono::steady_clock::now();
     const std::string startTime = UtcNow();
     Report report;
@@ -54,9 +55,9 @@ Report RunTimed(const Options& options, vexil::Transport& transport) {
         ConsolePort port(options.yes);
         port.allowUnverified = options.allowUnverified;
         report = options.query ? RunQuery(transport, options.target, options.modelIndex, port,
-                                          !options.dir.empty())
+                                          !options.dir.empty(), approved)
                                : RunDownload(transport, options.target, options.modelIndex, port,
-                                             options.skipCurrent);
+                                             options.skipCurrent, approved);
     }
     report.start = startTime;
     report.end = UtcNow();
@@ -81,11 +82,11 @@ void HandOn(const Report& report, const Options& options, int status) {
 }
 
 // One target's run, in this process.
-int RunOne(const Options& options, vexil::Transport& transport) {
+int RunOne(const Options& options, vexil::Transport& transport, const ApprovedSums* approved) {
     if (!RecordNotDone(options.failedFile, {options.target})) {
         return kExitNotRecorded;
     }
-    Report report = RunTimed(options, transport);
+    Report report = RunTimed(options, transport, approved);
     bool recorded = true;
     if (const std::string reason = AppendLogLine(options.log, report); !reason.empty()) {
         recorded = false;
@@ -215,8 +216,10 @@ int Run(int argc, char** argv) {
         return 0;
     }
     // As the children of a fleet and the download (which changes to --dir) must read them.
-    for (std::string* path :
-         {&options.dir, &options.log, &options.failedFile, &options.writeTargets}) {
+    // Messages name the checksums file as it was given.
+    const std::string checksumsGiven = options.checksums;
+    for (std::string* path : {&options.dir, &options.log, &options.failedFile,
+                              &options.writeTargets, &options.checksums}) {
         *path = vexil::AbsolutePath(*path);
     }
     // The targets are read before Ctrl-C becomes the cancel command: until then nothing has been
@@ -227,6 +230,15 @@ int Run(int argc, char** argv) {
             return Refuse(refusal);
         }
     }
+    // So are the approved sums: a checksums file that does not read is a usage error.
+    ApprovedSums approved{checksumsGiven, {}};
+    if (!options.checksums.empty()) {
+        if (const Refusal refusal = ReadChecksums(options.checksums, approved.sums);
+            refusal.Refused()) {
+            return Refuse(refusal);
+        }
+    }
+    const ApprovedSums* sums = options.checksums.empty() ? nullptr : &approved;
     console::CatchCancel();
     if (options.reportFd >= 0) {
         process::WatchFleet(options.reportFd);
@@ -243,9 +255,9 @@ int Run(int argc, char** argv) {
         return RunScan(options, transport);
     }
     if (!targets.empty()) {
-        return RunFleet(options, targets, transport);
+        return RunFleet(options, targets, transport, sums);
     }
-    return RunOne(options, transport);
+    return RunOne(options, transport, sums);
 }
 
 }  // namespace

@@ -120,6 +120,8 @@ DownloadOutcome DownloadEngine::End(DownloadResult result) {
     if (socket_ != 0) {
         transport_.CloseSocket(socket_);
     }
+    pinnedMain_.Release();
+    pinnedCompanion_.Release();
     outcome_.result = result;
     return std::move(outcome_);
 }
@@ -223,14 +225,24 @@ DownloadEngine::Attempts DownloadEngine::Retry(const RetriedCall& step, std::uin
 // The download file of the model, before any traffic with the print server.
 DownloadEngine::StepResult DownloadEngine::Identify(RunState& run) {
     const int model = request_.modelIndex;
-    const Identification found = IdentifyDownloadFile(model);
+    const ModelTraits* traits = FindModel(model);
+    if (traits != nullptr) {
+        PinFiles(*traits);
+        if (const StepResult end = CheckSums(*traits, run.policy)) {
+            return end;
+        }
+    }
+    const Identification found =
+        traits == nullptr
+            ? IdentifyDownloadFile(model)
+            : IdentifyDownloadStream(model, pinnedMain_.Open(), pinnedCompanion_.Pinned(),
+                                     traits->TwoFiles() ? traits->companionFile : "");
     if (found.message != 0) {
         ShowMessage(found.message, Icon::Error);
     }
     outcome_.fileVersion = found.identity.version;
     // The target record carries the model code that the file must have, once a file was found
     // to carry one.
-    const ModelTraits* traits = FindModel(model);
     if (!found.identity.modelCode.empty()) {
         SetModelCode(*target_, traits->modelCode);
     }
@@ -246,11 +258,48 @@ DownloadEngine::StepResult DownloadEngine::Identify(RunState& run) {
         if (file == nullptr || *file == '\0') {
             continue;
         }
-        if (const int checked = VerifyImageFile(file, run.policy.blockLimit); checked != 0) {
+        const PinnedFile& pinned =
+            file == run.model->companionFile ? pinnedCompanion_ : pinnedMain_;
+        if (const int checked = VerifyImageStream(pinned.Open(), run.policy.blockLimit);
+            checked != 0) {
             if (const int message = ReaderMessage(checked); message != 0) {
                 ShowMessage(message, Icon::Error);
             }
             ShowMessage(msg::kFileMissing, Icon::Warning);
+            return result::kNotStarted;
+        }
+    }
+    return std::nullopt;
+}
+
+void DownloadEngine::PinFiles(const ModelTraits& model) {
+    FileRefusal refusal;
+    // A file that cannot be pinned stays unpinned: the check then finds it missing.
+    pinnedMain_.Pin(model.mainFile, refusal);
+    outcome_.fileSha256 = pinnedMain_.Sha256Hex();
+    if (model.TwoFiles()) {
+        pinnedCompanion_.Pin(model.companionFile, refusal);
+        outcome_.companionSha256 = pinnedCompanion_.Sha256Hex();
+    }
+}
+
+// Each file the download sends must be listed with the sum of the bytes that will be sent; a
+// file that was not pinned fails the file check that follows.
+DownloadEngine::StepResult DownloadEngine::CheckSums(const ModelTraits& model,
+                                                     const TransportPolicy& policy) {
+    if (!request_.sums) {
+        return std::nullopt;
+    }
+    const std::pair<const char*, const PinnedFile*> sent[] = {
+        {MainFileToSend(model, policy), &pinnedMain_},
+        {model.TwoFiles() ? model.companionFile : "", &pinnedCompanion_}};
+    for (const auto& [name, pinned] : sent) {
+        if (*name == '\0' || !pinned->Pinned()) {
+            continue;
+        }
+        const SumVerdict verdict = CheckSum(*request_.sums, name, pinned->Sha256Hex());
+        if (verdict != SumVerdict::kMatches) {
+            outcome_.sumRefusal = DownloadOutcome::SumRefusal{name, pinned->Sha256Hex(), verdict};
             return result::kNotStarted;
         }
     }
@@ -423,7 +472,7 @@ DownloadEngine::StepResult DownloadEngine::SendMainFile(RunState& run) {
     if (Cancelled()) {
         return result::kCancelled;
     }
-    const std::optional<int> sent = SendFile(MainFileToSend(run));
+    const std::optional<int> sent = SendFile(*MainFileToSend(run) != '\0' ? &pinnedMain_ : nullptr);
     if (sent == 0) {
         return std::nullopt;
     }
@@ -440,7 +489,7 @@ DownloadEngine::StepResult DownloadEngine::SendCompanionFile(RunState& run) {
     if (!run.model->TwoFiles() || Cancelled()) {
         return std::nullopt;
     }
-    if (SendFile(run.model->companionFile) != 0) {
+    if (SendFile(&pinnedCompanion_) != 0) {
         return result::kFinishFailed;
     }
     return std::nullopt;
@@ -482,20 +531,24 @@ DownloadEngine::StepResult DownloadEngine::HideStatus(RunState&) {
 }
 
 const char* DownloadEngine::MainFileToSend(const RunState& run) {
-    // Models that load over TCP/IP only have no main file over IPX.
-    const bool hasFile = run.policy.sendsTcpOnlyModels || !run.model->tcpOnly;
-    return hasFile ? run.model->mainFile : "";
+    return MainFileToSend(*run.model, run.policy);
 }
 
-std::optional<int> DownloadEngine::SendFile(const char* name) {
-    std::FILE* file = OpenRegularFile(name);
+const char* DownloadEngine::MainFileToSend(const ModelTraits& model,
+                                           const TransportPolicy& policy) {
+    // Models that load over TCP/IP only have no main file over IPX.
+    const bool hasFile = policy.sendsTcpOnlyModels || !model.tcpOnly;
+    return hasFile ? model.mainFile : "";
+}
+
+std::optional<int> DownloadEngine::SendFile(const PinnedFile* pinned) {
+    // The bytes the check read and the sums were taken of, never the file by its name again.
+    std::FILE* file = pinned != nullptr ? pinned->Open() : nullptr;
     if (file == nullptr) {
         ShowMessage(msg::kCannotOpenFile, Icon::Error);
         return std::nullopt;
     }
-    std::error_code error;
-    const auto size = std::filesystem::file_size(WidePath(name), error);
-    const int sent = SendImageFile(file, error ? 0 : static_cast<std::uint32_t>(size));
+    const int sent = SendImageFile(file, static_cast<std::uint32_t>(pinned->Size()));
     if (sent != kTransferReadFailed) {
         std::fclose(file);  // after a read failure the reader has closed it already
     }

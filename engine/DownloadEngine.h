@@ -23,6 +23,7 @@
 #include "engine/Transport.h"
 #include "engine/VersionQuery.h"
 #include "format/DevicePayloads.h"
+#include "platform/PinnedFile.h"
 
 namespace vexil {
 
@@ -89,8 +90,9 @@ class DownloadEngine {
     // fails where the download would, before anything else is sent.
     DownloadOutcome QueryVersion(const DownloadRequest& request, bool asDownload = false);
     // The check of the download file alone, as a download of the request starts it: kSuccess
-    // with the file's version, or kNotStarted when the file is missing, not for the model or
-    // damaged (the check has shown its messages). Nothing is sent.
+    // with the file's version and sums, or kNotStarted when the file is missing, not for the
+    // model, damaged or refused by the request's sums (the check has shown its messages, but
+    // for the sums', which the outcome names). Nothing is sent.
     DownloadOutcome CheckFile(const DownloadRequest& request);
     // The version query of many TCP/IP addresses at once, each asked as QueryVersion asks one
     // (engine/VersionQuery.cpp): nothing else is sent, and no message is shown; each address's
@@ -160,9 +162,14 @@ class DownloadEngine {
     Call CallWith(const CallSetup& setup) { return {*target_, window_, setup}; }
     // Every message of a run goes through here into the outcome, then to the front end.
     void ShowMessage(int stringId, Icon icon);
-    // Opens, sends and closes one image file; no value when it does not open (message 106).
-    std::optional<int> SendFile(const char* name);
+    // Reads the model's files once into private copies (platform/PinnedFile.h), which the
+    // check, the sums and the transfer all read: what was checked is what is sent.
+    void PinFiles(const ModelTraits& model);
+    StepResult CheckSums(const ModelTraits& model, const TransportPolicy& policy);
+    // Sends one pinned image file; no value when there is none (message 106).
+    std::optional<int> SendFile(const PinnedFile* pinned);
     static const char* MainFileToSend(const RunState& run);
+    static const char* MainFileToSend(const ModelTraits& model, const TransportPolicy& policy);
     bool Cancelled() const { return cancelRequested_; }
 
     Transport& transport_;
@@ -177,6 +184,9 @@ class DownloadEngine {
     const TransportPolicy* policy_;
     DownloadRequest request_;
     DownloadOutcome outcome_;
+    // The model's main file and companion file as a run read them, held until it ends.
+    PinnedFile pinnedMain_;
+    PinnedFile pinnedCompanion_;
     std::uint16_t ipxSequence_ = 0;
 };
 

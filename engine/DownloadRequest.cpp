@@ -18,6 +18,20 @@ address::IpEntry ReadOctets(const DownloadRequest& request) {
 
 }  // namespace
 
+SumVerdict CheckSum(const std::vector<FileSum>& sums, std::string_view name,
+                    std::string_view sha256) {
+    SumVerdict verdict = SumVerdict::kNotListed;
+    for (const FileSum& sum : sums) {
+        if (sum.name == name) {
+            if (sum.sha256 != sha256) {
+                return SumVerdict::kOtherSum;
+            }
+            verdict = SumVerdict::kMatches;
+        }
+    }
+    return verdict;
+}
+
 int EntryRefusal(const DownloadRequest& request) {
     if (address::IsRefusedFirstOctet(request.octets[0])) {
         return msg::kFirstOctet127;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,21 @@
 #include "tavdl/tavdl.h"
 
 namespace vexil {
+
+// One line of a checksums file: the SHA-256 (64 lowercase hexadecimal digits) that the file of
+// that name must have.
+struct FileSum {
+    std::string name;
+    std::string sha256;
+    bool operator==(const FileSum&) const = default;
+};
+
+// What the sums say of a file read as `sha256`: listed under `name` with that sum alone (a
+// name listed twice must match both lines, as sha256sum -c checks each), not listed, or listed
+// with another sum.
+enum class SumVerdict { kMatches, kNotListed, kOtherSum };
+SumVerdict CheckSum(const std::vector<FileSum>& sums, std::string_view name,
+                    std::string_view sha256);
 
 struct DownloadRequest {
     bool ipx = false;
@@ -29,6 +45,10 @@ struct DownloadRequest {
     // A print server that already reports the download file's version is left alone: the run
     // ends after the version query, before the confirmation, with the outcome alreadyCurrent.
     bool skipCurrent = false;
+    // The sums the administrator approved (--checksums): every file the download sends must be
+    // listed with the SHA-256 of the bytes that are sent, before anything is sent. No value: no
+    // sum is asked for (each file's is still reported).
+    std::optional<std::vector<FileSum>> sums;
 };
 
 // The address checks of the download command on a request, in the order the user meets them: 0
@@ -65,6 +85,18 @@ struct DownloadOutcome {
     // it had, whatever the result: everything before it (the file check, the version query)
     // leaves the print server as it was.
     bool modeSwitchSent = false;
+    // The SHA-256 of the download file and of its companion file as they were read for the
+    // check and are sent, as sha256sum writes it; empty when the file was not read.
+    std::string fileSha256;
+    std::string companionSha256;
+    // The file the sums refused (not listed, or listed with another sum) with its SHA-256, when
+    // they refused one: the file check's result, which the front end names in its message.
+    struct SumRefusal {
+        std::string file;
+        std::string sha256;
+        SumVerdict verdict = SumVerdict::kNotListed;
+    };
+    std::optional<SumRefusal> sumRefusal;
     // Every message shown for this download, in order; ReportOutcome adds the result's.
     std::vector<ShownMessage> messages;
 

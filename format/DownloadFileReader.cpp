@@ -186,7 +186,10 @@ int ReaderMessage(int result) {
 }
 
 int VerifyImageFile(const std::string& path, std::size_t capacity) {
-    std::FILE* file = OpenRegularFile(path);
+    return VerifyImageStream(OpenRegularFile(path), capacity);
+}
+
+int VerifyImageStream(std::FILE* file, std::size_t capacity) {
     if (file == nullptr) {
         return kFileNotOpened;
     }
@@ -220,6 +223,23 @@ Identification IdentifyDownloadFiles(int modelIndex, const std::string& mainPath
         return Refused(-7);
     }
     std::FILE* file = OpenRegularFile(mainPath);
+    bool companionOpens = false;
+    if (std::FILE* companion = OpenRegularFile(companionPath); companion != nullptr) {
+        companionOpens = true;
+        std::fclose(companion);
+    }
+    return IdentifyDownloadStream(modelIndex, file, companionOpens, companionPath);
+}
+
+Identification IdentifyDownloadStream(int modelIndex, std::FILE* file, bool companionOpens,
+                                      const std::string& companionPath) {
+    const ModelFiles* model = FindModelFiles(modelIndex);
+    if (model == nullptr) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        return Refused(-7);
+    }
     if (file == nullptr) {
         return Refused(-1);
     }
@@ -239,12 +259,10 @@ Identification IdentifyDownloadFiles(int modelIndex, const std::string& mainPath
     if (!model->TwoFiles()) {
         return identified;
     }
-    std::FILE* companion = OpenRegularFile(companionPath);
-    if (companion == nullptr) {
+    if (!companionOpens) {
         identified.result = -1;
         return identified;
     }
-    std::fclose(companion);
     // The companion file carries the main file's version in its modification time.
     const std::string hhmm = LocalHourAndMinute(companionPath);
     if (hhmm.empty() || identity.version != hhmm) {

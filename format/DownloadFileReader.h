@@ -45,6 +45,8 @@ inline constexpr int kFileNotOpened = -5;
 // same block limit), sending nothing. Returns 0 when every block reads up to the end record,
 // the reader's result (below 0) when one does not, or kFileNotOpened. Leaves no file open.
 int VerifyImageFile(const std::string& path, std::size_t capacity);
+// The same over an open stream (nullptr: one that did not open), which it closes.
+int VerifyImageStream(std::FILE* file, std::size_t capacity);
 
 // What a download file says it is: the model code and version of its identification record.
 struct FileIdentity {
@@ -68,5 +70,10 @@ Identification IdentifyDownloadFile(int modelIndex);
 // The same with the files named by the caller; `companionPath` is used for models 2 to 4.
 Identification IdentifyDownloadFiles(int modelIndex, const std::string& mainPath,
                                      const std::string& companionPath);
+
+// The same with the main file open as `file` (nullptr: it did not open), which it closes, and
+// whether the companion file opens; the companion's time is read from `companionPath`.
+Identification IdentifyDownloadStream(int modelIndex, std::FILE* file, bool companionOpens,
+                                      const std::string& companionPath);
 
 }  // namespace vexil

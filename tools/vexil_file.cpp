@@ -22,6 +22,7 @@
 #include "format/SRecordText.h"
 #include "platform/Console.h"
 #include "platform/Environment.h"
+#include "platform/PinnedFile.h"
 #include "platform/ProgramMain.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardStreams.h"
@@ -231,6 +232,13 @@ int Info(const Options& options) {
     if (const int refused = OpenInput(path, file); refused != 0) {
         return refused;
     }
+    // Read once, as a download reads it: the sum and the blocks below are of the same bytes.
+    PinnedFile pinned;
+    FileRefusal pinRefusal;
+    std::fclose(file);
+    if (!pinned.Pin(path, pinRefusal) || (file = pinned.Open()) == nullptr) {
+        return Fail(kExitBadFile, Tr("file.input.read-failed", {path}));
+    }
     // A two-file model's companion file is looked for beside FILE; one that is there must be a
     // regular file too.
     const ModelFiles& files = *FindModelFiles(static_cast<int>(model));
@@ -307,6 +315,7 @@ int Info(const Options& options) {
         say("file.info.no-address-range", {});
     }
     say("file.info.data-bytes", {std::to_string(dataBytes)});
+    say("file.info.sha256", {pinned.Sha256Hex()});
     return 0;
 }
 

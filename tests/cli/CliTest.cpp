@@ -98,6 +98,13 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         {{"--model", "6", "--targets", "@one", "--dir", "@none", "--yes"}, "cannot use the folder"},
         {{"--model", "6", "--tcp", "10.0.0.1", "--failed", "@unmade", "--dir", "@none"},
          "cannot use the folder"},
+        // A checksums file that does not read as one, before anything is sent.
+        {{"--model", "6", "--tcp", "10.0.0.1", "--checksums", "@"}, ": it is a folder"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--checksums", "@one"}, "one:1: not a checksum"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--checksums", "@unmade"}, "No such file"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--checksums", "@empty"}, "lists no SHA-256"},
+        {{"--model", "6", "--tcp", "10.0.0.1", "--query", "--checksums", "@one"},
+         "--checksums goes with a download or with --query --dir"},
     };
     ScratchDir dir;
     ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0644), 0);
@@ -105,6 +112,7 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
     std::ofstream(dir.path() / "twice")
         << "tcp 10.0.0.1\nipx 00000001:00D1F0123456\ntcp 10.0.0.01\n";
     std::ofstream(dir.path() / "escape") << "tcp 10.0.\x1b[2J.1\n";
+    std::ofstream(dir.path() / "empty") << "";
     std::filesystem::create_symlink("later.log", dir.path() / "dangling");
     for (auto c : cases) {
         std::string line;
@@ -214,6 +222,20 @@ TEST(VexilDownload, FleetChecksItsFileOnceAndOutputMustArrive) {
                   std::vector<std::string>{}, dir.path(), "nofilequery");
     EXPECT_EQ(query.Wait(20), 6) << query.Err();
     EXPECT_EQ(Count(query.Err(), "warning 57604 "), 1u) << query.Err();
+    // Approved sums that refuse the sample: said once, and no download or query starts.
+    std::ofstream(dir.path() / "SUMS") << std::string(64, '0') << "  RS.BIN\n";
+    for (const char* what : {"--yes", "--query"}) {
+        Command sums({"--model", "6", "--targets", (dir.path() / "two").string(), "--dir",
+                      VEXIL_SAMPLE_DIR, "--checksums", (dir.path() / "SUMS").string(), what},
+                     std::vector<std::string>{}, dir.path(), "sums");
+        EXPECT_EQ(sums.Wait(20), 6) << sums.Err();
+        EXPECT_EQ(Count(sums.Err(),
+                        "the download file RS.BIN has the SHA-256 797b9d8097ff7bbedcf7"
+                        "b292b37eaf96df24943c58c428102bc4a0b5228f4f41, not the one"),
+                  1u)
+            << sums.Err();
+        EXPECT_EQ(Count(sums.Err(), "[tcp "), 0u) << "no target's process ran\n" << sums.Err();
+    }
     // Standard output that cannot be written is an error, not a success.
     std::filesystem::create_symlink("/dev/full", dir.path() / "full.out");
     Command full({"--list-models"}, std::vector<std::string>{}, dir.path(), "full");
@@ -293,7 +315,7 @@ TEST(VexilDownload, FleetThatCannotStartItsDownloadsEnds) {
             << objects[i].dump();
     }
     EXPECT_EQ(objects[2]["summary"]["failed"], 2);
-    EXPECT_EQ(Count(Slurp(log), " result=-7 message=0 first=0 outcome=start-failed\n"), 2u)
+    EXPECT_EQ(Count(Slurp(log), " result=-7 message=0 first=0 outcome=start-failed sha256=-\n"), 2u)
         << Slurp(log);
     EXPECT_EQ(Count(table.Out(), "could not be started: Too many open files\n"), 2u) << table.Out();
     EXPECT_NE(table.Out().find("0 of 2 downloads succeeded"), std::string::npos) << table.Out();
@@ -304,6 +326,14 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
     const std::string log = (dir.path() / "downloads.log").string();
     // --failed of one target: the target when it failed, nothing when it succeeded.
     auto failed = [&dir](const char* name) { return (dir.path() / name).string(); };
+    // The sample's SHA-256 as sha256sum wrote it, in upper case and CR LF as some tools write
+    // it, and one other sum.
+    const std::string sums = (dir.path() / "SHA256SUMS").string();
+    std::ofstream(sums) << "# release 1.10\r\n797B9D8097FF7BBEDCF7B292B37EAF96DF24943C58C428102"
+                           "BC4A0B5228F4F41 *RS.BIN\r\n";
+    const std::string otherSums = (dir.path() / "OTHER").string();
+    std::ofstream(otherSums) << "797b9d8097ff7bbedcf7b292b37eaf96df24943c58c428102bc4a0b5228f4f40"
+                                "  RS.BIN\n";
     const std::vector<Case> cases = {
         {"tcp",
          {"--once"},
@@ -356,6 +386,23 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
          {"指定されたターゲット @ の\n現在のバージョンは 1.10 です。\n"
           "ダウンロードするファイルのバージョンは、 1.10 です。\n"},
          {"information 121"},
+         false},
+        // Only the approved image is sent; another one is refused before anything is sent.
+        {"--checksums",
+         {"--once"},
+         {"--tcp", "@", "--yes", "--checksums", sums, "--json"},
+         0,
+         {"information 110 "},
+         {"SHA-256"},
+         true},
+        {"--checksums, another image",
+         {"--once"},
+         {"--tcp", "@", "--yes", "--checksums", otherSums},
+         6,
+         {"the download file RS.BIN has the SHA-256 797b9d8097ff7bbedcf7b292b37eaf96df24943c58c4281"
+          "02bc4a0b5228f4f41, not the one the checksums file " +
+          otherSums + " lists for it: nothing was sent\n"},
+         {"information 121", "version"},
          false},
         // --query with --dir fails where the download would, on a print server of another model.
         {"another model, --query",
@@ -412,9 +459,9 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
     for (int k = 0; k < 3; ++k) {
         fleetFlashes.push_back((dir.path() / (Address(21 + k) + ".bin")).string());
     }
-    Command fleet(
-        {"--model", "6", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--targets", targets, "--jobs", "3"},
-        {"TAVDL_IPX_TUNNEL=192.0.2.22:16640"}, dir.path(), "fleet");
+    Command fleet({"--model", "6", "--dir", VEXIL_SAMPLE_DIR, "--yes", "--targets", targets,
+                   "--jobs", "3", "--checksums", sums},
+                  {"TAVDL_IPX_TUNNEL=192.0.2.22:16640"}, dir.path(), "fleet");
 
     // Meanwhile, in this process: Ctrl-C while the flash is being erased.
     {
@@ -475,6 +522,13 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
         for (const std::string& text : c.errLacks) {
             EXPECT_EQ(err.find(text), std::string::npos) << text;
         }
+        if (c.name == "--checksums") {
+            EXPECT_NE(commands[i]->Out().find("\"companionSha256\":null,"), std::string::npos);
+            EXPECT_NE(commands[i]->Out().find("\"fileSha256\":\"797b9d8097ff7bbedcf7b292b37eaf96df2"
+                                              "4943c58c428102bc4a0b5228f4f41\""),
+                      std::string::npos)
+                << commands[i]->Out();
+        }
         if (c.name == "ipx") {
             // Without a terminal: one line per tenth, each once and in order.
             std::string progress;
@@ -505,7 +559,8 @@ TEST(VexilDownload, DownloadsFailuresCancelAndFleet) {
               std::string::npos)
         << logged;
     EXPECT_NE(logged.find("target=tcp:192.0.2.14 model=6 file=1.10 before=- result=-6 "
-                          "message=113 first=113 outcome=unverified\n"),
+                          "message=113 first=113 outcome=unverified sha256=797b9d8097ff7bbedcf7b29"
+                          "2b37eaf96df24943c58c428102bc4a0b5228f4f41\n"),
               std::string::npos)
         << logged;
 

@@ -513,7 +513,34 @@ TEST(Report, JsonAndLogForms) {
     EXPECT_EQ(cli::ToJson(back), json);
     EXPECT_EQ(cli::LogLine(report).substr(20),
               " target=tcp:192.0.2.10 model=6 file=1.10 before=- result=-14 message=57631 "
-              "first=112 outcome=failed");
+              "first=112 outcome=failed sha256=-");
+    // The sums of the files sent: the companion's for a two-file model alone, in both forms,
+    // and a line written before the sums were logged still reads, without them.
+    {
+        cli::Report sums = report;
+        sums.model = 2;
+        sums.run.fileSha256 = std::string(64, 'a');
+        sums.run.companionSha256 = std::string(64, 'b');
+        const std::string sumsLine = cli::LogLine(sums);
+        EXPECT_TRUE(sumsLine.ends_with(" outcome=failed sha256=" + std::string(64, 'a') +
+                                       " companion-sha256=" + std::string(64, 'b')))
+            << sumsLine;
+        const auto sumsJson = nlohmann::json::parse(cli::ToJson(sums));
+        EXPECT_EQ(sumsJson["fileSha256"], std::string(64, 'a'));
+        EXPECT_EQ(sumsJson["companionSha256"], std::string(64, 'b'));
+        EXPECT_TRUE(parsed["fileSha256"].is_null());
+        EXPECT_TRUE(parsed["companionSha256"].is_null());
+        cli::Report readBack;
+        ASSERT_TRUE(cli::FromLogLine(sumsLine, readBack));
+        EXPECT_EQ(readBack.run.companionSha256, std::string(64, 'b'));
+        ASSERT_TRUE(cli::FromJson(cli::ToJson(sums), readBack));
+        EXPECT_EQ(readBack.run.fileSha256, std::string(64, 'a'));
+        ASSERT_TRUE(
+            cli::FromLogLine("2026-12-07T10:00:02Z target=tcp:192.0.2.10 model=2 file=- "
+                             "before=- result=-6 message=0 first=0 outcome=not-started",
+                             readBack));
+        EXPECT_EQ(readBack.run.fileSha256, "");
+    }
     EXPECT_FALSE(parsed["modeSwitchSent"].get<bool>());
     // A failure once the switch to download mode was sent says so, also from a child's report.
     report.run.modeSwitchSent = true;

@@ -585,16 +585,16 @@ TEST_F(EngineTest, MainFileFailures) {
               (std::vector<RecordedMessage>{{103, Icon::Error}, {57604, Icon::Warning}}));
     EXPECT_TRUE(transport_.calls.empty());
 
-    // The file goes bad after that check, while the flash is erased: in the middle of the
-    // transfer the reader's 103, then 57612, the status line hidden, -13, the file closed once
-    // (the fixture checks the descriptors).
+    // The file goes bad after that check, while the flash is erased: the transfer reads the
+    // copy that was checked, so the sound image goes out whole and the pinned copy is closed
+    // once (the fixture checks the descriptors).
     port_.messages.clear();
+    transport_.calls.clear();
     dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
     transport_.Queue(Op::Erase, {0, {}, [this, image] { dir_.File("RS.BIN", image); }});
-    EXPECT_EQ(RunTcp(), result::kConnectionFailed);
-    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 103, 57612}));
-    EXPECT_EQ(port_.statusLog.back(), "hide");
-    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+    EXPECT_EQ(RunTcp(), 0);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122}));
+    EXPECT_EQ(SentImage(0), WithoutLineFeeds(ImageRecords(0xAA, 0x01, 20)));
 
     // Blocks refused five times: -2; never acknowledged: -3.
     dir_.File("RS.BIN", Image(0xAA, 0x01, 20));
@@ -604,9 +604,9 @@ TEST_F(EngineTest, MainFileFailures) {
     EXPECT_EQ(RunTcp(), result::kBlockNotAcknowledged);
 }
 
-TEST_F(EngineTest, MainFileThatNoLongerOpensIsNotReportedAsSuccess) {
-    // The file disappears between the identification and the transfer, or becomes a FIFO,
-    // which the transfer refuses at once instead of waiting for a writer.
+TEST_F(EngineTest, MainFileThatNoLongerOpensStillSendsTheCheckedImage) {
+    // The file disappears between the identification and the transfer, or becomes a FIFO: the
+    // transfer never opens it by its name again, and sends the copy that was checked.
     for (bool fifo : {false, true}) {
         if (fifo && !test::MakeFifo((dir_.path() / "probe").string())) {
             continue;  // no FIFOs in this platform's file system
@@ -620,11 +620,11 @@ TEST_F(EngineTest, MainFileThatNoLongerOpensIsNotReportedAsSuccess) {
                                              ASSERT_TRUE(test::MakeFifo("RS.BIN"));
                                          }
                                      }});
-        EXPECT_EQ(RunTcp(), result::kConnectionFailed);
-        EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
+        EXPECT_EQ(RunTcp(), 0);
+        EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122}));
         EXPECT_EQ(port_.statusLog.back(), "hide");
-        EXPECT_TRUE(transport_.CallsOf(Op::SendData).empty());
-        EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+        EXPECT_EQ(SentImage(0), WithoutLineFeeds(ImageRecords(0xAA, 0x01, 20)));
+        EXPECT_EQ(transport_.CallsOf(Op::Finish).size(), 1u);
     }
     std::filesystem::remove("RS.BIN");
 
@@ -668,14 +668,15 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
         EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
     }
 
-    // A companion that no longer opens.
+    // A companion that no longer opens after the check: its checked copy is sent all the same.
     port_.messages.clear();
     transport_.calls.clear();
     transport_.Queue(Op::Erase, {0, {}, [] { std::filesystem::remove("PS2B.BIN"); }});
     companion();
-    EXPECT_EQ(RunIpx(), result::kFinishFailed);
-    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122, 106}));
-    EXPECT_TRUE(transport_.CallsOf(Op::Finish).empty());
+    EXPECT_EQ(RunIpx(), 0);
+    EXPECT_EQ(MessageIds(), (std::vector<int>{121, 122}));
+    EXPECT_EQ(transport_.CallsOf(Op::SendData).size(), 2u);
+    EXPECT_EQ(transport_.CallsOf(Op::Finish).size(), 1u);
 
     // A companion without its end record is found before anything is sent.
     port_.messages.clear();
@@ -685,6 +686,70 @@ TEST_F(EngineTest, CompanionFileFailuresEndBeforeTheFinish) {
     EXPECT_EQ(RunTcp(), result::kNotStarted);
     EXPECT_EQ(MessageIds(), (std::vector<int>{102, 57604}));
     EXPECT_TRUE(transport_.calls.empty());
+}
+
+// The approved sums are compared before anything is sent, with the sums of the bytes that are
+// then sent: a file replaced after the check goes out as it was checked.
+TEST_F(EngineTest, ApprovedSumsRefuseBeforeAnythingIsSentAndDescribeWhatIsSent) {
+    // The SHA-256 of the fixture's RS.BIN, Image(0xAA, 0x01, 20), as sha256sum wrote it.
+    const std::string sum = "c5c0338bdf75410e961c35177cb8f32949298ea8c5a1f3a29aa611ee5151722d";
+    EXPECT_EQ(RunTcp(), 0);
+    EXPECT_EQ(last_.fileSha256, sum);
+    EXPECT_EQ(last_.companionSha256, "");
+    const struct {
+        std::vector<FileSum> sums;
+        Bytes file;  // RS.BIN as it lies in the folder
+        std::optional<SumVerdict> refused;
+    } rows[] = {
+        {{{"RS.BIN", sum}}, Image(0xAA, 0x01, 20), std::nullopt},
+        // Another sound image, one record more: not the approved one.
+        {{{"RS.BIN", sum}}, Image(0xAA, 0x01, 21), SumVerdict::kOtherSum},
+        {{{"PS1B.BIN", sum}}, Image(0xAA, 0x01, 20), SumVerdict::kNotListed},
+    };
+    for (const auto& row : rows) {
+        transport_.calls.clear();
+        port_.messages.clear();
+        dir_.File("RS.BIN", row.file);
+        request_.sums = row.sums;
+        // Replaced once the check is over: what was checked goes out all the same.
+        transport_.Queue(Op::Erase,
+                         {0, {}, [this] { dir_.File("RS.BIN", Image(0xAA, 0x01, 21)); }});
+        const int result = RunTcp();
+        if (row.refused) {
+            EXPECT_EQ(result, result::kNotStarted);
+            ASSERT_TRUE(last_.sumRefusal.has_value());
+            EXPECT_EQ(last_.sumRefusal->file, "RS.BIN");
+            EXPECT_EQ(last_.sumRefusal->verdict, *row.refused);
+            EXPECT_TRUE(transport_.calls.empty()) << "nothing is sent to the print server";
+            transport_.Queue(Op::Erase, {0, {}});  // the one queued was never reached
+            transport_.calls.clear();
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_FALSE(last_.sumRefusal.has_value());
+            EXPECT_EQ(SentImage(0), WithoutLineFeeds(ImageRecords(0xAA, 0x01, 20)));
+            EXPECT_EQ(last_.fileSha256, sum);
+        }
+    }
+
+    // A two-file model with one of its two sums wrong sends nothing.
+    request_.modelIndex = 4;
+    request_.firstListEntry = false;
+    dir_.File("PS1B.BIN", Image(0x06, 0x01, 2));
+    ASSERT_TRUE(test::SetLocalModificationTime(
+        dir_.File("PS2B.BIN", Join({DataRecord(0x40000, 16), EndRecord()})), 1, 10));
+    request_.sums.reset();
+    EXPECT_EQ(RunTcp(), 0);
+    const std::string mainSum = last_.fileSha256;
+    const std::string companionSum = last_.companionSha256;
+    ASSERT_EQ(companionSum.size(), 64u);
+    transport_.calls.clear();
+    request_.sums = {{"PS1B.BIN", mainSum}, {"PS2B.BIN", std::string(64, '0')}};
+    EXPECT_EQ(RunTcp(), result::kNotStarted);
+    ASSERT_TRUE(last_.sumRefusal.has_value());
+    EXPECT_EQ(last_.sumRefusal->file, "PS2B.BIN");
+    EXPECT_TRUE(transport_.calls.empty());
+    request_.sums = {{"PS1B.BIN", mainSum}, {"PS2B.BIN", companionSum}};
+    EXPECT_EQ(RunTcp(), 0);
 }
 
 TEST_F(EngineTest, FinishStep) {

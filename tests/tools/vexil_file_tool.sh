@@ -56,6 +56,9 @@ info=$("$tool" info "$sample")
 check "info exit status on the sample" test $? -eq 0
 check "info names the code and version" grep -q "model code: *aa01" <<<"$info"
 check "info names the version" grep -q "version: *01.10" <<<"$info"
+# The sample's SHA-256 as sha256sum wrote it once.
+check "info carries the SHA-256" \
+    grep -q "SHA-256: *797b9d8097ff7bbedcf7b292b37eaf96df24943c58c428102bc4a0b5228f4f41$" <<<"$info"
 last=$("$tool" blocks "$sample" | tail -n 1)
 check "blocks ends with the end record" grep -qE '^1 [0-9]+$' <<<"$last"
 "$tool" info "$sample" --model 1 >/dev/null 2>"$work/err"
