@@ -157,7 +157,6 @@ class VexilDownload:
         self.name = module.params['executable']
         self.target = module.params['target']
         self.path = self._find()
-        self.status, self.stderr = None, ''
         self.target_options = target_options(self.target)
         if self.target_options is None:
             module.fail_json(msg='target %r is no target line: give "tcp A.B.C.D" or '
@@ -187,8 +186,7 @@ class VexilDownload:
         its report and `fields(report)`, the module's return values. The task fails here when
         the program could not run, refused its options, was killed, gave no report, or could
         not put its run on record (then with the report's values: the print server may have
-        been changed all the same). The exit status and standard error stay in `status` and
-        `stderr`, for a failure that the report's messages do not explain."""
+        been changed all the same)."""
         args = [self.path, '--json', '--model=%s' % self.module.params['model']]
         args += self.target_options + options
         try:
@@ -204,7 +202,6 @@ class VexilDownload:
         if status < 0:
             self.module.fail_json(msg='%s was ended by signal %d: %s' % (self.name, -status, reason(stderr)),
                                   cmd=args, rc=status)
-        self.status, self.stderr = status, stderr
         report = find_report(stdout)
         if report is None and status == EXIT_NOT_STARTED:
             # Refused before any target began, such as a download file that its checksums file

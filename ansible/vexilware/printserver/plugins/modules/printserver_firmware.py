@@ -16,8 +16,9 @@ description:
     download mode, the erase, the transfer and the finish, as the Vexilware window runs them.
   - Without I(force) a print server that already reports the file's version is left alone
     (C(--skip-current)). Only the version query is sent to it, and the task reports no change.
-  - A failed download fails the task with the result code and the texts of its first and last
-    message. The module never retries; run the play again for the print servers that failed.
+  - A failed download fails the task with the result code, the texts of its first and last
+    message and the program's note, when it has one (such as a refused sum). The module never
+    retries; run the play again for the print servers that failed.
   - A download takes about half a minute whatever the file's size, for the print server is
     waited for 25 seconds in any case. Interrupting it (the task's timeout, Ctrl-C) cancels it
     as the window's cancel button does, which leaves the print server in download mode.
@@ -182,8 +183,7 @@ last_message:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vexilware.printserver.plugins.module_utils.vexil import (
-    ALREADY_CURRENT, EXIT_NOT_STARTED, VexilDownload, common_argument_spec, log_refusal, message, message_texts,
-    reason)
+    ALREADY_CURRENT, VexilDownload, common_argument_spec, log_refusal, message, message_texts)
 
 
 def fields(report, changed):
@@ -239,12 +239,10 @@ def main():
         folder.append('--checksums=%s' % params['checksums'])
 
     def failure(report):
-        # A file that the checksums file does not list with its sum has no numbered message:
-        # the program's own reason names the file.
-        texts = message_texts(report)
-        if params['checksums'] is not None and program.status == EXIT_NOT_STARTED:
-            texts = '; '.join(text for text in (texts, reason(program.stderr)) if text)
-        return 'result %s: %s' % (report.get('result'), texts)
+        # What has no numbered message, such as a file that the checksums file does not list
+        # with its sum, the program says in the report's note (English in every language).
+        texts = [message_texts(report), report.get('note')]
+        return 'result %s: %s' % (report.get('result'), '; '.join(text for text in texts if text))
 
     if module.check_mode:
         # The log is not written, but a log that the run would refuse fails here as it would

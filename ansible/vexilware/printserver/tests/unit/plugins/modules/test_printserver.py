@@ -85,7 +85,7 @@ FIRMWARE = dict(firmware_dir='/srv/fw')
 SUMS = os.path.abspath(__file__)
 SUM_A = '9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08'
 SUM_B = '60303ae22b998861bce3b28f33eec1be758a213c86c93c076dbe9f558c11c752'
-MISMATCH = 'vexil-download: RS.BIN: its SHA-256 %s is not the one that %s lists\n' % (SUM_A, SUMS)
+MISMATCH = 'the download file RS.BIN has the SHA-256 %s, not the one the checksums file %s lists' % (SUM_A, SUMS)
 
 # What each task passes to the program, after "--json --model=6".
 ARGUMENT_ROWS = [
@@ -187,14 +187,19 @@ RESULT_ROWS = [
      None),
     ('downloaded, one file: no companion sum', printserver_firmware, FIRMWARE, False,
      report(fileSha256=SUM_A, companionSha256=None), 0, dict(file_sha256=SUM_A, companion_sha256=ABSENT), None),
-    ('a sum that does not match: nothing sent, the reason names it', printserver_firmware,
-     dict(FIRMWARE, checksums=SUMS), False, '{"summary":{"targets":1}}\n', 6, {},
-     'vexil-download sent nothing (exit status 6): ' + MISMATCH.strip()),
-    ('check: a sum that does not match fails, with the program\'s reason', printserver_firmware,
+    ('a sum that does not match: nothing sent, the note names it', printserver_firmware,
+     dict(FIRMWARE, checksums=SUMS), False,
+     report(outcome='not-started', result=-6, current=None, versionBefore=None, versionAfter=None, fileVersion=None,
+            fileSha256=SUM_A, lastMessage=None, modeSwitchSent=False, note=MISMATCH), 6,
+     dict(changed=False, result=-6, file_sha256=SUM_A), 'download to tcp 192.0.2.10 failed: result -6: ' + MISMATCH),
+    ('check: a sum that does not match fails, the note after the messages', printserver_firmware,
      dict(FIRMWARE, checksums=SUMS), True,
      report(query=True, outcome='query-not-started', result=-6, current=None, versionBefore=None, versionAfter=None,
-            fileSha256=SUM_A, lastMessage=None, modeSwitchSent=False), 6,
-     dict(changed=False, result=-6, file_sha256=SUM_A), 'query of tcp 192.0.2.10 failed: result -6: ' + MISMATCH.strip()),
+            fileSha256=SUM_A, firstMessage=MESSAGE_112, lastMessage=None, modeSwitchSent=False, note=MISMATCH), 6,
+     dict(changed=False, result=-6, file_sha256=SUM_A),
+     'query of tcp 192.0.2.10 failed: result -6: 112 バージョン情報取得に失敗しました。; ' + MISMATCH),
+    ('refused before any target began: nothing sent', printserver_firmware, FIRMWARE, False,
+     '{"summary":{"targets":1}}\n', 6, {}, 'vexil-download sent nothing (exit status 6): vexil-download: ' + MISMATCH),
     ('check: would download', printserver_firmware, FIRMWARE, True,
      report(query=True, outcome='query-succeeded', versionAfter='1.00', lastMessage=None), 0,
      dict(changed=True, version_before='1.00', version_after='1.00', file_version='1.10'), None),
@@ -218,8 +223,7 @@ STDERR = {
     'a download not on record still reports its change':
         'information 110 ok\nvexil-download: writing the log /l failed: No space left on device\n',
     'usage error': 'error 57620 127\nvexil-download: see --help\n',
-    'a sum that does not match: nothing sent, the reason names it': MISMATCH,
-    'check: a sum that does not match fails, with the program\'s reason': MISMATCH,
+    'refused before any target began: nothing sent': 'vexil-download: %s\n' % MISMATCH,
     'the reason is the last of many lines':
         ''.join('line %d\n' % n for n in range(1, 8)) + 'vexil-download: cannot write the log /l: Permission denied\n',
 }
