@@ -6,7 +6,8 @@
 # collection's example playbook as installed, against simulated print servers at two sites:
 # check mode changes nothing, the first run brings the old print servers to the image (their
 # flash equals it) and one failing print server fails its own host only, and the second run
-# changes nothing.
+# changes nothing; then tests/ansible/checksums.yml: a checksums file of another release sends
+# nothing, the approved one lets the image go and returns its sum.
 #
 #   tests/ansible/run.sh BUILD_DIR        (BUILD_DIR: the Linux build, such as build)
 set -euo pipefail
@@ -63,6 +64,7 @@ integration() {
     start_sim 198.51.100.65 pb2 --ipx-node 00D1F0000065
     start_sim 198.51.100.66 pb3
     start_sim 192.0.2.64 other --model-code 0b00  # another model than the inventory's
+    start_sim 192.0.2.67 sums --firmware-version 1.00  # checksums.yml's
 
     export ANSIBLE_CONFIG=$work/ansible.cfg ANSIBLE_COLLECTIONS_PATH=$work/installed
     export ANSIBLE_CALLBACK_PLUGINS=$here/callback_plugins ANSIBLE_CALLBACKS_ENABLED=printserver_results
@@ -169,6 +171,16 @@ integration() {
             "$work/results.other" || fail "another model, a refused log: $(cat "$work/results.other")"
     [ "$(switches other)" = 0 ] && [ ! -e "$work/flash.other" ] || fail "the other model was changed"
     echo "ok: check mode fails where the download fails: another model, a log it refuses"
+
+    # The approved image's checksums: the playbook asserts what each task returned and that
+    # another release's sum sent nothing; the approved image is then the flash, downloaded once.
+    PRINTSERVER_RESULTS=$work/results.checksums ansible-playbook -i "$here/inventory.yml" "$here/checksums.yml" \
+        -e printserver_firmware_dir="$build/sample" -e '{"checksums_target": "tcp 192.0.2.67"}' \
+        -e checksums_dir="$work" -e checksums_sim_log="$work/sim.sums.log" >"$work/play.checksums" 2>&1 ||
+        { cat "$work/play.checksums" >&2; fail "the checksums playbook failed"; }
+    cmp -s "$work/flash.sums" "$work/image.bin" && [ "$(switches sums)" = 1 ] ||
+        fail "the approved image did not go out once: $(cat "$work/results.checksums")"
+    echo "ok: another release's sum sent nothing; the approved one went out with its sum"
 }
 
 # When the whole run started, for the times it reports (the part in the namespace is a process

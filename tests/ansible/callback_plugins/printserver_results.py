@@ -10,7 +10,8 @@ import os
 
 from ansible.plugins.callback import CallbackBase
 
-FIELDS = ('answered', 'version', 'version_before', 'version_after', 'file_version', 'outcome', 'result')
+FIELDS = ('answered', 'version', 'version_before', 'version_after', 'file_version', 'file_sha256', 'outcome',
+          'result')
 
 
 class CallbackModule(CallbackBase):

@@ -6,8 +6,9 @@ vexil-download --json with every way it can fail to give a result.
 The modules wrap the program and add no knowledge of their own: addresses, model names,
 versions and outcomes are the program's to check and to name, and reach the task as the
 program wrote them. A task fails here only when the program gave no result to map, when a
-parameter cannot reach its command line, or, in check mode, where the program is not given the
-log, when the log is one the program would refuse."""
+parameter cannot reach its command line or names an input file that cannot be read, or, in
+check mode, where the program is not given the log, when the log is one the program would
+refuse."""
 
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
@@ -18,9 +19,12 @@ import stat
 
 from ansible.module_utils.six import string_types
 
-# The exit status of a usage error (a bad option, a refused address, a log that cannot be
-# written) and of a run that went as reported but is not on record (its log line or standard
-# output could not be written).
+# The exit status of a run that sent nothing past the version query (a download file missing,
+# damaged or not the one its checksums file lists), of a usage error (a bad option, a refused
+# address, a log that cannot be written, a checksums file that cannot be read as one) and of a
+# run that went as reported but is not on record (its log line or standard output could not be
+# written).
+EXIT_NOT_STARTED = 6
 EXIT_USAGE = 64
 EXIT_NOT_RECORDED = 74
 
@@ -66,6 +70,19 @@ def log_refusal(path):
         return 'it is no regular file'
     if not os.access(real, os.W_OK):
         return 'it cannot be written'
+    return None
+
+
+def readable_refusal(path):
+    """Why the file `path` cannot be read as the program reads its input files, or None."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError as error:
+        return 'it cannot be found (%s)' % (error.strerror or error)
+    if not stat.S_ISREG(mode):
+        return 'it is no regular file'
+    if not os.access(path, os.R_OK):
+        return 'it cannot be read'
     return None
 
 
@@ -145,6 +162,13 @@ class VexilDownload:
             module.fail_json(msg='target %r is no target line: give "tcp A.B.C.D" or '
                                  '"ipx NETWORK:NODE", as a line of a targets file' % self.target)
 
+    def require_readable(self, option, path):
+        """Fails the task, naming the option, when the file `path` of the host where the task
+        runs cannot be read, before the program runs (it would refuse it as a usage error)."""
+        refusal = readable_refusal(path)
+        if refusal is not None:
+            self.module.fail_json(msg='%s %s: %s on the host where the task runs' % (option, path, refusal))
+
     def _find(self):
         # A bare name is looked up on the PATH of the host where the task runs, as a shell would.
         if os.sep not in self.name:
@@ -179,6 +203,11 @@ class VexilDownload:
             self.module.fail_json(msg='%s was ended by signal %d: %s' % (self.name, -status, reason(stderr)),
                                   cmd=args, rc=status)
         report = find_report(stdout)
+        if report is None and status == EXIT_NOT_STARTED:
+            # Refused before any target began, such as a download file that its checksums file
+            # does not list with the same sum: the program's own sentence says which.
+            self.module.fail_json(msg='%s sent nothing (exit status %d): %s' % (self.name, status, reason(stderr)),
+                                  cmd=args, rc=status)
         if report is None:
             self.module.fail_json(msg='%s gave no result (exit status %d): %s' % (self.name, status, reason(stderr)),
                                   cmd=args, rc=status)

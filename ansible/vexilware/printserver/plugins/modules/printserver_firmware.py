@@ -16,8 +16,9 @@ description:
     download mode, the erase, the transfer and the finish, as the Vexilware window runs them.
   - Without I(force) a print server that already reports the file's version is left alone
     (C(--skip-current)). Only the version query is sent to it, and the task reports no change.
-  - A failed download fails the task with the result code and the texts of its first and last
-    message. The module never retries; run the play again for the print servers that failed.
+  - A failed download fails the task with the result code, the texts of its first and last
+    message and the program's note, when it has one (such as a refused sum). The module never
+    retries; run the play again for the print servers that failed.
   - A download takes about half a minute whatever the file's size, for the print server is
     waited for 25 seconds in any case. Interrupting it (the task's timeout, Ctrl-C) cancels it
     as the window's cancel button does, which leaves the print server in download mode.
@@ -25,6 +26,11 @@ description:
     which checks the download file, reports its version and checks the print server's model as
     a download checks it), and the task reports whether a download would change the print
     server. No log line is written, but a I(log) that the download would refuse fails the task.
+  - With I(checksums) only the image that was approved goes out, for C(vexil-download --checksums)
+    checks each file the model's download sends against the sums listed there before anything
+    is sent, and a file that is not listed, or is listed with another sum, fails the task with
+    nothing sent, in check mode too. I(file_sha256) says by content which image the print
+    server was sent.
   - Once the print server was sent the switch to download mode, the task reports a change
     whatever the outcome, for a download that failed or was cancelled after the switch may have
     erased the firmware the print server had.
@@ -57,6 +63,17 @@ options:
       - Download even when the print server already reports the file's version.
     type: bool
     default: false
+  checksums:
+    description:
+      - A file on the host where the task runs that lists the SHA-256 of the approved download
+        files, in the form C(sha256sum) writes and C(sha256sum -c) reads (C(HEX  NAME) or
+        C(HEX *NAME) lines, by the files' fixed names), such as the C(SHA256SUMS) published
+        beside a release's images (C(vexil-download --checksums)).
+      - Every file the model's download sends must be listed there with its sum, or nothing is
+        sent and the task fails, naming the file. A checksums file that is missing or cannot be
+        read fails the task before C(vexil-download) runs; one that it cannot read as a
+        checksums file (a malformed line) fails it with the program's reason.
+    type: path
 seealso:
   - module: vexilware.printserver.printserver_info
 '''
@@ -69,6 +86,18 @@ EXAMPLES = r'''
     firmware_dir: /srv/firmware/lan-card
     log: /var/log/vexilware/downloads.log
   delegate_to: runner-tokyo
+
+- name: Send only the image of the approved release, as its SHA256SUMS lists it
+  vexilware.printserver.printserver_firmware:
+    target: tcp 192.0.2.11
+    model: 6
+    firmware_dir: /srv/firmware/lan-card
+    checksums: /srv/firmware/lan-card/SHA256SUMS
+  register: approved
+
+- name: Record which image went where
+  ansible.builtin.debug:
+    msg: "{{ approved.version_after }} sha256={{ approved.file_sha256 }}"
 
 - name: Download again over IPX, whatever the version it reports
   vexilware.printserver.printserver_firmware:
@@ -109,6 +138,18 @@ file_version:
   returned: always
   type: str
   sample: '1.10'
+file_sha256:
+  description:
+    - The SHA-256 of the download file in lower-case hexadecimal, as vexil-download writes it (C(fileSha256)),
+      which tells two images of one version apart; null when the file was not read.
+  returned: always
+  type: str
+  sample: 9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08
+companion_sha256:
+  description: The SHA-256 of the model's companion file, as I(file_sha256) (C(companionSha256)).
+  returned: when the model's download sends a second file and it was read
+  type: str
+  sample: 60303ae22b998861bce3b28f33eec1be758a213c86c93c076dbe9f558c11c752
 result:
   description: The download's result code from vexil-download; 0 for success (also when the print server was left alone).
   returned: always
@@ -146,16 +187,21 @@ from ansible_collections.vexilware.printserver.plugins.module_utils.vexil import
 
 
 def fields(report, changed):
-    return dict(
+    values = dict(
         changed=changed,
         version_before=report.get('versionBefore'),
         version_after=report.get('versionAfter'),
         file_version=report.get('fileVersion'),
+        file_sha256=report.get('fileSha256'),
         result=report.get('result'),
         outcome=report.get('outcome'),
         first_message=message(report.get('firstMessage')),
         last_message=message(report.get('lastMessage')),
     )
+    # Only the models that send a second file have its sum.
+    if report.get('companionSha256') is not None:
+        values['companion_sha256'] = report['companionSha256']
+    return values
 
 
 def downloaded(report):
@@ -180,11 +226,23 @@ def main():
         firmware_dir=dict(type='path', required=True),
         log=dict(type='path'),
         force=dict(type='bool', default=False),
+        checksums=dict(type='path'),
     )
     module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     program = VexilDownload(module)
     params = module.params
+    # The files are checked against the checksums file by the program, in check mode too, before
+    # anything is sent.
     folder = ['--dir=%s' % params['firmware_dir']]
+    if params['checksums'] is not None:
+        program.require_readable('checksums', params['checksums'])
+        folder.append('--checksums=%s' % params['checksums'])
+
+    def failure(report):
+        # What has no numbered message, such as a file that the checksums file does not list
+        # with its sum, the program says in the report's note (English in every language).
+        texts = [message_texts(report), report.get('note')]
+        return 'result %s: %s' % (report.get('result'), '; '.join(text for text in texts if text))
 
     if module.check_mode:
         # The log is not written, but a log that the run would refuse fails here as it would
@@ -196,8 +254,7 @@ def main():
         report, values = program.run(['--query'] + folder,
                                      lambda report: fields(report, would_download(report, params['force'])))
         if report.get('result') != 0:
-            module.fail_json(msg='the version query of %s failed: result %s: %s'
-                                 % (program.target, report.get('result'), message_texts(report)), **values)
+            module.fail_json(msg='the version query of %s failed: %s' % (program.target, failure(report)), **values)
         if not isinstance(report.get('current'), bool):
             module.fail_json(msg='%s did not say whether the print server has the download file\'s version '
                                  '(its --query with --dir needs Vexilware 1.0.0 or later)' % program.name, **values)
@@ -210,8 +267,7 @@ def main():
         options.append('--skip-current')
     report, values = program.run(options, lambda report: fields(report, downloaded(report)))
     if report.get('result') != 0:
-        module.fail_json(msg='the download to %s failed: result %s: %s'
-                             % (program.target, report.get('result'), message_texts(report)), **values)
+        module.fail_json(msg='the download to %s failed: %s' % (program.target, failure(report)), **values)
     module.exit_json(**values)
 
 

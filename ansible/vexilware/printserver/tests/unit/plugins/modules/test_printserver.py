@@ -81,6 +81,11 @@ def run(module, fake, capsys, args, check_mode=False, stdout='', stderr='', stat
 
 
 FIRMWARE = dict(firmware_dir='/srv/fw')
+# A checksums file that can be read (the fake program reads none), and two sums.
+SUMS = os.path.abspath(__file__)
+SUM_A = '9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08'
+SUM_B = '60303ae22b998861bce3b28f33eec1be758a213c86c93c076dbe9f558c11c752'
+MISMATCH = 'the download file RS.BIN has the SHA-256 %s, not the one the checksums file %s lists' % (SUM_A, SUMS)
 
 # What each task passes to the program, after "--json --model=6".
 ARGUMENT_ROWS = [
@@ -94,6 +99,10 @@ ARGUMENT_ROWS = [
      ['--tcp=192.0.2.10', '--dir=/srv/fw', '--yes', '--log=/var/log/d.log']),
     ('firmware in check mode: the query with the folder, no log', printserver_firmware,
      dict(FIRMWARE, force=True, log='/var/log/d.log'), True, ['--tcp=192.0.2.10', '--query', '--dir=/srv/fw']),
+    ('firmware with checksums', printserver_firmware, dict(FIRMWARE, checksums=SUMS), False,
+     ['--tcp=192.0.2.10', '--dir=/srv/fw', '--checksums=' + SUMS, '--yes', '--skip-current']),
+    ('firmware in check mode with checksums: the query checks them too', printserver_firmware,
+     dict(FIRMWARE, checksums=SUMS), True, ['--tcp=192.0.2.10', '--query', '--dir=/srv/fw', '--checksums=' + SUMS]),
 ]
 
 
@@ -126,8 +135,9 @@ def test_refused_targets(fake, capsys, target):
 
 
 # How a run's report and exit status become the task's result: the module, its options, check
-# mode, what the program prints and its status, then the values expected (None: failed
-# expected, with the text in msg).
+# mode, what the program prints and its status, then the values expected (ABSENT: not
+# returned) and the failure (None: not failed; else the text in msg).
+ABSENT = object()
 RESULT_ROWS = [
     ('info: answered', printserver_info, {}, False, report(query=True, outcome='query-succeeded', lastMessage=None), 0,
      dict(changed=False, answered=True, model_code='aa01', version='1.00', result=0, last_message=None), None),
@@ -172,6 +182,24 @@ RESULT_ROWS = [
     ('a download not on record still reports its change', printserver_firmware, dict(FIRMWARE, log='/l'), False,
      report(), 74, dict(changed=True, outcome='succeeded'),
      'not on record: information 110 ok / vexil-download: writing the log /l failed: No space left on device'),
+    ('downloaded, the sums of both files', printserver_firmware, dict(FIRMWARE, checksums=SUMS), False,
+     report(fileSha256=SUM_A, companionSha256=SUM_B), 0, dict(changed=True, file_sha256=SUM_A, companion_sha256=SUM_B),
+     None),
+    ('downloaded, one file: no companion sum', printserver_firmware, FIRMWARE, False,
+     report(fileSha256=SUM_A, companionSha256=None), 0, dict(file_sha256=SUM_A, companion_sha256=ABSENT), None),
+    ('a sum that does not match: nothing sent, the note names it', printserver_firmware,
+     dict(FIRMWARE, checksums=SUMS), False,
+     report(outcome='not-started', result=-6, current=None, versionBefore=None, versionAfter=None, fileVersion=None,
+            fileSha256=SUM_A, lastMessage=None, modeSwitchSent=False, note=MISMATCH), 6,
+     dict(changed=False, result=-6, file_sha256=SUM_A), 'download to tcp 192.0.2.10 failed: result -6: ' + MISMATCH),
+    ('check: a sum that does not match fails, the note after the messages', printserver_firmware,
+     dict(FIRMWARE, checksums=SUMS), True,
+     report(query=True, outcome='query-not-started', result=-6, current=None, versionBefore=None, versionAfter=None,
+            fileSha256=SUM_A, firstMessage=MESSAGE_112, lastMessage=None, modeSwitchSent=False, note=MISMATCH), 6,
+     dict(changed=False, result=-6, file_sha256=SUM_A),
+     'query of tcp 192.0.2.10 failed: result -6: 112 バージョン情報取得に失敗しました。; ' + MISMATCH),
+    ('refused before any target began: nothing sent', printserver_firmware, FIRMWARE, False,
+     '{"summary":{"targets":1}}\n', 6, {}, 'vexil-download sent nothing (exit status 6): vexil-download: ' + MISMATCH),
     ('check: would download', printserver_firmware, FIRMWARE, True,
      report(query=True, outcome='query-succeeded', versionAfter='1.00', lastMessage=None), 0,
      dict(changed=True, version_before='1.00', version_after='1.00', file_version='1.10'), None),
@@ -195,6 +223,7 @@ STDERR = {
     'a download not on record still reports its change':
         'information 110 ok\nvexil-download: writing the log /l failed: No space left on device\n',
     'usage error': 'error 57620 127\nvexil-download: see --help\n',
+    'refused before any target began: nothing sent': 'vexil-download: %s\n' % MISMATCH,
     'the reason is the last of many lines':
         ''.join('line %d\n' % n for n in range(1, 8)) + 'vexil-download: cannot write the log /l: Permission denied\n',
 }
@@ -210,7 +239,10 @@ def test_results(fake, capsys, name, module, args, check_mode, stdout, status, e
     if failure is not None:
         assert failure in result['msg'], result
     for key, value in expected.items():
-        assert result[key] == value, (key, result)
+        if value is ABSENT:
+            assert key not in result, (key, result)
+        else:
+            assert result[key] == value, (key, result)
 
 
 @pytest.mark.parametrize('executable,reason', [('/nonexistent/vexil-download', 'is not an executable file'),
@@ -234,6 +266,23 @@ def test_nul_bytes(fake, capsys, name):
                                stdout=report())
             assert result['failed'] and result['msg'].startswith(name + ' holds a NUL byte'), result
             assert seen is None
+
+
+def test_checksums_that_cannot_be_read(fake, capsys, tmp_path):
+    """A checksums file that is missing, a folder or cannot be read fails the task with the
+    parameter's name, in check mode too, before the program runs."""
+    unreadable = tmp_path / 'unreadable'
+    unreadable.write_text('')
+    unreadable.chmod(0)
+    rows = [(str(tmp_path / 'none'), 'cannot be found'), (str(tmp_path), 'no regular file')]
+    if not os.access(str(unreadable), os.R_OK):  # root reads it all the same
+        rows.append((str(unreadable), 'cannot be read'))
+    for path, why in rows:
+        for check_mode in (False, True):
+            result, seen = run(printserver_firmware, fake, capsys, dict(FIRMWARE, checksums=path), check_mode,
+                               stdout=report())
+            assert result['failed'] and result['msg'].startswith('checksums %s: ' % path) and why in result['msg'], result
+            assert seen is None, path
 
 
 def test_check_mode_refuses_the_log_the_run_refuses(fake, capsys, tmp_path):
