@@ -22,6 +22,7 @@
 #include "platform/RecordFile.h"
 #include "platform/RegularFile.h"
 #include "platform/WidePath.h"
+#include "resources/Reasons.h"
 #include "resources/StringTable.h"
 #include "resources/Text.h"
 
@@ -221,7 +222,7 @@ class FleetRun {
     void StartNext();
     // Counts a target that ended without success, and stops the fleet at its limit.
     void Ended(const Job& job);
-    void GiveUp(Job& job, const std::string& reason);
+    void GiveUp(Job& job, const Reason& reason);
     void TakeOutput(const process::Output& output);
     void CancelTheRunning();
     // The status line, on a terminal: taken off before anything else is written, drawn again
@@ -311,7 +312,7 @@ void FleetRun::StartWhatCanStart() {
 void FleetRun::StartNext() {
     Job& job = jobs_[next_];
     job.logSizeAtStart = options_.log.empty() ? 0 : LogSize(options_.log);
-    std::string reason;
+    Reason reason;
     const process::Started started =
         children_.Start(next_, ChildArguments(options_, targets_[next_], yes_), reason);
     if (started == process::Started::kYes) {
@@ -346,14 +347,14 @@ void FleetRun::Ended(const Job& job) {
     }
 }
 
-void FleetRun::GiveUp(Job& job, const std::string& reason) {
+void FleetRun::GiveUp(Job& job, const Reason& reason) {
     job.done = job.started = true;
     job.report.run.result = RowOf(Verdict::kStartFailed).result;
     job.report.verdict = Verdict::kStartFailed;
     job.report.SetNote("cli.note.start-failed", {reason});
     HideStatus();
     std::fprintf(stderr, "vexil-download: %s\n",
-                 Tr("cli.fleet.start-failed", {job.report.target.Label(), reason}).c_str());
+                 Tr("cli.fleet.start-failed", {job.report.target.Label(), Words(reason)}).c_str());
     LogInPlace(job.report, options_);
     PrintJson(job.report, options_);
     Ended(job);

@@ -11,6 +11,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/DownloadResult.h"
 #include "format/ModelFiles.h"
+#include "resources/Reasons.h"
 #include "resources/StringTable.h"
 #include "resources/Text.h"
 
@@ -58,6 +59,11 @@ static bool ReadJson(const std::string& text, Report& report);
 void Report::SetNote(std::string_view key, std::initializer_list<std::string_view> args) {
     note = Format(Tr(key, Language::kEnglish), args);
     shownNote = Tr(key, args);
+}
+
+void Report::SetNote(std::string_view key, const Reason& reason) {
+    note = Format(Tr(key, Language::kEnglish), {Words(reason, Language::kEnglish)});
+    shownNote = Tr(key, {Words(reason)});
 }
 
 void Report::AddNote(std::string_view key) {

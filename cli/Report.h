@@ -11,6 +11,7 @@
 #include "cli/Options.h"
 #include "cli/Outcomes.h"
 #include "engine/DownloadRequest.h"
+#include "platform/Reason.h"
 
 namespace vexil::cli {
 
@@ -42,6 +43,8 @@ struct Report {
 
     // The note of `key` (a catalog key) with its `args`, or that text added to the note.
     void SetNote(std::string_view key, std::initializer_list<std::string_view> args = {});
+    // The note of `key` with `reason` as its one argument, worded in each note's language.
+    void SetNote(std::string_view key, const Reason& reason);
     void AddNote(std::string_view key);
 
     Verdict GetVerdict() const;

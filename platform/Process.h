@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Reason.h"
+
 namespace vexil::process {
 
 // The option by which a child learns where its report goes, and the largest value it can take
@@ -28,9 +30,9 @@ struct Output {
 };
 
 struct Exit {
-    bool cancelled;   // ended by the cancel command before it could report
-    std::string how;  // "was ended by signal 9", "ended with status 3"
-    bool killed;      // ended from outside rather than by itself
+    bool cancelled;  // ended by the cancel command before it could report
+    Reason how;      // kEndedBySignal, kEndedWithStatus or kEndedByCtrlC
+    bool killed;     // ended from outside rather than by itself
 };
 
 enum class Started { kYes, kNoRoom, kFailed };
@@ -46,7 +48,7 @@ class Children {
     // nothing to read on its standard input. kNoRoom when only room (descriptors,
     // processes, memory) was missing, which a child that ends gives back; `reason` says why it
     // failed otherwise.
-    Started Start(std::size_t child, const std::vector<std::string>& args, std::string& reason);
+    Started Start(std::size_t child, const std::vector<std::string>& args, Reason& reason);
     // Waits until children have written or closed a stream (appended to `outputs`) or a cancel
     // is pending (kCancel, for console::TakeCancel to take), or until `timeoutMs` has passed
     // (kTimeout; below 0: no limit); kBroken when the wait itself failed and cannot go on.

@@ -90,7 +90,7 @@ Children::~Children() {
     }
 }
 
-Started Children::Start(std::size_t id, const std::vector<std::string>& args, std::string& reason) {
+Started Children::Start(std::size_t id, const std::vector<std::string>& args, Reason& reason) {
     std::vector<std::string> all = {"vexil-download"};
     all.insert(all.end(), args.begin(), args.end());
     all.insert(all.end(), {kReportOption, std::to_string(kReportFd)});
@@ -98,14 +98,14 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
     int err[2];
     int report[2];
     if (::pipe2(err, O_CLOEXEC) != 0) {
-        reason = std::strerror(errno);
+        reason = Reason::System(errno);
         return OutOfRoom(errno) ? Started::kNoRoom : Started::kFailed;
     }
     if (::pipe2(report, O_CLOEXEC) != 0) {
         const int error = errno;
         ::close(err[0]);
         ::close(err[1]);
-        reason = std::strerror(error);
+        reason = Reason::System(error);
         return OutOfRoom(error) ? Started::kNoRoom : Started::kFailed;
     }
     const pid_t parent = ::getpid();
@@ -136,7 +136,7 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
     if (pid < 0) {
         ::close(err[0]);
         ::close(report[0]);
-        reason = std::strerror(error);
+        reason = Reason::System(error);
         return OutOfRoom(error) ? Started::kNoRoom : Started::kFailed;
     }
     state_->running[id] = {pid, err[0], report[0]};
@@ -192,9 +192,9 @@ Exit Children::Reap(std::size_t id) {
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
         return {signal == SIGINT || signal == SIGTERM || signal == SIGHUP,
-                "was ended by signal " + std::to_string(signal), true};
+                Reason::Numbered(ReasonKind::kEndedBySignal, signal), true};
     }
-    return {false, "ended with status " + std::to_string(WEXITSTATUS(status)), false};
+    return {false, Reason::Numbered(ReasonKind::kEndedWithStatus, WEXITSTATUS(status)), false};
 }
 
 void Children::CancelAll() {

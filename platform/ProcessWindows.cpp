@@ -7,6 +7,7 @@
 
 #include "platform/CommandLineWindows.h"
 #include "platform/Console.h"
+#include "platform/ErrorsWindows.h"
 #include "platform/Process.h"
 #include "platform/WidePath.h"
 
@@ -262,7 +263,7 @@ Children::~Children() {
     CloseHandleOnce(state.quit);
 }
 
-Started Children::Start(std::size_t id, const std::vector<std::string>& args, std::string& reason) {
+Started Children::Start(std::size_t id, const std::vector<std::string>& args, Reason& reason) {
     HANDLE mine[3] = {};    // errors, report, cancel
     HANDLE theirs[3] = {};  // their standard error, report, standard input
     auto closeAll = [&] {
@@ -275,7 +276,7 @@ Started Children::Start(std::size_t id, const std::vector<std::string>& args, st
     };
     auto fail = [&](DWORD error) {
         closeAll();
-        reason = Describe(error);
+        reason = windows::SystemReason(error);
         return OutOfRoom(error) ? Started::kNoRoom : Started::kFailed;
     };
     if (state_->port == nullptr || state_->rearm == nullptr || state_->quit == nullptr) {
@@ -402,9 +403,9 @@ Exit Children::Reap(std::size_t id) {
     CloseHandleOnce(child.cancel);
     state_->running.erase(id);
     if (code == static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) {
-        return {true, "was ended by Ctrl-C", true};
+        return {true, ReasonKind::kEndedByCtrlC, true};
     }
-    return {false, "ended with status " + std::to_string(code), false};
+    return {false, Reason::Numbered(ReasonKind::kEndedWithStatus, code), false};
 }
 
 void Children::CancelAll() {

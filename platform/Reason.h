@@ -49,6 +49,10 @@ enum class ReasonKind {
     kShortForAddress,
     kPastAddressSpace,
     kAboveHighest,  // data above `value`, the highest address allowed
+    // How a child process ended (Process.h).
+    kEndedBySignal,    // by signal `number`
+    kEndedWithStatus,  // by itself, with exit status `number`
+    kEndedByCtrlC,     // by Ctrl-C (Windows)
 };
 
 struct Reason {

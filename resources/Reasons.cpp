@@ -93,6 +93,12 @@ const char* KeyOf(ReasonKind kind) {
             return "reason.srecord.past-space";
         case ReasonKind::kAboveHighest:
             return "reason.srecord.above";
+        case ReasonKind::kEndedBySignal:
+            return "reason.process.signal";
+        case ReasonKind::kEndedWithStatus:
+            return "reason.process.status";
+        case ReasonKind::kEndedByCtrlC:
+            return "reason.process.ctrl-c";
         case ReasonKind::kNone:
         case ReasonKind::kSystem:
             break;
@@ -157,6 +163,8 @@ std::string Words(const Reason& reason, Language language) {
         case ReasonKind::kWindowsError:
         case ReasonKind::kRecordBytes:
         case ReasonKind::kPast24Bits:
+        case ReasonKind::kEndedBySignal:
+        case ReasonKind::kEndedWithStatus:
             return Format(text, {number});
         default:
             break;

@@ -15,6 +15,7 @@
 
 #include "platform/Console.h"
 #include "platform/Process.h"
+#include "resources/Reasons.h"
 #include "tests/support/Deadline.h"
 #include "tests/support/TestPlatform.h"
 
@@ -57,9 +58,9 @@ void Collect(process::Children& children, std::map<std::size_t, Heard>& heard,
 
 process::Started Start(process::Children& children, std::size_t id,
                        const std::vector<std::string>& args) {
-    std::string reason;
+    Reason reason;
     const process::Started started = children.Start(id, args, reason);
-    EXPECT_EQ(started, process::Started::kYes) << reason;
+    EXPECT_EQ(started, process::Started::kYes) << Words(reason, Language::kEnglish);
     return started;
 }
 
@@ -87,11 +88,11 @@ TEST(Process, StreamsStatusesAndArgumentsOfSeveralChildren) {
         EXPECT_EQ(heard[i].report, "[" + arguments[i] + "]\n") << "argument " << i;
         EXPECT_EQ(heard[i].errors, "first line\nsecond line without its end") << "child " << i;
         EXPECT_FALSE(heard[i].exit.cancelled);
-        EXPECT_EQ(heard[i].exit.how, "ended with status 0");
+        EXPECT_EQ(Words(heard[i].exit.how, Language::kEnglish), "ended with status 0");
     }
     // A child that ends without a report: its status, and not taken for a cancel.
     EXPECT_EQ(heard[100].report, "");
-    EXPECT_EQ(heard[100].exit.how, "ended with status 7");
+    EXPECT_EQ(Words(heard[100].exit.how, Language::kEnglish), "ended with status 7");
     EXPECT_FALSE(heard[100].exit.cancelled);
     EXPECT_FALSE(heard[100].exit.killed);
 }

@@ -196,6 +196,11 @@ TEST(TextTest, ReasonsInEachLanguage) {
         {Reason::Numbered(ReasonKind::kChecksumMismatch, 7), "line 7: checksum mismatch",
          "7 行目: チェックサムが合いません"},
         {Reason::Numbered(ReasonKind::kWindowsError, 1450), "error 1450", "エラー 1450"},
+        {Reason::Numbered(ReasonKind::kEndedBySignal, 9), "was ended by signal 9",
+         "シグナル 9 による終了"},
+        {Reason::Numbered(ReasonKind::kEndedWithStatus, 3), "ended with status 3",
+         "終了ステータス 3"},
+        {ReasonKind::kEndedByCtrlC, "was ended by Ctrl-C", "Ctrl-C による終了"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(Words(row.reason, Language::kEnglish), row.english);
