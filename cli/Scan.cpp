@@ -294,7 +294,7 @@ int RunScan(const Options& options, Transport& transport) {
     }
     if (outcome.result == result::kSocketStartFailed) {
         std::fprintf(stderr, "vexil-download: %s\n",
-                     Tr("cli.scan.no-socket", {outcome.reason}).c_str());
+                     Tr("cli.scan.no-socket", {Words(outcome.reason)}).c_str());
         return ExitStatus(result::kSocketStartFailed);
     }
     const Findings found = Gather(options, model, outcome.answers, startTime);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/ModelTable.h"
+#include "platform/Reason.h"
 #include "tavdl/tavdl.h"
 
 namespace vexil {
@@ -79,7 +80,7 @@ class Transport {
     using VersionReply =
         std::function<bool(std::size_t index, int result, std::span<const std::uint8_t> reply)>;
     virtual int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
-                              std::string& reason) = 0;
+                              Reason& reason) = 0;
 };
 
 // Writes a call's set-up into the record, as every transport does before it calls.

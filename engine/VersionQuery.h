@@ -14,6 +14,7 @@
 
 #include "engine/DownloadRequest.h"
 #include "engine/ModelTable.h"
+#include "platform/Reason.h"
 #include "resources/ResourceIds.h"
 
 namespace vexil {
@@ -96,7 +97,7 @@ struct ScanOutcome {
     // kSuccess when every address's query ended, kNotStarted when cancelled or the model is
     // unknown, kSocketStartFailed when the scan could not run (`reason` says why).
     DownloadResult result = result::kSuccess;
-    std::string reason;
+    Reason reason;
     std::vector<ScanAnswer> answers;  // one for each address, in the request's order
 };
 

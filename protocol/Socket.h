@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Reason.h"
 #include "protocol/SocketAddress.h"
 
 namespace net {
@@ -32,8 +33,10 @@ void Close(Handle socket);
 // descriptor, or handle, left for another socket).
 enum class Error { kWouldBlock, kInterrupted, kRefused, kInProgress, kNoRoom, kOther };
 Error LastError();
-// The platform's own words for it, for a message.
+// The platform's own words for it, for a developer's line or a test.
 std::string LastErrorText();
+// What it was, for a line that a person reads: worded in their language (resources/Reasons.h).
+vexil::Reason LastErrorReason();
 
 // 0, or -1 with LastError (a stream connection under way is kInProgress).
 int Connect(Handle socket, const sockaddr_in& to);

@@ -56,6 +56,10 @@ std::string LastErrorText() {
     return std::strerror(errno);
 }
 
+vexil::Reason LastErrorReason() {
+    return vexil::Reason::System(errno);
+}
+
 int Connect(Handle socket, const sockaddr_in& to) {
     return ::connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }

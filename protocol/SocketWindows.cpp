@@ -87,6 +87,26 @@ std::string LastErrorText() {
     return length == 0 ? number : std::string(text, length) + " (" + number + ")";
 }
 
+vexil::Reason LastErrorReason() {
+    // The socket errors that a person may meet in a line, as their errno values, so that they
+    // are worded as on POSIX; any other by its number.
+    const int error = ::WSAGetLastError();
+    switch (error) {
+        case WSAEMFILE:
+            return vexil::Reason::System(EMFILE);
+        case WSAEACCES:
+            return vexil::Reason::System(EACCES);
+        case WSAEADDRINUSE:
+            return vexil::Reason::System(EADDRINUSE);
+        case WSAEADDRNOTAVAIL:
+            return vexil::Reason::System(EADDRNOTAVAIL);
+        case WSAENOBUFS:
+            return vexil::Reason::System(ENOBUFS);
+        default:
+            return vexil::Reason::Numbered(vexil::ReasonKind::kWindowsError, error);
+    }
+}
+
 int Connect(Handle socket, const sockaddr_in& to) {
     if (::connect(static_cast<SOCKET>(socket), reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
         0) {

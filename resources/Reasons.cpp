@@ -15,17 +15,28 @@ struct SystemText {
     const char* key;
 };
 constexpr SystemText kSystemTexts[] = {
-    {ENOENT, "reason.errno.ENOENT"},   {EACCES, "reason.errno.EACCES"},
-    {EPERM, "reason.errno.EPERM"},     {ENOSPC, "reason.errno.ENOSPC"},
+    {ENOENT, "reason.errno.ENOENT"},
+    {EACCES, "reason.errno.EACCES"},
+    {EPERM, "reason.errno.EPERM"},
+    {ENOSPC, "reason.errno.ENOSPC"},
 #ifdef EDQUOT
     {EDQUOT, "reason.errno.EDQUOT"},
 #endif
-    {EROFS, "reason.errno.EROFS"},     {EISDIR, "reason.errno.EISDIR"},
-    {ENOTDIR, "reason.errno.ENOTDIR"}, {EEXIST, "reason.errno.EEXIST"},
-    {EMFILE, "reason.errno.EMFILE"},   {ENFILE, "reason.errno.ENFILE"},
-    {ELOOP, "reason.errno.ELOOP"},     {ENAMETOOLONG, "reason.errno.ENAMETOOLONG"},
-    {EIO, "reason.errno.EIO"},         {EFBIG, "reason.errno.EFBIG"},
-    {EBUSY, "reason.errno.EBUSY"},     {ETXTBSY, "reason.errno.ETXTBSY"},
+    {EROFS, "reason.errno.EROFS"},
+    {EISDIR, "reason.errno.EISDIR"},
+    {ENOTDIR, "reason.errno.ENOTDIR"},
+    {EEXIST, "reason.errno.EEXIST"},
+    {EMFILE, "reason.errno.EMFILE"},
+    {ENFILE, "reason.errno.ENFILE"},
+    {ELOOP, "reason.errno.ELOOP"},
+    {ENAMETOOLONG, "reason.errno.ENAMETOOLONG"},
+    {EIO, "reason.errno.EIO"},
+    {EFBIG, "reason.errno.EFBIG"},
+    {EBUSY, "reason.errno.EBUSY"},
+    {ETXTBSY, "reason.errno.ETXTBSY"},
+    {EADDRINUSE, "reason.errno.EADDRINUSE"},
+    {EADDRNOTAVAIL, "reason.errno.EADDRNOTAVAIL"},
+    {ENOBUFS, "reason.errno.ENOBUFS"},
 };
 
 // The key of each kind that is worded by one text of its own; nullptr for those worded below.

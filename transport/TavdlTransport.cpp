@@ -101,7 +101,7 @@ void RunSlice(void* context) {
 }  // namespace
 
 int TavdlTransport::QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
-                                  std::string& reason) {
+                                  Reason& reason) {
     SliceHook slice{hook_, queries.window, &queries.onSlice};
     void* window = queries.window;
     if (queries.onSlice) {
@@ -119,7 +119,7 @@ int TavdlTransport::QueryVersions(const ManyQueries& queries, const VersionReply
     if (swept < 0) {
         // The library fails the call when it cannot open or wait on its sockets (the records
         // the engine hands it are always TCP/IP ones): the system's last error says why.
-        reason = net::LastErrorText();
+        reason = net::LastErrorReason();
     }
     return swept;
 }

@@ -32,7 +32,7 @@ class TavdlTransport final : public Transport {
     void SetWaitSlice(int milliseconds);
 
     int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
-                      std::string& reason) override;
+                      Reason& reason) override;
 
   private:
     void (*hook_)(void* window) = nullptr;  // the hook last set, given back after a scan's

@@ -3,6 +3,8 @@
 // addresses, played by the scripted fake.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "engine/DownloadEngine.h"
 #include "tests/support/EngineFakes.h"
 
@@ -152,10 +154,11 @@ TEST_F(ScanTest, TellsHowFarItIs) {
 
 // A scan that cannot run says why, as the system said it.
 TEST_F(ScanTest, NoSocketGivesTheSystemsReason) {
-    transport_.manyFailure = "Too many open files";
+    transport_.manyFailure = Reason::System(EMFILE);
     const ScanOutcome outcome = Scan({"192.0.2.1"});
     EXPECT_EQ(outcome.result, result::kSocketStartFailed);
-    EXPECT_EQ(outcome.reason, "Too many open files");
+    EXPECT_EQ(outcome.reason.kind, ReasonKind::kSystem);
+    EXPECT_EQ(outcome.reason.error, EMFILE);
     EXPECT_TRUE(outcome.answers.empty());
 }
 

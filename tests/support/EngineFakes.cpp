@@ -115,7 +115,7 @@ int ScriptedTransport::DownloadFinish(const vexil::Call& call, DataSpan data,
     return Answer(Op::Finish, call, reply, data);
 }
 int ScriptedTransport::QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
-                                     std::string& reason) {
+                                     Reason& reason) {
     manyInFlight.push_back(queries.inFlight);
     if (!manyFailure.empty()) {
         reason = manyFailure;

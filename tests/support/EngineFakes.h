@@ -87,7 +87,7 @@ class ScriptedTransport : public Transport {
     // reply as in a single query once its queue is empty. A slice of the wait (`onSlice`) runs
     // before each reply, the reply's `during` as it arrives, and *stop is tested after it.
     int QueryVersions(const ManyQueries& queries, const VersionReply& onReply,
-                      std::string& reason) override;
+                      Reason& reason) override;
 
     // Each address's scripted replies, by index.
     std::map<std::size_t, std::deque<Reply>> manyReplies;
@@ -102,7 +102,7 @@ class ScriptedTransport : public Transport {
     };
     std::vector<Exchange> exchanges;
     std::vector<std::size_t> manyInFlight;  // each call's in-flight limit
-    std::string manyFailure;                // not empty: the call cannot run, for this reason
+    Reason manyFailure;                     // not empty: the call cannot run, for this reason
 
     bool socketsWork = true;
     void (*waitHook)(void*) = nullptr;

@@ -1204,7 +1204,7 @@ TEST_F(TavdlTest, AdapterRunsTheSlicesOfAScanAfterTheHook) {
         [](void* w) { order.push_back(w == &window ? "hook" : "hook, another window"); });
     transport.SetWaitSlice(100);
     const int stop = 0;
-    std::string reason;
+    Reason reason;
     const auto ended = [](std::size_t, int result, std::span<const std::uint8_t>) {
         EXPECT_EQ(result, -1);
         return false;
@@ -1213,7 +1213,7 @@ TEST_F(TavdlTest, AdapterRunsTheSlicesOfAScanAfterTheHook) {
                                        [] { order.push_back("slice"); }},
                                       ended, reason),
               0)
-        << reason;
+        << "the system's error " << reason.error;
     ASSERT_GE(order.size(), 2u);
     EXPECT_EQ(order[0], "hook");
     EXPECT_EQ(order[1], "slice");

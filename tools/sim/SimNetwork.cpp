@@ -83,9 +83,10 @@ net::UniqueSocket SimNetwork::OpenSocket(const Station& station, net::Kind kind,
     // The backlog holds a burst of connections while the loop takes them.
     if (!socket.Valid() || net::Bind(socket.Get(), at) != 0 ||
         (kind == net::Kind::kStream && net::Listen(socket.Get()) != 0)) {
-        log_.Always("%s", Tr("sim.start.cannot-listen",
-                             {station.options.listen, std::to_string(port), net::LastErrorText()})
-                              .c_str());
+        log_.Always(
+            "%s", Tr("sim.start.cannot-listen",
+                     {station.options.listen, std::to_string(port), Words(net::LastErrorReason())})
+                      .c_str());
         socket.Reset();
     }
     return socket;
@@ -108,7 +109,7 @@ bool SimNetwork::Start() {
             return false;
         }
         if (!poller_.Watch(socket.Get(), net::kReadable, Token(source, value))) {
-            log_.Always("%s", Tr("sim.start.cannot-wait", {net::LastErrorText()}).c_str());
+            log_.Always("%s", Tr("sim.start.cannot-wait", {Words(net::LastErrorReason())}).c_str());
             return false;
         }
         return true;
@@ -400,7 +401,7 @@ int SimNetwork::Run(const volatile std::sig_atomic_t& stop) {
         const int timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()));
         if (poller_.Wait(ready, timeout) < 0 && net::LastError() != net::Error::kInterrupted) {
-            log_.Always("%s", Tr("sim.run.wait-failed", {net::LastErrorText()}).c_str());
+            log_.Always("%s", Tr("sim.run.wait-failed", {Words(net::LastErrorReason())}).c_str());
             return 1;
         }
         FlushDue();
