@@ -127,7 +127,8 @@ Refusal CheckFilesApart(const Options& options) {
         {&options.log, "--log"},
         {&options.failedFile, "--failed"},
         {&options.writeTargets, "--write-targets"},
-        {&options.targetsFile, "--targets"}};
+        {&options.targetsFile, "--targets"},
+        {&options.checksums, "--checksums"}};
     for (std::size_t i = 0; i < std::size(files); ++i) {
         if (files[i].first->empty()) {
             continue;
@@ -138,7 +139,8 @@ Refusal CheckFilesApart(const Options& options) {
                                      {files[i].second, files[j].second, *files[j].first})};
             }
         }
-        if (files[i].first == &options.targetsFile) {
+        // The two files read: neither standard output nor the download file is a record.
+        if (files[i].first == &options.targetsFile || files[i].first == &options.checksums) {
             continue;
         }
         if (vexil::NamesStandardOutput(*files[i].first)) {
@@ -231,6 +233,12 @@ int Run(int argc, char** argv) {
         if (const Refusal refusal = ReadTargets(options.targetsFile, targets); refusal.Refused()) {
             return Refuse(refusal);
         }
+    }
+    // Each child of a fleet reads the checksums file again, which a pipe or a device, read
+    // once by the fleet, could not give it (nor is a FIFO waited on then).
+    if (!options.checksums.empty() && !targets.empty() &&
+        vexil::KindOf(options.checksums) != vexil::FileKind::kRegular) {
+        return Refuse({0, vexil::Tr("cli.checksums.fleet-regular", {checksumsGiven})});
     }
     // So are the approved sums: a checksums file that does not read is a usage error.
     ApprovedSums approved{checksumsGiven, {}};

@@ -105,6 +105,13 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         {{"--model", "6", "--tcp", "10.0.0.1", "--checksums", "@empty"}, "lists no SHA-256"},
         {{"--model", "6", "--tcp", "10.0.0.1", "--query", "--checksums", "@one"},
          "--checksums goes with a download or with --query --dir"},
+        // Nor may a record be the approved sums, and a fleet's children read them again.
+        {{"--model", "6", "--tcp", "10.0.0.1", "--checksums", "@sums", "--log", "@sums"},
+         "--log and --checksums name the same file"},
+        {{"--model", "6", "--targets", "@one", "--checksums", "@sums", "--failed", "@./sums"},
+         "--failed and --checksums name the same file"},
+        {{"--model", "6", "--targets", "@one", "--checksums", "@fifo"},
+         "fifo must be a regular file"},
     };
     ScratchDir dir;
     ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0644), 0);
@@ -113,6 +120,7 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         << "tcp 10.0.0.1\nipx 00000001:00D1F0123456\ntcp 10.0.0.01\n";
     std::ofstream(dir.path() / "escape") << "tcp 10.0.\x1b[2J.1\n";
     std::ofstream(dir.path() / "empty") << "";
+    std::ofstream(dir.path() / "sums") << std::string(64, 'a') << "  RS.BIN\n";
     std::filesystem::create_symlink("later.log", dir.path() / "dangling");
     for (auto c : cases) {
         std::string line;
@@ -149,9 +157,10 @@ TEST(VexilDownload, RefusedEntriesSendNothing) {
         EXPECT_EQ(english.Wait(10), 64);
         EXPECT_EQ(japanese.Wait(10), 64);
         EXPECT_NE(english.Err().find(r.english), std::string::npos) << english.Err();
-        EXPECT_TRUE(std::all_of(english.Err().begin(), english.Err().end(), [](char b) {
+        const std::string englishErr = english.Err();
+        EXPECT_TRUE(std::all_of(englishErr.begin(), englishErr.end(), [](char b) {
             return static_cast<unsigned char>(b) < 0x80;
-        })) << english.Err();
+        })) << englishErr;
         EXPECT_NE(japanese.Err().find(r.japanese), std::string::npos) << japanese.Err();
     }
     // A refused run makes no file.
