@@ -17,10 +17,7 @@ std::string TemporaryFolder() {
     return folder != nullptr && *folder != '\0' ? folder : "/tmp";
 }
 
-}  // namespace
-
-int PrivateFileDescriptor() {
-    const std::string folder = TemporaryFolder();
+int PrivateFileIn(const std::string& folder) {
 #if defined(O_TMPFILE)
     // A file without a name from its first moment: nothing can open it by one.
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -37,6 +34,16 @@ int PrivateFileDescriptor() {
     }
     ::unlink(name.c_str());
     return named;
+}
+
+}  // namespace
+
+int PrivateFileDescriptor() {
+    // A TMPDIR that names no usable folder (a common slip in a scheduler's environment) falls
+    // back to /tmp rather than failing every download's file check.
+    const std::string folder = TemporaryFolder();
+    const int fd = PrivateFileIn(folder);
+    return fd >= 0 || folder == "/tmp" ? fd : PrivateFileIn("/tmp");
 }
 
 long long ReadSome(int fd, void* into, std::size_t count) {

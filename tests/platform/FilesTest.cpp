@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/PinnedFile.h"
@@ -15,6 +17,7 @@
 #include "platform/WidePath.h"
 #include "resources/Reasons.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace vexil::test {
 namespace {
@@ -337,6 +340,18 @@ TEST(Files, PinnedFileKeepsWhatWasReadWithItsSha256) {
         EXPECT_EQ(std::string(bytes), "hello\n");
         std::fclose(stream);
     }
+    // A TMPDIR naming no folder falls back to the system's temporary folder (POSIX; Windows
+    // takes its own from TMP and TEMP).
+    Put(original, "hello\n");
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::optional<std::string> before =
+        tmpdir != nullptr ? std::optional<std::string>(tmpdir) : std::nullopt;
+    SetEnvironment("TMPDIR", Utf8Text(dir.path() / "no-such-folder"));
+    PinnedFile elsewhere;
+    const bool pinnedElsewhere = elsewhere.Pin(Utf8Text(original), refusal);
+    SetEnvironment("TMPDIR", before);
+    EXPECT_TRUE(pinnedElsewhere) << Words(refusal.Reason(), Language::kEnglish);
+    std::filesystem::remove(original);
     EXPECT_FALSE(pinned.Pin(Utf8Text(original), refusal)) << "a missing file";
     EXPECT_FALSE(pinned.Pinned());
     EXPECT_FALSE(pinned.Pin(Utf8Text(dir.path()), refusal)) << "a folder";
