@@ -266,7 +266,10 @@ void FleetRun::HideStatus() {
 
 void FleetRun::ShowStatus() {
     if (status_ && status_->Due()) {
-        status_->Draw(FleetStatus(counts_, EventPump::SteadyMilliseconds() - start_));
+        // After a cancel the running downloads end at their next step, an erase's after up to
+        // a minute: the line says why the fleet still runs.
+        const std::string counts = FleetStatus(counts_, EventPump::SteadyMilliseconds() - start_);
+        status_->Draw(stopping_ ? Tr("cli.status.cancelling", {counts}) : counts);
     }
 }
 
