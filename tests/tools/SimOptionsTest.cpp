@@ -262,9 +262,17 @@ TEST(SimOptionsTest, TheLastOfConflictingFaultsCounts) {
 // --help gives each limit that a value is refused beyond (read as one text: a limit may be
 // broken over two lines).
 TEST(SimOptionsTest, HelpGivesTheLimits) {
-    std::string help = HelpText();
-    for (std::size_t at; (at = help.find('\n')) != std::string::npos;) {
-        help.replace(at, help.find_first_not_of(' ', at + 1) - at, " ");
+    const std::string text = HelpText();
+    std::string help;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '\n') {
+            help += text[at];
+            continue;
+        }
+        help += ' ';
+        while (at + 1 < text.size() && text[at + 1] == ' ') {
+            ++at;
+        }
     }
     for (const char* said : {"0 turns IPX off", "more than 0, at most 86400", "at most 65536"}) {
         EXPECT_NE(help.find(said), std::string::npos) << said;
