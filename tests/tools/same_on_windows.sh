@@ -118,13 +118,14 @@ for name in "résumé" "ファームウェア"; do
         check "simulator --flash $flash: same messages" cmp -s "$work/linux.err" "$work/windows.err"
     done
     # --flash-dir names each flash file inside the folder, the folder's name kept whole: a
-    # folder where the file would go is refused, naming both (each with its own separator).
+    # folder where the file would go is refused, naming both (each with its own separator),
+    # its reason in the run's language (Japanese here).
     mkdir "$work/linux/$name/127.0.0.1.bin" "$work/windows/$name/127.0.0.1.bin"
     run_both vexil-printserver-sim --flash-dir "$name" --once
     check "simulator --flash-dir $name: same status" cmp -s "$work/linux.status" "$work/windows.status"
     check "simulator --flash-dir $name: status 64" grep -qx 64 "$work/windows.status"
     check "simulator --flash-dir $name: the file in the folder refused" \
-        grep -qF -e "--flash-dir: $name\\127.0.0.1.bin is not a regular file" "$work/windows.err"
+        grep -qF -e "--flash-dir: $name\\127.0.0.1.bin は通常のファイルではありません" "$work/windows.err"
 done
 # Two services of the simulator on one UDP port are refused on both, before either listens.
 run_both vexil-printserver-sim --bramble-port 5031 --once
