@@ -64,6 +64,24 @@ struct CommandSetup {
     bool unprivileged = false;
 };
 
+// This process's environment after `environment`'s own values (the first of two values of a
+// name is the one a command reads).
+inline void AppendEnviron(std::vector<std::string>& environment) {
+    for (char** e = environ; *e != nullptr; ++e) {
+        environment.emplace_back(*e);
+    }
+}
+
+// The null-ended array execve takes over `strings`, which must outlive it.
+inline std::vector<char*> ExecArray(std::vector<std::string>& strings) {
+    std::vector<char*> array;
+    for (std::string& text : strings) {
+        array.push_back(text.data());
+    }
+    array.push_back(nullptr);
+    return array;
+}
+
 class Command {
   public:
     Command(std::vector<std::string> args, const std::vector<std::string>& env,
@@ -84,19 +102,9 @@ class Command {
         if (!languageGiven) {
             environment.insert(environment.end(), kEnglish.begin(), kEnglish.end());
         }
-        for (char** e = environ; *e != nullptr; ++e) {
-            environment.emplace_back(*e);
-        }
-        std::vector<char*> argv;
-        std::vector<char*> envp;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        for (std::string& e : environment) {
-            envp.push_back(e.data());
-        }
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
+        AppendEnviron(environment);
+        std::vector<char*> argv = ExecArray(args);
+        std::vector<char*> envp = ExecArray(environment);
         pid_ = ::fork();
         if (pid_ == 0) {
             // Only the three standard descriptors go to the command: a descriptor limit set

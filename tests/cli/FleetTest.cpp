@@ -71,19 +71,9 @@ class OnStderr {
         : sink_(sink), err_((dir / (name + ".err")).string()), cancelAt_(std::move(cancelAt)) {
         args.insert(args.begin(), VEXIL_DOWNLOAD);
         std::vector<std::string> environment(kEnglish);
-        for (char** e = environ; *e != nullptr; ++e) {
-            environment.emplace_back(*e);
-        }
-        std::vector<char*> argv;
-        std::vector<char*> envp;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        for (std::string& e : environment) {
-            envp.push_back(e.data());
-        }
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
+        AppendEnviron(environment);
+        std::vector<char*> argv = ExecArray(args);
+        std::vector<char*> envp = ExecArray(environment);
         int ours = -1;
         int theirs = -1;
         if (sink == Sink::kTerminal) {
